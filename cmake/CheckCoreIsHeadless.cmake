@@ -1,0 +1,13 @@
+# Fails the configure step when a core source includes a widget or chart header.
+function(ostracom_check_core_is_headless sources)
+  foreach(src IN LISTS sources)
+    get_filename_component(dir "${src}" DIRECTORY)
+    file(GLOB headers "${dir}/*.h")
+    foreach(f IN LISTS src headers)
+      file(STRINGS "${f}" hits REGEX "#[ \t]*include[ \t]*[<\"](QtWidgets|QtCharts|QtGui)/")
+      if(hits)
+        message(FATAL_ERROR "${f} is part of ostracom_core but includes a GUI header: ${hits}")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()

@@ -1,0 +1,101 @@
+// ostracom-cli: the Ostracom core without a window.
+
+#include "app/cli/cli.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+struct Command {
+    const char *name;
+    int (*run)(const CliOptions &, const QStringList &);
+    const char *usage;
+};
+
+const Command kCommands[] = {
+    {"init", cmdInit, "init                       create or upgrade the database and print its path"},
+    {"probe", cmdProbe,
+     "probe --controller ADDR    read a controller's version (ADDR: tcp:HOST[:PORT] or serial:DEVICE)"},
+};
+
+void printHelp(QTextStream &s)
+{
+    s << "Usage: ostracom-cli [global options] COMMAND [options]\n\n"
+         "Global options:\n"
+         "  --data-dir DIR   where ostracom.db, mail.txt and ostracom.log live\n"
+         "                   (default: the user's application data folder)\n"
+         "  --db PATH        another database file\n"
+         "  --lang NAME      language for this run (default: the stored language)\n"
+         "  --help           this text\n\n"
+         "Commands:\n";
+    for (const Command &c : kCommands)
+        s << "  " << c.usage << "\n";
+    s << "\nExit codes: 0 success, 1 the operation failed, 2 usage error.\n";
+    s.flush();
+}
+
+} // namespace
+
+QTextStream &out()
+{
+    static QTextStream s(stdout);
+    return s;
+}
+
+QTextStream &err()
+{
+    static QTextStream s(stderr);
+    return s;
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ostracom"));
+    QCoreApplication::setOrganizationName(QStringLiteral("ostracom"));
+
+    QStringList args = app.arguments().mid(1);
+    CliOptions options;
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString opt = args.takeFirst();
+        if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
+            printHelp(out());
+            return kExitOk;
+        }
+        QString *target = nullptr;
+        if (opt == QLatin1String("--data-dir"))
+            target = &options.dataDir;
+        else if (opt == QLatin1String("--db"))
+            target = &options.dbPath;
+        else if (opt == QLatin1String("--lang"))
+            target = &options.lang;
+        if (!target) {
+            err() << "Unknown option " << opt << "\n";
+            printHelp(err());
+            return kExitUsage;
+        }
+        if (args.isEmpty()) {
+            err() << opt << " needs a value\n";
+            return kExitUsage;
+        }
+        *target = args.takeFirst();
+    }
+    if (args.isEmpty()) {
+        printHelp(err());
+        return kExitUsage;
+    }
+    const QString name = args.takeFirst();
+    for (const Command &c : kCommands) {
+        if (name == QLatin1String(c.name)) {
+            const int rc = c.run(options, args);
+            out().flush();
+            err().flush();
+            return rc;
+        }
+    }
+    err() << "Unknown command " << name << "\n";
+    printHelp(err());
+    return kExitUsage;
+}

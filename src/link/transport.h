@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// One byte pipe to a controller: a serial line or a TCP connection. Implementations are
+// used from the link worker thread only and never block longer than the deadline they are
+// given. Errors come back as plain descriptions; the caller decides how to show them.
+class Transport {
+public:
+    enum class Kind { Serial, Tcp };
+
+    virtual ~Transport() = default;
+    virtual Kind kind() const = 0;
+
+    // Serial: address is a device path, setting the line settings ("9600,n,8,1").
+    // TCP: address is the host, setting the port. Returns false and fills error on failure.
+    // timeoutMs bounds a TCP connect; serial opens return at once.
+    virtual bool open(const QString &address, const QString &setting, int timeoutMs,
+                      QString *error) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Writes and flushes. Returns false and fills error when the link failed.
+    virtual bool write(const QByteArray &data, QString *error) = 0;
+    // Everything received so far, without waiting. Returns false when the link failed
+    // (for TCP: the peer closed it); data received before the failure is still returned.
+    virtual bool readAvailable(QByteArray *out, QString *error) = 0;
+};

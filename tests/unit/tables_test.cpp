@@ -1,0 +1,62 @@
+#include "model/tables.h"
+
+#include <gtest/gtest.h>
+
+TEST(Tables, SensorTypeRowsCarryNamesUnitsScalesAndFormats)
+{
+    EXPECT_EQ(tables::sensorTypeName(9), QStringLiteral("0²")) << "type 9 is written with a zero";
+    EXPECT_EQ(tables::sensorTypeName(6), QStringLiteral("O²"));
+    EXPECT_EQ(tables::scaleFactor(1), 100);
+    EXPECT_EQ(tables::scaleFactor(2), 10);
+    EXPECT_EQ(tables::formattedUnit(2), QStringLiteral("[°C]"));
+    EXPECT_EQ(tables::formattedUnit(7), QString());
+    EXPECT_EQ(tables::valueFormat(1), QStringLiteral("00.00"));
+    EXPECT_EQ(tables::valueWidth(1), 500);
+    EXPECT_EQ(tables::valueMask(8), QStringLiteral("####"));
+    EXPECT_DOUBLE_EQ(tables::compression(0), 100000.0);
+}
+
+TEST(Tables, GroupsJoinAlternativeDisplaysOfOneQuantity)
+{
+    EXPECT_EQ(tables::sensorGroup(10), tables::sensorGroup(3)) << "redox mV and rH";
+    EXPECT_EQ(tables::sensorGroup(13), tables::sensorGroup(2)) << "temperature C and F";
+    for (int t : {5, 11, 12})
+        EXPECT_EQ(tables::sensorGroup(t), tables::sensorGroup(4)) << t;
+    EXPECT_NE(tables::sensorGroup(6), tables::sensorGroup(9));
+}
+
+TEST(Tables, RegulationLabelsFollowTheSensorType)
+{
+    EXPECT_EQ(tables::raiseText(2), QStringLiteral("Heizen"));
+    EXPECT_EQ(tables::lowerText(2), QStringLiteral("Kühlen"));
+    EXPECT_EQ(tables::dayText(1), QStringLiteral("Wert Tag"));
+    EXPECT_EQ(tables::nightText(3), QString());
+    EXPECT_EQ(tables::offText(8), QStringLiteral("Aus"));
+    EXPECT_EQ(tables::socketKindName(1), QStringLiteral("Schaltbare Dose"));
+    EXPECT_EQ(tables::socketKindName(3), QString());
+}
+
+TEST(Tables, CodesBeyondTheTablesGiveEmptyTexts)
+{
+    for (int code : {-1, 14, 255}) {
+        EXPECT_EQ(tables::sensorTypeName(code), QString()) << code;
+        EXPECT_EQ(tables::valueFormat(code), QString()) << code;
+        EXPECT_EQ(tables::raiseText(code), QString()) << code;
+        EXPECT_EQ(tables::offText(code), QString()) << code;
+        EXPECT_EQ(tables::valueWidth(code), 0) << code;
+        EXPECT_EQ(tables::scaleFactor(code), 10) << code;
+        EXPECT_EQ(tables::sensorGroup(code), -1) << code;
+    }
+    EXPECT_EQ(tables::socketKindName(4), QString());
+    EXPECT_EQ(tables::socketKindName(-3), QString());
+}
+
+TEST(Tables, ValuesAreFormattedWithPatternAndLocaleSeparator)
+{
+    EXPECT_EQ(tables::formatValue(7.1, QStringLiteral("00.00"), QLatin1Char(',')), QStringLiteral("07,10"));
+    EXPECT_EQ(tables::formatValue(25.06, QStringLiteral("00.0"), QLatin1Char('.')), QStringLiteral("25.1"));
+    EXPECT_EQ(tables::formatValue(5.0, QStringLiteral("000"), QLatin1Char('.')), QStringLiteral("005"));
+    EXPECT_EQ(tables::formatValue(1013.4, QStringLiteral("0000"), QLatin1Char('.')), QStringLiteral("1013"));
+    EXPECT_EQ(tables::formatValue(-1.5, QStringLiteral("00.0"), QLatin1Char('.')), QStringLiteral("-01.5"));
+    EXPECT_EQ(tables::formatValue(12345, QStringLiteral("0"), QLatin1Char('.')), QStringLiteral("12345"));
+}
