@@ -30,7 +30,9 @@ double RealClock::random()
     return m_state->rng.generateDouble();
 }
 
-VirtualClock::VirtualClock(quint32 seed) : m_state(seed ? seed : 1) {}
+VirtualClock::VirtualClock(quint32 seed) : m_state(seed ? seed : 1)
+{
+}
 
 void VirtualClock::sleepMs(int ms)
 {

@@ -6,7 +6,8 @@
 
 // Time source for everything that waits. The protocol never reads the system clock
 // directly, so tests can run a 6-second deadline in virtual time.
-class Clock {
+class Clock
+{
 public:
     virtual ~Clock() = default;
     // Milliseconds on a monotonic scale; only differences are meaningful.
@@ -17,7 +18,8 @@ public:
 };
 
 // Wall-clock time, real sleeps, and a generator seeded from the clock.
-class RealClock : public Clock {
+class RealClock : public Clock
+{
 public:
     RealClock();
     qint64 nowMs() override;
@@ -31,7 +33,8 @@ private:
 
 // Time that only moves when somebody sleeps. Random numbers come from a fixed seed so a
 // test run is repeatable.
-class VirtualClock : public Clock {
+class VirtualClock : public Clock
+{
 public:
     explicit VirtualClock(quint32 seed = 1);
     qint64 nowMs() override { return m_now; }

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
-namespace {
+namespace
+{
 
 const QDate kMjdEpoch(1858, 11, 17);
 
@@ -48,8 +49,10 @@ QString writeUnsigned(const QString &text, int pos, int bytes, quint32 value)
     if (!fieldInside(text, pos, bytes))
         return text;
     QString out = text;
-    const QString digits =
-        QString::number(value, 16).toUpper().rightJustified(bytes * 2, QLatin1Char('0')).right(bytes * 2);
+    const QString digits = QString::number(value, 16)
+                               .toUpper()
+                               .rightJustified(bytes * 2, QLatin1Char('0'))
+                               .right(bytes * 2);
     out.replace(pos * 2, bytes * 2, digits);
     return out;
 }

@@ -5,7 +5,8 @@
 // The message boxes a controller operation shows. The core asks; the desktop program
 // answers with a real box on the UI thread, ostracom-cli by its documented rules, tests
 // by script.
-class Interaction {
+class Interaction
+{
 public:
     enum class Buttons { Ok, OkCancel, YesNo };
     enum class Answer { Ok, Cancel, Yes, No };

@@ -1,13 +1,14 @@
 #include "model/tables.h"
 
-
 #include <QStringList>
 
 #include <array>
 #include <cmath>
 
-namespace tables {
-namespace {
+namespace tables
+{
+namespace
+{
 
 // clang-format off
 constexpr std::array<SensorType, kSensorTypeCount> kSensorTypes{{
@@ -29,8 +30,8 @@ constexpr std::array<SensorType, kSensorTypeCount> kSensorTypes{{
 }};
 // clang-format on
 
-constexpr std::array<const char *, kSocketKindCount> kSocketKinds{
-    "Keine Dose", "Schaltbare Dose", "Dimmbare Dose", ""};
+constexpr std::array<const char *, kSocketKindCount> kSocketKinds{"Keine Dose", "Schaltbare Dose",
+                                                                  "Dimmbare Dose", ""};
 
 QString text(const char *s)
 {

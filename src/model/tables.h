@@ -7,7 +7,8 @@
 
 #include <QString>
 
-namespace tables {
+namespace tables
+{
 
 constexpr int kSensorTypeCount = 14; // display types 0..13
 constexpr int kSocketKindCount = 4;  // 0 none, 1 switchable, 2 dimmable, 3 (unnamed)

@@ -24,7 +24,8 @@ TEST(Encodings, SinglesAreBigEndianIeee)
 {
     EXPECT_FLOAT_EQ(HexSingleGet(QStringLiteral("40400000"), 0), 3.0f);
     EXPECT_EQ(HexSinglePut(QStringLiteral("00000000"), 0, 1.0f), QStringLiteral("3F800000"));
-    EXPECT_EQ(HexSinglePut(QStringLiteral("FF00000000FF"), 1, -2.5f), QStringLiteral("FFC0200000FF"));
+    EXPECT_EQ(HexSinglePut(QStringLiteral("FF00000000FF"), 1, -2.5f),
+              QStringLiteral("FFC0200000FF"));
 }
 
 TEST(Encodings, TimesAreSecondsSinceMidnight)
@@ -34,7 +35,8 @@ TEST(Encodings, TimesAreSecondsSinceMidnight)
     EXPECT_EQ(HexTimePut(QStringLiteral("00000000"), 0, QTime(23, 59, 59)),
               HexSinglePut(QStringLiteral("00000000"), 0, 86399.0f));
     // 59.5 s rounds half to even (60) and carries into the minute digits' remainder rule.
-    EXPECT_EQ(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 3599.4f), 0), QTime(0, 59, 59));
+    EXPECT_EQ(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 3599.4f), 0),
+              QTime(0, 59, 59));
     // Garbage beyond a day wraps instead of failing.
     EXPECT_TRUE(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 90000.0f), 0).isValid());
     EXPECT_EQ(HexTimeGet(QStringLiteral("7FC00000"), 0), QTime(0, 0, 0)) << "NaN reads as midnight";

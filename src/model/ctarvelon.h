@@ -1,0 +1,221 @@
+#pragma once
+
+#include "model/aktor.h"
+#include "model/controller_fields.h"
+#include "model/image_field.h"
+#include "model/intervall.h"
+#include "model/regelung.h"
+#include "model/sensor.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Clock;
+class Database;
+class Interaction;
+class Progress;
+class cHydoConnect;
+struct ProtocolContext;
+
+// One Tarvelon controller on the PC: its program image, calibration images, version data
+// and last downloaded measurements, every field as a typed property, and the sub-objects
+// for sensors, sockets, regulations, interval controls and flow simulation, which read and
+// write their own fields in place.
+//
+// The object is used by one thread at a time: the link worker while an operation runs, the
+// UI thread otherwise.
+class cTarvelon
+{
+public:
+    static constexpr int kProgramBytes = 2815;
+    static constexpr int kCalibrationBytes = 336;
+    static constexpr int kSensors = 8;
+    static constexpr int kSockets = 16;
+    static constexpr int kRegulationsPerSensor = 4;
+    static constexpr int kIntervalControls = 32;
+    static constexpr int kFlowEntries = 16;
+
+    cTarvelon(Clock &clock, Progress &progress, Interaction &interaction);
+    ~cTarvelon();
+    cTarvelon(const cTarvelon &) = delete;
+    cTarvelon &operator=(const cTarvelon &) = delete;
+
+    // ---- images
+    QString HydoProgramString() const { return m_program; }
+    // Raises ProgrammingStatusChange.
+    void set_HydoProgramString(const QString &image);
+    QString programAsRead() const { return m_programAsRead; }
+    void setProgramAsRead(const QString &image) { m_programAsRead = image; }
+    QString kalibController() const { return m_kalibController; }
+    void setKalibController(const QString &image) { m_kalibController = image; }
+    QString kalibDatabase() const { return m_kalibDatabase; }
+    void setKalibDatabase(const QString &image) { m_kalibDatabase = image; }
+    QString versionData() const { return m_versionData; }
+    void setVersionData(const QString &data) { m_versionData = data; }
+    QString eventData() const { return m_eventData; }
+    void setEventData(const QString &data) { m_eventData = data; }
+
+    // Raised on every change of the program image.
+    std::function<void()> ProgrammingStatusChange;
+
+    // ---- controller fields of the program image
+#define OSTRACOM_TARVELON_ACCESSORS(name, pos, kind, scale)                                        \
+    FieldValue<FieldKind::kind> name() const                                                       \
+    {                                                                                              \
+        return readField<FieldKind::kind>(m_program, pos, scale);                                  \
+    }                                                                                              \
+    void set_##name(const FieldValue<FieldKind::kind> &v)                                          \
+    {                                                                                              \
+        set_HydoProgramString(writeField<FieldKind::kind>(m_program, pos, scale, v));              \
+    }
+    OSTRACOM_TARVELON_FIELDS(OSTRACOM_TARVELON_ACCESSORS)
+#undef OSTRACOM_TARVELON_ACCESSORS
+
+    // Controller clock: time at byte 1, date at byte 5.
+    QDateTime aq_Datum_Uhrzeit() const;
+    void set_aq_Datum_Uhrzeit(const QDateTime &when);
+
+    // Controller identifier. A controller without one (word 0) gets a new identifier here,
+    // 0..31999, that is not in use yet (see setIdInUse); is_new is then set.
+    int aq_id();
+    void set_aq_id(int id);
+    // Without assigning, for display and tests.
+    int aq_id_raw() const;
+    // Tells aq_id which identifiers are taken already (in the database).
+    void setIdInUse(std::function<bool(int)> inUse)
+    {
+        m_idInUse = std::move(inUse);
+    }
+    bool is_new = false;
+
+    // ---- version data
+    float aq_Version() const;
+    int aq_SubRelease() const;
+
+    // ---- event data (stored measurement records of the last download)
+    int Event_Count() const;
+    int Event_Sensor_nr(int i) const;
+    int Event_RegelStatus(int i) const;
+    float Event_Wert(int i) const;
+    QDateTime Event_Datum(int i) const;
+
+    // ---- sub-objects, created on first use; indices outside the arrays throw
+    cHydoSensor &Sensor(int i);
+    cHydoAktor &Aktor(int i);
+    cHydoRegelung &Regelung(int sensor, int regulation);
+    cHydoIntervallSteuerung &IntervallSteuerung(int i);
+    // Entry n (1..16) filled from its record, or nullptr for other n.
+    cHydoStroemungsSimulation *aq_StroemungsSimulation(int n);
+
+    // First of sensors 1..8 with the given display type, or nullptr (found untouched).
+    cHydoSensor *First_sensor_of_type(int type, bool &found);
+    int SensorAnzahl();
+
+    // ---- display helpers
+    QString MesswertEinheit(int type) const;
+    QString formatierte_MesswertEinheit(int type) const;
+    double HorizontaleKompression(int type) const;
+    double LineareKompression(int type) const;
+
+    // ---- link
+    QString comport() const
+    {
+        return m_address;
+    }
+    bool serialLink() const
+    {
+        return m_serial;
+    }
+    QString linkSetting() const
+    {
+        return m_setting;
+    }
+
+    bool programming_is_dirty() const
+    {
+        return m_program != m_programAsRead;
+    }
+    bool kalib_is_dirty();
+
+    // ---- transfers; each returns an error text, empty on success
+    QString connect(bool serial, const QString &address, const QString &setting, Database *db,
+                    cHydoConnect *link);
+    QString get_Version();
+    QString get_Program();
+    QString get_Kalib();
+    QString put_Program();
+    QString put_Kalib();
+    QString check_programing(bool withoutAsking);
+    QString check_kalib(bool withoutAsking);
+    // Binds the sub-objects once program and calibration are read; loads each sensor's
+    // newest archived value and each regulation's database row.
+    QString init_instances();
+    QString get_Meta_Data(const QString &command, const QString &startMarker,
+                          const QString &endMarker, const QString &checksumMarker, QString &result,
+                          int expectedLength, const QString &progressText, bool silent);
+    QString put_Meta_Data(const QString &command, const QString &readyMarker,
+                          const QString &checksumMarker, const QString &data, bool quiet);
+    // Forwards the link's per-character progress to the progress display.
+    void PutBufferProgress(int index, int total);
+
+    Database *database() const
+    {
+        return m_db;
+    }
+    cHydoConnect *mvarHydoConnect() const
+    {
+        return m_link;
+    }
+    Clock &clock() const
+    {
+        return m_clock;
+    }
+    Progress &progress() const
+    {
+        return m_progress;
+    }
+    Interaction &interaction() const
+    {
+        return m_interaction;
+    }
+
+    // ---- by-name access to controller and regulation fields (ostracom-cli)
+    static QStringList fieldNames();
+    std::optional<QString> fieldText(const QString &name);
+    // "aq_hd_ph=7.25", "Regelung(2,1).RW_ObererAlarm=27.5", "Regelung(2,1).SW_ObereWarnung=26.8".
+    // Checks first and changes nothing when the name or the value does not fit.
+    bool setFieldByName(const QString &name, const QString &value, QString *error);
+
+private:
+    Clock &m_clock;
+    Progress &m_progress;
+    Interaction &m_interaction;
+
+    QString m_program;
+    QString m_programAsRead;
+    QString m_kalibController;
+    QString m_kalibDatabase;
+    QString m_versionData;
+    QString m_eventData;
+
+    bool m_serial = false;
+    QString m_address;
+    QString m_setting;
+
+    std::function<bool(int)> m_idInUse;
+    Database *m_db = nullptr;
+    cHydoConnect *m_link = nullptr;
+
+    std::array<std::unique_ptr<cHydoSensor>, kSensors + 1> m_sensors;
+    std::array<std::unique_ptr<cHydoAktor>, kSockets + 1> m_sockets;
+    std::array<std::array<std::unique_ptr<cHydoRegelung>, kRegulationsPerSensor + 1>, kSensors + 1>
+        m_regulations;
+    std::array<std::unique_ptr<cHydoIntervallSteuerung>, kIntervalControls + 1> m_intervals;
+    std::array<std::unique_ptr<cHydoStroemungsSimulation>, kFlowEntries + 1> m_flow;
+};

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "model/controller_fields.h"
+#include "model/image_field.h"
+
+#include <QString>
+
+class cTarvelon;
+class cHydoAktor;
+class cHydoSensor;
+class Database;
+
+// One of the four regulations of a sensor. The set points and alarm limits are a 36-byte
+// record of the program image; the two warning limits and the description exist only in
+// the database (table HYDOREGELUNG).
+class cHydoRegelung
+{
+public:
+    static constexpr int kTableStart = 102;
+    static constexpr int kRecordSize = 36;
+    static constexpr int kSensorStride = 144; // four records per sensor
+
+    static int recordBaseOf(int sensor, int regulation)
+    {
+        return kTableStart + (sensor - 1) * kSensorStride + (regulation - 1) * kRecordSize;
+    }
+
+    // Binds the object and loads its database row, creating the row (warning limits = the
+    // alarm limits, description "Regelung s-r") when there is none. Database errors throw.
+    QString init(Database *db, cTarvelon *parent, int sensor, int regulation);
+    // Binds without a database, for working on an image alone.
+    void bind(cTarvelon *parent, int sensor, int regulation);
+
+    int sensorNumber() const { return m_sensor; }
+    int regulationNumber() const { return m_regulation; }
+    int recordBase() const { return m_base; }
+
+#define OSTRACOM_REGELUNG_ACCESSORS(name, pos, kind, scale)                                        \
+    FieldValue<FieldKind::kind> name() const                                                       \
+    {                                                                                              \
+        return readField<FieldKind::kind>(image(), m_base + (pos), scale);                         \
+    }                                                                                              \
+    void set_##name(const FieldValue<FieldKind::kind> &v)                                          \
+    {                                                                                              \
+        setImage(writeField<FieldKind::kind>(image(), m_base + (pos), scale, v));                  \
+    }
+    OSTRACOM_REGELUNG_FIELDS(OSTRACOM_REGELUNG_ACCESSORS)
+#undef OSTRACOM_REGELUNG_ACCESSORS
+
+    int sensortyp() const;
+    cHydoSensor &Sensor() const;
+    // The socket this regulation drives; nullptr when DosenNr is 0 or beyond 16.
+    cHydoAktor *Aktor() const;
+
+    QString Aus_Text() const;
+    QString Hoch_Text() const;
+    QString runter_Text() const;
+    QString SoTag_Text() const;
+    QString SoNacht_Text() const;
+
+    // Database-backed: the setters store the value here, then write it to the row.
+    float SW_UntereWarnung() const
+    {
+        return m_lowerWarning;
+    }
+    float SW_ObereWarnung() const
+    {
+        return m_upperWarning;
+    }
+    QString beschreibung() const
+    {
+        return m_beschreibung;
+    }
+    void set_SW_UntereWarnung(float value);
+    void set_SW_ObereWarnung(float value);
+    void set_beschreibung(const QString &text);
+
+    // Limit states: reported and not yet cleared.
+    bool UntererAlarmAktiv = false;
+    bool UntereWarnungAktiv = false;
+    bool ObererAlarmAktiv = false;
+    bool ObereWarnungAktiv = false;
+
+private:
+    enum class Column { LowerWarning, UpperWarning, Description };
+    // Writes one database-backed value to this regulation's row (nothing without a database).
+    void persist(Column column);
+    QString image() const;
+    void setImage(const QString &image);
+
+    cTarvelon *m_parent = nullptr;
+    Database *m_db = nullptr;
+    int m_sensor = 0;
+    int m_regulation = 0;
+    int m_base = 0;
+    float m_lowerWarning = 0;
+    float m_upperWarning = 0;
+    QString m_beschreibung;
+};

@@ -1,0 +1,85 @@
+#include "model/sensor.h"
+
+#include "model/ctarvelon.h"
+#include "model/tables.h"
+
+#include <QLocale>
+
+QString cHydoSensor::init(cTarvelon *parent, int sensorNumber)
+{
+    m_parent = parent;
+    m_number = sensorNumber;
+    m_base = (sensorNumber - 1) * kRecordSize;
+    return QString();
+}
+
+QString cHydoSensor::image() const
+{
+    return m_parent ? m_parent->kalibController() : QString();
+}
+
+void cHydoSensor::setImage(const QString &image)
+{
+    if (m_parent)
+        m_parent->setKalibController(image);
+}
+
+int cHydoSensor::rawType() const
+{
+    return HexByteGet(image(), m_base);
+}
+
+int cHydoSensor::sensortyp() const
+{
+    int type = rawType();
+    if (!m_parent)
+        return type;
+    // The controller's display settings choose how oxygen, redox and conductivity are shown.
+    if (m_parent->aq_AnzSauerStoff() == 0 && type == 6)
+        type = 9;
+    else if (m_parent->aq_AnzRedox() == 1 && type == 3)
+        type = 10;
+    else if (m_parent->aq_AnzLeitwert() == 1 && type == 4)
+        type = 11;
+    else if (m_parent->aq_AnzLeitwert() == 2 && type == 4)
+        type = 12;
+    return type;
+}
+
+QString cHydoSensor::formatierter_Typ() const
+{
+    return tables::sensorTypeName(sensortyp());
+}
+
+QString cHydoSensor::WertFormat() const
+{
+    return tables::valueFormat(sensortyp());
+}
+
+QString cHydoSensor::TrendWertFormat() const
+{
+    return tables::trendValueFormat(sensortyp());
+}
+
+QString cHydoSensor::WertMaske() const
+{
+    return tables::valueMask(sensortyp());
+}
+
+int cHydoSensor::WertWidth() const
+{
+    return tables::valueWidth(sensortyp());
+}
+
+QString cHydoSensor::MesswertEinheit() const
+{
+    return tables::sensorUnit(sensortyp());
+}
+
+QString cHydoSensor::formatierter_wert() const
+{
+    const int type = sensortyp();
+    return tables::formatValue(CurVal(), tables::valueFormat(type),
+                               QLocale().decimalPoint().at(0)) +
+           QLatin1Char(' ') + tables::sensorUnit(type);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "model/controller_fields.h"
+#include "model/image_field.h"
+
+#include <QDateTime>
+#include <QString>
+
+class cTarvelon;
+
+// One of the eight sensor connectors. Holds no values of its own: every property is a field
+// of the controller's calibration image, in the 42-byte record of this sensor.
+class cHydoSensor
+{
+public:
+    static constexpr int kRecordSize = 42;
+
+    QString init(cTarvelon *parent, int sensorNumber);
+    int sensornummer() const { return m_number; }
+    int recordBase() const { return m_base; }
+
+#define OSTRACOM_SENSOR_ACCESSORS(name, pos, kind, scale)                                          \
+    FieldValue<FieldKind::kind> name() const                                                       \
+    {                                                                                              \
+        return readField<FieldKind::kind>(image(), m_base + (pos), scale);                         \
+    }                                                                                              \
+    void set_##name(const FieldValue<FieldKind::kind> &v)                                          \
+    {                                                                                              \
+        setImage(writeField<FieldKind::kind>(image(), m_base + (pos), scale, v));                  \
+    }
+    OSTRACOM_SENSOR_FIELDS(OSTRACOM_SENSOR_ACCESSORS)
+#undef OSTRACOM_SENSOR_ACCESSORS
+
+    // Raw type code as the controller reports it (byte 0 of the record).
+    int rawType() const;
+    // Display type: the raw code, remapped by the controller's display settings.
+    int sensortyp() const;
+    QString formatierter_Typ() const;
+    QString WertFormat() const;
+    QString TrendWertFormat() const;
+    QString WertMaske() const;
+    int WertWidth() const;
+    QString MesswertEinheit() const;
+    // CurVal in the display type's format, a blank, and the unit.
+    QString formatierter_wert() const;
+
+    // When CurVal was last set from the archive or a download.
+    QDateTime datum() const
+    {
+        return m_datum;
+    }
+    void setDatum(const QDateTime &when)
+    {
+        m_datum = when;
+    }
+
+private:
+    QString image() const;
+    void setImage(const QString &image);
+
+    cTarvelon *m_parent = nullptr;
+    int m_number = 0;
+    int m_base = 0;
+    QDateTime m_datum;
+};
