@@ -178,6 +178,11 @@ int Sum8(QByteArrayView bytes)
     return sum;
 }
 
+int Sum8(const QByteArray &bytes)
+{
+    return Sum8(QByteArrayView(bytes));
+}
+
 int Sum8(const QString &text)
 {
     return Sum8(QByteArrayView(text.toLatin1()));

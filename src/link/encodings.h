@@ -42,6 +42,7 @@ QDateTime MjdToDate(double days);
 
 // 8-bit additive checksum: the sum of the character codes modulo 256.
 int Sum8(QByteArrayView bytes);
+int Sum8(const QByteArray &bytes);
 int Sum8(const QString &text);
 // Two upper-case hex digits, "0A" for 10.
 QString Sum8Text(int sum);
