@@ -1,0 +1,196 @@
+#include "link/hydo_connect.h"
+
+#include "link/serial_transport.h"
+#include "link/tcp_transport.h"
+#include "store/strings.h"
+
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+namespace
+{
+
+// How long a TCP connection may take before the controller counts as unreachable.
+constexpr int kConnectTimeoutMs = 20000;
+// Over TCP a two-letter command goes out as one burst of this many copies, so a controller
+// that wakes late still finds a whole command in its input.
+constexpr int kTcpCommandRepeats = 100;
+constexpr int kCommandLength = 2;
+
+const char *const kNoLinkSend = "Keine Verbindung zum Tarvelon !";
+const char *const kNoLinkReceive = "Keine Verbindung zum Tarvelon";
+const char *const kConnectFailed = "Verbindungsfehler !";
+
+QString runtimeError(const QString &description)
+{
+    return QStringLiteral("Runtime Error: ") + description;
+}
+
+// Orders ttyS2 before ttyS10.
+bool naturalLess(const QString &a, const QString &b)
+{
+    int i = 0;
+    int j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            int ei = i;
+            int ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            const QString na = a.mid(i, ei - i);
+            const QString nb = b.mid(j, ej - j);
+            const qulonglong va = na.toULongLong();
+            const qulonglong vb = nb.toULongLong();
+            if (va != vb)
+                return va < vb;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+} // namespace
+
+cHydoConnect::cHydoConnect(std::unique_ptr<Transport> serial, std::unique_ptr<Transport> tcp,
+                           Clock &clock)
+    : m_serial(std::move(serial)), m_tcp(std::move(tcp)), m_clock(clock)
+{
+}
+
+cHydoConnect::~cHydoConnect()
+{
+    disconnect();
+}
+
+std::unique_ptr<cHydoConnect> cHydoConnect::createDefault(Clock &clock)
+{
+    return std::make_unique<cHydoConnect>(std::make_unique<SerialTransport>(),
+                                          std::make_unique<TcpTransport>(), clock);
+}
+
+QString cHydoConnect::connect(bool serial, const QString &address, const QString &setting)
+{
+    disconnect();
+    QString why;
+    if (serial) {
+        // The serial path has no error text of its own: a device that will not open is a
+        // failure of the port itself.
+        if (!m_serial->open(address, setting, 0, &why))
+            return runtimeError(why);
+        return {};
+    }
+    if (!m_tcp->isOpen() && !m_tcp->open(address, setting, kConnectTimeoutMs, &why))
+        return ms(kConnectFailed);
+    return {};
+}
+
+QString cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
+                                const QString &terminator)
+{
+    QString error = ms(kNoLinkSend);
+    QString why;
+    const QByteArray bytes = data.toLatin1();
+
+    if (m_tcp->isOpen() && bytes.size() == kCommandLength) {
+        if (!m_tcp->write(bytes.repeated(kTcpCommandRepeats), &why))
+            return runtimeError(why);
+        return {};
+    }
+
+    const int total = static_cast<int>(bytes.size());
+    for (int i = 0; i < total; ++i) {
+        const QByteArray one(1, bytes[i]);
+        if (m_serial->isOpen()) {
+            if (!m_serial->write(one, &why))
+                return runtimeError(why);
+            error.clear();
+        }
+        if (m_tcp->isOpen()) {
+            if (!m_tcp->write(one, &why))
+                return runtimeError(why);
+            error.clear();
+        }
+        if (!quiet && PutBufferProgress)
+            PutBufferProgress(i + 1, total);
+        if (delayMs > 0)
+            m_clock.sleepMs(delayMs);
+    }
+
+    if (!terminator.isEmpty()) {
+        const QByteArray end = terminator.toLatin1();
+        if (m_serial->isOpen()) {
+            if (!m_serial->write(end, &why))
+                return runtimeError(why);
+            error.clear();
+        }
+        if (m_tcp->isOpen()) {
+            if (!m_tcp->write(end, &why))
+                return runtimeError(why);
+            error.clear();
+        }
+    }
+    return error;
+}
+
+QString cHydoConnect::GetBuffer()
+{
+    QString error = ms(kNoLinkReceive);
+    for (Transport *t : {m_serial.get(), m_tcp.get()}) {
+        if (!t->isOpen())
+            continue;
+        error.clear();
+        QString why;
+        if (!t->readAvailable(&Buffer, &why)) {
+            // A link that went away (peer closed, device unplugged) is no link any more;
+            // anything else is a failure of the port itself.
+            return t->isOpen() ? runtimeError(why) : ms(kNoLinkReceive);
+        }
+    }
+    return error;
+}
+
+QString cHydoConnect::disconnect()
+{
+    Buffer.clear();
+    // Closing a closed transport is harmless, and a socket whose peer went away still
+    // needs its close.
+    m_serial->close();
+    m_tcp->close();
+    return {};
+}
+
+QStringList cHydoConnect::Avaible_Comports(int maxPorts)
+{
+    QStringList usable;
+    if (maxPorts <= 0)
+        return usable;
+    QStringList candidates;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        candidates << info.systemLocation();
+    std::sort(candidates.begin(), candidates.end(), naturalLess);
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    for (const QString &path : candidates) {
+        if (usable.size() >= maxPorts)
+            break;
+        // Listed is not enough: a port held by another program or without permission is
+        // of no use to the user.
+        QSerialPort port;
+        port.setPortName(path);
+        if (port.open(QIODevice::ReadWrite)) {
+            port.close();
+            usable << path;
+        }
+    }
+    return usable;
+}

@@ -1,0 +1,118 @@
+#include "link/tcp_transport.h"
+
+#include <QElapsedTimer>
+
+namespace
+{
+
+constexpr int kTcpWriteTimeoutMs = 5000;
+constexpr int kTcpCloseTimeoutMs = 1000;
+// Each zero wait picks up one batch from the kernel; a few batches per look are plenty.
+constexpr int kMaxReadBatches = 64;
+
+} // namespace
+
+TcpTransport::TcpTransport() = default;
+
+TcpTransport::~TcpTransport()
+{
+    close();
+}
+
+bool TcpTransport::open(const QString &address, const QString &setting, int timeoutMs,
+                        QString *error)
+{
+    close();
+    bool ok = false;
+    const int port = setting.trimmed().toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
+        if (error)
+            *error = QStringLiteral("invalid TCP port '%1'").arg(setting);
+        return false;
+    }
+    if (address.trimmed().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("no host given");
+        return false;
+    }
+    // Created here so the socket belongs to the thread that uses it.
+    m_socket = std::make_unique<QTcpSocket>();
+    m_socket->connectToHost(address.trimmed(), static_cast<quint16>(port));
+    // Returns early on a refused connection or an unknown host.
+    if (!m_socket->waitForConnected(qMax(0, timeoutMs))) {
+        if (error)
+            *error = QStringLiteral("cannot connect to %1:%2: %3")
+                         .arg(address.trimmed())
+                         .arg(port)
+                         .arg(m_socket->errorString());
+        m_socket->abort();
+        m_socket.reset();
+        return false;
+    }
+    m_open = true;
+    return true;
+}
+
+void TcpTransport::close()
+{
+    m_open = false;
+    if (!m_socket)
+        return;
+    if (m_socket->state() != QAbstractSocket::UnconnectedState) {
+        m_socket->disconnectFromHost();
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            m_socket->waitForDisconnected(kTcpCloseTimeoutMs);
+    }
+    m_socket->abort();
+    m_socket.reset();
+}
+
+bool TcpTransport::isOpen() const
+{
+    return m_open;
+}
+
+bool TcpTransport::write(const QByteArray &data, QString *error)
+{
+    if (!m_open || m_socket->state() != QAbstractSocket::ConnectedState) {
+        if (error)
+            *error = m_open ? QStringLiteral("connection closed by the controller")
+                            : QStringLiteral("not connected");
+        return false;
+    }
+    if (m_socket->write(data) != data.size()) {
+        if (error)
+            *error = QStringLiteral("cannot send: %1").arg(m_socket->errorString());
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (m_socket->bytesToWrite() > 0) {
+        const qint64 left = kTcpWriteTimeoutMs - timer.elapsed();
+        if (left <= 0 || !m_socket->waitForBytesWritten(static_cast<int>(left))) {
+            if (error)
+                *error = QStringLiteral("cannot send: %1").arg(m_socket->errorString());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TcpTransport::readAvailable(QByteArray *out, QString *error)
+{
+    if (!m_open) {
+        if (error)
+            *error = QStringLiteral("not connected");
+        return false;
+    }
+    for (int i = 0; i < kMaxReadBatches && m_socket->waitForReadyRead(0); ++i) {
+    }
+    const QByteArray data = m_socket->readAll();
+    out->append(data);
+    if (!data.isEmpty() || m_socket->state() == QAbstractSocket::ConnectedState)
+        return true;
+    if (error)
+        *error = QStringLiteral("connection closed by the controller");
+    m_open = false;
+    return false;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "link/transport.h"
+
+#include <QTcpSocket>
+
+#include <memory>
+
+// A TCP connection to a controller (or a serial-to-network adapter). Blocking-style calls
+// with bounded waits, so it works on a worker thread without an event loop.
+class TcpTransport : public Transport
+{
+public:
+    TcpTransport();
+    ~TcpTransport() override;
+    Kind kind() const override { return Kind::Tcp; }
+    // setting is the port number. Gives up at once when the connection is refused or the
+    // host is unknown, otherwise after timeoutMs.
+    bool open(const QString &address, const QString &setting, int timeoutMs,
+              QString *error) override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const QByteArray &data, QString *error) override;
+    // Data that arrived before the peer closed is handed out first; the failure is
+    // reported by the first read that finds nothing left.
+    bool readAvailable(QByteArray *out, QString *error) override;
+
+private:
+    std::unique_ptr<QTcpSocket> m_socket;
+    bool m_open = false;
+};
