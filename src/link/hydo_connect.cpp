@@ -94,51 +94,52 @@ QString cHydoConnect::connect(bool serial, const QString &address, const QString
     return {};
 }
 
+// A link that went away (peer closed, device unplugged) is no link any more, as if it had
+// never been open; any other failure is one of the port itself.
+bool cHydoConnect::sendOn(Transport &transport, const QByteArray &bytes, QString *error)
+{
+    QString why;
+    if (transport.write(bytes, &why))
+        return true;
+    *error = transport.isOpen() ? runtimeError(why) : ms(kNoLinkSend);
+    return false;
+}
+
+bool cHydoConnect::sendToOpenLinks(const QByteArray &bytes, QString *error)
+{
+    for (Transport *t : {m_serial.get(), m_tcp.get()}) {
+        if (!t->isOpen())
+            continue;
+        if (!sendOn(*t, bytes, error))
+            return false;
+        error->clear();
+    }
+    return true;
+}
+
 QString cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
                                 const QString &terminator)
 {
     QString error = ms(kNoLinkSend);
-    QString why;
     const QByteArray bytes = data.toLatin1();
 
     if (m_tcp->isOpen() && bytes.size() == kCommandLength) {
-        if (!m_tcp->write(bytes.repeated(kTcpCommandRepeats), &why))
-            return runtimeError(why);
-        return {};
+        error.clear();
+        sendOn(*m_tcp, bytes.repeated(kTcpCommandRepeats), &error);
+        return error;
     }
 
     const int total = static_cast<int>(bytes.size());
     for (int i = 0; i < total; ++i) {
-        const QByteArray one(1, bytes[i]);
-        if (m_serial->isOpen()) {
-            if (!m_serial->write(one, &why))
-                return runtimeError(why);
-            error.clear();
-        }
-        if (m_tcp->isOpen()) {
-            if (!m_tcp->write(one, &why))
-                return runtimeError(why);
-            error.clear();
-        }
+        if (!sendToOpenLinks(QByteArray(1, bytes[i]), &error))
+            return error;
         if (!quiet && PutBufferProgress)
             PutBufferProgress(i + 1, total);
         if (delayMs > 0)
             m_clock.sleepMs(delayMs);
     }
-
-    if (!terminator.isEmpty()) {
-        const QByteArray end = terminator.toLatin1();
-        if (m_serial->isOpen()) {
-            if (!m_serial->write(end, &why))
-                return runtimeError(why);
-            error.clear();
-        }
-        if (m_tcp->isOpen()) {
-            if (!m_tcp->write(end, &why))
-                return runtimeError(why);
-            error.clear();
-        }
-    }
+    if (!terminator.isEmpty() && !sendToOpenLinks(terminator.toLatin1(), &error))
+        return error;
     return error;
 }
 
@@ -150,11 +151,8 @@ QString cHydoConnect::GetBuffer()
             continue;
         error.clear();
         QString why;
-        if (!t->readAvailable(&Buffer, &why)) {
-            // A link that went away (peer closed, device unplugged) is no link any more;
-            // anything else is a failure of the port itself.
+        if (!t->readAvailable(&Buffer, &why))
             return t->isOpen() ? runtimeError(why) : ms(kNoLinkReceive);
-        }
     }
     return error;
 }

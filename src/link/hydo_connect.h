@@ -44,6 +44,9 @@ public:
     std::function<void(int index, int total)> PutBufferProgress;
 
 private:
+    bool sendOn(Transport &transport, const QByteArray &bytes, QString *error);
+    bool sendToOpenLinks(const QByteArray &bytes, QString *error);
+
     std::unique_ptr<Transport> m_serial;
     std::unique_ptr<Transport> m_tcp;
     Clock &m_clock;

@@ -10,9 +10,9 @@ namespace
 // pseudo-terminal, a USB adapter hangs).
 constexpr int kSerialWriteTimeoutMs = 5000;
 
-QString describe(const QSerialPort &port, const QString &what)
+QString describe(const QSerialPort &port, const QString &what, const QString &device)
 {
-    return QStringLiteral("%1 %2: %3").arg(what, port.portName(), port.errorString());
+    return QStringLiteral("%1 %2: %3").arg(what, device, port.errorString());
 }
 
 } // namespace
@@ -84,11 +84,12 @@ bool SerialTransport::open(const QString &address, const QString &setting, int, 
         return false;
     }
     // Created here so the port belongs to the thread that uses it.
+    m_device = address.trimmed();
     m_port = std::make_unique<QSerialPort>();
-    m_port->setPortName(address.trimmed());
+    m_port->setPortName(m_device);
     if (!m_port->open(QIODevice::ReadWrite)) {
         if (error)
-            *error = describe(*m_port, QStringLiteral("cannot open"));
+            *error = describe(*m_port, QStringLiteral("cannot open"), m_device);
         m_port.reset();
         return false;
     }
@@ -96,7 +97,7 @@ bool SerialTransport::open(const QString &address, const QString &setting, int, 
         !m_port->setDataBits(settings->dataBits) || !m_port->setStopBits(settings->stopBits) ||
         !m_port->setFlowControl(QSerialPort::NoFlowControl)) {
         if (error)
-            *error = describe(*m_port, QStringLiteral("cannot configure"));
+            *error = describe(*m_port, QStringLiteral("cannot configure"), m_device);
         close();
         return false;
     }
@@ -127,7 +128,7 @@ bool SerialTransport::write(const QByteArray &data, QString *error)
     }
     if (m_port->write(data) != data.size()) {
         if (error)
-            *error = describe(*m_port, QStringLiteral("cannot write to"));
+            *error = describe(*m_port, QStringLiteral("cannot write to"), m_device);
         return false;
     }
     QElapsedTimer timer;
@@ -138,8 +139,8 @@ bool SerialTransport::write(const QByteArray &data, QString *error)
             if (error)
                 *error = m_port->error() == QSerialPort::TimeoutError ||
                                  m_port->error() == QSerialPort::NoError
-                             ? QStringLiteral("write to %1 timed out").arg(m_port->portName())
-                             : describe(*m_port, QStringLiteral("cannot write to"));
+                             ? QStringLiteral("write to %1 timed out").arg(m_device)
+                             : describe(*m_port, QStringLiteral("cannot write to"), m_device);
             m_port->clearError();
             return false;
         }
@@ -163,7 +164,7 @@ bool SerialTransport::readAvailable(QByteArray *out, QString *error)
         return true;
     }
     if (error)
-        *error = describe(*m_port, QStringLiteral("lost"));
+        *error = describe(*m_port, QStringLiteral("lost"), m_device);
     close();
     return false;
 }

@@ -35,4 +35,5 @@ public:
 
 private:
     std::unique_ptr<QSerialPort> m_port;
+    QString m_device;
 };

@@ -74,10 +74,16 @@ bool TcpTransport::isOpen() const
 
 bool TcpTransport::write(const QByteArray &data, QString *error)
 {
-    if (!m_open || m_socket->state() != QAbstractSocket::ConnectedState) {
+    if (!m_open) {
         if (error)
-            *error = m_open ? QStringLiteral("connection closed by the controller")
-                            : QStringLiteral("not connected");
+            *error = QStringLiteral("not connected");
+        return false;
+    }
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        // The peer is gone; whatever it still sent is of no use once we talk again.
+        if (error)
+            *error = QStringLiteral("connection closed by the controller");
+        m_open = false;
         return false;
     }
     if (m_socket->write(data) != data.size()) {
