@@ -1,0 +1,270 @@
+#include "controller.h"
+
+#include "log.h"
+
+#include "link/encodings.h"
+#include "model/tables.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sim
+{
+
+namespace
+{
+
+constexpr int kRecordBytes = 12;
+// Storage instants handled in one go when the emulator falls behind (very high --speed);
+// older ones are skipped, as they would have been dropped from a full memory anyway.
+constexpr int kMaxInstantsPerBatch = 400;
+constexpr int kDayStartHour = 8;
+constexpr int kDayEndHour = 20;
+
+bool isSummer(const QDate &d)
+{
+    return d.month() >= 4 && d.month() <= 9;
+}
+
+} // namespace
+
+SimController::SimController(const ControllerSettings &settings, QObject *parent)
+    : QObject(parent), m_settings(settings), m_model(settings.seed), m_scripted(settings.valuesPath)
+{
+    m_storageTimer.setSingleShot(true);
+    m_storageTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_storageTimer, &QTimer::timeout, this, &SimController::storeDueRecords);
+}
+
+bool SimController::start(QString *error)
+{
+    m_realClock.start();
+    m_startMs = QDateTime::currentMSecsSinceEpoch();
+
+    bool loaded = false;
+    if (!m_settings.statePath.isEmpty()) {
+        const LoadResult r = loadState(m_settings.statePath, &m_state, error);
+        if (r == LoadResult::Invalid)
+            return false;
+        loaded = r == LoadResult::Loaded;
+    }
+    if (!loaded) {
+        m_state = SimState();
+        m_state.program = defaultProgramImage(
+            kDefaultId, m_settings.intervalSeconds.value_or(kDefaultStorageIntervalSeconds), now());
+        m_state.calibration = defaultCalibrationImage();
+    }
+    if (m_settings.version)
+        m_state.version = *m_settings.version;
+    if (m_settings.id)
+        m_state.program = HexWordPut(m_state.program, kPosId, *m_settings.id);
+    if (m_settings.intervalSeconds)
+        m_state.program = HexTimePut(m_state.program, kPosStorageInterval,
+                                     QTime(0, 0).addSecs(*m_settings.intervalSeconds));
+
+    for (const QString &record : std::as_const(m_state.pending))
+        m_pending.push_back({m_nextSeq++, record});
+    m_state.pending.clear();
+    // A values file decides on its own; without one, values forced in an earlier run stay.
+    if (!m_scripted.hasFile())
+        m_scripted.setAll(m_state.scripted);
+
+    logLine(QStringLiteral("controller %1, firmware %2, %3 records pending%4")
+                .arg(HexWordGet(m_state.program, kPosId))
+                .arg(firmwareVersionText(m_state.version))
+                .arg(m_pending.size())
+                .arg(loaded ? QStringLiteral(", state loaded") : QString()));
+
+    if (!m_settings.statePath.isEmpty() && !save()) {
+        *error = QStringLiteral("cannot write state file %1").arg(m_settings.statePath);
+        return false;
+    }
+    scheduleNextStorage(true);
+    return true;
+}
+
+bool SimController::save()
+{
+    if (m_settings.statePath.isEmpty())
+        return true;
+    SimState s = m_state;
+    for (const Pending &p : m_pending)
+        s.pending.append(p.text);
+    s.scripted = m_scripted.all();
+    QString error;
+    if (!saveState(m_settings.statePath, s, &error)) {
+        warnLine(error);
+        return false;
+    }
+    return true;
+}
+
+qint64 SimController::nowMs() const
+{
+    return m_startMs +
+           static_cast<qint64>(std::llround(double(m_realClock.elapsed()) * m_settings.speed));
+}
+
+QDateTime SimController::now() const
+{
+    return QDateTime::fromMSecsSinceEpoch(nowMs());
+}
+
+QString SimController::versionPayload() const
+{
+    return sim::versionPayload(m_state.version);
+}
+
+QString SimController::programPayload()
+{
+    // The clock fields show the controller's time at the moment of reading.
+    return withClock(m_state.program, now(), QDateTime::fromMSecsSinceEpoch(m_nextStorageMs));
+}
+
+QString SimController::storedRecordsPayload(int *count)
+{
+    const int n = std::min<int>(int(m_pending.size()), kMaxRecordsPerAnswer);
+    QString payload = HexWordPut(QStringLiteral("0000"), 0, n);
+    payload.reserve(4 + n * kRecordBytes * 2);
+    for (int i = 0; i < n; ++i)
+        payload += m_pending[i].text;
+    if (n > 0)
+        m_lastReturnedSeq = m_pending[n - 1].seq;
+    *count = n;
+    return payload;
+}
+
+QString SimController::acknowledgePayload(int *dropped)
+{
+    int n = 0;
+    if (m_lastReturnedSeq) {
+        while (!m_pending.empty() && m_pending.front().seq <= *m_lastReturnedSeq) {
+            m_pending.pop_front();
+            ++n;
+        }
+        m_lastReturnedSeq.reset();
+        ++m_state.snapshot;
+        m_reportedFull = false;
+        save();
+    }
+    *dropped = n;
+    return HexWordPut(QStringLiteral("0000"), 0, m_state.snapshot);
+}
+
+bool SimController::storeProgram(const QString &image)
+{
+    if (!isImageText(image, kProgramBytes))
+        return false;
+    const int oldInterval = storageIntervalSeconds(m_state.program);
+    m_state.program = image.toUpper();
+    save();
+    if (storageIntervalSeconds(m_state.program) != oldInterval)
+        scheduleNextStorage(true);
+    return true;
+}
+
+bool SimController::storeCalibration(const QString &image)
+{
+    if (!isImageText(image, kCalibrationBytes))
+        return false;
+    m_state.calibration = image.toUpper();
+    save();
+    return true;
+}
+
+void SimController::scheduleNextStorage(bool realign)
+{
+    const qint64 intervalMs = qint64(storageIntervalSeconds(m_state.program)) * 1000;
+    const qint64 now = nowMs();
+    if (realign || m_nextStorageMs <= 0)
+        m_nextStorageMs = (now / intervalMs + 1) * intervalMs;
+    const double realMs = double(m_nextStorageMs - now) / m_settings.speed;
+    m_storageTimer.start(static_cast<int>(std::clamp(std::ceil(realMs), 1.0, 86400000.0)));
+}
+
+void SimController::storeDueRecords()
+{
+    const qint64 intervalMs = qint64(storageIntervalSeconds(m_state.program)) * 1000;
+    const qint64 now = nowMs();
+    if (m_nextStorageMs <= now) {
+        const qint64 due = (now - m_nextStorageMs) / intervalMs + 1;
+        if (due > kMaxInstantsPerBatch)
+            m_nextStorageMs += (due - kMaxInstantsPerBatch) * intervalMs;
+    }
+    while (m_nextStorageMs <= now) {
+        storeRecordsAt(QDateTime::fromMSecsSinceEpoch(m_nextStorageMs));
+        m_nextStorageMs += intervalMs;
+    }
+    scheduleNextStorage(false);
+}
+
+void SimController::storeRecordsAt(const QDateTime &time)
+{
+    m_scripted.refresh();
+    for (int sensor = 1; sensor <= kSensorCount; ++sensor) {
+        const int base = sensorPos(sensor);
+        const int type = HexByteGet(m_state.calibration, base + kSenType);
+        if (type == kTypeNone)
+            continue;
+        const auto forced = m_scripted.forced(sensor);
+        const double value = forced ? *forced : m_model.value(type, time);
+        const int status = regulationStatus(m_state.program, sensor, value, time);
+        m_pending.push_back(
+            {m_nextSeq++, recordText(sensor, status, value, tables::scaleFactor(type), time)});
+        m_state.calibration =
+            HexSinglePut(m_state.calibration, base + kSenCurVal, static_cast<float>(value));
+        m_state.calibration = HexSinglePut(m_state.calibration, base + kSenCurAlt1Val,
+                                           static_cast<float>(TankModel::alternative(type, value)));
+    }
+    // A full memory overwrites its oldest records.
+    bool dropped = false;
+    while (int(m_pending.size()) > m_settings.maxPending) {
+        m_pending.pop_front();
+        dropped = true;
+    }
+    if (dropped && !m_reportedFull) {
+        logLine(QStringLiteral("memory full (%1 records): oldest records dropped")
+                    .arg(m_settings.maxPending));
+        m_reportedFull = true;
+    }
+}
+
+QString SimController::recordText(int sensor, int status, double value, int scale,
+                                  const QDateTime &time)
+{
+    QString r(kRecordBytes * 2, QLatin1Char('0'));
+    r = HexBytePut(r, 0, sensor);
+    r = HexBytePut(r, 1, status);
+    // Clamp to the word's range rather than let a forced value wrap around.
+    const double limit = 32767.0 / scale;
+    r = ScaledWordPut(r, 2, static_cast<float>(std::clamp(value, -limit, limit)), scale);
+    r = HexTimePut(r, 4, time.time());
+    return HexDatePut(r, 8, time.date());
+}
+
+int SimController::regulationStatus(const QString &program, int sensor, double value,
+                                    const QDateTime &time)
+{
+    const bool day = time.time().hour() >= kDayStartHour && time.time().hour() < kDayEndHour;
+    const bool summer = isSummer(time.date());
+    const int setPointPos =
+        summer ? (day ? kRegSummerDay : kRegSummerNight) : (day ? kRegWinterDay : kRegWinterNight);
+    int status = 0;
+    for (int r = 1; r <= kRegulationsPerSensor; ++r) {
+        const int base = regulationPos(sensor, r);
+        const int kind = HexByteGet(program, base + kRegKind);
+        if (kind == 0)
+            continue;
+        const double setPoint = HexSingleGet(program, base + setPointPos);
+        const bool on = kind == 2 ? value < setPoint : value > setPoint;
+        if (on)
+            status |= 1 << (r - 1);
+        if (value <= HexSingleGet(program, base + kRegLowerAlarm))
+            status |= 1 << 4;
+        if (value >= HexSingleGet(program, base + kRegUpperAlarm))
+            status |= 1 << 5;
+    }
+    return status;
+}
+
+} // namespace sim

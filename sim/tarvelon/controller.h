@@ -1,0 +1,97 @@
+#pragma once
+
+#include "images.h"
+#include "state_file.h"
+#include "tank_model.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+#include <optional>
+
+namespace sim
+{
+
+struct ControllerSettings {
+    std::optional<FirmwareVersion> version; // overrides the state file when given
+    std::optional<int> id;                  // likewise
+    std::optional<int> intervalSeconds;     // likewise
+    double speed = 1.0;
+    QString statePath; // empty: state in memory only
+    QString valuesPath;
+    int maxPending = 2000;
+    quint32 seed = 1;
+};
+
+// The controller behind the wire: its memory images, its clock, and the measurement memory
+// that fills at every storage interval and empties when the PC acknowledges a download.
+class SimController : public QObject
+{
+    Q_OBJECT
+public:
+    // Records one "DO" answer carries at most; the rest follow in the next download, so a
+    // full memory still fits the PC's 6-second read limit at 9600 baud.
+    static constexpr int kMaxRecordsPerAnswer = 150;
+
+    explicit SimController(const ControllerSettings &settings, QObject *parent = nullptr);
+
+    // Loads or creates the state and starts the storage clock.
+    bool start(QString *error);
+    // Saves the state when a state file is in use; true without one.
+    bool save();
+
+    QString versionPayload() const;
+    QString programPayload();
+    QString calibrationPayload() const { return m_state.calibration; }
+    // The oldest records not yet acknowledged (count word, then the records). Remembers
+    // which it returned, for the acknowledgement.
+    QString storedRecordsPayload(int *count);
+    // Acknowledges the records of the last "DO" answer: they leave the memory.
+    QString acknowledgePayload(int *dropped);
+
+    bool storeProgram(const QString &image);
+    bool storeCalibration(const QString &image);
+
+    int pendingCount() const { return int(m_pending.size()); }
+    QDateTime now() const;
+    const SimState &state() const { return m_state; }
+
+    // The record as it travels: sensor, regulation status, scaled value, time, date.
+    static QString recordText(int sensor, int status, double value, int scale,
+                              const QDateTime &time);
+    // Bit r-1 set when regulation r of the sensor is switching its socket on; bit 4 lower
+    // alarm, bit 5 upper alarm of any active regulation.
+    static int regulationStatus(const QString &program, int sensor, double value,
+                                const QDateTime &time);
+
+private:
+    void storeDueRecords();
+    void storeRecordsAt(const QDateTime &time);
+    void scheduleNextStorage(bool realign);
+    qint64 nowMs() const;
+
+    struct Pending {
+        quint64 seq;
+        QString text;
+    };
+
+    ControllerSettings m_settings;
+    SimState m_state;
+    std::deque<Pending> m_pending;
+    quint64 m_nextSeq = 1;
+    std::optional<quint64> m_lastReturnedSeq;
+    bool m_reportedFull = false;
+
+    TankModel m_model;
+    ScriptedValues m_scripted;
+
+    QElapsedTimer m_realClock;
+    qint64 m_startMs = 0; // emulated epoch ms at start
+    qint64 m_nextStorageMs = 0;
+    QTimer m_storageTimer;
+};
+
+} // namespace sim
