@@ -1,0 +1,185 @@
+#pragma once
+
+// A scripted controller behind fake transports, in virtual time. It recognises the
+// commands the PC writes (once with a line feed, or as a burst of repeats), answers them
+// the way a controller frames its answers, and can misbehave in named ways.
+
+#include "link/clock.h"
+#include "link/hydo_connect.h"
+#include "link/transport.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <deque>
+#include <memory>
+#include <optional>
+
+// The controller's checksum, restated for tests: the character codes summed modulo 256.
+int wireSum(const QByteArray &bytes);
+// start + payload + end + two hex digits of (wireSum(payload) + offset) + "CheckSum".
+QByteArray framedAnswer(const QByteArray &start, const QByteArray &payload, const QByteArray &end,
+                        int checksumOffset = 0, bool lowerCase = false);
+
+class FakeController
+{
+public:
+    struct Write {
+        Transport::Kind kind;
+        qint64 atMs;
+        QByteArray bytes;
+    };
+
+    explicit FakeController(VirtualClock &clock);
+
+    // ---- what the controller answers
+    // A read command with the controller's own markers (DX, DN, DK, DO, DL): start marker,
+    // payload, end marker, Sum8 of the payload as two hex digits, "CheckSum".
+    void setPayload(const QString &command, const QByteArray &payload);
+    // A read command with markers of the test's choosing.
+    void setRead(const QString &command, const QByteArray &startMarker, const QByteArray &endMarker,
+                 const QByteArray &payload);
+    // Exactly these bytes as the answer, for malformed answers.
+    void setRawAnswer(const QString &command, const QByteArray &answer);
+    // A write command (DB and DI are accepted from the start): answers "Receive Start",
+    // takes the data with its two checksum digits and echoes the checksum it computed.
+    void acceptWrites(const QString &command);
+
+    // ---- failure modes (they hold until changed)
+    void mute(bool on = true) { m_mute = on; }
+    // Answers only the nth burst of a command within one connection.
+    void answerAfterRepeats(int n) { m_answerAfter = n; }
+    // Each answer in this many pieces; a read takes at most one piece, and piece i is
+    // ready no earlier than pauseMs * i after the first.
+    void splitAnswer(int chunks, int pauseMs = 0);
+    // Pieces of exactly these sizes (the rest of the answer is the last piece).
+    void splitAnswerAt(const QList<int> &sizes, int pauseMs = 0);
+    // Virtual time from a recognised command to the first piece of its answer.
+    void setAnswerDelayMs(int ms) { m_answerDelayMs = ms; }
+    // Read answers carry Sum8 + 1 instead of Sum8.
+    void badChecksum(bool on = true) { m_badChecksum = on; }
+    // Half of the answer arrives, then the link is lost.
+    void dropMidAnswer(bool on = true) { m_dropMidAnswer = on; }
+    void failWrites(bool on = true) { m_failWrites = on; }
+    void refuseOpen(bool on = true) { m_refuseOpen = on; }
+    // Opening takes the whole time allowed for it, then fails (a host that never answers).
+    void hangOnOpen(bool on = true) { m_hangOnOpen = on; }
+    // The checksum echoed after a write is off by this much.
+    void echoChecksumOffset(int offset) { m_echoOffset = offset; }
+
+    // ---- what happened
+    const QList<Write> &writes() const { return m_writes; }
+    // Every byte written, over all connections.
+    QByteArray written() const;
+    // Bursts of a command recognised, over all connections.
+    int bursts(const QString &command) const { return m_bursts.value(command); }
+    int opens() const { return m_opens; }
+    int closes() const { return m_closes; }
+    QString lastAddress() const { return m_lastAddress; }
+    QString lastSetting() const { return m_lastSetting; }
+    int lastOpenTimeoutMs() const { return m_lastOpenTimeoutMs; }
+    // Data of the last write with a matching checksum, without the checksum digits.
+    std::optional<QByteArray> stored(const QString &command) const;
+    // Data and checksum digits of the last write, whatever their checksum.
+    QByteArray lastWriteReceived() const { return m_lastWriteReceived; }
+
+    // ---- the far end of FakeTransport
+    bool open(Transport::Kind kind, const QString &address, const QString &setting, int timeoutMs,
+              QString *error);
+    void close(Transport::Kind kind);
+    bool isOpen(Transport::Kind kind) const;
+    bool write(Transport::Kind kind, const QByteArray &data, QString *error);
+    bool read(Transport::Kind kind, QByteArray *out, QString *error);
+
+private:
+    struct Answer {
+        QByteArray startMarker; // empty for raw and write answers
+        QByteArray endMarker;
+        QByteArray payload;
+        bool raw = false;
+        bool write = false;
+    };
+    struct Piece {
+        qint64 readyAtMs;
+        QByteArray bytes;
+        bool dropAfter;
+    };
+
+    void resetConnection();
+    void takeCommandText(const QByteArray &data);
+    void onBurst(const QString &command);
+    void queue(const QByteArray &answer);
+    void finishWriteData();
+
+    VirtualClock &m_clock;
+    QHash<QString, Answer> m_answers;
+
+    bool m_mute = false;
+    int m_answerAfter = 1;
+    QList<int> m_pieceSizes;
+    int m_pieceCount = 1;
+    int m_pieceMs = 0;
+    int m_answerDelayMs = 0;
+    bool m_badChecksum = false;
+    bool m_dropMidAnswer = false;
+    bool m_failWrites = false;
+    bool m_refuseOpen = false;
+    bool m_hangOnOpen = false;
+    int m_echoOffset = 0;
+
+    QList<Write> m_writes;
+    QHash<QString, int> m_bursts;
+    int m_opens = 0;
+    int m_closes = 0;
+    QString m_lastAddress;
+    QString m_lastSetting;
+    int m_lastOpenTimeoutMs = -1;
+    QHash<QString, QByteArray> m_stored;
+    QByteArray m_lastWriteReceived;
+
+    // One connection's state.
+    std::optional<Transport::Kind> m_openKind;
+    bool m_lost = false;
+    QByteArray m_commandText;
+    QHash<QString, int> m_connectionBursts;
+    std::deque<Piece> m_pending;
+    QString m_writeCommand;    // set once "Receive Start" is queued
+    bool m_takingData = false; // "Receive Start" delivered: what follows is data
+    QByteArray m_writeData;
+};
+
+class FakeTransport : public Transport
+{
+public:
+    FakeTransport(Kind kind, FakeController &controller) : m_kind(kind), m_controller(controller) {}
+    Kind kind() const override { return m_kind; }
+    bool open(const QString &address, const QString &setting, int timeoutMs,
+              QString *error) override
+    {
+        return m_controller.open(m_kind, address, setting, timeoutMs, error);
+    }
+    void close() override { m_controller.close(m_kind); }
+    bool isOpen() const override { return m_controller.isOpen(m_kind); }
+    bool write(const QByteArray &data, QString *error) override
+    {
+        return m_controller.write(m_kind, data, error);
+    }
+    bool readAvailable(QByteArray *out, QString *error) override
+    {
+        return m_controller.read(m_kind, out, error);
+    }
+
+private:
+    Kind m_kind;
+    FakeController &m_controller;
+};
+
+// A cHydoConnect whose serial and TCP transports both lead to one fake controller.
+struct FakeLink {
+    explicit FakeLink(quint32 seed = 1);
+    VirtualClock clock;
+    FakeController controller;
+    std::unique_ptr<cHydoConnect> link;
+};

@@ -1,0 +1,262 @@
+#include "link/protocol.h"
+#include "support/fake_transport.h"
+#include "support/recording_progress.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+const char *const kTimeout = "Verbindungszeitlimit überschritten !";
+const char *const kBadChecksum = "Fehler bei der Kommunikation mit dem Tarvelon";
+const char *const kNoLinkReceive = "Keine Verbindung zum Tarvelon";
+
+// Version data of a 2.20 R5 controller.
+const QByteArray kVersionPayload = "400CCCCD0500000000";
+
+QByteArray hexImage(int characters)
+{
+    QByteArray image;
+    for (int i = 0; image.size() < characters; ++i)
+        image += QByteArray::number((i * 37) % 256, 16).rightJustified(2, '0').toUpper();
+    return image.left(characters);
+}
+
+class ReadExchange : public ::testing::Test
+{
+protected:
+    QString readVersion()
+    {
+        return get_Meta_Data(ctx, "DX", "Version Data", "End Data", "CheckSum", result, 0,
+                             QString(), true);
+    }
+    QString readProgram()
+    {
+        return get_Meta_Data(ctx, "DN", "Data RAM", "End RAM", "CheckSum", result, 5630,
+                             "loading program", false);
+    }
+    QString readStored()
+    {
+        return get_Meta_Data(ctx, "DO", "Stored Data", "End Data", "CheckSum", result, 0,
+                             "download", false);
+    }
+
+    FakeLink fake;
+    FakeController &controller = fake.controller;
+    RecordingProgress progress;
+    ProtocolContext ctx{*fake.link, fake.clock, progress, LinkParams{false, "ctl.example", "4001"}};
+    QString result = "stale";
+};
+
+TEST_F(ReadExchange, matchingChecksumReturnsExactlyThePayload)
+{
+    controller.setPayload("DX", kVersionPayload);
+    EXPECT_EQ(readVersion(), QString());
+    EXPECT_EQ(result, QString::fromLatin1(kVersionPayload));
+    EXPECT_EQ(controller.bursts("DX"), 1);
+    EXPECT_EQ(controller.opens(), 1);
+    EXPECT_EQ(controller.closes(), 1) << "the link is open for one exchange only";
+    EXPECT_TRUE(fake.link->Buffer.isEmpty());
+    EXPECT_TRUE(progress.reports.isEmpty()) << "a silent read shows no progress";
+}
+
+TEST_F(ReadExchange, serialReadSendsTheCommandOnceWithALineFeed)
+{
+    ctx.params = LinkParams{true, "/dev/ttyFAKE0", "9600,n,8,1"};
+    controller.setPayload("DX", kVersionPayload);
+    EXPECT_EQ(readVersion(), QString());
+    EXPECT_EQ(controller.written(), "DX\n");
+    EXPECT_EQ(controller.writes()[1].atMs - controller.writes()[0].atMs, 65);
+}
+
+TEST_F(ReadExchange, answerSplitOverManyReadsIsAssembled)
+{
+    const QByteArray image = hexImage(5630);
+    controller.setPayload("DN", image);
+    controller.splitAnswer(10);
+    EXPECT_EQ(readProgram(), QString());
+    EXPECT_EQ(result, QString::fromLatin1(image));
+    EXPECT_LE(fake.clock.nowMs(), 6000);
+}
+
+TEST_F(ReadExchange, markersSplitAcrossReadsAreFound)
+{
+    // Cuts inside "Version Data", "End Data", the checksum digits and "CheckSum".
+    controller.setPayload("DX", kVersionPayload);
+    controller.splitAnswerAt({5, 20, 3, 4, 5});
+    EXPECT_EQ(readVersion(), QString());
+    EXPECT_EQ(result, QString::fromLatin1(kVersionPayload));
+}
+
+TEST_F(ReadExchange, answerStillArrivingAtTheDeadlineTimesOut)
+{
+    controller.setPayload("DN", hexImage(5630));
+    controller.splitAnswer(14); // one piece per half-second look: past six seconds
+    EXPECT_EQ(readProgram(), kTimeout);
+    EXPECT_TRUE(result.isEmpty());
+    EXPECT_GT(fake.clock.nowMs(), 6000);
+}
+
+TEST_F(ReadExchange, controllerAnsweringOnALaterRepetitionIsAccepted)
+{
+    for (int n : {2, 3}) {
+        SCOPED_TRACE(n);
+        FakeLink local;
+        RecordingProgress quiet;
+        ProtocolContext c{*local.link, local.clock, quiet, ctx.params};
+        local.controller.setPayload("DX", kVersionPayload);
+        local.controller.answerAfterRepeats(n);
+        QString version;
+        EXPECT_EQ(get_Meta_Data(c, "DX", "Version Data", "End Data", "CheckSum", version, 0,
+                                QString(), true),
+                  QString());
+        EXPECT_EQ(version, QString::fromLatin1(kVersionPayload));
+        EXPECT_EQ(local.controller.bursts("DX"), n) << "no repetition after the answer began";
+    }
+}
+
+TEST_F(ReadExchange, repetitionsStopOnceTheStartMarkerIsSeen)
+{
+    controller.setPayload("DN", hexImage(5630));
+    controller.splitAnswerAt({12, 2000, 2000}); // "Data RAM" and a little, then the rest
+    EXPECT_EQ(readProgram(), QString());
+    EXPECT_EQ(controller.bursts("DN"), 1);
+}
+
+TEST_F(ReadExchange, storedDataRecordCountSetsTheProgressTotal)
+{
+    const QByteArray payload = "0002" + hexImage(48);
+    controller.setPayload("DO", payload);
+    controller.splitAnswerAt({11 + 6, 30}); // "Stored Data", the count and a little
+    EXPECT_EQ(readStored(), QString());
+    EXPECT_EQ(result, QString::fromLatin1(payload));
+
+    ASSERT_GE(progress.reports.size(), 3);
+    EXPECT_EQ(progress.reports.first().current, 0);
+    EXPECT_EQ(progress.reports.first().maximum, 10000) << "unknown until the count arrives";
+    EXPECT_EQ(progress.reports[1].text, "download");
+    EXPECT_EQ(progress.reports[1].current, 6);
+    EXPECT_EQ(progress.reports[1].maximum, 48);
+    EXPECT_EQ(progress.reports.last().current, 48);
+    EXPECT_EQ(progress.reports.last().maximum, 48);
+}
+
+TEST_F(ReadExchange, recordCountAboveThirtyTwoThousandStaysPositive)
+{
+    controller.setPayload("DO", "8001" + hexImage(30));
+    controller.splitAnswerAt({11 + 6});
+    readStored();
+    ASSERT_GE(progress.reports.size(), 2);
+    EXPECT_EQ(progress.reports[1].maximum, 0x8001 * 24);
+}
+
+TEST_F(ReadExchange, expectedLengthIsTheProgressTotal)
+{
+    controller.setPayload("DN", hexImage(5630));
+    controller.splitAnswer(3);
+    EXPECT_EQ(readProgram(), QString());
+    ASSERT_GE(progress.reports.size(), 3);
+    for (const auto &r : progress.reports) {
+        EXPECT_EQ(r.text, "loading program");
+        EXPECT_EQ(r.maximum, 5630);
+    }
+    EXPECT_EQ(progress.reports.first().current, 0);
+    EXPECT_EQ(progress.reports.last().current, 5630);
+}
+
+TEST_F(ReadExchange, muteControllerTimesOutAtSixSecondsOfVirtualTime)
+{
+    controller.mute();
+    EXPECT_EQ(readVersion(), kTimeout);
+    EXPECT_TRUE(result.isEmpty());
+    EXPECT_GT(fake.clock.nowMs(), 6000);
+    EXPECT_LE(fake.clock.nowMs(), 6000 + 298) << "ends with the first look past the deadline";
+    // Each look waits 99 to 298 ms, so six seconds hold 21 to 61 repetitions.
+    EXPECT_GE(controller.bursts("DX"), 21);
+    EXPECT_LE(controller.bursts("DX"), 61);
+    EXPECT_EQ(controller.closes(), 1);
+}
+
+TEST_F(ReadExchange, answerJustInsideTheDeadlineIsAcceptedAndJustOutsideIsNot)
+{
+    controller.setPayload("DX", kVersionPayload);
+    controller.setAnswerDelayMs(5500);
+    EXPECT_EQ(readVersion(), QString());
+
+    FakeLink late;
+    ProtocolContext c{*late.link, late.clock, progress, ctx.params};
+    late.controller.setPayload("DX", kVersionPayload);
+    late.controller.setAnswerDelayMs(6300);
+    QString version = "stale";
+    EXPECT_EQ(
+        get_Meta_Data(c, "DX", "Version Data", "End Data", "CheckSum", version, 0, QString(), true),
+        kTimeout);
+    EXPECT_TRUE(version.isEmpty());
+}
+
+TEST_F(ReadExchange, linkLostMidAnswerEndsTheExchangeAtOnce)
+{
+    controller.setPayload("DN", hexImage(5630));
+    controller.dropMidAnswer();
+    EXPECT_EQ(readProgram(), kNoLinkReceive);
+    EXPECT_TRUE(result.isEmpty());
+    EXPECT_LT(fake.clock.nowMs(), 1000) << "no waiting for a deadline on a dead link";
+    EXPECT_EQ(progress.reports.last().current, 5630) << "progress is closed even on failure";
+}
+
+TEST_F(ReadExchange, wrongChecksumIsACommunicationError)
+{
+    controller.setPayload("DX", kVersionPayload);
+    controller.badChecksum();
+    EXPECT_EQ(readVersion(), kBadChecksum);
+    EXPECT_TRUE(result.isEmpty());
+    EXPECT_EQ(controller.bursts("DX"), 1) << "a bad answer is not asked for again";
+}
+
+TEST_F(ReadExchange, linkThatCannotOpenIsReportedUnchangedAndNothingIsSent)
+{
+    controller.refuseOpen();
+    EXPECT_EQ(readVersion(), "Verbindungsfehler !");
+    ctx.params = LinkParams{true, "/dev/ttyFAKE0", "9600,n,8,1"};
+    EXPECT_EQ(readVersion(), "Runtime Error: connection refused (fake)");
+    EXPECT_TRUE(controller.written().isEmpty());
+    EXPECT_TRUE(result.isEmpty());
+}
+
+TEST_F(ReadExchange, failingSendEndsTheExchangeWithItsRuntimeError)
+{
+    controller.setPayload("DX", kVersionPayload);
+    controller.failWrites();
+    EXPECT_EQ(readVersion(), "Runtime Error: broken pipe (fake)");
+    EXPECT_EQ(fake.clock.nowMs(), 0);
+    EXPECT_EQ(controller.closes(), 1);
+}
+
+TEST_F(ReadExchange, nothingOfOneAnswerSurvivesIntoTheNext)
+{
+    controller.setRawAnswer("DX", "Version Data0102End Data");
+    EXPECT_EQ(readVersion(), kTimeout);
+    // Only together with the first answer would this tail make a valid frame.
+    controller.setRawAnswer(
+        "DX",
+        QByteArray::number(wireSum("0102"), 16).toUpper().rightJustified(2, '0') + "CheckSum");
+    EXPECT_EQ(readVersion(), kTimeout);
+    EXPECT_TRUE(result.isEmpty());
+}
+
+TEST(WaitRandom, waitsMinimumPlusAScaledRandomRoundedToWholeMilliseconds)
+{
+    VirtualClock clock(7);
+    VirtualClock twin(7);
+    for (int i = 0; i < 200; ++i) {
+        const qint64 before = clock.nowMs();
+        const double r = twin.random();
+        wait_random(clock, 99, 199);
+        const qint64 waited = clock.nowMs() - before;
+        EXPECT_GE(waited, 99);
+        EXPECT_LE(waited, 298);
+        EXPECT_LE(std::abs(waited - (99 + r * 199)), 0.5);
+    }
+}
+
+} // namespace
