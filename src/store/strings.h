@@ -1,12 +1,78 @@
 #pragma once
 
+// Language lookup. Every text the user sees is a German key passed through ms() just
+// before it is shown; the translations live in table HYDOLANG, one column per language.
+
+#include <QHash>
+#include <QMutex>
 #include <QString>
 
-// Language lookup. Every text the user sees is a German key passed through ms() just
-// before it is shown. (Placeholder: returns the key; the database-backed table replaces it.)
+#include <memory>
+
+class Database;
+
+// The language table. Keys are compared without regard to case. A text without a
+// translation comes back followed by "???" and is added to HYDOLANG that way, so that
+// translators find it; the source language DEUTSCH is never extended.
+// Safe to use from several threads at once.
+class cStrings
+{
+public:
+    // How long ms() waits for a database another connection is writing; ms() runs on the
+    // UI thread and must never hold it up for long.
+    static constexpr int kWriteBusyTimeoutMs = 250;
+
+    explicit cStrings(int writeBusyTimeoutMs = kWriteBusyTimeoutMs);
+    ~cStrings();
+    cStrings(const cStrings &) = delete;
+    cStrings &operator=(const cStrings &) = delete;
+
+    // Loads the translations of `language` from the database at `location` (or of
+    // `database`). Returns an empty text on success, otherwise a message that names the
+    // cause: a name that is not a plain identifier, a language without a column in
+    // HYDOLANG, a database that cannot be read. On failure the previous language and
+    // table stay in force.
+    [[nodiscard]] QString init(const QString &location, const QString &language);
+    [[nodiscard]] QString init(const Database &database, const QString &language);
+
+    // The text in the current language. Never fails: when the database cannot be written
+    // the "???" text is still returned and remembered. Before the first successful init
+    // every text comes back unchanged.
+    QString ms(const QString &text);
+
+    // The current language name, empty before the first successful init.
+    QString language() const;
+
+private:
+    int m_busyTimeoutMs;
+    mutable QMutex m_mutex;
+    QHash<QString, QString> m_table; // case-folded German text -> translation
+    QString m_language;
+    QString m_column; // the HYDOLANG column of m_language, as the table spells it
+    std::shared_ptr<Database> m_database;
+};
+
+// The one language table of the program, used by ms().
+cStrings &programStrings();
+
+// Program-start initialisation: makes `language` the current language and loads its
+// texts. Returns "" or the refusal message (the previous language then stays).
+QString initProgram(const Database &database, const QString &language);
+
+// The start-up sequence of the program: ENGLISH first, then `overrideLanguage` when given,
+// else the language stored in the settings row. Returns "" or the message why the wanted
+// language could not be used (the program then goes on in ENGLISH).
+QString initProgramLanguage(const Database &database, const QString &overrideLanguage = QString());
+
+// The current language of the program.
+QString currentLanguage();
+
 QString ms(const QString &german);
 QString ms(const char *germanUtf8);
 
 // Marks a German key that is stored now and translated later with ms(); the translation
 // check of the test suite finds keys written this way.
-constexpr const char *msKey(const char *germanUtf8) { return germanUtf8; }
+constexpr const char *msKey(const char *germanUtf8)
+{
+    return germanUtf8;
+}

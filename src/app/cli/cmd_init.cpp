@@ -1,2 +1,31 @@
+// ostracom-cli init: create or upgrade the database and print where it is.
+
 #include "app/cli/cli.h"
-int cmdInit(const CliOptions &, const QStringList &) { err() << "init: not built yet\n"; return kExitFailed; }
+
+#include "store/database.h"
+#include "store/datadir.h"
+#include "store/strings.h"
+
+int cmdInit(const CliOptions &options, const QStringList &args)
+{
+    if (!args.isEmpty()) {
+        err() << "init takes no arguments (got " << args.join(QLatin1Char(' ')) << ")\n";
+        return kExitUsage;
+    }
+    try {
+        // The data folder is needed unless another database file was named; a given
+        // --data-dir is prepared in any case, as the mail and log files go there.
+        QString dataDir;
+        if (options.dbPath.isEmpty() || !options.dataDir.isEmpty())
+            dataDir = prepareDataDirectory(options.dataDir);
+        const Database db(databaseLocation(dataDir, options.dbPath));
+        const QString languageProblem = initProgramLanguage(db, options.lang);
+        if (!languageProblem.isEmpty())
+            err() << languageProblem << "\n";
+        out() << db.location() << "\n";
+        return kExitOk;
+    } catch (const StoreError &e) {
+        err() << e.message() << "\n";
+        return kExitFailed;
+    }
+}

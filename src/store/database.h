@@ -1,0 +1,174 @@
+#pragma once
+
+// The program's database: schema, upgrades, seed rows and one typed function per
+// statement the program issues. Every value is a bound parameter.
+
+#include "store/store_error.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Mail account settings of the OSTRACOM row.
+struct MailSettings {
+    QString servername;
+    QString receiver;
+    QString sender;
+    QString username;
+    QString passwort;
+    int enabled = 0; // check box value: 0 sending disabled
+
+    bool operator==(const MailSettings &) const = default;
+};
+
+// The PC-side part of one regulation (table HYDOREGELUNG).
+struct RegulationRow {
+    double lowerWarning = 0; // sw_UntereWarnung
+    double upperWarning = 0; // sw_obereWarnung
+    QString beschreibung;
+};
+
+// One measurement as the controller reports it.
+struct ArchiveRecord {
+    QDateTime datum;
+    double wert = 0;
+    int tarvelonId = 0;
+    int asid = 0;
+};
+
+// One archived value of one sensor.
+struct ArchiveValue {
+    QDateTime datum;
+    double wert = 0;
+};
+
+struct LogbookEntry {
+    QDateTime datum;
+    QString bemerkung;
+};
+
+// The selection of archiveValues(): one sensor, an optional range and an order.
+struct ArchiveQuery {
+    enum class Bound { Inclusive, Exclusive };
+    enum class Order { Stored, Ascending, Descending }; // Stored: no ORDER BY
+
+    int tarvelonId = 0;
+    int asid = 0;
+    std::optional<QDateTime> from;
+    Bound fromBound = Bound::Inclusive;
+    std::optional<QDateTime> to;
+    Bound toBound = Bound::Inclusive;
+    Order order = Order::Ascending;
+    std::optional<int> limit;
+};
+
+class Database
+{
+public:
+    // Schema versions: 1 the six tables, 2 their indexes.
+    static constexpr int kSchemaVersion = 2;
+    static constexpr int kDefaultBusyTimeoutMs = 5000;
+    // Logbook entries are archive rows of this controller and sensor, drawn at this value.
+    static constexpr int kLogbookTarvelonId = -1;
+    static constexpr int kLogbookAsid = 0;
+    static constexpr double kLogbookWert = 100;
+
+    enum class Mode {
+        Prepare, // check the file, create or upgrade the schema, add missing seed rows
+        Attach,  // use an existing, prepared database as it is (a second handle)
+    };
+
+    // Opens the database at `location` (a SQLite file path). Throws StoreError naming the
+    // path and the cause; a file that is refused is never written to.
+    explicit Database(const QString &location, Mode mode = Mode::Prepare,
+                      int busyTimeoutMs = kDefaultBusyTimeoutMs);
+    // Closes the connections of every thread. Other threads must have stopped using it.
+    ~Database();
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+
+    QString location() const;
+    // The connection of the calling thread, opened on first use in that thread.
+    QSqlDatabase connection() const;
+
+    // DATUM text: local time to the second, "YYYY-MM-DD HH:MM:SS", so that text order is
+    // time order. An invalid time gives an empty text.
+    static QString datumText(const QDateTime &time);
+    static QDateTime datumFromText(const QString &text);
+
+    // ---- languages
+    // (German text, translation) of every row of HYDOLANG, in table order. `language`
+    // must be an existing column (see languageColumn); a NULL translation is a null QString.
+    QList<QPair<QString, QString>> translations(const QString &language) const;
+    // Adds the row unless a row with this exact German text exists; true when added.
+    bool addTranslation(const QString &language, const QString &german, const QString &text);
+    // The LANGTYPE rows, ascending.
+    QStringList languages() const;
+    // The column of HYDOLANG that holds `language` as the table spells it, when the name
+    // is a plain identifier and such a column exists; otherwise nullopt.
+    std::optional<QString> languageColumn(const QString &language) const;
+    static bool isPlainIdentifier(const QString &name);
+
+    // ---- settings row (OSTRACOMID = -1)
+    std::optional<MailSettings> mailSettings() const;
+    void saveMailSettings(const MailSettings &settings);
+    std::optional<QString> languageSetting() const;
+    void saveLanguageSetting(const QString &language);
+
+    // ---- regulations
+    std::optional<RegulationRow> regulationRow(int tarvelonId, int sensor, int regulation) const;
+    void saveRegulationRow(int tarvelonId, int sensor, int regulation, double lowerWarning,
+                           double upperWarning, const QString &beschreibung);
+    void saveRegulationBeschreibung(int tarvelonId, int sensor, int regulation,
+                                    const QString &beschreibung);
+    void saveRegulationLowerWarning(int tarvelonId, int sensor, int regulation, double value);
+    void saveRegulationUpperWarning(int tarvelonId, int sensor, int regulation, double value);
+
+    // ---- controllers
+    std::optional<QString> calibration(int tarvelonId) const;
+    void saveCalibration(int tarvelonId, const QString &kalibString);
+    // True when any table holds rows of this identifier, so a new controller must not get it.
+    bool controllerIdInUse(int tarvelonId) const;
+
+    // ---- archive
+    std::optional<ArchiveValue> newestArchived(int tarvelonId, int asid) const;
+    // Writes all records in one transaction, or none: throws StoreError and leaves the
+    // archive unchanged when any record cannot be written.
+    void appendArchive(const std::vector<ArchiveRecord> &records);
+    std::vector<ArchiveValue> archiveValues(const ArchiveQuery &query) const;
+
+    // ---- logbook (one entry per second)
+    std::optional<QString> logbookText(const QDateTime &time) const;
+    // Adds an entry; false (and nothing written) when that second already holds one.
+    bool createLogbookEntry(const QDateTime &time, const QString &text);
+    // Moves the entry at oldTime to newTime with the new text; false (and nothing changed)
+    // when newTime is another second that already holds an entry. Without an entry at
+    // oldTime a new one is created at newTime.
+    bool moveLogbookEntry(const QDateTime &oldTime, const QDateTime &newTime, const QString &text);
+    // Removes the entry at that second; nothing happens when there is none.
+    void deleteLogbookEntry(const QDateTime &time);
+    // Entries with from <= DATUM <= to, oldest first.
+    std::vector<LogbookEntry> logbookEntries(const QDateTime &from, const QDateTime &to) const;
+
+    struct Shared;
+
+private:
+    void prepareSchema();
+    // Changes the first row of `table` whose key columns equal `keyValues`, or adds a row
+    // holding keys and values when none matches.
+    void insertOrUpdate(const QString &table, const QStringList &keyColumns,
+                        const QVariantList &keyValues, const QStringList &columns,
+                        const QVariantList &values, const char *what);
+    // Deletes the first row of `table` whose key columns equal `keyValues`.
+    void deleteFirst(const QString &table, const QStringList &keyColumns,
+                     const QVariantList &keyValues, const char *what);
+
+    std::shared_ptr<Shared> m_shared;
+};
