@@ -1,0 +1,168 @@
+// The emulator's command recognition seen from a raw socket: both ways of sending a
+// command, one answer per burst, never two answers mixed, one client at a time.
+
+#include "support/sim_process.h"
+
+#include "link/encodings.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QThread>
+
+namespace
+{
+
+constexpr int kWaitMs = 3000;
+
+class SimWire : public ::testing::Test
+{
+protected:
+    void startSim(const QStringList &arguments = {})
+    {
+        QString error;
+        ASSERT_TRUE(m_sim.start(arguments, &error)) << error.toStdString();
+    }
+
+    std::unique_ptr<QTcpSocket> connectRaw()
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QStringLiteral("127.0.0.1"), m_sim.port());
+        EXPECT_TRUE(socket->waitForConnected(kWaitMs));
+        return socket;
+    }
+
+    static void send(QTcpSocket &socket, const QByteArray &bytes)
+    {
+        socket.write(bytes);
+        socket.waitForBytesWritten(kWaitMs);
+    }
+
+    // Reads until `marker` has arrived `count` times, then for lingerMs more.
+    static QByteArray collect(QTcpSocket &socket, const QByteArray &marker, int count, int lingerMs)
+    {
+        QByteArray in;
+        QElapsedTimer timer;
+        timer.start();
+        while (in.count(marker) < count && timer.elapsed() < kWaitMs) {
+            socket.waitForReadyRead(50);
+            in += socket.readAll();
+        }
+        timer.restart();
+        while (timer.elapsed() < lingerMs) {
+            socket.waitForReadyRead(20);
+            in += socket.readAll();
+        }
+        return in;
+    }
+
+    // The payload of the one answer framed by start and end in text, with its checksum
+    // checked; empty when the framing or checksum is wrong.
+    static QString payloadOf(const QByteArray &text, const QByteArray &start, const QByteArray &end)
+    {
+        const qsizetype s = text.indexOf(start);
+        const qsizetype e = text.indexOf(end, s);
+        const qsizetype c = text.indexOf("CheckSum", e);
+        if (s < 0 || e < 0 || c != e + end.size() + 2)
+            return QString();
+        const QByteArray payload = text.mid(s + start.size(), e - s - start.size());
+        bool ok = false;
+        if (text.mid(c - 2, 2).toInt(&ok, 16) != Sum8(payload) || !ok)
+            return QString();
+        return QString::fromLatin1(payload);
+    }
+
+    SimProcess m_sim;
+};
+
+TEST_F(SimWire, commandSentOnceWithLineFeedIsAnswered)
+{
+    startSim();
+    auto socket = connectRaw();
+    send(*socket, "DX\n");
+    const QByteArray in = collect(*socket, "CheckSum", 1, 0);
+    EXPECT_EQ(payloadOf(in, "Version Data", "End Data").size(), 10) << in.toStdString();
+}
+
+TEST_F(SimWire, repeatedBurstIsAnsweredOnce)
+{
+    startSim();
+    auto socket = connectRaw();
+    send(*socket, QByteArray("DN").repeated(100));
+    const QByteArray in = collect(*socket, "CheckSum", 1, 300);
+    EXPECT_EQ(in.count("Data RAM"), 1);
+    EXPECT_EQ(payloadOf(in, "Data RAM", "End RAM").size(), 5630);
+}
+
+TEST_F(SimWire, burstArrivingInPiecesIsStillOneBurst)
+{
+    startSim();
+    auto socket = connectRaw();
+    send(*socket, QByteArray("DK").repeated(40));
+    QThread::msleep(10);
+    send(*socket, QByteArray("DK").repeated(60));
+    const QByteArray in = collect(*socket, "CheckSum", 1, 300);
+    EXPECT_EQ(in.count("Kalib RAM"), 1);
+}
+
+TEST_F(SimWire, repeatsDuringASlowAnswerDoNotInterleaveAnswers)
+{
+    startSim({"--split", "3:250"});
+    auto socket = connectRaw();
+    const QByteArray burst = QByteArray("DX").repeated(100);
+    send(*socket, burst);
+    for (int i = 0; i < 4; ++i) {
+        QThread::msleep(120);
+        send(*socket, burst);
+    }
+    const QByteArray in = collect(*socket, "CheckSum", 1, 1200);
+    // Every answer is whole before the next begins.
+    qsizetype pos = 0;
+    int answers = 0;
+    while ((pos = in.indexOf("Version Data", pos)) >= 0) {
+        const qsizetype next = in.indexOf("Version Data", pos + 1);
+        const QByteArray one = in.mid(pos, next < 0 ? -1 : next - pos);
+        EXPECT_EQ(payloadOf(one, "Version Data", "End Data").size(), 10) << one.toStdString();
+        ++answers;
+        pos += 1;
+    }
+    EXPECT_GE(answers, 1);
+}
+
+TEST_F(SimWire, newConnectionReplacesAStaleOne)
+{
+    startSim();
+    auto stale = connectRaw();
+    send(*stale, "D"); // half a command, never finished
+    auto fresh = connectRaw();
+    send(*fresh, QByteArray("DX").repeated(100));
+    const QByteArray in = collect(*fresh, "CheckSum", 1, 0);
+    EXPECT_EQ(payloadOf(in, "Version Data", "End Data").size(), 10);
+
+    QElapsedTimer timer;
+    timer.start();
+    while (stale->state() != QAbstractSocket::UnconnectedState && timer.elapsed() < kWaitMs)
+        stale->waitForDisconnected(50);
+    EXPECT_EQ(stale->state(), QAbstractSocket::UnconnectedState);
+}
+
+TEST_F(SimWire, commandLineErrorsAreUsageErrors)
+{
+    QProcess process;
+    process.start(QStringLiteral(TARVELON_SIM_PATH), {"--split", "three"});
+    ASSERT_TRUE(process.waitForFinished(kWaitMs));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_TRUE(process.readAllStandardError().contains("--split"));
+
+    process.start(QStringLiteral(TARVELON_SIM_PATH), {"--help"});
+    ASSERT_TRUE(process.waitForFinished(kWaitMs));
+    EXPECT_EQ(process.exitCode(), 0);
+    const QByteArray help = process.readAllStandardOutput();
+    for (const char *option : {"--answer-after", "--split", "--bad-checksum", "--drop-mid-answer",
+                               "--mute", "--pace-9600", "--bad-write-checksum", "--version", "--id",
+                               "--state", "--values", "--speed", "--pty"})
+        EXPECT_TRUE(help.contains(option)) << option;
+}
+
+} // namespace

@@ -1,0 +1,219 @@
+#include "sim_process.h"
+
+#include "link/clock.h"
+#include "link/encodings.h"
+#include "link/hydo_connect.h"
+#include "link/progress.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <csignal>
+
+namespace
+{
+
+struct Markers {
+    const char *start;
+    const char *end;
+    int expectedLength;
+    bool silent;
+};
+
+bool markersFor(const QString &command, Markers *m)
+{
+    if (command == QLatin1String("DX"))
+        *m = {"Version Data", "End Data", 0, true};
+    else if (command == QLatin1String("DN"))
+        *m = {"Data RAM", "End RAM", 5630, false};
+    else if (command == QLatin1String("DK"))
+        *m = {"Kalib RAM", "End RAM", 672, false};
+    else if (command == QLatin1String("DO"))
+        *m = {"Stored Data", "End Data", 0, false};
+    else if (command == QLatin1String("DL"))
+        *m = {"SnapshotNr Data", "End Data", 0, true};
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+void ensureCoreApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "ostracom_integration_tests";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+SimProcess::SimProcess() : m_dir(std::make_unique<QTemporaryDir>())
+{
+    ensureCoreApplication();
+}
+
+SimProcess::~SimProcess()
+{
+    if (isRunning()) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
+
+bool SimProcess::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+QString SimProcess::scratchPath(const QString &name) const
+{
+    return m_dir->filePath(name);
+}
+
+bool SimProcess::start(const QStringList &arguments, QString *error)
+{
+    if (isRunning()) {
+        *error = QStringLiteral("the emulator is already running");
+        return false;
+    }
+    m_port = 0;
+    m_pty.clear();
+    QStringList args = arguments;
+    const bool tcp = !args.contains(QStringLiteral("--no-tcp"));
+    const bool pty = args.contains(QStringLiteral("--pty"));
+    if (tcp && !args.contains(QStringLiteral("--port")))
+        args << QStringLiteral("--port") << QStringLiteral("0");
+
+    // The log goes to a file: a pipe nobody reads would fill up and stall the emulator.
+    m_logPath = m_dir->filePath(QStringLiteral("sim-%1.log").arg(++m_starts));
+    m_process.setStandardErrorFile(m_logPath);
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.start(QStringLiteral(TARVELON_SIM_PATH), args);
+    if (!m_process.waitForStarted(kStartTimeoutMs)) {
+        *error = QStringLiteral("cannot start %1: %2")
+                     .arg(QStringLiteral(TARVELON_SIM_PATH), m_process.errorString());
+        return false;
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray out;
+    while ((tcp && m_port == 0) || (pty && m_pty.isEmpty())) {
+        const qint64 left = kStartTimeoutMs - timer.elapsed();
+        if (left <= 0 || !isRunning()) {
+            *error = QStringLiteral("the emulator did not report ready within %1 ms; "
+                                    "stdout: %2; log: %3")
+                         .arg(kStartTimeoutMs)
+                         .arg(QString::fromLocal8Bit(out), log());
+            m_process.kill();
+            m_process.waitForFinished(2000);
+            return false;
+        }
+        m_process.waitForReadyRead(int(left));
+        out += m_process.readAllStandardOutput();
+        for (const QByteArray &raw : out.split('\n')) {
+            const QString line = QString::fromLocal8Bit(raw).trimmed();
+            if (line.startsWith(QLatin1String("listening on ")))
+                m_port = quint16(line.section(QLatin1Char(':'), -1).toUInt());
+            else if (line.startsWith(QLatin1String("pty ")))
+                m_pty = line.mid(4);
+        }
+    }
+    return true;
+}
+
+bool SimProcess::stop()
+{
+    if (!isRunning())
+        return false;
+    ::kill(pid_t(m_process.processId()), SIGTERM);
+    if (!m_process.waitForFinished(kStartTimeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+        return false;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
+LinkParams SimProcess::tcpLink() const
+{
+    LinkParams p;
+    p.serial = false;
+    p.address = QStringLiteral("127.0.0.1");
+    p.setting = QString::number(m_port);
+    return p;
+}
+
+LinkParams SimProcess::ptyLink() const
+{
+    LinkParams p;
+    p.serial = true;
+    p.address = m_pty;
+    p.setting = QStringLiteral("9600,n,8,1");
+    return p;
+}
+
+QString SimProcess::log() const
+{
+    QFile file(m_logPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLocal8Bit(file.readAll());
+}
+
+SimRead readFromController(const LinkParams &link, const QString &command)
+{
+    ensureCoreApplication();
+    SimRead r;
+    Markers m{};
+    if (!markersFor(command, &m)) {
+        r.error = QStringLiteral("no read command: %1").arg(command);
+        return r;
+    }
+    RealClock clock;
+    NoProgress progress;
+    const auto connection = cHydoConnect::createDefault(clock);
+    ProtocolContext ctx{*connection, clock, progress, link};
+    QElapsedTimer timer;
+    timer.start();
+    r.error = get_Meta_Data(ctx, command, QString::fromLatin1(m.start), QString::fromLatin1(m.end),
+                            QStringLiteral("CheckSum"), r.payload, m.expectedLength,
+                            m.silent ? QString() : QStringLiteral("test"), m.silent);
+    r.elapsedMs = timer.elapsed();
+    return r;
+}
+
+QString writeToController(const LinkParams &link, const QString &command, const QString &data)
+{
+    ensureCoreApplication();
+    RealClock clock;
+    NoProgress progress;
+    const auto connection = cHydoConnect::createDefault(clock);
+    ProtocolContext ctx{*connection, clock, progress, link};
+    return put_Meta_Data(ctx, command, QStringLiteral("Receive Start"), QStringLiteral("CheckSum"),
+                         data, true);
+}
+
+bool decodeRecords(const QString &payload, QList<SimRecord> *records)
+{
+    records->clear();
+    if (payload.size() < 4)
+        return false;
+    const int count = HexWordGet(payload, 0);
+    if (count < 0 || payload.size() != 4 + count * 24)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        const int r = 2 + i * 12;
+        SimRecord rec;
+        rec.sensor = HexByteGet(payload, r);
+        rec.status = HexByteGet(payload, r + 1);
+        rec.word = HexWordGet(payload, r + 2);
+        rec.when = HexDateGet(payload, r + 8)
+                       .addSecs(HexTimeGet(payload, r + 4).msecsSinceStartOfDay() / 1000);
+        records->append(rec);
+    }
+    return true;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+// Runs the controller emulator tarvelon-sim as a child process for integration tests, and
+// talks to it through the real link code (cHydoConnect and the read/write exchanges).
+
+#include "link/protocol.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class SimProcess
+{
+public:
+    // How long start() waits for the emulator to report that it is ready.
+    static constexpr int kStartTimeoutMs = 5000;
+
+    SimProcess();
+    ~SimProcess();
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
+
+    // Starts the emulator with --port 0 (unless arguments say --no-tcp) and the given
+    // arguments, and waits for its "listening on" and, with --pty, its "pty" line.
+    bool start(const QStringList &arguments, QString *error);
+    // SIGTERM, so the emulator saves its state; true when it exited with code 0.
+    bool stop();
+    bool isRunning() const;
+
+    quint16 port() const { return m_port; }
+    QString ptyDevice() const { return m_pty; }
+    LinkParams tcpLink() const;
+    LinkParams ptyLink() const;
+
+    // Everything the emulator wrote to stderr so far (its per-command log).
+    QString log() const;
+    // A scratch directory for state and values files, removed with this object.
+    QString scratchPath(const QString &name) const;
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_pty;
+    QString m_logPath;
+    int m_starts = 0;
+};
+
+// Result of one read exchange.
+struct SimRead {
+    QString error;   // empty on success
+    QString payload; // the answer's payload on success
+    qint64 elapsedMs = 0;
+};
+
+// One read exchange ("DX", "DN", ...) with a fresh link object and real time, as the
+// program makes it.
+SimRead readFromController(const LinkParams &link, const QString &command);
+// One write exchange ("DB", "DI") of data; returns the error text, empty on success.
+QString writeToController(const LinkParams &link, const QString &command, const QString &data);
+
+// One stored measurement record of a "DO" payload.
+struct SimRecord {
+    int sensor = 0;
+    int status = 0;
+    int word = 0; // value x scale factor, signed
+    QDateTime when;
+};
+// The records of a "DO" payload: a 4-digit count, then 24 digits per record. Fails (false)
+// when the length does not match the count.
+bool decodeRecords(const QString &payload, QList<SimRecord> *records);
+
+// A QCoreApplication for code that needs one (sockets, serial ports), created once.
+void ensureCoreApplication();
