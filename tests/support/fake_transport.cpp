@@ -21,12 +21,12 @@ const QByteArray kChecksumMarker("CheckSum");
 const QByteArray kReadyMarker("Receive Start");
 constexpr int kChecksumDigits = 2;
 
-bool isRepeatOf(const QByteArray &text, const QByteArray &unit)
+bool isRepeatOf(QByteArrayView text, QByteArrayView unit)
 {
     if (unit.isEmpty() || text.isEmpty() || text.size() % unit.size() != 0)
         return false;
     for (qsizetype i = 0; i < text.size(); i += unit.size()) {
-        if (text.mid(i, unit.size()) != unit)
+        if (text.sliced(i, unit.size()) != unit)
             return false;
     }
     return true;
@@ -38,7 +38,7 @@ std::optional<QString> commandIn(const QByteArray &text)
     if (text.size() < 2 || !std::isalpha(static_cast<unsigned char>(text[0])) ||
         !std::isalpha(static_cast<unsigned char>(text[1])))
         return std::nullopt;
-    const QByteArray unit = text.left(2);
+    const QByteArrayView unit = QByteArrayView(text).first(2);
     if (!isRepeatOf(text, unit))
         return std::nullopt;
     return QString::fromLatin1(unit);
@@ -320,6 +320,8 @@ void FakeController::finishWriteData()
     m_writeCommand.clear();
     m_takingData = false;
     m_writeData.clear();
+    if (m_noEcho)
+        return;
     const int echoed = ((computed + m_echoOffset) % 256 + 256) % 256;
     queue(QByteArray::number(echoed, 16).rightJustified(2, '0').toUpper() + kChecksumMarker);
 }

@@ -66,6 +66,8 @@ public:
     void refuseOpen(bool on = true) { m_refuseOpen = on; }
     // Opening takes the whole time allowed for it, then fails (a host that never answers).
     void hangOnOpen(bool on = true) { m_hangOnOpen = on; }
+    // Takes the data of a write but never echoes its checksum.
+    void noEchoAfterWrite(bool on = true) { m_noEcho = on; }
     // The checksum echoed after a write is off by this much.
     void echoChecksumOffset(int offset) { m_echoOffset = offset; }
 
@@ -128,6 +130,7 @@ private:
     bool m_refuseOpen = false;
     bool m_hangOnOpen = false;
     int m_echoOffset = 0;
+    bool m_noEcho = false;
 
     QList<Write> m_writes;
     QHash<QString, int> m_bursts;

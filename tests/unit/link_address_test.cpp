@@ -1,0 +1,97 @@
+#include "link/protocol.h"
+#include "link/serial_transport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+TEST(ControllerAddress, tcpHostTakesTheGivenPortOrTheDefault)
+{
+    QString error;
+    auto p = parseControllerAddress("tcp:192.168.1.50:4002", &error);
+    ASSERT_TRUE(p) << error.toStdString();
+    EXPECT_FALSE(p->serial);
+    EXPECT_EQ(p->address, "192.168.1.50");
+    EXPECT_EQ(p->setting, "4002");
+
+    p = parseControllerAddress("tcp:tank.local", &error);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->address, "tank.local");
+    EXPECT_EQ(p->setting, "4001");
+}
+
+TEST(ControllerAddress, ipv6HostsWithOrWithoutBrackets)
+{
+    QString error;
+    auto p = parseControllerAddress("tcp:[::1]:5000", &error);
+    ASSERT_TRUE(p) << error.toStdString();
+    EXPECT_EQ(p->address, "::1");
+    EXPECT_EQ(p->setting, "5000");
+
+    p = parseControllerAddress("tcp:[fe80::2]", &error);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->address, "fe80::2");
+    EXPECT_EQ(p->setting, "4001");
+
+    p = parseControllerAddress("tcp:::1", &error);
+    ASSERT_TRUE(p) << "without brackets the whole rest is the address";
+    EXPECT_EQ(p->address, "::1");
+    EXPECT_EQ(p->setting, "4001");
+}
+
+TEST(ControllerAddress, serialDeviceUsesTheControllerLineSettings)
+{
+    QString error;
+    const auto p = parseControllerAddress("serial:/dev/ttyUSB0", &error);
+    ASSERT_TRUE(p) << error.toStdString();
+    EXPECT_TRUE(p->serial);
+    EXPECT_EQ(p->address, "/dev/ttyUSB0");
+    EXPECT_EQ(p->setting, "9600,n,8,1");
+}
+
+TEST(ControllerAddress, malformedAddressesAreRefusedWithAReason)
+{
+    for (const char *text :
+         {"", "tank.local:4001", "udp:host", "tcp:", "tcp:host:", "tcp:host:0", "tcp:host:65536",
+          "tcp:host:12ab", "tcp:host:-5", "tcp:[::1", "tcp:[nohost]:1", "tcp:[::1]x", "tcp:ho st",
+          "tcp:fe80::zz", "serial:"}) {
+        SCOPED_TRACE(text);
+        QString error;
+        EXPECT_FALSE(parseControllerAddress(text, &error));
+        EXPECT_FALSE(error.isEmpty());
+        if (*text)
+            EXPECT_TRUE(error.contains(QString::fromLatin1(text))) << error.toStdString();
+    }
+}
+
+TEST(SerialLineSettings, controllerNotationIsParsed)
+{
+    QString error;
+    auto s = parseSerialLineSettings("9600,n,8,1", &error);
+    ASSERT_TRUE(s) << error.toStdString();
+    EXPECT_EQ(s->baudRate, 9600);
+    EXPECT_EQ(s->parity, QSerialPort::NoParity);
+    EXPECT_EQ(s->dataBits, QSerialPort::Data8);
+    EXPECT_EQ(s->stopBits, QSerialPort::OneStop);
+
+    s = parseSerialLineSettings("19200,E,7,2", &error);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->baudRate, 19200);
+    EXPECT_EQ(s->parity, QSerialPort::EvenParity);
+    EXPECT_EQ(s->dataBits, QSerialPort::Data7);
+    EXPECT_EQ(s->stopBits, QSerialPort::TwoStop);
+}
+
+TEST(SerialLineSettings, nonsenseIsRefused)
+{
+    for (const char *text : {"", "9600", "9600,n,8", "fast,n,8,1", "0,n,8,1", "9600,x,8,1",
+                             "9600,n,9,1", "9600,n,8,3", "9600,n,8,1,1"}) {
+        SCOPED_TRACE(text);
+        QString error;
+        EXPECT_FALSE(parseSerialLineSettings(text, &error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+} // namespace

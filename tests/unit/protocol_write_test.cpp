@@ -1,0 +1,169 @@
+#include "link/protocol.h"
+#include "support/fake_transport.h"
+#include "support/recording_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace
+{
+
+const char *const kTimeout = "Verbindungszeitlimit überschritten !";
+const char *const kWriteChecksum = "Fehler bei der Datenübertragung zum Tarvelon !";
+
+const QByteArray kCalibration = "0A0B0C0D0E0F101112131415161718191A1B1C1D";
+
+QByteArray twoDigits(int value)
+{
+    return QByteArray::number(value, 16).toUpper().rightJustified(2, '0');
+}
+
+class WriteExchange : public ::testing::Test
+{
+protected:
+    QString write(const QByteArray &data, bool quiet = true)
+    {
+        return put_Meta_Data(ctx, "DI", "Receive Start", "CheckSum", QString::fromLatin1(data),
+                             quiet);
+    }
+
+    FakeLink fake;
+    FakeController &controller = fake.controller;
+    RecordingProgress progress;
+    ProtocolContext ctx{*fake.link, fake.clock, progress, LinkParams{false, "ctl.example", "4001"}};
+};
+
+TEST_F(WriteExchange, dataWithItsChecksumIsSentAndAccepted)
+{
+    EXPECT_EQ(write(kCalibration), QString());
+    EXPECT_EQ(controller.stored("DI"), kCalibration);
+    EXPECT_EQ(controller.lastWriteReceived(), kCalibration + twoDigits(wireSum(kCalibration)));
+    EXPECT_EQ(controller.bursts("DI"), 1);
+    EXPECT_EQ(controller.closes(), 1);
+    EXPECT_TRUE(fake.link->Buffer.isEmpty());
+}
+
+TEST_F(WriteExchange, dataGoesOutOneCharacterEveryTwelveMilliseconds)
+{
+    ASSERT_EQ(write(kCalibration), QString());
+    const auto &w = controller.writes();
+    // The command burst, then one write per data and checksum character.
+    ASSERT_EQ(w.size(), 1 + kCalibration.size() + 2);
+    for (qsizetype i = 2; i < w.size(); ++i) {
+        EXPECT_EQ(w[i].bytes.size(), 1);
+        EXPECT_EQ(w[i].atMs - w[i - 1].atMs, 12);
+    }
+}
+
+TEST_F(WriteExchange, serialWriteSendsTheCommandWithALineFeedFirst)
+{
+    ctx.params = LinkParams{true, "/dev/ttyFAKE0", "9600,n,8,1"};
+    EXPECT_EQ(write(kCalibration), QString());
+    EXPECT_TRUE(controller.written().startsWith("DI\n" + kCalibration));
+    EXPECT_EQ(controller.stored("DI"), kCalibration);
+}
+
+TEST_F(WriteExchange, checksumBelowSixteenIsSentWithALeadingZero)
+{
+    // 'F' * 3 + '8' = 266, which is 10 modulo 256.
+    EXPECT_EQ(write("FFF8"), QString());
+    EXPECT_EQ(controller.lastWriteReceived(), "FFF80A");
+}
+
+TEST_F(WriteExchange, echoedChecksumOffByOneFails)
+{
+    for (int offset : {1, -1}) {
+        SCOPED_TRACE(offset);
+        controller.echoChecksumOffset(offset);
+        EXPECT_EQ(write(kCalibration), kWriteChecksum);
+    }
+}
+
+TEST_F(WriteExchange, readyAnnouncedOnlyAfterRepeatsIsWaitedFor)
+{
+    controller.answerAfterRepeats(3);
+    EXPECT_EQ(write(kCalibration), QString());
+    EXPECT_EQ(controller.bursts("DI"), 3);
+    EXPECT_EQ(controller.stored("DI"), kCalibration);
+}
+
+TEST_F(WriteExchange, splitEchoIsAssembled)
+{
+    controller.splitAnswerAt({1, 5});
+    EXPECT_EQ(write(kCalibration), QString());
+}
+
+TEST_F(WriteExchange, muteControllerTimesOutAfterSixHundredSeconds)
+{
+    controller.mute();
+    EXPECT_EQ(write(kCalibration), kTimeout);
+    EXPECT_GT(fake.clock.nowMs(), 600000);
+    EXPECT_LE(fake.clock.nowMs(), 600000 + 298);
+    EXPECT_FALSE(controller.stored("DI"));
+}
+
+TEST_F(WriteExchange, echoThatNeverComesTimesOut)
+{
+    controller.noEchoAfterWrite();
+    EXPECT_EQ(write(kCalibration), kTimeout);
+    EXPECT_GT(fake.clock.nowMs(), 600000);
+    EXPECT_EQ(controller.lastWriteReceived(), kCalibration + twoDigits(wireSum(kCalibration)))
+        << "the data went out before the wait";
+}
+
+TEST_F(WriteExchange, dataProgressIsReportedUnlessQuiet)
+{
+    std::vector<int> indices;
+    int lastTotal = 0;
+    fake.link->PutBufferProgress = [&](int index, int total) {
+        indices.push_back(index);
+        lastTotal = total;
+    };
+    EXPECT_EQ(write(kCalibration, false), QString());
+    ASSERT_EQ(indices.size(), static_cast<size_t>(kCalibration.size() + 2));
+    EXPECT_EQ(indices.front(), 1);
+    EXPECT_EQ(indices.back(), kCalibration.size() + 2);
+    EXPECT_EQ(lastTotal, kCalibration.size() + 2);
+
+    indices.clear();
+    EXPECT_EQ(write(kCalibration, true), QString());
+    EXPECT_TRUE(indices.empty());
+}
+
+TEST_F(WriteExchange, linkLostBeforeReadyEndsTheWriteWithoutSendingData)
+{
+    controller.dropMidAnswer();
+    EXPECT_EQ(write(kCalibration), "Keine Verbindung zum Tarvelon");
+    EXPECT_EQ(controller.written().size(), 200) << "only the command went out";
+    EXPECT_LT(fake.clock.nowMs(), 1000);
+}
+
+TEST_F(WriteExchange, echoWithoutTwoHexDigitsFails)
+{
+    for (const QByteArray echo : {QByteArray("CheckSum"), QByteArray("7CheckSum"),
+                                  QByteArray("G1CheckSum"), QByteArray("CheckSum3C")}) {
+        SCOPED_TRACE(echo.constData());
+        FakeLink local;
+        ProtocolContext c{*local.link, local.clock, progress, ctx.params};
+        // "Receive Start" in one read, the malformed echo in the next.
+        local.controller.setRawAnswer("DI", "Receive Start" + echo);
+        local.controller.splitAnswerAt({13});
+        EXPECT_EQ(put_Meta_Data(c, "DI", "Receive Start", "CheckSum", "0102", true),
+                  kWriteChecksum);
+    }
+}
+
+TEST_F(WriteExchange, lowerCaseEchoIsAccepted)
+{
+    const QByteArray data = "FF"; // sums to 0x8C
+    FakeLink local;
+    ProtocolContext c{*local.link, local.clock, progress, ctx.params};
+    local.controller.setRawAnswer("DI", "Receive Start8cCheckSum");
+    local.controller.splitAnswerAt({13});
+    EXPECT_EQ(put_Meta_Data(c, "DI", "Receive Start", "CheckSum", QString::fromLatin1(data), true),
+              QString());
+    EXPECT_EQ(local.controller.written().right(4), "FF8C");
+}
+
+} // namespace
