@@ -97,6 +97,8 @@ public:
     // ---- version data
     float aq_Version() const;
     int aq_SubRelease() const;
+    // A version number in the locale's form with two decimals ("2.20", "2,20").
+    static QString versionNumberText(float version);
 
     // ---- event data (stored measurement records of the last download)
     int Event_Count() const;

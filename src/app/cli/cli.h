@@ -22,3 +22,4 @@ QTextStream &err();
 // Subcommands; each takes the arguments after its own name.
 int cmdInit(const CliOptions &options, const QStringList &args);
 int cmdProbe(const CliOptions &options, const QStringList &args);
+int cmdProgram(const CliOptions &options, const QStringList &args);

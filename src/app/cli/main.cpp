@@ -18,6 +18,9 @@ const Command kCommands[] = {
     {"init", cmdInit, "init                       create or upgrade the database and print its path"},
     {"probe", cmdProbe,
      "probe --controller ADDR    read a controller's version (ADDR: tcp:HOST[:PORT] or serial:DEVICE)"},
+    {"program", cmdProgram,
+     "program --controller ADDR [--yes] [--calibration database|controller] show|set NAME=VALUE...\n"
+     "                             show a controller's program, or change fields and write it"},
 };
 
 void printHelp(QTextStream &s)
@@ -32,7 +35,14 @@ void printHelp(QTextStream &s)
          "Commands:\n";
     for (const Command &c : kCommands)
         s << "  " << c.usage << "\n";
-    s << "\nExit codes: 0 success, 1 the operation failed, 2 usage error.\n";
+    s << "\nQuestions a controller operation would ask are answered without waiting:\n"
+         "  - taking over the controller's program (clock question): OK;\n"
+         "  - a calibration that differs between controller and database: the database copy\n"
+         "    is kept and written to the controller, unless --calibration controller is given;\n"
+         "  - a new controller (without identifier) is programmed with a new identifier only\n"
+         "    with --yes, otherwise it is refused;\n"
+         "  - any other question gets the cautious answer (Cancel or No).\n"
+         "\nExit codes: 0 success, 1 the operation failed, 2 usage error.\n";
     s.flush();
 }
 

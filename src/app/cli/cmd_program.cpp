@@ -1,0 +1,226 @@
+// ostracom-cli program: show a controller's program or change fields of it.
+
+#include "app/cli/cli.h"
+#include "app/cli/session.h"
+
+#include "model/ctarvelon.h"
+#include "model/tables.h"
+#include "store/strings.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+namespace
+{
+
+void printUsage(QTextStream &s)
+{
+    s << "Usage: ostracom-cli program --controller ADDR [--yes] [--calibration "
+         "database|controller]\n"
+         "                            show | set NAME=VALUE ...\n"
+         "  show   print every controller field, sensor, fitted socket and regulation\n"
+         "  set    change fields and write the program to the controller, e.g.\n"
+         "         aq_hd_ph=7.25  aq_AnzLeitwert=1  Regelung(2,1).RW_ObererAlarm=27.5\n"
+         "         Regelung(2,1).SW_ObereWarnung=26.8  Regelung(2,1).beschreibung=Heater\n";
+}
+
+QString num(double v)
+{
+    return QLocale().toString(v, 'g', 7);
+}
+
+void printController(cTarvelon &t, const QString &address)
+{
+    QTextStream &o = out();
+    o << "Controller " << t.aq_id_raw() << " at " << address << "\n";
+    o << "  Firmware                " << cTarvelon::versionNumberText(t.aq_Version()) << " R"
+      << t.aq_SubRelease() << "\n";
+    o << "  aq_Datum_Uhrzeit        "
+      << t.aq_Datum_Uhrzeit().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "\n";
+    for (const QString &name : cTarvelon::fieldNames()) {
+        if (name.startsWith(QLatin1String("Regelung")) || name == QLatin1String("aq_Datum_Uhrzeit"))
+            continue;
+        o << "  " << name.leftJustified(24) << t.fieldText(name).value_or(QString()) << "\n";
+    }
+
+    o << "\nSensors\n";
+    for (int i = 1; i <= cTarvelon::kSensors; ++i) {
+        cHydoSensor &s = t.Sensor(i);
+        if (s.sensortyp() == 0) {
+            o << "  " << i << "  " << ms(s.formatierter_Typ()) << "\n";
+            continue;
+        }
+        o << "  " << i << "  " << ms(s.formatierter_Typ()).leftJustified(12) << " "
+          << s.formatierter_wert().leftJustified(12) << "  slope " << num(s.Steigung())
+          << "  offset " << num(s.offset()) << "\n";
+    }
+
+    o << "\nSockets\n";
+    bool anySocket = false;
+    for (int i = 1; i <= cTarvelon::kSockets; ++i) {
+        cHydoAktor &a = t.Aktor(i);
+        if (a.DosenType() == 0)
+            continue;
+        anySocket = true;
+        o << "  " << QString::number(i).rightJustified(2) << "  "
+          << ms(a.formatierter_Typ()).leftJustified(18) << " for "
+          << (a.ConnectedTo() ? ms(a.Formated_ConnectedTo()) : QStringLiteral("-")) << "  on "
+          << a.ValueOn() << " off " << a.ValueOff() << "\n";
+    }
+    if (!anySocket)
+        o << "  (none fitted)\n";
+
+    o << "\nRegulations\n";
+    for (int s = 1; s <= cTarvelon::kSensors; ++s) {
+        if (t.Sensor(s).sensortyp() == 0)
+            continue;
+        const QString unit = t.Sensor(s).MesswertEinheit();
+        for (int r = 1; r <= cTarvelon::kRegulationsPerSensor; ++r) {
+            cHydoRegelung &g = t.Regelung(s, r);
+            QString kind = g.Regelart() == 1   ? ms(g.runter_Text())
+                           : g.Regelart() == 2 ? ms(g.Hoch_Text())
+                                               : ms(g.Aus_Text());
+            o << "  Regelung(" << s << "," << r << ")  " << g.beschreibung() << "  [" << kind
+              << "]\n";
+            if (g.Regelart() == 0)
+                continue;
+            o << "      set points  "
+              << ms(g.SoTag_Text().isEmpty() ? QStringLiteral("Wert") : g.SoTag_Text()) << " "
+              << num(g.RW_SommerTag());
+            if (!g.SoNacht_Text().isEmpty())
+                o << ", " << ms(g.SoNacht_Text()) << " " << num(g.RW_SommerNacht());
+            o << ", winter " << num(g.RW_WinterTag()) << "/" << num(g.RW_WinterNacht()) << " "
+              << unit << "\n";
+            o << "      alarm       below " << num(g.RW_UntererAlarm()) << ", above "
+              << num(g.RW_ObererAlarm()) << " " << unit << "\n";
+            o << "      warning     below " << num(g.SW_UntereWarnung()) << ", above "
+              << num(g.SW_ObereWarnung()) << " " << unit << "\n";
+            o << "      socket      "
+              << (g.DosenNr() ? QString::number(g.DosenNr()) : QStringLiteral("-"))
+              << "   dead time " << g.Totzeit() << "\n";
+        }
+    }
+    o.flush();
+}
+
+// Applies all assignments to a scratch copy first, so that nothing is changed (neither the
+// program image nor the database) unless every one of them fits.
+bool applyAssignments(cTarvelon &t, CliSession &session, const QStringList &assignments)
+{
+    QList<QPair<QString, QString>> pairs;
+    for (const QString &a : assignments) {
+        const int eq = a.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            err() << "expected NAME=VALUE, got " << a << "\n";
+            return false;
+        }
+        pairs.append({a.left(eq).trimmed(), a.mid(eq + 1)});
+    }
+    cTarvelon scratch(session.clock(), session.progress(), session.interaction());
+    scratch.set_HydoProgramString(t.HydoProgramString());
+    scratch.setKalibController(t.kalibController());
+    for (const auto &[name, value] : pairs) {
+        QString error;
+        if (!scratch.setFieldByName(name, value, &error)) {
+            err() << error << "\n";
+            return false;
+        }
+    }
+    for (const auto &[name, value] : pairs) {
+        QString error;
+        if (!t.setFieldByName(name, value, &error)) {
+            err() << error << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int cmdProgram(const CliOptions &options, const QStringList &argsIn)
+{
+    QStringList args = argsIn;
+    if (args.contains(QLatin1String("--help"))) {
+        printUsage(out());
+        return kExitOk;
+    }
+    const bool yes = args.removeAll(QStringLiteral("--yes")) > 0;
+    bool calibrationFromController = false;
+    const int calIndex = args.indexOf(QLatin1String("--calibration"));
+    if (calIndex >= 0) {
+        const QString which = args.value(calIndex + 1);
+        if (which != QLatin1String("database") && which != QLatin1String("controller")) {
+            err() << "--calibration takes database or controller\n";
+            return kExitUsage;
+        }
+        calibrationFromController = which == QLatin1String("controller");
+        args.remove(calIndex, 2);
+    }
+    QList<ControllerArg> controllers;
+    if (!takeControllerOption(args, &controllers, false)) {
+        printUsage(err());
+        return kExitUsage;
+    }
+    const QString action = args.isEmpty() ? QString() : args.takeFirst();
+    if (action != QLatin1String("show") && action != QLatin1String("set")) {
+        printUsage(err());
+        return kExitUsage;
+    }
+    if (action == QLatin1String("show") && !args.isEmpty()) {
+        err() << "show takes no further arguments\n";
+        return kExitUsage;
+    }
+    if (action == QLatin1String("set") && args.isEmpty()) {
+        err() << "set needs at least one NAME=VALUE\n";
+        return kExitUsage;
+    }
+    // Check names and values before anything talks to the controller.
+    if (action == QLatin1String("set")) {
+        for (const QString &a : args) {
+            const QString name = a.section(QLatin1Char('='), 0, 0).trimmed();
+            static const QRegularExpression regulation(
+                QStringLiteral(R"(^Regelung\(\d+,\d+\)\.(\w+)$)"));
+            const auto m = regulation.match(name);
+            const QString generic =
+                m.hasMatch() ? QStringLiteral("Regelung(S,R).") + m.captured(1) : name;
+            if (!a.contains(QLatin1Char('=')) || !cTarvelon::fieldNames().contains(generic)) {
+                err() << "unknown field " << name << " (see: program --controller ADDR show)\n";
+                return kExitUsage;
+            }
+        }
+    }
+
+    try {
+        CliSession session(options);
+        session.interaction().calibrationFromController = calibrationFromController;
+        QString error;
+        auto t = connectController(session, controllers.first(), yes, &error);
+        if (!t) {
+            err() << error << "\n";
+            return kExitFailed;
+        }
+        if (action == QLatin1String("show")) {
+            printController(*t, controllers.first().text);
+            return kExitOk;
+        }
+        if (!applyAssignments(*t, session, args))
+            return kExitUsage;
+        if (!t->programming_is_dirty()) {
+            out() << "The program is unchanged; nothing was written.\n";
+            return kExitOk;
+        }
+        error = t->check_programing(true);
+        session.progress().finish();
+        if (!error.isEmpty())
+            return kExitFailed;
+        out() << "Program written to controller " << t->aq_id_raw() << ".\n";
+        return kExitOk;
+    } catch (const StoreError &e) {
+        err() << e.message() << "\n";
+        return kExitFailed;
+    } catch (const std::exception &e) {
+        err() << e.what() << "\n";
+        return kExitFailed;
+    }
+}

@@ -1,0 +1,143 @@
+#include "app/cli/session.h"
+
+#include "model/ctarvelon.h"
+#include "store/datadir.h"
+#include "store/strings.h"
+
+#include <unistd.h>
+
+QString consoleText(const QString &text)
+{
+    QString t = text;
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return t;
+}
+
+Interaction::Answer CliInteraction::ask(const QString &text, const QString &title, Buttons buttons,
+                                        Icon)
+{
+    Answer answer = buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    if (text == ms("Tarvelon Uhrzeit auf PC übernehmen ?")) {
+        answer = Answer::Ok;
+    } else if (title == ms("Tarvelon Kalibrierdaten")) {
+        answer = calibrationFromController ? Answer::Cancel : Answer::Ok;
+    } else if (text == ms("Tarvelon Programmierung starten ?")) {
+        answer = Answer::Yes;
+    }
+    static const char *const kNames[] = {"OK", "Cancel", "Yes", "No"};
+    err() << consoleText(title.isEmpty() ? text : title + QStringLiteral(": ") + text) << " -> "
+          << kNames[static_cast<int>(answer)] << "\n";
+    err().flush();
+    return answer;
+}
+
+void CliInteraction::tell(const QString &text, const QString &title, Icon)
+{
+    err() << consoleText(title.isEmpty() ? text : title + QStringLiteral(": ") + text) << "\n";
+    err().flush();
+}
+
+CliProgress::CliProgress() : m_tty(isatty(STDERR_FILENO) == 1)
+{
+}
+
+void CliProgress::DisplayProgress(const QString &text, qint64 current, qint64 maximum)
+{
+    if (!m_tty || maximum <= 0)
+        return;
+    const qint64 percent = std::min<qint64>(100, current * 100 / maximum);
+    err() << "\r" << consoleText(text) << " " << percent << "%   ";
+    err().flush();
+    m_open = true;
+}
+
+void CliProgress::finish()
+{
+    if (m_open) {
+        err() << "\n";
+        err().flush();
+        m_open = false;
+    }
+}
+
+CliSession::CliSession(const CliOptions &options)
+{
+    if (options.dbPath.isEmpty() || !options.dataDir.isEmpty())
+        m_dataDir = prepareDataDirectory(options.dataDir);
+    m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath));
+    const QString languageProblem = initProgramLanguage(*m_db, options.lang);
+    if (!languageProblem.isEmpty())
+        err() << languageProblem << "\n";
+}
+
+cHydoConnect &CliSession::link()
+{
+    if (!m_link)
+        m_link = cHydoConnect::createDefault(m_clock);
+    return *m_link;
+}
+
+bool takeControllerOption(QStringList &args, QList<ControllerArg> *controllers, bool repeatable)
+{
+    for (int i = 0; i < args.size();) {
+        if (args[i] != QLatin1String("--controller")) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            err() << "--controller needs an address: tcp:HOST[:PORT] or serial:DEVICE\n";
+            return false;
+        }
+        QString error;
+        const auto params = parseControllerAddress(args[i + 1], &error);
+        if (!params) {
+            err() << error << "\n";
+            return false;
+        }
+        if (!repeatable && !controllers->isEmpty()) {
+            err() << "--controller may be given once here\n";
+            return false;
+        }
+        controllers->append(ControllerArg{*params, args[i + 1]});
+        args.remove(i, 2);
+    }
+    if (controllers->isEmpty()) {
+        err() << "--controller is missing: tcp:HOST[:PORT] or serial:DEVICE\n";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<cTarvelon> connectController(CliSession &session, const ControllerArg &controller,
+                                             bool programNew, QString *error)
+{
+    auto t =
+        std::make_unique<cTarvelon>(session.clock(), session.progress(), session.interaction());
+    const LinkParams &p = controller.params;
+    QString e = t->connect(p.serial, p.address, p.setting, &session.db(), &session.link());
+    session.progress().finish();
+    if (!e.isEmpty()) {
+        *error = consoleText(e);
+        return nullptr;
+    }
+    if (t->is_new) {
+        err() << consoleText(ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
+                             ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"))
+              << "\n";
+        if (!programNew) {
+            *error = QStringLiteral("%1 has no identifier yet; run again with --yes to program it "
+                                    "with a new identifier")
+                         .arg(controller.text);
+            return nullptr;
+        }
+        e = t->check_programing(true);
+        session.progress().finish();
+        if (!e.isEmpty()) {
+            *error = consoleText(e);
+            return nullptr;
+        }
+        t->init_instances();
+    }
+    return t;
+}

@@ -1,0 +1,256 @@
+// Bringing a controller's identity, firmware version, program and calibration to the PC, and
+// writing program and calibration back.
+
+#include "link/protocol.h"
+#include "model/ctarvelon.h"
+#include "model/interaction.h"
+#include "store/database.h"
+#include "store/strings.h"
+
+#include <QLocale>
+
+namespace
+{
+
+// Oldest firmware the program works with: 2.19 R24.
+constexpr float kMinimumVersion = 2.19f;
+constexpr int kMinimumSubRelease = 24;
+
+constexpr int kProgramChars = 5630;
+constexpr int kCalibrationChars = 672;
+
+const QString kCr = QStringLiteral("\r");
+
+} // namespace
+
+QString cTarvelon::versionNumberText(float version)
+{
+    // Firmware versions have two decimals: 2.20 is shown as such, not as 2.2.
+    return QLocale().toString(static_cast<double>(version), 'f', 2);
+}
+
+QString cTarvelon::get_Meta_Data(const QString &command, const QString &startMarker,
+                                 const QString &endMarker, const QString &checksumMarker,
+                                 QString &result, int expectedLength, const QString &progressText,
+                                 bool silent)
+{
+    if (!m_link)
+        return ms("Keine Verbindung zum Tarvelon !");
+    ProtocolContext ctx{*m_link, m_clock, m_progress, LinkParams{m_serial, m_address, m_setting}};
+    return ::get_Meta_Data(ctx, command, startMarker, endMarker, checksumMarker, result,
+                           expectedLength, progressText, silent);
+}
+
+QString cTarvelon::put_Meta_Data(const QString &command, const QString &readyMarker,
+                                 const QString &checksumMarker, const QString &data, bool quiet)
+{
+    if (!m_link)
+        return ms("Keine Verbindung zum Tarvelon !");
+    ProtocolContext ctx{*m_link, m_clock, m_progress, LinkParams{m_serial, m_address, m_setting}};
+    // The link is shared by all controllers: take its progress events only for this write.
+    m_link->PutBufferProgress = [this](int index, int total) { PutBufferProgress(index, total); };
+    const QString error = ::put_Meta_Data(ctx, command, readyMarker, checksumMarker, data, quiet);
+    m_link->PutBufferProgress = nullptr;
+    return error;
+}
+
+void cTarvelon::PutBufferProgress(int index, int total)
+{
+    m_progress.DisplayProgress(ms("Datenübertragung zum Tarvelon"), index, total);
+}
+
+QString cTarvelon::connect(bool serial, const QString &address, const QString &setting,
+                           Database *db, cHydoConnect *link)
+{
+    m_db = db;
+    m_link = link;
+    m_serial = serial;
+    m_address = address;
+    m_setting = setting;
+    if (m_db)
+        setIdInUse([db](int id) { return db->controllerIdInUse(id); });
+    if (!m_link)
+        return ms("Keine Verbindung zum Tarvelon !");
+
+    QString error = m_link->connect(serial, address, setting);
+    if (error.isEmpty())
+        error = get_Version();
+    if (error.isEmpty()) {
+        const float version = aq_Version();
+        const int sub = aq_SubRelease();
+        const bool accepted =
+            version > kMinimumVersion || (version == kMinimumVersion && sub >= kMinimumSubRelease);
+        if (!accepted) {
+            error = ms("Firmware Update notwendig !") + kCr +
+                    ms("Tarvelon kann nicht hinzugefügt werden.\r\rBenötigt wird Version ") +
+                    versionNumberText(kMinimumVersion) + QStringLiteral(" R") +
+                    QString::number(kMinimumSubRelease) + ms(" oder höher.") + kCr + kCr +
+                    ms("Vorhanden: ") + versionNumberText(version) + QStringLiteral(" R") +
+                    QString::number(sub);
+        } else {
+            error = get_Program();
+            if (error.isEmpty())
+                error = get_Kalib();
+            if (error.isEmpty())
+                error = init_instances();
+        }
+    }
+    m_link->disconnect();
+    return error;
+}
+
+QString cTarvelon::get_Version()
+{
+    QString payload;
+    const QString error = get_Meta_Data(QStringLiteral("DX"), QStringLiteral("Version Data"),
+                                        QStringLiteral("End Data"), QStringLiteral("CheckSum"),
+                                        payload, 0, QString(), true);
+    if (error.isEmpty())
+        m_versionData = payload;
+    return error;
+}
+
+QString cTarvelon::get_Program()
+{
+    QString payload;
+    const QString error =
+        get_Meta_Data(QStringLiteral("DN"), QStringLiteral("Data RAM"), QStringLiteral("End RAM"),
+                      QStringLiteral("CheckSum"), payload, kProgramChars,
+                      ms("Tarvelon Programmierung wird geladen"), false);
+    if (!error.isEmpty())
+        return error;
+    const auto answer =
+        m_interaction.ask(ms("Tarvelon Uhrzeit auf PC übernehmen ?"),
+                          ms("Notwendige Aktion zum Fortfahren"), Interaction::Buttons::OkCancel);
+    if (answer != Interaction::Answer::Ok)
+        return ms("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !");
+    set_HydoProgramString(payload);
+    m_programAsRead = payload;
+    return QString();
+}
+
+QString cTarvelon::get_Kalib()
+{
+    QString payload;
+    const QString error =
+        get_Meta_Data(QStringLiteral("DK"), QStringLiteral("Kalib RAM"), QStringLiteral("End RAM"),
+                      QStringLiteral("CheckSum"), payload, kCalibrationChars,
+                      ms("Tarvelon Kalibrierdaten werden geladen"), false);
+    // A failed read leaves nothing to compare: storing or settling an empty calibration would
+    // later write it over the controller's real one.
+    if (!error.isEmpty())
+        return error;
+    m_kalibController = payload;
+    if (m_db) {
+        const int id = aq_id();
+        if (const auto stored = m_db->calibration(id)) {
+            m_kalibDatabase = *stored;
+        } else {
+            m_db->saveCalibration(id, m_kalibController);
+            m_kalibDatabase = m_kalibController;
+        }
+    } else {
+        m_kalibDatabase = m_kalibController;
+    }
+    check_kalib(false);
+    return QString();
+}
+
+QString cTarvelon::put_Program()
+{
+    return put_Meta_Data(QStringLiteral("DB"), QStringLiteral("Receive Start"),
+                         QStringLiteral("CheckSum"), m_program, false);
+}
+
+QString cTarvelon::put_Kalib()
+{
+    return put_Meta_Data(QStringLiteral("DI"), QStringLiteral("Receive Start"),
+                         QStringLiteral("CheckSum"), m_kalibController, false);
+}
+
+QString cTarvelon::check_programing(bool withoutAsking)
+{
+    if (!programming_is_dirty())
+        return QString();
+    if (!withoutAsking) {
+        const auto answer =
+            m_interaction.ask(ms("Tarvelon Programmierung starten ?"),
+                              ms("Tarvelon Programmierung"), Interaction::Buttons::YesNo);
+        if (answer != Interaction::Answer::Yes)
+            return QString();
+    }
+    const QString error = put_Program();
+    if (error.isEmpty()) {
+        m_interaction.tell(ms("Tarvelon Programmierung erfolgreich !"),
+                           QStringLiteral("Tarvelon Programmierung"),
+                           Interaction::Icon::Information);
+    } else {
+        // The fixed part is translated; the error is translated already.
+        m_interaction.tell(ms("Fehler bei der Tarvelon Programmierung: ") + error,
+                           ms("Tarvelon Programmierung"), Interaction::Icon::Warning);
+    }
+    return error;
+}
+
+QString cTarvelon::check_kalib(bool withoutAsking)
+{
+    if (!kalib_is_dirty())
+        return QString();
+    Interaction::Answer answer = Interaction::Answer::Ok;
+    if (!withoutAsking) {
+        answer = m_interaction.ask(
+            ms("Geänderte Kalibrierdaten auf dem Tarvelon entdeckt !\r\r"
+               "Wählen Sie OK um die zuletzt gesicherten Kalibirerdaten zum Tarvelon zu "
+               "übertragen,\r"
+               "oder wählen sie ABBRECHEN um die geänderten Kalibrierdaten vom Tarvelon zu "
+               "übernehmen."),
+            ms("Tarvelon Kalibrierdaten"), Interaction::Buttons::OkCancel);
+    }
+    if (answer == Interaction::Answer::Ok) {
+        // The database wins: its copy goes to the controller.
+        m_kalibController = m_kalibDatabase;
+        const QString error = put_Kalib();
+        if (error.isEmpty()) {
+            m_interaction.tell(ms("Tarvelon Kalibrierdaten erfolgreich übertragen!"),
+                               QStringLiteral("Tarvelon Kalibrierdaten"),
+                               Interaction::Icon::Information);
+        } else {
+            m_interaction.tell(ms("Fehler beim Übertragen der Kalibrierdaten: ") + error,
+                               ms("Tarvelon Kalibrierdaten"), Interaction::Icon::Warning);
+        }
+        return error;
+    }
+    // The controller wins: its copy is stored, nothing is sent.
+    m_kalibDatabase = m_kalibController;
+    if (m_db)
+        m_db->saveCalibration(aq_id(), m_kalibController);
+    return QString();
+}
+
+QString cTarvelon::init_instances()
+{
+    const int id = aq_id();
+    for (int i = 1; i <= kSockets; ++i)
+        Aktor(i).init(this, i);
+    for (int i = 1; i <= kSensors; ++i) {
+        cHydoSensor &sensor = Sensor(i);
+        sensor.init(this, i);
+        // The newest archived value, when there is one. Otherwise the sensor keeps the value
+        // the controller reported: a 0 would set off false alarms at the first check.
+        const auto newest = m_db ? m_db->newestArchived(id, i) : std::nullopt;
+        if (newest) {
+            sensor.set_CurVal(static_cast<float>(newest->wert));
+            sensor.setDatum(newest->datum);
+        } else {
+            sensor.setDatum(QDateTime::currentDateTime());
+        }
+    }
+    for (int i = 1; i <= kSensors; ++i)
+        for (int j = 1; j <= kRegulationsPerSensor; ++j)
+            Regelung(i, j).init(m_db, this, i, j);
+    for (int i = 1; i <= kIntervalControls; ++i)
+        IntervallSteuerung(i).init(this, i);
+    for (int i = 1; i <= kFlowEntries; ++i)
+        aq_StroemungsSimulation(i);
+    return QString();
+}
