@@ -1,0 +1,132 @@
+// The serial transport on a pseudo-terminal: no hardware, no network, and the same
+// QSerialPort code path a USB adapter takes.
+
+#include "link/serial_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Data through a pseudo-terminal is handed over by the kernel a moment later; this only
+// bounds how long a broken transport can hold the test up.
+constexpr int kPatienceMs = 2000;
+
+class SerialOnPty : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(m_master, 0);
+        ASSERT_EQ(grantpt(m_master), 0);
+        ASSERT_EQ(unlockpt(m_master), 0);
+        m_device = QString::fromLocal8Bit(ptsname(m_master));
+    }
+    void TearDown() override
+    {
+        transport.close();
+        closeMaster();
+    }
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+    QByteArray readMaster(qsizetype want)
+    {
+        QByteArray got;
+        QElapsedTimer timer;
+        timer.start();
+        while (got.size() < want && timer.elapsed() < kPatienceMs) {
+            pollfd p{m_master, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                char buf[256];
+                const ssize_t n = ::read(m_master, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, n);
+            }
+        }
+        return got;
+    }
+    // Reads through the transport until want bytes arrived or it fails.
+    bool readTransport(qsizetype want, QByteArray *got, QString *error)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (got->size() < want && timer.elapsed() < kPatienceMs) {
+            if (!transport.readAvailable(got, error))
+                return false;
+            usleep(5000);
+        }
+        return true;
+    }
+
+    SerialTransport transport;
+    int m_master = -1;
+    QString m_device;
+};
+
+TEST_F(SerialOnPty, bytesTravelBothWays)
+{
+    QString error;
+    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
+    EXPECT_TRUE(transport.isOpen());
+
+    ASSERT_TRUE(transport.write("DX\n", &error)) << error.toStdString();
+    EXPECT_EQ(readMaster(3), "DX\n");
+
+    QByteArray got;
+    EXPECT_TRUE(transport.readAvailable(&got, &error)) << "nothing waiting is no failure";
+    EXPECT_TRUE(got.isEmpty());
+
+    const QByteArray answer = "Version Data0102End DataC3CheckSum\r\n";
+    ASSERT_EQ(::write(m_master, answer.constData(), answer.size()), answer.size());
+    ASSERT_TRUE(readTransport(answer.size(), &got, &error)) << error.toStdString();
+    EXPECT_EQ(got, answer);
+}
+
+TEST_F(SerialOnPty, farEndGoingAwayIsALostLink)
+{
+    QString error;
+    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
+    closeMaster();
+    QByteArray got;
+    EXPECT_FALSE(readTransport(1, &got, &error));
+    EXPECT_FALSE(transport.isOpen());
+    EXPECT_TRUE(error.contains(m_device)) << error.toStdString();
+}
+
+TEST_F(SerialOnPty, closeAndReopen)
+{
+    QString error;
+    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error));
+    transport.close();
+    EXPECT_FALSE(transport.isOpen());
+    EXPECT_FALSE(transport.write("D", &error));
+    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
+    EXPECT_TRUE(transport.write("X", &error));
+    EXPECT_EQ(readMaster(1), "X");
+}
+
+TEST(SerialTransport, missingDeviceOrBadSettingsAreNamedInTheError)
+{
+    SerialTransport transport;
+    QString error;
+    EXPECT_FALSE(transport.open("/dev/ostracom-no-such-tty", "9600,n,8,1", 0, &error));
+    EXPECT_TRUE(error.contains("/dev/ostracom-no-such-tty")) << error.toStdString();
+    EXPECT_FALSE(transport.isOpen());
+
+    EXPECT_FALSE(transport.open("/dev/ptmx", "9600,q,8,1", 0, &error));
+    EXPECT_TRUE(error.contains("9600,q,8,1")) << error.toStdString();
+}
+
+} // namespace
