@@ -36,7 +36,9 @@ bool makeRaw(int fd, QString *error)
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    t.c_cc[VMIN] = 0;
+    // With VMIN 0 an empty line reads as end of file; with 1 a non-blocking read reports
+    // EAGAIN instead, and 0 is left to mean a hang-up.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, B9600);
     cfsetospeed(&t, B9600);

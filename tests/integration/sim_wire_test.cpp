@@ -11,6 +11,11 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -145,6 +150,42 @@ TEST_F(SimWire, newConnectionReplacesAStaleOne)
     while (stale->state() != QAbstractSocket::UnconnectedState && timer.elapsed() < kWaitMs)
         stale->waitForDisconnected(50);
     EXPECT_EQ(stale->state(), QAbstractSocket::UnconnectedState);
+}
+
+TEST_F(SimWire, serialDeviceAnswersOneCommandAfterAnother)
+{
+    // The test holds the far end of a pseudo-terminal pair; the emulator serves the other
+    // end as its serial device, as it would a real one.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const QString device = QString::fromLocal8Bit(ptsname(master));
+    termios raw{};
+    tcgetattr(master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master, TCSANOW, &raw);
+    startSim({"--no-tcp", "--serial", device});
+
+    for (const char *command : {"DX\n", "DK\n", "DX\n"}) {
+        ASSERT_EQ(::write(master, command, 3), 3);
+        QByteArray in;
+        QElapsedTimer timer;
+        timer.start();
+        while (!in.contains("CheckSum") && timer.elapsed() < kWaitMs) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0) {
+                char buffer[1024];
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n > 0)
+                    in.append(buffer, int(n));
+            }
+        }
+        EXPECT_TRUE(in.contains("CheckSum")) << command << " unanswered; log:\n"
+                                             << m_sim.log().toStdString();
+        QThread::msleep(100); // a new command, not the same burst
+    }
+    ::close(master);
 }
 
 TEST_F(SimWire, commandLineErrorsAreUsageErrors)

@@ -57,7 +57,8 @@ SimProcess::SimProcess() : m_dir(std::make_unique<QTemporaryDir>())
 
 SimProcess::~SimProcess()
 {
-    if (isRunning()) {
+    // SIGTERM first, so the emulator removes what it created (a --pty-link symlink).
+    if (isRunning() && !stop()) {
         m_process.kill();
         m_process.waitForFinished(2000);
     }
@@ -83,7 +84,8 @@ bool SimProcess::start(const QStringList &arguments, QString *error)
     m_pty.clear();
     QStringList args = arguments;
     const bool tcp = !args.contains(QStringLiteral("--no-tcp"));
-    const bool pty = args.contains(QStringLiteral("--pty"));
+    const bool pty =
+        args.contains(QStringLiteral("--pty")) || args.contains(QStringLiteral("--pty-link"));
     if (tcp && !args.contains(QStringLiteral("--port")))
         args << QStringLiteral("--port") << QStringLiteral("0");
 
@@ -101,7 +103,9 @@ bool SimProcess::start(const QStringList &arguments, QString *error)
     QElapsedTimer timer;
     timer.start();
     QByteArray out;
-    while ((tcp && m_port == 0) || (pty && m_pty.isEmpty())) {
+    const bool serial = args.contains(QStringLiteral("--serial"));
+    bool serialReady = false;
+    while ((tcp && m_port == 0) || (pty && m_pty.isEmpty()) || (serial && !serialReady)) {
         const qint64 left = kStartTimeoutMs - timer.elapsed();
         if (left <= 0 || !isRunning()) {
             *error = QStringLiteral("the emulator did not report ready within %1 ms; "
@@ -120,6 +124,8 @@ bool SimProcess::start(const QStringList &arguments, QString *error)
                 m_port = quint16(line.section(QLatin1Char(':'), -1).toUInt());
             else if (line.startsWith(QLatin1String("pty ")))
                 m_pty = line.mid(4);
+            else if (line.startsWith(QLatin1String("serial ")))
+                serialReady = true;
         }
     }
     return true;

@@ -26,7 +26,8 @@ public:
     SimProcess &operator=(const SimProcess &) = delete;
 
     // Starts the emulator with --port 0 (unless arguments say --no-tcp) and the given
-    // arguments, and waits for its "listening on" and, with --pty, its "pty" line.
+    // arguments, and waits for its "listening on" and, with --pty or --serial, its "pty" or
+    // "serial" line.
     bool start(const QStringList &arguments, QString *error);
     // SIGTERM, so the emulator saves its state; true when it exited with code 0.
     bool stop();
