@@ -44,8 +44,8 @@ int hexValue(const QByteArray &digits, bool *ok)
 } // namespace
 
 WireSession::WireSession(SimController &controller, const FailureModes &modes, ByteChannel &channel,
-                         const QString &name, QObject *parent)
-    : QObject(parent), m_controller(controller), m_modes(modes), m_channel(channel), m_name(name)
+                         QObject *parent)
+    : QObject(parent), m_controller(controller), m_modes(modes), m_channel(channel)
 {
     m_clock.start();
     m_sendTimer.setSingleShot(true);

@@ -55,7 +55,7 @@ public:
     static constexpr int kWriteAbandonMs = 30000;
 
     WireSession(SimController &controller, const FailureModes &modes, ByteChannel &channel,
-                const QString &name, QObject *parent = nullptr);
+                QObject *parent = nullptr);
 
     void receive(const QByteArray &bytes);
     // The connection went away: forget any half-done answer or write.
@@ -78,7 +78,6 @@ private:
     SimController &m_controller;
     FailureModes m_modes;
     ByteChannel &m_channel;
-    QString m_name;
 
     QElapsedTimer m_clock;
     qint64 m_lastInputMs = -1;
