@@ -1,0 +1,379 @@
+#include "store/mail.h"
+
+#include "store/mail_message.h"
+#include "store/strings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QSysInfo>
+
+#include <curl/curl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace
+{
+
+constexpr const char *kFieldSeparator = "   "; // between time, subject and body in the log
+constexpr const char *kLogLineBreak = " / ";   // stands for a line break inside a log entry
+constexpr const char *kProtocols = "smtp,smtps";
+constexpr qint64 kFileChunk = 64 * 1024;
+constexpr long kQuitGraceSeconds = 1;
+
+const char *const kStatusTexts[] = {
+    "",
+    "1 --- Bad argument given,File name (message text) not given,Unable to open SMTP "
+    "socket,SMTP get line did not return 220,command unable to write to socket,Server does "
+    "not like To: address,Mail server error accepting message data.",
+    "2 --- File (message text) does not exist,The server actively denied our connection,The "
+    "mail server doesn't like the sender name.",
+    "3 --- Error reading the file (message text) or attached file",
+    "4 --- File (message text) not of type FILE_TYPE_DISK",
+    "5 --- Error Reading File (message text)",
+};
+constexpr const char *kStatus12 =
+    "12 --- -server or -f options not specified and not found in registry";
+constexpr const char *kStatus13 = "13 --- Error opening temporary file in temp directory";
+constexpr const char *kStatusUnknown = "Unknown error";
+
+bool curlReady()
+{
+    static std::once_flag once;
+    static CURLcode result = CURLE_FAILED_INIT;
+    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return result == CURLE_OK;
+}
+
+struct Upload {
+    QByteArray data;
+    qsizetype position = 0;
+    bool started = false; // the server accepted DATA and asked for the message
+};
+
+size_t readUpload(char *buffer, size_t size, size_t count, void *userData)
+{
+    auto *upload = static_cast<Upload *>(userData);
+    upload->started = true;
+    const size_t room = size * count;
+    const size_t left = size_t(upload->data.size() - upload->position);
+    const size_t n = std::min(room, left);
+    std::memcpy(buffer, upload->data.constData() + upload->position, n);
+    upload->position += qsizetype(n);
+    return n;
+}
+
+struct MessageFile {
+    SendOutcome outcome;
+    QString text;
+};
+
+MessageFile readMessageFile(const QString &path)
+{
+    if (path.isEmpty())
+        return {{kSendTransferFailed, QStringLiteral("No message file given")}, {}};
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {{kSendRefused, QStringLiteral("Message file %1 does not exist").arg(path)}, {}};
+    if (!info.isFile())
+        return {{kSendFileNotRegular,
+                 QStringLiteral("Message file %1 is not a regular file").arg(path)},
+                {}};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {{kSendFileOpenFailed,
+                 QStringLiteral("Cannot open message file %1: %2").arg(path, file.errorString())},
+                {}};
+    QByteArray bytes;
+    for (;;) {
+        const QByteArray chunk = file.read(kFileChunk);
+        if (chunk.isEmpty()) {
+            if (file.error() != QFileDevice::NoError)
+                return {{kSendFileReadFailed, QStringLiteral("Cannot read message file %1: %2")
+                                                  .arg(path, file.errorString())},
+                        {}};
+            break;
+        }
+        bytes += chunk;
+    }
+    // Our own writer stores UTF-8; a file from elsewhere may still be in an 8-bit code.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError())
+        text = QString::fromLatin1(bytes);
+    return {{}, text};
+}
+
+// How libcurl's outcome becomes a result code. Code 1 is anything that went wrong while
+// talking to the server; code 2 is the server turning us away.
+//   could not resolve or connect (a closed port too), TLS failure, timeout, connection
+//   lost, malformed server address ..................................... 1
+//   greeting other than 2xx before any data ............................ 1
+//   greeting 5xx (the server says it will not serve us) ................ 2
+//   HELO/EHLO refused, AUTH refused .................................... 2
+//   MAIL FROM refused (the sender) ..................................... 2
+//   RCPT TO refused (a receiver), DATA refused, message refused after
+//   its data ........................................................... 1
+//   libcurl out of memory or unable to start ........................... -1 ("Unknown error")
+// libcurl reports MAIL, RCPT and DATA refusals all as CURLE_SEND_ERROR and only its
+// error text says which command it was; anything it does not name counts as code 1.
+int codeForCurl(CURLcode rc, long smtpCode, bool dataStarted, const char *errorText)
+{
+    switch (rc) {
+    case CURLE_OK:
+        return kSendOk;
+    case CURLE_WEIRD_SERVER_REPLY:
+        return !dataStarted && smtpCode >= 500 && smtpCode < 600 ? kSendRefused
+                                                                 : kSendTransferFailed;
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_LOGIN_DENIED:
+        return kSendRefused;
+    case CURLE_SEND_ERROR:
+        return std::strncmp(errorText, "MAIL failed", 11) == 0 ? kSendRefused : kSendTransferFailed;
+    case CURLE_READ_ERROR:
+        return kSendFileReadFailed;
+    case CURLE_OUT_OF_MEMORY:
+    case CURLE_FAILED_INIT:
+    case CURLE_BAD_FUNCTION_ARGUMENT:
+    case CURLE_NOT_BUILT_IN:
+    case CURLE_UNKNOWN_OPTION:
+        return kSendInternalError;
+    default:
+        return kSendTransferFailed;
+    }
+}
+
+struct CurlEasyDeleter {
+    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
+};
+struct CurlListDeleter {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+
+// Serialises notifications: they share one message file.
+QMutex notificationMutex;
+
+} // namespace
+
+SendOutcome sendMail(const QString &messageFile, const QString &server, const QString &receiver,
+                     const QString &sender, const QString &subject, const QString &username,
+                     const QString &password, const MailLimits &limits)
+{
+    const auto address = parseMailServer(server);
+    if (!address)
+        return {kSendTransferFailed, QStringLiteral("Mail server \"%1\" is not a host name or "
+                                                    "host:port")
+                                         .arg(server)};
+    const QString from = envelopeAddress(sender);
+    if (from.isEmpty())
+        return {kSendTransferFailed,
+                QStringLiteral("Sender address \"%1\" is not usable").arg(sender)};
+    const QStringList receivers = receiverList(receiver);
+    if (receivers.isEmpty())
+        return {kSendTransferFailed, QStringLiteral("No receiver address given")};
+    for (const QString &r : receivers) {
+        if (envelopeAddress(r).isEmpty())
+            return {kSendTransferFailed,
+                    QStringLiteral("Receiver address \"%1\" is not usable").arg(r)};
+    }
+
+    const MessageFile file = readMessageFile(messageFile);
+    if (file.outcome.code != kSendOk)
+        return file.outcome;
+
+    if (!curlReady())
+        return {kSendInternalError, QStringLiteral("libcurl could not be initialised")};
+    std::unique_ptr<CURL, CurlEasyDeleter> curl(curl_easy_init());
+    if (!curl)
+        return {kSendInternalError, QStringLiteral("libcurl could not create a transfer")};
+    CURL *h = curl.get();
+
+    Upload upload;
+    upload.data = buildMessage({sender, receivers, subject, file.text, QDateTime::currentDateTime(),
+                                newMessageId(sender)});
+
+    std::unique_ptr<curl_slist, CurlListDeleter> recipients;
+    for (const QString &r : receivers) {
+        const QByteArray rcpt = '<' + envelopeAddress(r).toUtf8() + '>';
+        curl_slist *grown = curl_slist_append(recipients.get(), rcpt.constData());
+        if (!grown)
+            return {kSendInternalError, QStringLiteral("Out of memory")};
+        recipients.release();
+        recipients.reset(grown);
+    }
+
+    QString ehloName = QSysInfo::machineHostName();
+    if (ehloName.isEmpty())
+        ehloName = QStringLiteral("localhost");
+    const QByteArray url = address->url(ehloName);
+    const QByteArray mailFrom = '<' + from.toUtf8() + '>';
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // Verbose output would show the AUTH exchange, and with it the password.
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connect.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.transfer.count()));
+    // libcurl waits for the answer to the end of the message on a clock of its own
+    // (two minutes by default) that the whole-transfer bound does not cut short.
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     long(std::max<qint64>(1, (limits.transfer.count() + 999) / 1000)));
+    if (!address->implicitTls)
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+    curl_easy_setopt(h, CURLOPT_MAIL_FROM, mailFrom.constData());
+    curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, readUpload);
+    curl_easy_setopt(h, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(upload.data.size()));
+
+    QByteArray user;
+    QByteArray secret;
+    if (!username.isEmpty()) {
+        user = username.toUtf8();
+        if (password != QLatin1String(kNoPassword))
+            secret = password.toUtf8();
+        curl_easy_setopt(h, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, secret.constData());
+    }
+
+    const CURLcode rc = curl_easy_perform(h);
+    secret.fill('\0');
+    long smtpCode = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &smtpCode);
+
+    // Cleaning up says QUIT and waits for the answer. After a failure the server is not
+    // worth that wait: the socket is shut so the QUIT fails at once. After a success
+    // the server gets a short grace.
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, kQuitGraceSeconds);
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    if (rc != CURLE_OK && curl_easy_getinfo(h, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+        socket != CURL_SOCKET_BAD)
+        ::shutdown(socket, SHUT_RDWR);
+
+    SendOutcome outcome;
+    outcome.code = codeForCurl(rc, smtpCode, upload.started, errorText);
+    if (rc != CURLE_OK) {
+        const QString why =
+            errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(rc));
+        outcome.detail =
+            QStringLiteral("Mail server %1:%2: %3").arg(address->host).arg(address->port).arg(why);
+    }
+    return outcome;
+}
+
+int Send(const QString &messageFile, const QString &server, const QString &receiver,
+         const QString &sender, const QString &subject, const QString &username,
+         const QString &password, const MailLimits &limits)
+{
+    return sendMail(messageFile, server, receiver, sender, subject, username, password, limits)
+        .code;
+}
+
+QString statusText(int code)
+{
+    if (code >= 0 && code < int(std::size(kStatusTexts)))
+        return QString::fromUtf8(kStatusTexts[code]);
+    if (code == 12)
+        return QString::fromUtf8(kStatus12);
+    if (code == 13)
+        return QString::fromUtf8(kStatus13);
+    return QString::fromUtf8(kStatusUnknown);
+}
+
+QString writeTextFile(const QString &path, const QString &text)
+{
+    // Written beside and renamed over the old file, so a failed write leaves the old
+    // content whole rather than half a message.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    const QByteArray bytes = text.toUtf8() + '\n';
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
+    return QString();
+}
+
+QString logTimestamp(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+void appendLogLine(const QString &logPath, const QString &line)
+{
+    QString flat = line;
+    flat.replace(QLatin1String("\r\n"), QLatin1String(kLogLineBreak));
+    flat.replace(QLatin1Char('\r'), QLatin1String(kLogLineBreak));
+    flat.replace(QLatin1Char('\n'), QLatin1String(kLogLineBreak));
+
+    QFile file(logPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        throw MailLogError(
+            QStringLiteral("Cannot open log file %1: %2").arg(logPath, file.errorString()));
+    const QByteArray bytes = flat.toUtf8() + '\n';
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw MailLogError(
+            QStringLiteral("Cannot write log file %1: %2").arg(logPath, file.errorString()));
+}
+
+QString sendNotification(const MailAccount &account, const QString &dataDir, const QString &subject,
+                         const QString &body, const MailLimits &limits)
+{
+    QMutexLocker lock(&notificationMutex);
+    const QDir dir(dataDir);
+
+    QString result;
+    if (account.enabled != 0) {
+        const QString messagePath = dir.filePath(QLatin1String(kMessageFileName));
+        // The program's texts break lines with CR alone; the file gets plain line ends.
+        QString text = body;
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        const QString fileStatus = writeTextFile(messagePath, text);
+        if (fileStatus.isEmpty()) {
+            const QString password =
+                account.password.isEmpty() ? QString::fromLatin1(kNoPassword) : account.password;
+            result = statusText(Send(messagePath, account.server, account.receiver, account.sender,
+                                     subject, account.username, password, limits));
+        } else {
+            result = fileStatus;
+        }
+    }
+
+    const QString logPath = dir.filePath(QLatin1String(kLogFileName));
+    QString logFailure;
+    try {
+        appendLogLine(logPath, logTimestamp() + QLatin1String(kFieldSeparator) + subject +
+                                   QLatin1String(kFieldSeparator) + body);
+    } catch (const MailLogError &e) {
+        logFailure = e.message();
+    }
+
+    QString outcome;
+    if (account.enabled == 0)
+        outcome = ms("E-Mail Versandt ist deaktiviert !");
+    else if (!result.isEmpty())
+        outcome = ms(QStringLiteral("Fehler beim  Versenden der E-Mail: ") + result);
+    else
+        outcome = ms("E-Mail Versand erfolgreich durchgeführt !");
+    try {
+        appendLogLine(logPath, logTimestamp() + QLatin1String(kFieldSeparator) + outcome);
+    } catch (const MailLogError &e) {
+        if (logFailure.isEmpty())
+            logFailure = e.message();
+    }
+
+    if (!logFailure.isEmpty())
+        throw MailLogError(logFailure, result);
+    return result;
+}

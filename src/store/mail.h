@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <stdexcept>
+
+// Alarm e-mail: the sender over SMTP, the message file and the notification log.
+
+// The six notification settings of the OSTRACOM settings row.
+struct MailAccount {
+    QString server, receiver, sender, username, password;
+    int enabled = 0;
+};
+
+// Both live in the data directory.
+inline constexpr const char *kMessageFileName = "mail.txt";
+inline constexpr const char *kLogFileName = "ostracom.log";
+
+// Result codes of Send; statusText() gives the text the log and the user see.
+inline constexpr int kSendOk = 0;
+inline constexpr int kSendTransferFailed = 1; // bad argument, no connection, SMTP error
+inline constexpr int kSendRefused = 2;        // no message file, server or sender refused
+inline constexpr int kSendFileOpenFailed = 3; // message file cannot be opened
+inline constexpr int kSendFileNotRegular = 4; // message file is a folder or device
+inline constexpr int kSendFileReadFailed = 5; // message file opened but not readable
+inline constexpr int kSendInternalError = -1; // libcurl itself failed ("Unknown error")
+
+// A stored password that is empty reaches Send as this single blank; Send treats it as
+// "no password" again, since no mail account has a lone blank for its password.
+inline constexpr const char *kNoPassword = " ";
+
+// Every attempt is bounded, so a dead or hanging mail server cannot stall polling.
+struct MailLimits {
+    // TCP connect, TLS handshake and the SMTP greeting.
+    std::chrono::milliseconds connect{10'000};
+    // The whole attempt, connect included.
+    std::chrono::milliseconds transfer{30'000};
+};
+
+struct SendOutcome {
+    int code = kSendOk;
+    // What failed, in libcurl's or the file system's words; never holds the password.
+    QString detail;
+};
+
+// Sends the content of `messageFile` as the body of a mail with `subject` from `sender`
+// to `receiver` (several may be separated by ',' or ';') through `server` ("host" or
+// "host:port"; port 465 means implicit TLS, otherwise STARTTLS when offered). AUTH is
+// used when `username` is not empty. Thread-safe; blocks at most `limits.transfer`.
+SendOutcome sendMail(const QString &messageFile, const QString &server, const QString &receiver,
+                     const QString &sender, const QString &subject, const QString &username,
+                     const QString &password, const MailLimits &limits = {});
+
+// The same, returning only the result code.
+int Send(const QString &messageFile, const QString &server, const QString &receiver,
+         const QString &sender, const QString &subject, const QString &username,
+         const QString &password, const MailLimits &limits = {});
+
+// The status text of a result code: "" for 0, "Unknown error" for codes without a text.
+QString statusText(int code);
+
+// Writes `text` and a line end to `path`, replacing its content. Returns "" or a
+// description of the error naming the file.
+QString writeTextFile(const QString &path, const QString &text);
+
+// "2024-03-01 14:05:09": sortable and the same on every machine, unlike a locale's text.
+QString logTimestamp(const QDateTime &when = QDateTime::currentDateTime());
+
+// A failure to write the notification log. sendResult() is the result text the
+// notification had (the mail may well have gone out); the message names the file.
+class MailLogError : public std::runtime_error
+{
+public:
+    MailLogError(const QString &message, const QString &sendResult = QString())
+        : std::runtime_error(message.toStdString()), m_message(message), m_sendResult(sendResult)
+    {
+    }
+    QString message() const { return m_message; }
+    QString sendResult() const { return m_sendResult; }
+
+private:
+    QString m_message;
+    QString m_sendResult;
+};
+
+// Appends `line` and a line end to the log at `logPath`, creating it when missing.
+// Line breaks inside `line` are written as " / " so that one entry stays one line.
+// Throws MailLogError when the log cannot be written.
+void appendLogLine(const QString &logPath, const QString &line);
+
+// Sends a notification with the account's settings when it is enabled (message file
+// mail.txt in `dataDir`), and appends the attempt line and the outcome line to
+// ostracom.log in `dataDir` in either case. Returns "" on success or when sending is
+// disabled, otherwise the status text or the message file's error. A failure to write
+// the log throws MailLogError after both lines were tried.
+QString sendNotification(const MailAccount &account, const QString &dataDir, const QString &subject,
+                         const QString &body, const MailLimits &limits = {});

@@ -1,0 +1,263 @@
+#include "store/mail.h"
+#include "store/mail_message.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace
+{
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Undoes RFC 2047 "B" words the simple way: every word's bytes, in order.
+QByteArray decodedWords(const QByteArray &header, int *words)
+{
+    static const QRegularExpression word(QStringLiteral("=\\?UTF-8\\?B\\?([^?]*)\\?="));
+    QByteArray out;
+    *words = 0;
+    for (const auto &m : word.globalMatch(QString::fromLatin1(header))) {
+        const QByteArray bytes = QByteArray::fromBase64(m.captured(1).toLatin1());
+        EXPECT_TRUE(QString::fromUtf8(bytes).toUtf8() == bytes)
+            << "a word holds a broken UTF-8 sequence: " << m.captured(0).toStdString();
+        out += bytes;
+        ++*words;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(MailStatus, CodesGiveTheirExactTexts)
+{
+    EXPECT_EQ(statusText(0), QString());
+    EXPECT_EQ(statusText(1),
+              "1 --- Bad argument given,File name (message text) not given,Unable to open SMTP "
+              "socket,SMTP get line did not return 220,command unable to write to socket,Server "
+              "does not like To: address,Mail server error accepting message data.");
+    EXPECT_EQ(statusText(2), "2 --- File (message text) does not exist,The server actively "
+                             "denied our connection,The mail server doesn't like the sender "
+                             "name.");
+    EXPECT_EQ(statusText(3), "3 --- Error reading the file (message text) or attached file");
+    EXPECT_EQ(statusText(4), "4 --- File (message text) not of type FILE_TYPE_DISK");
+    EXPECT_EQ(statusText(5), "5 --- Error Reading File (message text)");
+    EXPECT_EQ(statusText(12),
+              "12 --- -server or -f options not specified and not found in registry");
+    EXPECT_EQ(statusText(13), "13 --- Error opening temporary file in temp directory");
+    for (int code : {6, 7, 11, 14, -1, 32767})
+        EXPECT_EQ(statusText(code), "Unknown error") << code;
+}
+
+TEST(MailServerSetting, HostPortAndTlsAreRead)
+{
+    auto plain = parseMailServer(QStringLiteral(" mail.example.com "));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->host, "mail.example.com");
+    EXPECT_EQ(plain->port, 25);
+    EXPECT_FALSE(plain->implicitTls);
+    EXPECT_EQ(plain->url(QStringLiteral("pc1")), "smtp://mail.example.com:25/pc1");
+
+    auto submission = parseMailServer(QStringLiteral("mail.example.com:587"));
+    ASSERT_TRUE(submission);
+    EXPECT_EQ(submission->port, 587);
+    EXPECT_FALSE(submission->implicitTls) << "587 speaks plain SMTP and upgrades with STARTTLS";
+
+    auto tls = parseMailServer(QStringLiteral("mail.example.com:465"));
+    ASSERT_TRUE(tls);
+    EXPECT_TRUE(tls->implicitTls);
+    EXPECT_EQ(tls->url(QStringLiteral("pc1")), "smtps://mail.example.com:465/pc1");
+
+    auto v6 = parseMailServer(QStringLiteral("[::1]:2525"));
+    ASSERT_TRUE(v6);
+    EXPECT_EQ(v6->host, "::1");
+    EXPECT_EQ(v6->url(QStringLiteral("pc1")), "smtp://[::1]:2525/pc1");
+
+    auto scheme = parseMailServer(QStringLiteral("smtps://mail.example.com"));
+    ASSERT_TRUE(scheme);
+    EXPECT_EQ(scheme->port, 465);
+    EXPECT_TRUE(scheme->implicitTls);
+
+    auto umlaut = parseMailServer(utf8("mäil.de"));
+    ASSERT_TRUE(umlaut);
+    EXPECT_EQ(umlaut->host, "xn--mil-qla.de");
+
+    for (const char *bad : {"", "   ", "mail:0", "mail:65536", "mail:smtp", "mail host",
+                            "user@mail", "[::1", "mail\r\nQUIT"})
+        EXPECT_FALSE(parseMailServer(utf8(bad))) << bad;
+}
+
+TEST(MailAddresses, EnvelopeIsTakenFromTheSettingAndUnsafeTextRefused)
+{
+    EXPECT_EQ(envelopeAddress(QStringLiteral(" alarm@tank.example ")), "alarm@tank.example");
+    EXPECT_EQ(envelopeAddress(utf8("Tank Süd <alarm@tank.example>")), "alarm@tank.example");
+    EXPECT_EQ(envelopeAddress(QString()), QString());
+    EXPECT_EQ(envelopeAddress(QStringLiteral("<alarm@tank.example")), QString());
+    EXPECT_EQ(envelopeAddress(QStringLiteral("a@x\r\nRCPT TO:<evil@x>")), QString())
+        << "a line break would smuggle a command into the SMTP dialogue";
+    EXPECT_EQ(envelopeAddress(QStringLiteral("a b@x")), QString());
+
+    EXPECT_EQ(receiverList(QStringLiteral("a@x; b@x,,c@x ;")), QStringList({"a@x", "b@x", "c@x"}));
+}
+
+TEST(MailHeaders, SubjectIsPlainOrEncodedWordsThatFoldAndDecodeBack)
+{
+    EXPECT_EQ(encodeHeaderText(QStringLiteral("Alarm von Regelung 1-1")), "Alarm von Regelung 1-1");
+    EXPECT_EQ(encodeHeaderText(utf8("Übertragung")), "=?UTF-8?B?w5xiZXJ0cmFndW5n?=");
+
+    const QString longSubject = utf8("Warnung von Regelung 1-1 des Tarvelon # 17: die "
+                                     "Übertragung überschreitet die Grenze von 28,5 °C");
+    const QByteArray encoded = encodeHeaderText(longSubject);
+    int words = 0;
+    EXPECT_EQ(QString::fromUtf8(decodedWords(encoded, &words)), longSubject);
+    EXPECT_GT(words, 1);
+    for (const QByteArray &line : encoded.split('\n'))
+        EXPECT_LE(QByteArray(line).replace("\r", "").trimmed().size(), 75);
+    EXPECT_EQ(encoded.count("\r\n"), encoded.count("\r\n ")) << "every fold continues with a blank";
+
+    EXPECT_EQ(encodeHeaderText(QStringLiteral("Alarm\r\nBcc: evil@x")), "Alarm Bcc: evil@x");
+    EXPECT_EQ(encodeHeaderText(QStringLiteral("Alarm\rzwei")), "Alarm zwei");
+}
+
+TEST(MailHeaders, DateIsRfc5322WhateverTheLocale)
+{
+    const QDateTime winter(QDate(2024, 3, 1), QTime(14, 5, 9), Qt::OffsetFromUTC, 3600);
+    EXPECT_EQ(formatMailDate(winter), "Fri, 01 Mar 2024 14:05:09 +0100");
+    const QDateTime west(QDate(2023, 12, 31), QTime(23, 59, 0), Qt::OffsetFromUTC,
+                         (-(3 * 3600 + 30 * 60)));
+    EXPECT_EQ(formatMailDate(west), "Sun, 31 Dec 2023 23:59:00 -0330");
+}
+
+TEST(MailBody, QuotedPrintableEscapesAndKeepsLinesShort)
+{
+    EXPECT_EQ(quotedPrintable(utf8("Grüße a=b ").toUtf8()), "Gr=C3=BC=C3=9Fe a=3Db=20");
+    EXPECT_EQ(quotedPrintable("eins\rzwei\r\ndrei\n"), "eins\r\nzwei\r\ndrei\r\n");
+
+    const QByteArray longLine = QByteArray(100, 'x') + QByteArray("\xC3\xA4", 2).repeated(40);
+    const QByteArray qp = quotedPrintable(longLine);
+    QByteArray joined;
+    for (const QByteArray &line : qp.split('\n')) {
+        const QByteArray bare = QByteArray(line).replace("\r", "");
+        EXPECT_LE(bare.size(), 76);
+        joined += bare.endsWith('=') ? bare.chopped(1) : bare;
+    }
+    EXPECT_EQ(joined, QByteArray(100, 'x') + QByteArray("=C3=A4").repeated(40))
+        << "soft breaks never split an escape";
+}
+
+TEST(MailBody, MessageHasAllHeadersCrlfLinesAndAFittingEncoding)
+{
+    MailContent content{QStringLiteral("Ostracom <ostracom@tank.example>"),
+                        {QStringLiteral("alarm@tank.example"), QStringLiteral("b@tank.example")},
+                        QStringLiteral("Alarm"),
+                        QStringLiteral("Wert 7,1\rGrenze 7,0\n"),
+                        QDateTime(QDate(2024, 3, 1), QTime(14, 5, 9), Qt::OffsetFromUTC, 3600),
+                        "abc@tank.example"};
+    const QByteArray ascii = buildMessage(content);
+    EXPECT_EQ(ascii, "Date: Fri, 01 Mar 2024 14:05:09 +0100\r\n"
+                     "From: Ostracom <ostracom@tank.example>\r\n"
+                     "To: alarm@tank.example, b@tank.example\r\n"
+                     "Subject: Alarm\r\n"
+                     "Message-ID: <abc@tank.example>\r\n"
+                     "MIME-Version: 1.0\r\n"
+                     "Content-Type: text/plain; charset=UTF-8\r\n"
+                     "Content-Transfer-Encoding: 7bit\r\n"
+                     "\r\n"
+                     "Wert 7,1\r\nGrenze 7,0\r\n");
+
+    content.body = utf8("Temperatur 28,5 °C");
+    content.from = utf8("Tank Süd <ostracom@tank.example>");
+    const QByteArray utf = buildMessage(content);
+    EXPECT_TRUE(utf.contains("Content-Transfer-Encoding: quoted-printable\r\n"));
+    EXPECT_TRUE(utf.endsWith("\r\n\r\nTemperatur 28,5 =C2=B0C\r\n"));
+    EXPECT_TRUE(utf.contains("From: =?UTF-8?B?VGFuayBTw7xk?= <ostracom@tank.example>\r\n"));
+    for (char c : utf)
+        EXPECT_LT(uchar(c), 0x80) << "the message is 7-bit clean";
+    EXPECT_FALSE(QByteArray(utf).replace("\r\n", "").contains('\n')) << "no bare LF";
+}
+
+TEST(MailBody, MessageIdIsUniqueUnderTheSendersDomain)
+{
+    const QByteArray a = newMessageId(QStringLiteral("Tank <ostracom@tank.example>"));
+    const QByteArray b = newMessageId(QStringLiteral("Tank <ostracom@tank.example>"));
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(a.endsWith("@tank.example"));
+    EXPECT_TRUE(newMessageId(QStringLiteral("root")).endsWith("@ostracom.localdomain"));
+}
+
+class MailFiles : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString path(const char *name) const { return QDir(dir.path()).filePath(name); }
+};
+
+TEST_F(MailFiles, TextFileIsReplacedAndEndsWithALineEnd)
+{
+    EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("erste Nachricht, länger")), QString());
+    EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("zweite")), QString());
+    EXPECT_EQ(readAll(path("mail.txt")), "zweite\n");
+
+    const QString failure = writeTextFile(path("missing/mail.txt"), QStringLiteral("x"));
+    EXPECT_TRUE(failure.contains(path("missing/mail.txt"))) << failure.toStdString();
+}
+
+TEST_F(MailFiles, LogLinesAreAppendedOneEntryPerLine)
+{
+    appendLogLine(path("ostracom.log"), QStringLiteral("eins"));
+    appendLogLine(path("ostracom.log"), QStringLiteral("zwei\rdrei\r\nvier\nfünf"));
+    EXPECT_EQ(QString::fromUtf8(readAll(path("ostracom.log"))),
+              utf8("eins\nzwei / drei / vier / fünf\n"));
+
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
+                    .match(logTimestamp())
+                    .hasMatch());
+}
+
+TEST_F(MailFiles, LogThatCannotBeWrittenIsReportedToTheCaller)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ostracom.log")));
+    EXPECT_THROW(appendLogLine(path("ostracom.log"), QStringLiteral("x")), MailLogError);
+
+    MailAccount disabled;
+    try {
+        sendNotification(disabled, dir.path(), QStringLiteral("Betreff"), QStringLiteral("Text"));
+        ADD_FAILURE() << "a log that cannot be written must not pass silently";
+    } catch (const MailLogError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("ostracom.log"))) << e.what();
+        EXPECT_EQ(e.sendResult(), QString());
+    }
+}
+
+TEST_F(MailFiles, UnusableSettingsFailWithCodeOneBeforeAnyConnection)
+{
+    ASSERT_EQ(writeTextFile(path("mail.txt"), QStringLiteral("Text")), QString());
+    const QString file = path("mail.txt");
+    EXPECT_EQ(Send(file, QString(), "a@x", "b@x", "s", QString(), " "), 1);
+    EXPECT_EQ(Send(file, "127.0.0.1:25", QString(), "b@x", "s", QString(), " "), 1);
+    EXPECT_EQ(Send(file, "127.0.0.1:25", "a@x", "b@x\r\nRSET", "s", QString(), " "), 1);
+    EXPECT_EQ(Send(QString(), "127.0.0.1:25", "a@x", "b@x", "s", QString(), " "), 1);
+
+    MailAccount account{QString(), "a@x", "b@x", QString(), QString(), 1};
+    EXPECT_EQ(sendNotification(account, dir.path(), "Betreff", "Zeile 1\rZeile 2"), statusText(1));
+    EXPECT_EQ(readAll(path("mail.txt")), "Zeile 1\nZeile 2\n");
+    const QList<QByteArray> log = readAll(path("ostracom.log")).split('\n');
+    ASSERT_EQ(log.size(), 3); // two lines and the empty rest after the last line end
+    EXPECT_TRUE(log[0].endsWith("   Betreff   Zeile 1 / Zeile 2"));
+    EXPECT_TRUE(log[1].endsWith("   Fehler beim  Versenden der E-Mail: 1 --- Bad argument given,"
+                                "File name (message text) not given,Unable to open SMTP "
+                                "socket,SMTP get line did not return 220,command unable to "
+                                "write to socket,Server does not like To: address,Mail server "
+                                "error accepting message data."));
+}
