@@ -1,0 +1,300 @@
+#include "store/mail.h"
+#include "support/smtp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+const char *const kCodeOne = "1 --- Bad argument given,File name (message text) not given,"
+                             "Unable to open SMTP socket,SMTP get line did not return 220,"
+                             "command unable to write to socket,Server does not like To: "
+                             "address,Mail server error accepting message data.";
+const char *const kCodeTwo = "2 --- File (message text) does not exist,The server actively "
+                             "denied our connection,The mail server doesn't like the sender "
+                             "name.";
+
+class MailSending : public ::testing::Test
+{
+protected:
+    QTemporaryDir dataDir;
+    // Short bounds keep the failure cases quick; the defaults are far longer.
+    MailLimits limits{1500ms, 3000ms};
+
+    MailAccount accountFor(const QString &server) const
+    {
+        return {server,
+                QStringLiteral("alarm@tank.example"),
+                QStringLiteral("ostracom@tank.example"),
+                QString(),
+                QString(),
+                1};
+    }
+
+    QString notify(const MailAccount &account, const QString &subject = QStringLiteral("Alarm"),
+                   const QString &body = QStringLiteral("Wert zu hoch"))
+    {
+        return sendNotification(account, dataDir.path(), subject, body, limits);
+    }
+
+    QStringList logLines() const
+    {
+        QFile file(QDir(dataDir.path()).filePath(QStringLiteral("ostracom.log")));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+
+    QString messageFile() const { return QDir(dataDir.path()).filePath("mail.txt"); }
+
+    // Sends the text of mail.txt straight through Send, as the notification does.
+    int sendDirect(const QString &server, const QString &sender = "ostracom@tank.example",
+                   const QString &receiver = "alarm@tank.example", const QString &user = QString(),
+                   const QString &password = " ")
+    {
+        EXPECT_EQ(writeTextFile(messageFile(), QStringLiteral("Text")), QString());
+        return Send(messageFile(), server, receiver, sender, "Test", user, password, limits);
+    }
+};
+
+void startOrFail(SmtpServer &server)
+{
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+}
+
+} // namespace
+
+TEST_F(MailSending, NotificationArrivesAsAProperUtf8Message)
+{
+    SmtpServer server;
+    startOrFail(server);
+    const QString subject = utf8("Warnung: Übertragung von Regelung 1-1 gestört, Grenze 28,5 °C");
+    const QString body = utf8("Zeile eins\rZeile zwei mit Grüßen\r.Punkt am Anfang");
+
+    EXPECT_EQ(notify(accountFor(server.address()), subject, body), QString());
+
+    const QList<ReceivedMail> mails = server.messages();
+    ASSERT_EQ(mails.size(), 1);
+    const ReceivedMail &m = mails.first();
+    EXPECT_EQ(m.mailFrom, "ostracom@tank.example");
+    EXPECT_EQ(m.rcptTos, QStringList{"alarm@tank.example"});
+    EXPECT_EQ(m.header("From"), "ostracom@tank.example");
+    EXPECT_EQ(m.header("To"), "alarm@tank.example");
+    EXPECT_EQ(m.header("Subject"), subject);
+    EXPECT_EQ(m.header("MIME-Version"), "1.0");
+    EXPECT_TRUE(m.header("Message-ID").endsWith("@tank.example>"))
+        << m.header("Message-ID").toStdString();
+    const QDateTime date = QDateTime::fromString(m.header("Date"), Qt::RFC2822Date);
+    ASSERT_TRUE(date.isValid()) << m.header("Date").toStdString();
+    EXPECT_LE(std::abs(date.secsTo(QDateTime::currentDateTime())), 60);
+    EXPECT_EQ(m.contentType, "text/plain");
+    EXPECT_EQ(m.charset, "utf-8");
+    EXPECT_EQ(QString(m.body).replace("\r\n", "\n"),
+              utf8("Zeile eins\nZeile zwei mit Grüßen\n.Punkt am Anfang\n"))
+        << "line breaks kept, leading dot not taken for the end of data";
+    EXPECT_TRUE(m.defects.isEmpty()) << m.defects.join(", ").toStdString();
+
+    const QStringList log = logLines();
+    ASSERT_EQ(log.size(), 2);
+    const QString stamp = QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d   ");
+    EXPECT_TRUE(
+        QRegularExpression(stamp +
+                           QRegularExpression::escape(subject + "   Zeile eins / Zeile zwei mit "
+                                                                "Grüßen / .Punkt am Anfang") +
+                           "$")
+            .match(log[0])
+            .hasMatch())
+        << log[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(stamp + utf8("E-Mail Versand erfolgreich durchgeführt !$"))
+                    .match(log[1])
+                    .hasMatch())
+        << log[1].toStdString();
+}
+
+TEST_F(MailSending, SeveralReceiversEachGetTheMessage)
+{
+    SmtpServer server;
+    startOrFail(server);
+    MailAccount account = accountFor(server.address());
+    account.receiver = QStringLiteral("alarm@tank.example; Wart <wart@tank.example>");
+    EXPECT_EQ(notify(account), QString());
+    const QList<ReceivedMail> mails = server.messages();
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails[0].rcptTos, QStringList({"alarm@tank.example", "wart@tank.example"}));
+}
+
+TEST_F(MailSending, LoginWithUserAndPasswordAndTheBlankPasswordRule)
+{
+    SmtpServerOptions options;
+    options.authUser = QStringLiteral("wart");
+    options.authPassword = QStringLiteral("Geheim 17!");
+    SmtpServer server(options);
+    startOrFail(server);
+
+    MailAccount account = accountFor(server.address());
+    account.username = QStringLiteral("wart");
+    account.password = QStringLiteral("Geheim 17!");
+    EXPECT_EQ(notify(account), QString());
+    ASSERT_EQ(server.messages().size(), 1);
+    EXPECT_EQ(server.messages()[0].authUser, "wart");
+
+    account.password = QStringLiteral("falsch");
+    EXPECT_EQ(notify(account), kCodeTwo) << "a refused login is the server turning us away";
+    account.username.clear();
+    EXPECT_EQ(notify(account), kCodeTwo) << "without AUTH the server refuses the sender";
+    EXPECT_EQ(server.messages().size(), 1);
+
+    const QString log = logLines().join('\n');
+    EXPECT_FALSE(log.contains(QStringLiteral("Geheim"))) << "the password never reaches the log";
+    EXPECT_EQ(logLines().size(), 6) << "every notification adds exactly two lines";
+
+    SmtpServerOptions emptyPassword;
+    emptyPassword.authUser = QStringLiteral("wart");
+    SmtpServer open(emptyPassword);
+    startOrFail(open);
+    MailAccount blank = accountFor(open.address());
+    blank.username = QStringLiteral("wart");
+    EXPECT_EQ(notify(blank), QString()) << "an empty stored password logs in with no password";
+}
+
+TEST_F(MailSending, DisabledSendingOnlyLogs)
+{
+    SmtpServer server;
+    startOrFail(server);
+    MailAccount account = accountFor(server.address());
+    account.enabled = 0;
+
+    EXPECT_EQ(notify(account, "Alarm", "Wert zu hoch"), QString());
+    EXPECT_TRUE(server.messages().isEmpty());
+    EXPECT_FALSE(QFile::exists(messageFile()));
+    const QStringList log = logLines();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_TRUE(log[0].endsWith("   Alarm   Wert zu hoch"));
+    EXPECT_TRUE(log[1].endsWith("   E-Mail Versandt ist deaktiviert !"));
+}
+
+TEST_F(MailSending, ServerDownIsCodeOneWithinTheBound)
+{
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(closedLocalPort());
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(notify(accountFor(server)), kCodeOne);
+    EXPECT_LT(timer.elapsed(), limits.transfer.count());
+    const QStringList log = logLines();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_TRUE(
+        log[1].endsWith(QStringLiteral("   Fehler beim  Versenden der E-Mail: ") + kCodeOne))
+        << log[1].toStdString();
+
+    EXPECT_EQ(sendDirect(QStringLiteral("no-such-host.invalid")), 1);
+}
+
+TEST_F(MailSending, RefusedSenderIsCodeTwoRefusedReceiverCodeOne)
+{
+    SmtpServerOptions options;
+    options.rejectSender = QStringLiteral("spam@tank.example");
+    options.rejectRecipient = QStringLiteral("nobody@tank.example");
+    SmtpServer server(options);
+    startOrFail(server);
+
+    EXPECT_EQ(sendDirect(server.address(), "spam@tank.example"), 2);
+    EXPECT_EQ(sendDirect(server.address(), "ostracom@tank.example", "nobody@tank.example"), 1);
+    EXPECT_EQ(sendDirect(server.address(), "ostracom@tank.example",
+                         "alarm@tank.example, nobody@tank.example"),
+              1)
+        << "one refused receiver fails the whole message";
+    EXPECT_TRUE(server.messages().isEmpty());
+
+    const SendOutcome outcome = sendMail(messageFile(), server.address(), "alarm@tank.example",
+                                         "spam@tank.example", "s", QString(), " ", limits);
+    EXPECT_TRUE(outcome.detail.contains(QStringLiteral("550"))) << outcome.detail.toStdString();
+}
+
+TEST_F(MailSending, ServerThatRefusesServiceAtGreetingIsCodeTwo)
+{
+    SmtpServerOptions refusing;
+    refusing.mode = SmtpServerOptions::Mode::Greeting;
+    refusing.greetingCode = 554;
+    SmtpServer server(refusing);
+    startOrFail(server);
+    EXPECT_EQ(sendDirect(server.address()), 2);
+
+    SmtpServerOptions busy;
+    busy.mode = SmtpServerOptions::Mode::Greeting;
+    busy.greetingCode = 421;
+    SmtpServer busyServer(busy);
+    startOrFail(busyServer);
+    EXPECT_EQ(sendDirect(busyServer.address()), 1);
+}
+
+TEST_F(MailSending, HangingServerFailsWithinTheBound)
+{
+    SmtpServerOptions silent;
+    silent.mode = SmtpServerOptions::Mode::Hang;
+    SmtpServer server(silent);
+    startOrFail(server);
+
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(notify(accountFor(server.address())), kCodeOne);
+    EXPECT_GE(timer.elapsed(), limits.connect.count() - 100) << "it did wait for the greeting";
+    EXPECT_LT(timer.elapsed(), limits.connect.count() + 1000);
+    EXPECT_EQ(logLines().size(), 2);
+}
+
+TEST_F(MailSending, ServerStallingAfterTheDataFailsWithinTheWholeBound)
+{
+    SmtpServerOptions stalling;
+    stalling.mode = SmtpServerOptions::Mode::StallData;
+    SmtpServer server(stalling);
+    startOrFail(server);
+
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(sendDirect(server.address()), 1);
+    EXPECT_LT(timer.elapsed(), limits.transfer.count() + 1000);
+}
+
+TEST_F(MailSending, MessageFileProblemsGiveTheirCodes)
+{
+    SmtpServer server;
+    startOrFail(server);
+    const QString dir = dataDir.path();
+    const auto send = [&](const QString &file) {
+        return Send(file, server.address(), "alarm@tank.example", "ostracom@tank.example", "s",
+                    QString(), " ", limits);
+    };
+    EXPECT_EQ(send(QDir(dir).filePath("missing.txt")), 2);
+    EXPECT_EQ(send(dir), 4) << "a folder is not a message file";
+    EXPECT_EQ(send(QString()), 1);
+    EXPECT_TRUE(server.messages().isEmpty());
+}
+
+TEST_F(MailSending, HeaderInjectionThroughTheSubjectIsDefused)
+{
+    SmtpServer server;
+    startOrFail(server);
+    EXPECT_EQ(notify(accountFor(server.address()), "Alarm\r\nBcc: evil@elsewhere.example"),
+              QString());
+    const QList<ReceivedMail> mails = server.messages();
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails[0].rcptTos, QStringList{"alarm@tank.example"});
+    EXPECT_EQ(mails[0].header("Subject"), "Alarm Bcc: evil@elsewhere.example");
+    EXPECT_FALSE(mails[0].raw.contains("\r\nBcc:"));
+}

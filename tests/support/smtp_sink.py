@@ -1,0 +1,177 @@
+#!/usr/bin/python3
+"""A local SMTP server for the tests: stores every message it accepts as a JSON file.
+
+Run with Debian's /usr/bin/python3 (it carries aiosmtpd). Prints "PORT <n>" once it
+listens, then serves until SIGTERM or until its standard input closes, so a crashed test
+never leaves it behind.
+
+Each accepted message becomes <folder>/<n>.json with the envelope, the raw data (base64)
+and the headers and body as Python's own mail parser decodes them, so the tests check the
+message against an independent decoder rather than our own.
+
+Modes besides the normal server:
+  --hang            accept connections and never say a word
+  --greeting CODE   answer every connection with CODE and nothing else
+  --stall-data      take the envelope, then never answer the end of DATA
+"""
+
+import argparse
+import asyncio
+import base64
+import email
+import email.policy
+import json
+import os
+import signal
+import socket
+import sys
+
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+
+class StoringHandler:
+    def __init__(self, args):
+        self.args = args
+        self.count = 0
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if self.args.reject_sender and address.lower() == self.args.reject_sender.lower():
+            return "550 5.7.1 Sender refused"
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.args.reject_recipient and address.lower() == self.args.reject_recipient.lower():
+            return "550 5.1.1 Recipient unknown"
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        if self.args.stall_data:
+            await asyncio.sleep(3600)
+        self.count += 1
+        store(self.args.folder, self.count, session, envelope)
+        return "250 Message accepted"
+
+
+def store(folder, number, session, envelope):
+    raw = envelope.original_content or envelope.content
+    parsed = email.message_from_bytes(raw, policy=email.policy.default)
+    try:
+        body = parsed.get_content()
+    except Exception as exc:  # a broken body is itself a finding for the test
+        body = None
+        print(f"smtp_sink: body not decodable: {exc}", file=sys.stderr, flush=True)
+    auth_user = None
+    if isinstance(session.auth_data, LoginPassword):
+        auth_user = session.auth_data.login.decode("utf-8", "replace")
+    record = {
+        "mail_from": envelope.mail_from,
+        "rcpt_tos": list(envelope.rcpt_tos),
+        "auth_user": auth_user,
+        "raw_b64": base64.b64encode(raw).decode("ascii"),
+        "headers": {
+            name: str(parsed[name]) if parsed[name] is not None else None
+            for name in ("Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
+                         "Content-Type", "Content-Transfer-Encoding")
+        },
+        "content_type": parsed.get_content_type(),
+        "charset": parsed.get_content_charset(),
+        "body": body,
+        "defects": [type(d).__name__ for d in parsed.defects],
+    }
+    # Written under a temporary name and renamed, so a reader never sees half a file.
+    final = os.path.join(folder, f"{number:04d}.json")
+    with open(final + ".tmp", "w", encoding="utf-8") as out:
+        json.dump(record, out, ensure_ascii=False)
+    os.replace(final + ".tmp", final)
+
+
+def make_authenticator(user, password):
+    def authenticate(server, session, envelope, mechanism, auth_data):
+        ok = (isinstance(auth_data, LoginPassword)
+              and auth_data.login == user.encode()
+              and auth_data.password == password.encode())
+        # handled=False lets aiosmtpd answer a failure with 535 instead of staying silent.
+        return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
+
+    return authenticate
+
+
+async def silent_client(reader, writer):
+    # Holds the connection open and reads whatever comes, answering nothing.
+    try:
+        while await reader.read(4096):
+            pass
+    finally:
+        writer.close()
+
+
+def greeting_client(code):
+    async def answer(reader, writer):
+        writer.write(f"{code} No service for you\r\n".encode())
+        await writer.drain()
+        try:
+            while await reader.read(4096):
+                pass
+        finally:
+            writer.close()
+
+    return answer
+
+
+async def serve(args):
+    loop = asyncio.get_running_loop()
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("127.0.0.1", args.port))
+    sock.listen(16)
+
+    if args.hang:
+        server = await asyncio.start_server(silent_client, sock=sock)
+    elif args.greeting:
+        server = await asyncio.start_server(greeting_client(args.greeting), sock=sock)
+    else:
+        handler = StoringHandler(args)
+        options = {"hostname": "sink.localhost", "auth_require_tls": False}
+        if args.auth_user is not None:
+            options["authenticator"] = make_authenticator(args.auth_user, args.auth_password)
+            options["auth_required"] = True
+        server = await loop.create_server(lambda: SMTP(handler, **options), sock=sock)
+
+    stop = asyncio.Event()
+    loop.add_signal_handler(signal.SIGTERM, stop.set)
+    loop.add_signal_handler(signal.SIGINT, stop.set)
+
+    def stdin_ready():
+        if not os.read(sys.stdin.fileno(), 4096):
+            loop.remove_reader(sys.stdin.fileno())
+            stop.set()
+
+    loop.add_reader(sys.stdin.fileno(), stdin_ready)
+
+    print(f"PORT {sock.getsockname()[1]}", flush=True)
+    await stop.wait()
+    server.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--folder", required=True, help="where received messages go")
+    parser.add_argument("--reject-sender", help="answer MAIL FROM for this address with 550")
+    parser.add_argument("--reject-recipient", help="answer RCPT TO for this address with 550")
+    parser.add_argument("--auth-user", help="require AUTH (PLAIN or LOGIN) as this user")
+    parser.add_argument("--auth-password", default="")
+    parser.add_argument("--hang", action="store_true")
+    parser.add_argument("--greeting", type=int)
+    parser.add_argument("--stall-data", action="store_true")
+    args = parser.parse_args()
+    os.makedirs(args.folder, exist_ok=True)
+    asyncio.run(serve(args))
+
+
+if __name__ == "__main__":
+    main()
