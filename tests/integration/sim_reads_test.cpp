@@ -10,10 +10,17 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <ostream>
+
 namespace
 {
 
 enum class Via { Tcp, Pty };
+
+void PrintTo(Via via, std::ostream *out)
+{
+    *out << (via == Via::Tcp ? "tcp" : "pty");
+}
 
 class SimReads : public ::testing::TestWithParam<Via>
 {
