@@ -1,11 +1,11 @@
 // probe: read a controller's version over the link, as a quick check that it answers.
 
 #include "app/cli/cli.h"
-#include "link/clock.h"
+#include "app/cli/session.h"
 #include "link/encodings.h"
-#include "link/hydo_connect.h"
 #include "link/progress.h"
 #include "link/protocol.h"
+#include "store/store_error.h"
 
 namespace
 {
@@ -25,7 +25,7 @@ int usage(const QString &why)
 
 } // namespace
 
-int cmdProbe(const CliOptions &, const QStringList &args)
+int cmdProbe(const CliOptions &options, const QStringList &args)
 {
     QString address;
     for (int i = 0; i < args.size(); ++i) {
@@ -46,14 +46,19 @@ int cmdProbe(const CliOptions &, const QStringList &args)
     if (!params)
         return usage(error);
 
-    RealClock clock;
-    NoProgress progress;
-    const auto link = cHydoConnect::createDefault(clock);
-    ProtocolContext ctx{*link, clock, progress, *params};
     QString version;
-    error = get_Meta_Data(ctx, QStringLiteral("DX"), QStringLiteral("Version Data"),
-                          QStringLiteral("End Data"), QStringLiteral("CheckSum"), version, 0,
-                          QString(), true);
+    try {
+        // The session sets the language, so link errors read as everywhere else.
+        CliSession session(options);
+        NoProgress progress;
+        ProtocolContext ctx{session.link(), session.clock(), progress, *params};
+        error = get_Meta_Data(ctx, QStringLiteral("DX"), QStringLiteral("Version Data"),
+                              QStringLiteral("End Data"), QStringLiteral("CheckSum"), version, 0,
+                              QString(), true);
+    } catch (const StoreError &e) {
+        err() << e.message() << "\n";
+        return kExitFailed;
+    }
     if (!error.isEmpty()) {
         err() << error << "\n";
         return kExitFailed;
