@@ -1,0 +1,102 @@
+// ostracom-cli program against the emulator started as a user would: show, a refused
+// change, and a change written to the controller and read back.
+
+#include "support/sim_process.h"
+
+#include "link/encodings.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace
+{
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CliProgram : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ensureCoreApplication();
+        QString error;
+        ASSERT_TRUE(m_sim.start({"--quiet"}, &error)) << error.toStdString();
+        m_address = QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.port());
+    }
+
+    CliRun run(const QStringList &args, int timeoutMs = 30000)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(OSTRACOM_CLI_PATH),
+                QStringList{"--data-dir", m_data.path(), "program", "--controller", m_address} +
+                    args);
+        EXPECT_TRUE(p.waitForFinished(timeoutMs)) << "ostracom-cli did not finish";
+        return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                      QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    QTemporaryDir m_data;
+    SimProcess m_sim;
+    QString m_address;
+};
+
+} // namespace
+
+TEST_F(CliProgram, showPrintsControllerSensorsSocketsAndRegulations)
+{
+    const CliRun r = run({"show"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QLatin1String("Controller 1234 at ") + m_address));
+    EXPECT_TRUE(r.out.contains(QLatin1String("Firmware                2.20 R5")));
+    EXPECT_TRUE(r.out.contains(QLatin1String("aq_hd_ph")));
+    EXPECT_TRUE(r.out.contains(QLatin1String("Temperature"))) << "type names are translated";
+    EXPECT_TRUE(r.out.contains(QStringLiteral("°C")));
+    EXPECT_TRUE(r.out.contains(QLatin1String("Regelung(2,1)")));
+    EXPECT_TRUE(r.out.contains(QLatin1String("Switchable socket")));
+}
+
+TEST_F(CliProgram, unknownNamesAndValuesThatDoNotFitAreRefusedBeforeAnyTransfer)
+{
+    CliRun r = run({"set", "aq_nonsense=1"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QLatin1String("aq_nonsense")));
+
+    r = run({"set", "aq_AnzLeitwert=300"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(QLatin1String("aq_AnzLeitwert")));
+
+    r = run({"set", "Regelung(2,1).RW_ObererAlarm=high"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_FALSE(m_sim.log().contains(QLatin1String("DB"))) << "no program was written";
+}
+
+// Writes a whole program image over TCP: about 70 seconds at 12 ms per character.
+TEST_F(CliProgram, changedSetPointIsWrittenAndReadBackFromTheController)
+{
+    const CliRun set = run(
+        {"set", "Regelung(2,1).RW_ObererAlarm=8.6", "Regelung(2,1).SW_ObereWarnung=8.45"}, 150000);
+    ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
+    EXPECT_TRUE(set.out.contains(QLatin1String("Program written to controller 1234")));
+
+    const SimRead program = readFromController(m_sim.tcpLink(), QStringLiteral("DN"));
+    ASSERT_EQ(program.error, QString());
+    EXPECT_FLOAT_EQ(HexSingleGet(program.payload, 102 + 144 + 23), 8.6f);
+
+    const CliRun show = run({"show"});
+    ASSERT_EQ(show.exitCode, 0) << show.err.toStdString();
+    const int at = show.out.indexOf(QLatin1String("Regelung(2,1)"));
+    ASSERT_GE(at, 0);
+    const QString block = show.out.mid(at, 400);
+    EXPECT_TRUE(block.contains(QLatin1String("above 8.6 pH"))) << block.toStdString();
+    EXPECT_TRUE(block.contains(QLatin1String("above 8.45 pH")))
+        << "the warning limit is kept in the database";
+}

@@ -1,0 +1,237 @@
+// Taking a controller into use against the emulator: version, firmware check, program,
+// calibration settled with the database, and a new controller's identifier.
+
+#include "support/sim_process.h"
+#include "support/temp_db.h"
+
+#include "link/clock.h"
+#include "link/encodings.h"
+#include "link/hydo_connect.h"
+#include "link/progress.h"
+#include "model/ctarvelon.h"
+#include "model/interaction.h"
+#include "store/database.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QSqlQuery>
+
+namespace
+{
+
+// Answers by script and remembers what was asked and told.
+class ScriptedInteraction : public Interaction
+{
+public:
+    Answer clockAnswer = Answer::Ok;
+    Answer calibrationAnswer = Answer::Ok;
+    QStringList asked;
+    QStringList told;
+
+    Answer ask(const QString &text, const QString &title, Buttons buttons, Icon) override
+    {
+        asked << text;
+        if (title == QStringLiteral("Tarvelon Kalibrierdaten"))
+            return calibrationAnswer;
+        if (text == QStringLiteral("Tarvelon Uhrzeit auf PC übernehmen ?"))
+            return clockAnswer;
+        return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    }
+    void tell(const QString &text, const QString &title, Icon) override
+    {
+        told << title + QStringLiteral(": ") + text;
+    }
+};
+
+constexpr int kSlopeOffset = 10; // within a 42-byte sensor record
+
+class ControllerTransfers : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ensureCoreApplication();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        m_db = std::make_unique<Database>(m_tmp.path());
+        m_link = cHydoConnect::createDefault(m_clock);
+        m_statePath = m_sim.scratchPath(QStringLiteral("state.json"));
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::system()); }
+
+    void startSim(const QStringList &extra = {})
+    {
+        QString error;
+        ASSERT_TRUE(m_sim.start(QStringList{"--state", m_statePath, "--quiet"} + extra, &error))
+            << error.toStdString();
+    }
+
+    std::unique_ptr<cTarvelon> newController()
+    {
+        return std::make_unique<cTarvelon>(m_clock, m_progress, m_interaction);
+    }
+
+    QString connect(cTarvelon &t)
+    {
+        const LinkParams p = m_sim.tcpLink();
+        return t.connect(p.serial, p.address, p.setting, m_db.get(), m_link.get());
+    }
+
+    // The emulator's stored calibration, as its state file has it after a clean stop.
+    QString storedCalibration()
+    {
+        EXPECT_TRUE(m_sim.stop());
+        QFile f(m_statePath);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return QJsonDocument::fromJson(f.readAll()).object().value("calibration").toString();
+    }
+
+    TempDb m_tmp{TempDb::Start::Empty};
+    std::unique_ptr<Database> m_db;
+    RealClock m_clock;
+    NoProgress m_progress;
+    ScriptedInteraction m_interaction;
+    std::unique_ptr<cHydoConnect> m_link;
+    SimProcess m_sim;
+    QString m_statePath;
+};
+
+} // namespace
+
+TEST_F(ControllerTransfers, knownControllerIsReadAndBoundWithItsDatabaseRows)
+{
+    startSim();
+    auto t = newController();
+    ASSERT_EQ(connect(*t), QString());
+
+    EXPECT_EQ(t->aq_id(), 1234);
+    EXPECT_FALSE(t->is_new);
+    EXPECT_EQ(t->HydoProgramString().size(), 5630);
+    EXPECT_EQ(t->kalibController().size(), 672);
+    EXPECT_FALSE(t->programming_is_dirty());
+    EXPECT_EQ(t->Sensor(1).sensortyp(), 2) << "the emulator fits a temperature sensor first";
+    EXPECT_EQ(m_interaction.asked, QStringList{"Tarvelon Uhrzeit auf PC übernehmen ?"})
+        << "a first connection stores the calibration and asks nothing else";
+
+    EXPECT_EQ(m_db->calibration(1234), t->kalibController());
+    EXPECT_EQ(m_tmp.count("HYDOREGELUNG", "TARVELONID=?", {1234}), 32);
+    const auto row = m_db->regulationRow(1234, 1, 1);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_FLOAT_EQ(row->lowerWarning, t->Regelung(1, 1).RW_UntererAlarm());
+    EXPECT_FLOAT_EQ(row->upperWarning, t->Regelung(1, 1).RW_ObererAlarm());
+    EXPECT_EQ(row->beschreibung, QStringLiteral("Regelung 1-1"));
+}
+
+TEST_F(ControllerTransfers, warningLimitsAndDescriptionPersistPerRegulation)
+{
+    startSim();
+    auto t = newController();
+    ASSERT_EQ(connect(*t), QString());
+    t->Regelung(2, 1).set_SW_ObereWarnung(8.25f);
+    t->Regelung(2, 1).set_beschreibung(QStringLiteral("CO2 'valve'; --"));
+
+    auto again = newController();
+    ASSERT_EQ(connect(*again), QString());
+    EXPECT_FLOAT_EQ(again->Regelung(2, 1).SW_ObereWarnung(), 8.25f);
+    EXPECT_EQ(again->Regelung(2, 1).beschreibung(), QStringLiteral("CO2 'valve'; --"));
+    EXPECT_EQ(m_tmp.count("HYDOREGELUNG", "TARVELONID=?", {1234}), 32) << "no duplicate rows";
+}
+
+TEST_F(ControllerTransfers, firmwareBelow2_19R24IsRefusedWithTheFullMessage)
+{
+    startSim({"--version", "2.19R23"});
+    auto t = newController();
+    EXPECT_EQ(connect(*t), QStringLiteral("Firmware Update notwendig !\r"
+                                          "Tarvelon kann nicht hinzugefügt werden.\r\r"
+                                          "Benötigt wird Version 2.19 R24 oder höher.\r\r"
+                                          "Vorhanden: 2.19 R23"));
+    EXPECT_TRUE(t->HydoProgramString().isEmpty()) << "nothing but the version is read";
+    EXPECT_FALSE(m_db->calibration(1234).has_value());
+}
+
+TEST_F(ControllerTransfers, firmware2_19R24IsAccepted)
+{
+    startSim({"--version", "2.19R24"});
+    auto t = newController();
+    EXPECT_EQ(connect(*t), QString());
+    EXPECT_EQ(t->aq_SubRelease(), 24);
+}
+
+TEST_F(ControllerTransfers, refusingTheClockQuestionLeavesTheProgramUntouched)
+{
+    startSim();
+    m_interaction.clockAnswer = Interaction::Answer::Cancel;
+    auto t = newController();
+    EXPECT_EQ(connect(*t),
+              QStringLiteral("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !"));
+    EXPECT_TRUE(t->HydoProgramString().isEmpty());
+}
+
+TEST_F(ControllerTransfers, newControllerGetsAnIdentifierNotInTheDatabase)
+{
+    // Every identifier but one is taken by earlier controllers' rows.
+    QSqlDatabase c = m_db->connection();
+    c.transaction();
+    QSqlQuery q(c);
+    q.prepare(QStringLiteral("INSERT INTO TARVELON (TARVELONID, KALIBSTRING) VALUES (?, '')"));
+    for (int id = 1; id <= 31999; ++id) {
+        if (id == 777)
+            continue;
+        q.addBindValue(id);
+        ASSERT_TRUE(q.exec());
+    }
+    c.commit();
+
+    startSim({"--id", "0"});
+    auto t = newController();
+    ASSERT_EQ(connect(*t), QString());
+    EXPECT_TRUE(t->is_new);
+    EXPECT_EQ(t->aq_id(), 777);
+    EXPECT_EQ(t->aq_id_flag(), 1);
+    EXPECT_TRUE(t->programming_is_dirty()) << "the new identifier still has to be written";
+    EXPECT_EQ(m_db->calibration(777), t->kalibController());
+}
+
+TEST_F(ControllerTransfers, databaseCalibrationWinsAndIsWrittenToTheController)
+{
+    startSim();
+    {
+        auto first = newController();
+        ASSERT_EQ(connect(*first), QString());
+    }
+    // The stored copy differs in sensor 2's slope, as after a calibration on the controller.
+    QString stored = *m_db->calibration(1234);
+    stored = HexSinglePut(stored, 42 + kSlopeOffset, 61.5f);
+    m_db->saveCalibration(1234, stored);
+
+    m_interaction.calibrationAnswer = Interaction::Answer::Ok;
+    auto t = newController();
+    ASSERT_EQ(connect(*t), QString());
+    EXPECT_TRUE(m_interaction.told.contains(QStringLiteral(
+        "Tarvelon Kalibrierdaten: Tarvelon Kalibrierdaten erfolgreich übertragen!")));
+    EXPECT_FLOAT_EQ(HexSingleGet(t->kalibController(), 42 + kSlopeOffset), 61.5f);
+    EXPECT_FLOAT_EQ(HexSingleGet(storedCalibration(), 42 + kSlopeOffset), 61.5f)
+        << "the emulator holds the database copy";
+}
+
+TEST_F(ControllerTransfers, controllerCalibrationWinsAndOnlyTheDatabaseChanges)
+{
+    startSim();
+    {
+        auto first = newController();
+        ASSERT_EQ(connect(*first), QString());
+    }
+    QString stored = *m_db->calibration(1234);
+    const float controllerSlope = HexSingleGet(stored, 42 + kSlopeOffset);
+    m_db->saveCalibration(1234, HexSinglePut(stored, 42 + kSlopeOffset, 61.5f));
+
+    m_interaction.calibrationAnswer = Interaction::Answer::Cancel;
+    auto t = newController();
+    ASSERT_EQ(connect(*t), QString());
+    EXPECT_FLOAT_EQ(HexSingleGet(*m_db->calibration(1234), 42 + kSlopeOffset), controllerSlope);
+    EXPECT_FALSE(m_sim.log().contains(QLatin1String("DI"))) << "nothing is sent";
+    EXPECT_FLOAT_EQ(HexSingleGet(storedCalibration(), 42 + kSlopeOffset), controllerSlope);
+}
