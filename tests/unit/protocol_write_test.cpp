@@ -88,12 +88,6 @@ TEST_F(WriteExchange, readyAnnouncedOnlyAfterRepeatsIsWaitedFor)
     EXPECT_EQ(controller.stored("DI"), kCalibration);
 }
 
-TEST_F(WriteExchange, splitEchoIsAssembled)
-{
-    controller.splitAnswerAt({1, 5});
-    EXPECT_EQ(write(kCalibration), QString());
-}
-
 TEST_F(WriteExchange, muteControllerTimesOutAfterSixHundredSeconds)
 {
     controller.mute();
