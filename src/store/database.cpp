@@ -904,7 +904,7 @@ std::optional<ArchiveValue> Database::newestArchived(int tarvelonId, int asid) c
     return rows.front();
 }
 
-void Database::appendArchive(const std::vector<ArchiveRecord> &records)
+void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExisting skip)
 {
     if (records.empty())
         return;
@@ -921,14 +921,26 @@ void Database::appendArchive(const std::vector<ArchiveRecord> &records)
     Transaction tx(sql, what);
     {
         QSqlQuery q(sql.db());
-        if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
-                                      "VALUES (?, ?, ?, ?)")))
+        const QString insert =
+            skip == SkipExisting::Yes
+                ? QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
+                                 "SELECT ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM HYDOARCHIVE "
+                                 "WHERE TARVELONID = ? AND ASID = ? AND DATUM = ? AND WERT = ?)")
+                : QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
+                                 "VALUES (?, ?, ?, ?)");
+        if (!q.prepare(insert))
             sql.fail(what, q.lastError());
         for (const ArchiveRecord &r : records) {
             q.addBindValue(datumText(r.datum));
             q.addBindValue(r.wert);
             q.addBindValue(r.tarvelonId);
             q.addBindValue(r.asid);
+            if (skip == SkipExisting::Yes) {
+                q.addBindValue(r.tarvelonId);
+                q.addBindValue(r.asid);
+                q.addBindValue(datumText(r.datum));
+                q.addBindValue(r.wert);
+            }
             if (!q.exec())
                 sql.fail(what, q.lastError()); // the transaction rolls back
         }

@@ -140,8 +140,12 @@ public:
     // ---- archive
     std::optional<ArchiveValue> newestArchived(int tarvelonId, int asid) const;
     // Writes all records in one transaction, or none: throws StoreError and leaves the
-    // archive unchanged when any record cannot be written.
-    void appendArchive(const std::vector<ArchiveRecord> &records);
+    // archive unchanged when any record cannot be written. With SkipExisting::Yes a record
+    // whose controller, sensor, time and value are archived already is left out, so a
+    // download that is delivered twice does not double its rows.
+    enum class SkipExisting { No, Yes };
+    void appendArchive(const std::vector<ArchiveRecord> &records,
+                       SkipExisting skip = SkipExisting::No);
     std::vector<ArchiveValue> archiveValues(const ArchiveQuery &query) const;
 
     // ---- logbook (one entry per second)

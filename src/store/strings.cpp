@@ -77,7 +77,7 @@ QString cStrings::init(const QString &location, const QString &language)
     m_table.swap(table);
     m_language = language;
     m_column = column;
-    m_database = database;
+    m_database.swap(database); // the old handle is let go after the lock
     return QString();
 }
 
@@ -118,6 +118,16 @@ QString cStrings::language() const
 {
     QMutexLocker lock(&m_mutex);
     return m_language;
+}
+
+void cStrings::clear()
+{
+    std::shared_ptr<Database> released; // let go after the lock, as it may close connections
+    QMutexLocker lock(&m_mutex);
+    m_table.clear();
+    m_language.clear();
+    m_column.clear();
+    released.swap(m_database);
 }
 
 cStrings &programStrings()

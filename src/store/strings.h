@@ -43,6 +43,10 @@ public:
     // The current language name, empty before the first successful init.
     QString language() const;
 
+    // Forgets language and table and lets go of the database; ms() returns texts
+    // unchanged until the next init.
+    void clear();
+
 private:
     int m_busyTimeoutMs;
     mutable QMutex m_mutex;

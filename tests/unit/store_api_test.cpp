@@ -1,0 +1,255 @@
+// The typed statements of the store against a real SQLite file.
+
+#include "store/database.h"
+#include "support/temp_db.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+QDateTime at(const char *text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+} // namespace
+
+class StoreApi : public ::testing::Test
+{
+protected:
+    TempDb tmp{TempDb::Start::Prepared};
+    Database db{tmp.path()};
+};
+
+TEST_F(StoreApi, datumIsLocalTimeToTheSecondAsSortableText)
+{
+    const QDateTime t(QDate(2026, 12, 4), QTime(23, 10, 5, 678));
+    EXPECT_EQ(Database::datumText(t), "2026-12-04 23:10:05");
+    EXPECT_EQ(Database::datumFromText("2026-12-04 23:10:05"),
+              QDateTime(QDate(2026, 12, 4), QTime(23, 10, 5)));
+    EXPECT_EQ(Database::datumText(t.toUTC()), "2026-12-04 23:10:05") << "stored as local time";
+    EXPECT_EQ(Database::datumText(QDateTime()), QString());
+}
+
+TEST_F(StoreApi, saveChangesOnlyTheFirstOfTwoMatchingRows)
+{
+    for (const char *text : {"first", "second"})
+        tmp.exec("INSERT INTO HYDOREGELUNG VALUES (5, 2, 3, 1.0, 9.0, ?)", {text});
+
+    db.saveRegulationLowerWarning(5, 2, 3, 4.5);
+    db.saveRegulationBeschreibung(5, 2, 3, "changed");
+
+    EXPECT_EQ(tmp.count("HYDOREGELUNG"), 2);
+    EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'changed' AND sw_UntereWarnung = 4.5"), 1);
+    EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'second' AND sw_UntereWarnung = 1.0"), 1);
+    const auto row = db.regulationRow(5, 2, 3);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->beschreibung, "changed") << "reading takes the same first row";
+}
+
+TEST_F(StoreApi, saveAddsExactlyOneRowWhenNoneMatches)
+{
+    EXPECT_FALSE(db.regulationRow(7, 8, 4).has_value());
+    db.saveRegulationRow(7, 8, 4, -1.5, 30.25, "Regelung 8-4");
+    db.saveRegulationUpperWarning(7, 8, 4, 31.0);
+    EXPECT_EQ(tmp.count("HYDOREGELUNG"), 1);
+    const auto row = db.regulationRow(7, 8, 4);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_DOUBLE_EQ(row->lowerWarning, -1.5);
+    EXPECT_DOUBLE_EQ(row->upperWarning, 31.0);
+    EXPECT_EQ(row->beschreibung, "Regelung 8-4");
+    EXPECT_FALSE(db.regulationRow(7, 8, 3).has_value()) << "keys are matched in full";
+}
+
+TEST_F(StoreApi, settingsRowIsWrittenWithItsKeyEvenWhenItWasMissing)
+{
+    tmp.exec("DELETE FROM OSTRACOM");
+    EXPECT_FALSE(db.mailSettings().has_value());
+    EXPECT_FALSE(db.languageSetting().has_value());
+
+    const MailSettings mail{"smtp.example", "to@example", "from@example", "user", "", 1};
+    db.saveMailSettings(mail);
+    db.saveLanguageSetting("DEUTSCH");
+
+    EXPECT_EQ(tmp.count("OSTRACOM"), 1);
+    EXPECT_EQ(tmp.count("OSTRACOM", "OSTRACOMID = -1"), 1);
+    EXPECT_EQ(db.mailSettings(), mail);
+    EXPECT_EQ(db.languageSetting(), QStringLiteral("DEUTSCH"));
+    EXPECT_EQ(tmp.exec("SELECT email_passwort FROM OSTRACOM").toString(), "");
+    EXPECT_FALSE(tmp.exec("SELECT email_passwort FROM OSTRACOM").isNull())
+        << "an empty text stays an empty text";
+}
+
+TEST_F(StoreApi, textsThatLookLikeSqlRoundTripUnchanged)
+{
+    const QString nasty = QStringLiteral("O'Brien \"quoted\"; DROP TABLE HYDOARCHIVE; -- ä ß");
+    db.saveRegulationBeschreibung(1, 1, 1, nasty);
+    db.saveCalibration(1, nasty);
+    db.saveMailSettings({nasty, nasty, nasty, nasty, nasty, 0});
+    ASSERT_TRUE(db.createLogbookEntry(at("2026-01-02 03:04:05"), nasty));
+
+    EXPECT_EQ(db.regulationRow(1, 1, 1)->beschreibung, nasty);
+    EXPECT_EQ(db.calibration(1), nasty);
+    EXPECT_EQ(db.mailSettings()->passwort, nasty);
+    EXPECT_EQ(db.logbookText(at("2026-01-02 03:04:05")), nasty);
+    EXPECT_EQ(tmp.count("sqlite_master", "name = 'HYDOARCHIVE'"), 1);
+}
+
+TEST_F(StoreApi, calibrationIsStoredPerController)
+{
+    EXPECT_FALSE(db.calibration(42).has_value());
+    db.saveCalibration(42, "00FF");
+    db.saveCalibration(42, "0100");
+    db.saveCalibration(43, "AAAA");
+    EXPECT_EQ(db.calibration(42), QStringLiteral("0100"));
+    EXPECT_EQ(db.calibration(43), QStringLiteral("AAAA"));
+    EXPECT_EQ(tmp.count("TARVELON"), 2);
+}
+
+TEST_F(StoreApi, controllerIdIsInUseWhenAnyTableHoldsIt)
+{
+    EXPECT_FALSE(db.controllerIdInUse(100));
+    db.saveCalibration(100, "00");
+    db.appendArchive({{at("2026-01-01 00:00:00"), 1.0, 101, 1}});
+    db.saveRegulationBeschreibung(102, 1, 1, "x");
+    EXPECT_TRUE(db.controllerIdInUse(100));
+    EXPECT_TRUE(db.controllerIdInUse(101)) << "archive rows alone reserve the identifier";
+    EXPECT_TRUE(db.controllerIdInUse(102));
+    EXPECT_FALSE(db.controllerIdInUse(103));
+}
+
+TEST_F(StoreApi, appendArchiveWritesAllRecordsOrNone)
+{
+    ASSERT_TRUE(db.createLogbookEntry(at("2026-03-01 12:00:02"), "note"));
+    std::vector<ArchiveRecord> batch{
+        {at("2026-03-01 12:00:00"), 7.1, 9, 1},
+        {at("2026-03-01 12:00:01"), 24.0, 9, 2},
+        // Collides with the note above: the database refuses this one record.
+        {at("2026-03-01 12:00:02"), 100, Database::kLogbookTarvelonId, Database::kLogbookAsid},
+        {at("2026-03-01 12:00:03"), 7.2, 9, 1},
+    };
+    try {
+        db.appendArchive(batch);
+        FAIL() << "the colliding record was written";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
+    }
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9"), 0);
+
+    batch.erase(batch.begin() + 2);
+    db.appendArchive(batch);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9"), 3);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9 AND BEMERKUNG IS NULL"), 3);
+
+    EXPECT_THROW(db.appendArchive({{QDateTime(), 1.0, 9, 1}}), StoreError);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9"), 3);
+}
+
+TEST_F(StoreApi, archiveValuesHonourBoundsOrderAndLimit)
+{
+    std::vector<ArchiveRecord> records;
+    for (int minute = 0; minute < 5; ++minute)
+        records.push_back({at("2026-05-01 10:00:00").addSecs(60 * minute), 20.0 + minute, 3, 2});
+    records.push_back({at("2026-05-01 10:02:00"), 99.0, 3, 1}); // another sensor
+    records.push_back({at("2026-05-01 10:02:00"), 98.0, 4, 2}); // another controller
+    db.appendArchive(records);
+
+    auto values = [&](const ArchiveQuery &q) {
+        QList<double> out;
+        for (const ArchiveValue &v : db.archiveValues(q))
+            out << v.wert;
+        return out;
+    };
+    ArchiveQuery q;
+    q.tarvelonId = 3;
+    q.asid = 2;
+    q.from = at("2026-05-01 10:01:00");
+    q.to = at("2026-05-01 10:03:00");
+    EXPECT_EQ(values(q), (QList<double>{21, 22, 23}));
+    q.fromBound = ArchiveQuery::Bound::Exclusive;
+    q.toBound = ArchiveQuery::Bound::Exclusive;
+    EXPECT_EQ(values(q), (QList<double>{22}));
+    q.from.reset();
+    q.order = ArchiveQuery::Order::Descending;
+    q.limit = 2;
+    EXPECT_EQ(values(q), (QList<double>{22, 21}));
+
+    const auto newest = db.newestArchived(3, 2);
+    ASSERT_TRUE(newest.has_value());
+    EXPECT_DOUBLE_EQ(newest->wert, 24);
+    EXPECT_EQ(newest->datum, at("2026-05-01 10:04:00"));
+    EXPECT_FALSE(db.newestArchived(3, 5).has_value());
+}
+
+TEST_F(StoreApi, logbookKeepsOneEntryPerSecond)
+{
+    const QDateTime t = at("2026-06-01 08:00:00");
+    EXPECT_TRUE(db.createLogbookEntry(t, "Wasserwechsel"));
+    EXPECT_FALSE(db.createLogbookEntry(t, "zweiter Eintrag"));
+    EXPECT_FALSE(db.createLogbookEntry(t.addMSecs(500), "same second"));
+    EXPECT_EQ(db.logbookText(t), QStringLiteral("Wasserwechsel"));
+
+    EXPECT_TRUE(db.createLogbookEntry(t.addSecs(1), "Futter"));
+    EXPECT_FALSE(db.moveLogbookEntry(t, t.addSecs(1), "moved")) << "the target second is taken";
+    EXPECT_EQ(db.logbookText(t), QStringLiteral("Wasserwechsel"));
+    EXPECT_EQ(db.logbookText(t.addSecs(1)), QStringLiteral("Futter"));
+
+    EXPECT_TRUE(db.moveLogbookEntry(t, t.addSecs(60), "Wasserwechsel 50%"));
+    EXPECT_FALSE(db.logbookText(t).has_value());
+    EXPECT_EQ(db.logbookText(t.addSecs(60)), QStringLiteral("Wasserwechsel 50%"));
+    EXPECT_TRUE(db.moveLogbookEntry(t.addSecs(60), t.addSecs(60), "same time, new text"));
+    EXPECT_EQ(db.logbookText(t.addSecs(60)), QStringLiteral("same time, new text"));
+
+    const auto entries = db.logbookEntries(t, t.addSecs(3600));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].bemerkung, "Futter");
+    EXPECT_EQ(entries[1].datum, t.addSecs(60));
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = -1 AND ASID = 0 AND WERT = 100"), 2);
+}
+
+TEST_F(StoreApi, savingAnEntryThatVanishedStoresACompleteOne)
+{
+    const QDateTime t = at("2026-06-02 09:00:00");
+    EXPECT_TRUE(db.moveLogbookEntry(t, t.addSecs(5), "Text"));
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = -1 AND ASID = 0 AND WERT = 100 AND "
+                                       "DATUM = '2026-06-02 09:00:05' AND BEMERKUNG = 'Text'"),
+              1);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 1);
+}
+
+TEST_F(StoreApi, deletingTheLogbookEntryOfAnEmptySecondDoesNothing)
+{
+    const QDateTime t = at("2026-06-03 10:00:00");
+    ASSERT_TRUE(db.createLogbookEntry(t, "bleibt"));
+    db.appendArchive({{t.addSecs(1), 5.0, 1, 1}});
+    db.deleteLogbookEntry(t.addSecs(1));
+    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 2) << "a measurement is not a logbook entry";
+    db.deleteLogbookEntry(t);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 1);
+    EXPECT_FALSE(db.logbookText(t).has_value());
+}
+
+TEST_F(StoreApi, languageColumnMustBeAPlainNameOfAnExistingColumn)
+{
+    EXPECT_EQ(db.languageColumn("english"), QStringLiteral("ENGLISH"));
+    EXPECT_EQ(db.languageColumn("Deutsch"), QStringLiteral("Deutsch"));
+    EXPECT_FALSE(db.languageColumn("FRENCH").has_value());
+    EXPECT_FALSE(db.languageColumn("ENGLISH FROM HYDOLANG; --").has_value());
+    EXPECT_FALSE(db.languageColumn("1ENGLISH").has_value());
+    EXPECT_FALSE(db.languageColumn("").has_value());
+    EXPECT_THROW(db.translations("ENGLISH, Deutsch"), StoreError);
+    EXPECT_THROW(db.addTranslation("FRENCH", "Warnung", "Attention"), StoreError);
+}
+
+TEST_F(StoreApi, addTranslationNeverDoublesAKey)
+{
+    EXPECT_TRUE(db.addTranslation("ENGLISH", "Neuer Text", "Neuer Text???"));
+    EXPECT_FALSE(db.addTranslation("ENGLISH", "Neuer Text", "again"));
+    EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = 'Neuer Text'"), 1);
+    bool found = false;
+    for (const auto &[german, english] : db.translations("ENGLISH"))
+        if (german == "Neuer Text")
+            found = english == "Neuer Text???";
+    EXPECT_TRUE(found);
+}

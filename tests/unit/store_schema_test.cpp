@@ -1,0 +1,334 @@
+// Creating, upgrading and refusing database files.
+
+#include "store/database.h"
+#include "store/datadir.h"
+#include "support/temp_db.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace
+{
+
+QStringList columnsOf(TempDb &db, const QString &table)
+{
+    QStringList names;
+    QSqlDatabase conn =
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("schema-columns"));
+    conn.setDatabaseName(db.path());
+    EXPECT_TRUE(conn.open());
+    const QSqlRecord record = conn.record(table);
+    for (int i = 0; i < record.count(); ++i)
+        names << record.fieldName(i);
+    conn.close();
+    conn = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("schema-columns"));
+    return names;
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+// The tables as the first schema version made them, with a few rows in each.
+void createVersionOneDatabase(TempDb &db)
+{
+    const char *statements[] = {
+        "CREATE TABLE TARVELON (TARVELONID INTEGER NOT NULL, KALIBSTRING TEXT)",
+        "CREATE TABLE HYDOREGELUNG (TARVELONID INTEGER NOT NULL, HYDOSENSORID INTEGER NOT NULL, "
+        "HYDOVORGANG INTEGER NOT NULL, sw_UntereWarnung REAL, sw_obereWarnung REAL, "
+        "beschreibung TEXT)",
+        "CREATE TABLE HYDOARCHIVE (TARVELONID INTEGER NOT NULL, ASID INTEGER NOT NULL, "
+        "DATUM TEXT NOT NULL, WERT REAL, BEMERKUNG TEXT)",
+        "CREATE TABLE OSTRACOM (OSTRACOMID INTEGER NOT NULL, email_servername TEXT, "
+        "email_receiver TEXT, email_sender TEXT, email_username TEXT, email_passwort TEXT, "
+        "email_enabled INTEGER, langtype TEXT)",
+        "CREATE TABLE HYDOLANG (Deutsch TEXT NOT NULL, ENGLISH TEXT)",
+        "CREATE TABLE HYDOLANGTYPE (LANGTYPE TEXT NOT NULL)",
+        "INSERT INTO TARVELON VALUES (17, 'ABCD')",
+        "INSERT INTO HYDOREGELUNG VALUES (17, 1, 1, 6.5, 8.5, 'Becken links')",
+        "INSERT INTO HYDOARCHIVE VALUES (17, 1, '2026-12-04 23:10:05', 7.25, NULL)",
+        "INSERT INTO HYDOARCHIVE VALUES (17, 2, '2026-12-04 23:10:05', 24.5, NULL)",
+        // Two logbook notes in one second, which the second version no longer allows.
+        "INSERT INTO HYDOARCHIVE VALUES (-1, 0, '2026-12-04 10:00:00', 100, 'Filter gereinigt')",
+        "INSERT INTO HYDOARCHIVE VALUES (-1, 0, '2026-12-04 10:00:00', 100, 'Wasserwechsel')",
+        "INSERT INTO HYDOARCHIVE VALUES (-1, 0, '2026-12-04 10:00:01', 100, 'Futter')",
+        "INSERT INTO OSTRACOM VALUES (-1, 'mail.example', 'a@example', 'b@example', 'u', 'p', 1, "
+        "'DEUTSCH')",
+        "INSERT INTO HYDOLANG VALUES ('Warnung', 'Caution')",
+        "INSERT INTO HYDOLANGTYPE VALUES ('DEUTSCH')",
+        "INSERT INTO HYDOLANGTYPE VALUES ('ENGLISH')",
+        "PRAGMA user_version = 1",
+    };
+    db.exec("BEGIN");
+    for (const char *s : statements)
+        db.exec(QString::fromUtf8(s));
+    db.exec("COMMIT");
+    db.close();
+}
+
+} // namespace
+
+class StoreSchema : public ::testing::Test
+{
+protected:
+    TempDb tmp;
+};
+
+TEST_F(StoreSchema, newDatabaseHasTheSixTablesWithTheirColumns)
+{
+    {
+        Database db(tmp.path());
+    }
+    EXPECT_EQ(columnsOf(tmp, QStringLiteral("TARVELON")),
+              (QStringList{"TARVELONID", "KALIBSTRING"}));
+    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOREGELUNG")),
+              (QStringList{"TARVELONID", "HYDOSENSORID", "HYDOVORGANG", "sw_UntereWarnung",
+                           "sw_obereWarnung", "beschreibung"}));
+    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOARCHIVE")),
+              (QStringList{"TARVELONID", "ASID", "DATUM", "WERT", "BEMERKUNG"}));
+    EXPECT_EQ(columnsOf(tmp, QStringLiteral("OSTRACOM")),
+              (QStringList{"OSTRACOMID", "email_servername", "email_receiver", "email_sender",
+                           "email_username", "email_passwort", "email_enabled", "langtype"}));
+    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOLANG")), (QStringList{"Deutsch", "ENGLISH"}));
+    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOLANGTYPE")), (QStringList{"LANGTYPE"}));
+    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 2);
+    EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
+    EXPECT_EQ(
+        tmp.count("sqlite_master", "type = 'index' AND name = ?", {"HYDOARCHIVE_SENSOR_DATUM"}), 1);
+}
+
+TEST_F(StoreSchema, newDatabaseHoldsTheSeedRows)
+{
+    Database db(tmp.path());
+    EXPECT_EQ(db.languages(), (QStringList{"DEUTSCH", "ENGLISH"}));
+    EXPECT_EQ(db.languageSetting(), QStringLiteral("ENGLISH"));
+    const auto mail = db.mailSettings();
+    ASSERT_TRUE(mail.has_value());
+    EXPECT_EQ(mail->enabled, 0);
+    EXPECT_TRUE(mail->servername.isEmpty());
+    EXPECT_EQ(tmp.exec("SELECT ENGLISH FROM HYDOLANG WHERE Deutsch = ?", {"Warnung"}).toString(),
+              "Warning");
+    EXPECT_EQ(tmp.exec("SELECT ENGLISH FROM HYDOLANG WHERE Deutsch = ?",
+                       {"Fehler beim  Versenden der E-Mail: "})
+                  .toString(),
+              "Error sending the e-mail: ");
+    // A key holding carriage returns arrives decoded.
+    EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = ?",
+                        {QStringLiteral("Tarvelon kann nicht hinzugefügt werden.\r\r"
+                                        "Benötigt wird Version ")}),
+              1);
+    EXPECT_GT(tmp.count("HYDOLANG"), 300);
+}
+
+TEST_F(StoreSchema, secondOpenChangesNothing)
+{
+    {
+        Database db(tmp.path());
+    }
+    const QByteArray before = TempDb::fileHash(tmp.path());
+    const qint64 rows = tmp.count("HYDOLANG");
+    tmp.close();
+    {
+        Database again(tmp.path());
+        Database attached(tmp.path(), Database::Mode::Attach);
+    }
+    EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
+    EXPECT_EQ(tmp.count("HYDOLANG"), rows);
+    EXPECT_EQ(tmp.count("OSTRACOM"), 1);
+    EXPECT_EQ(tmp.count("HYDOLANGTYPE"), 2);
+}
+
+TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
+{
+    createVersionOneDatabase(tmp);
+    {
+        Database db(tmp.path());
+    }
+
+    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 2);
+    EXPECT_EQ(tmp.count("TARVELON", "TARVELONID = 17 AND KALIBSTRING = 'ABCD'"), 1);
+    EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'Becken links'"), 1);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 17"), 2);
+    EXPECT_EQ(tmp.count("OSTRACOM"), 1) << "the settings row exists and is not doubled";
+    EXPECT_EQ(tmp.exec("SELECT langtype FROM OSTRACOM").toString(), "DEUTSCH");
+    EXPECT_EQ(tmp.count("HYDOLANGTYPE"), 2);
+
+    // All three notes survive; the one that shared a second moved to the next free one.
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = -1"), 3);
+    EXPECT_EQ(
+        tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE BEMERKUNG = 'Filter gereinigt'").toString(),
+        "2026-12-04 10:00:00");
+    EXPECT_EQ(tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE BEMERKUNG = 'Futter'").toString(),
+              "2026-12-04 10:00:01");
+    EXPECT_EQ(
+        tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE BEMERKUNG = 'Wasserwechsel'").toString(),
+        "2026-12-04 10:00:02");
+}
+
+TEST_F(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
+{
+    TempDb tmp(TempDb::Start::Prepared);
+    tmp.exec("DELETE FROM HYDOLANG WHERE Deutsch IN ('Heizen', 'Kühlen')");
+    tmp.exec("UPDATE HYDOLANG SET ENGLISH = 'Caution' WHERE Deutsch = 'Warnung'");
+    tmp.exec("UPDATE HYDOLANG SET ENGLISH = ? WHERE Deutsch = 'Alarm'", {"Alarm???"});
+    tmp.exec("UPDATE HYDOLANG SET ENGLISH = NULL WHERE Deutsch = 'Dose'");
+    tmp.exec("INSERT INTO HYDOLANG (Deutsch, ENGLISH) VALUES ('Eigener Text', 'Own text')");
+    tmp.close();
+
+    {
+        Database db(tmp.path());
+    }
+    auto english = [&](const char *german) {
+        return tmp.exec("SELECT ENGLISH FROM HYDOLANG WHERE Deutsch = ?", {german}).toString();
+    };
+    EXPECT_EQ(english("Heizen"), "Heat");
+    EXPECT_EQ(english("Kühlen"), "Cool");
+    EXPECT_EQ(english("Warnung"), "Caution");
+    EXPECT_EQ(english("Alarm"), "Alarm") << "an unknown-text marker is not a translation";
+    EXPECT_EQ(english("Dose"), "Socket");
+    EXPECT_EQ(english("Eigener Text"), "Own text");
+    EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = 'Warnung'"), 1);
+}
+
+TEST_F(StoreSchema, newerSchemaVersionIsRefusedAndLeftAlone)
+{
+    tmp.exec("CREATE TABLE LATER (x INTEGER)");
+    tmp.exec("PRAGMA user_version = 3");
+    tmp.close();
+    const QByteArray before = TempDb::fileHash(tmp.path());
+    try {
+        Database db(tmp.path());
+        FAIL() << "a newer schema was opened";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
+        EXPECT_TRUE(e.message().contains("version 3")) << e.what();
+    }
+    EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
+    EXPECT_EQ(tmp.count("sqlite_master", "name = 'HYDOLANG'"), 0);
+}
+
+TEST_F(StoreSchema, fileThatIsNoDatabaseIsRefusedAndLeftByteForByte)
+{
+    const QByteArray content = "Ostracom settings\nnot a database\n";
+    writeFile(tmp.path(), content);
+    try {
+        Database db(tmp.path());
+        FAIL() << "a text file was opened as database";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
+        EXPECT_TRUE(e.message().contains("not a SQLite database")) << e.what();
+    }
+    QFile f(tmp.path());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), content);
+    EXPECT_FALSE(QFile::exists(tmp.path() + "-wal"));
+}
+
+TEST_F(StoreSchema, damagedDatabaseIsRefusedBeforeAnyWrite)
+{
+    tmp.exec("CREATE TABLE T (a INTEGER, b TEXT)");
+    tmp.exec("CREATE INDEX T_AB ON T (a, b)");
+    tmp.exec("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 399) "
+             "INSERT INTO T SELECT i, printf('%.60c', 'x') || i FROM n");
+    tmp.close();
+    {
+        // Scribble over the middle of the index and table pages.
+        QFile f(tmp.path());
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_GT(f.size(), 4 * 4096);
+        f.seek(3 * 4096 + 100);
+        f.write(QByteArray(300, '\xff'));
+    }
+    const QByteArray before = TempDb::fileHash(tmp.path());
+    try {
+        Database db(tmp.path());
+        FAIL() << "a damaged file was opened";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
+        EXPECT_TRUE(e.message().contains("damaged")) << e.what();
+    }
+    EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
+}
+
+TEST_F(StoreSchema, tableLackingAColumnIsRefused)
+{
+    tmp.exec("CREATE TABLE HYDOARCHIVE (TARVELONID INTEGER, DATUM TEXT)");
+    tmp.close();
+    try {
+        Database db(tmp.path());
+        FAIL() << "an incompatible table was accepted";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains("HYDOARCHIVE")) << e.what();
+        EXPECT_TRUE(e.message().contains("ASID")) << e.what();
+    }
+    EXPECT_EQ(tmp.count("sqlite_master", "name = 'HYDOLANG'"), 0);
+}
+
+TEST_F(StoreSchema, unusableFoldersAreRefusedWithTheirPath)
+{
+    // A regular file where a folder should be stops root as well as anyone else.
+    const QString blocker = tmp.filePath("plain-file");
+    writeFile(blocker, "x");
+    const QString dataDir = blocker + "/data";
+    try {
+        prepareDataDirectory(dataDir);
+        FAIL() << "a folder below a file was accepted";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains(dataDir)) << e.what();
+        EXPECT_TRUE(e.message().contains(blocker + " is a file")) << e.what();
+    }
+    try {
+        Database db(blocker + "/ostracom.db");
+        FAIL() << "a database below a file was accepted";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains(blocker)) << e.what();
+    }
+    try {
+        Database db(tmp.dir());
+        FAIL() << "a folder was accepted as database file";
+    } catch (const StoreError &e) {
+        EXPECT_TRUE(e.message().contains("is a folder")) << e.what();
+    }
+}
+
+TEST_F(StoreSchema, dataDirectoryIsCreatedAndNamesTheDatabase)
+{
+    const QString dir = tmp.filePath("a/b");
+    EXPECT_EQ(prepareDataDirectory(dir), dir);
+    EXPECT_TRUE(QFileInfo(dir).isDir());
+    EXPECT_EQ(databaseLocation(dir), dir + "/ostracom.db");
+    EXPECT_EQ(databaseLocation(dir, tmp.filePath("other.db")), tmp.filePath("other.db"));
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList())
+        << "the write test leaves nothing behind";
+}
+
+TEST_F(StoreSchema, eachThreadGetsItsOwnConnectionClosedWhenTheThreadEnds)
+{
+    TempDb tmp(TempDb::Start::Prepared);
+    Database db(tmp.path());
+    const QString mine = db.connection().connectionName();
+    const qsizetype before = QSqlDatabase::connectionNames().size();
+    QString theirs;
+    QStringList languages;
+    std::thread worker([&] {
+        theirs = db.connection().connectionName();
+        languages = db.languages();
+    });
+    worker.join();
+    EXPECT_NE(theirs, mine);
+    EXPECT_EQ(languages, (QStringList{"DEUTSCH", "ENGLISH"}));
+    EXPECT_EQ(QSqlDatabase::connectionNames().size(), before) << "the worker's connection closed";
+    EXPECT_EQ(db.connection().connectionName(), mine) << "the same thread keeps its connection";
+}
