@@ -16,8 +16,10 @@
 #include <memory>
 #include <optional>
 
+class ArchiveSpool;
 class Clock;
 class Database;
+class Notifier;
 class Interaction;
 class Progress;
 class cHydoConnect;
@@ -163,6 +165,34 @@ public:
                           int expectedLength, const QString &progressText, bool silent);
     QString put_Meta_Data(const QString &command, const QString &readyMarker,
                           const QString &checksumMarker, const QString &data, bool quiet);
+    // Downloads the stored measurement records ("DO"), archives them, acknowledges them
+    // ("DL") once they are safe, and sets each sensor's current value and its time.
+    QString get_comp();
+    // Records archived (or spooled) by the last get_comp.
+    int lastArchived() const
+    {
+        return m_lastArchived;
+    }
+    int lastSpooled() const
+    {
+        return m_lastSpooled;
+    }
+
+    // Where archived records go (with the spool for times the database cannot take them)
+    // and where limit crossings are reported. Both may be null: nothing is archived or sent.
+    void setArchive(ArchiveSpool *archive)
+    {
+        m_archive = archive;
+    }
+    void setNotifier(Notifier *notifier)
+    {
+        m_notifier = notifier;
+    }
+    Notifier *notifier() const
+    {
+        return m_notifier;
+    }
+
     // Forwards the link's per-character progress to the progress display.
     void PutBufferProgress(int index, int total);
 
@@ -213,6 +243,10 @@ private:
     std::function<bool(int)> m_idInUse;
     Database *m_db = nullptr;
     cHydoConnect *m_link = nullptr;
+    ArchiveSpool *m_archive = nullptr;
+    Notifier *m_notifier = nullptr;
+    int m_lastArchived = 0;
+    int m_lastSpooled = 0;
 
     std::array<std::unique_ptr<cHydoSensor>, kSensors + 1> m_sensors;
     std::array<std::unique_ptr<cHydoAktor>, kSockets + 1> m_sockets;

@@ -1,9 +1,12 @@
 #include "model/regelung.h"
 
 #include "model/ctarvelon.h"
+#include "model/monitor.h"
 #include "model/tables.h"
 #include "store/database.h"
 #include "store/strings.h"
+
+#include <QLocale>
 
 void cHydoRegelung::bind(cTarvelon *parent, int sensor, int regulation)
 {
@@ -124,4 +127,99 @@ void cHydoRegelung::persist(Column column)
         m_db->saveRegulationBeschreibung(id, m_sensor, m_regulation, m_beschreibung);
         break;
     }
+}
+
+namespace
+{
+// A limit as the notification shows it: the single's shortest text with the locale's
+// decimal separator.
+QString limitText(float value)
+{
+    QString t = QString::number(static_cast<double>(value), 'g', 7);
+    return t.replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
+float limitValue(const QString &text)
+{
+    QString t = text;
+    return t.replace(QLocale().decimalPoint(), QStringLiteral(".")).toFloat();
+}
+} // namespace
+
+int cHydoRegelung::process_warning_error()
+{
+    lastNotifyProblems.clear();
+    if (!m_parent || Regelart() == 0)
+        return 0;
+    int sent = 0;
+    auto report = [&](const char *kind, const char *relation, const QString &limit) {
+        const QString status =
+            out_event(QString::fromUtf8(kind), QString::fromUtf8(relation), limit);
+        if (!status.isEmpty())
+            lastNotifyProblems << status;
+        ++sent;
+    };
+    // Each limit is compared with the value as it stands now; the flags make every change
+    // of state produce exactly one notification. Equality counts as a violation.
+    const QString lowerWarning = limitText(m_lowerWarning);
+    const float L = limitValue(lowerWarning);
+    float v = Sensor().CurVal();
+    if (v <= L && !UntereWarnungAktiv) {
+        UntereWarnungAktiv = true;
+        report("Warnung", "unterschreitet", lowerWarning);
+    } else if (v > L && UntereWarnungAktiv) {
+        UntereWarnungAktiv = false;
+        report("Entwarnung", "unterschreitet nicht mehr", lowerWarning);
+    }
+
+    const QString upperWarning = limitText(m_upperWarning);
+    const float U = limitValue(upperWarning);
+    v = Sensor().CurVal();
+    if (v >= U && !ObereWarnungAktiv) {
+        ObereWarnungAktiv = true;
+        report("Warnung", "überschreitet", upperWarning);
+    } else if (v < U && ObereWarnungAktiv) {
+        ObereWarnungAktiv = false;
+        report("Entwarnung", "überschreitet nicht mehr", upperWarning);
+    }
+
+    const QString lowerAlarm = limitText(RW_UntererAlarm());
+    const float LA = limitValue(lowerAlarm);
+    v = Sensor().CurVal();
+    if (v <= LA && !UntererAlarmAktiv) {
+        UntererAlarmAktiv = true;
+        report("Alarm", "unterschreitet", lowerAlarm);
+    } else if (v > LA && UntererAlarmAktiv) {
+        UntererAlarmAktiv = false;
+        report("Alarmende", "unterschreitet nicht mehr", lowerAlarm);
+    }
+
+    const QString upperAlarm = limitText(RW_ObererAlarm());
+    const float UA = limitValue(upperAlarm);
+    v = Sensor().CurVal();
+    if (v >= UA && !ObererAlarmAktiv) {
+        ObererAlarmAktiv = true;
+        report("Alarm", "überschreitet", upperAlarm);
+    } else if (v < UA && ObererAlarmAktiv) {
+        ObererAlarmAktiv = false;
+        report("Alarmende", "überschreitet nicht mehr", upperAlarm);
+    }
+    return sent;
+}
+
+QString cHydoRegelung::out_event(const QString &kind, const QString &relation,
+                                 const QString &limitText)
+{
+    cHydoSensor &sensor = Sensor();
+    const QString subject = ms("Ostracom---") + kind;
+    const QString body = kind + QLatin1Char(' ') + ms("von Regelung") + QLatin1Char(' ') +
+                         m_beschreibung + QStringLiteral(" des Tarvelon #") +
+                         QString::number(m_parent->aq_id()) + QStringLiteral(" , ") +
+                         ms(sensor.formatierter_Typ()) + QLatin1Char('-') +
+                         ms("Sensor an Anschluss ") + QLatin1Char(' ') + QString::number(m_sensor) +
+                         QStringLiteral(" (") + sensor.formatierter_wert() + QStringLiteral(") ") +
+                         relation + QLatin1Char(' ') + ms("die Grenze von") + QLatin1Char(' ') +
+                         limitText + sensor.MesswertEinheit();
+    Notifier *notifier = m_parent->notifier();
+    return notifier ? notifier->notify(subject, body) : QString();
 }

@@ -4,6 +4,7 @@
 #include "model/image_field.h"
 
 #include <QString>
+#include <QStringList>
 
 class cTarvelon;
 class cHydoAktor;
@@ -74,6 +75,15 @@ public:
     void set_SW_UntereWarnung(float value);
     void set_SW_ObereWarnung(float value);
     void set_beschreibung(const QString &text);
+
+    // Compares the sensor's current value with the four limits and reports every new
+    // crossing and every return once, through the controller's notifier. Returns the number
+    // of notifications sent.
+    int process_warning_error();
+    // Builds and sends one notification; returns its status text.
+    QString out_event(const QString &kind, const QString &relation, const QString &limitText);
+    // Status texts of the notifications of the last process_warning_error that failed.
+    QStringList lastNotifyProblems;
 
     // Limit states: reported and not yet cleared.
     bool UntererAlarmAktiv = false;

@@ -326,9 +326,7 @@ QString Database::datumText(const QDateTime &time)
 
 QDateTime Database::datumFromText(const QString &text)
 {
-    QDateTime t = QDateTime::fromString(text, QLatin1String(kDatumFormat));
-    t.setTimeSpec(Qt::LocalTime);
-    return t;
+    return QDateTime::fromString(text, QLatin1String(kDatumFormat)); // local time
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,0 +1,31 @@
+#pragma once
+
+// Monitoring of connected controllers: the measurement download with its safe archiving,
+// and the limit checks with their notifications. Used by the desktop program's polling
+// cycle and by ostracom-cli poll alike.
+
+#include <QString>
+
+class cTarvelon;
+
+// Where limit crossings are reported: the alarm e-mail in the program, a recorder in tests.
+class Notifier
+{
+public:
+    virtual ~Notifier() = default;
+    // Returns the notification's status text, empty on success or when sending is disabled.
+    virtual QString notify(const QString &subject, const QString &body) = 0;
+};
+
+// What one poll of one controller did.
+struct PollResult {
+    QString error;          // the download's error text, empty on success
+    int archived = 0;       // records written to the archive now (spooled ones included)
+    int spooled = 0;        // records kept in the spool file for a later cycle
+    int notifications = 0;  // notifications sent (or attempted)
+    QString notifyProblems; // status texts of notifications that failed
+};
+
+// Downloads the controller's stored measurements (get_comp) and then evaluates every
+// regulation once (process_warning_error), as the polling cycle does for each controller.
+PollResult pollController(cTarvelon &controller);

@@ -1,0 +1,334 @@
+// The measurement download with its safe archiving, and the limit checks with their
+// notifications, against a scripted controller in virtual time and a real SQLite file.
+
+#include "support/fake_transport.h"
+#include "support/temp_db.h"
+
+#include "link/encodings.h"
+#include "link/progress.h"
+#include "model/ctarvelon.h"
+#include "model/interaction.h"
+#include "model/monitor.h"
+#include "store/archive_spool.h"
+#include "store/database.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QSqlQuery>
+
+namespace
+{
+
+class AnswerOk : public Interaction
+{
+public:
+    Answer ask(const QString &, const QString &, Buttons b, Icon) override
+    {
+        return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
+    }
+    void tell(const QString &, const QString &, Icon) override {}
+};
+
+class RecordingNotifier : public Notifier
+{
+public:
+    struct Mail {
+        QString subject;
+        QString body;
+    };
+    QList<Mail> mails;
+    QString answer;
+    QString notify(const QString &subject, const QString &body) override
+    {
+        mails.append({subject, body});
+        return answer;
+    }
+};
+
+constexpr int kId = 1234;
+
+// Images of a controller with a temperature sensor on 1 and a pH sensor on 2.
+QByteArray programImage()
+{
+    QString p(5630, QLatin1Char('0'));
+    p = HexWordPut(p, 13, kId);
+    p = HexBytePut(p, 100, 1); // oxygen shown as saturation
+    return p.toLatin1();
+}
+
+QByteArray calibrationImage()
+{
+    QString k(672, QLatin1Char('0'));
+    k = HexBytePut(k, 0, 2);
+    k = HexBytePut(k, 42, 1);
+    k = HexSinglePut(k, 2, 25.0f);
+    k = HexSinglePut(k, 42 + 2, 7.8f);
+    return k.toLatin1();
+}
+
+struct Rec {
+    int sensor;
+    int word;
+    QDateTime when;
+};
+
+// A "DO" payload: count, then per record sensor, status, word, time, date.
+QByteArray storedData(const QList<Rec> &records, int announced = -1)
+{
+    QString d(4 + 24 * records.size(), QLatin1Char('0'));
+    d = HexWordPut(d, 0, announced < 0 ? records.size() : announced);
+    for (int i = 0; i < records.size(); ++i) {
+        const int r = 2 + 12 * i;
+        d = HexBytePut(d, r, records[i].sensor);
+        d = HexWordPut(d, r + 2, records[i].word);
+        const QTime t = records[i].when.time();
+        d = HexSinglePut(d, r + 4,
+                         static_cast<float>(t.hour() * 3600 + t.minute() * 60 + t.second()));
+        d = HexDatePut(d, r + 8, records[i].when.date());
+    }
+    return d.toLatin1();
+}
+
+const QDateTime kT0(QDate(2026, 12, 4), QTime(10, 0, 0));
+
+class Download : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        fake.controller.setPayload("DX", "400CCCCD05");
+        fake.controller.setPayload("DN", programImage());
+        fake.controller.setPayload("DK", calibrationImage());
+        fake.controller.setPayload("DL", "0001");
+        t.setArchive(&spool);
+        ASSERT_EQ(t.connect(false, "ctl.example", "4001", &db, fake.link.get()), QString());
+    }
+
+    qint64 archived() { return tmp.count("HYDOARCHIVE", "TARVELONID=?", {kId}); }
+
+    TempDb tmp{TempDb::Start::Prepared};
+    // A short wait for a locked database keeps the locked-database case quick.
+    Database db{tmp.path(), Database::Mode::Prepare, 100};
+    ArchiveSpool spool{db, tmp.dir()};
+    FakeLink fake;
+    NoProgress progress;
+    AnswerOk interaction;
+    cTarvelon t{fake.clock, progress, interaction};
+};
+
+} // namespace
+
+TEST_F(Download, noStoredRecordsWritesNothingAndSendsNoSnapshotRequest)
+{
+    fake.controller.setPayload("DO", storedData({}));
+    EXPECT_EQ(t.get_comp(), QString());
+    EXPECT_EQ(archived(), 0);
+    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+}
+
+TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
+{
+    fake.controller.setPayload(
+        "DO", storedData({{1, 235, kT0}, {2, 712, kT0.addSecs(1)}, {1, -15, kT0.addSecs(10)}}));
+    EXPECT_EQ(t.get_comp(), QString());
+    EXPECT_EQ(archived(), 3);
+    EXPECT_EQ(t.lastArchived(), 3);
+    EXPECT_EQ(fake.controller.bursts("DL"), 1) << "acknowledged once the records are safe";
+    EXPECT_FLOAT_EQ(t.Sensor(1).CurVal(), -1.5f);
+    EXPECT_EQ(t.Sensor(1).datum(), kT0.addSecs(10));
+    EXPECT_FLOAT_EQ(t.Sensor(2).CurVal(), 7.12f);
+    EXPECT_DOUBLE_EQ(tmp.exec("SELECT WERT FROM HYDOARCHIVE WHERE ASID=2").toDouble(),
+                     static_cast<double>(7.12f));
+    EXPECT_EQ(tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE ASID=2").toString(),
+              QStringLiteral("2026-12-04 10:00:01"));
+}
+
+TEST_F(Download, recordsDeliveredTwiceAreArchivedOnce)
+{
+    // The acknowledgement got lost: the controller sends the same records again.
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
+    EXPECT_EQ(t.get_comp(), QString());
+    fake.controller.setPayload(
+        "DO", storedData({{1, 250, kT0}, {2, 780, kT0}, {1, 251, kT0.addSecs(10)}}));
+    EXPECT_EQ(t.get_comp(), QString());
+    EXPECT_EQ(archived(), 3);
+}
+
+TEST_F(Download, onlyCompleteRecordsAreArchivedWhenTheCountPromisesMore)
+{
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}, 5));
+    const QString error = t.get_comp();
+    EXPECT_TRUE(error.contains(QLatin1String("2 / 5"))) << error.toStdString();
+    EXPECT_EQ(archived(), 2);
+}
+
+TEST_F(Download, aLostLinkArchivesNothingAndKeepsTheRecordsOnTheController)
+{
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
+    fake.controller.dropMidAnswer();
+    EXPECT_NE(t.get_comp(), QString());
+    EXPECT_EQ(archived(), 0);
+    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+}
+
+TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
+{
+    QSqlDatabase locker =
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+    locker.setDatabaseName(tmp.path());
+    ASSERT_TRUE(locker.open());
+    QSqlQuery(locker).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
+    const QString error = t.get_comp();
+    EXPECT_FALSE(error.isEmpty()) << "the refusal is reported";
+    EXPECT_EQ(t.lastSpooled(), 2);
+    EXPECT_EQ(spool.pending(), 2);
+    EXPECT_EQ(fake.controller.bursts("DL"), 1) << "spooled records are safe to acknowledge";
+    EXPECT_FLOAT_EQ(t.Sensor(2).CurVal(), 7.8f) << "current values still follow the download";
+
+    QSqlQuery(locker).exec(QStringLiteral("ROLLBACK"));
+    locker.close();
+    locker = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+
+    fake.controller.setPayload("DO", storedData({{1, 251, kT0.addSecs(10)}}));
+    EXPECT_EQ(t.get_comp(), QString());
+    EXPECT_EQ(archived(), 3);
+    EXPECT_EQ(spool.pending(), 0);
+    EXPECT_FALSE(QFile::exists(spool.path()));
+}
+
+TEST_F(Download, recordsThatCannotBeKeptAnywhereAreNotAcknowledged)
+{
+    QSqlDatabase locker =
+        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker2"));
+    locker.setDatabaseName(tmp.path());
+    ASSERT_TRUE(locker.open());
+    QSqlQuery(locker).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    ASSERT_TRUE(QDir().mkpath(spool.path())) << "a folder where the spool file should go";
+
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
+    EXPECT_FALSE(t.get_comp().isEmpty());
+    EXPECT_EQ(fake.controller.bursts("DL"), 0) << "the controller keeps them for the next cycle";
+
+    QSqlQuery(locker).exec(QStringLiteral("ROLLBACK"));
+    locker.close();
+    locker = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("locker2"));
+}
+
+namespace
+{
+
+class Limits : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        t.set_HydoProgramString(QString(5630, QLatin1Char('0')));
+        t.set_aq_id(kId);
+        t.setKalibController(QString::fromLatin1(calibrationImage()));
+        t.setNotifier(&notifier);
+        cHydoRegelung &r = reg();
+        r.set_Regelart(2);
+        r.set_RW_UntererAlarm(23.0f);
+        r.set_RW_ObererAlarm(27.0f);
+        r.set_SW_UntereWarnung(23.5f);
+        r.set_SW_ObereWarnung(26.5f);
+        r.set_beschreibung(QStringLiteral("Regelung 1-1"));
+    }
+    void TearDown() override { QLocale::setDefault(QLocale::system()); }
+
+    cHydoRegelung &reg() { return t.Regelung(1, 1); }
+    int evaluateAt(float value)
+    {
+        t.Sensor(1).set_CurVal(value);
+        return reg().process_warning_error();
+    }
+    QStringList subjects() const
+    {
+        QStringList s;
+        for (const auto &m : notifier.mails)
+            s << m.subject;
+        return s;
+    }
+
+    VirtualClock clock;
+    NoProgress progress;
+    AnswerOk interaction;
+    cTarvelon t{clock, progress, interaction};
+    RecordingNotifier notifier;
+};
+
+} // namespace
+
+TEST_F(Limits, valueInsideAllLimitsSendsNothing)
+{
+    EXPECT_EQ(evaluateAt(25.0f), 0);
+    EXPECT_TRUE(notifier.mails.isEmpty());
+}
+
+TEST_F(Limits, equalityIsAViolationAndTheReturnIsReportedOnce)
+{
+    EXPECT_EQ(evaluateAt(23.5f), 1);
+    EXPECT_EQ(subjects(), QStringList{"Ostracom---Warnung"});
+    EXPECT_TRUE(reg().UntereWarnungAktiv);
+    EXPECT_EQ(evaluateAt(23.5f), 0) << "the same state sends nothing again";
+    EXPECT_EQ(evaluateAt(23.51f), 1);
+    EXPECT_EQ(notifier.mails.last().subject, QStringLiteral("Ostracom---Entwarnung"));
+    EXPECT_TRUE(notifier.mails.last().body.contains(QLatin1String(" unterschreitet nicht mehr ")));
+    EXPECT_FALSE(reg().UntereWarnungAktiv);
+}
+
+TEST_F(Limits, belowWarningAndAlarmSendsTheWarningFirstThenTheAlarm)
+{
+    EXPECT_EQ(evaluateAt(22.0f), 2);
+    EXPECT_EQ(subjects(), (QStringList{"Ostracom---Warnung", "Ostracom---Alarm"}));
+    EXPECT_EQ(evaluateAt(25.0f), 2);
+    EXPECT_EQ(subjects().mid(2), (QStringList{"Ostracom---Entwarnung", "Ostracom---Alarmende"}));
+}
+
+TEST_F(Limits, upperLimitsUseGreaterOrEqual)
+{
+    EXPECT_EQ(evaluateAt(27.0f), 2);
+    EXPECT_TRUE(
+        notifier.mails[0].body.contains(QStringLiteral(" überschreitet die Grenze von 26.5°C")));
+    EXPECT_TRUE(
+        notifier.mails[1].body.contains(QStringLiteral(" überschreitet die Grenze von 27°C")));
+    EXPECT_TRUE(reg().ObereWarnungAktiv);
+    EXPECT_TRUE(reg().ObererAlarmAktiv);
+}
+
+TEST_F(Limits, aRegulationThatIsOffNeverSendsAndKeepsItsStates)
+{
+    EXPECT_EQ(evaluateAt(22.0f), 2);
+    reg().set_Regelart(0);
+    EXPECT_EQ(evaluateAt(25.0f), 0);
+    EXPECT_TRUE(reg().UntererAlarmAktiv);
+    EXPECT_EQ(notifier.mails.size(), 2);
+}
+
+TEST_F(Limits, messageNamesRegulationControllerSensorValueAndLimit)
+{
+    evaluateAt(23.5f);
+    ASSERT_EQ(notifier.mails.size(), 1);
+    EXPECT_EQ(notifier.mails[0].body,
+              QStringLiteral("Warnung von Regelung Regelung 1-1 des Tarvelon #1234 , "
+                             "Temperatur-Sensor an Anschluss  1 (23.5 °C) unterschreitet "
+                             "die Grenze von 23.5°C"));
+}
+
+TEST_F(Limits, failedNotificationsAreReportedButTheStateStillChanges)
+{
+    notifier.answer = QStringLiteral("1 --- Bad argument given");
+    EXPECT_EQ(evaluateAt(22.0f), 2);
+    EXPECT_EQ(reg().lastNotifyProblems.size(), 2);
+    EXPECT_TRUE(reg().lastNotifyProblems[0].contains(QLatin1String("Bad argument")));
+    EXPECT_TRUE(reg().UntereWarnungAktiv) << "a failed mail is not sent again every cycle";
+    EXPECT_EQ(evaluateAt(22.0f), 0);
+}
