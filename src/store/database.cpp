@@ -542,6 +542,12 @@ void Database::prepareSchema()
         if (!f.open(QIODevice::ReadOnly))
             throw StoreError(
                 QStringLiteral("Database %1 cannot be read: %2").arg(path, f.errorString()));
+        // Opening for writing without truncating changes nothing, and tells now rather than
+        // at the first archived value that the file is read-only.
+        QFile w(path);
+        if (!w.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+            throw StoreError(
+                QStringLiteral("Database %1 cannot be written: %2").arg(path, w.errorString()));
         const QByteArray head = f.read(sizeof kSqliteHeader);
         // An empty file is an empty database; anything else must carry the header.
         if (f.size() > 0 && head != QByteArray(kSqliteHeader, sizeof kSqliteHeader))

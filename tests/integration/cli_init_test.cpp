@@ -87,17 +87,6 @@ TEST(CliInit, refusesAFileThatIsNoDatabase)
     EXPECT_EQ(f.readAll(), content);
 }
 
-TEST(CliInit, refusesADataFolderBelowAFile)
-{
-    TempDb tmp;
-    QFile blocker(tmp.filePath("file"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const CliRun r = cli({"--data-dir", blocker.fileName() + "/data", "init"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(blocker.fileName() + "/data")) << r.err.toStdString();
-}
-
 TEST(CliInit, unusableLanguageIsReportedAndTheRunGoesOn)
 {
     TempDb tmp;

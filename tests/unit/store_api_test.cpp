@@ -96,17 +96,6 @@ TEST_F(StoreApi, textsThatLookLikeSqlRoundTripUnchanged)
     EXPECT_EQ(tmp.count("sqlite_master", "name = 'HYDOARCHIVE'"), 1);
 }
 
-TEST_F(StoreApi, calibrationIsStoredPerController)
-{
-    EXPECT_FALSE(db.calibration(42).has_value());
-    db.saveCalibration(42, "00FF");
-    db.saveCalibration(42, "0100");
-    db.saveCalibration(43, "AAAA");
-    EXPECT_EQ(db.calibration(42), QStringLiteral("0100"));
-    EXPECT_EQ(db.calibration(43), QStringLiteral("AAAA"));
-    EXPECT_EQ(tmp.count("TARVELON"), 2);
-}
-
 TEST_F(StoreApi, controllerIdIsInUseWhenAnyTableHoldsIt)
 {
     EXPECT_FALSE(db.controllerIdInUse(100));
@@ -126,7 +115,7 @@ TEST_F(StoreApi, appendArchiveWritesAllRecordsOrNone)
         {at("2026-03-01 12:00:00"), 7.1, 9, 1},
         {at("2026-03-01 12:00:01"), 24.0, 9, 2},
         // Collides with the note above: the database refuses this one record.
-        {at("2026-03-01 12:00:02"), 100, Database::kLogbookTarvelonId, Database::kLogbookAsid},
+        {at("2026-03-01 12:00:02"), 100, -1, 0},
         {at("2026-03-01 12:00:03"), 7.2, 9, 1},
     };
     try {
@@ -240,16 +229,4 @@ TEST_F(StoreApi, languageColumnMustBeAPlainNameOfAnExistingColumn)
     EXPECT_FALSE(db.languageColumn("").has_value());
     EXPECT_THROW(db.translations("ENGLISH, Deutsch"), StoreError);
     EXPECT_THROW(db.addTranslation("FRENCH", "Warnung", "Attention"), StoreError);
-}
-
-TEST_F(StoreApi, addTranslationNeverDoublesAKey)
-{
-    EXPECT_TRUE(db.addTranslation("ENGLISH", "Neuer Text", "Neuer Text???"));
-    EXPECT_FALSE(db.addTranslation("ENGLISH", "Neuer Text", "again"));
-    EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = 'Neuer Text'"), 1);
-    bool found = false;
-    for (const auto &[german, english] : db.translations("ENGLISH"))
-        if (german == "Neuer Text")
-            found = english == "Neuer Text???";
-    EXPECT_TRUE(found);
 }
