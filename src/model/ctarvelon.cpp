@@ -149,14 +149,14 @@ int cTarvelon::Event_RegelStatus(int i) const
     return HexByteGet(m_eventData, eventBase(i) + 1);
 }
 
-float cTarvelon::Event_Wert(int i) const
+double cTarvelon::Event_Wert(int i) const
 {
     // Scaled by the type of the sensor the record belongs to, as the controller stores it.
     const int sensor = Event_Sensor_nr(i);
     int type = 0;
     if (sensor >= 1 && sensor <= kSensors)
         type = const_cast<cTarvelon *>(this)->Sensor(sensor).sensortyp();
-    return ScaledWordGet(m_eventData, eventBase(i) + 2, tables::scaleFactor(type));
+    return static_cast<double>(HexWordGet(m_eventData, eventBase(i) + 2)) / tables::scaleFactor(type);
 }
 
 QDateTime cTarvelon::Event_Datum(int i) const

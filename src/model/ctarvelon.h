@@ -106,7 +106,9 @@ public:
     int Event_Count() const;
     int Event_Sensor_nr(int i) const;
     int Event_RegelStatus(int i) const;
-    float Event_Wert(int i) const;
+    // The stored word divided by the scale factor, in double precision so that 712 is
+    // archived as 7.12 and not as the nearest single.
+    double Event_Wert(int i) const;
     QDateTime Event_Datum(int i) const;
 
     // ---- sub-objects, created on first use; indices outside the arrays throw

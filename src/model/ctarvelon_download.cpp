@@ -79,7 +79,7 @@ QString cTarvelon::get_comp()
         if (n < 1 || n > kSensors)
             continue; // archived as reported, but there is no such sensor to update
         Sensor(n).setDatum(Event_Datum(i));
-        Sensor(n).set_CurVal(Event_Wert(i));
+        Sensor(n).set_CurVal(static_cast<float>(Event_Wert(i)));
     }
 
     if (complete < announced && error.isEmpty()) {

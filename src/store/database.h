@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <memory>
 #include <optional>
@@ -147,6 +148,18 @@ public:
     void appendArchive(const std::vector<ArchiveRecord> &records,
                        SkipExisting skip = SkipExisting::No);
     std::vector<ArchiveValue> archiveValues(const ArchiveQuery &query) const;
+    // Whole archive rows of one controller (and one sensor, when asid is given) with
+    // from <= DATUM <= to where given, oldest first, for export.
+    struct ArchiveRow {
+        QDateTime datum;
+        int tarvelonId = 0;
+        int asid = 0;
+        QVariant wert; // null for a row without value
+        QString bemerkung;
+    };
+    std::vector<ArchiveRow> archiveRows(int tarvelonId, std::optional<int> asid,
+                                        const std::optional<QDateTime> &from,
+                                        const std::optional<QDateTime> &to) const;
 
     // ---- logbook (one entry per second)
     std::optional<QString> logbookText(const QDateTime &time) const;

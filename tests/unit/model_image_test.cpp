@@ -134,10 +134,10 @@ TEST_F(ControllerImage, versionAndEventRecordsDecode)
     t.setEventData(events);
 
     EXPECT_EQ(t.Event_Count(), 3);
-    EXPECT_FLOAT_EQ(t.Event_Wert(1), 7.12f) << "pH words are hundredths";
+    EXPECT_DOUBLE_EQ(t.Event_Wert(1), 7.12) << "pH words are hundredths, archived without single rounding";
     EXPECT_EQ(t.Event_Sensor_nr(2), 2);
     EXPECT_EQ(t.Event_RegelStatus(2), 3);
-    EXPECT_FLOAT_EQ(t.Event_Wert(2), -1.5f) << "temperature words are tenths, signed";
+    EXPECT_DOUBLE_EQ(t.Event_Wert(2), -1.5) << "temperature words are tenths, signed";
     EXPECT_EQ(t.Event_Datum(2), QDateTime(QDate(2026, 12, 4), QTime(1, 1, 1)));
     EXPECT_EQ(t.Event_Sensor_nr(4), 0) << "a record past the end reads 0";
 }

@@ -140,8 +140,7 @@ TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
     EXPECT_FLOAT_EQ(t.Sensor(1).CurVal(), -1.5f);
     EXPECT_EQ(t.Sensor(1).datum(), kT0.addSecs(10));
     EXPECT_FLOAT_EQ(t.Sensor(2).CurVal(), 7.12f);
-    EXPECT_DOUBLE_EQ(tmp.exec("SELECT WERT FROM HYDOARCHIVE WHERE ASID=2").toDouble(),
-                     static_cast<double>(7.12f));
+    EXPECT_DOUBLE_EQ(tmp.exec("SELECT WERT FROM HYDOARCHIVE WHERE ASID=2").toDouble(), 7.12);
     EXPECT_EQ(tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE ASID=2").toString(),
               QStringLiteral("2026-12-04 10:00:01"));
 }

@@ -23,3 +23,7 @@ QTextStream &err();
 int cmdInit(const CliOptions &options, const QStringList &args);
 int cmdProbe(const CliOptions &options, const QStringList &args);
 int cmdProgram(const CliOptions &options, const QStringList &args);
+int cmdPoll(const CliOptions &options, const QStringList &args);
+int cmdSettings(const CliOptions &options, const QStringList &args);
+int cmdMailTest(const CliOptions &options, const QStringList &args);
+int cmdExport(const CliOptions &options, const QStringList &args);

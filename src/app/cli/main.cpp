@@ -6,7 +6,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 struct Command {
     const char *name;
@@ -15,12 +16,26 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"init", cmdInit, "init                       create or upgrade the database and print its path"},
+    {"init", cmdInit,
+     "init                       create or upgrade the database and print its path"},
     {"probe", cmdProbe,
-     "probe --controller ADDR    read a controller's version (ADDR: tcp:HOST[:PORT] or serial:DEVICE)"},
+     "probe --controller ADDR    read a controller's version (ADDR: tcp:HOST[:PORT] or "
+     "serial:DEVICE)"},
     {"program", cmdProgram,
-     "program --controller ADDR [--yes] [--calibration database|controller] show|set NAME=VALUE...\n"
+     "program --controller ADDR [--yes] [--calibration database|controller] show|set "
+     "NAME=VALUE...\n"
      "                             show a controller's program, or change fields and write it"},
+    {"poll", cmdPoll,
+     "poll --controller ADDR [--controller ADDR ...] [--cycles N] [--interval SECONDS] [--yes]\n"
+     "                             the monitoring service: download, archive, check limits, mail"},
+    {"settings", cmdSettings,
+     "settings mail [--server HOST[:PORT]] [--receiver A] [--sender A] [--user U] [--password P]\n"
+     "              [--enable|--disable]  show or change the alarm e-mail settings"},
+    {"mail-test", cmdMailTest,
+     "mail-test                  send a test message with the stored settings"},
+    {"export", cmdExport,
+     "export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n"
+     "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
 };
 
 void printHelp(QTextStream &s)

@@ -1,0 +1,188 @@
+// ostracom-cli poll: the headless monitoring service.
+
+#include "app/cli/cli.h"
+#include "app/cli/session.h"
+
+#include "model/ctarvelon.h"
+#include "model/mail_notifier.h"
+#include "model/monitor.h"
+#include "store/archive_spool.h"
+#include "store/strings.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+#include <csignal>
+
+namespace
+{
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void onStopSignal(int)
+{
+    g_stop.store(true);
+}
+
+void installStopHandlers()
+{
+    struct sigaction sa {
+    };
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Sleeps in short slices so that a stop request is honoured at once.
+void sleepUnlessStopped(qint64 ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!g_stop.load() && timer.elapsed() < ms)
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(100, ms - timer.elapsed())));
+}
+
+struct Slot {
+    ControllerArg arg;
+    std::unique_ptr<cTarvelon> controller;
+};
+
+QString stamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+void printUsage(QTextStream &s)
+{
+    s << "Usage: ostracom-cli poll --controller ADDR [--controller ADDR ...] [--cycles N]\n"
+         "                         [--interval SECONDS] [--yes] [--calibration "
+         "database|controller]\n"
+         "Connects every controller, then every interval (default 10 s) downloads its stored\n"
+         "measurements into the archive and checks every regulation's warning and alarm limits,\n"
+         "sending alarm e-mails with the stored mail settings. One line per controller and cycle.\n"
+         "A controller that does not answer is reported and tried again in the next cycle.\n"
+         "SIGINT or SIGTERM ends the service after the exchange in progress.\n";
+}
+
+} // namespace
+
+int cmdPoll(const CliOptions &options, const QStringList &argsIn)
+{
+    QStringList args = argsIn;
+    if (args.contains(QLatin1String("--help"))) {
+        printUsage(out());
+        return kExitOk;
+    }
+    const bool yes = args.removeAll(QStringLiteral("--yes")) > 0;
+    int cycles = 0; // 0: until stopped
+    double intervalSeconds = 10.0;
+    bool calibrationFromController = false;
+    for (int i = 0; i < args.size();) {
+        const QString a = args[i];
+        if (a != QLatin1String("--cycles") && a != QLatin1String("--interval") &&
+            a != QLatin1String("--calibration")) {
+            ++i;
+            continue;
+        }
+        const QString v = args.value(i + 1);
+        bool ok = false;
+        if (a == QLatin1String("--cycles")) {
+            cycles = v.toInt(&ok);
+            ok = ok && cycles > 0;
+        } else if (a == QLatin1String("--interval")) {
+            intervalSeconds = v.toDouble(&ok);
+            ok = ok && intervalSeconds >= 0 && intervalSeconds <= 86400;
+        } else {
+            ok = v == QLatin1String("database") || v == QLatin1String("controller");
+            calibrationFromController = v == QLatin1String("controller");
+        }
+        if (!ok) {
+            err() << a << " needs a valid value (got '" << v << "')\n";
+            return kExitUsage;
+        }
+        args.remove(i, 2);
+    }
+    QList<ControllerArg> controllers;
+    if (!takeControllerOption(args, &controllers, true)) {
+        printUsage(err());
+        return kExitUsage;
+    }
+    if (!args.isEmpty()) {
+        err() << "unknown arguments: " << args.join(QLatin1Char(' ')) << "\n";
+        return kExitUsage;
+    }
+
+    installStopHandlers();
+    try {
+        CliSession session(options);
+        session.interaction().calibrationFromController = calibrationFromController;
+        MailNotifier notifier(session.dataDir().isEmpty() ? QStringLiteral(".")
+                                                          : session.dataDir());
+        if (const auto s = session.db().mailSettings())
+            notifier.setAccount(MailAccount{s->servername, s->receiver, s->sender, s->username,
+                                            s->passwort, s->enabled});
+        ArchiveSpool spool(session.db(), notifier.dataDir());
+
+        std::vector<Slot> entries;
+        for (const ControllerArg &c : controllers)
+            entries.push_back(Slot{c, nullptr});
+
+        out() << stamp() << "  polling " << entries.size() << " controller(s) every "
+              << intervalSeconds << " s; archive " << session.db().location() << "\n";
+        out().flush();
+
+        for (int cycle = 1; !g_stop.load() && (cycles == 0 || cycle <= cycles); ++cycle) {
+            QElapsedTimer cycleTimer;
+            cycleTimer.start();
+            for (Slot &slot : entries) {
+                if (g_stop.load())
+                    break;
+                if (!slot.controller) {
+                    QString error;
+                    slot.controller = connectController(session, slot.arg, yes, &error);
+                    if (!slot.controller) {
+                        out() << stamp() << "  " << slot.arg.text << "  not connected: " << error
+                              << "\n";
+                        out().flush();
+                        continue;
+                    }
+                    slot.controller->setArchive(&spool);
+                    slot.controller->setNotifier(&notifier);
+                }
+                cTarvelon &t = *slot.controller;
+                const PollResult r = pollController(t);
+                session.progress().finish();
+                QString line = stamp() + QStringLiteral("  #") + QString::number(t.aq_id_raw());
+                for (int s = 1; s <= cTarvelon::kSensors; ++s)
+                    if (t.Sensor(s).sensortyp() != 0)
+                        line +=
+                            QStringLiteral("  %1: %2").arg(s).arg(t.Sensor(s).formatierter_wert());
+                line += QStringLiteral("  archived %1").arg(r.archived);
+                if (r.spooled)
+                    line += QStringLiteral("  spooled %1").arg(r.spooled);
+                line += QStringLiteral("  notifications %1").arg(r.notifications);
+                if (!r.error.isEmpty())
+                    line += QStringLiteral("  error: ") + consoleText(r.error);
+                if (!r.notifyProblems.isEmpty())
+                    line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
+                if (!notifier.lastLogError().isEmpty())
+                    line += QStringLiteral("  log: ") + notifier.lastLogError();
+                out() << line << "\n";
+                out().flush();
+            }
+            if (cycles != 0 && cycle == cycles)
+                break;
+            sleepUnlessStopped(static_cast<qint64>(intervalSeconds * 1000) - cycleTimer.elapsed());
+        }
+        if (g_stop.load())
+            out() << stamp() << "  stopped\n";
+        out().flush();
+        return kExitOk;
+    } catch (const StoreError &e) {
+        err() << e.message() << "\n";
+        return kExitFailed;
+    }
+}

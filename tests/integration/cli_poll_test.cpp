@@ -1,0 +1,192 @@
+// The headless service as a user runs it: ostracom-cli poll against the emulator, with a
+// scripted value crossing and leaving the limits and a real SMTP server receiving the mails.
+
+#include "support/sim_process.h"
+#include "support/smtp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+#include <functional>
+
+namespace
+{
+
+class CliPoll : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ensureCoreApplication();
+        ASSERT_TRUE(m_smtp.start()) << m_smtp.error().toStdString();
+        m_values = m_sim.scratchPath(QStringLiteral("values.txt"));
+        setValue(25.0);
+        QString error;
+        ASSERT_TRUE(m_sim.start({"--quiet", "--interval", "1", "--values", m_values}, &error))
+            << error.toStdString();
+        m_address = QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.port());
+    }
+    void TearDown() override
+    {
+        if (m_poll.state() != QProcess::NotRunning) {
+            m_poll.kill();
+            m_poll.waitForFinished(5000);
+        }
+    }
+
+    void setValue(double celsius)
+    {
+        QFile f(m_values);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray("1=") + QByteArray::number(celsius) + "\n");
+    }
+
+    QStringList globalArgs() const
+    {
+        // German keys as they stand, so the texts below are the program's own.
+        return {"--data-dir", m_data.path(), "--lang", "DEUTSCH"};
+    }
+
+    int runCli(const QStringList &args, QString *out = nullptr)
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(OSTRACOM_CLI_PATH), globalArgs() + args);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        if (out)
+            *out = QString::fromUtf8(p.readAllStandardOutput());
+        return p.exitCode();
+    }
+
+    static QProcessEnvironment environment()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        return env;
+    }
+
+    QStringList subjects() const
+    {
+        QStringList s;
+        for (const ReceivedMail &m : m_smtp.messages())
+            s << m.header(QStringLiteral("Subject"));
+        return s;
+    }
+
+    // Waits (bounded) until the server holds `count` messages.
+    bool waitForMails(int count, int timeoutMs = 20000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            if (m_smtp.messages().size() >= count)
+                return true;
+            QThread::msleep(100);
+        }
+        return false;
+    }
+
+    QTemporaryDir m_data;
+    SmtpServer m_smtp;
+    SimProcess m_sim;
+    QString m_values;
+    QString m_address;
+    QProcess m_poll;
+};
+
+} // namespace
+
+TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
+{
+    ASSERT_EQ(
+        runCli({"settings", "mail", "--server", m_smtp.address(), "--receiver",
+                "keeper@aquarium.example", "--sender", "ostracom@aquarium.example", "--enable"}),
+        0);
+
+    // Regulation 1 of the temperature sensor warns above 26 °C; its alarm limit is 27 °C.
+    // Regulation 2 of the same sensor warns at its alarm limit, as a new regulation does.
+    m_poll.setProcessEnvironment(environment());
+    m_poll.setProcessChannelMode(QProcess::MergedChannels);
+    m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
+                 globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
+    ASSERT_TRUE(m_poll.waitForStarted());
+    QThread::sleep(3);
+    ASSERT_EQ(
+        runCli({"program", "--controller", m_address, "set", "Regelung(1,1).SW_ObereWarnung=26"}),
+        0);
+    EXPECT_TRUE(m_smtp.messages().isEmpty()) << "25 °C is inside every limit";
+
+    // The service reads the warning limit at its start: restart it with the new one.
+    m_poll.terminate();
+    ASSERT_TRUE(m_poll.waitForFinished(15000));
+    EXPECT_EQ(m_poll.exitCode(), 0) << "SIGTERM ends the service cleanly";
+    EXPECT_TRUE(QString::fromUtf8(m_poll.readAll()).contains(QLatin1String("stopped")));
+    m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
+                 globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
+    ASSERT_TRUE(m_poll.waitForStarted());
+
+    setValue(26.5);
+    ASSERT_TRUE(waitForMails(1)) << subjects().join(", ").toStdString();
+    const ReceivedMail warning = m_smtp.messages().first();
+    EXPECT_EQ(warning.header("Subject"), QStringLiteral("Ostracom---Warnung"));
+    EXPECT_EQ(warning.rcptTos, QStringList{"keeper@aquarium.example"});
+    EXPECT_EQ(warning.body.trimmed(),
+              QStringLiteral("Warnung von Regelung Regelung 1-1 des Tarvelon #1234 , "
+                             "Temperatur-Sensor an Anschluss  1 (26.5 °C) überschreitet die "
+                             "Grenze von 26°C"));
+
+    setValue(27.5);
+    ASSERT_TRUE(waitForMails(4)) << subjects().join(", ").toStdString();
+    setValue(25.0);
+    ASSERT_TRUE(waitForMails(8)) << subjects().join(", ").toStdString();
+    QThread::sleep(2);
+    EXPECT_EQ(subjects().size(), 8) << "each change of state is reported once";
+    EXPECT_EQ(subjects().count(QStringLiteral("Ostracom---Alarm")), 2);
+    EXPECT_EQ(subjects().count(QStringLiteral("Ostracom---Alarmende")), 2);
+    EXPECT_EQ(subjects().count(QStringLiteral("Ostracom---Entwarnung")), 2);
+    bool sawClearing = false;
+    for (const ReceivedMail &m : m_smtp.messages())
+        sawClearing |=
+            m.body.contains(QStringLiteral("Alarmende von Regelung Regelung 1-1")) &&
+            m.body.contains(QStringLiteral("überschreitet nicht mehr die Grenze von 27°C"));
+    EXPECT_TRUE(sawClearing);
+
+    m_poll.terminate();
+    ASSERT_TRUE(m_poll.waitForFinished(15000));
+
+    QFile log(m_data.filePath(QStringLiteral("ostracom.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), 16) << "two log lines per notification";
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("E-Mail Versand erfolgreich durchgeführt !")));
+
+    QString csv;
+    ASSERT_EQ(runCli({"export", "--id", "1234", "--sensor", "1"}, &csv), 0);
+    const QStringList rows = csv.split('\n', Qt::SkipEmptyParts);
+    ASSERT_GT(rows.size(), 5);
+    EXPECT_EQ(rows.first(), QStringLiteral("DATUM,TARVELONID,ASID,WERT,BEMERKUNG"));
+    EXPECT_TRUE(csv.contains(QLatin1String(",1234,1,27.5,"))) << "the scripted value was archived";
+}
+
+TEST_F(CliPoll, aControllerThatDoesNotAnswerIsReportedAndTheOthersGoOn)
+{
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(QStringLiteral(OSTRACOM_CLI_PATH),
+            globalArgs() + QStringList{"poll", "--controller",
+                                       QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
+                                       "--controller", m_address, "--cycles", "2", "--interval",
+                                       "1"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(out.count(QLatin1String("not connected: Verbindungsfehler !")), 2)
+        << "tried again in the next cycle:\n"
+        << out.toStdString();
+    EXPECT_EQ(out.count(QStringLiteral("#1234  1: 25.0 °C")), 2) << out.toStdString();
+}
