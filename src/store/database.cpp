@@ -908,6 +908,16 @@ std::optional<ArchiveValue> Database::newestArchived(int tarvelonId, int asid) c
     return rows.front();
 }
 
+namespace
+{
+// Identity of an archived value for the duplicate check.
+QString archiveKey(int tarvelonId, int asid, const QString &datum, double wert)
+{
+    return QString::number(tarvelonId) + QLatin1Char('|') + QString::number(asid) +
+           QLatin1Char('|') + datum + QLatin1Char('|') + QString::number(wert, 'g', 17);
+}
+} // namespace
+
 void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExisting skip)
 {
     if (records.empty())
@@ -925,26 +935,48 @@ void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExis
     Transaction tx(sql, what);
     {
         QSqlQuery q(sql.db());
-        const QString insert =
-            skip == SkipExisting::Yes
-                ? QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
-                                 "SELECT ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM HYDOARCHIVE "
-                                 "WHERE TARVELONID = ? AND ASID = ? AND DATUM = ? AND WERT = ?)")
-                : QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
-                                 "VALUES (?, ?, ?, ?)");
-        if (!q.prepare(insert))
+        // Rows already archived are found with one range query per controller instead of
+        // a lookup per record: a download normally holds only new records.
+        QSet<QString> existing;
+        if (skip == SkipExisting::Yes) {
+            // Per controller and sensor, so that each look-up runs on the archive's index.
+            QMap<QPair<int, int>, QPair<QString, QString>> ranges; // -> first, last DATUM
+            for (const ArchiveRecord &r : records) {
+                const QString d = datumText(r.datum);
+                const QPair<int, int> sensor{r.tarvelonId, r.asid};
+                auto it = ranges.find(sensor);
+                if (it == ranges.end())
+                    ranges.insert(sensor, {d, d});
+                else
+                    *it = {std::min(it->first, d), std::max(it->second, d)};
+            }
+            for (auto it = ranges.cbegin(); it != ranges.cend(); ++it) {
+                QSqlQuery e =
+                    sql.run(QStringLiteral("SELECT DATUM, WERT FROM HYDOARCHIVE "
+                                           "WHERE TARVELONID = ? AND ASID = ? AND "
+                                           "DATUM >= ? AND DATUM <= ?"),
+                            {it.key().first, it.key().second, it->first, it->second}, what);
+                while (e.next())
+                    existing.insert(archiveKey(it.key().first, it.key().second,
+                                               e.value(0).toString(), e.value(1).toDouble()));
+            }
+        }
+        if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
+                                      "VALUES (?, ?, ?, ?)")))
             sql.fail(what, q.lastError());
         for (const ArchiveRecord &r : records) {
-            q.addBindValue(datumText(r.datum));
+            const QString d = datumText(r.datum);
+            if (skip == SkipExisting::Yes) {
+                // Also catches a record repeated within this batch.
+                const QString key = archiveKey(r.tarvelonId, r.asid, d, r.wert);
+                if (existing.contains(key))
+                    continue;
+                existing.insert(key);
+            }
+            q.addBindValue(d);
             q.addBindValue(r.wert);
             q.addBindValue(r.tarvelonId);
             q.addBindValue(r.asid);
-            if (skip == SkipExisting::Yes) {
-                q.addBindValue(r.tarvelonId);
-                q.addBindValue(r.asid);
-                q.addBindValue(datumText(r.datum));
-                q.addBindValue(r.wert);
-            }
             if (!q.exec())
                 sql.fail(what, q.lastError()); // the transaction rolls back
         }

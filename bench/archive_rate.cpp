@@ -1,0 +1,134 @@
+// Archive rate of the download's writing path (one transaction, prepared statement, with the
+// check that skips rows already archived) against writing the same records one
+// autocommitted row at a time.
+
+#include "store/archive_spool.h"
+#include "store/database.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <vector>
+
+namespace
+{
+
+std::vector<ArchiveRecord> makeRecords(int count, int batch)
+{
+    std::vector<ArchiveRecord> records;
+    records.reserve(static_cast<size_t>(count));
+    const QDateTime start(QDate(2026, 1, 1), QTime(0, 0));
+    for (int i = 0; i < count; ++i)
+        records.push_back(ArchiveRecord{start.addSecs(static_cast<qint64>(batch) * count + i),
+                                        20.0 + (i % 100) * 0.1, 1234, 1 + i % 8});
+    return records;
+}
+
+void ArchiveSpoolStore(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    Database db(dir.filePath(QStringLiteral("ostracom.db")));
+    ArchiveSpool spool(db, dir.path());
+    const int count = static_cast<int>(state.range(0));
+    int batch = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto records = makeRecords(count, batch++);
+        state.ResumeTiming();
+        const auto result = spool.store(records);
+        if (!result.error.isEmpty())
+            state.SkipWithError(result.error.toStdString().c_str());
+    }
+    state.counters["records_per_s"] = benchmark::Counter(
+        static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void OneTransactionWithoutDuplicateCheck(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    Database db(dir.filePath(QStringLiteral("ostracom.db")));
+    const int count = static_cast<int>(state.range(0));
+    int batch = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto records = makeRecords(count, batch++);
+        state.ResumeTiming();
+        db.appendArchive(records, Database::SkipExisting::No);
+    }
+    state.counters["records_per_s"] = benchmark::Counter(
+        static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void OneAutocommittedRowAtATime(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    Database db(dir.filePath(QStringLiteral("ostracom.db")));
+    const int count = static_cast<int>(state.range(0));
+    int batch = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto records = makeRecords(count, batch++);
+        state.ResumeTiming();
+        for (const ArchiveRecord &r : records)
+            db.appendArchive({r});
+    }
+    state.counters["records_per_s"] = benchmark::Counter(
+        static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
+}
+
+} // namespace
+
+BENCHMARK(ArchiveSpoolStore)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(OneTransactionWithoutDuplicateCheck)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(OneAutocommittedRowAtATime)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+namespace
+{
+// Prints the runs as usual and then how many times faster the download's path is than
+// autocommitted single rows.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            const auto it = run.counters.find("records_per_s");
+            if (it == run.counters.end())
+                continue;
+            const std::string name = run.benchmark_name();
+            if (name.rfind("ArchiveSpoolStore/10000", 0) == 0)
+                m_batch = it->second.value;
+            else if (name.rfind("OneAutocommittedRowAtATime", 0) == 0)
+                m_single = it->second.value;
+        }
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        if (m_batch > 0 && m_single > 0)
+            std::printf(
+                "\narchive path: %.0f records/s, single autocommitted rows: %.0f records/s, "
+                "ratio %.1f (goal: above 100000 records/s)\n",
+                m_batch, m_single, m_batch / m_single);
+    }
+
+private:
+    double m_batch = 0;
+    double m_single = 0;
+};
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
