@@ -18,17 +18,7 @@ public:
     int DosenNummer() const { return m_number; }
     int recordBase() const { return m_base; }
 
-#define OSTRACOM_AKTOR_ACCESSORS(name, pos, kind, scale)                                           \
-    FieldValue<FieldKind::kind> name() const                                                       \
-    {                                                                                              \
-        return readField<FieldKind::kind>(image(), m_base + (pos), scale);                         \
-    }                                                                                              \
-    void set_##name(const FieldValue<FieldKind::kind> &v)                                          \
-    {                                                                                              \
-        setImage(writeField<FieldKind::kind>(image(), m_base + (pos), scale, v));                  \
-    }
-    OSTRACOM_AKTOR_FIELDS(OSTRACOM_AKTOR_ACCESSORS)
-#undef OSTRACOM_AKTOR_ACCESSORS
+    OSTRACOM_AKTOR_FIELDS(OSTRACOM_RECORD_FIELD_ACCESSORS)
 
     // Kind name of DosenType ("Schaltbare Dose" …), empty beyond the table.
     QString formatierter_Typ() const;

@@ -91,6 +91,18 @@ QString writeField(const QString &image, int pos, int scaleType, const FieldValu
     }
 }
 
+// Typed get and set_ accessors for one field of a record, for classes that provide
+// image(), setImage() and m_base (the record's position in its image).
+#define OSTRACOM_RECORD_FIELD_ACCESSORS(name, pos, kind, scale)                                    \
+    FieldValue<FieldKind::kind> name() const                                                       \
+    {                                                                                              \
+        return readField<FieldKind::kind>(image(), m_base + (pos), scale);                         \
+    }                                                                                              \
+    void set_##name(const FieldValue<FieldKind::kind> &v)                                          \
+    {                                                                                              \
+        setImage(writeField<FieldKind::kind>(image(), m_base + (pos), scale, v));                  \
+    }
+
 // A field described at run time, for access by name.
 struct FieldInfo {
     const char *name;

@@ -36,17 +36,7 @@ public:
     int regulationNumber() const { return m_regulation; }
     int recordBase() const { return m_base; }
 
-#define OSTRACOM_REGELUNG_ACCESSORS(name, pos, kind, scale)                                        \
-    FieldValue<FieldKind::kind> name() const                                                       \
-    {                                                                                              \
-        return readField<FieldKind::kind>(image(), m_base + (pos), scale);                         \
-    }                                                                                              \
-    void set_##name(const FieldValue<FieldKind::kind> &v)                                          \
-    {                                                                                              \
-        setImage(writeField<FieldKind::kind>(image(), m_base + (pos), scale, v));                  \
-    }
-    OSTRACOM_REGELUNG_FIELDS(OSTRACOM_REGELUNG_ACCESSORS)
-#undef OSTRACOM_REGELUNG_ACCESSORS
+    OSTRACOM_REGELUNG_FIELDS(OSTRACOM_RECORD_FIELD_ACCESSORS)
 
     int sensortyp() const;
     cHydoSensor &Sensor() const;
@@ -60,18 +50,9 @@ public:
     QString SoNacht_Text() const;
 
     // Database-backed: the setters store the value here, then write it to the row.
-    float SW_UntereWarnung() const
-    {
-        return m_lowerWarning;
-    }
-    float SW_ObereWarnung() const
-    {
-        return m_upperWarning;
-    }
-    QString beschreibung() const
-    {
-        return m_beschreibung;
-    }
+    float SW_UntereWarnung() const { return m_lowerWarning; }
+    float SW_ObereWarnung() const { return m_upperWarning; }
+    QString beschreibung() const { return m_beschreibung; }
     void set_SW_UntereWarnung(float value);
     void set_SW_ObereWarnung(float value);
     void set_beschreibung(const QString &text);

@@ -19,17 +19,7 @@ public:
     int sensornummer() const { return m_number; }
     int recordBase() const { return m_base; }
 
-#define OSTRACOM_SENSOR_ACCESSORS(name, pos, kind, scale)                                          \
-    FieldValue<FieldKind::kind> name() const                                                       \
-    {                                                                                              \
-        return readField<FieldKind::kind>(image(), m_base + (pos), scale);                         \
-    }                                                                                              \
-    void set_##name(const FieldValue<FieldKind::kind> &v)                                          \
-    {                                                                                              \
-        setImage(writeField<FieldKind::kind>(image(), m_base + (pos), scale, v));                  \
-    }
-    OSTRACOM_SENSOR_FIELDS(OSTRACOM_SENSOR_ACCESSORS)
-#undef OSTRACOM_SENSOR_ACCESSORS
+    OSTRACOM_SENSOR_FIELDS(OSTRACOM_RECORD_FIELD_ACCESSORS)
 
     // Raw type code as the controller reports it (byte 0 of the record).
     int rawType() const;
@@ -45,14 +35,8 @@ public:
     QString formatierter_wert() const;
 
     // When CurVal was last set from the archive or a download.
-    QDateTime datum() const
-    {
-        return m_datum;
-    }
-    void setDatum(const QDateTime &when)
-    {
-        m_datum = when;
-    }
+    QDateTime datum() const { return m_datum; }
+    void setDatum(const QDateTime &when) { m_datum = when; }
 
 private:
     QString image() const;
