@@ -1,0 +1,130 @@
+// ostracom: the desktop program.
+//
+//   ostracom [--data-dir DIR] [--db PATH] [--lang NAME]
+//            [--connect tcp:HOST[:PORT]|serial:DEVICE]...
+
+#include "link/protocol.h"
+#include "store/database.h"
+#include "store/datadir.h"
+#include "store/store_error.h"
+#include "ui/ostracom_form.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace
+{
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char *const kUsage =
+    "usage: ostracom [--data-dir DIR] [--db PATH] [--lang NAME]\n"
+    "                [--connect tcp:HOST[:PORT]|serial:DEVICE]...\n"
+    "\n"
+    "  --data-dir DIR   folder of ostracom.db, mail.txt and ostracom.log\n"
+    "  --db PATH        the database file (default: ostracom.db in the data folder)\n"
+    "  --lang NAME      the language for this run (default: the stored one)\n"
+    "  --connect ADDR   add this controller at start, as the add dialog does; repeatable\n";
+
+struct Options {
+    QString dataDir;
+    QString dbPath;
+    QString lang;
+    QList<LinkParams> connect;
+};
+
+// Returns an error text for a usage error, empty when the options are fine.
+QString parseOptions(const QStringList &args, Options *options, bool *help)
+{
+    for (int i = 1; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            *help = true;
+            return QString();
+        }
+        const bool takesValue = a == QLatin1String("--data-dir") || a == QLatin1String("--db") ||
+                                a == QLatin1String("--lang") || a == QLatin1String("--connect");
+        if (!takesValue)
+            return QStringLiteral("unknown option '%1'").arg(a);
+        if (i + 1 >= args.size())
+            return QStringLiteral("%1 needs a value").arg(a);
+        const QString value = args[++i];
+        if (a == QLatin1String("--data-dir")) {
+            options->dataDir = value;
+        } else if (a == QLatin1String("--db")) {
+            options->dbPath = value;
+        } else if (a == QLatin1String("--lang")) {
+            options->lang = value;
+        } else {
+            QString error;
+            const auto link = parseControllerAddress(value, &error);
+            if (!link)
+                return error;
+            options->connect.append(*link);
+        }
+    }
+    return QString();
+}
+
+int startFailure(const QString &message)
+{
+    QTextStream(stderr) << "ostracom: " << message << "\n";
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ostracom"), message, QMessageBox::Ok);
+    box.exec();
+    return kExitFailed;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ostracom"));
+    QApplication::setOrganizationName(QStringLiteral("ostracom"));
+
+    Options options;
+    bool help = false;
+    const QString usageError = parseOptions(QApplication::arguments(), &options, &help);
+    if (help) {
+        QTextStream(stdout) << kUsage;
+        return kExitOk;
+    }
+    if (!usageError.isEmpty()) {
+        QTextStream(stderr) << "ostracom: " << usageError << "\n" << kUsage;
+        return kExitUsage;
+    }
+
+    QString dataDir;
+    std::unique_ptr<Database> db;
+    try {
+        dataDir = prepareDataDirectory(options.dataDir);
+        db = std::make_unique<Database>(databaseLocation(dataDir, options.dbPath));
+    } catch (const StoreError &e) {
+        return startFailure(e.message());
+    }
+
+    std::unique_ptr<OstracomForm> form;
+    try {
+        form = std::make_unique<OstracomForm>(*db, dataDir, options.lang);
+    } catch (const StoreError &e) {
+        return startFailure(e.message());
+    }
+    form->show();
+    if (!form->languageProblem().isEmpty()) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Ostracom"), form->languageProblem(),
+                        QMessageBox::Ok, form.get());
+        box.exec();
+    }
+    if (!options.connect.isEmpty())
+        form->connectAtStart(options.connect);
+    const int code = app.exec();
+    form.reset();
+    return code;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "link/clock.h"
+#include "link/hydo_connect.h"
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// The one thread that talks to controllers. It owns the shared link and a real clock, and
+// runs every controller operation (connect, poll, program write, test mail) as a job, one
+// after another, so that the UI thread never waits on a controller.
+class LinkWorker : public QObject
+{
+    Q_OBJECT
+public:
+    // Runs on the worker thread.
+    using Job = std::function<void()>;
+    // Runs on the thread that called run(); `failure` holds the message of an exception
+    // that escaped the job, empty when the job ended normally.
+    using Done = std::function<void(const QString &failure)>;
+
+    explicit LinkWorker(QObject *parent = nullptr);
+    // Waits for the job in progress to end; jobs not yet started are dropped.
+    ~LinkWorker() override;
+
+    // Queues `job` on the worker; `done` follows on this object's thread.
+    void run(Job job, Done done = {});
+    // True from run() until the last `done` has been called.
+    bool busy() const { return m_pending > 0; }
+
+    // The shared link and the clock, for use inside jobs only.
+    cHydoConnect &link();
+    Clock &clock() { return m_clock; }
+
+    // The worker thread, so callers can tell whether they run on it.
+    QThread *workerThread() { return &m_thread; }
+
+private:
+    QThread m_thread;
+    QObject *m_context = nullptr; // lives on m_thread; jobs are queued to it
+    RealClock m_clock;
+    std::unique_ptr<cHydoConnect> m_link; // created, used and destroyed on m_thread only
+    int m_pending = 0;
+    std::atomic<bool> m_stopping{false};
+};

@@ -1,0 +1,625 @@
+#include "ui/ostracom_form.h"
+
+#include "link/hydo_connect.h"
+#include "model/ctarvelon.h"
+#include "model/mail_notifier.h"
+#include "model/monitor.h"
+#include "store/archive_spool.h"
+#include "store/strings.h"
+#include "ui/gui_interaction.h"
+#include "ui/link_worker.h"
+#include "ui/ostracom_language.h"
+#include "ui/ostracom_notify_config.h"
+#include "ui/progress_display.h"
+#include "ui/tarvelon_add.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <limits>
+
+namespace
+{
+
+// Sizes are given in twips, 15 to a pixel.
+int twips(int t)
+{
+    return qRound(t / 15.0);
+}
+
+constexpr int kIdColumnTwips = 1000;
+constexpr int kVersionColumnTwips = 1500;
+constexpr int kSensorColumnTwips = 1000;
+constexpr int kStatusBarTwips = 400;
+constexpr int kStatusMarginTwips = 100;
+constexpr int kProgressBarTwips = 2000;
+
+// Each row's tag: the 1-based position of its controller in the collection.
+constexpr int kTagRole = Qt::UserRole;
+
+constexpr int kFirstSensorColumn = 2;
+
+int clampToInt(qint64 v)
+{
+    return int(std::clamp<qint64>(v, 0, std::numeric_limits<int>::max()));
+}
+
+// The status line has one line of text.
+QString statusLine(const QString &text)
+{
+    QString t = text;
+    t.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    t.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    t.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return t;
+}
+
+} // namespace
+
+OstracomForm::OstracomForm(Database &db, const QString &dataDir, const QString &languageOverride,
+                           QWidget *parent)
+    : QMainWindow(parent), m_db(db), m_dataDir(dataDir)
+{
+    setObjectName(QStringLiteral("OstracomForm"));
+    m_interaction = new GuiInteraction(this, this);
+    m_worker = std::make_unique<LinkWorker>();
+    m_progress = std::make_unique<GuiProgress>(
+        this, [this](const QString &text, qint64 current, qint64 maximum) {
+            DisplayProgress(text, current, maximum);
+        });
+
+    buildStatusBar();
+    buildList();
+    buildMenus();
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(Timer1, &QTimer::timeout, this, &OstracomForm::Timer1_Timer);
+
+    DisplayProgress(nowText(), 0, 0);
+    // ENGLISH first, then the wanted or stored language; a language that cannot be used
+    // leaves ENGLISH in force.
+    m_languageProblem = initProgramLanguage(m_db, languageOverride);
+    m_mail = m_db.mailSettings().value_or(MailSettings{});
+    m_notifier = std::make_unique<MailNotifier>(m_dataDir, toMailAccount(m_mail));
+    m_archive = std::make_unique<ArchiveSpool>(m_db, m_dataDir);
+
+    display_language();
+    Timer1->setInterval(kTimerIntervalMs);
+    display_mytarvelons(false);
+    m_tickCounter = kTicksPerPoll;
+
+    // Wide enough for every column of the list.
+    resize(ListView1->header()->length() + 2 * ListView1->frameWidth(), 380);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+OstracomForm::~OstracomForm()
+{
+    // An operation still running must end before the controllers and the database go.
+    m_interaction->shutDown();
+    m_worker.reset();
+}
+
+void OstracomForm::buildMenus()
+{
+    auto action = [this](QMenu *menu, const char *name) {
+        auto *a = menu->addAction(QString());
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    Menu_Datei = menuBar()->addMenu(QString());
+    Menu_Datei->setObjectName(QStringLiteral("Menu_Datei"));
+    Menu_Ostracom_Beenden = action(Menu_Datei, "Menu_Ostracom_Beenden");
+    connect(Menu_Ostracom_Beenden, &QAction::triggered, this, &QWidget::close);
+
+    Menu_Bearbeiten = menuBar()->addMenu(QString());
+    Menu_Bearbeiten->setObjectName(QStringLiteral("Menu_Bearbeiten"));
+    menu_Neuer_Tarvelon = action(Menu_Bearbeiten, "menu_Neuer_Tarvelon");
+    menu_Tarvelon_entfernen = action(Menu_Bearbeiten, "menu_Tarvelon_entfernen");
+    connect(menu_Neuer_Tarvelon, &QAction::triggered, this, &OstracomForm::menuNeuerTarvelon);
+    connect(menu_Tarvelon_entfernen, &QAction::triggered, this,
+            &OstracomForm::menuTarvelonEntfernen);
+
+    menu_extras = menuBar()->addMenu(QString());
+    menu_extras->setObjectName(QStringLiteral("menu_extras"));
+    menu_sprache = action(menu_extras, "menu_sprache");
+    menu_Alarm_Benachrichtigung = action(menu_extras, "menu_Alarm_Benachrichtigung");
+    connect(menu_sprache, &QAction::triggered, this, &OstracomForm::menuSprache);
+    connect(menu_Alarm_Benachrichtigung, &QAction::triggered, this,
+            &OstracomForm::menuAlarmBenachrichtigung);
+
+    // A top-level entry with no commands; its caption is the same in every language.
+    menu_help = menuBar()->addAction(QStringLiteral("?"));
+    menu_help->setObjectName(QStringLiteral("menu_help"));
+}
+
+void OstracomForm::buildList()
+{
+    ListView1 = new QTreeWidget(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->header()->setSectionsClickable(true);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView1->header(), &QHeaderView::sectionClicked, this, &OstracomForm::sortByColumn);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        Menu_Bearbeiten->popup(ListView1->viewport()->mapToGlobal(pos));
+    });
+    setCentralWidget(ListView1);
+}
+
+void OstracomForm::buildStatusBar()
+{
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    setStatusBar(StatusBar1);
+    ProgressBar1 = new QProgressBar(StatusBar1);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->hide();
+    statustext1 = new QLabel(StatusBar1);
+    statustext1->setObjectName(QStringLiteral("statustext1"));
+    statustext1->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    statustext1->setTextInteractionFlags(Qt::NoTextInteraction);
+    StatusBar1->installEventFilter(this);
+}
+
+bool OstracomForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == StatusBar1 && event->type() == QEvent::Resize)
+        layoutStatusBar();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void OstracomForm::layoutStatusBar()
+{
+    const int margin = twips(kStatusMarginTwips);
+    // 400 twips were made for an 8-point font; a larger one gets the room it needs.
+    const int height =
+        std::max(twips(kStatusBarTwips), statustext1->fontMetrics().height() + 2 * margin + 6);
+    if (StatusBar1->height() != height)
+        StatusBar1->setFixedHeight(height);
+    const int inner = height - 2 * margin;
+    const int width = StatusBar1->width();
+    if (m_progressMode) {
+        const int barWidth = twips(kProgressBarTwips);
+        ProgressBar1->setGeometry(margin, margin, barWidth, inner);
+        statustext1->setGeometry(margin + barWidth + margin, margin,
+                                 std::max(0, width - (barWidth + 4 * margin)), inner);
+    } else {
+        statustext1->setGeometry(margin, margin, std::max(0, width - 2 * margin), inner);
+    }
+}
+
+QString OstracomForm::nowText()
+{
+    const QLocale locale;
+    return locale.toString(QDateTime::currentDateTime(),
+                           locale.dateFormat(QLocale::ShortFormat) + QStringLiteral(" HH:mm:ss"));
+}
+
+MailAccount OstracomForm::toMailAccount(const MailSettings &settings)
+{
+    MailAccount account;
+    account.server = settings.servername;
+    account.receiver = settings.receiver;
+    account.sender = settings.sender;
+    account.username = settings.username;
+    account.password = settings.passwort;
+    account.enabled = settings.enabled;
+    return account;
+}
+
+void OstracomForm::setMailSettings(const MailSettings &settings)
+{
+    m_mail = settings;
+    m_notifier->setAccount(toMailAccount(settings));
+}
+
+bool OstracomForm::isIdle() const
+{
+    return !m_worker->busy() && ListView1->isEnabled() && Timer1->isActive();
+}
+
+QStringList OstracomForm::Avaible_Comports(int highestPort)
+{
+    QStringList ports = cHydoConnect::Avaible_Comports(highestPort);
+    for (const auto &controller : m_tarvelons) {
+        if (controller->serialLink())
+            ports.removeAll(controller->comport());
+    }
+    return ports;
+}
+
+void OstracomForm::display_language()
+{
+    Menu_Datei->setTitle(ms("Datei"));
+    Menu_Ostracom_Beenden->setText(ms("Ostracom beenden"));
+    Menu_Bearbeiten->setTitle(ms("Bearbeiten"));
+    menu_Neuer_Tarvelon->setText(ms("Neuer Tarvelon"));
+    menu_Tarvelon_entfernen->setText(ms("Tarvelon entfernen"));
+    menu_extras->setTitle(ms("Extras"));
+    menu_sprache->setText(ms("Sprache"));
+    menu_Alarm_Benachrichtigung->setText(ms("Alarm Benachrichtigung"));
+    setWindowTitle(ms("Ostracom Version") + QLatin1Char(' ') + QLatin1String(kVersionText));
+    display_mytarvelons(false);
+}
+
+QString OstracomForm::tarvelonVersionText(cTarvelon &controller) const
+{
+    return cTarvelon::versionNumberText(controller.aq_Version()) + QLatin1Char('-') +
+           QString::number(controller.aq_SubRelease());
+}
+
+void OstracomForm::display_mytarvelons(bool update)
+{
+    if (m_worker->busy()) {
+        // An operation is using the controllers; the list is refreshed when it ends.
+        if (!update)
+            m_rebuildPending = true;
+        return;
+    }
+    if (m_rebuildPending) {
+        update = false;
+        m_rebuildPending = false;
+    }
+
+    if (!update) {
+        ListView1->clear();
+        QStringList headers{ms("ID"), ms("Tarvelon Version")};
+        for (int s = 1; s <= cTarvelon::kSensors; ++s)
+            headers << ms("Sensor") + QLatin1Char(' ') + QString::number(s);
+        ListView1->setColumnCount(int(headers.size()));
+        ListView1->setHeaderLabels(headers);
+        ListView1->setColumnWidth(0, twips(kIdColumnTwips));
+        ListView1->setColumnWidth(1, twips(kVersionColumnTwips));
+        for (int s = 1; s <= cTarvelon::kSensors; ++s)
+            ListView1->setColumnWidth(kFirstSensorColumn + s - 1, twips(kSensorColumnTwips));
+        fitColumns();
+    }
+
+    const bool any = !m_tarvelons.empty();
+    if (any) {
+        for (int i = 1; i <= tarvelonCount(); ++i) {
+            cTarvelon &controller = tarvelon(i);
+            // Rows are found by their tag, not their place, since sorting moves them.
+            QTreeWidgetItem *row = nullptr;
+            for (int r = 0; update && r < ListView1->topLevelItemCount() && !row; ++r) {
+                if (ListView1->topLevelItem(r)->data(0, kTagRole).toInt() == i)
+                    row = ListView1->topLevelItem(r);
+            }
+            if (!row)
+                row = new QTreeWidgetItem(ListView1);
+            row->setData(0, kTagRole, i);
+            row->setText(0, QString::number(controller.aq_id()));
+            row->setText(1, tarvelonVersionText(controller));
+            for (int s = 1; s <= cTarvelon::kSensors; ++s) {
+                cHydoSensor &sensor = controller.Sensor(s);
+                if (sensor.sensortyp() != 0)
+                    row->setText(kFirstSensorColumn + s - 1, sensor.formatierter_wert());
+            }
+        }
+        if (m_sortColumn >= 0)
+            ListView1->sortItems(m_sortColumn, Qt::AscendingOrder);
+        fitColumns();
+        if (!ListView1->currentItem())
+            ListView1->setCurrentItem(ListView1->topLevelItem(0));
+    }
+    menu_Tarvelon_entfernen->setEnabled(any);
+
+    // The end of every operation: the window comes back to life.
+    ListView1->setEnabled(true);
+    menuBar()->setEnabled(true);
+    Timer1->start();
+}
+
+void OstracomForm::fitColumns()
+{
+    // The widths were chosen for a small 8-point font; no header or value may be cut off.
+    const int padding = 2 * ListView1->style()->pixelMetric(QStyle::PM_HeaderMargin) + 4;
+    const QFontMetrics header = ListView1->header()->fontMetrics();
+    const QFontMetrics rows = ListView1->fontMetrics();
+    for (int c = 0; c < ListView1->columnCount(); ++c) {
+        int needed = header.horizontalAdvance(ListView1->headerItem()->text(c));
+        for (int r = 0; r < ListView1->topLevelItemCount(); ++r)
+            needed = std::max(needed, rows.horizontalAdvance(ListView1->topLevelItem(r)->text(c)));
+        if (ListView1->columnWidth(c) < needed + padding)
+            ListView1->setColumnWidth(c, needed + padding);
+    }
+}
+
+void OstracomForm::setBusy()
+{
+    Timer1->stop();
+    ListView1->setEnabled(false);
+    menuBar()->setEnabled(false);
+}
+
+void OstracomForm::sortByColumn(int column)
+{
+    m_sortColumn = column;
+    ListView1->header()->setSortIndicatorShown(true);
+    ListView1->header()->setSortIndicator(column, Qt::AscendingOrder);
+    ListView1->sortItems(column, Qt::AscendingOrder);
+}
+
+void OstracomForm::DisplayProgress(const QString &text, qint64 current, qint64 maximum)
+{
+    // Nothing to yield to here: the operations that report run on the link worker.
+    statustext1->show();
+    if (maximum != 0) {
+        m_progressMode = true;
+        const ProgressStep step = progressStep(m_lastProgress, current, maximum);
+        statustext1->setText(step.text);
+        ProgressBar1->setRange(0, clampToInt(step.barMaximum));
+        ProgressBar1->setValue(clampToInt(step.projected));
+        ProgressBar1->show();
+        m_lastProgress = current;
+    } else {
+        m_progressMode = false;
+        ProgressBar1->hide();
+        statustext1->setText(statusLine(text));
+    }
+    layoutStatusBar();
+}
+
+void OstracomForm::Timer1_Timer()
+{
+    Timer1->stop();
+    if (m_exitRequested) {
+        const auto answer =
+            m_interaction->ask(ms("Ostracom wirklich beenden ?"), ms("Bitte bestätigen"),
+                               Interaction::Buttons::YesNo, Interaction::Icon::Question);
+        if (answer == Interaction::Answer::Yes) {
+            m_exitConfirmed = true;
+            close();
+            return;
+        }
+        m_exitRequested = false;
+    }
+    if (m_tickCounter >= kTicksPerPoll) {
+        m_tickCounter = 0;
+        if (!m_tarvelons.empty()) {
+            setCursor(Qt::WaitCursor);
+            setBusy();
+            std::vector<cTarvelon *> controllers;
+            for (const auto &c : m_tarvelons)
+                controllers.push_back(c.get());
+            m_worker->run(
+                [controllers] {
+                    for (cTarvelon *controller : controllers) {
+                        // The download reports its own problems; one controller's failure
+                        // must not keep the others from being polled.
+                        try {
+                            pollController(*controller);
+                        } catch (const std::exception &) {
+                        }
+                    }
+                },
+                [this](const QString &) {
+                    unsetCursor();
+                    finishTick();
+                });
+            return;
+        }
+    }
+    finishTick();
+}
+
+void OstracomForm::finishTick()
+{
+    display_mytarvelons(true);
+    DisplayProgress(nowText(), 0, 0);
+    ++m_tickCounter;
+}
+
+void OstracomForm::closeEvent(QCloseEvent *event)
+{
+    if (m_exitConfirmed) {
+        m_interaction->shutDown();
+        event->accept();
+        return;
+    }
+    // A poll or a transfer may be talking to a controller: the next tick asks first.
+    event->ignore();
+    DisplayProgress(ms("Beendigung der Ostracom Software angefordert"), 0, 0);
+    m_exitRequested = true;
+}
+
+std::unique_ptr<cTarvelon> OstracomForm::newTarvelon()
+{
+    auto controller = std::make_unique<cTarvelon>(m_worker->clock(), *m_progress, *m_interaction);
+    controller->setArchive(m_archive.get());
+    controller->setNotifier(m_notifier.get());
+    return controller;
+}
+
+void OstracomForm::addTarvelon(std::unique_ptr<cTarvelon> controller)
+{
+    // The collection is keyed by identifier: the same controller added again takes the
+    // place of its old entry instead of appearing twice.
+    const int id = controller->aq_id();
+    for (auto &existing : m_tarvelons) {
+        if (existing->aq_id() == id) {
+            existing = std::move(controller);
+            return;
+        }
+    }
+    m_tarvelons.push_back(std::move(controller));
+}
+
+void OstracomForm::menuNeuerTarvelon()
+{
+    setBusy();
+    DisplayProgress(ms("Tarvelon hinzufügen"), 0, 0);
+    auto *dialog = new TarvelonAdd([this](int highest) { return Avaible_Comports(highest); }, this);
+    m_addDialog = dialog;
+    connect(dialog, &TarvelonAdd::TryConnect, this, &OstracomForm::myTarvelonAdd_TryConnect);
+    connect(dialog, &TarvelonAdd::CancelConnect, this, &OstracomForm::myTarvelonAdd_CancelConnect);
+    dialog->show();
+}
+
+void OstracomForm::myTarvelonAdd_CancelConnect()
+{
+    display_mytarvelons(true);
+    connectFinished();
+}
+
+void OstracomForm::myTarvelonAdd_TryConnect(bool serial, const QString &address,
+                                            const QString &setting)
+{
+    setBusy();
+    struct Attempt {
+        std::unique_ptr<cTarvelon> controller;
+        QString error;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    attempt->controller = newTarvelon();
+    cTarvelon *controller = attempt->controller.get();
+    m_worker->run(
+        [this, controller, attempt, serial, address, setting] {
+            attempt->error =
+                controller->connect(serial, address, setting, &m_db, &m_worker->link());
+            // Assigns a fresh identifier to a controller that has none (is_new).
+            if (attempt->error.isEmpty())
+                controller->aq_id();
+        },
+        [this, attempt](const QString &failure) {
+            const QString error = failure.isEmpty() ? attempt->error : failure;
+            if (!error.isEmpty()) {
+                m_interaction->tell(error, QString(), Interaction::Icon::Exclamation);
+                display_mytarvelons(true);
+                connectFinished();
+                return;
+            }
+            if (!attempt->controller->is_new) {
+                addTarvelon(std::move(attempt->controller));
+                m_tickCounter = kTicksPerPoll;
+                display_mytarvelons(false);
+                connectFinished();
+                return;
+            }
+            const auto answer = m_interaction->ask(
+                ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
+                    ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"),
+                ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel,
+                Interaction::Icon::None);
+            if (answer != Interaction::Answer::Ok) {
+                display_mytarvelons(true);
+                connectFinished();
+                return;
+            }
+            programNewTarvelon(std::move(attempt->controller));
+        });
+}
+
+void OstracomForm::programNewTarvelon(std::unique_ptr<cTarvelon> controller)
+{
+    struct Programming {
+        std::unique_ptr<cTarvelon> controller;
+        QString error;
+    };
+    auto programming = std::make_shared<Programming>();
+    programming->controller = std::move(controller);
+    cTarvelon *c = programming->controller.get();
+    m_worker->run(
+        [c, programming] {
+            // The new identifier goes to the controller without a further question; the
+            // outcome is reported by the controller object itself.
+            programming->error = c->check_programing(true);
+            if (programming->error.isEmpty())
+                c->init_instances();
+        },
+        [this, programming](const QString &failure) {
+            if (!failure.isEmpty())
+                m_interaction->tell(failure, QString(), Interaction::Icon::Exclamation);
+            if (!failure.isEmpty() || !programming->error.isEmpty()) {
+                display_mytarvelons(true);
+            } else {
+                addTarvelon(std::move(programming->controller));
+                display_mytarvelons(false);
+            }
+            connectFinished();
+        });
+}
+
+void OstracomForm::connectAtStart(const QList<LinkParams> &links)
+{
+    m_startLinks += links;
+    if (!m_worker->busy() && !m_addDialog)
+        connectFinished();
+}
+
+void OstracomForm::connectFinished()
+{
+    if (m_startLinks.isEmpty())
+        return;
+    const LinkParams next = m_startLinks.takeFirst();
+    myTarvelonAdd_TryConnect(next.serial, next.address, next.setting);
+}
+
+void OstracomForm::check_programming(cTarvelon &controller)
+{
+    setBusy();
+    cTarvelon *c = &controller;
+    m_worker->run([c] { c->check_programing(false); },
+                  [this](const QString &failure) {
+                      if (!failure.isEmpty())
+                          m_interaction->tell(failure, QString(), Interaction::Icon::Exclamation);
+                      display_mytarvelons(true);
+                  });
+}
+
+void OstracomForm::menuTarvelonEntfernen()
+{
+    setBusy();
+    DisplayProgress(ms("Tarvelon entfernen"), 0, 0);
+    QTreeWidgetItem *row = ListView1->currentItem();
+    if (ListView1->topLevelItemCount() == 0 || !row) {
+        display_mytarvelons(true);
+        return;
+    }
+    const int position = row->data(0, kTagRole).toInt();
+    const auto answer =
+        m_interaction->ask(ms("Tarvelon wiklich entfernen ?"), ms("Entfernen bestätigen"),
+                           Interaction::Buttons::YesNo, Interaction::Icon::Question);
+    if (answer == Interaction::Answer::Yes && position >= 1 && position <= tarvelonCount()) {
+        m_tarvelons.erase(m_tarvelons.begin() + (position - 1));
+        display_mytarvelons(false);
+    } else {
+        display_mytarvelons(true);
+    }
+}
+
+void OstracomForm::menuSprache()
+{
+    // Polls go on while the language is chosen.
+    OstracomLanguage dialog(*this);
+    dialog.exec();
+}
+
+void OstracomForm::menuAlarmBenachrichtigung()
+{
+    Timer1->stop();
+    OstracomNotifyConfig dialog(*this);
+    dialog.exec();
+    display_mytarvelons(true);
+}

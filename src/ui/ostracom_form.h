@@ -1,0 +1,159 @@
+#pragma once
+
+#include "link/protocol.h"
+#include "store/database.h"
+#include "store/mail.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class ArchiveSpool;
+class GuiInteraction;
+class GuiProgress;
+class LinkWorker;
+class MailNotifier;
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QStatusBar;
+class QTimer;
+class QTreeWidget;
+class TarvelonAdd;
+class cTarvelon;
+
+// The main window: the list of connected controllers with their current values, the
+// polling cycle, the progress display, and the menus that open the other windows. It owns
+// the controllers, the link worker that talks to them, the notifier and the archive.
+//
+// While a controller operation runs, the list and the menus are disabled and Timer1 is
+// stopped; display_mytarvelons() is the one place that brings both back.
+class OstracomForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kVersionText = "0.11f";
+    static constexpr int kTimerIntervalMs = 1000;
+    // A full poll on every tenth tick.
+    static constexpr int kTicksPerPoll = 10;
+    // The add dialog offers serial ports up to this many.
+    static constexpr int kMaxComports = 16;
+
+    // Runs the start-up: language (ENGLISH, then `languageOverride` or the stored one),
+    // settings row, menus, empty list, timer. Throws StoreError when the settings row
+    // cannot be read. `db` must outlive the window.
+    OstracomForm(Database &db, const QString &dataDir, const QString &languageOverride = QString(),
+                 QWidget *parent = nullptr);
+    ~OstracomForm() override;
+
+    // Serial ports that can be opened, at most `highestPort` of them, without the ports of
+    // connected controllers.
+    QStringList Avaible_Comports(int highestPort);
+    // Re-labels menus, caption and list after a language change.
+    void display_language();
+    // Refreshes the list (update) or builds it anew, then ends the busy state.
+    void display_mytarvelons(bool update);
+    void DisplayProgress(const QString &text, qint64 current, qint64 maximum);
+    // Writes a changed program after asking; the list is refreshed afterwards.
+    void check_programming(cTarvelon &controller);
+
+    // The add dialog's two events.
+    void myTarvelonAdd_TryConnect(bool serial, const QString &address, const QString &setting);
+    void myTarvelonAdd_CancelConnect();
+    // Adds the controllers one after another, as the add dialog would.
+    void connectAtStart(const QList<LinkParams> &links);
+
+    // The notification settings of the settings row, as the window holds them.
+    MailSettings mailSettings() const { return m_mail; }
+    // Takes new settings for the window and the alarm e-mails (the database is the caller's).
+    void setMailSettings(const MailSettings &settings);
+
+    Database &database() { return m_db; }
+    QString dataDir() const { return m_dataDir; }
+    LinkWorker &linkWorker() { return *m_worker; }
+    GuiInteraction &interaction() { return *m_interaction; }
+    // Why the stored or requested language could not be used at start; empty when it could.
+    QString languageProblem() const { return m_languageProblem; }
+
+    int tarvelonCount() const { return int(m_tarvelons.size()); }
+    // 1-based position in the order of adding.
+    cTarvelon &tarvelon(int position) { return *m_tarvelons.at(position - 1); }
+    // False while a controller operation, the add dialog or a question holds the window.
+    bool isIdle() const;
+
+    // The current date and time as the status line and the test mail show it.
+    static QString nowText();
+    // The settings row's notification settings as the mail sender takes them.
+    static MailAccount toMailAccount(const MailSettings &settings);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildList();
+    void buildStatusBar();
+    void layoutStatusBar();
+    void fitColumns();
+    void setBusy();
+    void Timer1_Timer();
+    void finishTick();
+    void menuNeuerTarvelon();
+    void menuTarvelonEntfernen();
+    void menuSprache();
+    void menuAlarmBenachrichtigung();
+    void sortByColumn(int column);
+    void programNewTarvelon(std::unique_ptr<cTarvelon> controller);
+    void addTarvelon(std::unique_ptr<cTarvelon> controller);
+    void connectFinished();
+    std::unique_ptr<cTarvelon> newTarvelon();
+    QString tarvelonVersionText(cTarvelon &controller) const;
+
+    Database &m_db;
+    const QString m_dataDir;
+    QString m_languageProblem;
+    MailSettings m_mail;
+
+    std::unique_ptr<MailNotifier> m_notifier;
+    std::unique_ptr<ArchiveSpool> m_archive;
+    std::unique_ptr<GuiProgress> m_progress;
+    // Controllers in the order they were added; their key is the text of aq_id.
+    std::vector<std::unique_ptr<cTarvelon>> m_tarvelons;
+
+    int m_tickCounter = kTicksPerPoll;
+    bool m_exitRequested = false;
+    bool m_exitConfirmed = false;
+    qint64 m_lastProgress = 0;
+    bool m_progressMode = false;
+    int m_sortColumn = -1; // -1 until a column header is clicked
+    // A rebuild asked for while an operation used the controllers; done when it ends.
+    bool m_rebuildPending = false;
+    QPointer<TarvelonAdd> m_addDialog;
+    QList<LinkParams> m_startLinks;
+
+    QMenu *Menu_Datei = nullptr;
+    QAction *Menu_Ostracom_Beenden = nullptr;
+    QMenu *Menu_Bearbeiten = nullptr;
+    QAction *menu_Neuer_Tarvelon = nullptr;
+    QAction *menu_Tarvelon_entfernen = nullptr;
+    QMenu *menu_extras = nullptr;
+    QAction *menu_sprache = nullptr;
+    QAction *menu_Alarm_Benachrichtigung = nullptr;
+    QAction *menu_help = nullptr;
+    QTreeWidget *ListView1 = nullptr;
+    QStatusBar *StatusBar1 = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QLabel *statustext1 = nullptr;
+    QTimer *Timer1 = nullptr;
+
+    // Declared last: destroyed first, so no job outlives what it uses.
+    GuiInteraction *m_interaction = nullptr;
+    std::unique_ptr<LinkWorker> m_worker;
+};

@@ -1,0 +1,137 @@
+#include "gui_fixture.h"
+
+#include "ui/link_worker.h"
+#include "ui/tarvelon_add.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+
+void ensureGuiApplication()
+{
+    if (QApplication::instance())
+        return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "ostracom_gui_tests";
+    static char *argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    // Closing the main window in a test must not end the test program's event handling.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void saveScreenshot(QWidget *widget, const QString &label)
+{
+    const QString dir = QStringLiteral(OSTRACOM_BINARY_DIR "/screenshots");
+    QDir().mkpath(dir);
+    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const QString test = info ? QString::fromLatin1(info->name()) : QStringLiteral("gui");
+    // Lay out what changed since the last event round, as the screen would show it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    widget->grab().save(QStringLiteral("%1/%2_%3.png").arg(dir, test, label));
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+void MainWindowTest::SetUp()
+{
+    ensureGuiApplication();
+    ASSERT_TRUE(m_dir.isValid());
+    m_db = std::make_unique<Database>(m_dir.filePath(QStringLiteral("ostracom.db")));
+    m_form = std::make_unique<OstracomForm>(*m_db, m_dir.path());
+    m_form->show();
+    m_boxes = std::make_unique<BoxAnswerer>(
+        [](QMessageBox *box, int n) { saveScreenshot(box, QStringLiteral("box%1").arg(n)); });
+}
+
+void MainWindowTest::TearDown()
+{
+    if (m_form) {
+        // Nothing may still be running when the window goes.
+        EXPECT_TRUE(waitUntil([this] { return !m_form->linkWorker().busy(); }, 120000));
+        EXPECT_EQ(m_boxes->unexpected(), 0) << "a message box appeared that the test did not "
+                                               "expect";
+        for (const auto &b : m_boxes->boxes())
+            if (!b.scripted)
+                ADD_FAILURE() << "unexpected box: " << b.title.toStdString() << ": "
+                              << b.text.toStdString();
+    }
+    m_form.reset();
+    m_boxes.reset();
+    m_db.reset();
+    m_sims.clear();
+}
+
+SimProcess &MainWindowTest::startSim(const QStringList &arguments)
+{
+    auto sim = std::make_unique<SimProcess>();
+    QString error;
+    EXPECT_TRUE(sim->start(QStringList{QStringLiteral("--quiet")} + arguments, &error))
+        << error.toStdString();
+    m_sims.push_back(std::move(sim));
+    return *m_sims.back();
+}
+
+QAction *MainWindowTest::action(const char *name) const
+{
+    auto *a = m_form->findChild<QAction *>(QLatin1String(name));
+    EXPECT_NE(a, nullptr) << name;
+    return a;
+}
+
+QTreeWidget *MainWindowTest::list() const
+{
+    return m_form->findChild<QTreeWidget *>(QStringLiteral("ListView1"));
+}
+
+QStringList MainWindowTest::rowTexts(int row) const
+{
+    QStringList texts;
+    QTreeWidgetItem *item = list()->topLevelItem(row);
+    for (int c = 0; item && c < list()->columnCount(); ++c)
+        texts << item->text(c);
+    return texts;
+}
+
+QStringList MainWindowTest::menuTitles() const
+{
+    QStringList titles;
+    for (QAction *a : m_form->menuBar()->actions())
+        titles << a->text();
+    return titles;
+}
+
+void MainWindowTest::addByDialog(const QString &address)
+{
+    action("menu_Neuer_Tarvelon")->trigger();
+    auto *dialog = m_form->findChild<TarvelonAdd *>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(dialog->isVisible());
+    dialog->findChild<QRadioButton *>(QStringLiteral("SockCom"))->click();
+    auto *box = dialog->findChild<QLineEdit *>(QStringLiteral("txtadress"));
+    box->setText(address);
+    saveScreenshot(dialog, QStringLiteral("add_dialog"));
+    dialog->findChild<QPushButton *>(QStringLiteral("cmdAdd"))->click();
+}
+
+bool MainWindowTest::waitIdle(int timeoutMs)
+{
+    return waitUntil([this] { return m_form->isIdle(); }, timeoutMs);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+// What the GUI tests share: the application object, pictures of windows, a main window on
+// a fresh database, emulators to connect to, and waiting without blocking the UI thread.
+
+#include "store/database.h"
+#include "support/gui_box_answerer.h"
+#include "support/sim_process.h"
+#include "ui/ostracom_form.h"
+
+#include <QAction>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+// A QApplication for the whole test program (offscreen unless a platform is chosen).
+void ensureGuiApplication();
+
+// Saves a picture of `widget` as screenshots/<test>_<label>.png in the build folder.
+void saveScreenshot(QWidget *widget, const QString &label);
+
+// Processes events until `done` holds or `timeoutMs` passes; true when it holds.
+bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    // Long enough for a connect over loopback TCP with its questions answered.
+    static constexpr int kConnectTimeoutMs = 30000;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts an emulator with these arguments; fails the test when it does not start.
+    SimProcess &startSim(const QStringList &arguments);
+    QString simAddress(const SimProcess &sim) const
+    {
+        return QStringLiteral("127.0.0.1:%1").arg(sim.port());
+    }
+
+    QAction *action(const char *name) const;
+    QTreeWidget *list() const;
+    QStringList rowTexts(int row) const;
+    QStringList menuTitles() const;
+
+    // Opens the add dialog, chooses TCP, types `address` and accepts.
+    void addByDialog(const QString &address);
+    // Waits until no operation holds the window.
+    bool waitIdle(int timeoutMs = kConnectTimeoutMs);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<OstracomForm> m_form;
+    std::unique_ptr<BoxAnswerer> m_boxes;
+    std::vector<std::unique_ptr<SimProcess>> m_sims;
+};

@@ -1,0 +1,407 @@
+// The main window driven by its widgets against the controller emulator: start-up, adding,
+// polling, removing, sorting, the deferred exit, new and refused controllers.
+
+#include "gui_fixture.h"
+
+#include "model/ctarvelon.h"
+#include "store/strings.h"
+#include "ui/link_worker.h"
+#include "ui/tarvelon_add.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+
+namespace
+{
+
+void writeValues(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+}
+
+// Firmware versions show two decimals in the locale's form.
+QString version(double number)
+{
+    return QLocale().toString(number, 'f', 2);
+}
+
+} // namespace
+
+class MainWindowFlow : public MainWindowTest
+{
+protected:
+    QTimer *timer() const { return m_form->findChild<QTimer *>(QStringLiteral("Timer1")); }
+    QLabel *statusText() const
+    {
+        return m_form->findChild<QLabel *>(QStringLiteral("statustext1"));
+    }
+    QProgressBar *progressBar() const
+    {
+        return m_form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+    }
+    // The commands that act on the selected controller.
+    bool controllerCommandsEnabled() const
+    {
+        return action("menu_Tarvelon_entfernen")->isEnabled();
+    }
+    bool controllerCommandsDisabled() const
+    {
+        return !action("menu_Tarvelon_entfernen")->isEnabled();
+    }
+    bool connected(int count)
+    {
+        return waitUntil([&] { return m_form->tarvelonCount() == count && m_form->isIdle(); },
+                         kConnectTimeoutMs);
+    }
+};
+
+TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
+{
+    saveScreenshot(m_form.get(), QStringLiteral("main"));
+    EXPECT_EQ(currentLanguage(), "ENGLISH");
+    EXPECT_EQ(m_form->windowTitle(), "Ostracom version 0.11f");
+    EXPECT_EQ(menuTitles(), (QStringList{"File", "Edit", "Tools", "?"}));
+    EXPECT_EQ(action("Menu_Ostracom_Beenden")->text(), "Exit Ostracom");
+    EXPECT_EQ(action("menu_Neuer_Tarvelon")->text(), "New Tarvelon");
+    EXPECT_EQ(action("menu_Alarm_Benachrichtigung")->text(), "Alarm notification");
+    auto *edit = m_form->findChild<QMenu *>(QStringLiteral("Menu_Bearbeiten"));
+    ASSERT_NE(edit, nullptr);
+    QStringList commands;
+    for (QAction *a : edit->actions())
+        commands << a->text();
+    EXPECT_EQ(commands, (QStringList{"New Tarvelon", "Remove Tarvelon"}));
+
+    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    QStringList headers;
+    for (int c = 0; c < list()->columnCount(); ++c)
+        headers << list()->headerItem()->text(c);
+    EXPECT_EQ(headers, (QStringList{"ID", "Tarvelon version", "Sensor 1", "Sensor 2", "Sensor 3",
+                                    "Sensor 4", "Sensor 5", "Sensor 6", "Sensor 7", "Sensor 8"}));
+    // 1000 and 1500 twips at least, and wide enough for every header.
+    EXPECT_GE(list()->columnWidth(0), 67);
+    EXPECT_GE(list()->columnWidth(1), 100);
+    for (int c = 0; c < list()->columnCount(); ++c)
+        EXPECT_GT(list()->columnWidth(c),
+                  list()->header()->fontMetrics().horizontalAdvance(headers[c]))
+            << headers[c].toStdString();
+
+    EXPECT_TRUE(controllerCommandsDisabled());
+    EXPECT_TRUE(action("menu_Neuer_Tarvelon")->isEnabled());
+    EXPECT_EQ(m_form->mailSettings(), MailSettings{});
+    ASSERT_NE(timer(), nullptr);
+    EXPECT_TRUE(timer()->isActive());
+    EXPECT_EQ(timer()->interval(), 1000);
+
+    // The window stays usable when the empty list is clicked or its menu is asked for.
+    emit list()->customContextMenuRequested(QPoint(10, 10));
+    EXPECT_TRUE(waitUntil([&] { return edit->isVisible(); }, 2000));
+    saveScreenshot(edit, QStringLiteral("popup"));
+    edit->hide();
+    EXPECT_TRUE(m_form->isIdle());
+}
+
+TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt)
+{
+    const QString values = m_dir.filePath(QStringLiteral("values.txt"));
+    writeValues(values, "1=25.0\n");
+    SimProcess &sim = startSim({"--speed", "60", "--values", values});
+
+    m_boxes->script({QMessageBox::Ok}); // the clock question
+    addByDialog(simAddress(sim));
+    // Busy while the worker connects: list and menus off, no ticks.
+    EXPECT_FALSE(list()->isEnabled());
+    EXPECT_FALSE(timer()->isActive());
+    ASSERT_TRUE(connected(1));
+    saveScreenshot(m_form.get(), QStringLiteral("added"));
+
+    ASSERT_GE(m_boxes->boxes().size(), 1);
+    const auto &clock = m_boxes->boxes()[0];
+    EXPECT_EQ(clock.title, "Action required to continue");
+    EXPECT_EQ(clock.text, "Synchronise the Tarvelon clock with the PC ?");
+    EXPECT_EQ(clock.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(clock.defaultButton, QMessageBox::Ok);
+
+    QStringList row = rowTexts(0);
+    ASSERT_EQ(row.size(), 10);
+    EXPECT_EQ(row[0], "1234");
+    EXPECT_EQ(row[1], version(2.20) + "-5");
+    EXPECT_TRUE(row[2].startsWith(QLocale().toString(25.0, 'f', 1))) << row[2].toStdString();
+    EXPECT_TRUE(row[2].endsWith("C")) << row[2].toStdString();
+    for (int sensor = 2; sensor <= 5; ++sensor)
+        EXPECT_FALSE(row[sensor + 1].isEmpty()) << "sensor " << sensor;
+    for (int sensor = 6; sensor <= 8; ++sensor)
+        EXPECT_TRUE(row[sensor + 1].isEmpty()) << "sensor " << sensor << " is not fitted";
+    EXPECT_TRUE(controllerCommandsEnabled());
+
+    // The first tick after adding polls; each poll archives what the controller stored.
+    writeValues(values, "1=26.5\n");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto newest = m_db->newestArchived(1234, 1);
+            return newest && qAbs(newest->wert - 26.5) < 1e-6 && m_form->isIdle();
+        },
+        25000));
+    ArchiveQuery query;
+    query.tarvelonId = 1234;
+    query.asid = 1;
+    EXPECT_GT(m_db->archiveValues(query).size(), 1u);
+    query.asid = 5;
+    EXPECT_GT(m_db->archiveValues(query).size(), 0u) << "every fitted sensor is archived";
+    query.asid = 6;
+    EXPECT_EQ(m_db->archiveValues(query).size(), 0u);
+
+    row = rowTexts(0);
+    EXPECT_TRUE(row[2].startsWith(QLocale().toString(26.5, 'f', 1))) << row[2].toStdString();
+    EXPECT_EQ(row[2], m_form->tarvelon(1).Sensor(1).formatierter_wert());
+    saveScreenshot(m_form.get(), QStringLiteral("polled"));
+}
+
+TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)
+{
+    SimProcess &first = startSim({});
+    SimProcess &second = startSim({"--id", "2345"});
+    m_boxes->script({QMessageBox::Ok, QMessageBox::Ok});
+    m_form->connectAtStart({first.tcpLink(), second.tcpLink()});
+    ASSERT_TRUE(connected(2));
+    EXPECT_EQ(rowTexts(0)[0], "1234");
+    EXPECT_EQ(rowTexts(1)[0], "2345");
+
+    list()->setCurrentItem(list()->topLevelItem(0));
+    m_boxes->script({QMessageBox::No});
+    action("menu_Tarvelon_entfernen")->trigger();
+    ASSERT_EQ(m_boxes->boxes().size(), 3);
+    const auto &question = m_boxes->boxes()[2];
+    EXPECT_EQ(question.title, "Confirm removal");
+    EXPECT_EQ(question.text, "Really remove the Tarvelon ?");
+    EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(question.defaultButton, QMessageBox::Yes);
+    EXPECT_EQ(m_form->tarvelonCount(), 2);
+    EXPECT_EQ(list()->topLevelItemCount(), 2);
+    EXPECT_TRUE(m_form->isIdle());
+
+    m_boxes->script({QMessageBox::Yes});
+    action("menu_Tarvelon_entfernen")->trigger();
+    ASSERT_EQ(m_form->tarvelonCount(), 1);
+    ASSERT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_EQ(rowTexts(0)[0], "2345");
+    EXPECT_EQ(m_form->tarvelon(1).aq_id(), 2345);
+    saveScreenshot(m_form.get(), QStringLiteral("one_left"));
+
+    // The remaining row now stands for position 1: removing it empties the list.
+    list()->setCurrentItem(list()->topLevelItem(0));
+    m_boxes->script({QMessageBox::Yes});
+    action("menu_Tarvelon_entfernen")->trigger();
+    EXPECT_EQ(m_form->tarvelonCount(), 0);
+    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_TRUE(controllerCommandsDisabled());
+    EXPECT_TRUE(m_form->isIdle());
+}
+
+TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
+{
+    const QString warm = m_dir.filePath(QStringLiteral("warm.txt"));
+    const QString cool = m_dir.filePath(QStringLiteral("cool.txt"));
+    writeValues(warm, "1=27.0\n");
+    writeValues(cool, "1=24.0\n");
+    SimProcess &a = startSim({"--id", "2345", "--values", warm, "--speed", "60"});
+    SimProcess &b = startSim({"--id", "1234", "--values", cool, "--speed", "60"});
+    m_boxes->script({QMessageBox::Ok, QMessageBox::Ok});
+    m_form->connectAtStart({a.tcpLink(), b.tcpLink()});
+    ASSERT_TRUE(connected(2));
+    ASSERT_EQ(rowTexts(0)[0], "2345");
+
+    QHeaderView *header = list()->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionPosition(0) + 5, header->height() / 2));
+    EXPECT_EQ(rowTexts(0)[0], "1234");
+    EXPECT_EQ(rowTexts(1)[0], "2345");
+
+    // A refresh must write each controller's values into its own row, wherever sorting
+    // put it.
+    ASSERT_TRUE(waitIdle());
+    m_form->display_mytarvelons(true);
+    EXPECT_EQ(rowTexts(0)[0], "1234");
+    EXPECT_EQ(rowTexts(0)[2], m_form->tarvelon(2).Sensor(1).formatierter_wert());
+    EXPECT_TRUE(rowTexts(0)[2].startsWith(QLocale().toString(24.0, 'f', 1)));
+    EXPECT_EQ(rowTexts(1)[0], "2345");
+    EXPECT_TRUE(rowTexts(1)[2].startsWith(QLocale().toString(27.0, 'f', 1)));
+    saveScreenshot(m_form.get(), QStringLiteral("sorted"));
+
+    // Adding a controller that is in the list already replaces its entry.
+    m_boxes->script({QMessageBox::Ok});
+    m_form->connectAtStart({b.tcpLink()});
+    ASSERT_TRUE(connected(2));
+    EXPECT_EQ(list()->topLevelItemCount(), 2);
+}
+
+TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
+{
+    m_boxes->script({QMessageBox::No});
+    m_form->close();
+    EXPECT_TRUE(m_form->isVisible());
+    EXPECT_EQ(statusText()->text(), "Exit of the Ostracom software requested");
+    saveScreenshot(m_form.get(), QStringLiteral("exit_requested"));
+
+    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 3000));
+    const auto &question = m_boxes->boxes()[0];
+    EXPECT_EQ(question.title, "Please confirm");
+    EXPECT_EQ(question.text, "Really exit Ostracom ?");
+    EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(question.defaultButton, QMessageBox::Yes);
+    ASSERT_TRUE(waitIdle(3000));
+    EXPECT_TRUE(m_form->isVisible());
+
+    // Ticks go on and no second question comes unasked.
+    QTest::qWait(1500);
+    EXPECT_EQ(m_boxes->boxes().size(), 1);
+    EXPECT_TRUE(timer()->isActive());
+
+    m_boxes->script({QMessageBox::Yes});
+    action("Menu_Ostracom_Beenden")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !m_form->isVisible(); }, 3000));
+    EXPECT_EQ(m_boxes->boxes().size(), 2);
+    EXPECT_FALSE(timer()->isActive());
+}
+
+TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
+{
+    SimProcess &sim = startSim({"--id", "0"});
+
+    // Cancel: not added.
+    m_boxes->script({QMessageBox::Ok, QMessageBox::Cancel});
+    addByDialog(simAddress(sim));
+    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 2 && m_form->isIdle(); },
+                          kConnectTimeoutMs));
+    const auto &found = m_boxes->boxes()[1];
+    EXPECT_EQ(found.title, "New VEK hardware detected");
+    EXPECT_EQ(found.text,
+              "New Tarvelon found.\n\nAn initial programming is required before first use !");
+    EXPECT_EQ(found.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(found.defaultButton, QMessageBox::Ok);
+    EXPECT_EQ(m_form->tarvelonCount(), 0);
+    EXPECT_TRUE(controllerCommandsDisabled());
+
+    // OK: the whole program goes to the controller with a fresh identifier. The progress
+    // bar moves meanwhile, which the UI thread could not show if it were blocked.
+    m_boxes->script({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    bool sawProgress = false;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            if (progressBar()->isVisible() && statusText()->text().contains("current")) {
+                if (!sawProgress)
+                    saveScreenshot(m_form.get(), QStringLiteral("programming"));
+                sawProgress = true;
+            }
+            return m_form->tarvelonCount() == 1 && m_form->isIdle();
+        },
+        180000));
+    EXPECT_TRUE(sawProgress);
+    ASSERT_EQ(m_boxes->boxes().size(), 5);
+    EXPECT_EQ(m_boxes->boxes()[4].text, "Tarvelon programming successful !");
+    EXPECT_EQ(m_boxes->boxes()[4].icon, QMessageBox::Information);
+    const int id = rowTexts(0)[0].toInt();
+    EXPECT_GT(id, 0);
+    EXPECT_LT(id, 32000);
+    saveScreenshot(m_form.get(), QStringLiteral("programmed"));
+
+    // The controller kept its new identifier: connecting again asks nothing new.
+    m_boxes->script({QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    ASSERT_TRUE(connected(1));
+    EXPECT_EQ(m_boxes->boxes().size(), 6);
+    EXPECT_EQ(rowTexts(0)[0].toInt(), id);
+}
+
+TEST_F(MainWindowFlow, oldFirmwareIsRefusedWithTheVersionItNeeds)
+{
+    SimProcess &sim = startSim({"--version", "2.19R23"});
+    m_boxes->script({QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1 && m_form->isIdle(); },
+                          kConnectTimeoutMs));
+    const auto &refusal = m_boxes->withText("Firmware");
+    ASSERT_EQ(refusal.size(), 1);
+    EXPECT_EQ(refusal[0].title, "");
+    EXPECT_EQ(refusal[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(refusal[0].text.startsWith("Firmware update required !\n"))
+        << refusal[0].text.toStdString();
+    EXPECT_TRUE(refusal[0].text.contains(version(2.19) + " R24")) << refusal[0].text.toStdString();
+    EXPECT_TRUE(refusal[0].text.contains(version(2.19) + " R23")) << refusal[0].text.toStdString();
+    EXPECT_EQ(m_form->tarvelonCount(), 0);
+    EXPECT_TRUE(controllerCommandsDisabled());
+}
+
+TEST_F(MainWindowFlow, programmingAChangedControllerAsksAndNoWritesNothing)
+{
+    SimProcess &sim = startSim({});
+    m_boxes->script({QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    ASSERT_TRUE(connected(1));
+
+    cTarvelon &controller = m_form->tarvelon(1);
+    controller.set_aq_AkustAlarm(controller.aq_AkustAlarm() == 0 ? 1 : 0);
+    ASSERT_TRUE(controller.programming_is_dirty());
+    m_boxes->script({QMessageBox::No});
+    m_form->check_programming(controller);
+    EXPECT_FALSE(list()->isEnabled());
+    ASSERT_TRUE(waitIdle());
+    ASSERT_EQ(m_boxes->boxes().size(), 2);
+    EXPECT_EQ(m_boxes->boxes()[1].text, "Start programming the Tarvelon ?");
+    EXPECT_EQ(m_boxes->boxes()[1].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(controller.programming_is_dirty()) << "nothing was written";
+}
+
+TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)
+{
+    action("menu_Neuer_Tarvelon")->trigger();
+    auto *dialog = m_form->findChild<TarvelonAdd *>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(list()->isEnabled());
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_EQ(statusText()->text(), "Add Tarvelon");
+    saveScreenshot(m_form.get(), QStringLiteral("adding"));
+    dialog->close();
+    EXPECT_TRUE(m_form->isIdle());
+    EXPECT_TRUE(waitUntil([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
+
+    action("menu_Neuer_Tarvelon")->trigger();
+    dialog = m_form->findChild<TarvelonAdd *>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    EXPECT_TRUE(m_form->isIdle());
+    EXPECT_EQ(m_form->tarvelonCount(), 0);
+}
+
+TEST_F(MainWindowFlow, progressDisplayDrawsWhereTheTransferWillBe)
+{
+    m_form->DisplayProgress("ignored", 3, 100);
+    m_form->DisplayProgress("ignored", 5, 100);
+    EXPECT_EQ(statusText()->text(), " old  3    current  5  Max  100  CCP  7");
+    EXPECT_TRUE(progressBar()->isVisible());
+    EXPECT_EQ(progressBar()->value(), 7);
+    EXPECT_EQ(progressBar()->maximum(), 100);
+    saveScreenshot(m_form.get(), QStringLiteral("progress"));
+    // The bar and the text sit side by side inside the status bar.
+    EXPECT_LE(progressBar()->geometry().right(), statusText()->geometry().left());
+
+    m_form->DisplayProgress("ignored", 2, 100);
+    EXPECT_EQ(statusText()->text(), " old  0    current  2  Max  100  CCP  4");
+    EXPECT_EQ(progressBar()->value(), 4);
+
+    m_form->DisplayProgress("ignored", 150, 100);
+    EXPECT_EQ(progressBar()->maximum(), 298);
+    EXPECT_EQ(progressBar()->value(), 298);
+
+    m_form->DisplayProgress("Ready", 0, 0);
+    EXPECT_FALSE(progressBar()->isVisible());
+    EXPECT_EQ(statusText()->text(), "Ready");
+}

@@ -1,0 +1,172 @@
+// The notification settings and language dialogs, opened from the main window's menus.
+
+#include "gui_fixture.h"
+
+#include "store/mail.h"
+#include "store/strings.h"
+#include "support/smtp_server.h"
+#include "ui/ostracom_language.h"
+#include "ui/ostracom_notify_config.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace
+{
+
+// How long a test mail may take against the local server.
+constexpr int kMailTimeoutMs = 40000;
+
+} // namespace
+
+class SettingsDialogs : public MainWindowTest
+{
+protected:
+    // Opens the notification dialog from the menu, lets `drive` work the open dialog, and
+    // returns when the dialog has closed.
+    void withNotifyDialog(const std::function<void(OstracomNotifyConfig *)> &drive)
+    {
+        bool driven = false;
+        QTimer::singleShot(0, m_form.get(), [&] {
+            auto *dialog = m_form->findChild<OstracomNotifyConfig *>();
+            if (!dialog) {
+                ADD_FAILURE() << "the notification dialog did not open";
+                return;
+            }
+            drive(dialog);
+            driven = true;
+            // Closed whatever happened, so that the menu command returns.
+            waitUntil([&] { return !dialog->testRunning(); }, kMailTimeoutMs);
+            dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        });
+        action("menu_Alarm_Benachrichtigung")->trigger();
+        EXPECT_TRUE(driven);
+    }
+
+    static void fill(OstracomNotifyConfig *dialog, const char *name, const QString &text)
+    {
+        dialog->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+    }
+};
+
+TEST_F(SettingsDialogs, notificationSettingsAreSavedAndTheTestMailReachesTheServer)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.start()) << smtp.error().toStdString();
+
+    m_boxes->script({QMessageBox::Ok});
+    withNotifyDialog([&](OstracomNotifyConfig *dialog) {
+        // Loaded from the window's (empty) settings.
+        EXPECT_EQ(dialog->findChild<QLineEdit *>(QStringLiteral("text_Server"))->text(), "");
+        EXPECT_FALSE(dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->isChecked());
+        fill(dialog, "text_Server", smtp.address());
+        fill(dialog, "text_Empfaenger", QStringLiteral("alarm@example.org"));
+        fill(dialog, "text_Sender", QStringLiteral("ostracom@example.org"));
+        fill(dialog, "text_username", QString());
+        fill(dialog, "text_passwort", QStringLiteral("geheim"));
+        dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->setChecked(true);
+        saveScreenshot(dialog, QStringLiteral("notify_dialog"));
+        auto *test = dialog->findChild<QPushButton *>(QStringLiteral("Command1"));
+        test->click();
+        // The mail goes out on the worker; the dialog waits with its buttons off.
+        EXPECT_FALSE(test->isEnabled());
+        EXPECT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, kMailTimeoutMs));
+    });
+
+    MailSettings expected;
+    expected.servername = smtp.address();
+    expected.receiver = "alarm@example.org";
+    expected.sender = "ostracom@example.org";
+    expected.passwort = "geheim";
+    expected.enabled = 1;
+    EXPECT_EQ(m_db->mailSettings(), expected);
+    EXPECT_EQ(m_form->mailSettings(), expected);
+
+    ASSERT_EQ(m_boxes->boxes().size(), 1);
+    const auto &box = m_boxes->boxes()[0];
+    EXPECT_EQ(box.title, "Ostracom warning and alarm notification");
+    EXPECT_EQ(box.text, "The test was started successfully. Please check your notification now.");
+    EXPECT_EQ(box.icon, QMessageBox::Information);
+
+    const auto mails = smtp.messages();
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_EQ(mails[0].header("Subject"), "Ostracom---Test message");
+    EXPECT_EQ(mails[0].rcptTos, QStringList{"alarm@example.org"});
+    EXPECT_TRUE(mails[0].body.startsWith("Message was sent on ")) << mails[0].body.toStdString();
+
+    QFile log(m_dir.filePath(QStringLiteral("ostracom.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Ostracom---Test message"));
+    // The window comes back when the dialog closes.
+    EXPECT_TRUE(m_form->isIdle());
+}
+
+TEST_F(SettingsDialogs, aTestMailThatFailsShowsTheSendersStatus)
+{
+    const quint16 closed = closedLocalPort();
+    m_boxes->script({QMessageBox::Ok});
+    withNotifyDialog([&](OstracomNotifyConfig *dialog) {
+        fill(dialog, "text_Server", QStringLiteral("127.0.0.1:%1").arg(closed));
+        fill(dialog, "text_Empfaenger", QStringLiteral("alarm@example.org"));
+        fill(dialog, "text_Sender", QStringLiteral("ostracom@example.org"));
+        dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->setChecked(true);
+        dialog->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+        EXPECT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, kMailTimeoutMs));
+    });
+    ASSERT_EQ(m_boxes->boxes().size(), 1);
+    const auto &box = m_boxes->boxes()[0];
+    EXPECT_EQ(box.icon, QMessageBox::Information);
+    // Connection refused: result code 1 with its status text.
+    EXPECT_TRUE(box.text.startsWith("Starting the test reported the following: 1 --- "))
+        << box.text.toStdString();
+    EXPECT_EQ(m_db->mailSettings()->servername, QStringLiteral("127.0.0.1:%1").arg(closed))
+        << "saved before the test";
+}
+
+TEST_F(SettingsDialogs, okClosesTheNotificationDialogWithoutSaving)
+{
+    withNotifyDialog([&](OstracomNotifyConfig *dialog) {
+        fill(dialog, "text_Server", QStringLiteral("mail.example.org"));
+    });
+    EXPECT_EQ(m_db->mailSettings().value_or(MailSettings{}).servername, "");
+    EXPECT_EQ(m_form->mailSettings().servername, "");
+}
+
+TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
+{
+    bool driven = false;
+    QTimer::singleShot(0, m_form.get(), [&] {
+        auto *dialog = m_form->findChild<OstracomLanguage *>();
+        if (!dialog) {
+            ADD_FAILURE() << "the language dialog did not open";
+            return;
+        }
+        auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("combo_languageselect"));
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        EXPECT_EQ(items, (QStringList{"DEUTSCH", "ENGLISH"}));
+        EXPECT_EQ(combo->currentText(), "ENGLISH");
+        EXPECT_EQ(dialog->windowTitle(), "Language - Sprache");
+        saveScreenshot(dialog, QStringLiteral("language_dialog"));
+        combo->setCurrentIndex(combo->findText(QStringLiteral("DEUTSCH")));
+        dialog->findChild<QPushButton *>(QStringLiteral("Command_ok"))->click();
+        driven = true;
+    });
+    action("menu_sprache")->trigger();
+    ASSERT_TRUE(driven);
+
+    EXPECT_EQ(menuTitles(), (QStringList{"Datei", "Bearbeiten", "Extras", "?"}));
+    EXPECT_EQ(action("menu_Neuer_Tarvelon")->text(), "Neuer Tarvelon");
+    EXPECT_EQ(m_form->windowTitle(), "Ostracom Version 0.11f");
+    EXPECT_EQ(list()->headerItem()->text(1), "Tarvelon Version");
+    EXPECT_EQ(currentLanguage(), "DEUTSCH");
+    EXPECT_EQ(m_db->languageSetting(), "DEUTSCH");
+    EXPECT_TRUE(m_form->isIdle());
+    saveScreenshot(m_form.get(), QStringLiteral("german"));
+}
