@@ -5,6 +5,7 @@
 
 #include "model/ctarvelon.h"
 #include "store/strings.h"
+#include "support/smtp_server.h"
 #include "ui/link_worker.h"
 #include "ui/tarvelon_add.h"
 
@@ -162,6 +163,36 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     EXPECT_TRUE(row[2].startsWith(QLocale().toString(26.5, 'f', 1))) << row[2].toStdString();
     EXPECT_EQ(row[2], m_form->tarvelon(1).Sensor(1).formatierter_wert());
     saveScreenshot(m_form.get(), QStringLiteral("polled"));
+}
+
+TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
+{
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.start()) << smtp.error().toStdString();
+    MailSettings mail;
+    mail.servername = smtp.address();
+    mail.receiver = "alarm@example.org";
+    mail.sender = "ostracom@example.org";
+    mail.enabled = 1;
+    m_form->setMailSettings(mail);
+
+    // Above the emulated temperature's upper alarm limit of 27.0.
+    const QString values = m_dir.filePath(QStringLiteral("values.txt"));
+    writeValues(values, "1=28.0\n");
+    SimProcess &sim = startSim({"--speed", "60", "--values", values});
+    m_boxes->script({QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    ASSERT_TRUE(connected(1));
+
+    auto alarmMail = [&]() -> std::optional<ReceivedMail> {
+        for (const ReceivedMail &m : smtp.messages())
+            if (m.header("Subject").endsWith("Alarm") && m.body.contains("#1234") &&
+                m.body.contains(QLocale().toString(28.0, 'f', 1)))
+                return m;
+        return std::nullopt;
+    };
+    ASSERT_TRUE(waitUntil([&] { return alarmMail().has_value() && m_form->isIdle(); }, 25000));
+    EXPECT_EQ(alarmMail()->rcptTos, QStringList{"alarm@example.org"});
 }
 
 TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)

@@ -85,13 +85,13 @@ int startFailure(const QString &message)
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ostracom"));
-    QApplication::setOrganizationName(QStringLiteral("ostracom"));
-
+    // Options first, so that --help and usage errors work without a display.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     Options options;
     bool help = false;
-    const QString usageError = parseOptions(QApplication::arguments(), &options, &help);
+    const QString usageError = parseOptions(args, &options, &help);
     if (help) {
         QTextStream(stdout) << kUsage;
         return kExitOk;
@@ -100,6 +100,10 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "ostracom: " << usageError << "\n" << kUsage;
         return kExitUsage;
     }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ostracom"));
+    QApplication::setOrganizationName(QStringLiteral("ostracom"));
 
     QString dataDir;
     std::unique_ptr<Database> db;
