@@ -45,8 +45,10 @@ QApplication &application()
     static char *argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit the database driver's globals are gone before a static
+    // application object would be, and its clean-up would touch them.
+    static QApplication *app = new QApplication(argc, argv);
+    return *app;
 }
 
 class Emulator

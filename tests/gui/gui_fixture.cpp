@@ -22,7 +22,9 @@ void ensureGuiApplication()
     static int argc = 1;
     static char name[] = "ostracom_gui_tests";
     static char *argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    // Never destroyed: at exit the database driver's globals are gone before a static
+    // application object would be, and its clean-up would touch them.
+    new QApplication(argc, argv);
     // Closing the main window in a test must not end the test program's event handling.
     QApplication::setQuitOnLastWindowClosed(false);
 }
