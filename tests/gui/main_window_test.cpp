@@ -412,7 +412,7 @@ TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)
     EXPECT_EQ(m_form->tarvelonCount(), 0);
 }
 
-TEST_F(MainWindowFlow, progressDisplayDrawsWhereTheTransferWillBe)
+TEST_F(MainWindowFlow, progressDisplaySwitchesBetweenBarAndText)
 {
     m_form->DisplayProgress("ignored", 3, 100);
     m_form->DisplayProgress("ignored", 5, 100);
@@ -420,17 +420,9 @@ TEST_F(MainWindowFlow, progressDisplayDrawsWhereTheTransferWillBe)
     EXPECT_TRUE(progressBar()->isVisible());
     EXPECT_EQ(progressBar()->value(), 7);
     EXPECT_EQ(progressBar()->maximum(), 100);
-    saveScreenshot(m_form.get(), QStringLiteral("progress"));
     // The bar and the text sit side by side inside the status bar.
     EXPECT_LE(progressBar()->geometry().right(), statusText()->geometry().left());
-
-    m_form->DisplayProgress("ignored", 2, 100);
-    EXPECT_EQ(statusText()->text(), " old  0    current  2  Max  100  CCP  4");
-    EXPECT_EQ(progressBar()->value(), 4);
-
-    m_form->DisplayProgress("ignored", 150, 100);
-    EXPECT_EQ(progressBar()->maximum(), 298);
-    EXPECT_EQ(progressBar()->value(), 298);
+    saveScreenshot(m_form.get(), QStringLiteral("progress"));
 
     m_form->DisplayProgress("Ready", 0, 0);
     EXPECT_FALSE(progressBar()->isVisible());
