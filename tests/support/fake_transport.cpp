@@ -73,21 +73,15 @@ void FakeController::setPayload(const QString &command, const QByteArray &payloa
 {
     for (const Markers &m : kReadMarkers) {
         if (command == QLatin1String(m.command)) {
-            setRead(command, m.start, m.end, payload);
+            Answer a;
+            a.startMarker = m.start;
+            a.endMarker = m.end;
+            a.payload = payload;
+            m_answers.insert(command, a);
             return;
         }
     }
     throw std::invalid_argument("FakeController: no markers known for " + command.toStdString());
-}
-
-void FakeController::setRead(const QString &command, const QByteArray &startMarker,
-                             const QByteArray &endMarker, const QByteArray &payload)
-{
-    Answer a;
-    a.startMarker = startMarker;
-    a.endMarker = endMarker;
-    a.payload = payload;
-    m_answers.insert(command, a);
 }
 
 void FakeController::setRawAnswer(const QString &command, const QByteArray &answer)
@@ -140,7 +134,6 @@ bool FakeController::open(Transport::Kind kind, const QString &address, const QS
 {
     m_lastAddress = address;
     m_lastSetting = setting;
-    m_lastOpenTimeoutMs = timeoutMs;
     if (m_refuseOpen) {
         if (error)
             *error = QStringLiteral("connection refused (fake)");

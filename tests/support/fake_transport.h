@@ -38,15 +38,8 @@ public:
     // A read command with the controller's own markers (DX, DN, DK, DO, DL): start marker,
     // payload, end marker, Sum8 of the payload as two hex digits, "CheckSum".
     void setPayload(const QString &command, const QByteArray &payload);
-    // A read command with markers of the test's choosing.
-    void setRead(const QString &command, const QByteArray &startMarker, const QByteArray &endMarker,
-                 const QByteArray &payload);
     // Exactly these bytes as the answer, for malformed answers.
     void setRawAnswer(const QString &command, const QByteArray &answer);
-    // A write command (DB and DI are accepted from the start): answers "Receive Start",
-    // takes the data with its two checksum digits and echoes the checksum it computed.
-    void acceptWrites(const QString &command);
-
     // ---- failure modes (they hold until changed)
     void mute(bool on = true) { m_mute = on; }
     // Answers only the nth burst of a command within one connection.
@@ -81,7 +74,6 @@ public:
     int closes() const { return m_closes; }
     QString lastAddress() const { return m_lastAddress; }
     QString lastSetting() const { return m_lastSetting; }
-    int lastOpenTimeoutMs() const { return m_lastOpenTimeoutMs; }
     // Data of the last write with a matching checksum, without the checksum digits.
     std::optional<QByteArray> stored(const QString &command) const;
     // Data and checksum digits of the last write, whatever their checksum.
@@ -109,6 +101,9 @@ private:
         bool dropAfter;
     };
 
+    // DB and DI answer "Receive Start", take the data with its two checksum digits and
+    // echo the checksum computed.
+    void acceptWrites(const QString &command);
     void resetConnection();
     void takeCommandText(const QByteArray &data);
     void onBurst(const QString &command);
@@ -138,7 +133,6 @@ private:
     int m_closes = 0;
     QString m_lastAddress;
     QString m_lastSetting;
-    int m_lastOpenTimeoutMs = -1;
     QHash<QString, QByteArray> m_stored;
     QByteArray m_lastWriteReceived;
 

@@ -17,6 +17,7 @@ const QByteArray kCheck = "CheckSum";
 // Six seconds, plus the longest single wait that can straddle it (a half-second poll).
 constexpr qint64 kLatestEndMs = 6000 + 500;
 
+// Answers built from a seeded generator, so a failing round can be replayed.
 class AnswerGenerator
 {
 public:
@@ -24,67 +25,58 @@ public:
 
     int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
     bool chance(int percent) { return below(100) < percent; }
-
-    QByteArray hexText(int length)
-    {
-        static const char digits[] = "0123456789ABCDEF";
-        QByteArray text;
-        for (int i = 0; i < length; ++i)
-            text += digits[below(16)];
-        return text;
-    }
+    char hexDigit() { return "0123456789ABCDEF"[below(16)]; }
 
     QByteArray junk(int length)
     {
         static const QByteArray pieces[] = {"\r\n", "End Data", "CheckSum", "Stored",
                                             "Data", "0A",       "\xff",     QByteArray(1, '\0')};
         QByteArray text;
-        while (text.size() < length) {
-            if (chance(30))
-                text += pieces[below(8)];
-            else
-                text += static_cast<char>(below(256));
-        }
+        while (text.size() < length)
+            text += chance(30) ? pieces[below(8)] : QByteArray(1, static_cast<char>(below(256)));
         return text;
     }
 
+    // A record count and that many 24-digit records, now and then with a line break.
     QByteArray payload()
     {
         QByteArray p = QByteArray::number(below(5), 16).rightJustified(4, '0');
-        p += hexText(24 * below(5));
+        for (int n = 24 * below(5); n > 0; --n)
+            p += hexDigit();
         if (chance(10))
             p.insert(below(int(p.size()) + 1), "\r\n");
         return p;
     }
 
-    // One change that may or may not spoil the answer.
+    // One change that may or may not spoil the answer: truncate, replace, drop or insert a
+    // character, insert a stray marker, lower the case, or change one hex digit.
     void mutate(QByteArray &answer)
     {
         if (answer.isEmpty())
             return;
         const int at = below(int(answer.size()));
         switch (below(7)) {
-        case 0: // truncate
+        case 0:
             answer.truncate(at);
             break;
-        case 1: // flip a character
+        case 1:
             answer[at] = static_cast<char>(below(256));
             break;
-        case 2: // drop a character
+        case 2:
             answer.remove(at, 1);
             break;
-        case 3: // insert a character
+        case 3:
             answer.insert(at, static_cast<char>(below(256)));
             break;
-        case 4: // a stray marker somewhere
+        case 4:
             answer.insert(at, chance(50) ? kEnd : kCheck);
             break;
-        case 5: // a checksum digit in the other case
+        case 5:
             answer = answer.toLower();
             break;
-        case 6: // a hex digit changed into another
+        case 6:
             if (std::isxdigit(static_cast<unsigned char>(answer[at])))
-                answer[at] = "0123456789ABCDEF"[below(16)];
+                answer[at] = hexDigit();
             break;
         }
     }
