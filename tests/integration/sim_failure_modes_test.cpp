@@ -1,114 +1,133 @@
-// The emulator's failure modes against the real link code: each must end in the result the
-// PC side promises (success, or its error text) and never in a hang.
+// Failures over real sockets: the emulator's failure modes against the real link code, and
+// controllers that cannot be reached. Each must end in the result the PC side promises
+// (success, or its error text) and never in a hang.
 
 #include "support/sim_process.h"
 
-#include "link/encodings.h"
+#include "link/clock.h"
+#include "link/hydo_connect.h"
 
 #include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+
+#include <ostream>
 
 namespace
 {
 
-class SimFailureModes : public ::testing::Test
-{
-protected:
-    void startSim(const QStringList &arguments)
-    {
-        QString error;
-        ASSERT_TRUE(m_sim.start(arguments, &error)) << error.toStdString();
-    }
-    std::string log() const { return m_sim.log().toStdString(); }
+const char *const kTimeout = "Verbindungszeitlimit überschritten !";
 
-    SimProcess m_sim;
+struct ReadMode {
+    const char *name;
+    QStringList arguments;
+    const char *command;
+    const char *error; // nullptr: any error that comes before the deadline
+    int payloadSize;
+    int minMs;
+    int maxMs; // 0: any time the link code allows
+    const char *logged;
 };
 
-TEST_F(SimFailureModes, answerToTheThirdBurstIsStillAccepted)
+void PrintTo(const ReadMode &mode, std::ostream *out)
 {
-    startSim({"--answer-after", "3"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DX"));
-    EXPECT_EQ(r.error, QString()) << log();
-    EXPECT_EQ(r.payload.size(), 10);
-    EXPECT_TRUE(m_sim.log().contains(QLatin1String("DX burst 2 ignored"))) << log();
+    *out << mode.name;
 }
 
-TEST_F(SimFailureModes, answerSplitIntoPausedPiecesIsAssembled)
+class SimReadModes : public ::testing::TestWithParam<ReadMode>
 {
-    startSim({"--split", "5:400"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DN"));
-    EXPECT_EQ(r.error, QString()) << log();
-    EXPECT_EQ(r.payload.size(), 5630);
+};
+
+TEST_P(SimReadModes, readEndsInThePromisedResult)
+{
+    const ReadMode &m = GetParam();
+    SimProcess sim;
+    QString error;
+    ASSERT_TRUE(sim.start(m.arguments, &error)) << error.toStdString();
+    const SimRead r = readFromController(sim.tcpLink(), QString::fromLatin1(m.command));
+    if (m.error) {
+        EXPECT_EQ(r.error, QString::fromUtf8(m.error)) << sim.log().toStdString();
+    } else {
+        EXPECT_NE(r.error, QString());
+        EXPECT_NE(r.error, QString::fromUtf8(kTimeout))
+            << "a closed connection must end the exchange before its deadline";
+    }
+    EXPECT_EQ(r.payload.size(), m.payloadSize);
+    EXPECT_GE(r.elapsedMs, m.minMs);
+    EXPECT_LT(r.elapsedMs, m.maxMs ? m.maxMs : 60000);
+    EXPECT_TRUE(sim.log().contains(QLatin1String(m.logged))) << sim.log().toStdString();
 }
 
-TEST_F(SimFailureModes, wrongChecksumIsACommunicationError)
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SimReadModes,
+    ::testing::Values(ReadMode{"AnswerToTheThirdBurst",
+                               {"--answer-after", "3"},
+                               "DX",
+                               "",
+                               10,
+                               0,
+                               0,
+                               "DX burst 2 ignored"},
+                      ReadMode{"PausedPieces", {"--split", "5:400"}, "DN", "", 5630, 0, 0, ""},
+                      ReadMode{"BadChecksum",
+                               {"--bad-checksum"},
+                               "DK",
+                               "Fehler bei der Kommunikation mit dem Tarvelon",
+                               0,
+                               0,
+                               0,
+                               ""},
+                      ReadMode{"DropMidAnswer", {"--drop-mid-answer"}, "DN", nullptr, 0, 0, 0, ""},
+                      // The read deadline is 6 seconds.
+                      ReadMode{"Mute", {"--mute"}, "DX", kTimeout, 0, 5900, 9000, ""},
+                      // About 700 characters at 960 per second.
+                      ReadMode{"Paced9600", {"--pace-9600"}, "DK", "", 672, 650, 0, ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(LinkRealTransport, refusedTcpConnectionFailsAtOnceWithTheConnectText)
 {
-    startSim({"--bad-checksum"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    EXPECT_EQ(r.error, QStringLiteral("Fehler bei der Kommunikation mit dem Tarvelon")) << log();
-    EXPECT_EQ(r.payload, QString());
+    ensureCoreApplication();
+    quint16 port;
+    {
+        QTcpServer server; // closed again at once: nothing listens on its port
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+        port = server.serverPort();
+    }
+    RealClock clock;
+    const auto link = cHydoConnect::createDefault(clock);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(link->connect(false, QStringLiteral("127.0.0.1"), QString::number(port)),
+              QStringLiteral("Verbindungsfehler !"));
+    EXPECT_LT(timer.elapsed(), 5000) << "a refused connection need not wait out 20 seconds";
+    EXPECT_EQ(link->PutBuffer(QStringLiteral("DX"), 0, true, QStringLiteral("\n")),
+              QStringLiteral("Keine Verbindung zum Tarvelon !"));
 }
 
-TEST_F(SimFailureModes, connectionDroppedMidAnswerEndsInAnErrorWithoutWaitingOut)
+TEST(LinkRealTransport, closedConnectionEndsGetBufferWithTheNoLinkText)
 {
-    startSim({"--drop-mid-answer"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DN"));
-    EXPECT_NE(r.error, QString());
-    EXPECT_NE(r.error, QStringLiteral("Verbindungszeitlimit überschritten !"))
-        << "a closed connection must end the exchange before its deadline";
-    EXPECT_EQ(r.payload, QString());
-}
+    SimProcess sim;
+    QString error;
+    ASSERT_TRUE(sim.start({"--drop-mid-answer"}, &error)) << error.toStdString();
+    RealClock clock;
+    const auto link = cHydoConnect::createDefault(clock);
+    ASSERT_EQ(link->connect(false, QStringLiteral("127.0.0.1"), QString::number(sim.port())),
+              QString());
+    ASSERT_EQ(link->PutBuffer(QStringLiteral("DK"), 0, true, QStringLiteral("\n")), QString());
 
-TEST_F(SimFailureModes, muteControllerTimesOutAfterSixSeconds)
-{
-    startSim({"--mute"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DX"));
-    EXPECT_EQ(r.error, QStringLiteral("Verbindungszeitlimit überschritten !"));
-    EXPECT_GE(r.elapsedMs, 5900);
-    EXPECT_LT(r.elapsedMs, 9000) << "the read deadline is 6 seconds";
-}
-
-TEST_F(SimFailureModes, pacedAnswerArrivesNoFasterThanTheLineAllows)
-{
-    startSim({"--pace-9600"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    EXPECT_EQ(r.error, QString()) << log();
-    EXPECT_EQ(r.payload.size(), 672);
-    // About 700 characters at 960 per second.
-    EXPECT_GE(r.elapsedMs, 650);
-}
-
-TEST_F(SimFailureModes, wrongWriteChecksumIsATransferErrorAndNothingIsStored)
-{
-    startSim({"--bad-write-checksum"});
-    const SimRead before = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(before.error, QString()) << log();
-    const QString changed = HexSinglePut(before.payload, 1 * 42 + 10, 61.5f);
-
-    EXPECT_EQ(writeToController(m_sim.tcpLink(), QStringLiteral("DI"), changed),
-              QStringLiteral("Fehler bei der Datenübertragung zum Tarvelon !"))
-        << log();
-
-    const SimRead after = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(after.error, QString());
-    EXPECT_FLOAT_EQ(HexSingleGet(after.payload, 1 * 42 + 10),
-                    HexSingleGet(before.payload, 1 * 42 + 10));
-}
-
-TEST_F(SimFailureModes, oldFirmwareReportsItsVersion)
-{
-    startSim({"--version", "2.19R23"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DX"));
-    ASSERT_EQ(r.error, QString()) << log();
-    EXPECT_FLOAT_EQ(HexSingleGet(r.payload, 0), 2.19f);
-    EXPECT_EQ(HexByteGet(r.payload, 4), 23);
-}
-
-TEST_F(SimFailureModes, controllerWithoutIdentifierHasIdentifierWordZero)
-{
-    startSim({"--id", "0"});
-    const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DN"));
-    ASSERT_EQ(r.error, QString()) << log();
-    EXPECT_EQ(HexWordGet(r.payload, 13), 0);
+    QString result;
+    QElapsedTimer timer;
+    timer.start();
+    while (result.isEmpty() && timer.elapsed() < 3000) {
+        clock.sleepMs(20);
+        result = link->GetBuffer();
+    }
+    EXPECT_EQ(result, QStringLiteral("Keine Verbindung zum Tarvelon"));
+    EXPECT_TRUE(link->Buffer.contains("Kalib RAM")) << "what arrived before the close is kept";
+    EXPECT_FALSE(link->Buffer.contains("CheckSum"));
+    EXPECT_EQ(link->PutBuffer(QStringLiteral("DK"), 0, true, QStringLiteral("\n")),
+              QStringLiteral("Keine Verbindung zum Tarvelon !"));
 }
 
 } // namespace
