@@ -7,30 +7,28 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 namespace
 {
 
-QStringList columnsOf(TempDb &db, const QString &table)
+// The column names of a table, in order, separated by blanks.
+QString columnsOf(TempDb &db, const char *table)
 {
-    QStringList names;
-    QSqlDatabase conn =
-        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("schema-columns"));
-    conn.setDatabaseName(db.path());
-    EXPECT_TRUE(conn.open());
-    const QSqlRecord record = conn.record(table);
-    for (int i = 0; i < record.count(); ++i)
-        names << record.fieldName(i);
-    conn.close();
-    conn = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("schema-columns"));
-    return names;
+    return db
+        .exec("SELECT group_concat(name, ' ') FROM (SELECT name FROM pragma_table_info(?) "
+              "ORDER BY cid)",
+              {table})
+        .toString();
+}
+
+QString englishOf(TempDb &db, const char *german)
+{
+    return db.exec("SELECT ENGLISH FROM HYDOLANG WHERE Deutsch = ?", {german}).toString();
 }
 
 void writeFile(const QString &path, const QByteArray &content)
@@ -38,6 +36,18 @@ void writeFile(const QString &path, const QByteArray &content)
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(content);
+}
+
+// The message of the StoreError that opening `location` throws.
+QString refusal(const QString &location)
+{
+    try {
+        Database db(location);
+    } catch (const StoreError &e) {
+        return e.message();
+    }
+    ADD_FAILURE() << location.toStdString() << " was opened";
+    return QString();
 }
 
 // The tables as the first schema version made them, with a few rows in each.
@@ -85,44 +95,31 @@ protected:
     TempDb tmp;
 };
 
-TEST_F(StoreSchema, newDatabaseHasTheSixTablesWithTheirColumns)
+TEST_F(StoreSchema, newDatabaseHasTheSixTablesTheirColumnsAndTheSeedRows)
 {
-    {
-        Database db(tmp.path());
-    }
-    EXPECT_EQ(columnsOf(tmp, QStringLiteral("TARVELON")),
-              (QStringList{"TARVELONID", "KALIBSTRING"}));
-    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOREGELUNG")),
-              (QStringList{"TARVELONID", "HYDOSENSORID", "HYDOVORGANG", "sw_UntereWarnung",
-                           "sw_obereWarnung", "beschreibung"}));
-    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOARCHIVE")),
-              (QStringList{"TARVELONID", "ASID", "DATUM", "WERT", "BEMERKUNG"}));
-    EXPECT_EQ(columnsOf(tmp, QStringLiteral("OSTRACOM")),
-              (QStringList{"OSTRACOMID", "email_servername", "email_receiver", "email_sender",
-                           "email_username", "email_passwort", "email_enabled", "langtype"}));
-    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOLANG")), (QStringList{"Deutsch", "ENGLISH"}));
-    EXPECT_EQ(columnsOf(tmp, QStringLiteral("HYDOLANGTYPE")), (QStringList{"LANGTYPE"}));
+    Database db(tmp.path());
+    EXPECT_EQ(columnsOf(tmp, "TARVELON"), "TARVELONID KALIBSTRING");
+    EXPECT_EQ(columnsOf(tmp, "HYDOREGELUNG"), "TARVELONID HYDOSENSORID HYDOVORGANG "
+                                              "sw_UntereWarnung sw_obereWarnung beschreibung");
+    EXPECT_EQ(columnsOf(tmp, "HYDOARCHIVE"), "TARVELONID ASID DATUM WERT BEMERKUNG");
+    EXPECT_EQ(columnsOf(tmp, "OSTRACOM"),
+              "OSTRACOMID email_servername email_receiver email_sender email_username "
+              "email_passwort email_enabled langtype");
+    EXPECT_EQ(columnsOf(tmp, "HYDOLANG"), "Deutsch ENGLISH");
+    EXPECT_EQ(columnsOf(tmp, "HYDOLANGTYPE"), "LANGTYPE");
     EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 2);
     EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
     EXPECT_EQ(
         tmp.count("sqlite_master", "type = 'index' AND name = ?", {"HYDOARCHIVE_SENSOR_DATUM"}), 1);
-}
 
-TEST_F(StoreSchema, newDatabaseHoldsTheSeedRows)
-{
-    Database db(tmp.path());
     EXPECT_EQ(db.languages(), (QStringList{"DEUTSCH", "ENGLISH"}));
     EXPECT_EQ(db.languageSetting(), QStringLiteral("ENGLISH"));
     const auto mail = db.mailSettings();
     ASSERT_TRUE(mail.has_value());
     EXPECT_EQ(mail->enabled, 0);
     EXPECT_TRUE(mail->servername.isEmpty());
-    EXPECT_EQ(tmp.exec("SELECT ENGLISH FROM HYDOLANG WHERE Deutsch = ?", {"Warnung"}).toString(),
-              "Warning");
-    EXPECT_EQ(tmp.exec("SELECT ENGLISH FROM HYDOLANG WHERE Deutsch = ?",
-                       {"Fehler beim  Versenden der E-Mail: "})
-                  .toString(),
-              "Error sending the e-mail: ");
+    EXPECT_EQ(englishOf(tmp, "Warnung"), "Warning");
+    EXPECT_EQ(englishOf(tmp, "Fehler beim  Versenden der E-Mail: "), "Error sending the e-mail: ");
     // A key holding carriage returns arrives decoded.
     EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = ?",
                         {QStringLiteral("Tarvelon kann nicht hinzugefügt werden.\r\r"
@@ -165,15 +162,13 @@ TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     EXPECT_EQ(tmp.count("HYDOLANGTYPE"), 2);
 
     // All three notes survive; the one that shared a second moved to the next free one.
+    auto noteTime = [&](const char *note) {
+        return tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE BEMERKUNG = ?", {note}).toString();
+    };
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = -1"), 3);
-    EXPECT_EQ(
-        tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE BEMERKUNG = 'Filter gereinigt'").toString(),
-        "2026-12-04 10:00:00");
-    EXPECT_EQ(tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE BEMERKUNG = 'Futter'").toString(),
-              "2026-12-04 10:00:01");
-    EXPECT_EQ(
-        tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE BEMERKUNG = 'Wasserwechsel'").toString(),
-        "2026-12-04 10:00:02");
+    EXPECT_EQ(noteTime("Filter gereinigt"), "2026-12-04 10:00:00");
+    EXPECT_EQ(noteTime("Futter"), "2026-12-04 10:00:01");
+    EXPECT_EQ(noteTime("Wasserwechsel"), "2026-12-04 10:00:02");
 }
 
 TEST_F(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
@@ -189,90 +184,62 @@ TEST_F(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
     {
         Database db(tmp.path());
     }
-    auto english = [&](const char *german) {
-        return tmp.exec("SELECT ENGLISH FROM HYDOLANG WHERE Deutsch = ?", {german}).toString();
-    };
-    EXPECT_EQ(english("Heizen"), "Heat");
-    EXPECT_EQ(english("Kühlen"), "Cool");
-    EXPECT_EQ(english("Warnung"), "Caution");
-    EXPECT_EQ(english("Alarm"), "Alarm") << "an unknown-text marker is not a translation";
-    EXPECT_EQ(english("Dose"), "Socket");
-    EXPECT_EQ(english("Eigener Text"), "Own text");
+    EXPECT_EQ(englishOf(tmp, "Heizen"), "Heat");
+    EXPECT_EQ(englishOf(tmp, "Kühlen"), "Cool");
+    EXPECT_EQ(englishOf(tmp, "Warnung"), "Caution");
+    EXPECT_EQ(englishOf(tmp, "Alarm"), "Alarm") << "an unknown-text marker is not a translation";
+    EXPECT_EQ(englishOf(tmp, "Dose"), "Socket");
+    EXPECT_EQ(englishOf(tmp, "Eigener Text"), "Own text");
     EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = 'Warnung'"), 1);
 }
 
-TEST_F(StoreSchema, newerSchemaVersionIsRefusedAndLeftAlone)
+TEST(StoreRefusal, unusableFilesAreRefusedWithTheirReasonAndLeftByteForByte)
 {
-    tmp.exec("CREATE TABLE LATER (x INTEGER)");
-    tmp.exec("PRAGMA user_version = 3");
-    tmp.close();
-    const QByteArray before = TempDb::fileHash(tmp.path());
-    try {
-        Database db(tmp.path());
-        FAIL() << "a newer schema was opened";
-    } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
-        EXPECT_TRUE(e.message().contains("version 3")) << e.what();
+    const struct {
+        const char *what;
+        std::function<void(TempDb &)> prepare;
+        QStringList says;
+    } cases[] = {
+        {"newer schema version",
+         [](TempDb &t) {
+             t.exec("CREATE TABLE LATER (x INTEGER)");
+             t.exec("PRAGMA user_version = 3");
+         },
+         {"version 3"}},
+        {"text file",
+         [](TempDb &t) { writeFile(t.path(), "Ostracom settings\nnot a database\n"); },
+         {"not a SQLite database"}},
+        {"table lacking a column",
+         [](TempDb &t) { t.exec("CREATE TABLE HYDOARCHIVE (TARVELONID INTEGER, DATUM TEXT)"); },
+         {"HYDOARCHIVE", "ASID"}},
+        {"damaged pages",
+         [](TempDb &t) {
+             t.exec("CREATE TABLE T (a INTEGER, b TEXT)");
+             t.exec("CREATE INDEX T_AB ON T (a, b)");
+             t.exec("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                    "399) INSERT INTO T SELECT i, printf('%.60c', 'x') || i FROM n");
+             t.close();
+             // Scribble over the middle of the index and table pages.
+             QFile f(t.path());
+             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+             ASSERT_GT(f.size(), 4 * 4096);
+             f.seek(3 * 4096 + 100);
+             f.write(QByteArray(300, '\xff'));
+         },
+         {"damaged"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDb tmp;
+        c.prepare(tmp);
+        tmp.close();
+        const QByteArray before = TempDb::fileHash(tmp.path());
+        const QString message = refusal(tmp.path());
+        for (const QString &part : c.says + QStringList{tmp.path()})
+            EXPECT_TRUE(message.contains(part)) << message.toStdString();
+        EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
+        EXPECT_FALSE(QFile::exists(tmp.path() + "-wal"));
     }
-    EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
-    EXPECT_EQ(tmp.count("sqlite_master", "name = 'HYDOLANG'"), 0);
-}
-
-TEST_F(StoreSchema, fileThatIsNoDatabaseIsRefusedAndLeftByteForByte)
-{
-    const QByteArray content = "Ostracom settings\nnot a database\n";
-    writeFile(tmp.path(), content);
-    try {
-        Database db(tmp.path());
-        FAIL() << "a text file was opened as database";
-    } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
-        EXPECT_TRUE(e.message().contains("not a SQLite database")) << e.what();
-    }
-    QFile f(tmp.path());
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), content);
-    EXPECT_FALSE(QFile::exists(tmp.path() + "-wal"));
-}
-
-TEST_F(StoreSchema, damagedDatabaseIsRefusedBeforeAnyWrite)
-{
-    tmp.exec("CREATE TABLE T (a INTEGER, b TEXT)");
-    tmp.exec("CREATE INDEX T_AB ON T (a, b)");
-    tmp.exec("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 399) "
-             "INSERT INTO T SELECT i, printf('%.60c', 'x') || i FROM n");
-    tmp.close();
-    {
-        // Scribble over the middle of the index and table pages.
-        QFile f(tmp.path());
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_GT(f.size(), 4 * 4096);
-        f.seek(3 * 4096 + 100);
-        f.write(QByteArray(300, '\xff'));
-    }
-    const QByteArray before = TempDb::fileHash(tmp.path());
-    try {
-        Database db(tmp.path());
-        FAIL() << "a damaged file was opened";
-    } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
-        EXPECT_TRUE(e.message().contains("damaged")) << e.what();
-    }
-    EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
-}
-
-TEST_F(StoreSchema, tableLackingAColumnIsRefused)
-{
-    tmp.exec("CREATE TABLE HYDOARCHIVE (TARVELONID INTEGER, DATUM TEXT)");
-    tmp.close();
-    try {
-        Database db(tmp.path());
-        FAIL() << "an incompatible table was accepted";
-    } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains("HYDOARCHIVE")) << e.what();
-        EXPECT_TRUE(e.message().contains("ASID")) << e.what();
-    }
-    EXPECT_EQ(tmp.count("sqlite_master", "name = 'HYDOLANG'"), 0);
 }
 
 TEST_F(StoreSchema, unusableFoldersAreRefusedWithTheirPath)
@@ -288,18 +255,8 @@ TEST_F(StoreSchema, unusableFoldersAreRefusedWithTheirPath)
         EXPECT_TRUE(e.message().contains(dataDir)) << e.what();
         EXPECT_TRUE(e.message().contains(blocker + " is a file")) << e.what();
     }
-    try {
-        Database db(blocker + "/ostracom.db");
-        FAIL() << "a database below a file was accepted";
-    } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains(blocker)) << e.what();
-    }
-    try {
-        Database db(tmp.dir());
-        FAIL() << "a folder was accepted as database file";
-    } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains("is a folder")) << e.what();
-    }
+    EXPECT_TRUE(refusal(blocker + "/ostracom.db").contains(blocker));
+    EXPECT_TRUE(refusal(tmp.dir()).contains("is a folder"));
 }
 
 TEST_F(StoreSchema, dataDirectoryIsCreatedAndNamesTheDatabase)

@@ -24,15 +24,12 @@ protected:
     cStrings strings{20};
 };
 
-TEST_F(Strings, textsComeBackUnchangedBeforeInit)
+TEST_F(Strings, emptyTextsAndTextsBeforeInitComeBackUnchanged)
 {
     cStrings fresh;
     EXPECT_EQ(fresh.ms("Warnung"), "Warnung");
     EXPECT_EQ(fresh.language(), QString());
-}
 
-TEST_F(Strings, emptyTextIsEmptyAndTouchesNothing)
-{
     const qint64 rows = tmp.count("HYDOLANG");
     EXPECT_EQ(strings.ms(""), "");
     EXPECT_EQ(strings.ms(QString()), "");
@@ -150,7 +147,7 @@ protected:
     Database db{tmp.path()};
 };
 
-TEST_F(ProgramStrings, startUsesTheStoredLanguageOrTheOverride)
+TEST_F(ProgramStrings, startUsesTheStoredLanguageOrTheOverrideAndFallsBackToEnglish)
 {
     db.saveLanguageSetting("DEUTSCH");
     EXPECT_EQ(initProgramLanguage(db), QString());
@@ -161,10 +158,8 @@ TEST_F(ProgramStrings, startUsesTheStoredLanguageOrTheOverride)
     EXPECT_EQ(currentLanguage(), "ENGLISH");
     EXPECT_EQ(ms("Warnung"), "Warning");
     EXPECT_EQ(ms(QStringLiteral("Kühlen")), "Cool");
-}
 
-TEST_F(ProgramStrings, unusableStoredLanguageLeavesEnglish)
-{
+    programStrings().clear();
     db.saveLanguageSetting("KLINGONISCH");
     const QString error = initProgramLanguage(db);
     EXPECT_TRUE(error.contains("KLINGONISCH")) << error.toStdString();

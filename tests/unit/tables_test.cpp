@@ -2,18 +2,19 @@
 
 #include <gtest/gtest.h>
 
-TEST(Tables, SensorTypeRowsCarryNamesUnitsScalesAndFormats)
+// Rows not already seen through the controller model's sensors, sockets and regulations.
+TEST(Tables, RowsCarryUnitsMasksWidthsAndRegulationLabels)
 {
-    EXPECT_EQ(tables::sensorTypeName(9), QStringLiteral("0²")) << "type 9 is written with a zero";
     EXPECT_EQ(tables::sensorTypeName(6), QStringLiteral("O²"));
-    EXPECT_EQ(tables::scaleFactor(1), 100);
-    EXPECT_EQ(tables::scaleFactor(2), 10);
     EXPECT_EQ(tables::formattedUnit(2), QStringLiteral("[°C]"));
     EXPECT_EQ(tables::formattedUnit(7), QString());
-    EXPECT_EQ(tables::valueFormat(1), QStringLiteral("00.00"));
     EXPECT_EQ(tables::valueWidth(1), 500);
     EXPECT_EQ(tables::valueMask(8), QStringLiteral("####"));
     EXPECT_DOUBLE_EQ(tables::compression(0), 100000.0);
+    EXPECT_EQ(tables::lowerText(2), QStringLiteral("Kühlen"));
+    EXPECT_EQ(tables::dayText(1), QStringLiteral("Wert Tag"));
+    EXPECT_EQ(tables::nightText(3), QString());
+    EXPECT_EQ(tables::offText(8), QStringLiteral("Aus"));
 }
 
 TEST(Tables, GroupsJoinAlternativeDisplaysOfOneQuantity)
@@ -23,17 +24,6 @@ TEST(Tables, GroupsJoinAlternativeDisplaysOfOneQuantity)
     for (int t : {5, 11, 12})
         EXPECT_EQ(tables::sensorGroup(t), tables::sensorGroup(4)) << t;
     EXPECT_NE(tables::sensorGroup(6), tables::sensorGroup(9));
-}
-
-TEST(Tables, RegulationLabelsFollowTheSensorType)
-{
-    EXPECT_EQ(tables::raiseText(2), QStringLiteral("Heizen"));
-    EXPECT_EQ(tables::lowerText(2), QStringLiteral("Kühlen"));
-    EXPECT_EQ(tables::dayText(1), QStringLiteral("Wert Tag"));
-    EXPECT_EQ(tables::nightText(3), QString());
-    EXPECT_EQ(tables::offText(8), QStringLiteral("Aus"));
-    EXPECT_EQ(tables::socketKindName(1), QStringLiteral("Schaltbare Dose"));
-    EXPECT_EQ(tables::socketKindName(3), QString());
 }
 
 TEST(Tables, CodesBeyondTheTablesGiveEmptyTexts)
