@@ -110,21 +110,14 @@ TEST_F(MailSending, NotificationArrivesAsAProperUtf8Message)
         << "line breaks kept, leading dot not taken for the end of data";
     EXPECT_TRUE(m.defects.isEmpty()) << m.defects.join(", ").toStdString();
 
+    // Each log line is the time stamp, three blanks and the entry.
     const QStringList log = logLines();
     ASSERT_EQ(log.size(), 2);
-    const QString stamp = QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d   ");
-    EXPECT_TRUE(
-        QRegularExpression(stamp +
-                           QRegularExpression::escape(subject + "   Zeile eins / Zeile zwei mit "
-                                                                "Grüßen / .Punkt am Anfang") +
-                           "$")
-            .match(log[0])
-            .hasMatch())
-        << log[0].toStdString();
-    EXPECT_TRUE(QRegularExpression(stamp + utf8("E-Mail Versand erfolgreich durchgeführt !$"))
-                    .match(log[1])
-                    .hasMatch())
-        << log[1].toStdString();
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d   "));
+    EXPECT_EQ(QString(log[0]).remove(stamped),
+              subject + utf8("   Zeile eins / Zeile zwei mit Grüßen / .Punkt am Anfang"));
+    EXPECT_EQ(QString(log[1]).remove(stamped), utf8("E-Mail Versand erfolgreich durchgeführt !"));
 }
 
 TEST_F(MailSending, SeveralReceiversEachGetTheMessage)
@@ -226,21 +219,17 @@ TEST_F(MailSending, RefusedSenderIsCodeTwoRefusedReceiverCodeOne)
     EXPECT_TRUE(outcome.detail.contains(QStringLiteral("550"))) << outcome.detail.toStdString();
 }
 
-TEST_F(MailSending, ServerThatRefusesServiceAtGreetingIsCodeTwo)
+TEST_F(MailSending, ServiceRefusedAtTheGreetingIsCodeTwoAndBusyIsCodeOne)
 {
-    SmtpServerOptions refusing;
-    refusing.mode = SmtpServerOptions::Mode::Greeting;
-    refusing.greetingCode = 554;
-    SmtpServer server(refusing);
-    startOrFail(server);
-    EXPECT_EQ(sendDirect(server.address()), 2);
-
-    SmtpServerOptions busy;
-    busy.mode = SmtpServerOptions::Mode::Greeting;
-    busy.greetingCode = 421;
-    SmtpServer busyServer(busy);
-    startOrFail(busyServer);
-    EXPECT_EQ(sendDirect(busyServer.address()), 1);
+    for (const auto &[greeting, code] : {std::pair{554, 2}, std::pair{421, 1}}) {
+        SCOPED_TRACE(greeting);
+        SmtpServerOptions options;
+        options.mode = SmtpServerOptions::Mode::Greeting;
+        options.greetingCode = greeting;
+        SmtpServer server(options);
+        startOrFail(server);
+        EXPECT_EQ(sendDirect(server.address()), code);
+    }
 }
 
 TEST_F(MailSending, HangingServerFailsWithinTheBound)
@@ -282,19 +271,5 @@ TEST_F(MailSending, MessageFileProblemsGiveTheirCodes)
     };
     EXPECT_EQ(send(QDir(dir).filePath("missing.txt")), 2);
     EXPECT_EQ(send(dir), 4) << "a folder is not a message file";
-    EXPECT_EQ(send(QString()), 1);
     EXPECT_TRUE(server.messages().isEmpty());
-}
-
-TEST_F(MailSending, HeaderInjectionThroughTheSubjectIsDefused)
-{
-    SmtpServer server;
-    startOrFail(server);
-    EXPECT_EQ(notify(accountFor(server.address()), "Alarm\r\nBcc: evil@elsewhere.example"),
-              QString());
-    const QList<ReceivedMail> mails = server.messages();
-    ASSERT_EQ(mails.size(), 1);
-    EXPECT_EQ(mails[0].rcptTos, QStringList{"alarm@tank.example"});
-    EXPECT_EQ(mails[0].header("Subject"), "Alarm Bcc: evil@elsewhere.example");
-    EXPECT_FALSE(mails[0].raw.contains("\r\nBcc:"));
 }

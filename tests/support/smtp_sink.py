@@ -3,16 +3,9 @@
 
 Run with Debian's /usr/bin/python3 (it carries aiosmtpd). Prints "PORT <n>" once it
 listens, then serves until SIGTERM or until its standard input closes, so a crashed test
-never leaves it behind.
-
-Each accepted message becomes <folder>/<n>.json with the envelope, the raw data (base64)
-and the headers and body as Python's own mail parser decodes them, so the tests check the
-message against an independent decoder rather than our own.
-
-Modes besides the normal server:
-  --hang            accept connections and never say a word
-  --greeting CODE   answer every connection with CODE and nothing else
-  --stall-data      take the envelope, then never answer the end of DATA
+never leaves it behind. Each message becomes <folder>/<n>.json with the envelope, the raw
+data (base64), and headers and body as Python's own mail parser decodes them, so the tests
+check the message against an independent decoder rather than our own.
 """
 
 import argparse
@@ -27,6 +20,9 @@ import socket
 import sys
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+HEADERS = ("Date", "From", "To", "Subject", "Message-ID", "MIME-Version", "Content-Type",
+           "Content-Transfer-Encoding")
 
 
 class StoringHandler:
@@ -64,19 +60,15 @@ def store(folder, number, session, envelope):
     except Exception as exc:  # a broken body is itself a finding for the test
         body = None
         print(f"smtp_sink: body not decodable: {exc}", file=sys.stderr, flush=True)
-    auth_user = None
-    if isinstance(session.auth_data, LoginPassword):
-        auth_user = session.auth_data.login.decode("utf-8", "replace")
+    auth = session.auth_data
     record = {
         "mail_from": envelope.mail_from,
         "rcpt_tos": list(envelope.rcpt_tos),
-        "auth_user": auth_user,
+        "auth_user": auth.login.decode("utf-8", "replace")
+        if isinstance(auth, LoginPassword) else None,
         "raw_b64": base64.b64encode(raw).decode("ascii"),
-        "headers": {
-            name: str(parsed[name]) if parsed[name] is not None else None
-            for name in ("Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
-                         "Content-Type", "Content-Transfer-Encoding")
-        },
+        "headers": {name: None if parsed[name] is None else str(parsed[name])
+                    for name in HEADERS},
         "content_type": parsed.get_content_type(),
         "charset": parsed.get_content_charset(),
         "body": body,
@@ -100,26 +92,19 @@ def make_authenticator(user, password):
     return authenticate
 
 
-async def silent_client(reader, writer):
-    # Holds the connection open and reads whatever comes, answering nothing.
-    try:
-        while await reader.read(4096):
-            pass
-    finally:
-        writer.close()
-
-
-def greeting_client(code):
-    async def answer(reader, writer):
-        writer.write(f"{code} No service for you\r\n".encode())
-        await writer.drain()
+def deaf_client(greeting):
+    # Says `greeting` (if any), then holds the connection and answers nothing.
+    async def serve_client(reader, writer):
+        if greeting:
+            writer.write(f"{greeting} No service for you\r\n".encode())
+            await writer.drain()
         try:
             while await reader.read(4096):
                 pass
         finally:
             writer.close()
 
-    return answer
+    return serve_client
 
 
 async def serve(args):
@@ -129,10 +114,8 @@ async def serve(args):
     sock.bind(("127.0.0.1", args.port))
     sock.listen(16)
 
-    if args.hang:
-        server = await asyncio.start_server(silent_client, sock=sock)
-    elif args.greeting:
-        server = await asyncio.start_server(greeting_client(args.greeting), sock=sock)
+    if args.hang or args.greeting:
+        server = await asyncio.start_server(deaf_client(args.greeting), sock=sock)
     else:
         handler = StoringHandler(args)
         options = {"hostname": "sink.localhost", "auth_require_tls": False}
@@ -165,9 +148,10 @@ def main():
     parser.add_argument("--reject-recipient", help="answer RCPT TO for this address with 550")
     parser.add_argument("--auth-user", help="require AUTH (PLAIN or LOGIN) as this user")
     parser.add_argument("--auth-password", default="")
-    parser.add_argument("--hang", action="store_true")
-    parser.add_argument("--greeting", type=int)
-    parser.add_argument("--stall-data", action="store_true")
+    parser.add_argument("--hang", action="store_true", help="accept and never say a word")
+    parser.add_argument("--greeting", type=int, help="greet with this code, then say nothing")
+    parser.add_argument("--stall-data", action="store_true",
+                        help="take the envelope, never answer the end of the data")
     args = parser.parse_args()
     os.makedirs(args.folder, exist_ok=True)
     asyncio.run(serve(args))

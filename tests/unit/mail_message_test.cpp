@@ -62,37 +62,29 @@ TEST(MailStatus, CodesGiveTheirExactTexts)
 
 TEST(MailServerSetting, HostPortAndTlsAreRead)
 {
-    auto plain = parseMailServer(QStringLiteral(" mail.example.com "));
-    ASSERT_TRUE(plain);
-    EXPECT_EQ(plain->host, "mail.example.com");
-    EXPECT_EQ(plain->port, 25);
-    EXPECT_FALSE(plain->implicitTls);
-    EXPECT_EQ(plain->url(QStringLiteral("pc1")), "smtp://mail.example.com:25/pc1");
-
-    auto submission = parseMailServer(QStringLiteral("mail.example.com:587"));
-    ASSERT_TRUE(submission);
-    EXPECT_EQ(submission->port, 587);
-    EXPECT_FALSE(submission->implicitTls) << "587 speaks plain SMTP and upgrades with STARTTLS";
-
-    auto tls = parseMailServer(QStringLiteral("mail.example.com:465"));
-    ASSERT_TRUE(tls);
-    EXPECT_TRUE(tls->implicitTls);
-    EXPECT_EQ(tls->url(QStringLiteral("pc1")), "smtps://mail.example.com:465/pc1");
-
-    auto v6 = parseMailServer(QStringLiteral("[::1]:2525"));
-    ASSERT_TRUE(v6);
-    EXPECT_EQ(v6->host, "::1");
-    EXPECT_EQ(v6->url(QStringLiteral("pc1")), "smtp://[::1]:2525/pc1");
-
-    auto scheme = parseMailServer(QStringLiteral("smtps://mail.example.com"));
-    ASSERT_TRUE(scheme);
-    EXPECT_EQ(scheme->port, 465);
-    EXPECT_TRUE(scheme->implicitTls);
-
-    auto umlaut = parseMailServer(utf8("mäil.de"));
-    ASSERT_TRUE(umlaut);
-    EXPECT_EQ(umlaut->host, "xn--mil-qla.de");
-
+    // 587 speaks plain SMTP and upgrades with STARTTLS; only 465 starts with TLS.
+    const struct {
+        const char *setting;
+        const char *host;
+        int port;
+        const char *url;
+    } cases[] = {
+        {" mail.example.com ", "mail.example.com", 25, "smtp://mail.example.com:25/pc1"},
+        {"mail.example.com:587", "mail.example.com", 587, "smtp://mail.example.com:587/pc1"},
+        {"mail.example.com:465", "mail.example.com", 465, "smtps://mail.example.com:465/pc1"},
+        {"smtps://mail.example.com", "mail.example.com", 465, "smtps://mail.example.com:465/pc1"},
+        {"[::1]:2525", "::1", 2525, "smtp://[::1]:2525/pc1"},
+        {"mäil.de", "xn--mil-qla.de", 25, "smtp://xn--mil-qla.de:25/pc1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.setting);
+        const auto server = parseMailServer(utf8(c.setting));
+        ASSERT_TRUE(server);
+        EXPECT_EQ(server->host, c.host);
+        EXPECT_EQ(server->port, c.port);
+        EXPECT_EQ(server->implicitTls, c.port == 465);
+        EXPECT_EQ(server->url(QStringLiteral("pc1")), c.url);
+    }
     for (const char *bad : {"", "   ", "mail:0", "mail:65536", "mail:smtp", "mail host",
                             "user@mail", "[::1", "mail\r\nQUIT"})
         EXPECT_FALSE(parseMailServer(utf8(bad))) << bad;
