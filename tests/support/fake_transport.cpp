@@ -21,25 +21,19 @@ const QByteArray kChecksumMarker("CheckSum");
 const QByteArray kReadyMarker("Receive Start");
 constexpr int kChecksumDigits = 2;
 
-bool isRepeatOf(QByteArrayView text, QByteArrayView unit)
+QByteArray twoHexDigits(int value)
 {
-    if (unit.isEmpty() || text.isEmpty() || text.size() % unit.size() != 0)
-        return false;
-    for (qsizetype i = 0; i < text.size(); i += unit.size()) {
-        if (text.sliced(i, unit.size()) != unit)
-            return false;
-    }
-    return true;
+    return QByteArray::number((value % 256 + 256) % 256, 16).rightJustified(2, '0').toUpper();
 }
 
 // A command is two letters, sent once or repeated.
 std::optional<QString> commandIn(const QByteArray &text)
 {
-    if (text.size() < 2 || !std::isalpha(static_cast<unsigned char>(text[0])) ||
-        !std::isalpha(static_cast<unsigned char>(text[1])))
+    if (text.size() < 2 || text.size() % 2 != 0 || !std::isalpha(uchar(text[0])) ||
+        !std::isalpha(uchar(text[1])))
         return std::nullopt;
-    const QByteArrayView unit = QByteArrayView(text).first(2);
-    if (!isRepeatOf(text, unit))
+    const QByteArray unit = text.first(2);
+    if (text != unit.repeated(text.size() / 2))
         return std::nullopt;
     return QString::fromLatin1(unit);
 }
@@ -57,27 +51,21 @@ int wireSum(const QByteArray &bytes)
 QByteArray framedAnswer(const QByteArray &start, const QByteArray &payload, const QByteArray &end,
                         int checksumOffset, bool lowerCase)
 {
-    const int sum = ((wireSum(payload) + checksumOffset) % 256 + 256) % 256;
-    QByteArray digits = QByteArray::number(sum, 16).rightJustified(2, '0');
-    digits = lowerCase ? digits.toLower() : digits.toUpper();
-    return start + payload + end + digits + kChecksumMarker;
+    const QByteArray digits = twoHexDigits(wireSum(payload) + checksumOffset);
+    return start + payload + end + (lowerCase ? digits.toLower() : digits) + kChecksumMarker;
 }
 
 FakeController::FakeController(VirtualClock &clock) : m_clock(clock)
 {
-    acceptWrites(QStringLiteral("DB"));
-    acceptWrites(QStringLiteral("DI"));
+    m_answers.insert(QStringLiteral("DB"), Answer{Kind::Write, {}, {}, {}});
+    m_answers.insert(QStringLiteral("DI"), Answer{Kind::Write, {}, {}, {}});
 }
 
 void FakeController::setPayload(const QString &command, const QByteArray &payload)
 {
     for (const Markers &m : kReadMarkers) {
         if (command == QLatin1String(m.command)) {
-            Answer a;
-            a.startMarker = m.start;
-            a.endMarker = m.end;
-            a.payload = payload;
-            m_answers.insert(command, a);
+            m_answers.insert(command, Answer{Kind::Framed, m.start, m.end, payload});
             return;
         }
     }
@@ -86,31 +74,7 @@ void FakeController::setPayload(const QString &command, const QByteArray &payloa
 
 void FakeController::setRawAnswer(const QString &command, const QByteArray &answer)
 {
-    Answer a;
-    a.payload = answer;
-    a.raw = true;
-    m_answers.insert(command, a);
-}
-
-void FakeController::acceptWrites(const QString &command)
-{
-    Answer a;
-    a.write = true;
-    m_answers.insert(command, a);
-}
-
-void FakeController::splitAnswer(int chunks, int pauseMs)
-{
-    m_pieceSizes.clear();
-    m_pieceCount = qMax(1, chunks);
-    m_pieceMs = pauseMs;
-}
-
-void FakeController::splitAnswerAt(const QList<int> &sizes, int pauseMs)
-{
-    m_pieceSizes = sizes;
-    m_pieceCount = 1;
-    m_pieceMs = pauseMs;
+    m_answers.insert(command, Answer{Kind::Raw, {}, {}, answer});
 }
 
 QByteArray FakeController::written() const
@@ -124,9 +88,7 @@ QByteArray FakeController::written() const
 std::optional<QByteArray> FakeController::stored(const QString &command) const
 {
     const auto it = m_stored.constFind(command);
-    if (it == m_stored.constEnd())
-        return std::nullopt;
-    return *it;
+    return it == m_stored.constEnd() ? std::nullopt : std::optional<QByteArray>(*it);
 }
 
 bool FakeController::open(Transport::Kind kind, const QString &address, const QString &setting,
@@ -160,21 +122,12 @@ void FakeController::close(Transport::Kind kind)
     resetConnection();
 }
 
-bool FakeController::isOpen(Transport::Kind kind) const
-{
-    return m_openKind == kind && !m_lost;
-}
-
 bool FakeController::write(Transport::Kind kind, const QByteArray &data, QString *error)
 {
-    if (!isOpen(kind)) {
+    if (!isOpen(kind) || m_failWrites) {
         if (error)
-            *error = QStringLiteral("not open (fake)");
-        return false;
-    }
-    if (m_failWrites) {
-        if (error)
-            *error = QStringLiteral("broken pipe (fake)");
+            *error = isOpen(kind) ? QStringLiteral("broken pipe (fake)")
+                                  : QStringLiteral("not open (fake)");
         return false;
     }
     m_writes.append({kind, m_clock.nowMs(), data});
@@ -225,12 +178,10 @@ void FakeController::resetConnection()
 void FakeController::takeCommandText(const QByteArray &data)
 {
     // A burst written in one piece (TCP) ...
-    if (data.size() >= 2) {
-        if (const auto command = commandIn(data)) {
-            m_commandText.clear();
-            onBurst(*command);
-            return;
-        }
+    if (const auto command = commandIn(data)) {
+        m_commandText.clear();
+        onBurst(*command);
+        return;
     }
     // ... or characters one by one up to a line feed (serial).
     m_commandText += data;
@@ -248,49 +199,43 @@ void FakeController::onBurst(const QString &command)
     ++m_bursts[command];
     const int seen = ++m_connectionBursts[command];
     // A controller busy answering does not start a second answer.
-    if (m_mute || !m_pending.empty() || seen < m_answerAfter)
-        return;
     const auto it = m_answers.constFind(command);
-    if (it == m_answers.constEnd())
+    if (m_mute || !m_pending.empty() || seen < m_answerAfter || it == m_answers.constEnd())
         return;
-    const Answer &a = *it;
-    if (a.write) {
+    switch (it->kind) {
+    case Kind::Write:
         m_writeCommand = command;
         queue(kReadyMarker);
-        return;
+        break;
+    case Kind::Raw:
+        queue(it->payload);
+        break;
+    case Kind::Framed:
+        queue(framedAnswer(it->startMarker, it->payload, it->endMarker, m_badChecksum ? 1 : 0));
+        break;
     }
-    if (a.raw) {
-        queue(a.payload);
-        return;
-    }
-    queue(framedAnswer(a.startMarker, a.payload, a.endMarker, m_badChecksum ? 1 : 0));
 }
 
 void FakeController::queue(const QByteArray &whole)
 {
-    QByteArray answer = whole;
-    if (m_dropMidAnswer)
-        answer = answer.left(answer.size() / 2);
-
+    const QByteArray answer = m_dropMidAnswer ? whole.left(whole.size() / 2) : whole;
     QList<QByteArray> pieces;
-    if (!m_pieceSizes.isEmpty()) {
-        qsizetype at = 0;
-        for (int size : m_pieceSizes) {
-            if (at >= answer.size())
-                break;
-            pieces << answer.mid(at, size);
-            at += size;
-        }
-        if (at < answer.size())
-            pieces << answer.mid(at);
-    } else {
+    qsizetype at = 0;
+    for (int size : m_pieceSizes) {
+        if (at >= answer.size())
+            break;
+        pieces << answer.mid(at, size);
+        at += size;
+    }
+    if (m_pieceSizes.isEmpty()) {
         const qsizetype count = qMax<qsizetype>(1, qMin<qsizetype>(m_pieceCount, answer.size()));
-        qsizetype at = 0;
-        for (qsizetype i = 0; i < count; ++i) {
-            const qsizetype next = answer.size() * (i + 1) / count;
+        for (qsizetype i = 1; i <= count; ++i) {
+            const qsizetype next = answer.size() * i / count;
             pieces << answer.mid(at, next - at);
             at = next;
         }
+    } else if (at < answer.size()) {
+        pieces << answer.mid(at);
     }
 
     const qint64 first = m_clock.nowMs() + m_answerDelayMs;
@@ -303,20 +248,17 @@ void FakeController::queue(const QByteArray &whole)
 void FakeController::finishWriteData()
 {
     m_lastWriteReceived = m_writeData;
-    const QByteArray data =
-        m_writeData.left(qMax<qsizetype>(0, m_writeData.size() - kChecksumDigits));
-    const QByteArray digits = m_writeData.right(kChecksumDigits);
+    const QByteArray data = m_writeData.chopped(qMin(m_writeData.size(), kChecksumDigits));
     const int computed = wireSum(data);
     bool ok = false;
-    if (digits.size() == kChecksumDigits && digits.toInt(&ok, 16) == computed && ok)
+    if (m_writeData.size() >= kChecksumDigits &&
+        m_writeData.right(kChecksumDigits).toInt(&ok, 16) == computed && ok)
         m_stored.insert(m_writeCommand, data);
     m_writeCommand.clear();
     m_takingData = false;
     m_writeData.clear();
-    if (m_noEcho)
-        return;
-    const int echoed = ((computed + m_echoOffset) % 256 + 256) % 256;
-    queue(QByteArray::number(echoed, 16).rightJustified(2, '0').toUpper() + kChecksumMarker);
+    if (!m_noEcho)
+        queue(twoHexDigits(computed + m_echoOffset) + kChecksumMarker);
 }
 
 FakeLink::FakeLink(quint32 seed)

@@ -35,20 +35,32 @@ public:
     explicit FakeController(VirtualClock &clock);
 
     // ---- what the controller answers
-    // A read command with the controller's own markers (DX, DN, DK, DO, DL): start marker,
+    // A read command (DX, DN, DK, DO, DL) with the controller's own markers: start marker,
     // payload, end marker, Sum8 of the payload as two hex digits, "CheckSum".
     void setPayload(const QString &command, const QByteArray &payload);
     // Exactly these bytes as the answer, for malformed answers.
     void setRawAnswer(const QString &command, const QByteArray &answer);
+    // DB and DI answer "Receive Start", take the data with its two checksum digits and echo
+    // the checksum computed, unless a raw answer replaces them.
+
     // ---- failure modes (they hold until changed)
     void mute(bool on = true) { m_mute = on; }
     // Answers only the nth burst of a command within one connection.
     void answerAfterRepeats(int n) { m_answerAfter = n; }
-    // Each answer in this many pieces; a read takes at most one piece, and piece i is
-    // ready no earlier than pauseMs * i after the first.
-    void splitAnswer(int chunks, int pauseMs = 0);
-    // Pieces of exactly these sizes (the rest of the answer is the last piece).
-    void splitAnswerAt(const QList<int> &sizes, int pauseMs = 0);
+    // Each answer in this many even pieces; a read takes at most one piece.
+    void splitAnswer(int chunks)
+    {
+        splitAnswerAt({});
+        m_pieceCount = qMax(1, chunks);
+    }
+    // Pieces of exactly these sizes (the rest is the last piece); piece i is ready no
+    // earlier than pauseMs * i after the first.
+    void splitAnswerAt(const QList<int> &sizes, int pauseMs = 0)
+    {
+        m_pieceSizes = sizes;
+        m_pieceCount = 1;
+        m_pieceMs = pauseMs;
+    }
     // Virtual time from a recognised command to the first piece of its answer.
     void setAnswerDelayMs(int ms) { m_answerDelayMs = ms; }
     // Read answers carry Sum8 + 1 instead of Sum8.
@@ -83,17 +95,17 @@ public:
     bool open(Transport::Kind kind, const QString &address, const QString &setting, int timeoutMs,
               QString *error);
     void close(Transport::Kind kind);
-    bool isOpen(Transport::Kind kind) const;
+    bool isOpen(Transport::Kind kind) const { return m_openKind == kind && !m_lost; }
     bool write(Transport::Kind kind, const QByteArray &data, QString *error);
     bool read(Transport::Kind kind, QByteArray *out, QString *error);
 
 private:
+    enum class Kind { Framed, Raw, Write };
     struct Answer {
-        QByteArray startMarker; // empty for raw and write answers
+        Kind kind = Kind::Framed;
+        QByteArray startMarker;
         QByteArray endMarker;
         QByteArray payload;
-        bool raw = false;
-        bool write = false;
     };
     struct Piece {
         qint64 readyAtMs;
@@ -101,9 +113,6 @@ private:
         bool dropAfter;
     };
 
-    // DB and DI answer "Receive Start", take the data with its two checksum digits and
-    // echo the checksum computed.
-    void acceptWrites(const QString &command);
     void resetConnection();
     void takeCommandText(const QByteArray &data);
     void onBurst(const QString &command);

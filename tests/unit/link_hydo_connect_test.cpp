@@ -8,7 +8,6 @@ namespace
 
 const char *const kNoLinkSend = "Keine Verbindung zum Tarvelon !";
 const char *const kNoLinkReceive = "Keine Verbindung zum Tarvelon";
-const char *const kConnectFailed = "Verbindungsfehler !";
 
 class HydoConnect : public ::testing::Test
 {
@@ -77,35 +76,6 @@ TEST_F(HydoConnect, withoutALinkNothingGoesOutAndDisconnectOrReconnectEmptiesThe
     EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), kNoLinkSend);
 }
 
-TEST_F(HydoConnect, receivedBytesAreAppendedAsTheyArrive)
-{
-    controller.setRawAnswer("DX", "hello\r\nworld");
-    controller.splitAnswerAt({5});
-    openTcp();
-    link.Buffer = ">";
-    EXPECT_EQ(link.GetBuffer(), QString());
-    EXPECT_EQ(link.Buffer, ">") << "an empty input queue leaves the buffer alone";
-    link.PutBuffer("DX", 65, true, "\n");
-    EXPECT_EQ(link.GetBuffer(), QString());
-    EXPECT_EQ(link.Buffer, ">hello");
-    EXPECT_EQ(link.GetBuffer(), QString());
-    EXPECT_EQ(link.Buffer, ">hello\r\nworld");
-}
-
-TEST_F(HydoConnect, failedConnectsReportTheirTexts)
-{
-    controller.refuseOpen();
-    EXPECT_EQ(link.connect(false, "127.0.0.1", "4001"), kConnectFailed);
-    EXPECT_EQ(fake.clock.nowMs(), 0) << "a refused connection fails at once";
-    EXPECT_EQ(link.connect(true, "/dev/ttyFAKE9", "9600,n,8,1"),
-              "Runtime Error: connection refused (fake)");
-
-    controller.refuseOpen(false);
-    controller.hangOnOpen();
-    EXPECT_EQ(link.connect(false, "10.255.255.1", "4001"), kConnectFailed);
-    EXPECT_EQ(fake.clock.nowMs(), 20000) << "a host that never answers is given 20 seconds";
-}
-
 TEST_F(HydoConnect, failingWriteIsARuntimeErrorAndStopsTheSend)
 {
     openSerial();
@@ -118,15 +88,6 @@ TEST_F(HydoConnect, failingWriteIsARuntimeErrorAndStopsTheSend)
 
     openTcp();
     EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), "Runtime Error: broken pipe (fake)");
-}
-
-TEST(HydoConnectPorts, portListIsBoundedAndStable)
-{
-    EXPECT_TRUE(cHydoConnect::Avaible_Comports(0).isEmpty());
-    EXPECT_TRUE(cHydoConnect::Avaible_Comports(-3).isEmpty());
-    const QStringList first = cHydoConnect::Avaible_Comports(2);
-    EXPECT_LE(first.size(), 2);
-    EXPECT_EQ(cHydoConnect::Avaible_Comports(2), first);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The serial transport on a pseudo-terminal: no hardware, no network, and the same
-// QSerialPort code path a USB adapter takes.
+// QSerialPort code path a USB adapter takes. Exchanges over a pseudo-terminal are the
+// emulator tests' business; here: reopening, losing the far end, refusals.
 
 #include "link/serial_transport.h"
 
@@ -8,7 +9,6 @@
 #include <QElapsedTimer>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -41,22 +41,6 @@ protected:
             ::close(m_master);
         m_master = -1;
     }
-    QByteArray readMaster(qsizetype want)
-    {
-        QByteArray got;
-        QElapsedTimer timer;
-        timer.start();
-        while (got.size() < want && timer.elapsed() < kPatienceMs) {
-            pollfd p{m_master, POLLIN, 0};
-            if (poll(&p, 1, 50) > 0) {
-                char buf[256];
-                const ssize_t n = ::read(m_master, buf, sizeof buf);
-                if (n > 0)
-                    got.append(buf, n);
-            }
-        }
-        return got;
-    }
     // Reads through the transport until want bytes arrived or it fails.
     bool readTransport(qsizetype want, QByteArray *got, QString *error)
     {
@@ -75,30 +59,20 @@ protected:
     QString m_device;
 };
 
-TEST_F(SerialOnPty, bytesTravelBothWaysAndAgainAfterAReopen)
+TEST_F(SerialOnPty, closedPortRefusesWritesUntilReopened)
 {
     QString error;
     ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
     EXPECT_TRUE(transport.isOpen());
-
-    ASSERT_TRUE(transport.write("DX\n", &error)) << error.toStdString();
-    EXPECT_EQ(readMaster(3), "DX\n");
-
     QByteArray got;
     EXPECT_TRUE(transport.readAvailable(&got, &error)) << "nothing waiting is no failure";
     EXPECT_TRUE(got.isEmpty());
-
-    const QByteArray answer = "Version Data0102End DataC3CheckSum\r\n";
-    ASSERT_EQ(::write(m_master, answer.constData(), answer.size()), answer.size());
-    ASSERT_TRUE(readTransport(answer.size(), &got, &error)) << error.toStdString();
-    EXPECT_EQ(got, answer);
 
     transport.close();
     EXPECT_FALSE(transport.isOpen());
     EXPECT_FALSE(transport.write("D", &error));
     ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
-    EXPECT_TRUE(transport.write("X", &error));
-    EXPECT_EQ(readMaster(1), "X");
+    EXPECT_TRUE(transport.write("X", &error)) << error.toStdString();
 }
 
 TEST_F(SerialOnPty, farEndGoingAwayIsALostLink)

@@ -199,17 +199,23 @@ TEST_F(ReadExchange, linkThatCannotOpenOrSendIsReportedUnchanged)
 {
     controller.refuseOpen();
     EXPECT_EQ(readVersion(), "Verbindungsfehler !");
+    EXPECT_EQ(fake.clock.nowMs(), 0) << "a refused connection fails at once";
     ctx.params = kSerial;
     EXPECT_EQ(readVersion(), "Runtime Error: connection refused (fake)");
     EXPECT_TRUE(controller.written().isEmpty());
     EXPECT_TRUE(result.isEmpty());
 
     controller.refuseOpen(false);
+    controller.hangOnOpen();
     ctx.params = kTcp;
+    EXPECT_EQ(readVersion(), "Verbindungsfehler !");
+    EXPECT_EQ(fake.clock.nowMs(), 20000) << "a host that never answers is given 20 seconds";
+
+    controller.hangOnOpen(false);
     controller.setPayload("DX", kVersionPayload);
     controller.failWrites();
     EXPECT_EQ(readVersion(), "Runtime Error: broken pipe (fake)");
-    EXPECT_EQ(fake.clock.nowMs(), 0);
+    EXPECT_EQ(fake.clock.nowMs(), 20000) << "a failed send waits for nothing";
     EXPECT_EQ(controller.closes(), 1);
 }
 

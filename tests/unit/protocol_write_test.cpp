@@ -1,6 +1,5 @@
 #include "link/protocol.h"
 #include "support/fake_transport.h"
-#include "support/recording_progress.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +29,7 @@ protected:
 
     FakeLink fake;
     FakeController &controller = fake.controller;
-    RecordingProgress progress;
+    NoProgress progress;
     ProtocolContext ctx{*fake.link, fake.clock, progress, LinkParams{false, "ctl.example", "4001"}};
 };
 
