@@ -1,5 +1,6 @@
 // Read exchanges of the real link code against the emulator, over loopback TCP and over a
-// pseudo-terminal.
+// pseudo-terminal; stored measurement records, which appear at the storage interval, carry
+// scaled values and follow a values file that forces a sensor's reading.
 
 #include "support/sim_process.h"
 
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -131,5 +134,132 @@ INSTANTIATE_TEST_SUITE_P(Transports, SimReads, ::testing::Values(Via::Tcp, Via::
                              return info.param == Via::Tcp ? std::string("Tcp")
                                                            : std::string("Pty");
                          });
+
+constexpr int kWaitForRecordsMs = 8000;
+
+class SimRecords : public ::testing::Test
+{
+protected:
+    void startSim(const QStringList &arguments)
+    {
+        QString error;
+        ASSERT_TRUE(m_sim.start(arguments, &error)) << error.toStdString();
+    }
+
+    // Downloads and acknowledges everything stored so far, as the PC's polling does.
+    QList<SimRecord> download()
+    {
+        QList<SimRecord> records;
+        const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DO"));
+        EXPECT_EQ(r.error, QString()) << m_sim.log().toStdString();
+        EXPECT_TRUE(decodeRecords(r.payload, &records)) << r.payload.left(40).toStdString();
+        if (!records.isEmpty()) {
+            EXPECT_EQ(readFromController(m_sim.tcpLink(), QStringLiteral("DL")).error, QString());
+        }
+        return records;
+    }
+
+    // Downloads until a record of the sensor satisfies the predicate; returns the records of
+    // that sensor from then on in the same download.
+    template <typename Pred> QList<SimRecord> downloadUntil(int sensor, Pred pred)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < kWaitForRecordsMs) {
+            QList<SimRecord> tail;
+            for (const SimRecord &r : download()) {
+                if (r.sensor != sensor)
+                    continue;
+                if (!tail.isEmpty() || pred(r))
+                    tail << r;
+            }
+            if (!tail.isEmpty())
+                return tail;
+        }
+        ADD_FAILURE() << "no matching record of sensor " << sensor << "; log:\n"
+                      << m_sim.log().toStdString();
+        return {};
+    }
+
+    void writeValues(const QByteArray &text)
+    {
+        QFile file(m_valuesPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+
+    SimProcess m_sim;
+    QString m_valuesPath = m_sim.scratchPath(QStringLiteral("values.txt"));
+};
+
+TEST_F(SimRecords, fasterClockStoresOneRecordPerFittedSensorAndInterval)
+{
+    // Ten-second interval at 100 times speed: an interval every 100 ms.
+    startSim({"--speed", "100", "--interval", "10"});
+    QList<SimRecord> records;
+    QElapsedTimer timer;
+    timer.start();
+    while (records.size() < 10 && timer.elapsed() < kWaitForRecordsMs)
+        records += download();
+    ASSERT_GE(records.size(), 10) << m_sim.log().toStdString();
+
+    for (int i = 0; i + 1 < records.size(); ++i)
+        EXPECT_LE(records[i].when, records[i + 1].when) << "records come oldest first";
+    for (const SimRecord &r : records) {
+        ASSERT_GE(r.sensor, 1);
+        ASSERT_LE(r.sensor, 5) << "sensors 6 to 8 are not fitted";
+        EXPECT_EQ(r.when.time().second() % 10, 0) << "stored on the interval";
+        switch (r.sensor) {
+        case 1: // temperature, x10
+            EXPECT_NEAR(r.word, 250, 10);
+            break;
+        case 2: // pH, x100
+            EXPECT_NEAR(r.word, 780, 15);
+            break;
+        default:
+            EXPECT_GT(r.word, 0);
+        }
+    }
+    // Each storage instant carries one record for each of the five sensors.
+    const QDateTime instant = records[records.size() / 2].when;
+    int atInstant = 0;
+    for (const SimRecord &r : records)
+        atInstant += r.when == instant ? 1 : 0;
+    EXPECT_EQ(atInstant, 5);
+}
+
+TEST_F(SimRecords, forcedValueIsCarriedScaledByTheNextRecords)
+{
+    writeValues("# nothing forced yet\n");
+    startSim({"--speed", "100", "--interval", "10", "--values", m_valuesPath});
+    download();
+
+    writeValues("2=7.95\n1=-1.5\n");
+    const QList<SimRecord> ph = downloadUntil(2, [](const SimRecord &r) { return r.word == 795; });
+    for (const SimRecord &r : ph)
+        EXPECT_EQ(r.word, 795) << "once forced, the value stays";
+    const QList<SimRecord> temperature =
+        downloadUntil(1, [](const SimRecord &r) { return r.word == -15; });
+    EXPECT_FALSE(temperature.isEmpty()) << "a negative value is stored as its two's complement";
+
+    // The forced value is also the sensor's current value in the calibration image.
+    const SimRead k = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
+    ASSERT_EQ(k.error, QString());
+    EXPECT_FLOAT_EQ(HexSingleGet(k.payload, 1 * 42 + 2), 7.95f);
+
+    // Moving it across the upper alarm limit (8.40) shows in the regulation status.
+    writeValues("2=8.51\n");
+    const QList<SimRecord> high =
+        downloadUntil(2, [](const SimRecord &r) { return r.word == 851; });
+    ASSERT_FALSE(high.isEmpty());
+    EXPECT_TRUE(high.first().status & 0x20) << "upper alarm bit";
+
+    // Without the line the tank takes over again.
+    writeValues("");
+    const QList<SimRecord> natural =
+        downloadUntil(2, [](const SimRecord &r) { return r.word != 851; });
+    ASSERT_FALSE(natural.isEmpty());
+    EXPECT_NEAR(natural.last().word, 780, 15);
+}
 
 } // namespace

@@ -9,34 +9,26 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <csignal>
 
 namespace
 {
 
-struct Markers {
+// The read commands with their markers, the payload length the program expects and
+// whether it reads them without progress, as the program does.
+struct ReadCommand {
+    const char *command;
     const char *start;
     const char *end;
     int expectedLength;
     bool silent;
 };
-
-bool markersFor(const QString &command, Markers *m)
-{
-    if (command == QLatin1String("DX"))
-        *m = {"Version Data", "End Data", 0, true};
-    else if (command == QLatin1String("DN"))
-        *m = {"Data RAM", "End RAM", 5630, false};
-    else if (command == QLatin1String("DK"))
-        *m = {"Kalib RAM", "End RAM", 672, false};
-    else if (command == QLatin1String("DO"))
-        *m = {"Stored Data", "End Data", 0, false};
-    else if (command == QLatin1String("DL"))
-        *m = {"SnapshotNr Data", "End Data", 0, true};
-    else
-        return false;
-    return true;
-}
+const ReadCommand kReadCommands[] = {
+    {"DX", "Version Data", "End Data", 0, true},    {"DN", "Data RAM", "End RAM", 5630, false},
+    {"DK", "Kalib RAM", "End RAM", 672, false},     {"DO", "Stored Data", "End Data", 0, false},
+    {"DL", "SnapshotNr Data", "End Data", 0, true},
+};
 
 } // namespace
 
@@ -174,8 +166,9 @@ SimRead readFromController(const LinkParams &link, const QString &command)
 {
     ensureCoreApplication();
     SimRead r;
-    Markers m{};
-    if (!markersFor(command, &m)) {
+    const auto m = std::find_if(std::begin(kReadCommands), std::end(kReadCommands),
+                                [&](const ReadCommand &c) { return command == c.command; });
+    if (m == std::end(kReadCommands)) {
         r.error = QStringLiteral("no read command: %1").arg(command);
         return r;
     }
@@ -185,9 +178,10 @@ SimRead readFromController(const LinkParams &link, const QString &command)
     ProtocolContext ctx{*connection, clock, progress, link};
     QElapsedTimer timer;
     timer.start();
-    r.error = get_Meta_Data(ctx, command, QString::fromLatin1(m.start), QString::fromLatin1(m.end),
-                            QStringLiteral("CheckSum"), r.payload, m.expectedLength,
-                            m.silent ? QString() : QStringLiteral("test"), m.silent);
+    r.error =
+        get_Meta_Data(ctx, command, QString::fromLatin1(m->start), QString::fromLatin1(m->end),
+                      QStringLiteral("CheckSum"), r.payload, m->expectedLength,
+                      m->silent ? QString() : QStringLiteral("test"), m->silent);
     r.elapsedMs = timer.elapsed();
     return r;
 }
