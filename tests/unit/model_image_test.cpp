@@ -134,7 +134,8 @@ TEST_F(ControllerImage, versionAndEventRecordsDecode)
     t.setEventData(events);
 
     EXPECT_EQ(t.Event_Count(), 3);
-    EXPECT_DOUBLE_EQ(t.Event_Wert(1), 7.12) << "pH words are hundredths, archived without single rounding";
+    EXPECT_DOUBLE_EQ(t.Event_Wert(1), 7.12)
+        << "pH words are hundredths, archived without single rounding";
     EXPECT_EQ(t.Event_Sensor_nr(2), 2);
     EXPECT_EQ(t.Event_RegelStatus(2), 3);
     EXPECT_DOUBLE_EQ(t.Event_Wert(2), -1.5) << "temperature words are tenths, signed";

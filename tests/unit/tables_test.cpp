@@ -2,21 +2,6 @@
 
 #include <gtest/gtest.h>
 
-// Rows not already seen through the controller model's sensors, sockets and regulations.
-TEST(Tables, RowsCarryUnitsMasksWidthsAndRegulationLabels)
-{
-    EXPECT_EQ(tables::sensorTypeName(6), QStringLiteral("O²"));
-    EXPECT_EQ(tables::formattedUnit(2), QStringLiteral("[°C]"));
-    EXPECT_EQ(tables::formattedUnit(7), QString());
-    EXPECT_EQ(tables::valueWidth(1), 500);
-    EXPECT_EQ(tables::valueMask(8), QStringLiteral("####"));
-    EXPECT_DOUBLE_EQ(tables::compression(0), 100000.0);
-    EXPECT_EQ(tables::lowerText(2), QStringLiteral("Kühlen"));
-    EXPECT_EQ(tables::dayText(1), QStringLiteral("Wert Tag"));
-    EXPECT_EQ(tables::nightText(3), QString());
-    EXPECT_EQ(tables::offText(8), QStringLiteral("Aus"));
-}
-
 TEST(Tables, GroupsJoinAlternativeDisplaysOfOneQuantity)
 {
     EXPECT_EQ(tables::sensorGroup(10), tables::sensorGroup(3)) << "redox mV and rH";
