@@ -1,6 +1,6 @@
-// Read exchanges of the real link code against the emulator, over loopback TCP and over a
-// pseudo-terminal; stored measurement records, which appear at the storage interval, carry
-// scaled values and follow a values file that forces a sensor's reading.
+// Read exchanges of the real link code against the emulator; stored measurement records, which
+// appear at the storage interval, carry scaled values and follow a values file that forces a
+// sensor's reading.
 
 #include "support/sim_process.h"
 
@@ -13,34 +13,24 @@
 #include <QRegularExpression>
 #include <QSet>
 
-#include <ostream>
-
 namespace
 {
 
-enum class Via { Tcp, Pty };
-
-void PrintTo(Via via, std::ostream *out)
-{
-    *out << (via == Via::Tcp ? "tcp" : "pty");
-}
-
-class SimReads : public ::testing::TestWithParam<Via>
+// Over a pseudo-terminal, the serial path: every other emulator test reads over TCP.
+class SimReads : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         QString error;
         // A fast clock so that stored records are there at once.
-        ASSERT_TRUE(m_sim.start({"--pty", "--speed", "200", "--seed", "7"}, &error))
+        ASSERT_TRUE(m_sim.start({"--pty", "--no-tcp", "--speed", "200", "--seed", "7"}, &error))
             << error.toStdString();
     }
 
-    LinkParams link() const { return GetParam() == Via::Tcp ? m_sim.tcpLink() : m_sim.ptyLink(); }
-
     SimRead read(const QString &command)
     {
-        const SimRead r = readFromController(link(), command);
+        const SimRead r = readFromController(m_sim.ptyLink(), command);
         EXPECT_EQ(r.error, QString()) << command.toStdString() << " failed; emulator log:\n"
                                       << m_sim.log().toStdString();
         return r;
@@ -55,7 +45,7 @@ bool isHexText(const QString &text)
     return hex.match(text).hasMatch();
 }
 
-TEST_P(SimReads, versionIsTwoPointTwentyReleaseFive)
+TEST_F(SimReads, versionIsTwoPointTwentyReleaseFive)
 {
     const SimRead r = read(QStringLiteral("DX"));
     ASSERT_EQ(r.payload.size(), 10);
@@ -63,7 +53,7 @@ TEST_P(SimReads, versionIsTwoPointTwentyReleaseFive)
     EXPECT_EQ(HexByteGet(r.payload, 4), 5);
 }
 
-TEST_P(SimReads, programImageHasItsFullLengthAndIdentifier)
+TEST_F(SimReads, programImageHasItsFullLengthAndIdentifier)
 {
     const SimRead r = read(QStringLiteral("DN"));
     ASSERT_EQ(r.payload.size(), 5630);
@@ -87,7 +77,7 @@ TEST_P(SimReads, programImageHasItsFullLengthAndIdentifier)
     EXPECT_EQ(kinds, (QSet<int>{0, 1, 2})) << "sockets of every kind are fitted";
 }
 
-TEST_P(SimReads, calibrationImageListsTheFittedSensors)
+TEST_F(SimReads, calibrationImageListsTheFittedSensors)
 {
     const SimRead r = read(QStringLiteral("DK"));
     ASSERT_EQ(r.payload.size(), 672);
@@ -101,7 +91,7 @@ TEST_P(SimReads, calibrationImageListsTheFittedSensors)
     EXPECT_NEAR(HexSingleGet(r.payload, 1 * 42 + 2), 7.8, 0.3);
 }
 
-TEST_P(SimReads, storedRecordsLeaveOnlyWhenAcknowledged)
+TEST_F(SimReads, storedRecordsLeaveOnlyWhenAcknowledged)
 {
     QList<SimRecord> first;
     for (int attempt = 0; attempt < 10 && first.isEmpty(); ++attempt)
@@ -128,12 +118,6 @@ TEST_P(SimReads, storedRecordsLeaveOnlyWhenAcknowledged)
             << "a record acknowledged with DL came back";
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Transports, SimReads, ::testing::Values(Via::Tcp, Via::Pty),
-                         [](const auto &info) {
-                             return info.param == Via::Tcp ? std::string("Tcp")
-                                                           : std::string("Pty");
-                         });
 
 constexpr int kWaitForRecordsMs = 8000;
 

@@ -14,30 +14,21 @@
 namespace
 {
 
-// Decodes the escapes of a C++ string literal's body.
+// Decodes the escapes of a C++ string literal's body: \r, \n, \t; any other escaped
+// character (\\, \", \') stands for itself.
 QString decodeLiteral(const QString &body)
 {
     QString out;
     for (qsizetype i = 0; i < body.size(); ++i) {
-        QChar c = body.at(i);
-        if (c != QLatin1Char('\\') || i + 1 == body.size()) {
-            out += c;
+        if (body.at(i) != QLatin1Char('\\') || i + 1 == body.size()) {
+            out += body.at(i);
             continue;
         }
-        c = body.at(++i);
-        switch (c.unicode()) {
-        case 'r':
-            out += QLatin1Char('\r');
-            break;
-        case 'n':
-            out += QLatin1Char('\n');
-            break;
-        case 't':
-            out += QLatin1Char('\t');
-            break;
-        default:
-            out += c; // \\ \" \'
-        }
+        const QChar c = body.at(++i);
+        out += c == QLatin1Char('r')   ? QChar('\r')
+               : c == QLatin1Char('n') ? QChar('\n')
+               : c == QLatin1Char('t') ? QChar('\t')
+                                       : c;
     }
     return out;
 }
