@@ -6,12 +6,29 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
+
 namespace
 {
 
 constexpr int kCommandCharDelayMs = 65;
 constexpr int kDataCharDelayMs = 12;
 constexpr qint64 kReadDeadlineMs = 6000;
+// A long answer needs its line time on top of the read deadline: at 9600 baud with 10 bits a
+// character, a whole program image (about 5,660 characters) takes 5.9 s by itself and could
+// never arrive within 6 s.
+constexpr qint64 kLineBitsPerChar = 10;
+constexpr qint64 kLineBaud = 9600;
+
+// The longest answer the line time is granted for: a program image with its framing. A
+// garbled record count must not stretch the wait beyond that.
+constexpr qint64 kLongestAnswerChars = 5700;
+
+qint64 lineTimeMs(qint64 characters)
+{
+    const qint64 n = std::clamp<qint64>(characters, 0, kLongestAnswerChars);
+    return (n * kLineBitsPerChar * 1000 + kLineBaud - 1) / kLineBaud;
+}
 constexpr qint64 kWriteDeadlineMs = 600000;
 constexpr int kAnswerPollMs = 500;
 // The controller needs the command repeated until it wakes; each look waits 99-298 ms.
@@ -37,6 +54,7 @@ class Deadline
 public:
     Deadline(Clock &clock, qint64 lengthMs) : m_clock(clock), m_end(clock.nowMs() + lengthMs) {}
     bool passed() const { return m_clock.nowMs() > m_end; }
+    void extend(qint64 ms) { m_end += ms; }
 
 private:
     Clock &m_clock;
@@ -167,7 +185,9 @@ QString get_Meta_Data(ProtocolContext &ctx, const QString &command, const QStrin
     if (!error.isEmpty())
         return error;
 
-    const Deadline deadline(ctx.clock, kReadDeadlineMs);
+    Deadline deadline(ctx.clock, kReadDeadlineMs);
+    if (expectedLength > 0)
+        deadline.extend(lineTimeMs(expectedLength));
     error = sendCommandAndLook(ctx, command);
 
     while (!contains(link.Buffer, start) && error.isEmpty() && !deadline.passed())
@@ -181,6 +201,7 @@ QString get_Meta_Data(ProtocolContext &ctx, const QString &command, const QStrin
                 QByteArrayView(link.Buffer).sliced(at + start.size(), kRecordCountDigits));
             total = qint64(count.value_or(0)) * kRecordLength;
             totalKnown = true;
+            deadline.extend(lineTimeMs(total));
         }
         if (!silent)
             ctx.progress.DisplayProgress(progressText, received, total);

@@ -235,3 +235,13 @@ TEST_F(ControllerTransfers, controllerCalibrationWinsAndOnlyTheDatabaseChanges)
     EXPECT_FALSE(m_sim.log().contains(QLatin1String("DI"))) << "nothing is sent";
     EXPECT_FLOAT_EQ(HexSingleGet(storedCalibration(), 42 + kSlopeOffset), controllerSlope);
 }
+
+TEST_F(ControllerTransfers, aControllerOnA9600BaudLineIsReadCompletely)
+{
+    // The program image alone needs 5.9 s of line time at 9600 baud.
+    startSim({"--pace-9600"});
+    auto t = newController();
+    ASSERT_EQ(connect(*t), QString());
+    EXPECT_EQ(t->HydoProgramString().size(), 5630);
+    EXPECT_EQ(t->kalibController().size(), 672);
+}

@@ -14,8 +14,10 @@ namespace
 const QByteArray kStart = "Stored Data";
 const QByteArray kEnd = "End Data";
 const QByteArray kCheck = "CheckSum";
-// Six seconds, plus the longest single wait that can straddle it (a half-second poll).
-constexpr qint64 kLatestEndMs = 6000 + 500;
+// Six seconds, plus the line time a stored-data answer may be granted at 9600 baud (at most
+// that of a program image, about 5.9 s, whatever count a garbled answer announces), plus the
+// longest single wait that can straddle the end (a half-second poll).
+constexpr qint64 kLatestEndMs = 6000 + 5938 + 500;
 
 // Answers built from a seeded generator, so a failing round can be replayed.
 class AnswerGenerator

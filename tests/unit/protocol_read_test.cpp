@@ -157,7 +157,7 @@ TEST_F(ReadExchange, muteControllerTimesOutAtSixSecondsOfVirtualTime)
     EXPECT_EQ(controller.closes(), 1);
 }
 
-TEST_F(ReadExchange, onlyAnAnswerCompleteWithinSixSecondsIsAccepted)
+TEST_F(ReadExchange, onlyAnAnswerCompleteWithinItsDeadlineIsAccepted)
 {
     controller.setPayload("DX", kVersionPayload);
     controller.setAnswerDelayMs(5500);
@@ -165,15 +165,32 @@ TEST_F(ReadExchange, onlyAnAnswerCompleteWithinSixSecondsIsAccepted)
     controller.setAnswerDelayMs(6300);
     EXPECT_EQ(readVersion(), kTimeout);
     EXPECT_TRUE(result.isEmpty());
-
     controller.setAnswerDelayMs(0);
+
+    // A program image takes 5.9 s of line time at 9600 baud (10 bits a character): the read
+    // is granted that on top of its six seconds, so a paced answer arrives in time ...
     controller.setPayload("DN", hexImage(5630));
-    controller.splitAnswer(14); // one piece per half-second look: past six seconds
+    controller.splitAnswer(14); // one piece per half-second look: seven seconds
+    EXPECT_EQ(readProgram(), QString());
+    EXPECT_EQ(result.size(), 5630);
+
+    // ... but not one that takes longer than both together.
+    controller.splitAnswer(26);
     result = "stale";
     const qint64 start = fake.clock.nowMs();
     EXPECT_EQ(readProgram(), kTimeout);
     EXPECT_TRUE(result.isEmpty());
-    EXPECT_GT(fake.clock.nowMs() - start, 6000);
+    EXPECT_GT(fake.clock.nowMs() - start, 6000 + 5900);
+    EXPECT_LE(fake.clock.nowMs() - start, 6000 + 5938 + 500);
+}
+
+TEST_F(ReadExchange, aGarbledRecordCountCannotStretchTheWaitBeyondTheLongestAnswer)
+{
+    // "FFFF" announces 65535 records; the controller then falls silent.
+    controller.setRawAnswer("DO", "Stored DataFFFF0102");
+    const qint64 start = fake.clock.nowMs();
+    EXPECT_EQ(readStored(), kTimeout);
+    EXPECT_LE(fake.clock.nowMs() - start, 6000 + 5938 + 500);
 }
 
 TEST_F(ReadExchange, linkLostMidAnswerEndsTheExchangeAtOnce)
