@@ -28,6 +28,16 @@ void writeValues(const QString &path, const QByteArray &content)
     f.write(content);
 }
 
+// A yes/no or OK/cancel question with the first button as the default.
+void expectQuestion(const BoxAnswerer::Box &box, const char *title, const char *text,
+                    QMessageBox::StandardButtons buttons)
+{
+    EXPECT_EQ(box.title, title);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.buttons, buttons);
+    EXPECT_EQ(box.defaultButton, buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok);
+}
+
 // Firmware versions show two decimals in the locale's form.
 QString version(double number)
 {
@@ -53,9 +63,12 @@ protected:
     {
         return action("menu_Tarvelon_entfernen")->isEnabled();
     }
-    bool controllerCommandsDisabled() const
+    // A values file forcing sensor readings in the emulator.
+    QString valuesFile(const char *name, const QByteArray &content)
     {
-        return !action("menu_Tarvelon_entfernen")->isEnabled();
+        const QString path = m_dir.filePath(QLatin1String(name));
+        writeValues(path, content);
+        return path;
     }
     bool connected(int count)
     {
@@ -71,7 +84,6 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_EQ(m_form->windowTitle(), "Ostracom version 0.11f");
     EXPECT_EQ(menuTitles(), (QStringList{"File", "Edit", "Tools", "?"}));
     EXPECT_EQ(action("Menu_Ostracom_Beenden")->text(), "Exit Ostracom");
-    EXPECT_EQ(action("menu_Neuer_Tarvelon")->text(), "New Tarvelon");
     EXPECT_EQ(action("menu_Alarm_Benachrichtigung")->text(), "Alarm notification");
     auto *edit = m_form->findChild<QMenu *>(QStringLiteral("Menu_Bearbeiten"));
     ASSERT_NE(edit, nullptr);
@@ -94,7 +106,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
                   list()->header()->fontMetrics().horizontalAdvance(headers[c]))
             << headers[c].toStdString();
 
-    EXPECT_TRUE(controllerCommandsDisabled());
+    EXPECT_FALSE(controllerCommandsEnabled());
     EXPECT_TRUE(action("menu_Neuer_Tarvelon")->isEnabled());
     EXPECT_EQ(m_form->mailSettings(), MailSettings{});
     ASSERT_NE(timer(), nullptr);
@@ -111,8 +123,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
 
 TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt)
 {
-    const QString values = m_dir.filePath(QStringLiteral("values.txt"));
-    writeValues(values, "1=25.0\n");
+    const QString values = valuesFile("values.txt", "1=25.0\n");
     SimProcess &sim = startSim({"--speed", "60", "--values", values});
 
     m_boxes->script({QMessageBox::Ok}); // the clock question
@@ -124,11 +135,9 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     saveScreenshot(m_form.get(), QStringLiteral("added"));
 
     ASSERT_GE(m_boxes->boxes().size(), 1);
-    const auto &clock = m_boxes->boxes()[0];
-    EXPECT_EQ(clock.title, "Action required to continue");
-    EXPECT_EQ(clock.text, "Synchronise the Tarvelon clock with the PC ?");
-    EXPECT_EQ(clock.buttons, QMessageBox::Ok | QMessageBox::Cancel);
-    EXPECT_EQ(clock.defaultButton, QMessageBox::Ok);
+    expectQuestion(m_boxes->boxes()[0], "Action required to continue",
+                   "Synchronise the Tarvelon clock with the PC ?",
+                   QMessageBox::Ok | QMessageBox::Cancel);
 
     QStringList row = rowTexts(0);
     ASSERT_EQ(row.size(), 10);
@@ -169,17 +178,11 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
 {
     SmtpServer smtp;
     ASSERT_TRUE(smtp.start()) << smtp.error().toStdString();
-    MailSettings mail;
-    mail.servername = smtp.address();
-    mail.receiver = "alarm@example.org";
-    mail.sender = "ostracom@example.org";
-    mail.enabled = 1;
-    m_form->setMailSettings(mail);
+    m_form->setMailSettings(
+        {smtp.address(), "alarm@example.org", "ostracom@example.org", QString(), QString(), 1});
 
     // Above the emulated temperature's upper alarm limit of 27.0.
-    const QString values = m_dir.filePath(QStringLiteral("values.txt"));
-    writeValues(values, "1=28.0\n");
-    SimProcess &sim = startSim({"--speed", "60", "--values", values});
+    SimProcess &sim = startSim({"--speed", "60", "--values", valuesFile("values.txt", "1=28.0\n")});
     m_boxes->script({QMessageBox::Ok});
     addByDialog(simAddress(sim));
     ASSERT_TRUE(connected(1));
@@ -209,11 +212,8 @@ TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)
     m_boxes->script({QMessageBox::No});
     action("menu_Tarvelon_entfernen")->trigger();
     ASSERT_EQ(m_boxes->boxes().size(), 3);
-    const auto &question = m_boxes->boxes()[2];
-    EXPECT_EQ(question.title, "Confirm removal");
-    EXPECT_EQ(question.text, "Really remove the Tarvelon ?");
-    EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
-    EXPECT_EQ(question.defaultButton, QMessageBox::Yes);
+    expectQuestion(m_boxes->boxes()[2], "Confirm removal", "Really remove the Tarvelon ?",
+                   QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(m_form->tarvelonCount(), 2);
     EXPECT_EQ(list()->topLevelItemCount(), 2);
     EXPECT_TRUE(m_form->isIdle());
@@ -232,18 +232,16 @@ TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)
     action("menu_Tarvelon_entfernen")->trigger();
     EXPECT_EQ(m_form->tarvelonCount(), 0);
     EXPECT_EQ(list()->topLevelItemCount(), 0);
-    EXPECT_TRUE(controllerCommandsDisabled());
+    EXPECT_FALSE(controllerCommandsEnabled());
     EXPECT_TRUE(m_form->isIdle());
 }
 
 TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
 {
-    const QString warm = m_dir.filePath(QStringLiteral("warm.txt"));
-    const QString cool = m_dir.filePath(QStringLiteral("cool.txt"));
-    writeValues(warm, "1=27.0\n");
-    writeValues(cool, "1=24.0\n");
-    SimProcess &a = startSim({"--id", "2345", "--values", warm, "--speed", "60"});
-    SimProcess &b = startSim({"--id", "1234", "--values", cool, "--speed", "60"});
+    SimProcess &a =
+        startSim({"--id", "2345", "--values", valuesFile("warm.txt", "1=27.0\n"), "--speed", "60"});
+    SimProcess &b =
+        startSim({"--id", "1234", "--values", valuesFile("cool.txt", "1=24.0\n"), "--speed", "60"});
     m_boxes->script({QMessageBox::Ok, QMessageBox::Ok});
     m_form->connectAtStart({a.tcpLink(), b.tcpLink()});
     ASSERT_TRUE(connected(2));
@@ -282,11 +280,8 @@ TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
     saveScreenshot(m_form.get(), QStringLiteral("exit_requested"));
 
     ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 3000));
-    const auto &question = m_boxes->boxes()[0];
-    EXPECT_EQ(question.title, "Please confirm");
-    EXPECT_EQ(question.text, "Really exit Ostracom ?");
-    EXPECT_EQ(question.buttons, QMessageBox::Yes | QMessageBox::No);
-    EXPECT_EQ(question.defaultButton, QMessageBox::Yes);
+    expectQuestion(m_boxes->boxes()[0], "Please confirm", "Really exit Ostracom ?",
+                   QMessageBox::Yes | QMessageBox::No);
     ASSERT_TRUE(waitIdle(3000));
     EXPECT_TRUE(m_form->isVisible());
 
@@ -311,14 +306,11 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     addByDialog(simAddress(sim));
     ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 2 && m_form->isIdle(); },
                           kConnectTimeoutMs));
-    const auto &found = m_boxes->boxes()[1];
-    EXPECT_EQ(found.title, "New VEK hardware detected");
-    EXPECT_EQ(found.text,
-              "New Tarvelon found.\n\nAn initial programming is required before first use !");
-    EXPECT_EQ(found.buttons, QMessageBox::Ok | QMessageBox::Cancel);
-    EXPECT_EQ(found.defaultButton, QMessageBox::Ok);
+    expectQuestion(m_boxes->boxes()[1], "New VEK hardware detected",
+                   "New Tarvelon found.\n\nAn initial programming is required before first use !",
+                   QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(m_form->tarvelonCount(), 0);
-    EXPECT_TRUE(controllerCommandsDisabled());
+    EXPECT_FALSE(controllerCommandsEnabled());
 
     // OK: the whole program goes to the controller with a fresh identifier. The progress
     // bar moves meanwhile, which the UI thread could not show if it were blocked.
@@ -361,14 +353,14 @@ TEST_F(MainWindowFlow, oldFirmwareIsRefusedWithTheVersionItNeeds)
                           kConnectTimeoutMs));
     const auto &refusal = m_boxes->withText("Firmware");
     ASSERT_EQ(refusal.size(), 1);
+    const QString text = refusal[0].text;
     EXPECT_EQ(refusal[0].title, "");
     EXPECT_EQ(refusal[0].icon, QMessageBox::Warning);
-    EXPECT_TRUE(refusal[0].text.startsWith("Firmware update required !\n"))
-        << refusal[0].text.toStdString();
-    EXPECT_TRUE(refusal[0].text.contains(version(2.19) + " R24")) << refusal[0].text.toStdString();
-    EXPECT_TRUE(refusal[0].text.contains(version(2.19) + " R23")) << refusal[0].text.toStdString();
+    EXPECT_TRUE(text.startsWith("Firmware update required !\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains(version(2.19) + " R24") && text.contains(version(2.19) + " R23"))
+        << text.toStdString();
     EXPECT_EQ(m_form->tarvelonCount(), 0);
-    EXPECT_TRUE(controllerCommandsDisabled());
+    EXPECT_FALSE(controllerCommandsEnabled());
 }
 
 TEST_F(MainWindowFlow, programmingAChangedControllerAsksAndNoWritesNothing)

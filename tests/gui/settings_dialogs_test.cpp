@@ -27,30 +27,52 @@ constexpr int kMailTimeoutMs = 40000;
 class SettingsDialogs : public MainWindowTest
 {
 protected:
-    // Opens the notification dialog from the menu, lets `drive` work the open dialog, and
-    // returns when the dialog has closed.
-    void withNotifyDialog(const std::function<void(OstracomNotifyConfig *)> &drive)
+    // Opens a modal dialog from the menu and lets `drive` work it; returns once it has closed.
+    template <class Dialog>
+    bool withDialog(const char *menu, const std::function<void(Dialog *)> &drive)
     {
         bool driven = false;
         QTimer::singleShot(0, m_form.get(), [&] {
-            auto *dialog = m_form->findChild<OstracomNotifyConfig *>();
+            auto *dialog = m_form->findChild<Dialog *>();
             if (!dialog) {
-                ADD_FAILURE() << "the notification dialog did not open";
+                ADD_FAILURE() << "the dialog of " << menu << " did not open";
                 return;
             }
             drive(dialog);
             driven = true;
-            // Closed whatever happened, so that the menu command returns.
-            waitUntil([&] { return !dialog->testRunning(); }, kMailTimeoutMs);
-            dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
         });
-        action("menu_Alarm_Benachrichtigung")->trigger();
-        EXPECT_TRUE(driven);
+        action(menu)->trigger();
+        return driven;
+    }
+
+    void withNotifyDialog(const std::function<void(OstracomNotifyConfig *)> &drive)
+    {
+        EXPECT_TRUE(withDialog<OstracomNotifyConfig>(
+            "menu_Alarm_Benachrichtigung", [&](OstracomNotifyConfig *d) {
+                drive(d);
+                // Closed whatever happened, so that the menu command returns.
+                waitUntil([&] { return !d->testRunning(); }, kMailTimeoutMs);
+                d->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+            }));
     }
 
     static void fill(OstracomNotifyConfig *dialog, const char *name, const QString &text)
     {
         dialog->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+    }
+
+    // Enters an enabled account for `server` and starts the test mail; waits for its answer.
+    void sendTestMail(OstracomNotifyConfig *dialog, const QString &server)
+    {
+        fill(dialog, "text_Server", server);
+        fill(dialog, "text_Empfaenger", QStringLiteral("alarm@example.org"));
+        fill(dialog, "text_Sender", QStringLiteral("ostracom@example.org"));
+        dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->setChecked(true);
+        auto *test = dialog->findChild<QPushButton *>(QStringLiteral("Command1"));
+        test->click();
+        // The mail goes out on the worker; the dialog waits with its buttons off.
+        EXPECT_FALSE(test->isEnabled());
+        EXPECT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, kMailTimeoutMs));
     }
 };
 
@@ -64,26 +86,13 @@ TEST_F(SettingsDialogs, notificationSettingsAreSavedAndTheTestMailReachesTheServ
         // Loaded from the window's (empty) settings.
         EXPECT_EQ(dialog->findChild<QLineEdit *>(QStringLiteral("text_Server"))->text(), "");
         EXPECT_FALSE(dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->isChecked());
-        fill(dialog, "text_Server", smtp.address());
-        fill(dialog, "text_Empfaenger", QStringLiteral("alarm@example.org"));
-        fill(dialog, "text_Sender", QStringLiteral("ostracom@example.org"));
-        fill(dialog, "text_username", QString());
         fill(dialog, "text_passwort", QStringLiteral("geheim"));
-        dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->setChecked(true);
         saveScreenshot(dialog, QStringLiteral("notify_dialog"));
-        auto *test = dialog->findChild<QPushButton *>(QStringLiteral("Command1"));
-        test->click();
-        // The mail goes out on the worker; the dialog waits with its buttons off.
-        EXPECT_FALSE(test->isEnabled());
-        EXPECT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, kMailTimeoutMs));
+        sendTestMail(dialog, smtp.address());
     });
 
-    MailSettings expected;
-    expected.servername = smtp.address();
-    expected.receiver = "alarm@example.org";
-    expected.sender = "ostracom@example.org";
-    expected.passwort = "geheim";
-    expected.enabled = 1;
+    const MailSettings expected{
+        smtp.address(), "alarm@example.org", "ostracom@example.org", QString(), "geheim", 1};
     EXPECT_EQ(m_db->mailSettings(), expected);
     EXPECT_EQ(m_form->mailSettings(), expected);
 
@@ -111,12 +120,7 @@ TEST_F(SettingsDialogs, aTestMailThatFailsShowsTheSendersStatus)
     const quint16 closed = closedLocalPort();
     m_boxes->script({QMessageBox::Ok});
     withNotifyDialog([&](OstracomNotifyConfig *dialog) {
-        fill(dialog, "text_Server", QStringLiteral("127.0.0.1:%1").arg(closed));
-        fill(dialog, "text_Empfaenger", QStringLiteral("alarm@example.org"));
-        fill(dialog, "text_Sender", QStringLiteral("ostracom@example.org"));
-        dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->setChecked(true);
-        dialog->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-        EXPECT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, kMailTimeoutMs));
+        sendTestMail(dialog, QStringLiteral("127.0.0.1:%1").arg(closed));
     });
     ASSERT_EQ(m_boxes->boxes().size(), 1);
     const auto &box = m_boxes->boxes()[0];
@@ -139,13 +143,7 @@ TEST_F(SettingsDialogs, okClosesTheNotificationDialogWithoutSaving)
 
 TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
 {
-    bool driven = false;
-    QTimer::singleShot(0, m_form.get(), [&] {
-        auto *dialog = m_form->findChild<OstracomLanguage *>();
-        if (!dialog) {
-            ADD_FAILURE() << "the language dialog did not open";
-            return;
-        }
+    ASSERT_TRUE(withDialog<OstracomLanguage>("menu_sprache", [&](OstracomLanguage *dialog) {
         auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("combo_languageselect"));
         QStringList items;
         for (int i = 0; i < combo->count(); ++i)
@@ -156,10 +154,7 @@ TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
         saveScreenshot(dialog, QStringLiteral("language_dialog"));
         combo->setCurrentIndex(combo->findText(QStringLiteral("DEUTSCH")));
         dialog->findChild<QPushButton *>(QStringLiteral("Command_ok"))->click();
-        driven = true;
-    });
-    action("menu_sprache")->trigger();
-    ASSERT_TRUE(driven);
+    }));
 
     EXPECT_EQ(menuTitles(), (QStringList{"Datei", "Bearbeiten", "Extras", "?"}));
     EXPECT_EQ(action("menu_Neuer_Tarvelon")->text(), "Neuer Tarvelon");

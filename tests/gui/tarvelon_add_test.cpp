@@ -109,13 +109,12 @@ TEST_F(AddDialog, freePortsAreListedAndTheFirstIsHandedOnWithTheLineSettings)
     EXPECT_EQ(child<QLabel>("lbadress")->text(), "Com port no.:");
 
     // Switching kinds swaps label and field, and back.
-    child<QRadioButton>("SockCom")->click();
-    EXPECT_EQ(child<QLabel>("lbadress")->text(), "IP address:");
-    EXPECT_TRUE(child<QLineEdit>("txtadress")->isVisible());
-    EXPECT_FALSE(ports->isVisible());
-    child<QRadioButton>("ComCon")->click();
-    EXPECT_EQ(child<QLabel>("lbadress")->text(), "Com port no.:");
-    EXPECT_TRUE(ports->isVisible());
+    for (const bool serial : {false, true}) {
+        child<QRadioButton>(serial ? "ComCon" : "SockCom")->click();
+        EXPECT_EQ(child<QLabel>("lbadress")->text(), serial ? "Com port no.:" : "IP address:");
+        EXPECT_EQ(child<QLineEdit>("txtadress")->isVisible(), !serial);
+        EXPECT_EQ(ports->isVisible(), serial);
+    }
 
     child<QPushButton>("cmdAdd")->click();
     EXPECT_EQ(m_handed.tries, 1);
