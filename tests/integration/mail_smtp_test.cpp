@@ -36,12 +36,7 @@ protected:
 
     MailAccount accountFor(const QString &server) const
     {
-        return {server,
-                QStringLiteral("alarm@tank.example"),
-                QStringLiteral("ostracom@tank.example"),
-                QString(),
-                QString(),
-                1};
+        return {server, "alarm@tank.example", "ostracom@tank.example", QString(), QString(), 1};
     }
 
     QString notify(const MailAccount &account, const QString &subject = QStringLiteral("Alarm"),
@@ -55,10 +50,7 @@ protected:
         QFile file(QDir(dataDir.path()).filePath(QStringLiteral("ostracom.log")));
         if (!file.open(QIODevice::ReadOnly))
             return {};
-        QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-        if (!lines.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        return lines;
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
     QString messageFile() const { return QDir(dataDir.path()).filePath("mail.txt"); }
