@@ -112,13 +112,11 @@ TEST_F(StoreSchema, newDatabaseHasTheSixTablesTheirColumnsAndTheSeedRows)
     EXPECT_EQ(
         tmp.count("sqlite_master", "type = 'index' AND name = ?", {"HYDOARCHIVE_SENSOR_DATUM"}), 1);
 
-    EXPECT_EQ(db.languages(), (QStringList{"DEUTSCH", "ENGLISH"}));
     EXPECT_EQ(db.languageSetting(), QStringLiteral("ENGLISH"));
     const auto mail = db.mailSettings();
     ASSERT_TRUE(mail.has_value());
     EXPECT_EQ(mail->enabled, 0);
     EXPECT_TRUE(mail->servername.isEmpty());
-    EXPECT_EQ(englishOf(tmp, "Warnung"), "Warning");
     EXPECT_EQ(englishOf(tmp, "Fehler beim  Versenden der E-Mail: "), "Error sending the e-mail: ");
     // A key holding carriage returns arrives decoded.
     EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = ?",

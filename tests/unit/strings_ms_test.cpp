@@ -109,8 +109,8 @@ TEST_F(Strings, caseTwinsAndMissingTranslationsDoNotBreakInit)
 TEST_F(Strings, unwritableDatabaseStillGivesTheMarkedText)
 {
     tmp.exec("DROP TABLE HYDOLANG");
-    EXPECT_EQ(strings.ms("Pumpe defekt"), "Pumpe defekt???");
-    EXPECT_EQ(strings.ms("Pumpe defekt"), "Pumpe defekt???");
+    for (int call = 0; call < 2; ++call)
+        EXPECT_EQ(strings.ms("Pumpe defekt"), "Pumpe defekt???") << call;
     EXPECT_EQ(strings.ms("Warnung"), "Warning") << "the loaded table stays usable";
 }
 
@@ -157,7 +157,6 @@ TEST_F(ProgramStrings, startUsesTheStoredLanguageOrTheOverrideAndFallsBackToEngl
     EXPECT_EQ(initProgramLanguage(db, "ENGLISH"), QString());
     EXPECT_EQ(currentLanguage(), "ENGLISH");
     EXPECT_EQ(ms("Warnung"), "Warning");
-    EXPECT_EQ(ms(QStringLiteral("Kühlen")), "Cool");
 
     programStrings().clear();
     db.saveLanguageSetting("KLINGONISCH");
