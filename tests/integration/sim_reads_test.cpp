@@ -45,14 +45,6 @@ bool isHexText(const QString &text)
     return hex.match(text).hasMatch();
 }
 
-TEST_F(SimReads, versionIsTwoPointTwentyReleaseFive)
-{
-    const SimRead r = read(QStringLiteral("DX"));
-    ASSERT_EQ(r.payload.size(), 10);
-    EXPECT_FLOAT_EQ(HexSingleGet(r.payload, 0), 2.20f);
-    EXPECT_EQ(HexByteGet(r.payload, 4), 5);
-}
-
 TEST_F(SimReads, programImageHasItsFullLengthAndIdentifier)
 {
     const SimRead r = read(QStringLiteral("DN"));
@@ -77,8 +69,13 @@ TEST_F(SimReads, programImageHasItsFullLengthAndIdentifier)
     EXPECT_EQ(kinds, (QSet<int>{0, 1, 2})) << "sockets of every kind are fitted";
 }
 
-TEST_F(SimReads, calibrationImageListsTheFittedSensors)
+TEST_F(SimReads, versionAndCalibrationImageListTheFirmwareAndFittedSensors)
 {
+    const SimRead version = read(QStringLiteral("DX"));
+    ASSERT_EQ(version.payload.size(), 10);
+    EXPECT_FLOAT_EQ(HexSingleGet(version.payload, 0), 2.20f);
+    EXPECT_EQ(HexByteGet(version.payload, 4), 5);
+
     const SimRead r = read(QStringLiteral("DK"));
     ASSERT_EQ(r.payload.size(), 672);
     EXPECT_TRUE(isHexText(r.payload));
@@ -108,14 +105,13 @@ TEST_F(SimReads, storedRecordsLeaveOnlyWhenAcknowledged)
     read(QStringLiteral("DL"));
     QList<SimRecord> after;
     ASSERT_TRUE(decodeRecords(read(QStringLiteral("DO")).payload, &after));
-    QSet<QString> seen;
+    const auto key = [](const SimRecord &r) { return std::pair(r.sensor, r.when); };
+    QSet<std::pair<int, QDateTime>> seen;
     for (const SimRecord &r : again)
-        seen.insert(QStringLiteral("%1@%2").arg(r.sensor).arg(r.when.toString(Qt::ISODate)));
+        seen.insert(key(r));
     for (const SimRecord &r : after) {
         EXPECT_GE(r.when, first.last().when);
-        EXPECT_FALSE(
-            seen.contains(QStringLiteral("%1@%2").arg(r.sensor).arg(r.when.toString(Qt::ISODate))))
-            << "a record acknowledged with DL came back";
+        EXPECT_FALSE(seen.contains(key(r))) << "a record acknowledged with DL came back";
     }
 }
 
@@ -193,16 +189,12 @@ TEST_F(SimRecords, fasterClockStoresOneRecordPerFittedSensorAndInterval)
         ASSERT_GE(r.sensor, 1);
         ASSERT_LE(r.sensor, 5) << "sensors 6 to 8 are not fitted";
         EXPECT_EQ(r.when.time().second() % 10, 0) << "stored on the interval";
-        switch (r.sensor) {
-        case 1: // temperature, x10
+        if (r.sensor == 1) // temperature, x10
             EXPECT_NEAR(r.word, 250, 10);
-            break;
-        case 2: // pH, x100
+        else if (r.sensor == 2) // pH, x100
             EXPECT_NEAR(r.word, 780, 15);
-            break;
-        default:
+        else
             EXPECT_GT(r.word, 0);
-        }
     }
     // Each storage instant carries one record for each of the five sensors.
     const QDateTime instant = records[records.size() / 2].when;
