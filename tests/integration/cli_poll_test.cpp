@@ -110,25 +110,17 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
 
     // Regulation 1 of the temperature sensor warns above 26 °C; its alarm limit is 27 °C.
     // Regulation 2 of the same sensor warns at its alarm limit, as a new regulation does.
+    // (Set before the service starts: the emulator serves one client at a time.)
+    ASSERT_EQ(
+        runCli({"program", "--controller", m_address, "set", "Regelung(1,1).SW_ObereWarnung=26"}),
+        0);
     m_poll.setProcessEnvironment(environment());
     m_poll.setProcessChannelMode(QProcess::MergedChannels);
     m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
                  globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
     ASSERT_TRUE(m_poll.waitForStarted());
     QThread::sleep(3);
-    ASSERT_EQ(
-        runCli({"program", "--controller", m_address, "set", "Regelung(1,1).SW_ObereWarnung=26"}),
-        0);
     EXPECT_TRUE(m_smtp.messages().isEmpty()) << "25 °C is inside every limit";
-
-    // The service reads the warning limit at its start: restart it with the new one.
-    m_poll.terminate();
-    ASSERT_TRUE(m_poll.waitForFinished(15000));
-    EXPECT_EQ(m_poll.exitCode(), 0) << "SIGTERM ends the service cleanly";
-    EXPECT_TRUE(QString::fromUtf8(m_poll.readAll()).contains(QLatin1String("stopped")));
-    m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
-                 globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
-    ASSERT_TRUE(m_poll.waitForStarted());
 
     setValue(26.5);
     ASSERT_TRUE(waitForMails(1)) << subjects().join(", ").toStdString();
@@ -158,6 +150,8 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
 
     m_poll.terminate();
     ASSERT_TRUE(m_poll.waitForFinished(15000));
+    EXPECT_EQ(m_poll.exitCode(), 0) << "SIGTERM ends the service cleanly";
+    EXPECT_TRUE(QString::fromUtf8(m_poll.readAll()).contains(QLatin1String("stopped")));
 
     QFile log(m_data.filePath(QStringLiteral("ostracom.log")));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
