@@ -7,6 +7,7 @@
 // time per exchange), cpu_share (cpu_ms over wall time), sim_cpu_ms (the emulator's CPU
 // time per exchange), answer_chars.
 
+#include "emulator.h"
 #include "link/clock.h"
 #include "link/hydo_connect.h"
 #include "link/progress.h"
@@ -37,65 +38,16 @@ constexpr double kPacedCharsPerSecond = 960.0;
 // Markers, checksum and line breaks around a payload, at most.
 constexpr int kFramingChars = 40;
 
-class Emulator
-{
-public:
-    explicit Emulator(const QStringList &arguments)
-    {
-        m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral(TARVELON_SIM_PATH),
-                        QStringList{"--port", "0", "--quiet"} + arguments);
-        QElapsedTimer timer;
-        timer.start();
-        QByteArray out;
-        while (!out.contains('\n') && timer.elapsed() < 5000 &&
-               m_process.state() != QProcess::NotRunning) {
-            m_process.waitForReadyRead(100);
-            out += m_process.readAllStandardOutput();
-        }
-        if (out.startsWith("listening on "))
-            m_port = out.trimmed().split(':').last().toUShort();
-    }
-    ~Emulator()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_process.processId()), SIGTERM);
-            if (!m_process.waitForFinished(3000))
-                m_process.kill();
-        }
-    }
-    quint16 port() const { return m_port; }
-
-    // User plus system CPU time of the emulator process, in ms.
-    double cpuMs() const
-    {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return 0.0;
-        // Fields after the parenthesised command name; utime and stime are fields 14, 15.
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (f.size() < 13)
-            return 0.0;
-        const double ticks = f[11].toDouble() + f[12].toDouble();
-        return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-    }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
-
 // A full memory (high speed) gives "DO" its largest answer every time.
 Emulator &plainEmulator()
 {
-    static Emulator e({"--speed", "1000"});
+    static Emulator e({"--port", "0", "--speed", "1000"});
     return e;
 }
 
 Emulator &pacedEmulator()
 {
-    static Emulator e({"--speed", "1000", "--pace-9600"});
+    static Emulator e({"--port", "0", "--speed", "1000", "--pace-9600"});
     return e;
 }
 

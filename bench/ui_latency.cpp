@@ -9,6 +9,7 @@
 // 50 ms late), the same per phase (connect_*, download_*) with the phase's length in
 // seconds, ticks (timer ticks measured) and records (records the download archived).
 
+#include "emulator.h"
 #include "model/ctarvelon.h"
 #include "store/database.h"
 #include "support/gui_box_answerer.h"
@@ -50,43 +51,6 @@ QApplication &application()
     static QApplication *app = new QApplication(argc, argv);
     return *app;
 }
-
-class Emulator
-{
-public:
-    explicit Emulator(const QStringList &arguments)
-    {
-        m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start(QStringLiteral(TARVELON_SIM_PATH), QStringList{"--quiet"} + arguments);
-        QElapsedTimer timer;
-        timer.start();
-        QByteArray out;
-        while (!out.contains('\n') && timer.elapsed() < 5000 &&
-               m_process.state() != QProcess::NotRunning) {
-            m_process.waitForReadyRead(100);
-            out += m_process.readAllStandardOutput();
-        }
-        if (out.startsWith("listening on "))
-            m_port = out.trimmed().split(':').last().toUShort();
-    }
-    ~Emulator()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_process.processId()), SIGTERM);
-            if (!m_process.waitForFinished(3000))
-                m_process.kill();
-        }
-    }
-    quint16 port() const { return m_port; }
-    LinkParams link() const
-    {
-        return LinkParams{false, QStringLiteral("127.0.0.1"), QString::number(m_port)};
-    }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 // Notes how late each tick of a 10 ms timer comes.
 class LatencyProbe
