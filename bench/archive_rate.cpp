@@ -23,7 +23,7 @@ std::vector<ArchiveRecord> makeRecords(int count, int batch)
     records.reserve(static_cast<size_t>(count));
     const QDateTime start(QDate(2026, 1, 1), QTime(0, 0));
     for (int i = 0; i < count; ++i)
-        records.push_back(ArchiveRecord{start.addSecs(static_cast<qint64>(batch) * count + i),
+        records.push_back(ArchiveRecord{Database::datumText(start.addSecs(static_cast<qint64>(batch) * count + i)),
                                         20.0 + (i % 100) * 0.1, 1234, 1 + i % 8});
     return records;
 }

@@ -211,7 +211,7 @@ void BM_UiLatencyDuringConnectAndPoll(benchmark::State &state)
         state.counters["max_late_ms"] = probe.maxMs();
         state.counters["p99_late_ms"] = probe.percentileMs(0.99);
         state.counters["ticks"] = double(probe.ticks());
-        state.counters["records"] = double(form.tarvelon(1).lastArchived());
+        state.counters["records"] = double(form.tarvelon(1).lastDownload().archived);
         report(state, "connect", attempt);
         report(state, "download", download);
         state.SetLabel(probe.maxMs() <= kGoalMs ? "within 50 ms" : "LATER THAN 50 ms");

@@ -3,9 +3,11 @@
 #include "link/clock.h"
 #include "link/encodings.h"
 #include "model/tables.h"
+#include "store/database.h"
 
 #include <QRegularExpression>
 
+#include <cctype>
 #include <cmath>
 #include <stdexcept>
 
@@ -23,6 +25,8 @@ constexpr int kSubReleasePos = 4;
 // Event data: a word count, then 12-byte records.
 constexpr int kEventRecordBytes = 12;
 constexpr int kEventFirstRecord = 2;
+// 31.12.9999 in days since 17.11.1858: the last date a DATUM text can hold.
+constexpr double kLatestMjd = 2973483;
 
 const FieldInfo kControllerFields[] = {
 #define OSTRACOM_FIELD_INFO(name, pos, kind, scale) {#name, pos, FieldKind::kind, scale},
@@ -163,6 +167,38 @@ QDateTime cTarvelon::Event_Datum(int i) const
 {
     const int base = eventBase(i);
     return QDateTime(HexDateGet(m_eventData, base + 8).date(), HexTimeGet(m_eventData, base + 4));
+}
+
+QString cTarvelon::Event_RecordText(int i) const
+{
+    return m_eventData.mid(eventBase(i) * 2, kEventRecordBytes * 2);
+}
+
+QString cTarvelon::Event_DatumText(int i) const
+{
+    const int base = eventBase(i);
+    return Database::datumText(HexDateGet(m_eventData, base + 8).date(),
+                               HexTimeGet(m_eventData, base + 4));
+}
+
+QString cTarvelon::Event_Problem(int i) const
+{
+    const QString text = Event_RecordText(i);
+    if (text.size() != kEventRecordBytes * 2)
+        return QStringLiteral("record cut short");
+    for (const QChar c : text)
+        if (!isxdigit(c.toLatin1()))
+            return QStringLiteral("fields that are no hex digits");
+    // The decoders would wrap a time beyond one day and clamp a wild date; such a record
+    // would be archived at a made-up time.
+    const int base = eventBase(i);
+    const double seconds = HexSingleGet(m_eventData, base + 4);
+    if (!std::isfinite(seconds) || seconds < 0 || seconds >= 86400)
+        return QStringLiteral("time of day out of range");
+    const double mjd = HexSingleGet(m_eventData, base + 8);
+    if (!std::isfinite(mjd) || mjd < 0 || mjd > kLatestMjd || mjd != std::floor(mjd))
+        return QStringLiteral("date out of range");
+    return QString();
 }
 
 cHydoSensor &cTarvelon::Sensor(int i)

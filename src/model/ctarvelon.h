@@ -170,15 +170,28 @@ public:
     // Downloads the stored measurement records ("DO"), archives them, acknowledges them
     // ("DL") once they are safe, and sets each sensor's current value and its time.
     QString get_comp();
-    // Records archived (or spooled) by the last get_comp.
-    int lastArchived() const
+    // What the last get_comp did with the records, beyond its error text.
+    struct DownloadReport {
+        int received = 0;     // whole records in the answer
+        int archived = 0;     // rows added to the archive (records already there not counted)
+        int spooled = 0;      // records waiting in the spool file
+        int rejected = 0;     // records kept in the rejects file instead of the archive
+        bool acknowledged = false; // "DL" sent: the controller may forget them
+        bool databaseBusy = false; // the database was locked by another program
+        QString spoolProblem;      // the spool file could not be read or written
+    };
+    const DownloadReport &lastDownload() const
     {
-        return m_lastArchived;
+        return m_lastDownload;
     }
-    int lastSpooled() const
-    {
-        return m_lastSpooled;
-    }
+    // The controller's clock reading of record i as DATUM text, as it stands (also inside
+    // the hour skipped when summer time starts).
+    QString Event_DatumText(int i) const;
+    // Why record i cannot be archived (fields that are no hex digits, a time or date out of
+    // range), or an empty text when it can.
+    QString Event_Problem(int i) const;
+    // Record i as received.
+    QString Event_RecordText(int i) const;
 
     // Where archived records go (with the spool for times the database cannot take them)
     // and where limit crossings are reported. Both may be null: nothing is archived or sent.
@@ -247,8 +260,7 @@ private:
     cHydoConnect *m_link = nullptr;
     ArchiveSpool *m_archive = nullptr;
     Notifier *m_notifier = nullptr;
-    int m_lastArchived = 0;
-    int m_lastSpooled = 0;
+    DownloadReport m_lastDownload;
 
     std::array<std::unique_ptr<cHydoSensor>, kSensors + 1> m_sensors;
     std::array<std::unique_ptr<cHydoAktor>, kSockets + 1> m_sockets;

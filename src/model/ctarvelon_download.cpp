@@ -17,15 +17,18 @@ constexpr int kRecordChars = 24;
 
 QString cTarvelon::get_comp()
 {
-    m_lastArchived = 0;
-    m_lastSpooled = 0;
+    m_lastDownload = DownloadReport{};
+    DownloadReport &report = m_lastDownload;
     const int id = aq_id();
 
     // Records the database could not take last time go in first, whatever this controller
     // answers now.
     if (m_archive && m_archive->pending() > 0) {
         const ArchiveSpool::Result flushed = m_archive->flush();
-        m_lastArchived += flushed.written;
+        report.archived += flushed.written;
+        report.spooled = flushed.spooled;
+        report.databaseBusy = flushed.busy;
+        report.spoolProblem = flushed.spoolProblem;
     }
 
     QString payload;
@@ -43,40 +46,65 @@ QString cTarvelon::get_comp()
     const int complete =
         std::min(announced, static_cast<int>(std::max<qsizetype>(0, payload.size() - kCountChars) /
                                              kRecordChars));
+    report.received = complete;
     std::vector<ArchiveRecord> records;
+    std::vector<ArchiveSpool::Reject> rejects;
     records.reserve(static_cast<size_t>(complete));
-    for (int i = 1; i <= complete; ++i)
-        records.push_back(ArchiveRecord{Event_Datum(i), Event_Wert(i), id, Event_Sensor_nr(i)});
+    for (int i = 1; i <= complete; ++i) {
+        const QString problem = Event_Problem(i);
+        if (problem.isEmpty())
+            records.push_back(ArchiveRecord{Event_DatumText(i), Event_Wert(i), id, Event_Sensor_nr(i)});
+        else
+            rejects.push_back(ArchiveSpool::Reject{id, Event_RecordText(i), problem});
+    }
 
     // Archive first, acknowledge after: the controller forgets its records on "DL", so they
-    // must be safe in the archive (or the spool file) before it is sent.
+    // must be safe in the archive, the spool file or the rejects file before it is sent.
     bool safe = true;
     if (m_archive) {
         const ArchiveSpool::Result stored = m_archive->store(records);
-        m_lastArchived += stored.written;
-        m_lastSpooled = stored.spooled;
+        report.archived += stored.written;
+        report.spooled = stored.spooled;
+        report.databaseBusy = stored.busy;
+        if (!stored.spoolProblem.isEmpty())
+            report.spoolProblem = stored.spoolProblem;
         safe = stored.safe;
         if (!stored.error.isEmpty())
             error = stored.error;
+        QString rejectError;
+        if (!m_archive->keepRejects(rejects, &rejectError)) {
+            safe = false;
+            error += (error.isEmpty() ? QString() : QStringLiteral("; ")) + rejectError;
+        } else {
+            report.rejected = static_cast<int>(rejects.size());
+        }
     } else if (m_db) {
         try {
-            m_db->appendArchive(records, Database::SkipExisting::Yes);
-            m_lastArchived += complete;
+            report.archived += m_db->appendArchive(records, Database::SkipExisting::Yes);
         } catch (const StoreError &e) {
             error = e.message();
+            report.databaseBusy = e.kind() == StoreError::Kind::Busy;
             safe = false;
         }
+        // Without a data directory there is nowhere to keep unreadable records.
+        safe = safe && rejects.empty();
+    } else {
+        safe = false;
     }
-    if (safe) {
+    // Records announced but not received stay on the controller: after "DL" it would forget
+    // them too. The next download brings them again with those received now, which the
+    // archive then skips.
+    if (safe && complete == announced) {
         QString snapshot;
         get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
                       QStringLiteral("End Data"), QStringLiteral("CheckSum"), snapshot, 0,
                       QString(), true);
+        report.acknowledged = true;
     }
 
     for (int i = 1; i <= complete; ++i) {
         const int n = Event_Sensor_nr(i);
-        if (n < 1 || n > kSensors)
+        if (n < 1 || n > kSensors || !Event_Problem(i).isEmpty())
             continue; // archived as reported, but there is no such sensor to update
         Sensor(n).setDatum(Event_Datum(i));
         Sensor(n).set_CurVal(static_cast<float>(Event_Wert(i)));
@@ -85,6 +113,11 @@ QString cTarvelon::get_comp()
     if (complete < announced && error.isEmpty()) {
         error = ms("Unvollständige Messwerte vom Tarvelon: ") + QString::number(complete) +
                 QStringLiteral(" / ") + QString::number(announced);
+    }
+    if (!rejects.empty() && error.isEmpty()) {
+        error = QStringLiteral("%1 unreadable record(s) kept in %2")
+                    .arg(rejects.size())
+                    .arg(m_archive ? m_archive->rejectsPath() : QString());
     }
     return error;
 }

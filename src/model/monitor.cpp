@@ -6,8 +6,11 @@ PollResult pollController(cTarvelon &controller)
 {
     PollResult result;
     result.error = controller.get_comp();
-    result.archived = controller.lastArchived();
-    result.spooled = controller.lastSpooled();
+    const cTarvelon::DownloadReport &download = controller.lastDownload();
+    result.archived = download.archived;
+    result.spooled = download.spooled;
+    result.rejected = download.rejected;
+    result.spoolProblem = download.spoolProblem;
     for (int s = 1; s <= cTarvelon::kSensors; ++s) {
         for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k) {
             cHydoRegelung &regulation = controller.Regelung(s, k);

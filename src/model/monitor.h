@@ -20,8 +20,10 @@ public:
 // What one poll of one controller did.
 struct PollResult {
     QString error;          // the download's error text, empty on success
-    int archived = 0;       // records written to the archive now (spooled ones included)
+    int archived = 0;       // rows added to the archive now (spooled ones included)
     int spooled = 0;        // records kept in the spool file for a later cycle
+    int rejected = 0;       // unreadable records kept in the rejects file
+    QString spoolProblem;   // the spool file could not be read or written
     int notifications = 0;  // notifications sent (or attempted)
     QString notifyProblems; // status texts of notifications that failed
 };

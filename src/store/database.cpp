@@ -109,7 +109,8 @@ public:
     [[noreturn]] void fail(const char *what, const QSqlError &error) const
     {
         throw StoreError(QStringLiteral("%1 failed on database %2: %3")
-                             .arg(QString::fromUtf8(what), m_location, error.text()));
+                             .arg(QString::fromUtf8(what), m_location, error.text()),
+                         StoreError::kindOfSqliteCode(error.nativeErrorCode()));
     }
 
     QSqlDatabase &db() { return m_db; }
@@ -247,9 +248,11 @@ QSqlDatabase Database::connection() const
             QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(s.busyTimeoutMs));
         if (!db.open()) {
             const QString cause = db.lastError().text();
+            const auto kind = StoreError::kindOfSqliteCode(db.lastError().nativeErrorCode());
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            throw StoreError(QStringLiteral("Cannot open database %1: %2").arg(s.location, cause));
+            throw StoreError(QStringLiteral("Cannot open database %1: %2").arg(s.location, cause),
+                             kind);
         }
         QSqlQuery q(db);
         q.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(s.busyTimeoutMs));
@@ -297,7 +300,8 @@ Database::Database(const QString &location, Mode mode, int busyTimeoutMs)
         } else {
             if (!QFileInfo(m_shared->location).isFile())
                 throw StoreError(
-                    QStringLiteral("Database %1 does not exist").arg(m_shared->location));
+                    QStringLiteral("Database %1 does not exist").arg(m_shared->location),
+                    StoreError::Kind::Missing);
             connection();
         }
     } catch (...) {
@@ -322,6 +326,22 @@ QString Database::datumText(const QDateTime &time)
     if (!time.isValid())
         return QString();
     return time.toLocalTime().toString(QLatin1String(kDatumFormat));
+}
+
+QString Database::datumText(const QDate &date, const QTime &time)
+{
+    if (!date.isValid() || !time.isValid())
+        return QString();
+    return date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
+           time.toString(QStringLiteral("HH:mm:ss"));
+}
+
+bool Database::isDatumText(const QString &text)
+{
+    if (text.size() != 19 || text[10] != QLatin1Char(' '))
+        return false;
+    return QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")).isValid() &&
+           QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss")).isValid();
 }
 
 QDateTime Database::datumFromText(const QString &text)
@@ -562,13 +582,32 @@ void Database::prepareSchema()
     if (exists) {
         QSqlQuery q(sql.db());
         if (!q.exec(QStringLiteral("PRAGMA quick_check(%1)").arg(kReportedProblems))) {
+            // Only a file SQLite itself calls corrupt is "damaged": a full disk or another
+            // program's lock also stops the check, and each needs a different remedy.
             const QSqlError error = q.lastError();
+            const auto kind = StoreError::kindOfSqliteCode(error.nativeErrorCode());
             if (error.nativeErrorCode() == QLatin1String(kSqliteNotADatabase))
                 throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
                                                 "unchanged")
-                                     .arg(path));
-            throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
-                                 .arg(path, error.text()));
+                                     .arg(path),
+                                 kind);
+            if (kind == StoreError::Kind::Damaged)
+                throw StoreError(
+                    QStringLiteral("Database %1 is damaged and was left unchanged: %2")
+                        .arg(path, error.text()),
+                    kind);
+            if (kind == StoreError::Kind::Full)
+                throw StoreError(QStringLiteral("Database %1 cannot be opened: the disk is full "
+                                                "(%2)")
+                                     .arg(path, error.text()),
+                                 kind);
+            if (kind == StoreError::Kind::Busy)
+                throw StoreError(QStringLiteral("Database %1 is locked by another program (%2)")
+                                     .arg(path, error.text()),
+                                 kind);
+            throw StoreError(QStringLiteral("Database %1 cannot be checked: %2")
+                                 .arg(path, error.text()),
+                             kind);
         }
         QStringList problems;
         while (q.next())
@@ -579,7 +618,8 @@ void Database::prepareSchema()
             problems.resize(kReportedProblems);
         if (problems != QStringList{QStringLiteral("ok")})
             throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
-                                 .arg(path, problems.join(QStringLiteral("; "))));
+                                 .arg(path, problems.join(QStringLiteral("; "))),
+                             StoreError::Kind::Damaged);
     }
 
     const int version = userVersion(sql);
@@ -918,12 +958,12 @@ QString archiveKey(int tarvelonId, int asid, const QString &datum, double wert)
 }
 } // namespace
 
-void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExisting skip)
+int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExisting skip)
 {
     if (records.empty())
-        return;
+        return 0;
     for (size_t i = 0; i < records.size(); ++i)
-        if (!records[i].datum.isValid())
+        if (!isDatumText(records[i].datum))
             throw StoreError(QStringLiteral("Archive record %1 of %2 has no valid time; nothing "
                                             "was written to database %3")
                                  .arg(i + 1)
@@ -931,6 +971,7 @@ void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExis
                                  .arg(location()));
 
     const char *what = "Archiving measurements";
+    int added = 0;
     Sql sql(connection(), location());
     Transaction tx(sql, what);
     {
@@ -942,7 +983,7 @@ void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExis
             // Per controller and sensor, so that each look-up runs on the archive's index.
             QMap<QPair<int, int>, QPair<QString, QString>> ranges; // -> first, last DATUM
             for (const ArchiveRecord &r : records) {
-                const QString d = datumText(r.datum);
+                const QString &d = r.datum;
                 const QPair<int, int> sensor{r.tarvelonId, r.asid};
                 auto it = ranges.find(sensor);
                 if (it == ranges.end())
@@ -965,7 +1006,7 @@ void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExis
                                       "VALUES (?, ?, ?, ?)")))
             sql.fail(what, q.lastError());
         for (const ArchiveRecord &r : records) {
-            const QString d = datumText(r.datum);
+            const QString &d = r.datum;
             if (skip == SkipExisting::Yes) {
                 // Also catches a record repeated within this batch.
                 const QString key = archiveKey(r.tarvelonId, r.asid, d, r.wert);
@@ -979,9 +1020,11 @@ void Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExis
             q.addBindValue(r.asid);
             if (!q.exec())
                 sql.fail(what, q.lastError()); // the transaction rolls back
+            ++added;
         }
     }
     tx.commit();
+    return added;
 }
 
 std::vector<ArchiveValue> Database::archiveValues(const ArchiveQuery &query) const

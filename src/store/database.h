@@ -36,9 +36,11 @@ struct RegulationRow {
     QString beschreibung;
 };
 
-// One measurement as the controller reports it.
+// One measurement as the controller reports it. DATUM is the controller's own clock reading
+// as DATUM text, kept as it stands: a local QDateTime cannot hold the hour skipped when
+// summer time starts, but the controller's clock does not skip it.
 struct ArchiveRecord {
-    QDateTime datum;
+    QString datum;
     double wert = 0;
     int tarvelonId = 0;
     int asid = 0;
@@ -102,7 +104,11 @@ public:
     // DATUM text: local time to the second, "YYYY-MM-DD HH:MM:SS", so that text order is
     // time order. An invalid time gives an empty text.
     static QString datumText(const QDateTime &time);
+    // A wall-clock reading as DATUM text, whatever the local time zone makes of it.
+    static QString datumText(const QDate &date, const QTime &time);
     static QDateTime datumFromText(const QString &text);
+    // True for a text of the DATUM form that names a real date and time of day.
+    static bool isDatumText(const QString &text);
 
     // ---- languages
     // (German text, translation) of every row of HYDOLANG, in table order. `language`
@@ -144,9 +150,10 @@ public:
     // archive unchanged when any record cannot be written. With SkipExisting::Yes a record
     // whose controller, sensor, time and value are archived already is left out, so a
     // download that is delivered twice does not double its rows.
+    // Returns the number of rows added.
     enum class SkipExisting { No, Yes };
-    void appendArchive(const std::vector<ArchiveRecord> &records,
-                       SkipExisting skip = SkipExisting::No);
+    int appendArchive(const std::vector<ArchiveRecord> &records,
+                      SkipExisting skip = SkipExisting::No);
     std::vector<ArchiveValue> archiveValues(const ArchiveQuery &query) const;
     // Whole archive rows of one controller (and one sensor, when asid is given) with
     // from <= DATUM <= to where given, oldest first, for export.

@@ -6,15 +6,48 @@
 
 // A failure of the database or the data directory. The message is readable as it stands
 // and names the file or folder concerned; callers catch it at the boundary of an operation.
+// The kind tells a caller whether waiting can help: a busy database is tried again at the
+// next cycle, a full disk or a damaged file needs the user.
 class StoreError : public std::runtime_error
 {
 public:
-    explicit StoreError(const QString &message)
-        : std::runtime_error(message.toStdString()), m_message(message)
+    enum class Kind {
+        Other,
+        Busy,    // locked by another program; the same call may succeed later
+        Full,    // no space left on the disk
+        Damaged, // the file is not a usable database
+        Missing, // the database file does not exist
+    };
+
+    explicit StoreError(const QString &message, Kind kind = Kind::Other)
+        : std::runtime_error(message.toStdString()), m_message(message), m_kind(kind)
     {
     }
     QString message() const { return m_message; }
+    Kind kind() const { return m_kind; }
+
+    // The kind of a SQLite result code as QtSql reports it (primary or extended code).
+    static Kind kindOfSqliteCode(const QString &nativeCode)
+    {
+        bool ok = false;
+        const int code = nativeCode.toInt(&ok) & 0xff;
+        if (!ok)
+            return Kind::Other;
+        switch (code) {
+        case 5: // SQLITE_BUSY
+        case 6: // SQLITE_LOCKED
+            return Kind::Busy;
+        case 13: // SQLITE_FULL
+            return Kind::Full;
+        case 11: // SQLITE_CORRUPT
+        case 26: // SQLITE_NOTADB
+            return Kind::Damaged;
+        default:
+            return Kind::Other;
+        }
+    }
 
 private:
     QString m_message;
+    Kind m_kind;
 };

@@ -14,8 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <ctime>
+#include <sys/resource.h>
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSqlQuery>
 
@@ -119,6 +124,62 @@ protected:
     cTarvelon t{fake.clock, progress, interaction};
 };
 
+
+// Holds a write lock on the database, as another program would, until it goes.
+class DatabaseLock
+{
+public:
+    explicit DatabaseLock(const QString &path)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kName);
+        db.setDatabaseName(path);
+        EXPECT_TRUE(db.open());
+        EXPECT_TRUE(QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    }
+    ~DatabaseLock()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(kName);
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(kName);
+    }
+
+private:
+    static constexpr const char *kName = "test-lock";
+};
+
+// Sets the local time zone for one test.
+class LocalZone
+{
+public:
+    explicit LocalZone(const char *zone) : m_old(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~LocalZone()
+    {
+        if (m_old.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", m_old);
+        tzset();
+    }
+
+private:
+    QByteArray m_old;
+};
+
+QStringList lines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 TEST_F(Download, noStoredRecordsWritesNothingAndSendsNoSnapshotRequest)
@@ -135,7 +196,7 @@ TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
         "DO", storedData({{1, 235, kT0}, {2, 712, kT0.addSecs(1)}, {1, -15, kT0.addSecs(10)}}));
     EXPECT_EQ(t.get_comp(), QString());
     EXPECT_EQ(archived(), 3);
-    EXPECT_EQ(t.lastArchived(), 3);
+    EXPECT_EQ(t.lastDownload().archived, 3);
     EXPECT_EQ(fake.controller.bursts("DL"), 1) << "acknowledged once the records are safe";
     EXPECT_FLOAT_EQ(t.Sensor(1).CurVal(), -1.5f);
     EXPECT_EQ(t.Sensor(1).datum(), kT0.addSecs(10));
@@ -145,7 +206,7 @@ TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
               QStringLiteral("2026-12-04 10:00:01"));
 }
 
-TEST_F(Download, recordsDeliveredTwiceAreArchivedOnce)
+TEST_F(Download, recordsDeliveredTwiceAreArchivedOnceAndCountedOnce)
 {
     // The acknowledgement got lost: the controller sends the same records again.
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
@@ -154,14 +215,18 @@ TEST_F(Download, recordsDeliveredTwiceAreArchivedOnce)
         "DO", storedData({{1, 250, kT0}, {2, 780, kT0}, {1, 251, kT0.addSecs(10)}}));
     EXPECT_EQ(t.get_comp(), QString());
     EXPECT_EQ(archived(), 3);
+    EXPECT_EQ(t.lastDownload().archived, 1) << "records already archived are not counted";
 }
 
-TEST_F(Download, onlyCompleteRecordsAreArchivedWhenTheCountPromisesMore)
+TEST_F(Download, aShortBatchIsArchivedButNotAcknowledged)
 {
+    // Five announced, two arrived: "DL" would make the controller forget all five.
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}, 5));
     const QString error = t.get_comp();
     EXPECT_TRUE(error.contains(QLatin1String("2 / 5"))) << error.toStdString();
     EXPECT_EQ(archived(), 2);
+    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+    EXPECT_FALSE(t.lastDownload().acknowledged);
 }
 
 TEST_F(Download, aLostLinkArchivesNothingAndKeepsTheRecordsOnTheController)
@@ -173,51 +238,126 @@ TEST_F(Download, aLostLinkArchivesNothingAndKeepsTheRecordsOnTheController)
     EXPECT_EQ(fake.controller.bursts("DL"), 0);
 }
 
+TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
+{
+    const struct {
+        const char *name;
+        int from;       // first replaced digit of the second record
+        QString digits; // what replaces it
+    } cases[] = {
+        {"value not hex", 4, "ZZ"},
+        {"date not hex", 16, "G1"},
+        {"time beyond one day", 8, HexSinglePut(QString(8, QLatin1Char('0')), 0, 90000.0f)},
+        {"date not a day", 16, HexSinglePut(QString(8, QLatin1Char('0')), 0, -3.0f)},
+    };
+    int expectedRejects = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QDateTime when = kT0.addSecs(60 * ++expectedRejects);
+        QString payload = QString::fromLatin1(storedData({{1, 250, when}, {2, 780, when}}));
+        payload.replace(4 + 24 + c.from, c.digits.size(), c.digits);
+        fake.controller.setPayload("DO", payload.toLatin1());
+        const qint64 before = archived();
+        EXPECT_FALSE(t.get_comp().isEmpty()) << "the reject is reported";
+        EXPECT_EQ(archived(), before + 1) << "the readable record is archived";
+        EXPECT_EQ(t.lastDownload().rejected, 1);
+        EXPECT_TRUE(t.lastDownload().acknowledged) << "a kept reject is safe to acknowledge";
+        const QStringList rejects = lines(spool.rejectsPath());
+        ASSERT_EQ(rejects.size(), expectedRejects);
+        EXPECT_TRUE(rejects.last().contains(payload.mid(4 + 24, 24))) << rejects.last().toStdString();
+    }
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "DATUM < '2000-01-01' OR ASID = 2"), 0);
+}
+
+TEST_F(Download, theControllersClockReadingIsArchivedAsItStandsInTheSummerTimeGap)
+{
+    // 02:30 on the last Sunday of March does not exist in Central Europe, but the
+    // controller's clock shows it.
+    const QDateTime gap(QDate(2026, 3, 29), QTime(2, 30, 0), Qt::UTC);
+    fake.controller.setPayload("DO", storedData({{1, 250, gap}, {1, 251, gap.addSecs(10)}}));
+    LocalZone berlin("Europe/Berlin");
+    EXPECT_EQ(t.get_comp(), QString());
+    EXPECT_EQ(tmp.exec("SELECT GROUP_CONCAT(DATUM, '|') FROM HYDOARCHIVE").toString(),
+              QStringLiteral("2026-03-29 02:30:00|2026-03-29 02:30:10"));
+    EXPECT_TRUE(t.lastDownload().acknowledged);
+}
+
 TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
 {
-    QSqlDatabase locker =
-        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
-    locker.setDatabaseName(tmp.path());
-    ASSERT_TRUE(locker.open());
-    QSqlQuery(locker).exec(QStringLiteral("BEGIN EXCLUSIVE"));
-
-    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
-    const QString error = t.get_comp();
-    EXPECT_FALSE(error.isEmpty()) << "the refusal is reported";
-    EXPECT_EQ(t.lastSpooled(), 2);
-    EXPECT_EQ(spool.pending(), 2);
-    EXPECT_EQ(fake.controller.bursts("DL"), 1) << "spooled records are safe to acknowledge";
-    EXPECT_FLOAT_EQ(t.Sensor(2).CurVal(), 7.8f) << "current values still follow the download";
-
-    QSqlQuery(locker).exec(QStringLiteral("ROLLBACK"));
-    locker.close();
-    locker = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
-
+    {
+        DatabaseLock lock(tmp.path());
+        fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
+        const QString error = t.get_comp();
+        EXPECT_FALSE(error.isEmpty()) << "the refusal is reported";
+        EXPECT_EQ(t.lastDownload().spooled, 2);
+        EXPECT_TRUE(t.lastDownload().databaseBusy);
+        EXPECT_EQ(spool.pending(), 2);
+        EXPECT_EQ(fake.controller.bursts("DL"), 1) << "spooled records are safe to acknowledge";
+        EXPECT_FLOAT_EQ(t.Sensor(2).CurVal(), 7.8f) << "current values still follow the download";
+    }
     fake.controller.setPayload("DO", storedData({{1, 251, kT0.addSecs(10)}}));
     EXPECT_EQ(t.get_comp(), QString());
     EXPECT_EQ(archived(), 3);
+    EXPECT_EQ(t.lastDownload().archived, 3);
     EXPECT_EQ(spool.pending(), 0);
     EXPECT_FALSE(QFile::exists(spool.path()));
 }
 
 TEST_F(Download, recordsThatCannotBeKeptAnywhereAreNotAcknowledged)
 {
-    QSqlDatabase locker =
-        QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker2"));
-    locker.setDatabaseName(tmp.path());
-    ASSERT_TRUE(locker.open());
-    QSqlQuery(locker).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    DatabaseLock lock(tmp.path());
     ASSERT_TRUE(QDir().mkpath(spool.path())) << "a folder where the spool file should go";
-
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
     EXPECT_FALSE(t.get_comp().isEmpty());
     EXPECT_EQ(fake.controller.bursts("DL"), 0) << "the controller keeps them for the next cycle";
+}
 
-    QSqlQuery(locker).exec(QStringLiteral("ROLLBACK"));
-    locker.close();
-    locker = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("locker2"));
+TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
+{
+    DatabaseLock lock(tmp.path());
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
+    t.get_comp();
+    ASSERT_EQ(spool.pending(), 1);
+    const QStringList before = lines(spool.path());
+
+    // The file size limit plays the full disk: the new spool cannot be written whole.
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = static_cast<rlim_t>(QFileInfo(spool.path()).size() + 10);
+    setrlimit(RLIMIT_FSIZE, &small);
+    QList<Rec> many;
+    for (int i = 1; i <= 20; ++i)
+        many.append({1, 250 + i, kT0.addSecs(10 * i)});
+    fake.controller.setPayload("DO", storedData(many));
+    EXPECT_FALSE(t.get_comp().isEmpty());
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(fake.controller.bursts("DL"), 1) << "only the first download was acknowledged";
+    EXPECT_EQ(lines(spool.path()), before) << "no torn line";
+    fake.controller.setPayload("DO", storedData({{2, 700, kT0}}));
+    t.get_comp();
+    EXPECT_EQ(spool.pending(), 2) << "the next record follows on a line of its own";
+}
+
+TEST_F(Download, aDamagedSpoolIsReportedSetAsideAndItsReadableRecordsArchived)
+{
+    {
+        QFile f(spool.path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("2026-12-04 09:00:00\t24.5\t1234\t1\ngarbage\n2026-12-04 09:00:10\t24.");
+    }
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
+    EXPECT_EQ(t.get_comp(), QString());
+    EXPECT_TRUE(t.lastDownload().spoolProblem.contains(QLatin1String("unreadable")))
+        << t.lastDownload().spoolProblem.toStdString();
+    EXPECT_EQ(archived(), 2);
+    EXPECT_FALSE(QFile::exists(spool.path()));
+    const QStringList kept = QDir(tmp.dir()).entryList({"archive.spool.damaged-*"});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(lines(QDir(tmp.dir()).filePath(kept[0])).size(), 3) << "kept verbatim";
 }
 
 namespace

@@ -94,7 +94,7 @@ TEST_F(StoreApi, controllerIdIsInUseWhenAnyTableHoldsIt)
 {
     EXPECT_FALSE(db.controllerIdInUse(100));
     db.saveCalibration(100, "00");
-    db.appendArchive({{at("2026-01-01 00:00:00"), 1.0, 101, 1}});
+    db.appendArchive({{"2026-01-01 00:00:00", 1.0, 101, 1}});
     db.saveRegulationBeschreibung(102, 1, 1, "x");
     EXPECT_TRUE(db.controllerIdInUse(100));
     EXPECT_TRUE(db.controllerIdInUse(101)) << "archive rows alone reserve the identifier";
@@ -106,11 +106,11 @@ TEST_F(StoreApi, appendArchiveWritesAllRecordsOrNone)
 {
     ASSERT_TRUE(db.createLogbookEntry(at("2026-03-01 12:00:02"), "note"));
     std::vector<ArchiveRecord> batch{
-        {at("2026-03-01 12:00:00"), 7.1, 9, 1},
-        {at("2026-03-01 12:00:01"), 24.0, 9, 2},
+        {"2026-03-01 12:00:00", 7.1, 9, 1},
+        {"2026-03-01 12:00:01", 24.0, 9, 2},
         // Collides with the note above: the database refuses this one record.
-        {at("2026-03-01 12:00:02"), 100, -1, 0},
-        {at("2026-03-01 12:00:03"), 7.2, 9, 1},
+        {"2026-03-01 12:00:02", 100, -1, 0},
+        {"2026-03-01 12:00:03", 7.2, 9, 1},
     };
     try {
         db.appendArchive(batch);
@@ -125,7 +125,8 @@ TEST_F(StoreApi, appendArchiveWritesAllRecordsOrNone)
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9"), 3);
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9 AND BEMERKUNG IS NULL"), 3);
 
-    EXPECT_THROW(db.appendArchive({{QDateTime(), 1.0, 9, 1}}), StoreError);
+    for (const char *bad : {"", "2026-02-30 12:00:00", "2026-03-01 24:00:00", "2026-03-01T12:00:00"})
+        EXPECT_THROW(db.appendArchive({{bad, 1.0, 9, 1}}), StoreError) << bad;
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9"), 3);
 }
 
@@ -133,9 +134,10 @@ TEST_F(StoreApi, archiveValuesHonourBoundsOrderAndLimit)
 {
     std::vector<ArchiveRecord> records;
     for (int minute = 0; minute < 5; ++minute)
-        records.push_back({at("2026-05-01 10:00:00").addSecs(60 * minute), 20.0 + minute, 3, 2});
-    records.push_back({at("2026-05-01 10:02:00"), 99.0, 3, 1}); // another sensor
-    records.push_back({at("2026-05-01 10:02:00"), 98.0, 4, 2}); // another controller
+        records.push_back(
+            {Database::datumText(at("2026-05-01 10:00:00").addSecs(60 * minute)), 20.0 + minute, 3, 2});
+    records.push_back({"2026-05-01 10:02:00", 99.0, 3, 1}); // another sensor
+    records.push_back({"2026-05-01 10:02:00", 98.0, 4, 2}); // another controller
     db.appendArchive(records);
 
     auto values = [&](const ArchiveQuery &q) {
@@ -201,7 +203,7 @@ TEST_F(StoreApi, logbookChangesTouchOnlyLogbookEntries)
               1);
     EXPECT_EQ(tmp.count("HYDOARCHIVE"), 1);
 
-    db.appendArchive({{t.addSecs(6), 5.0, 1, 1}});
+    db.appendArchive({{Database::datumText(t.addSecs(6)), 5.0, 1, 1}});
     db.deleteLogbookEntry(t.addSecs(6));
     EXPECT_EQ(tmp.count("HYDOARCHIVE"), 2) << "a measurement is not a logbook entry";
     db.deleteLogbookEntry(t.addSecs(5));
