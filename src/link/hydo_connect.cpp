@@ -89,8 +89,9 @@ QString cHydoConnect::connect(bool serial, const QString &address, const QString
             return runtimeError(why);
         return {};
     }
+    // The cause (refused, no route, name unknown, timed out) tells the user what to mend.
     if (!m_tcp->isOpen() && !m_tcp->open(address, setting, kConnectTimeoutMs, &why))
-        return ms(kConnectFailed);
+        return ms(kConnectFailed) + QLatin1Char('\r') + why;
     return {};
 }
 

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include <iterator>
+#include <sys/statvfs.h>
 #include <utility>
 
 namespace
@@ -74,6 +75,29 @@ QString sqliteUri(const QString &path, bool create)
            (create ? QStringLiteral("?mode=rwc") : QStringLiteral("?mode=rw"));
 }
 
+// SQLite reports a full disk as a plain I/O error when it cannot even create its journal
+// files; the folder's free space tells the two apart.
+bool diskIsFull(const QString &path)
+{
+    struct statvfs fs {};
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    return ::statvfs(folder.constData(), &fs) == 0 && fs.f_bavail == 0;
+}
+
+// The kind of a refusal, with a full disk recognised whatever code SQLite gave it.
+StoreError::Kind kindOf(const QSqlError &error, const QString &path)
+{
+    const StoreError::Kind kind = StoreError::kindOfSqliteCode(error.nativeErrorCode());
+    if (kind == StoreError::Kind::Other && diskIsFull(path))
+        return StoreError::Kind::Full;
+    return kind;
+}
+
+QString fullDiskNote(StoreError::Kind kind)
+{
+    return kind == StoreError::Kind::Full ? QStringLiteral(" (the disk is full)") : QString();
+}
+
 // Runs statements on one connection and turns every failure into a StoreError that names
 // the operation and the database.
 class Sql
@@ -108,9 +132,11 @@ public:
 
     [[noreturn]] void fail(const char *what, const QSqlError &error) const
     {
-        throw StoreError(QStringLiteral("%1 failed on database %2: %3")
-                             .arg(QString::fromUtf8(what), m_location, error.text()),
-                         StoreError::kindOfSqliteCode(error.nativeErrorCode()));
+        const StoreError::Kind kind = kindOf(error, m_location);
+        throw StoreError(QStringLiteral("%1 failed on database %2: %3%4")
+                             .arg(QString::fromUtf8(what), m_location, error.text(),
+                                  fullDiskNote(kind)),
+                         kind);
     }
 
     QSqlDatabase &db() { return m_db; }
@@ -248,10 +274,11 @@ QSqlDatabase Database::connection() const
             QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(s.busyTimeoutMs));
         if (!db.open()) {
             const QString cause = db.lastError().text();
-            const auto kind = StoreError::kindOfSqliteCode(db.lastError().nativeErrorCode());
+            const auto kind = kindOf(db.lastError(), s.location);
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            throw StoreError(QStringLiteral("Cannot open database %1: %2").arg(s.location, cause),
+            throw StoreError(QStringLiteral("Cannot open database %1: %2%3")
+                                 .arg(s.location, cause, fullDiskNote(kind)),
                              kind);
         }
         QSqlQuery q(db);
@@ -585,7 +612,7 @@ void Database::prepareSchema()
             // Only a file SQLite itself calls corrupt is "damaged": a full disk or another
             // program's lock also stops the check, and each needs a different remedy.
             const QSqlError error = q.lastError();
-            const auto kind = StoreError::kindOfSqliteCode(error.nativeErrorCode());
+            const auto kind = kindOf(error, path);
             if (error.nativeErrorCode() == QLatin1String(kSqliteNotADatabase))
                 throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
                                                 "unchanged")

@@ -158,7 +158,7 @@ public:
     // Whole archive rows of one controller (and one sensor, when asid is given) with
     // from <= DATUM <= to where given, oldest first, for export.
     struct ArchiveRow {
-        QDateTime datum;
+        QString datum; // DATUM text as stored
         int tarvelonId = 0;
         int asid = 0;
         QVariant wert; // null for a row without value

@@ -39,7 +39,7 @@ std::vector<Database::ArchiveRow> Database::archiveRows(int tarvelonId, std::opt
                              .arg(location(), q.lastError().text()));
     std::vector<ArchiveRow> rows;
     while (q.next()) {
-        rows.push_back(ArchiveRow{datumFromText(q.value(0).toString()), q.value(1).toInt(),
+        rows.push_back(ArchiveRow{q.value(0).toString(), q.value(1).toInt(),
                                   q.value(2).toInt(), q.value(3), q.value(4).toString()});
     }
     return rows;

@@ -8,11 +8,16 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <csignal>
+#include <unistd.h>
 #include <functional>
 
 namespace
@@ -179,8 +184,133 @@ TEST_F(CliPoll, aControllerThatDoesNotAnswerIsReportedAndTheOthersGoOn)
     ASSERT_TRUE(p.waitForFinished(60000));
     const QString out = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_EQ(out.count(QLatin1String("not connected: Verbindungsfehler !")), 2)
+    EXPECT_EQ(out.count(QLatin1String("not connected: Verbindungsfehler ! cannot connect to")), 2)
         << "tried again in the next cycle:\n"
         << out.toStdString();
     EXPECT_EQ(out.count(QStringLiteral("#1234  1: 25.0 °C")), 2) << out.toStdString();
+}
+
+TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
+{
+    ASSERT_EQ(runCli({"init"}), 0);
+    const QString db = m_data.filePath(QStringLiteral("ostracom.db"));
+    {
+        // Another program holds the database while the service connects and downloads.
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
+        other.setDatabaseName(db);
+        ASSERT_TRUE(other.open());
+        ASSERT_TRUE(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        m_poll.setProcessEnvironment(environment());
+        m_poll.setProcessChannelMode(QProcess::MergedChannels);
+        m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
+                     globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
+        ASSERT_TRUE(m_poll.waitForStarted());
+        QThread::sleep(2);
+
+        QProcess second;
+        second.setProcessEnvironment(environment());
+        second.start(QStringLiteral(OSTRACOM_CLI_PATH),
+                     globalArgs() + QStringList{"poll", "--controller", m_address});
+        ASSERT_TRUE(second.waitForFinished(20000));
+        EXPECT_EQ(second.exitCode(), 1);
+        EXPECT_TRUE(QString::fromUtf8(second.readAllStandardError())
+                        .contains(QStringLiteral("process %1").arg(m_poll.processId())));
+
+        QThread::sleep(6); // beyond the database's five-second wait
+        QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("other");
+    QDeadlineTimer deadline(30000);
+    QString out;
+    while (!deadline.hasExpired() && !out.contains(QRegularExpression("archived [1-9]"))) {
+        m_poll.waitForReadyRead(500);
+        out += QString::fromUtf8(m_poll.readAll());
+    }
+    EXPECT_TRUE(out.contains(QLatin1String("locked"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QRegularExpression("archived [1-9]"))) << out.toStdString();
+    EXPECT_EQ(m_poll.state(), QProcess::Running) << "a busy database never stops the service";
+}
+
+TEST_F(CliPoll, aSecondStopSignalEndsAHangingMailAtOnce)
+{
+    SmtpServer hanging({SmtpServerOptions::Mode::Hang});
+    ASSERT_TRUE(hanging.start()) << hanging.error().toStdString();
+    ASSERT_EQ(runCli({"settings", "mail", "--server", hanging.address(), "--receiver",
+                      "keeper@aquarium.example", "--sender", "ostracom@aquarium.example",
+                      "--enable"}),
+              0);
+    setValue(35.0); // beyond the alarm limit: the first cycle sends mails
+    m_poll.setProcessEnvironment(environment());
+    m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
+                 globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
+    ASSERT_TRUE(m_poll.waitForStarted());
+    QThread::sleep(4);
+    ASSERT_EQ(m_poll.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(m_poll.processId()), SIGINT);
+    QThread::msleep(300);
+    ::kill(static_cast<pid_t>(m_poll.processId()), SIGINT);
+    EXPECT_TRUE(m_poll.waitForFinished(3000)) << "the mail's 30-second bound was not waited out";
+    EXPECT_EQ(m_poll.exitCode(), 128 + SIGINT);
+}
+
+TEST_F(CliPoll, filesGoToTheDataFolderAndReadingNeverCreatesADatabase)
+{
+    QTemporaryDir cwd;
+    auto run = [&](const QStringList &args, QString *err = nullptr) {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.setWorkingDirectory(cwd.path());
+        p.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitCode();
+    };
+    // With only --db, the data folder is the database's folder, never the current one.
+    const QString db = m_data.filePath(QStringLiteral("site/archive.db"));
+    ASSERT_TRUE(QDir().mkpath(m_data.filePath(QStringLiteral("site"))));
+    EXPECT_EQ(run({"--db", db, "poll", "--controller", m_address, "--cycles", "1"}), 0);
+    EXPECT_TRUE(QFile::exists(m_data.filePath(QStringLiteral("site/ostracom.lock"))));
+    EXPECT_TRUE(QDir(cwd.path()).isEmpty());
+
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char *says;
+    } cases[] = {
+        {{"--db", m_data.filePath("typo.db"), "export", "--id", "1234"}, 1, "does not exist"},
+        {{"--db", db, "export", "--id", "1234", "--from", "2026-12-02", "--to", "2026-12-01"},
+         2,
+         "lies after"},
+        {{"--db", db, "export", "--id", "1234", "--from", "2026-12-01"}, 0, ""},
+    };
+    for (const auto &c : cases) {
+        QString err;
+        EXPECT_EQ(run(c.args, &err), c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(err.contains(QLatin1String(c.says))) << err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(m_data.filePath("typo.db")));
+}
+
+// A small memory file system of its own (root only: a mount namespace) plays the full disk.
+TEST_F(CliPoll, aFullDiskIsReportedAsFullNotAsADamagedDatabase)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a private mount";
+    ASSERT_EQ(runCli({"init"}), 0);
+    QTemporaryDir disk;
+    const QString script = QStringLiteral(
+        "mount -t tmpfs -o size=400k tmpfs \"$1\" && cp \"$2/ostracom.db\" \"$1\" && "
+        "(dd if=/dev/zero of=\"$1/fill\" bs=1k count=1000 2>/dev/null; true) && "
+        "exec \"$3\" --data-dir \"$1\" settings mail --server smtp.example.org");
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(QStringLiteral("unshare"), {"-m", "sh", "-c", script, "sh", disk.path(), m_data.path(),
+                                        QStringLiteral(OSTRACOM_CLI_PATH)});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains(QLatin1String("the disk is full"))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QLatin1String("damaged"))) << err.toStdString();
 }

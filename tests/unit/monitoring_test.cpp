@@ -9,6 +9,7 @@
 #include "model/ctarvelon.h"
 #include "model/interaction.h"
 #include "model/monitor.h"
+#include "model/program_change.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 
@@ -470,4 +471,36 @@ TEST_F(Limits, failedNotificationsAreReportedButTheStateStillChanges)
     EXPECT_TRUE(reg().lastNotifyProblems[0].contains(QLatin1String("Bad argument")));
     EXPECT_TRUE(reg().UntereWarnungAktiv) << "a failed mail is not sent again every cycle";
     EXPECT_EQ(evaluateAt(22.0f), 0);
+}
+
+// Program changes go through the same connected controller and database.
+using ProgramChanges = Download;
+
+TEST_F(ProgramChanges, theDatabaseChangesOnlyOnceTheControllerTookTheProgram)
+{
+    const FieldChanges changes{{"Regelung(1,1).RW_ObererAlarm", "27.5"},
+                               {"Regelung(1,1).SW_ObereWarnung", "26.8"},
+                               {"Regelung(1,1).beschreibung", "Heater"}};
+    auto stored = [&] {
+        return tmp.exec("SELECT printf('%.2f', sw_obereWarnung) || '|' || beschreibung FROM HYDOREGELUNG "
+                        "WHERE TARVELONID=1234 AND HYDOSENSORID=1 AND HYDOVORGANG=1")
+            .toString();
+    };
+    const QString before = stored();
+
+    fake.controller.failWrites();
+    ProgramChange change = changeProgram(t, changes);
+    EXPECT_EQ(change.outcome, ProgramChange::Outcome::WriteFailed);
+    EXPECT_EQ(stored(), before);
+
+    fake.controller.failWrites(false);
+    change = changeProgram(t, changes);
+    EXPECT_EQ(change.outcome, ProgramChange::Outcome::Done) << change.error.toStdString();
+    EXPECT_TRUE(change.written);
+    EXPECT_EQ(stored(), QStringLiteral("26.80|Heater"));
+
+    change = changeProgram(t, {{"Regelung(1,1).beschreibung", "Cooler"},
+                               {"Regelung(1,1).RW_ObererAlarm", "hot"}});
+    EXPECT_EQ(change.outcome, ProgramChange::Outcome::Refused);
+    EXPECT_EQ(stored(), QStringLiteral("26.80|Heater")) << "one refused value changes nothing";
 }

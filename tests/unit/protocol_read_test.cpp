@@ -215,7 +215,7 @@ TEST_F(ReadExchange, wrongChecksumIsACommunicationError)
 TEST_F(ReadExchange, linkThatCannotOpenOrSendIsReportedUnchanged)
 {
     controller.refuseOpen();
-    EXPECT_EQ(readVersion(), "Verbindungsfehler !");
+    EXPECT_EQ(readVersion(), "Verbindungsfehler !\rconnection refused (fake)");
     EXPECT_EQ(fake.clock.nowMs(), 0) << "a refused connection fails at once";
     ctx.params = kSerial;
     EXPECT_EQ(readVersion(), "Runtime Error: connection refused (fake)");
@@ -225,7 +225,7 @@ TEST_F(ReadExchange, linkThatCannotOpenOrSendIsReportedUnchanged)
     controller.refuseOpen(false);
     controller.hangOnOpen();
     ctx.params = kTcp;
-    EXPECT_EQ(readVersion(), "Verbindungsfehler !");
+    EXPECT_EQ(readVersion(), "Verbindungsfehler !\rconnect timed out (fake)");
     EXPECT_EQ(fake.clock.nowMs(), 20000) << "a host that never answers is given 20 seconds";
 
     controller.hangOnOpen(false);

@@ -78,12 +78,17 @@ int cmdExport(const CliOptions &options, const QStringList &args)
             << "Usage: ostracom-cli export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n";
         return kExitUsage;
     }
+    if (from && to && *from > *to) {
+        err() << "--from " << Database::datumText(*from) << " lies after --to "
+              << Database::datumText(*to) << "\n";
+        return kExitUsage;
+    }
     try {
-        CliSession session(options);
+        CliSession session(options, CliSession::Access::ReadOnly);
         const auto rows = session.db().archiveRows(*id, sensor, from, to);
         QString csv = QStringLiteral("DATUM,TARVELONID,ASID,WERT,BEMERKUNG\n");
         for (const auto &r : rows) {
-            csv += Database::datumText(r.datum) + QLatin1Char(',') + QString::number(r.tarvelonId) +
+            csv += r.datum + QLatin1Char(',') + QString::number(r.tarvelonId) +
                    QLatin1Char(',') + QString::number(r.asid) + QLatin1Char(',') +
                    (r.wert.isNull() ? QString() : QString::number(r.wert.toDouble(), 'g', 15)) +
                    QLatin1Char(',') + csvField(r.bemerkung) + QLatin1Char('\n');

@@ -7,23 +7,35 @@
 #include "model/mail_notifier.h"
 #include "model/monitor.h"
 #include "store/archive_spool.h"
+#include "store/datadir_lock.h"
+#include "store/mail.h"
 #include "store/strings.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 
 #include <atomic>
 #include <csignal>
+#include <unistd.h>
 
 namespace
 {
 
 std::atomic<bool> g_stop{false};
 
-extern "C" void onStopSignal(int)
+// The first signal ends the service after the exchange in progress; a second one, for a
+// user who cannot wait for a slow mail server, ends it at once. Nothing is lost either way:
+// the archive's transactions and the spool's replacement survive a sudden end, and records
+// not yet acknowledged stay on the controller.
+extern "C" void onStopSignal(int signal)
 {
-    g_stop.store(true);
+    if (g_stop.exchange(true)) {
+        static const char kNow[] = "\nstopped at once\n";
+        [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kNow, sizeof kNow - 1);
+        ::_exit(128 + signal);
+    }
 }
 
 void installStopHandlers()
@@ -64,7 +76,9 @@ void printUsage(QTextStream &s)
          "measurements into the archive and checks every regulation's warning and alarm limits,\n"
          "sending alarm e-mails with the stored mail settings. One line per controller and cycle.\n"
          "A controller that does not answer is reported and tried again in the next cycle.\n"
-         "SIGINT or SIGTERM ends the service after the exchange in progress.\n";
+         "SIGINT or SIGTERM ends the service after the exchange in progress; a second one\n"
+         "ends it at once. A database that is locked by another program is tried again in\n"
+         "the next cycle; meanwhile the records wait in the spool file.\n";
 }
 
 } // namespace
@@ -116,15 +130,43 @@ int cmdPoll(const CliOptions &options, const QStringList &argsIn)
     }
 
     installStopHandlers();
+    // A database held by another program at start is waited for, as it is in every cycle.
+    std::unique_ptr<CliSession> opened;
+    while (!opened) {
+        try {
+            opened = std::make_unique<CliSession>(options);
+        } catch (const StoreError &e) {
+            if (e.kind() != StoreError::Kind::Busy) {
+                err() << e.message() << "\n";
+                return kExitFailed;
+            }
+            out() << stamp() << "  " << e.message() << "; trying again in " << intervalSeconds
+                  << " s\n";
+            out().flush();
+            sleepUnlessStopped(static_cast<qint64>(std::max(1.0, intervalSeconds) * 1000));
+            if (g_stop.load())
+                return kExitOk;
+        }
+    }
+    CliSession &session = *opened;
     try {
-        CliSession session(options);
+        DataDirLock lock;
+        lock.acquire(session.dataDir());
         session.interaction().calibrationFromController = calibrationFromController;
-        MailNotifier notifier(session.dataDir().isEmpty() ? QStringLiteral(".")
-                                                          : session.dataDir());
+        MailNotifier notifier(session.dataDir());
         if (const auto s = session.db().mailSettings())
             notifier.setAccount(MailAccount{s->servername, s->receiver, s->sender, s->username,
                                             s->passwort, s->enabled});
-        ArchiveSpool spool(session.db(), notifier.dataDir());
+        ArchiveSpool spool(session.db(), session.dataDir());
+        const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
+        // Problems of the archive also go to the log, where they stay after the console.
+        auto logProblem = [&](const QString &text) {
+            try {
+                appendLogLine(logPath, logTimestamp() + QStringLiteral("   ") + text);
+            } catch (const MailLogError &e) {
+                err() << e.what() << "\n";
+            }
+        };
 
         std::vector<Slot> entries;
         for (const ControllerArg &c : controllers)
@@ -140,37 +182,59 @@ int cmdPoll(const CliOptions &options, const QStringList &argsIn)
             for (Slot &slot : entries) {
                 if (g_stop.load())
                     break;
-                if (!slot.controller) {
-                    QString error;
-                    slot.controller = connectController(session, slot.arg, yes, &error);
+                try {
                     if (!slot.controller) {
-                        out() << stamp() << "  " << slot.arg.text << "  not connected: " << error
-                              << "\n";
-                        out().flush();
-                        continue;
+                        QString error;
+                        slot.controller = connectController(session, slot.arg, yes, &error);
+                        if (!slot.controller) {
+                            out() << stamp() << "  " << slot.arg.text << "  not connected: "
+                                  << error.replace(QLatin1Char('\n'), QLatin1Char(' ')) << "\n";
+                            out().flush();
+                            continue;
+                        }
+                        slot.controller->setArchive(&spool);
+                        slot.controller->setNotifier(&notifier);
                     }
-                    slot.controller->setArchive(&spool);
-                    slot.controller->setNotifier(&notifier);
+                    cTarvelon &t = *slot.controller;
+                    const PollResult r = pollController(t);
+                    session.progress().finish();
+                    QString line =
+                        stamp() + QStringLiteral("  #") + QString::number(t.aq_id_raw());
+                    for (int s = 1; s <= cTarvelon::kSensors; ++s)
+                        if (t.Sensor(s).sensortyp() != 0)
+                            line += QStringLiteral("  %1: %2").arg(s).arg(
+                                t.Sensor(s).formatierter_wert());
+                    line += QStringLiteral("  archived %1").arg(r.archived);
+                    if (r.spooled)
+                        line += QStringLiteral("  spooled %1").arg(r.spooled);
+                    if (r.rejected)
+                        line += QStringLiteral("  rejected %1").arg(r.rejected);
+                    line += QStringLiteral("  notifications %1").arg(r.notifications);
+                    if (!r.error.isEmpty())
+                        line += QStringLiteral("  error: ") + consoleText(r.error);
+                    if (!r.spoolProblem.isEmpty()) {
+                        line += QStringLiteral("  spool: ") + r.spoolProblem;
+                        logProblem(QStringLiteral("#%1 spool: %2")
+                                       .arg(t.aq_id_raw())
+                                       .arg(r.spoolProblem));
+                    }
+                    if (r.rejected)
+                        logProblem(QStringLiteral("#%1 %2 unreadable record(s) kept in %3")
+                                       .arg(t.aq_id_raw())
+                                       .arg(r.rejected)
+                                       .arg(spool.rejectsPath()));
+                    if (!r.notifyProblems.isEmpty())
+                        line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
+                    if (!notifier.lastLogError().isEmpty())
+                        line += QStringLiteral("  log: ") + notifier.lastLogError();
+                    out() << line << "\n";
+                } catch (const StoreError &e) {
+                    // A locked or full database, or a failing disk, costs this controller
+                    // this cycle, never the service: the next cycle tries again.
+                    session.progress().finish();
+                    out() << stamp() << "  " << slot.arg.text << "  error: " << e.message()
+                          << "\n";
                 }
-                cTarvelon &t = *slot.controller;
-                const PollResult r = pollController(t);
-                session.progress().finish();
-                QString line = stamp() + QStringLiteral("  #") + QString::number(t.aq_id_raw());
-                for (int s = 1; s <= cTarvelon::kSensors; ++s)
-                    if (t.Sensor(s).sensortyp() != 0)
-                        line +=
-                            QStringLiteral("  %1: %2").arg(s).arg(t.Sensor(s).formatierter_wert());
-                line += QStringLiteral("  archived %1").arg(r.archived);
-                if (r.spooled)
-                    line += QStringLiteral("  spooled %1").arg(r.spooled);
-                line += QStringLiteral("  notifications %1").arg(r.notifications);
-                if (!r.error.isEmpty())
-                    line += QStringLiteral("  error: ") + consoleText(r.error);
-                if (!r.notifyProblems.isEmpty())
-                    line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
-                if (!notifier.lastLogError().isEmpty())
-                    line += QStringLiteral("  log: ") + notifier.lastLogError();
-                out() << line << "\n";
                 out().flush();
             }
             if (cycles != 0 && cycle == cycles)

@@ -4,10 +4,13 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/program_change.h"
 #include "model/tables.h"
 #include "store/strings.h"
 
 #include <QLocale>
+#include <optional>
+#include <stdexcept>
 #include <QRegularExpression>
 
 namespace
@@ -103,39 +106,6 @@ void printController(cTarvelon &t, const QString &address)
     o.flush();
 }
 
-// Applies all assignments to a scratch copy first, so that nothing is changed (neither the
-// program image nor the database) unless every one of them fits.
-bool applyAssignments(cTarvelon &t, CliSession &session, const QStringList &assignments)
-{
-    QList<QPair<QString, QString>> pairs;
-    for (const QString &a : assignments) {
-        const int eq = a.indexOf(QLatin1Char('='));
-        if (eq <= 0) {
-            err() << "expected NAME=VALUE, got " << a << "\n";
-            return false;
-        }
-        pairs.append({a.left(eq).trimmed(), a.mid(eq + 1)});
-    }
-    cTarvelon scratch(session.clock(), session.progress(), session.interaction());
-    scratch.set_HydoProgramString(t.HydoProgramString());
-    scratch.setKalibController(t.kalibController());
-    for (const auto &[name, value] : pairs) {
-        QString error;
-        if (!scratch.setFieldByName(name, value, &error)) {
-            err() << error << "\n";
-            return false;
-        }
-    }
-    for (const auto &[name, value] : pairs) {
-        QString error;
-        if (!t.setFieldByName(name, value, &error)) {
-            err() << error << "\n";
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 int cmdProgram(const CliOptions &options, const QStringList &argsIn)
@@ -204,17 +174,26 @@ int cmdProgram(const CliOptions &options, const QStringList &argsIn)
             printController(*t, controllers.first().text);
             return kExitOk;
         }
-        if (!applyAssignments(*t, session, args))
-            return kExitUsage;
-        if (!t->programming_is_dirty()) {
-            out() << "The program is unchanged; nothing was written.\n";
-            return kExitOk;
+        FieldChanges changes;
+        for (const QString &a : args) {
+            const int eq = a.indexOf(QLatin1Char('='));
+            changes.append({a.left(eq).trimmed(), a.mid(eq + 1)});
         }
-        error = t->check_programing(true);
+        const ProgramChange change = changeProgram(*t, changes);
         session.progress().finish();
-        if (!error.isEmpty())
+        if (change.outcome == ProgramChange::Outcome::Refused) {
+            err() << change.error << "\n";
+            return kExitUsage;
+        }
+        if (change.outcome == ProgramChange::Outcome::WriteFailed) {
+            // The transfer's failure was shown by the operation itself.
+            err() << "Nothing was changed in the database.\n";
             return kExitFailed;
-        out() << "Program written to controller " << t->aq_id_raw() << ".\n";
+        }
+        out() << (change.written
+                      ? QStringLiteral("Program written to controller %1.\n").arg(t->aq_id_raw())
+                      : QStringLiteral("The program is unchanged; nothing was written to the "
+                                       "controller.\n"));
         return kExitOk;
     } catch (const StoreError &e) {
         err() << e.message() << "\n";

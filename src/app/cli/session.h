@@ -41,8 +41,10 @@ private:
 class CliSession
 {
 public:
+    // ReadOnly: the database must exist already; no folder or file is created.
+    enum class Access { ReadWrite, ReadOnly };
     // Opens the data directory and the database and sets the language. Throws StoreError.
-    explicit CliSession(const CliOptions &options);
+    explicit CliSession(const CliOptions &options, Access access = Access::ReadWrite);
 
     QString dataDir() const { return m_dataDir; }
     Database &db() { return *m_db; }

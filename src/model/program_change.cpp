@@ -1,0 +1,52 @@
+#include "model/program_change.h"
+
+#include "model/ctarvelon.h"
+
+namespace
+{
+
+// Warning limits and descriptions live in the database, not in the controller's program.
+bool isDatabaseField(const QString &name)
+{
+    return name.endsWith(QLatin1String(".SW_UntereWarnung")) ||
+           name.endsWith(QLatin1String(".SW_ObereWarnung")) ||
+           name.endsWith(QLatin1String(".beschreibung"));
+}
+
+void apply(cTarvelon &t, const FieldChanges &changes, bool databaseFields)
+{
+    for (const auto &[name, value] : changes)
+        if (isDatabaseField(name) == databaseFields)
+            t.setFieldByName(name, value, nullptr);
+}
+
+} // namespace
+
+ProgramChange changeProgram(cTarvelon &controller, const FieldChanges &changes)
+{
+    using Outcome = ProgramChange::Outcome;
+    ProgramChange result;
+    // The scratch copy has no database, so checking it there writes nothing.
+    cTarvelon scratch(controller.clock(), controller.progress(), controller.interaction());
+    scratch.set_HydoProgramString(controller.HydoProgramString());
+    scratch.setKalibController(controller.kalibController());
+    for (const auto &[name, value] : changes) {
+        if (!scratch.setFieldByName(name, value, &result.error)) {
+            result.outcome = Outcome::Refused;
+            return result;
+        }
+    }
+
+    // Checked above, so these cannot be refused now.
+    apply(controller, changes, false);
+    if (controller.programming_is_dirty()) {
+        result.error = controller.check_programing(true);
+        if (!result.error.isEmpty()) {
+            result.outcome = Outcome::WriteFailed;
+            return result;
+        }
+        result.written = true;
+    }
+    apply(controller, changes, true);
+    return result;
+}
