@@ -26,6 +26,11 @@ bool isSummer(const QDate &d)
     return d.month() >= 4 && d.month() <= 9;
 }
 
+QDateTime wallClock(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
 } // namespace
 
 SimController::SimController(const ControllerSettings &settings, QObject *parent)
@@ -39,7 +44,11 @@ SimController::SimController(const ControllerSettings &settings, QObject *parent
 bool SimController::start(QString *error)
 {
     m_realClock.start();
-    m_startMs = QDateTime::currentMSecsSinceEpoch();
+    // The local date and time read as a wall clock, not as an instant: the controller's
+    // clock shows what the local clock shows at start and then never jumps.
+    const QDateTime local = QDateTime::currentDateTime();
+    m_startMs = m_settings.clockStart.value_or(QDateTime(local.date(), local.time(), Qt::UTC))
+                    .toMSecsSinceEpoch();
 
     bool loaded = false;
     if (!m_settings.statePath.isEmpty()) {
@@ -107,7 +116,7 @@ qint64 SimController::nowMs() const
 
 QDateTime SimController::now() const
 {
-    return QDateTime::fromMSecsSinceEpoch(nowMs());
+    return wallClock(nowMs());
 }
 
 QString SimController::versionPayload() const
@@ -118,7 +127,7 @@ QString SimController::versionPayload() const
 QString SimController::programPayload()
 {
     // The clock fields show the controller's time at the moment of reading.
-    return withClock(m_state.program, now(), QDateTime::fromMSecsSinceEpoch(m_nextStorageMs));
+    return withClock(m_state.program, now(), wallClock(m_nextStorageMs));
 }
 
 QString SimController::storedRecordsPayload(int *count)
@@ -192,7 +201,7 @@ void SimController::storeDueRecords()
             m_nextStorageMs += (due - kMaxInstantsPerBatch) * intervalMs;
     }
     while (m_nextStorageMs <= now) {
-        storeRecordsAt(QDateTime::fromMSecsSinceEpoch(m_nextStorageMs));
+        storeRecordsAt(wallClock(m_nextStorageMs));
         m_nextStorageMs += intervalMs;
     }
     scheduleNextStorage(false);

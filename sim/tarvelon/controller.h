@@ -24,6 +24,9 @@ struct ControllerSettings {
     QString valuesPath;
     int maxPending = 2000;
     quint32 seed = 1;
+    // Wall-clock start of the controller's clock (date and time carried in a UTC QDateTime);
+    // none: the local time at start.
+    std::optional<QDateTime> clockStart;
 };
 
 // The controller behind the wire: its memory images, its clock, and the measurement memory
@@ -56,6 +59,8 @@ public:
     bool storeCalibration(const QString &image);
 
     int pendingCount() const { return int(m_pending.size()); }
+    // The controller's clock: a plain wall clock (date and time of a UTC QDateTime) that
+    // knows no summer time, so it runs through the hour the local clock skips.
     QDateTime now() const;
     const SimState &state() const { return m_state; }
 
@@ -89,7 +94,7 @@ private:
     ScriptedValues m_scripted;
 
     QElapsedTimer m_realClock;
-    qint64 m_startMs = 0; // emulated epoch ms at start
+    qint64 m_startMs = 0; // the controller's wall clock at start, ms since 1970-01-01 00:00
     qint64 m_nextStorageMs = 0;
     QTimer m_storageTimer;
 };

@@ -73,6 +73,11 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
                                    QStringLiteral("Run the controller clock F times faster "
                                                   "(default 1)."),
                                    QStringLiteral("F"));
+    const QCommandLineOption clock(QStringLiteral("clock"),
+                                   QStringLiteral("Start the controller's clock at this local "
+                                                  "wall-clock time (then it runs with --speed; "
+                                                  "summer time never moves it)."),
+                                   QStringLiteral("YYYY-MM-DD HH:MM:SS"));
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Storage interval in seconds (default 10, "
                                                      "or the stored program's)."),
@@ -114,9 +119,9 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     const QCommandLineOption badWrite(QStringLiteral("bad-write-checksum"),
                                       QStringLiteral("Echo a wrong checksum for every write and "
                                                      "keep nothing."));
-    p.addOptions({help,        port,  listen,      noTcp,      pty,     ptyLink, serial,  state,
-                  values,      speed, interval,    maxRecords, version, id,      seed,    quiet,
-                  answerAfter, split, badChecksum, dropMid,    mute,    pace,    badWrite});
+    p.addOptions({help,   port,        listen, noTcp,       pty,        ptyLink, serial, state,
+                  values, speed,       clock,  interval,    maxRecords, version, id,     seed,
+                  quiet,  answerAfter, split,  badChecksum, dropMid,    mute,    pace,   badWrite});
 
     if (!p.parse(arguments)) {
         *message = p.errorText();
@@ -164,6 +169,21 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
             *message = QStringLiteral("--speed needs a number above 0");
             return ParseOutcome::UsageError;
         }
+    }
+    if (p.isSet(clock)) {
+        // Date and time read apart: as one local QDateTime the hour summer time skips would
+        // not exist.
+        const QStringList parts = p.value(clock).split(QLatin1Char(' '));
+        const QDate date =
+            parts.size() == 2 ? QDate::fromString(parts[0], QStringLiteral("yyyy-MM-dd")) : QDate();
+        const QTime time =
+            parts.size() == 2 ? QTime::fromString(parts[1], QStringLiteral("HH:mm:ss")) : QTime();
+        if (!date.isValid() || !time.isValid()) {
+            *message = QStringLiteral("--clock needs \"YYYY-MM-DD HH:MM:SS\", not \"%1\"")
+                           .arg(p.value(clock));
+            return ParseOutcome::UsageError;
+        }
+        c.clockStart = QDateTime(date, time, Qt::UTC);
     }
     if (p.isSet(interval)) {
         if (!parseInt(p.value(interval), 1, 86399, &n)) {
