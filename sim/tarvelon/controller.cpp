@@ -43,6 +43,8 @@ SimController::SimController(const ControllerSettings &settings, QObject *parent
 
 bool SimController::start(QString *error)
 {
+    if (!m_settings.journalPath.isEmpty() && !m_journal.open(m_settings.journalPath, error))
+        return false;
     m_realClock.start();
     // The local date and time read as a wall clock, not as an instant: the controller's
     // clock shows what the local clock shows at start and then never jumps.
@@ -119,6 +121,15 @@ QDateTime SimController::now() const
     return wallClock(nowMs());
 }
 
+bool SimController::journal(const char *word, const QStringList &records)
+{
+    QString error;
+    if (m_journal.append(word, records, &error))
+        return true;
+    warnLine(error);
+    return false;
+}
+
 QString SimController::versionPayload() const
 {
     return sim::versionPayload(m_state.version);
@@ -130,27 +141,34 @@ QString SimController::programPayload()
     return withClock(m_state.program, now(), wallClock(m_nextStorageMs));
 }
 
-QString SimController::storedRecordsPayload(int *count)
+std::optional<QString> SimController::storedRecordsPayload(int *count)
 {
     const int n = std::min<int>(int(m_pending.size()), kMaxRecordsPerAnswer);
-    QString payload = HexWordPut(QStringLiteral("0000"), 0, n);
-    payload.reserve(4 + n * kRecordBytes * 2);
+    QStringList records;
     for (int i = 0; i < n; ++i)
-        payload += m_pending[i].text;
+        records.append(m_pending[i].text);
+    if (!journal("handed", records))
+        return std::nullopt;
+    *count = n;
     if (n > 0)
         m_lastReturnedSeq = m_pending[n - 1].seq;
-    *count = n;
-    return payload;
+    return HexWordPut(QStringLiteral("0000"), 0, n) + records.join(QString());
 }
 
-QString SimController::acknowledgePayload(int *dropped)
+std::optional<QString> SimController::acknowledgePayload(int *dropped)
 {
     int n = 0;
     if (m_lastReturnedSeq) {
-        while (!m_pending.empty() && m_pending.front().seq <= *m_lastReturnedSeq) {
-            m_pending.pop_front();
-            ++n;
+        QStringList forgotten;
+        for (const Pending &p : m_pending) {
+            if (p.seq > *m_lastReturnedSeq)
+                break;
+            forgotten.append(p.text);
         }
+        if (!journal("forgot", forgotten))
+            return std::nullopt;
+        n = int(forgotten.size());
+        m_pending.erase(m_pending.begin(), m_pending.begin() + n);
         m_lastReturnedSeq.reset();
         ++m_state.snapshot;
         m_reportedFull = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "images.h"
+#include "journal.h"
 #include "state_file.h"
 #include "tank_model.h"
 
@@ -27,6 +28,7 @@ struct ControllerSettings {
     // Wall-clock start of the controller's clock (date and time carried in a UTC QDateTime);
     // none: the local time at start.
     std::optional<QDateTime> clockStart;
+    QString journalPath; // empty: no hand-over journal
 };
 
 // The controller behind the wire: its memory images, its clock, and the measurement memory
@@ -50,10 +52,12 @@ public:
     QString programPayload();
     QString calibrationPayload() const { return m_state.calibration; }
     // The oldest records not yet acknowledged (count word, then the records). Remembers
-    // which it returned, for the acknowledgement.
-    QString storedRecordsPayload(int *count);
-    // Acknowledges the records of the last "DO" answer: they leave the memory.
-    QString acknowledgePayload(int *dropped);
+    // which it returned, for the acknowledgement. Nothing when the journal cannot be
+    // written: the answer must not go out then.
+    std::optional<QString> storedRecordsPayload(int *count);
+    // Acknowledges the records of the last "DO" answer: they leave the memory. Nothing (and
+    // nothing dropped) when the journal cannot be written.
+    std::optional<QString> acknowledgePayload(int *dropped);
 
     bool storeProgram(const QString &image);
     bool storeCalibration(const QString &image);
@@ -77,6 +81,7 @@ private:
     void storeRecordsAt(const QDateTime &time);
     void scheduleNextStorage(bool realign);
     qint64 nowMs() const;
+    bool journal(const char *word, const QStringList &records);
 
     struct Pending {
         quint64 seq;
@@ -89,6 +94,7 @@ private:
     quint64 m_nextSeq = 1;
     std::optional<quint64> m_lastReturnedSeq;
     bool m_reportedFull = false;
+    Journal m_journal;
 
     TankModel m_model;
     ScriptedValues m_scripted;

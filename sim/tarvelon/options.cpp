@@ -20,7 +20,8 @@ const char kDescription[] =
     "\n"
     "Failure modes (combinable): --answer-after, --split, --bad-checksum,\n"
     "--drop-mid-answer, --mute, --pace-9600, --bad-write-checksum; an old firmware with\n"
-    "--version 2.19R23, a controller without identifier with --id 0.";
+    "--version 2.19R23, a controller without identifier with --id 0. --journal lists\n"
+    "every record handed over and every record dropped.";
 
 bool parseInt(const QString &text, int min, int max, int *out)
 {
@@ -97,6 +98,12 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Seed of the measurement noise."),
                                   QStringLiteral("N"));
+    const QCommandLineOption journal(QStringLiteral("journal"),
+                                     QStringLiteral("Append \"handed RECORD\" for every record "
+                                                    "of a DO answer and \"forgot RECORD\" for "
+                                                    "every record a DL drops, synced to disk "
+                                                    "before the answer goes out."),
+                                     QStringLiteral("FILE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No log lines on stderr."));
     const QCommandLineOption answerAfter(QStringLiteral("answer-after"),
@@ -119,9 +126,10 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     const QCommandLineOption badWrite(QStringLiteral("bad-write-checksum"),
                                       QStringLiteral("Echo a wrong checksum for every write and "
                                                      "keep nothing."));
-    p.addOptions({help,   port,        listen, noTcp,       pty,        ptyLink, serial, state,
-                  values, speed,       clock,  interval,    maxRecords, version, id,     seed,
-                  quiet,  answerAfter, split,  badChecksum, dropMid,    mute,    pace,   badWrite});
+    p.addOptions({help,    port,   listen,  noTcp,   pty,         ptyLink,    serial,
+                  state,   values, speed,   clock,   interval,    maxRecords, version,
+                  id,      seed,   journal, quiet,   answerAfter, split,      badChecksum,
+                  dropMid, mute,   pace,    badWrite});
 
     if (!p.parse(arguments)) {
         *message = p.errorText();
@@ -223,6 +231,8 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     } else {
         c.seed = quint32(QDateTime::currentMSecsSinceEpoch());
     }
+
+    c.journalPath = p.value(journal);
 
     FailureModes &f = o.failures;
     if (p.isSet(answerAfter) && !parseInt(p.value(answerAfter), 1, 1000, &f.answerAfter)) {

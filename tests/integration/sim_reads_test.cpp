@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegularExpression>
 #include <QSet>
 
 namespace
@@ -38,12 +37,6 @@ protected:
 
     SimProcess m_sim;
 };
-
-bool isHexText(const QString &text)
-{
-    static const QRegularExpression hex(QStringLiteral("^[0-9A-F]*$"));
-    return hex.match(text).hasMatch();
-}
 
 TEST_F(SimReads, programImageHasItsFullLengthAndIdentifier)
 {

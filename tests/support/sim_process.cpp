@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <csignal>
@@ -220,4 +221,10 @@ bool decodeRecords(const QString &payload, QList<SimRecord> *records)
         records->append(rec);
     }
     return true;
+}
+
+bool isHexText(const QString &text)
+{
+    static const QRegularExpression hex(QStringLiteral("^[0-9A-F]+$"));
+    return hex.match(text).hasMatch();
 }

@@ -75,6 +75,8 @@ struct SimRecord {
 // The records of a "DO" payload: a 4-digit count, then 24 digits per record. Fails (false)
 // when the length does not match the count.
 bool decodeRecords(const QString &payload, QList<SimRecord> *records);
+// Upper-case hex digits and nothing else, as the controller sends them.
+bool isHexText(const QString &text);
 
 // A QCoreApplication for code that needs one (sockets, serial ports), created once.
 void ensureCoreApplication();
