@@ -26,6 +26,16 @@ bool isSummer(const QDate &d)
     return d.month() >= 4 && d.month() <= 9;
 }
 
+// Non-hex digits in the value, time and date of a record (after sensor and status, which the
+// PC needs to tell whose record it was).
+QString garbled(QString record)
+{
+    record[4] = QLatin1Char('G');
+    record[8] = QLatin1Char('Z');
+    record[16] = QLatin1Char('G');
+    return record;
+}
+
 QDateTime wallClock(qint64 ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
@@ -141,7 +151,7 @@ QString SimController::programPayload()
     return withClock(m_state.program, now(), wallClock(m_nextStorageMs));
 }
 
-std::optional<QString> SimController::storedRecordsPayload(int *count)
+std::optional<QString> SimController::storedRecordsPayload(int *carried, int *announced)
 {
     const int n = std::min<int>(int(m_pending.size()), kMaxRecordsPerAnswer);
     QStringList records;
@@ -149,10 +159,13 @@ std::optional<QString> SimController::storedRecordsPayload(int *count)
         records.append(m_pending[i].text);
     if (!journal("handed", records))
         return std::nullopt;
-    *count = n;
+    const bool shortBatch =
+        m_settings.shortBatchEvery > 0 && ++m_answeredCount % m_settings.shortBatchEvery == 0;
+    *carried = n;
+    *announced = n + (shortBatch ? kShortBatchExtra : 0);
     if (n > 0)
         m_lastReturnedSeq = m_pending[n - 1].seq;
-    return HexWordPut(QStringLiteral("0000"), 0, n) + records.join(QString());
+    return HexWordPut(QStringLiteral("0000"), 0, *announced) + records.join(QString());
 }
 
 std::optional<QString> SimController::acknowledgePayload(int *dropped)
@@ -236,8 +249,11 @@ void SimController::storeRecordsAt(const QDateTime &time)
         const auto forced = m_scripted.forced(sensor);
         const double value = forced ? *forced : m_model.value(type, time);
         const int status = regulationStatus(m_state.program, sensor, value, time);
-        m_pending.push_back(
-            {m_nextSeq++, recordText(sensor, status, value, tables::scaleFactor(type), time)});
+        QString text = recordText(sensor, status, value, tables::scaleFactor(type), time);
+        // Garbled once, as stored, so the record reads the same each time it is handed over.
+        if (m_settings.garbleEvery > 0 && ++m_storedCount % m_settings.garbleEvery == 0)
+            text = garbled(text);
+        m_pending.push_back({m_nextSeq++, text});
         m_state.calibration =
             HexSinglePut(m_state.calibration, base + kSenCurVal, static_cast<float>(value));
         m_state.calibration = HexSinglePut(m_state.calibration, base + kSenCurAlt1Val,

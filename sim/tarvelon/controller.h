@@ -28,7 +28,9 @@ struct ControllerSettings {
     // Wall-clock start of the controller's clock (date and time carried in a UTC QDateTime);
     // none: the local time at start.
     std::optional<QDateTime> clockStart;
-    QString journalPath; // empty: no hand-over journal
+    QString journalPath;     // empty: no hand-over journal
+    int shortBatchEvery = 0; // every Nth "DO" answer announces more records than it carries
+    int garbleEvery = 0;     // every Nth stored record gets non-hex digits in its fields
 };
 
 // The controller behind the wire: its memory images, its clock, and the measurement memory
@@ -40,6 +42,8 @@ public:
     // Records one "DO" answer carries at most; the rest follow in the next download, so a
     // full memory still fits the PC's 6-second read limit at 9600 baud.
     static constexpr int kMaxRecordsPerAnswer = 150;
+    // Records a short batch (--short-batch) announces beyond those it carries.
+    static constexpr int kShortBatchExtra = 2;
 
     explicit SimController(const ControllerSettings &settings, QObject *parent = nullptr);
 
@@ -54,7 +58,7 @@ public:
     // The oldest records not yet acknowledged (count word, then the records). Remembers
     // which it returned, for the acknowledgement. Nothing when the journal cannot be
     // written: the answer must not go out then.
-    std::optional<QString> storedRecordsPayload(int *count);
+    std::optional<QString> storedRecordsPayload(int *carried, int *announced);
     // Acknowledges the records of the last "DO" answer: they leave the memory. Nothing (and
     // nothing dropped) when the journal cannot be written.
     std::optional<QString> acknowledgePayload(int *dropped);
@@ -94,6 +98,8 @@ private:
     quint64 m_nextSeq = 1;
     std::optional<quint64> m_lastReturnedSeq;
     bool m_reportedFull = false;
+    quint64 m_storedCount = 0;   // records stored in this run, for --garble
+    quint64 m_answeredCount = 0; // "DO" answers given in this run, for --short-batch
     Journal m_journal;
 
     TankModel m_model;

@@ -8,7 +8,7 @@
 //                                     so a record sent again is listed again
 //   forgot 010000F545F3C000476EC800   a "DL" dropped it from the controller's memory
 //
-// The 24 characters are the record exactly as on the wire. "handed" says
+// The 24 characters are the record exactly as on the wire (garbled ones too). "handed" says
 // the record left in an answer, not that the answer arrived whole (--drop-mid-answer,
 // --bad-checksum). Records a full memory overwrites are not listed.
 

@@ -19,9 +19,9 @@ const char kDescription[] =
     "and exit.\n"
     "\n"
     "Failure modes (combinable): --answer-after, --split, --bad-checksum,\n"
-    "--drop-mid-answer, --mute, --pace-9600, --bad-write-checksum; an old firmware with\n"
-    "--version 2.19R23, a controller without identifier with --id 0. --journal lists\n"
-    "every record handed over and every record dropped.";
+    "--drop-mid-answer, --mute, --pace-9600, --bad-write-checksum, --short-batch,\n"
+    "--garble; an old firmware with --version 2.19R23, a controller without identifier\n"
+    "with --id 0. --journal lists every record handed over and every record dropped.";
 
 bool parseInt(const QString &text, int min, int max, int *out)
 {
@@ -126,10 +126,19 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     const QCommandLineOption badWrite(QStringLiteral("bad-write-checksum"),
                                       QStringLiteral("Echo a wrong checksum for every write and "
                                                      "keep nothing."));
-    p.addOptions({help,    port,   listen,  noTcp,   pty,         ptyLink,    serial,
-                  state,   values, speed,   clock,   interval,    maxRecords, version,
-                  id,      seed,   journal, quiet,   answerAfter, split,      badChecksum,
-                  dropMid, mute,   pace,    badWrite});
+    const QCommandLineOption shortBatch(QStringLiteral("short-batch"),
+                                        QStringLiteral("Every Nth DO answer announces 2 records "
+                                                       "more than it carries (checksum right)."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption garble(QStringLiteral("garble"),
+                                    QStringLiteral("Every Nth stored record has non-hex digits "
+                                                   "in its value, time and date (checksum "
+                                                   "right)."),
+                                    QStringLiteral("N"));
+    p.addOptions({help,    port,   listen,  noTcp,    pty,         ptyLink,    serial,
+                  state,   values, speed,   clock,    interval,    maxRecords, version,
+                  id,      seed,   journal, quiet,    answerAfter, split,      badChecksum,
+                  dropMid, mute,   pace,    badWrite, shortBatch,  garble});
 
     if (!p.parse(arguments)) {
         *message = p.errorText();
@@ -233,6 +242,14 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     }
 
     c.journalPath = p.value(journal);
+    if (p.isSet(shortBatch) && !parseInt(p.value(shortBatch), 1, 1000000, &c.shortBatchEvery)) {
+        *message = QStringLiteral("--short-batch needs a number 1 to 1000000");
+        return ParseOutcome::UsageError;
+    }
+    if (p.isSet(garble) && !parseInt(p.value(garble), 1, 1000000, &c.garbleEvery)) {
+        *message = QStringLiteral("--garble needs a number 1 to 1000000");
+        return ParseOutcome::UsageError;
+    }
 
     FailureModes &f = o.failures;
     if (p.isSet(answerAfter) && !parseInt(p.value(answerAfter), 1, 1000, &f.answerAfter)) {

@@ -173,15 +173,19 @@ void WireSession::answerRead(char letter)
     }
     case 'O': {
         int count = 0;
-        const auto p = m_controller.storedRecordsPayload(&count);
+        int announced = 0;
+        const auto p = m_controller.storedRecordsPayload(&count, &announced);
         if (!p) {
             logLine(QStringLiteral("%1 not answered: the journal cannot be written").arg(name));
             break;
         }
+        const QString shortNote =
+            announced != count ? QStringLiteral(", %1 announced").arg(announced) : QString();
         transmit(frame(QStringLiteral("Stored Data"), *p, QStringLiteral("End Data")),
-                 QStringLiteral("%1 answered (%2 records, %3 chars, %4 pending)")
+                 QStringLiteral("%1 answered (%2 records%3, %4 chars, %5 pending)")
                      .arg(name)
                      .arg(count)
+                     .arg(shortNote)
                      .arg(p->size())
                      .arg(m_controller.pendingCount()));
         break;

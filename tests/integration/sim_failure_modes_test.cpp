@@ -1,7 +1,8 @@
 // Failures over real sockets: the emulator's failure modes against the real link code, and
 // controllers that cannot be reached. Each must end in the result the PC side promises
-// (success, or its error text) and never in a hang. The emulator's journal must list exactly
-// the records it handed over and forgot.
+// (success, or its error text) and never in a hang. Record faults (short batches, garbled
+// records) must reach the PC intact under a right checksum, and the emulator's journal must
+// list exactly the records it handed over and forgot.
 
 #include "support/sim_process.h"
 
@@ -145,7 +146,7 @@ TEST_P(SimRecordFaults, answersCarryTheFaultAndTheJournalListsWhatWasHandedAndFo
     for (int attempt = 0; attempt < 50 && first.isEmpty(); ++attempt)
         first = download();
     ASSERT_FALSE(first.isEmpty()) << sim.log().toStdString();
-    // Without an acknowledgement the same records come again.
+    // Without an acknowledgement the same records come again, garbled ones unchanged.
     const QStringList again = download();
     EXPECT_EQ(again.mid(0, first.size()), first);
     const QStringList last = download();
@@ -161,9 +162,11 @@ TEST_P(SimRecordFaults, answersCarryTheFaultAndTheJournalListsWhatWasHandedAndFo
               journal);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, SimRecordFaults,
-                         ::testing::Values(RecordFault{"NoFault", {}, 0, 0}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SimRecordFaults,
+    ::testing::Values(RecordFault{"ShortBatchEverySecondAnswer", {"--short-batch", "2"}, 2, 0},
+                      RecordFault{"EveryThirdRecordGarbled", {"--garble", "3"}, 0, 3}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(LinkRealTransport, refusedTcpConnectionFailsAtOnceWithTheConnectText)
 {
