@@ -26,6 +26,21 @@ bool isSummer(const QDate &d)
     return d.month() >= 4 && d.month() <= 9;
 }
 
+// Non-hex digits in the value, time and date of a record (after sensor and status, which the
+// PC needs to tell whose record it was).
+QString garbled(QString record)
+{
+    record[4] = QLatin1Char('G');
+    record[8] = QLatin1Char('Z');
+    record[16] = QLatin1Char('G');
+    return record;
+}
+
+QDateTime wallClock(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
 } // namespace
 
 SimController::SimController(const ControllerSettings &settings, QObject *parent)
@@ -38,8 +53,14 @@ SimController::SimController(const ControllerSettings &settings, QObject *parent
 
 bool SimController::start(QString *error)
 {
+    if (!m_settings.journalPath.isEmpty() && !m_journal.open(m_settings.journalPath, error))
+        return false;
     m_realClock.start();
-    m_startMs = QDateTime::currentMSecsSinceEpoch();
+    // The local date and time read as a wall clock, not as an instant: the controller's
+    // clock shows what the local clock shows at start and then never jumps.
+    const QDateTime local = QDateTime::currentDateTime();
+    m_startMs = m_settings.clockStart.value_or(QDateTime(local.date(), local.time(), Qt::UTC))
+                    .toMSecsSinceEpoch();
 
     bool loaded = false;
     if (!m_settings.statePath.isEmpty()) {
@@ -107,7 +128,16 @@ qint64 SimController::nowMs() const
 
 QDateTime SimController::now() const
 {
-    return QDateTime::fromMSecsSinceEpoch(nowMs());
+    return wallClock(nowMs());
+}
+
+bool SimController::journal(const char *word, const QStringList &records)
+{
+    QString error;
+    if (m_journal.append(word, records, &error))
+        return true;
+    warnLine(error);
+    return false;
 }
 
 QString SimController::versionPayload() const
@@ -118,30 +148,40 @@ QString SimController::versionPayload() const
 QString SimController::programPayload()
 {
     // The clock fields show the controller's time at the moment of reading.
-    return withClock(m_state.program, now(), QDateTime::fromMSecsSinceEpoch(m_nextStorageMs));
+    return withClock(m_state.program, now(), wallClock(m_nextStorageMs));
 }
 
-QString SimController::storedRecordsPayload(int *count)
+std::optional<QString> SimController::storedRecordsPayload(int *carried, int *announced)
 {
     const int n = std::min<int>(int(m_pending.size()), kMaxRecordsPerAnswer);
-    QString payload = HexWordPut(QStringLiteral("0000"), 0, n);
-    payload.reserve(4 + n * kRecordBytes * 2);
+    QStringList records;
     for (int i = 0; i < n; ++i)
-        payload += m_pending[i].text;
+        records.append(m_pending[i].text);
+    if (!journal("handed", records))
+        return std::nullopt;
+    const bool shortBatch =
+        m_settings.shortBatchEvery > 0 && ++m_answeredCount % m_settings.shortBatchEvery == 0;
+    *carried = n;
+    *announced = n + (shortBatch ? kShortBatchExtra : 0);
     if (n > 0)
         m_lastReturnedSeq = m_pending[n - 1].seq;
-    *count = n;
-    return payload;
+    return HexWordPut(QStringLiteral("0000"), 0, *announced) + records.join(QString());
 }
 
-QString SimController::acknowledgePayload(int *dropped)
+std::optional<QString> SimController::acknowledgePayload(int *dropped)
 {
     int n = 0;
     if (m_lastReturnedSeq) {
-        while (!m_pending.empty() && m_pending.front().seq <= *m_lastReturnedSeq) {
-            m_pending.pop_front();
-            ++n;
+        QStringList forgotten;
+        for (const Pending &p : m_pending) {
+            if (p.seq > *m_lastReturnedSeq)
+                break;
+            forgotten.append(p.text);
         }
+        if (!journal("forgot", forgotten))
+            return std::nullopt;
+        n = int(forgotten.size());
+        m_pending.erase(m_pending.begin(), m_pending.begin() + n);
         m_lastReturnedSeq.reset();
         ++m_state.snapshot;
         m_reportedFull = false;
@@ -192,7 +232,7 @@ void SimController::storeDueRecords()
             m_nextStorageMs += (due - kMaxInstantsPerBatch) * intervalMs;
     }
     while (m_nextStorageMs <= now) {
-        storeRecordsAt(QDateTime::fromMSecsSinceEpoch(m_nextStorageMs));
+        storeRecordsAt(wallClock(m_nextStorageMs));
         m_nextStorageMs += intervalMs;
     }
     scheduleNextStorage(false);
@@ -209,8 +249,11 @@ void SimController::storeRecordsAt(const QDateTime &time)
         const auto forced = m_scripted.forced(sensor);
         const double value = forced ? *forced : m_model.value(type, time);
         const int status = regulationStatus(m_state.program, sensor, value, time);
-        m_pending.push_back(
-            {m_nextSeq++, recordText(sensor, status, value, tables::scaleFactor(type), time)});
+        QString text = recordText(sensor, status, value, tables::scaleFactor(type), time);
+        // Garbled once, as stored, so the record reads the same each time it is handed over.
+        if (m_settings.garbleEvery > 0 && ++m_storedCount % m_settings.garbleEvery == 0)
+            text = garbled(text);
+        m_pending.push_back({m_nextSeq++, text});
         m_state.calibration =
             HexSinglePut(m_state.calibration, base + kSenCurVal, static_cast<float>(value));
         m_state.calibration = HexSinglePut(m_state.calibration, base + kSenCurAlt1Val,

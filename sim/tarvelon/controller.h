@@ -1,6 +1,7 @@
 #pragma once
 
 #include "images.h"
+#include "journal.h"
 #include "state_file.h"
 #include "tank_model.h"
 
@@ -24,6 +25,12 @@ struct ControllerSettings {
     QString valuesPath;
     int maxPending = 2000;
     quint32 seed = 1;
+    // Wall-clock start of the controller's clock (date and time carried in a UTC QDateTime);
+    // none: the local time at start.
+    std::optional<QDateTime> clockStart;
+    QString journalPath;     // empty: no hand-over journal
+    int shortBatchEvery = 0; // every Nth "DO" answer announces more records than it carries
+    int garbleEvery = 0;     // every Nth stored record gets non-hex digits in its fields
 };
 
 // The controller behind the wire: its memory images, its clock, and the measurement memory
@@ -35,6 +42,8 @@ public:
     // Records one "DO" answer carries at most; the rest follow in the next download, so a
     // full memory still fits the PC's 6-second read limit at 9600 baud.
     static constexpr int kMaxRecordsPerAnswer = 150;
+    // Records a short batch (--short-batch) announces beyond those it carries.
+    static constexpr int kShortBatchExtra = 2;
 
     explicit SimController(const ControllerSettings &settings, QObject *parent = nullptr);
 
@@ -47,15 +56,19 @@ public:
     QString programPayload();
     QString calibrationPayload() const { return m_state.calibration; }
     // The oldest records not yet acknowledged (count word, then the records). Remembers
-    // which it returned, for the acknowledgement.
-    QString storedRecordsPayload(int *count);
-    // Acknowledges the records of the last "DO" answer: they leave the memory.
-    QString acknowledgePayload(int *dropped);
+    // which it returned, for the acknowledgement. Nothing when the journal cannot be
+    // written: the answer must not go out then.
+    std::optional<QString> storedRecordsPayload(int *carried, int *announced);
+    // Acknowledges the records of the last "DO" answer: they leave the memory. Nothing (and
+    // nothing dropped) when the journal cannot be written.
+    std::optional<QString> acknowledgePayload(int *dropped);
 
     bool storeProgram(const QString &image);
     bool storeCalibration(const QString &image);
 
     int pendingCount() const { return int(m_pending.size()); }
+    // The controller's clock: a plain wall clock (date and time of a UTC QDateTime) that
+    // knows no summer time, so it runs through the hour the local clock skips.
     QDateTime now() const;
     const SimState &state() const { return m_state; }
 
@@ -72,6 +85,7 @@ private:
     void storeRecordsAt(const QDateTime &time);
     void scheduleNextStorage(bool realign);
     qint64 nowMs() const;
+    bool journal(const char *word, const QStringList &records);
 
     struct Pending {
         quint64 seq;
@@ -84,12 +98,15 @@ private:
     quint64 m_nextSeq = 1;
     std::optional<quint64> m_lastReturnedSeq;
     bool m_reportedFull = false;
+    quint64 m_storedCount = 0;   // records stored in this run, for --garble
+    quint64 m_answeredCount = 0; // "DO" answers given in this run, for --short-batch
+    Journal m_journal;
 
     TankModel m_model;
     ScriptedValues m_scripted;
 
     QElapsedTimer m_realClock;
-    qint64 m_startMs = 0; // emulated epoch ms at start
+    qint64 m_startMs = 0; // the controller's wall clock at start, ms since 1970-01-01 00:00
     qint64 m_nextStorageMs = 0;
     QTimer m_storageTimer;
 };

@@ -19,8 +19,9 @@ const char kDescription[] =
     "and exit.\n"
     "\n"
     "Failure modes (combinable): --answer-after, --split, --bad-checksum,\n"
-    "--drop-mid-answer, --mute, --pace-9600, --bad-write-checksum; an old firmware with\n"
-    "--version 2.19R23, a controller without identifier with --id 0.";
+    "--drop-mid-answer, --mute, --pace-9600, --bad-write-checksum, --short-batch,\n"
+    "--garble; an old firmware with --version 2.19R23, a controller without identifier\n"
+    "with --id 0. --journal lists every record handed over and every record dropped.";
 
 bool parseInt(const QString &text, int min, int max, int *out)
 {
@@ -73,6 +74,11 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
                                    QStringLiteral("Run the controller clock F times faster "
                                                   "(default 1)."),
                                    QStringLiteral("F"));
+    const QCommandLineOption clock(QStringLiteral("clock"),
+                                   QStringLiteral("Start the controller's clock at this local "
+                                                  "wall-clock time (then it runs with --speed; "
+                                                  "summer time never moves it)."),
+                                   QStringLiteral("YYYY-MM-DD HH:MM:SS"));
     const QCommandLineOption interval(QStringLiteral("interval"),
                                       QStringLiteral("Storage interval in seconds (default 10, "
                                                      "or the stored program's)."),
@@ -92,6 +98,12 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Seed of the measurement noise."),
                                   QStringLiteral("N"));
+    const QCommandLineOption journal(QStringLiteral("journal"),
+                                     QStringLiteral("Append \"handed RECORD\" for every record "
+                                                    "of a DO answer and \"forgot RECORD\" for "
+                                                    "every record a DL drops, synced to disk "
+                                                    "before the answer goes out."),
+                                     QStringLiteral("FILE"));
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("No log lines on stderr."));
     const QCommandLineOption answerAfter(QStringLiteral("answer-after"),
@@ -114,9 +126,19 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     const QCommandLineOption badWrite(QStringLiteral("bad-write-checksum"),
                                       QStringLiteral("Echo a wrong checksum for every write and "
                                                      "keep nothing."));
-    p.addOptions({help,        port,  listen,      noTcp,      pty,     ptyLink, serial,  state,
-                  values,      speed, interval,    maxRecords, version, id,      seed,    quiet,
-                  answerAfter, split, badChecksum, dropMid,    mute,    pace,    badWrite});
+    const QCommandLineOption shortBatch(QStringLiteral("short-batch"),
+                                        QStringLiteral("Every Nth DO answer announces 2 records "
+                                                       "more than it carries (checksum right)."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption garble(QStringLiteral("garble"),
+                                    QStringLiteral("Every Nth stored record has non-hex digits "
+                                                   "in its value, time and date (checksum "
+                                                   "right)."),
+                                    QStringLiteral("N"));
+    p.addOptions({help,    port,   listen,  noTcp,    pty,         ptyLink,    serial,
+                  state,   values, speed,   clock,    interval,    maxRecords, version,
+                  id,      seed,   journal, quiet,    answerAfter, split,      badChecksum,
+                  dropMid, mute,   pace,    badWrite, shortBatch,  garble});
 
     if (!p.parse(arguments)) {
         *message = p.errorText();
@@ -165,6 +187,21 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
             return ParseOutcome::UsageError;
         }
     }
+    if (p.isSet(clock)) {
+        // Date and time read apart: as one local QDateTime the hour summer time skips would
+        // not exist.
+        const QStringList parts = p.value(clock).split(QLatin1Char(' '));
+        const QDate date =
+            parts.size() == 2 ? QDate::fromString(parts[0], QStringLiteral("yyyy-MM-dd")) : QDate();
+        const QTime time =
+            parts.size() == 2 ? QTime::fromString(parts[1], QStringLiteral("HH:mm:ss")) : QTime();
+        if (!date.isValid() || !time.isValid()) {
+            *message = QStringLiteral("--clock needs \"YYYY-MM-DD HH:MM:SS\", not \"%1\"")
+                           .arg(p.value(clock));
+            return ParseOutcome::UsageError;
+        }
+        c.clockStart = QDateTime(date, time, Qt::UTC);
+    }
     if (p.isSet(interval)) {
         if (!parseInt(p.value(interval), 1, 86399, &n)) {
             *message = QStringLiteral("--interval needs 1 to 86399 seconds");
@@ -202,6 +239,16 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
         }
     } else {
         c.seed = quint32(QDateTime::currentMSecsSinceEpoch());
+    }
+
+    c.journalPath = p.value(journal);
+    if (p.isSet(shortBatch) && !parseInt(p.value(shortBatch), 1, 1000000, &c.shortBatchEvery)) {
+        *message = QStringLiteral("--short-batch needs a number 1 to 1000000");
+        return ParseOutcome::UsageError;
+    }
+    if (p.isSet(garble) && !parseInt(p.value(garble), 1, 1000000, &c.garbleEvery)) {
+        *message = QStringLiteral("--garble needs a number 1 to 1000000");
+        return ParseOutcome::UsageError;
     }
 
     FailureModes &f = o.failures;

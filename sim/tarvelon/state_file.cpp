@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace sim
 {
 
@@ -15,6 +17,15 @@ namespace
 {
 constexpr int kStateFormat = 1;
 constexpr int kRecordChars = 24;
+
+// Hex digits, or the letters of a record garbled on purpose (--garble).
+bool isRecordText(const QString &text)
+{
+    return text.size() == kRecordChars && std::all_of(text.begin(), text.end(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                      (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+           });
+}
 } // namespace
 
 LoadResult loadState(const QString &path, SimState *state, QString *error)
@@ -62,8 +73,9 @@ LoadResult loadState(const QString &path, SimState *state, QString *error)
     }
     for (const QJsonValue &v : o.value(QStringLiteral("pending")).toArray()) {
         const QString record = v.toString().toUpper();
-        if (!isImageText(record, kRecordChars / 2)) {
-            *error = QStringLiteral("state file %1: a pending record is not 12 bytes of hex text")
+        if (!isRecordText(record)) {
+            *error = QStringLiteral("state file %1: a pending record is not 24 digits and "
+                                    "letters")
                          .arg(path);
             return LoadResult::Invalid;
         }

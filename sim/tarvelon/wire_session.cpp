@@ -173,19 +173,31 @@ void WireSession::answerRead(char letter)
     }
     case 'O': {
         int count = 0;
-        const QString p = m_controller.storedRecordsPayload(&count);
-        transmit(frame(QStringLiteral("Stored Data"), p, QStringLiteral("End Data")),
-                 QStringLiteral("%1 answered (%2 records, %3 chars, %4 pending)")
+        int announced = 0;
+        const auto p = m_controller.storedRecordsPayload(&count, &announced);
+        if (!p) {
+            logLine(QStringLiteral("%1 not answered: the journal cannot be written").arg(name));
+            break;
+        }
+        const QString shortNote =
+            announced != count ? QStringLiteral(", %1 announced").arg(announced) : QString();
+        transmit(frame(QStringLiteral("Stored Data"), *p, QStringLiteral("End Data")),
+                 QStringLiteral("%1 answered (%2 records%3, %4 chars, %5 pending)")
                      .arg(name)
                      .arg(count)
-                     .arg(p.size())
+                     .arg(shortNote)
+                     .arg(p->size())
                      .arg(m_controller.pendingCount()));
         break;
     }
     case 'L': {
         int dropped = 0;
-        const QString p = m_controller.acknowledgePayload(&dropped);
-        transmit(frame(QStringLiteral("SnapshotNr Data"), p, QStringLiteral("End Data")),
+        const auto p = m_controller.acknowledgePayload(&dropped);
+        if (!p) {
+            logLine(QStringLiteral("%1 not answered: the journal cannot be written").arg(name));
+            break;
+        }
+        transmit(frame(QStringLiteral("SnapshotNr Data"), *p, QStringLiteral("End Data")),
                  QStringLiteral("%1 answered (%2 records acknowledged, %3 pending)")
                      .arg(name)
                      .arg(dropped)

@@ -1,15 +1,19 @@
 // Failures over real sockets: the emulator's failure modes against the real link code, and
 // controllers that cannot be reached. Each must end in the result the PC side promises
-// (success, or its error text) and never in a hang.
+// (success, or its error text) and never in a hang. Record faults (short batches, garbled
+// records) must reach the PC intact under a right checksum, and the emulator's journal must
+// list exactly the records it handed over and forgot.
 
 #include "support/sim_process.h"
 
 #include "link/clock.h"
+#include "link/encodings.h"
 #include "link/hydo_connect.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
 
 #include <ostream>
@@ -83,6 +87,85 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadMode{"Mute", {"--mute"}, "DX", kTimeout, 0, 5900, 9000, ""},
                       // About 700 characters at 960 per second.
                       ReadMode{"Paced9600", {"--pace-9600"}, "DK", "", 672, 650, 0, ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct RecordFault {
+    const char *name;
+    QStringList arguments;
+    int shortEvery;  // every Nth "DO" answer announces 2 records more than it carries
+    int garbleEvery; // every Nth stored record has non-hex value, time and date digits
+};
+
+void PrintTo(const RecordFault &fault, std::ostream *out)
+{
+    *out << fault.name;
+}
+
+class SimRecordFaults : public ::testing::TestWithParam<RecordFault>
+{
+};
+
+TEST_P(SimRecordFaults, answersCarryTheFaultAndTheJournalListsWhatWasHandedAndForgotten)
+{
+    const RecordFault &f = GetParam();
+    SimProcess sim;
+    const QString journalPath = sim.scratchPath(QStringLiteral("journal.txt"));
+    QString error;
+    ASSERT_TRUE(sim.start(
+        QStringList{"--speed", "100", "--interval", "10", "--journal", journalPath} + f.arguments,
+        &error))
+        << error.toStdString();
+
+    QStringList journal; // what the journal must say, from what the PC received
+    int answers = 0;
+    int firstStored = 1; // number of the oldest record in the memory, counted from 1
+    const auto download = [&] {
+        const SimRead r = readFromController(sim.tcpLink(), QStringLiteral("DO"));
+        EXPECT_EQ(r.error, QString()) << "checksum over what is sent\n" << sim.log().toStdString();
+        ++answers;
+        const bool shortBatch = f.shortEvery && answers % f.shortEvery == 0;
+        const QString body = r.payload.mid(4);
+        EXPECT_EQ(body.size() % 24, 0);
+        QStringList records;
+        for (int i = 0; i + 24 <= body.size(); i += 24)
+            records << body.mid(i, 24);
+        EXPECT_EQ(HexWordGet(r.payload, 0), records.size() + (shortBatch ? 2 : 0))
+            << "answer " << answers;
+        for (int i = 0; i < records.size(); ++i) {
+            const bool garbled = f.garbleEvery && (firstStored + i) % f.garbleEvery == 0;
+            EXPECT_TRUE(isHexText(records[i].left(4))) << "sensor and status stay readable";
+            for (const QString &field :
+                 {records[i].mid(4, 4), records[i].mid(8, 8), records[i].mid(16, 8)})
+                EXPECT_EQ(isHexText(field), !garbled) << records[i].toStdString();
+            journal << QStringLiteral("handed ") + records[i];
+        }
+        return records;
+    };
+
+    QStringList first;
+    for (int attempt = 0; attempt < 50 && first.isEmpty(); ++attempt)
+        first = download();
+    ASSERT_FALSE(first.isEmpty()) << sim.log().toStdString();
+    // Without an acknowledgement the same records come again, garbled ones unchanged.
+    const QStringList again = download();
+    EXPECT_EQ(again.mid(0, first.size()), first);
+    const QStringList last = download();
+    ASSERT_EQ(readFromController(sim.tcpLink(), QStringLiteral("DL")).error, QString());
+    for (const QString &record : last)
+        journal << QStringLiteral("forgot ") + record;
+    firstStored += int(last.size());
+    download();
+
+    QFile file(journalPath);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+              journal);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SimRecordFaults,
+    ::testing::Values(RecordFault{"ShortBatchEverySecondAnswer", {"--short-batch", "2"}, 2, 0},
+                      RecordFault{"EveryThirdRecordGarbled", {"--garble", "3"}, 0, 3}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(LinkRealTransport, refusedTcpConnectionFailsAtOnceWithTheConnectText)

@@ -1,6 +1,6 @@
 // Read exchanges of the real link code against the emulator; stored measurement records, which
-// appear at the storage interval, carry scaled values and follow a values file that forces a
-// sensor's reading.
+// appear at the storage interval, carry scaled values, follow a values file that forces a
+// sensor's reading, and keep the controller's wall-clock time through summer-time changes.
 
 #include "support/sim_process.h"
 
@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegularExpression>
 #include <QSet>
 
 namespace
@@ -38,12 +37,6 @@ protected:
 
     SimProcess m_sim;
 };
-
-bool isHexText(const QString &text)
-{
-    static const QRegularExpression hex(QStringLiteral("^[0-9A-F]*$"));
-    return hex.match(text).hasMatch();
-}
 
 TEST_F(SimReads, programImageHasItsFullLengthAndIdentifier)
 {
@@ -120,10 +113,10 @@ constexpr int kWaitForRecordsMs = 8000;
 class SimRecords : public ::testing::Test
 {
 protected:
-    void startSim(const QStringList &arguments)
+    void startSim(const QStringList &arguments, const QStringList &environment = {})
     {
         QString error;
-        ASSERT_TRUE(m_sim.start(arguments, &error)) << error.toStdString();
+        ASSERT_TRUE(m_sim.start(arguments, &error, environment)) << error.toStdString();
     }
 
     // Downloads and acknowledges everything stored so far, as the PC's polling does.
@@ -202,6 +195,36 @@ TEST_F(SimRecords, fasterClockStoresOneRecordPerFittedSensorAndInterval)
     for (const SimRecord &r : records)
         atInstant += r.when == instant ? 1 : 0;
     EXPECT_EQ(atInstant, 5);
+}
+
+TEST_F(SimRecords, controllerClockRunsStraightThroughTheHoursSummerTimeSkipsAndRepeats)
+{
+    // Just before the hour Berlin's clocks skip in spring and repeat in autumn; wall-clock
+    // times carried in UTC, so the test's own time zone cannot move them.
+    for (const QDateTime &clock : {QDateTime(QDate(2026, 3, 29), QTime(1, 59, 30), Qt::UTC),
+                                   QDateTime(QDate(2026, 10, 25), QTime(2, 59, 30), Qt::UTC)}) {
+        const std::string start = clock.toString(Qt::ISODate).toStdString();
+        startSim({"--clock", clock.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), "--speed", "60",
+                  "--interval", "10"},
+                 {"TZ=Europe/Berlin"});
+        QList<QDateTime> instants;
+        QElapsedTimer timer;
+        timer.start();
+        while ((instants.isEmpty() || instants.last() < clock.addSecs(60)) &&
+               timer.elapsed() < kWaitForRecordsMs) {
+            for (const SimRecord &r : download())
+                if (instants.isEmpty() || instants.last() != r.when)
+                    instants << r.when;
+        }
+        ASSERT_FALSE(instants.isEmpty()) << m_sim.log().toStdString();
+        EXPECT_GT(instants.first(), clock) << start;
+        EXPECT_LE(instants.first(), clock.addSecs(20)) << start;
+        EXPECT_GE(instants.last(), clock.addSecs(60)) << start;
+        for (int i = 0; i + 1 < instants.size(); ++i)
+            ASSERT_EQ(instants[i].secsTo(instants[i + 1]), 10)
+                << start << ": " << instants[i].toString(Qt::ISODate).toStdString();
+        m_sim.stop();
+    }
 }
 
 TEST_F(SimRecords, forcedValueIsCarriedScaledByTheNextRecords)

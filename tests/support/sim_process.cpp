@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <csignal>
@@ -66,7 +67,7 @@ QString SimProcess::scratchPath(const QString &name) const
     return m_dir->filePath(name);
 }
 
-bool SimProcess::start(const QStringList &arguments, QString *error)
+bool SimProcess::start(const QStringList &arguments, QString *error, const QStringList &environment)
 {
     if (isRunning()) {
         *error = QStringLiteral("the emulator is already running");
@@ -85,6 +86,10 @@ bool SimProcess::start(const QStringList &arguments, QString *error)
     m_logPath = m_dir->filePath(QStringLiteral("sim-%1.log").arg(++m_starts));
     m_process.setStandardErrorFile(m_logPath);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &entry : environment)
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    m_process.setProcessEnvironment(env);
     m_process.start(QStringLiteral(TARVELON_SIM_PATH), args);
     if (!m_process.waitForStarted(kStartTimeoutMs)) {
         *error = QStringLiteral("cannot start %1: %2")
@@ -211,9 +216,15 @@ bool decodeRecords(const QString &payload, QList<SimRecord> *records)
         rec.sensor = HexByteGet(payload, r);
         rec.status = HexByteGet(payload, r + 1);
         rec.word = HexWordGet(payload, r + 2);
-        rec.when = HexDateGet(payload, r + 8)
-                       .addSecs(HexTimeGet(payload, r + 4).msecsSinceStartOfDay() / 1000);
+        rec.when =
+            QDateTime(HexDateGet(payload, r + 8).date(), HexTimeGet(payload, r + 4), Qt::UTC);
         records->append(rec);
     }
     return true;
+}
+
+bool isHexText(const QString &text)
+{
+    static const QRegularExpression hex(QStringLiteral("^[0-9A-F]+$"));
+    return hex.match(text).hasMatch();
 }

@@ -27,8 +27,8 @@ public:
 
     // Starts the emulator with --port 0 (unless arguments say --no-tcp) and the given
     // arguments, and waits for its "listening on" and, with --pty or --serial, its "pty" or
-    // "serial" line.
-    bool start(const QStringList &arguments, QString *error);
+    // "serial" line. environment: NAME=VALUE entries added for the emulator alone (TZ).
+    bool start(const QStringList &arguments, QString *error, const QStringList &environment = {});
     // SIGTERM, so the emulator saves its state; true when it exited with code 0.
     bool stop();
     bool isRunning() const;
@@ -69,12 +69,14 @@ QString writeToController(const LinkParams &link, const QString &command, const 
 struct SimRecord {
     int sensor = 0;
     int status = 0;
-    int word = 0; // value x scale factor, signed
-    QDateTime when;
+    int word = 0;   // value x scale factor, signed
+    QDateTime when; // the controller's wall clock in a UTC QDateTime: no summer time
 };
 // The records of a "DO" payload: a 4-digit count, then 24 digits per record. Fails (false)
 // when the length does not match the count.
 bool decodeRecords(const QString &payload, QList<SimRecord> *records);
+// Upper-case hex digits and nothing else, as the controller sends them.
+bool isHexText(const QString &text);
 
 // A QCoreApplication for code that needs one (sockets, serial ports), created once.
 void ensureCoreApplication();
