@@ -52,8 +52,12 @@ QByteArray formatAddressHeader(const QString &setting)
         return text.toUtf8(); // an internationalised address; there is no other spelling
     QString display = text.left(open).trimmed();
     if (display.size() >= 2 && display.startsWith(QLatin1Char('"')) &&
-        display.endsWith(QLatin1Char('"')))
+        display.endsWith(QLatin1Char('"'))) {
+        // An encoded word stands outside quotes, so the quoting is undone, \" included.
         display = display.mid(1, display.size() - 2);
+        static const QRegularExpression quotedPair(QStringLiteral("\\\\(.)"));
+        display.replace(quotedPair, QStringLiteral("\\1"));
+    }
     const QByteArray address = text.mid(open).toUtf8();
     if (display.isEmpty())
         return address;
@@ -169,12 +173,37 @@ QString envelopeAddress(const QString &setting)
 
 QStringList receiverList(const QString &setting)
 {
-    static const QRegularExpression separators(QStringLiteral("[,;]"));
+    // A display name may hold a comma ("Doe, John" <j@d.e>), so separators count only
+    // outside quotes and angle brackets.
     QStringList out;
-    for (const QString &part : setting.split(separators, Qt::SkipEmptyParts)) {
+    QString part;
+    bool quoted = false;
+    bool bracketed = false;
+    const auto flush = [&] {
         if (!part.trimmed().isEmpty())
             out << part.trimmed();
+        part.clear();
+    };
+    for (qsizetype i = 0; i < setting.size(); ++i) {
+        const QChar c = setting[i];
+        if (quoted && c == QLatin1Char('\\') && i + 1 < setting.size()) {
+            part += c;
+            part += setting[++i];
+            continue;
+        }
+        if (c == QLatin1Char('"') && !bracketed)
+            quoted = !quoted;
+        else if (c == QLatin1Char('<') && !quoted)
+            bracketed = true;
+        else if (c == QLatin1Char('>') && !quoted)
+            bracketed = false;
+        else if ((c == QLatin1Char(',') || c == QLatin1Char(';')) && !quoted && !bracketed) {
+            flush();
+            continue;
+        }
+        part += c;
     }
+    flush();
     return out;
 }
 

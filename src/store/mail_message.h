@@ -31,7 +31,8 @@ std::optional<MailServerAddress> parseMailServer(const QString &server);
 // text holds none or holds characters that would break the SMTP command line.
 QString envelopeAddress(const QString &setting);
 
-// The receiver setting may list several addresses separated by ',' or ';'.
+// The receiver setting may list several addresses separated by ',' or ';'; a separator
+// inside a quoted display name or inside <> belongs to that address.
 QStringList receiverList(const QString &setting);
 
 // Header text per RFC 2047: plain when printable ASCII, otherwise UTF-8 "B" encoded

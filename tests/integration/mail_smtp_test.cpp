@@ -117,11 +117,12 @@ TEST_F(MailSending, SeveralReceiversEachGetTheMessage)
     SmtpServer server;
     startOrFail(server);
     MailAccount account = accountFor(server.address());
-    account.receiver = QStringLiteral("alarm@tank.example; Wart <wart@tank.example>");
+    account.receiver = utf8(R"(alarm@tank.example; "Wart, Süd" <wart@tank.example>)");
     EXPECT_EQ(notify(account), QString());
     const QList<ReceivedMail> mails = server.messages();
     ASSERT_EQ(mails.size(), 1);
     EXPECT_EQ(mails[0].rcptTos, QStringList({"alarm@tank.example", "wart@tank.example"}));
+    EXPECT_EQ(mails[0].header("To"), utf8(R"(alarm@tank.example, "Wart, Süd" <wart@tank.example>)"));
 }
 
 TEST_F(MailSending, LoginWithUserAndPasswordAndTheBlankPasswordRule)

@@ -93,8 +93,32 @@ TEST(MailAddresses, EnvelopeIsTakenFromTheSettingAndUnsafeTextRefused)
     EXPECT_EQ(envelopeAddress(QStringLiteral("a@x\r\nRCPT TO:<evil@x>")), QString())
         << "a line break would smuggle a command into the SMTP dialogue";
     EXPECT_EQ(envelopeAddress(QStringLiteral("a b@x")), QString());
+}
 
-    EXPECT_EQ(receiverList(QStringLiteral("a@x; b@x,,c@x ;")), QStringList({"a@x", "b@x", "c@x"}));
+TEST(MailAddresses, ReceiversAreSplitOnlyOutsideQuotesAndBrackets)
+{
+    const struct {
+        const char *setting;
+        QStringList receivers;
+        QStringList envelopes;
+    } cases[] = {
+        {"a@x; b@x,,c@x ;", {"a@x", "b@x", "c@x"}, {"a@x", "b@x", "c@x"}},
+        {R"("Doe, John" <j@d.e>)", {R"("Doe, John" <j@d.e>)"}, {"j@d.e"}},
+        {R"("Doe; John" <j@d.e>,Wart <w@x>)", {R"("Doe; John" <j@d.e>)", "Wart <w@x>"},
+         {"j@d.e", "w@x"}},
+        {R"("Say \"hi, you\"" <h@x>; c@x)", {R"("Say \"hi, you\"" <h@x>)", "c@x"}, {"h@x", "c@x"}},
+        {"<@relay.example,@b.example:j@d.e>, c@x", {"<@relay.example,@b.example:j@d.e>", "c@x"},
+         {"@relay.example,@b.example:j@d.e", "c@x"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.setting);
+        const QStringList receivers = receiverList(utf8(c.setting));
+        EXPECT_EQ(receivers, c.receivers);
+        QStringList envelopes;
+        for (const QString &r : receivers)
+            envelopes << envelopeAddress(r);
+        EXPECT_EQ(envelopes, c.envelopes);
+    }
 }
 
 TEST(MailHeaders, SubjectIsPlainOrEncodedWordsThatFoldAndDecodeBack)
@@ -164,10 +188,16 @@ TEST(MailBody, MessageHasAllHeadersCrlfLinesAndAFittingEncoding)
 
     content.body = utf8("Temperatur 28,5 °C");
     content.from = utf8("Tank Süd <ostracom@tank.example>");
+    content.to =
+        receiverList(utf8(R"("Müller, Hans" <h@x>; "Doe, John" <j@x>; "Müller \"Wart\"" <w@x>)"));
     const QByteArray utf = buildMessage(content);
     EXPECT_TRUE(utf.contains("Content-Transfer-Encoding: quoted-printable\r\n"));
     EXPECT_TRUE(utf.endsWith("\r\n\r\nTemperatur 28,5 =C2=B0C\r\n"));
     EXPECT_TRUE(utf.contains("From: =?UTF-8?B?VGFuayBTw7xk?= <ostracom@tank.example>\r\n"));
+    // An encoded word stands for the whole display name, without the quotes around it.
+    EXPECT_TRUE(utf.contains(R"(To: =?UTF-8?B?TcO8bGxlciwgSGFucw==?= <h@x>, "Doe, John" <j@x>, )"
+                             "=?UTF-8?B?TcO8bGxlciAiV2FydCI=?= <w@x>\r\n"))
+        << utf.toStdString();
     for (char c : utf)
         EXPECT_LT(uchar(c), 0x80) << "the message is 7-bit clean";
     EXPECT_FALSE(QByteArray(utf).replace("\r\n", "").contains('\n')) << "no bare LF";
