@@ -43,6 +43,8 @@ constexpr const char *kStatus12 =
     "12 --- -server or -f options not specified and not found in registry";
 constexpr const char *kStatus13 = "13 --- Error opening temporary file in temp directory";
 constexpr const char *kStatusUnknown = "Unknown error";
+constexpr const char *kNoEncryptionText =
+    "The mail server offered no encryption (STARTTLS), so the password was not sent.";
 
 bool curlReady()
 {
@@ -228,8 +230,16 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
     // (two minutes by default) that the whole-transfer bound does not cut short.
     curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                      long(std::max<qint64>(1, (limits.transfer.count() + 999) / 1000)));
+    // A login goes over TLS or not at all; without one, plain SMTP is accepted from a
+    // server that cannot upgrade.
     if (!address->implicitTls)
-        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+        curl_easy_setopt(h, CURLOPT_USE_SSL,
+                         long(username.isEmpty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
+    // libcurl has its CA bundle compiled in and so ignores OpenSSL's variable; a site whose
+    // mail server has a certificate from its own CA names that CA this way.
+    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+    if (!caFile.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, mailFrom.constData());
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
@@ -263,9 +273,14 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
 
     SendOutcome outcome;
     outcome.code = codeForCurl(rc, smtpCode, upload.started, errorText);
+    // libcurl's own words for it ("STARTTLS not supported.") do not say what was at stake.
+    outcome.noEncryption = rc == CURLE_USE_SSL_FAILED && !username.isEmpty();
     if (rc != CURLE_OK) {
-        const QString why =
+        QString why =
             errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(rc));
+        if (outcome.noEncryption)
+            why = QString::fromLatin1(kNoEncryptionText) + QStringLiteral(" (") + why +
+                  QLatin1Char(')');
         outcome.detail =
             QStringLiteral("Mail server %1:%2: %3").arg(address->host).arg(address->port).arg(why);
     }
@@ -343,8 +358,12 @@ QString sendNotification(const MailAccount &account, const QString &dataDir, con
         if (fileStatus.isEmpty()) {
             const QString password =
                 account.password.isEmpty() ? QString::fromLatin1(kNoPassword) : account.password;
-            result = statusText(Send(messagePath, account.server, account.receiver, account.sender,
-                                     subject, account.username, password, limits));
+            const SendOutcome sent =
+                sendMail(messagePath, account.server, account.receiver, account.sender, subject,
+                         account.username, password, limits);
+            result = statusText(sent.code);
+            if (sent.noEncryption)
+                result += QLatin1Char(' ') + QString::fromLatin1(kNoEncryptionText);
         } else {
             result = fileStatus;
         }

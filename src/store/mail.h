@@ -43,12 +43,17 @@ struct SendOutcome {
     int code = kSendOk;
     // What failed, in libcurl's or the file system's words; never holds the password.
     QString detail;
+    // A login was due but the server offered no TLS, so nothing of it was sent (code 1).
+    bool noEncryption = false;
 };
 
 // Sends the content of `messageFile` as the body of a mail with `subject` from `sender`
 // to `receiver` (several may be separated by ',' or ';') through `server` ("host" or
 // "host:port"; port 465 means implicit TLS, otherwise STARTTLS when offered). AUTH is
-// used when `username` is not empty. Thread-safe; blocks at most `limits.transfer`.
+// used when `username` is not empty, and then only over TLS: a server without STARTTLS
+// fails the send with noEncryption set. The server's certificate is checked against the
+// system's CAs, or the file SSL_CERT_FILE names. Thread-safe; blocks at most
+// `limits.transfer`.
 SendOutcome sendMail(const QString &messageFile, const QString &server, const QString &receiver,
                      const QString &sender, const QString &subject, const QString &username,
                      const QString &password, const MailLimits &limits = {});
@@ -93,7 +98,8 @@ void appendLogLine(const QString &logPath, const QString &line);
 // Sends a notification with the account's settings when it is enabled (message file
 // mail.txt in `dataDir`), and appends the attempt line and the outcome line to
 // ostracom.log in `dataDir` in either case. Returns "" on success or when sending is
-// disabled, otherwise the status text or the message file's error. A failure to write
+// disabled, otherwise the status text (followed by a sentence saying so when a login
+// was withheld for want of encryption) or the message file's error. A failure to write
 // the log throws MailLogError after both lines were tried.
 QString sendNotification(const MailAccount &account, const QString &dataDir, const QString &subject,
                          const QString &body, const MailLimits &limits = {});

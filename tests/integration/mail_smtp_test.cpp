@@ -27,6 +27,19 @@ const char *const kCodeTwo = "2 --- File (message text) does not exist,The serve
                              "denied our connection,The mail server doesn't like the sender "
                              "name.";
 
+const char *const kNoEncryption =
+    " The mail server offered no encryption (STARTTLS), so the password was not sent.";
+
+// Makes the sender trust a test server's self-signed certificate while it lives.
+class ScopedCaFile
+{
+public:
+    explicit ScopedCaFile(const QString &pem) { qputenv("SSL_CERT_FILE", pem.toLocal8Bit()); }
+    ~ScopedCaFile() { qunsetenv("SSL_CERT_FILE"); }
+    ScopedCaFile(const ScopedCaFile &) = delete;
+    ScopedCaFile &operator=(const ScopedCaFile &) = delete;
+};
+
 class MailSending : public ::testing::Test
 {
 protected:
@@ -125,8 +138,9 @@ TEST_F(MailSending, SeveralReceiversEachGetTheMessage)
     EXPECT_EQ(mails[0].header("To"), utf8(R"(alarm@tank.example, "Wart, Süd" <wart@tank.example>)"));
 }
 
-TEST_F(MailSending, LoginWithUserAndPasswordAndTheBlankPasswordRule)
+TEST_F(MailSending, LoginIsWithheldFromAServerWithoutEncryption)
 {
+    // The server would take AUTH in clear; the password must not go there all the same.
     SmtpServerOptions options;
     options.authUser = QStringLiteral("wart");
     options.authPassword = QStringLiteral("Geheim 17!");
@@ -136,24 +150,59 @@ TEST_F(MailSending, LoginWithUserAndPasswordAndTheBlankPasswordRule)
     MailAccount account = accountFor(server.address());
     account.username = QStringLiteral("wart");
     account.password = QStringLiteral("Geheim 17!");
-    EXPECT_EQ(notify(account), QString());
+    const QString result = notify(account);
+    EXPECT_EQ(result, QString::fromUtf8(kCodeOne) + kNoEncryption);
+    EXPECT_TRUE(logLines().last().endsWith(kNoEncryption)) << logLines().last().toStdString();
+    const SendOutcome outcome = sendMail(messageFile(), server.address(), account.receiver,
+                                         account.sender, "s", account.username, account.password,
+                                         limits);
+    EXPECT_EQ(outcome.code, 1);
+    EXPECT_TRUE(outcome.noEncryption);
+    EXPECT_TRUE(outcome.detail.contains("offered no encryption")) << outcome.detail.toStdString();
+
+    const QByteArray wire = server.clearText();
+    EXPECT_TRUE(wire.contains("EHLO")) << "the client did talk to the server";
+    EXPECT_FALSE(wire.toUpper().contains("AUTH")) << wire.toStdString();
+    EXPECT_TRUE(server.messages().isEmpty());
+
+    account.username.clear();
+    EXPECT_EQ(notify(account), kCodeTwo) << "without a login the server refuses the sender";
+}
+
+TEST_F(MailSending, LoginOverStartTlsAndTheBlankPasswordRule)
+{
+    SmtpServerOptions options;
+    options.authUser = QStringLiteral("wart");
+    options.authPassword = QStringLiteral("Geheim 17!");
+    options.startTls = true;
+    SmtpServer server(options);
+    startOrFail(server);
+    MailAccount account = accountFor(server.address());
+    account.username = QStringLiteral("wart");
+    account.password = QStringLiteral("Geheim 17!");
+
+    EXPECT_EQ(notify(account), kCodeOne) << "a certificate nobody vouches for is refused";
+    {
+        const ScopedCaFile trusted(server.certificate());
+        EXPECT_EQ(notify(account), QString());
+        account.password = QStringLiteral("falsch");
+        EXPECT_EQ(notify(account), kCodeTwo) << "a refused login is the server turning us away";
+    }
     ASSERT_EQ(server.messages().size(), 1);
     EXPECT_EQ(server.messages()[0].authUser, "wart");
-
-    account.password = QStringLiteral("falsch");
-    EXPECT_EQ(notify(account), kCodeTwo) << "a refused login is the server turning us away";
-    account.username.clear();
-    EXPECT_EQ(notify(account), kCodeTwo) << "without AUTH the server refuses the sender";
-    EXPECT_EQ(server.messages().size(), 1);
-
-    const QString log = logLines().join('\n');
-    EXPECT_FALSE(log.contains(QStringLiteral("Geheim"))) << "the password never reaches the log";
+    const QByteArray wire = server.clearText();
+    EXPECT_TRUE(wire.contains("STARTTLS")) << wire.toStdString();
+    EXPECT_FALSE(wire.toUpper().contains("AUTH")) << wire.toStdString();
+    EXPECT_FALSE(logLines().join('\n').contains(QStringLiteral("Geheim")))
+        << "the password never reaches the log";
     EXPECT_EQ(logLines().size(), 6) << "every notification adds exactly two lines";
 
     SmtpServerOptions emptyPassword;
     emptyPassword.authUser = QStringLiteral("wart");
+    emptyPassword.startTls = true;
     SmtpServer open(emptyPassword);
     startOrFail(open);
+    const ScopedCaFile trusted(open.certificate());
     MailAccount blank = accountFor(open.address());
     blank.username = QStringLiteral("wart");
     EXPECT_EQ(notify(blank), QString()) << "an empty stored password logs in with no password";

@@ -64,6 +64,8 @@ bool SmtpServer::start()
     if (!m_options.authUser.isEmpty())
         args << QStringLiteral("--auth-user") << m_options.authUser
              << QStringLiteral("--auth-password") << m_options.authPassword;
+    if (m_options.startTls)
+        args << QStringLiteral("--starttls");
 
     m_process = std::make_unique<QProcess>();
     m_process->setProgram(QString::fromLatin1(kPython));
@@ -145,6 +147,17 @@ QList<ReceivedMail> SmtpServer::messages() const
         out << mail;
     }
     return out;
+}
+
+QByteArray SmtpServer::clearText() const
+{
+    QFile file(QDir(m_folder.path()).filePath(QStringLiteral("cleartext.log")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString SmtpServer::certificate() const
+{
+    return QDir(m_folder.path()).filePath(QStringLiteral("cert.pem"));
 }
 
 quint16 closedLocalPort()

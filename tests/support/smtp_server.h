@@ -37,8 +37,9 @@ struct SmtpServerOptions {
     int greetingCode = 554;
     QString rejectSender;    // MAIL FROM this address gets 550
     QString rejectRecipient; // RCPT TO this address gets 550
-    QString authUser;        // when set, AUTH (PLAIN or LOGIN) is required, without TLS
+    QString authUser;        // when set, AUTH (PLAIN or LOGIN) is required, even without TLS
     QString authPassword;
+    bool startTls = false; // offer STARTTLS with a self-signed certificate, see certificate()
 };
 
 // A real SMTP server on 127.0.0.1 (tests/support/smtp_sink.py under Debian's python3 with
@@ -61,6 +62,10 @@ public:
 
     // Every message stored so far, oldest first.
     QList<ReceivedMail> messages() const;
+    // All that clients sent before TLS (commands and message data), in order of arrival.
+    QByteArray clearText() const;
+    // The PEM file of the server's certificate (startTls only), for a client to trust.
+    QString certificate() const;
 
 private:
     SmtpServerOptions m_options;

@@ -5,18 +5,23 @@ Run with Debian's /usr/bin/python3 (it carries aiosmtpd). Prints "PORT <n>" once
 listens, then serves until SIGTERM or until its standard input closes, so a crashed test
 never leaves it behind. Each message becomes <folder>/<n>.json with the envelope, the raw
 data (base64), and headers and body as Python's own mail parser decodes them, so the tests
-check the message against an independent decoder rather than our own.
+check the message against an independent decoder rather than our own. Everything clients
+send before TLS is appended to <folder>/cleartext.log; with --starttls the server offers
+STARTTLS with a fresh self-signed certificate for 127.0.0.1 in <folder>/cert.pem.
 """
 
 import argparse
 import asyncio
 import base64
+import datetime
 import email
 import email.policy
+import ipaddress
 import json
 import os
 import signal
 import socket
+import ssl
 import sys
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -81,6 +86,50 @@ def store(folder, number, session, envelope):
     os.replace(final + ".tmp", final)
 
 
+class RecordingSMTP(SMTP):
+    def __init__(self, handler, cleartext_log, **options):
+        super().__init__(handler, **options)
+        self.cleartext_log = cleartext_log
+
+    def data_received(self, data):
+        # After STARTTLS the bytes arrive here decrypted; only what crossed the wire in
+        # clear is kept.
+        if self._tls_protocol is None:
+            with open(self.cleartext_log, "ab") as out:
+                out.write(data)
+        super().data_received(data)
+
+
+def make_tls_context(folder):
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import ec
+    from cryptography.x509.oid import NameOID
+
+    key = ec.generate_private_key(ec.SECP256R1())
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, "127.0.0.1")])
+    now = datetime.datetime.now(datetime.timezone.utc)
+    cert = (x509.CertificateBuilder().subject_name(name).issuer_name(name)
+            .public_key(key.public_key()).serial_number(x509.random_serial_number())
+            .not_valid_before(now - datetime.timedelta(hours=1))
+            .not_valid_after(now + datetime.timedelta(days=1))
+            .add_extension(x509.SubjectAlternativeName(
+                [x509.IPAddress(ipaddress.ip_address("127.0.0.1"))]), critical=False)
+            .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True)
+            .sign(key, hashes.SHA256()))
+    cert_path = os.path.join(folder, "cert.pem")
+    key_path = os.path.join(folder, "key.pem")
+    with open(key_path, "wb") as out:
+        out.write(key.private_bytes(serialization.Encoding.PEM,
+                                    serialization.PrivateFormat.PKCS8,
+                                    serialization.NoEncryption()))
+    with open(cert_path, "wb") as out:
+        out.write(cert.public_bytes(serialization.Encoding.PEM))
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert_path, key_path)
+    return context
+
+
 def make_authenticator(user, password):
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
@@ -118,11 +167,16 @@ async def serve(args):
         server = await asyncio.start_server(deaf_client(args.greeting), sock=sock)
     else:
         handler = StoringHandler(args)
+        # AUTH is offered without TLS too, so that a client that would log in in clear does.
         options = {"hostname": "sink.localhost", "auth_require_tls": False}
         if args.auth_user is not None:
             options["authenticator"] = make_authenticator(args.auth_user, args.auth_password)
             options["auth_required"] = True
-        server = await loop.create_server(lambda: SMTP(handler, **options), sock=sock)
+        if args.starttls:
+            options["tls_context"] = make_tls_context(args.folder)
+        cleartext_log = os.path.join(args.folder, "cleartext.log")
+        server = await loop.create_server(
+            lambda: RecordingSMTP(handler, cleartext_log, **options), sock=sock)
 
     stop = asyncio.Event()
     loop.add_signal_handler(signal.SIGTERM, stop.set)
@@ -148,6 +202,8 @@ def main():
     parser.add_argument("--reject-recipient", help="answer RCPT TO for this address with 550")
     parser.add_argument("--auth-user", help="require AUTH (PLAIN or LOGIN) as this user")
     parser.add_argument("--auth-password", default="")
+    parser.add_argument("--starttls", action="store_true",
+                        help="offer STARTTLS with a self-signed certificate (cert.pem)")
     parser.add_argument("--hang", action="store_true", help="accept and never say a word")
     parser.add_argument("--greeting", type=int, help="greet with this code, then say nothing")
     parser.add_argument("--stall-data", action="store_true",
