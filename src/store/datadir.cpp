@@ -1,5 +1,7 @@
 #include "store/datadir.h"
 
+#include "store/archive_spool.h"
+#include "store/mail.h"
 #include "store/store_error.h"
 
 #include <QDir>
@@ -7,15 +9,52 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace
 {
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner |
+                                                QFileDevice::WriteOwner |
+                                                QFileDevice::ExeOwner;
+constexpr QFileDevice::Permissions kGroupOrOther =
+    QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+    QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
 
 bool isUrl(const QString &location)
 {
     return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive);
 }
 
+// A folder used by others (sticky, as /tmp) or owned by someone else is left as it is;
+// tightening it would lock them out. The program's own files in it are private anyway.
+void restrictFolderToOwner(const QString &dir)
+{
+    struct stat st{};
+    const QByteArray native = QFile::encodeName(dir);
+    if (::stat(native.constData(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & S_ISVTX) != 0 || (st.st_mode & 077) == 0)
+        return;
+    if (::chmod(native.constData(), 0700) != 0)
+        throw StoreError(QStringLiteral("Cannot make data folder %1 private: %2")
+                             .arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
+}
+
 } // namespace
+
+QString restrictToOwner(const QString &path)
+{
+    QFile file(path);
+    if (!file.exists() || (file.permissions() & kGroupOrOther) == 0)
+        return QString();
+    if (!file.setPermissions(file.permissions() & kOwnerOnly))
+        return QStringLiteral("Cannot make %1 private: %2").arg(path, file.errorString());
+    return QString();
+}
 
 void requireWritableDirectory(const QString &dir)
 {
@@ -59,6 +98,20 @@ QString prepareDataDirectory(const QString &overrideDir)
         requireWritableDirectory(dir);
     } catch (const StoreError &e) {
         throw StoreError(QStringLiteral("Data folder %1 cannot be used: %2").arg(dir, e.message()));
+    }
+
+    // Files an older version left readable by others. New ones are private by the
+    // programs' umask.
+    restrictFolderToOwner(dir);
+    const QString db = QLatin1String(kDatabaseFileName);
+    for (const QString &name : {db, db + QLatin1String("-wal"), db + QLatin1String("-shm"),
+                                db + QLatin1String("-journal"),
+                                QString::fromLatin1(ArchiveSpool::kFileName),
+                                QString::fromLatin1(kMessageFileName),
+                                QString::fromLatin1(kLogFileName)}) {
+        const QString problem = restrictToOwner(QDir(dir).filePath(name));
+        if (!problem.isEmpty())
+            throw StoreError(problem);
     }
     return dir;
 }

@@ -9,7 +9,13 @@ inline constexpr const char *kDatabaseFileName = "ostracom.db";
 // The data directory: `overrideDir` when given, else the user's application data folder.
 // It is created when missing and must accept a new file; otherwise throws StoreError
 // naming the folder and the cause. Returns the absolute path.
+// It holds the mail password and the archive, so it is made private: the folder 0700
+// (unless it is a shared one such as /tmp, or not ours) and the program's files in it 0600.
 QString prepareDataDirectory(const QString &overrideDir = QString());
+
+// Takes group and other access away from an existing file. Returns "" or a description
+// of the error naming the file; a missing file is no error.
+QString restrictToOwner(const QString &path);
 
 // The database location: `overrideDb` when given (a file path, made absolute; a
 // postgresql:// URL is passed through), else ostracom.db in `dataDir`.

@@ -1,5 +1,6 @@
 #include "store/mail.h"
 
+#include "store/datadir.h"
 #include "store/mail_message.h"
 #include "store/strings.h"
 
@@ -309,9 +310,11 @@ QString statusText(int code)
 QString writeTextFile(const QString &path, const QString &text)
 {
     // Written beside and renamed over the old file, so a failed write leaves the old
-    // content whole rather than half a message.
+    // content whole rather than half a message. The new file takes the old one's
+    // permissions, which an older version may have left readable by others.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
     const QByteArray bytes = text.toUtf8() + '\n';
     if (file.write(bytes) != bytes.size() || !file.commit())
@@ -335,6 +338,8 @@ void appendLogLine(const QString &logPath, const QString &line)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         throw MailLogError(
             QStringLiteral("Cannot open log file %1: %2").arg(logPath, file.errorString()));
+    if (const QString problem = restrictToOwner(logPath); !problem.isEmpty())
+        throw MailLogError(problem);
     const QByteArray bytes = flat.toUtf8() + '\n';
     if (file.write(bytes) != bytes.size() || !file.flush())
         throw MailLogError(

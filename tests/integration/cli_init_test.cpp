@@ -1,12 +1,17 @@
 // ostracom-cli init, run as the user runs it. What the database holds is the store's
-// business and tested there; here: where it goes, what is printed, the exit codes.
+// business and tested there; here: where it goes, who may read it, what is printed, the
+// exit codes.
 
+#include "support/smtp_server.h"
 #include "support/temp_db.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace
 {
@@ -32,6 +37,22 @@ CliRun cli(const QStringList &args)
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+// The permission bits of a file or folder, e.g. 0600.
+int modeOf(const QString &path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+void writeFile(const QString &path, const QByteArray &content, int mode)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+    f.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
 }
 
 } // namespace
@@ -81,4 +102,43 @@ TEST(CliInit, refusesAFileThatIsNoDatabaseWithExitCodeOne)
     EXPECT_TRUE(r.err.contains(tmp.path())) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("not a SQLite database")) << r.err.toStdString();
     EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
+}
+
+TEST(CliInit, dataFolderAndEveryFileInItArePrivate)
+{
+    // A fresh folder, and one an older version left open to everyone.
+    for (const bool existing : {false, true}) {
+        SCOPED_TRACE(existing ? "existing folder" : "fresh folder");
+        TempDb tmp;
+        const QString data = tmp.filePath("data");
+        if (existing) {
+            ASSERT_TRUE(QDir().mkdir(data));
+            ASSERT_EQ(::chmod(QFile::encodeName(data).constData(), 0755), 0);
+            writeFile(data + "/ostracom.log", "2020-01-01 00:00:00   old entry\n", 0644);
+        }
+        // A failing test mail still writes mail.txt and the log. Checked after each run, as
+        // the next one might tighten what the previous one left open.
+        const QString server = QStringLiteral("127.0.0.1:%1").arg(closedLocalPort());
+        const struct {
+            QStringList args;
+            int exitCode;
+        } runs[] = {
+            {{"init"}, 0},
+            {{"settings", "mail", "--server", server, "--receiver", "a@tank.example", "--sender",
+              "b@tank.example", "--enable"},
+             0},
+            {{"mail-test"}, 1},
+        };
+        for (const auto &run : runs) {
+            SCOPED_TRACE(run.args.first().toStdString());
+            EXPECT_EQ(cli(QStringList{"--data-dir", data} + run.args).exitCode, run.exitCode);
+            EXPECT_EQ(modeOf(data), 0700);
+            for (const QString &name : QDir(data).entryList(QDir::Files | QDir::Hidden))
+                EXPECT_EQ(modeOf(data + "/" + name), 0600) << name.toStdString();
+        }
+        const QStringList files = QDir(data).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_TRUE(files.contains("ostracom.db") && files.contains("mail.txt") &&
+                    files.contains("ostracom.log"))
+            << files.join(", ").toStdString();
+    }
 }

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 namespace
 {
 
@@ -77,6 +79,9 @@ QTextStream &err()
 
 int main(int argc, char **argv)
 {
+    // Everything the program writes (database, spool, mail and log files) is the owner's
+    // alone: the database holds the mail password.
+    ::umask(077);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("ostracom"));
     QCoreApplication::setOrganizationName(QStringLiteral("ostracom"));

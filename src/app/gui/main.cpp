@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace
 {
 
@@ -85,6 +87,9 @@ int startFailure(const QString &message)
 
 int main(int argc, char *argv[])
 {
+    // Everything the program writes (database, spool, mail and log files) is the owner's
+    // alone: the database holds the mail password.
+    ::umask(077);
     // Options first, so that --help and usage errors work without a display.
     QStringList args;
     for (int i = 0; i < argc; ++i)
