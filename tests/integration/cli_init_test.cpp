@@ -1,6 +1,6 @@
-// ostracom-cli init, run as the user runs it. What the database holds is the store's
-// business and tested there; here: where it goes, who may read it, what is printed, the
-// exit codes.
+// ostracom-cli init and settings, run as the user runs them. What the database holds is
+// the store's business and tested there; here: where it goes, who may read it, what is
+// printed, the exit codes.
 
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
@@ -22,10 +22,12 @@ struct CliRun {
     QString err;
 };
 
-CliRun cli(const QStringList &args)
+CliRun cli(const QStringList &args, const QByteArray &input = QByteArray())
 {
     QProcess p;
     p.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
+    p.write(input);
+    p.closeWriteChannel();
     CliRun r;
     if (!p.waitForFinished(30000)) {
         p.kill();
@@ -141,4 +143,44 @@ TEST(CliInit, dataFolderAndEveryFileInItArePrivate)
                     files.contains("ostracom.log"))
             << files.join(", ").toStdString();
     }
+}
+
+TEST(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLine)
+{
+    TempDb tmp;
+    const QStringList mail{"--data-dir", tmp.dir(), "settings", "mail"};
+    const QString privateFile = tmp.filePath("pw-private");
+    const QString openFile = tmp.filePath("pw-open");
+    writeFile(privateFile, "Datei 17!\nsecond line\n", 0600);
+    writeFile(openFile, "Offen 17!\n", 0644);
+    const auto stored = [&] {
+        return tmp.exec("SELECT email_passwort FROM OSTRACOM WHERE OSTRACOMID = -1").toString();
+    };
+
+    const struct {
+        QStringList args;
+        QByteArray input;
+        int exitCode;
+        const char *stored;
+        const char *says; // part of the error output
+    } cases[] = {
+        {{"--password-stdin", "--user", "wart"}, "Geheim 17! \r\nnext\n", 0, "Geheim 17! ", ""},
+        {{"--password-file", privateFile}, "", 0, "Datei 17!", ""},
+        {{"--password-file", openFile}, "", 1, "Datei 17!", "chmod 600"},
+        {{"--password-stdin"}, "", 1, "Datei 17!", "No password on standard input"},
+        {{"--password", "Zeile 17!"}, "", 2, "Datei 17!", "--password-stdin"},
+        {{"--password=Zeile 17!"}, "", 2, "Datei 17!", "--password-file FILE"},
+        {{"--password-stdin", "--password-file", privateFile}, "x\n", 2, "Datei 17!", "one way"},
+        {{"--password-stdin"}, "\n", 0, "", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = cli(mail + c.args, c.input);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_EQ(stored(), QString::fromUtf8(c.stored));
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.says))) << r.err.toStdString();
+        EXPECT_FALSE((r.out + r.err).contains(QLatin1String(" 17!")))
+            << "a password never reaches the console";
+    }
+    EXPECT_TRUE(cli(mail).out.contains("user      wart\npassword  (none)\n"));
 }

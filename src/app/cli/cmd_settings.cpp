@@ -7,7 +7,14 @@
 #include "store/strings.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QLocale>
+
+#include <optional>
+#include <utility>
+
+#include <termios.h>
+#include <unistd.h>
 
 namespace
 {
@@ -28,6 +35,72 @@ void printSettings(const MailSettings &s)
           << "sending   " << (s.enabled ? "enabled" : "disabled") << "\n";
 }
 
+constexpr const char *kPasswordWays =
+    "Give the password with --password-stdin (one line on standard input) or "
+    "--password-file FILE (its first line).";
+
+// The line without its line end; nullopt when the device has no line at all.
+std::optional<QString> firstLine(QIODevice &device)
+{
+    QByteArray line = device.readLine();
+    if (line.isEmpty())
+        return std::nullopt;
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+std::optional<QString> passwordFromStdin(QString *problem)
+{
+    // At a terminal the password is typed without being shown.
+    termios saved{};
+    const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        err() << "Password: ";
+        err().flush();
+    }
+    QFile in;
+    std::optional<QString> line;
+    if (in.open(stdin, QIODevice::ReadOnly))
+        line = firstLine(in);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        err() << "\n";
+    }
+    if (!line)
+        *problem = QStringLiteral("No password on standard input (--password-stdin reads one "
+                                  "line; an empty line clears the password)");
+    return line;
+}
+
+std::optional<QString> passwordFromFile(const QString &path, QString *problem)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("Cannot read password file %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    // A file anyone may read has given the password away already; a group may be meant.
+    const QFileDevice::Permissions p = file.permissions();
+    if (p & QFileDevice::ReadOther) {
+        *problem = QStringLiteral("Password file %1 can be read by every user; make it private "
+                                  "first (chmod 600 %1)")
+                       .arg(path);
+        return std::nullopt;
+    }
+    if (p & QFileDevice::ReadGroup)
+        err() << "Warning: password file " << path << " can be read by its group\n";
+    std::optional<QString> line = firstLine(file);
+    if (!line)
+        *problem = QStringLiteral("Password file %1 is empty").arg(path);
+    return line;
+}
+
 } // namespace
 
 int cmdSettings(const CliOptions &options, const QStringList &argsIn)
@@ -35,39 +108,81 @@ int cmdSettings(const CliOptions &options, const QStringList &argsIn)
     QStringList args = argsIn;
     if (args.isEmpty() || args.first() != QLatin1String("mail")) {
         err() << "Usage: ostracom-cli settings mail [--server HOST[:PORT]] [--receiver ADDR]\n"
-                 "                                  [--sender ADDR] [--user NAME] [--password PW]\n"
+                 "                                  [--sender ADDR] [--user NAME]\n"
+                 "                                  [--password-stdin|--password-file FILE]\n"
                  "                                  [--enable|--disable]\n"
-                 "Without options it prints the stored settings (never the password).\n";
+                 "Without options it prints the stored settings (never the password).\n"
+                 "--password-stdin reads the password as one line from standard input;\n"
+                 "--password-file reads the first line of FILE, which other users must not read.\n";
         return kExitUsage;
     }
     args.removeFirst();
+
+    // Every option is read before anything changes, so a usage error changes nothing.
+    QList<std::pair<QString MailSettings::*, QString>> fields;
+    std::optional<int> enabled;
+    bool passwordStdin = false;
+    QString passwordFile;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString a = args[i];
+        if (a == QLatin1String("--enable") || a == QLatin1String("--disable")) {
+            enabled = a == QLatin1String("--enable") ? 1 : 0;
+            continue;
+        }
+        if (a == QLatin1String("--password-stdin")) {
+            passwordStdin = true;
+            continue;
+        }
+        if (a == QLatin1String("--password") || a.startsWith(QLatin1String("--password="))) {
+            err() << "--password is refused: a command line can be read by every user of this "
+                     "machine. "
+                  << kPasswordWays << "\n";
+            return kExitUsage;
+        }
+        QString MailSettings::*field =
+            a == QLatin1String("--server")     ? &MailSettings::servername
+            : a == QLatin1String("--receiver") ? &MailSettings::receiver
+            : a == QLatin1String("--sender")   ? &MailSettings::sender
+            : a == QLatin1String("--user")     ? &MailSettings::username
+                                               : nullptr;
+        const bool isFile = a == QLatin1String("--password-file");
+        if ((!field && !isFile) || i + 1 >= args.size()) {
+            err() << (field || isFile ? a + QStringLiteral(" needs a value")
+                                      : QStringLiteral("unknown option ") + a)
+                  << "\n";
+            return kExitUsage;
+        }
+        if (isFile)
+            passwordFile = args[++i];
+        else
+            fields.append({field, args[++i]});
+    }
+    if (passwordStdin && !passwordFile.isEmpty()) {
+        err() << "give the password one way only: --password-stdin or --password-file\n";
+        return kExitUsage;
+    }
+
+    std::optional<QString> password;
+    if (passwordStdin || !passwordFile.isEmpty()) {
+        QString problem;
+        password = passwordStdin ? passwordFromStdin(&problem)
+                                 : passwordFromFile(passwordFile, &problem);
+        if (!password) {
+            err() << problem << "\n";
+            return kExitFailed;
+        }
+    }
+
     try {
         CliSession session(options);
         MailSettings s = session.db().mailSettings().value_or(MailSettings{});
-        bool changed = false;
-        for (int i = 0; i < args.size(); ++i) {
-            const QString a = args[i];
-            if (a == QLatin1String("--enable") || a == QLatin1String("--disable")) {
-                s.enabled = a == QLatin1String("--enable") ? 1 : 0;
-                changed = true;
-                continue;
-            }
-            QString *field = a == QLatin1String("--server")     ? &s.servername
-                             : a == QLatin1String("--receiver") ? &s.receiver
-                             : a == QLatin1String("--sender")   ? &s.sender
-                             : a == QLatin1String("--user")     ? &s.username
-                             : a == QLatin1String("--password") ? &s.passwort
-                                                                : nullptr;
-            if (!field || i + 1 >= args.size()) {
-                err() << (field ? a + QStringLiteral(" needs a value")
-                                : QStringLiteral("unknown option ") + a)
-                      << "\n";
-                return kExitUsage;
-            }
-            *field = args[++i];
-            changed = true;
-        }
-        if (changed)
+        for (const auto &[field, value] : fields)
+            s.*field = value;
+        if (password)
+            s.passwort = *password;
+        if (enabled)
+            s.enabled = *enabled;
+        if (!fields.isEmpty() || password || enabled)
             session.db().saveMailSettings(s);
         printSettings(s);
         return kExitOk;

@@ -31,8 +31,9 @@ const Command kCommands[] = {
      "poll --controller ADDR [--controller ADDR ...] [--cycles N] [--interval SECONDS] [--yes]\n"
      "                             the monitoring service: download, archive, check limits, mail"},
     {"settings", cmdSettings,
-     "settings mail [--server HOST[:PORT]] [--receiver A] [--sender A] [--user U] [--password P]\n"
-     "              [--enable|--disable]  show or change the alarm e-mail settings"},
+     "settings mail [--server HOST[:PORT]] [--receiver A] [--sender A] [--user U]\n"
+     "              [--password-stdin|--password-file FILE] [--enable|--disable]\n"
+     "                             show or change the alarm e-mail settings"},
     {"mail-test", cmdMailTest,
      "mail-test                  send a test message with the stored settings"},
     {"export", cmdExport,
