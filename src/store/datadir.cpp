@@ -116,6 +116,16 @@ QString prepareDataDirectory(const QString &overrideDir)
     return dir;
 }
 
+QString chooseDataDirectory(const QString &dataDirOption, const QString &dbOption)
+{
+    QString dir = dataDirOption;
+    if (dir.isEmpty() && !dbOption.isEmpty() && !isUrl(dbOption))
+        dir = QFileInfo(dbOption).absolutePath();
+    if (dir.isEmpty())
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return dir.isEmpty() ? dir : QFileInfo(dir).absoluteFilePath();
+}
+
 QString databaseLocation(const QString &dataDir, const QString &overrideDb)
 {
     if (!overrideDb.isEmpty())

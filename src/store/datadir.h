@@ -6,6 +6,11 @@
 
 inline constexpr const char *kDatabaseFileName = "ostracom.db";
 
+// The data directory a program uses, neither checked nor created: `dataDirOption` when
+// given; with only a database file given, that file's folder, since its spool, message
+// file and log belong beside it; else the user's application data folder. Absolute.
+QString chooseDataDirectory(const QString &dataDirOption, const QString &dbOption);
+
 // The data directory: `overrideDir` when given, else the user's application data folder.
 // It is created when missing and must accept a new file; otherwise throws StoreError
 // naming the folder and the cause. Returns the absolute path.

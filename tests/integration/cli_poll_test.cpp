@@ -234,7 +234,9 @@ TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
 
 TEST_F(CliPoll, aSecondStopSignalEndsAHangingMailAtOnce)
 {
-    SmtpServer hanging({SmtpServerOptions::Mode::Hang});
+    SmtpServerOptions hang;
+    hang.mode = SmtpServerOptions::Mode::Hang;
+    SmtpServer hanging(hang);
     ASSERT_TRUE(hanging.start()) << hanging.error().toStdString();
     ASSERT_EQ(runCli({"settings", "mail", "--server", hanging.address(), "--receiver",
                       "keeper@aquarium.example", "--sender", "ostracom@aquarium.example",

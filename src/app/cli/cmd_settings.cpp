@@ -173,8 +173,11 @@ int cmdSettings(const CliOptions &options, const QStringList &argsIn)
         }
     }
 
+    const bool changes = !fields.isEmpty() || password || enabled;
     try {
-        CliSession session(options);
+        // Showing the settings never creates a database.
+        CliSession session(options,
+                           changes ? CliSession::Access::ReadWrite : CliSession::Access::ReadOnly);
         MailSettings s = session.db().mailSettings().value_or(MailSettings{});
         for (const auto &[field, value] : fields)
             s.*field = value;
@@ -182,7 +185,7 @@ int cmdSettings(const CliOptions &options, const QStringList &argsIn)
             s.passwort = *password;
         if (enabled)
             s.enabled = *enabled;
-        if (!fields.isEmpty() || password || enabled)
+        if (changes)
             session.db().saveMailSettings(s);
         printSettings(s);
         return kExitOk;
@@ -199,7 +202,7 @@ int cmdMailTest(const CliOptions &options, const QStringList &args)
         return kExitUsage;
     }
     try {
-        CliSession session(options);
+        CliSession session(options, CliSession::Access::ReadOnly);
         const MailSettings s = session.db().mailSettings().value_or(MailSettings{});
         const QString subject = ms("Ostracom---Testnachricht");
         const QString body = ms("Nachricht wurde gesendet am ") +

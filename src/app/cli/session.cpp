@@ -4,9 +4,6 @@
 #include "store/datadir.h"
 #include "store/strings.h"
 
-#include <QFileInfo>
-#include <QStandardPaths>
-
 #include <unistd.h>
 
 QString consoleText(const QString &text)
@@ -66,18 +63,10 @@ void CliProgress::finish()
 
 CliSession::CliSession(const CliOptions &options, Access access)
 {
-    // With only --db, the database file's folder is the data directory: the spool, the
-    // message file and the log belong beside it, never in the current directory.
-    QString dataDir = options.dataDir;
-    if (dataDir.isEmpty() && !options.dbPath.isEmpty() &&
-        !options.dbPath.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive))
-        dataDir = QFileInfo(options.dbPath).absolutePath();
+    const QString dataDir = chooseDataDirectory(options.dataDir, options.dbPath);
     if (access == Access::ReadOnly) {
         // Reading never creates a folder or a database: a mistyped path is an error.
-        m_dataDir = QFileInfo(dataDir.isEmpty() ? QStandardPaths::writableLocation(
-                                                      QStandardPaths::AppDataLocation)
-                                                : dataDir)
-                        .absoluteFilePath();
+        m_dataDir = dataDir;
         m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath),
                                           Database::Mode::Attach);
     } else {

@@ -6,6 +6,7 @@
 #include "link/protocol.h"
 #include "store/database.h"
 #include "store/datadir.h"
+#include "store/datadir_lock.h"
 #include "store/store_error.h"
 #include "ui/ostracom_form.h"
 
@@ -112,8 +113,12 @@ int main(int argc, char *argv[])
 
     QString dataDir;
     std::unique_ptr<Database> db;
+    // The window polls: like the service, it refuses to share a data folder with another
+    // poller, whose spool it would race on.
+    DataDirLock lock;
     try {
-        dataDir = prepareDataDirectory(options.dataDir);
+        dataDir = prepareDataDirectory(chooseDataDirectory(options.dataDir, options.dbPath));
+        lock.acquire(dataDir);
         db = std::make_unique<Database>(databaseLocation(dataDir, options.dbPath));
     } catch (const StoreError &e) {
         return startFailure(e.message());
