@@ -13,7 +13,7 @@
 #include "model/ctarvelon.h"
 #include "store/database.h"
 #include "support/gui_box_answerer.h"
-#include "ui/link_worker.h"
+#include "service/link_worker.h"
 #include "ui/ostracom_form.h"
 
 #include <benchmark/benchmark.h>

@@ -95,6 +95,10 @@ public:
         m_idInUse = std::move(inUse);
     }
     bool is_new = false;
+    // A new controller writes nothing to the database (calibration, regulation rows) until
+    // its first programming was agreed and written: then adoptNew stores them. Returns the
+    // error text, empty on success.
+    QString adoptNew();
 
     // ---- version data
     float aq_Version() const;
@@ -261,6 +265,8 @@ private:
     ArchiveSpool *m_archive = nullptr;
     Notifier *m_notifier = nullptr;
     DownloadReport m_lastDownload;
+    // Set while a new controller waits for its first programming: nothing of it is stored.
+    bool m_adoptionPending = false;
 
     std::array<std::unique_ptr<cHydoSensor>, kSensors + 1> m_sensors;
     std::array<std::unique_ptr<cHydoAktor>, kSockets + 1> m_sockets;

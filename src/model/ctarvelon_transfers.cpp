@@ -141,8 +141,10 @@ QString cTarvelon::get_Kalib()
     if (!error.isEmpty())
         return error;
     m_kalibController = payload;
-    if (m_db) {
-        const int id = aq_id();
+    const int id = aq_id();
+    // A new controller is stored only once the user agreed to program it (adoptNew).
+    m_adoptionPending = is_new;
+    if (m_db && !m_adoptionPending) {
         if (const auto stored = m_db->calibration(id)) {
             m_kalibDatabase = *stored;
         } else {
@@ -222,7 +224,7 @@ QString cTarvelon::check_kalib(bool withoutAsking)
     }
     // The controller wins: its copy is stored, nothing is sent.
     m_kalibDatabase = m_kalibController;
-    if (m_db)
+    if (m_db && !m_adoptionPending)
         m_db->saveCalibration(aq_id(), m_kalibController);
     return QString();
 }
@@ -245,12 +247,25 @@ QString cTarvelon::init_instances()
             sensor.setDatum(QDateTime::currentDateTime());
         }
     }
+    // Regulations of a controller not yet adopted keep their rows in memory only.
     for (int i = 1; i <= kSensors; ++i)
         for (int j = 1; j <= kRegulationsPerSensor; ++j)
-            Regelung(i, j).init(m_db, this, i, j);
+            Regelung(i, j).init(m_adoptionPending ? nullptr : m_db, this, i, j);
     for (int i = 1; i <= kIntervalControls; ++i)
         IntervallSteuerung(i).init(this, i);
     for (int i = 1; i <= kFlowEntries; ++i)
         aq_StroemungsSimulation(i);
     return QString();
+}
+
+QString cTarvelon::adoptNew()
+{
+    if (!m_adoptionPending)
+        return QString();
+    m_adoptionPending = false;
+    if (m_db) {
+        m_db->saveCalibration(aq_id(), m_kalibController);
+        m_kalibDatabase = m_kalibController;
+    }
+    return init_instances();
 }

@@ -3,17 +3,20 @@
 #include "link/hydo_connect.h"
 #include "model/ctarvelon.h"
 #include "model/mail_notifier.h"
-#include "model/monitor.h"
-#include "store/archive_spool.h"
+#include "service/link_worker.h"
+#include "service/monitoring_service.h"
 #include "store/strings.h"
 #include "ui/gui_interaction.h"
-#include "ui/link_worker.h"
 #include "ui/ostracom_language.h"
 #include "ui/ostracom_notify_config.h"
 #include "ui/progress_display.h"
 #include "ui/tarvelon_add.h"
 
+#include <QBrush>
 #include <QCloseEvent>
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -42,6 +45,7 @@ int twips(int t)
 constexpr int kIdColumnTwips = 1000;
 constexpr int kVersionColumnTwips = 1500;
 constexpr int kSensorColumnTwips = 1000;
+constexpr int kStatusColumnTwips = 3000;
 constexpr int kStatusBarTwips = 400;
 constexpr int kStatusMarginTwips = 100;
 constexpr int kProgressBarTwips = 2000;
@@ -50,6 +54,11 @@ constexpr int kProgressBarTwips = 2000;
 constexpr int kTagRole = Qt::UserRole;
 
 constexpr int kFirstSensorColumn = 2;
+constexpr int kStatusColumn = kFirstSensorColumn + 8;
+
+// Row colours of a controller whose worst regulation warns or alarms.
+const QColor kWarningColour(255, 236, 160);
+const QColor kAlarmColour(255, 160, 160);
 
 int clampToInt(qint64 v)
 {
@@ -74,7 +83,6 @@ OstracomForm::OstracomForm(Database &db, const QString &dataDir, const QString &
 {
     setObjectName(QStringLiteral("OstracomForm"));
     m_interaction = new GuiInteraction(this, this);
-    m_worker = std::make_unique<LinkWorker>();
     m_progress = std::make_unique<GuiProgress>(
         this, [this](const QString &text, qint64 current, qint64 maximum) {
             DisplayProgress(text, current, maximum);
@@ -92,13 +100,17 @@ OstracomForm::OstracomForm(Database &db, const QString &dataDir, const QString &
     // leaves ENGLISH in force.
     m_languageProblem = initProgramLanguage(m_db, languageOverride);
     m_mail = m_db.mailSettings().value_or(MailSettings{});
-    m_notifier = std::make_unique<MailNotifier>(m_dataDir, toMailAccount(m_mail));
-    m_archive = std::make_unique<ArchiveSpool>(m_db, m_dataDir);
+    m_service = std::make_unique<MonitoringService>(m_db, m_dataDir, *m_interaction, *m_progress);
+    m_service->setMailAccount(toMailAccount(m_mail));
+    // A cycle disables the window as every controller operation does; its end refreshes it.
+    connect(m_service.get(), &MonitoringService::cycleStarted, this, [this] { setBusy(false); });
+    connect(m_service.get(), &MonitoringService::cycleFinished, this,
+            &OstracomForm::cycleFinished);
 
     display_language();
     Timer1->setInterval(kTimerIntervalMs);
     display_mytarvelons(false);
-    m_tickCounter = kTicksPerPoll;
+    m_service->start(MonitoringService::kCycleMs, MonitoringService::FirstCycle::AfterInterval);
 
     // Wide enough for every column of the list.
     resize(ListView1->header()->length() + 2 * ListView1->frameWidth(), 380);
@@ -110,7 +122,23 @@ OstracomForm::~OstracomForm()
 {
     // An operation still running must end before the controllers and the database go.
     m_interaction->shutDown();
-    m_worker.reset();
+    m_service.reset();
+}
+
+LinkWorker &OstracomForm::linkWorker()
+{
+    return m_service->worker();
+}
+
+int OstracomForm::tarvelonCount() const
+{
+    return m_service->controllerCount();
+}
+
+cTarvelon &OstracomForm::tarvelon(int position)
+{
+    // The window adds only controllers that answered, so every position holds one.
+    return *m_service->controller(position);
 }
 
 void OstracomForm::buildMenus()
@@ -231,19 +259,21 @@ MailAccount OstracomForm::toMailAccount(const MailSettings &settings)
 void OstracomForm::setMailSettings(const MailSettings &settings)
 {
     m_mail = settings;
-    m_notifier->setAccount(toMailAccount(settings));
+    m_service->setMailAccount(toMailAccount(settings));
 }
 
 bool OstracomForm::isIdle() const
 {
-    return !m_worker->busy() && ListView1->isEnabled() && Timer1->isActive();
+    return !m_service->worker().busy() && !m_service->cycleRunning() && ListView1->isEnabled() &&
+           Timer1->isActive();
 }
 
 QStringList OstracomForm::Avaible_Comports(int highestPort)
 {
     QStringList ports = cHydoConnect::Avaible_Comports(highestPort);
-    for (const auto &controller : m_tarvelons) {
-        if (controller->serialLink())
+    for (int i = 1; i <= tarvelonCount(); ++i) {
+        const cTarvelon *controller = m_service->controller(i);
+        if (controller && controller->serialLink())
             ports.removeAll(controller->comport());
     }
     return ports;
@@ -271,7 +301,7 @@ QString OstracomForm::tarvelonVersionText(cTarvelon &controller) const
 
 void OstracomForm::display_mytarvelons(bool update)
 {
-    if (m_worker->busy()) {
+    if (m_service->worker().busy()) {
         // An operation is using the controllers; the list is refreshed when it ends.
         if (!update)
             m_rebuildPending = true;
@@ -287,16 +317,19 @@ void OstracomForm::display_mytarvelons(bool update)
         QStringList headers{ms("ID"), ms("Tarvelon Version")};
         for (int s = 1; s <= cTarvelon::kSensors; ++s)
             headers << ms("Sensor") + QLatin1Char(' ') + QString::number(s);
+        headers << ms("Status");
         ListView1->setColumnCount(int(headers.size()));
         ListView1->setHeaderLabels(headers);
         ListView1->setColumnWidth(0, twips(kIdColumnTwips));
         ListView1->setColumnWidth(1, twips(kVersionColumnTwips));
         for (int s = 1; s <= cTarvelon::kSensors; ++s)
             ListView1->setColumnWidth(kFirstSensorColumn + s - 1, twips(kSensorColumnTwips));
+        ListView1->setColumnWidth(kStatusColumn, twips(kStatusColumnTwips));
         fitColumns();
     }
 
-    const bool any = !m_tarvelons.empty();
+    const bool any = tarvelonCount() > 0;
+    const ServiceStatus &status = m_service->status();
     if (any) {
         for (int i = 1; i <= tarvelonCount(); ++i) {
             cTarvelon &controller = tarvelon(i);
@@ -316,6 +349,8 @@ void OstracomForm::display_mytarvelons(bool update)
                 if (sensor.sensortyp() != 0)
                     row->setText(kFirstSensorColumn + s - 1, sensor.formatierter_wert());
             }
+            if (i <= status.controllers.size())
+                showStatus(row, status.controllers[i - 1]);
         }
         if (m_sortColumn >= 0)
             ListView1->sortItems(m_sortColumn, Qt::AscendingOrder);
@@ -328,6 +363,10 @@ void OstracomForm::display_mytarvelons(bool update)
     // The end of every operation: the window comes back to life.
     ListView1->setEnabled(true);
     menuBar()->setEnabled(true);
+    if (m_holding) {
+        m_holding = false;
+        m_service->release();
+    }
     Timer1->start();
 }
 
@@ -346,8 +385,12 @@ void OstracomForm::fitColumns()
     }
 }
 
-void OstracomForm::setBusy()
+void OstracomForm::setBusy(bool holdService)
 {
+    if (holdService && !m_holding) {
+        m_holding = true;
+        m_service->hold();
+    }
     Timer1->stop();
     ListView1->setEnabled(false);
     menuBar()->setEnabled(false);
@@ -395,40 +438,32 @@ void OstracomForm::Timer1_Timer()
         }
         m_exitRequested = false;
     }
-    if (m_tickCounter >= kTicksPerPoll) {
-        m_tickCounter = 0;
-        if (!m_tarvelons.empty()) {
-            setCursor(Qt::WaitCursor);
-            setBusy();
-            std::vector<cTarvelon *> controllers;
-            for (const auto &c : m_tarvelons)
-                controllers.push_back(c.get());
-            m_worker->run(
-                [controllers] {
-                    for (cTarvelon *controller : controllers) {
-                        // The download reports its own problems; one controller's failure
-                        // must not keep the others from being polled.
-                        try {
-                            pollController(*controller);
-                        } catch (const std::exception &) {
-                        }
-                    }
-                },
-                [this](const QString &) {
-                    unsetCursor();
-                    finishTick();
-                });
-            return;
-        }
-    }
     finishTick();
 }
 
 void OstracomForm::finishTick()
 {
     display_mytarvelons(true);
-    DisplayProgress(nowText(), 0, 0);
-    ++m_tickCounter;
+    DisplayProgress(statusNote(), 0, 0);
+}
+
+void OstracomForm::cycleFinished()
+{
+    unsetCursor();
+    finishTick();
+}
+
+QString OstracomForm::statusNote() const
+{
+    const ServiceStatus &status = m_service->status();
+    QStringList note{nowText()};
+    if (status.spoolBacklog > 0)
+        note << ms("Messwerte warten im Zwischenspeicher: ") + QString::number(status.spoolBacklog);
+    if (!status.spoolProblem.isEmpty())
+        note << ms("Zwischenspeicher: ") + status.spoolProblem;
+    if (!status.mailProblem.isEmpty())
+        note << ms("E-Mail konnte nicht versendet werden: ") + status.mailProblem;
+    return note.join(QStringLiteral("  |  "));
 }
 
 void OstracomForm::closeEvent(QCloseEvent *event)
@@ -442,28 +477,6 @@ void OstracomForm::closeEvent(QCloseEvent *event)
     event->ignore();
     DisplayProgress(ms("Beendigung der Ostracom Software angefordert"), 0, 0);
     m_exitRequested = true;
-}
-
-std::unique_ptr<cTarvelon> OstracomForm::newTarvelon()
-{
-    auto controller = std::make_unique<cTarvelon>(m_worker->clock(), *m_progress, *m_interaction);
-    controller->setArchive(m_archive.get());
-    controller->setNotifier(m_notifier.get());
-    return controller;
-}
-
-void OstracomForm::addTarvelon(std::unique_ptr<cTarvelon> controller)
-{
-    // The collection is keyed by identifier: the same controller added again takes the
-    // place of its old entry instead of appearing twice.
-    const int id = controller->aq_id();
-    for (auto &existing : m_tarvelons) {
-        if (existing->aq_id() == id) {
-            existing = std::move(controller);
-            return;
-        }
-    }
-    m_tarvelons.push_back(std::move(controller));
 }
 
 void OstracomForm::menuNeuerTarvelon()
@@ -487,84 +500,23 @@ void OstracomForm::myTarvelonAdd_TryConnect(bool serial, const QString &address,
                                             const QString &setting)
 {
     setBusy();
-    struct Attempt {
-        std::unique_ptr<cTarvelon> controller;
-        QString error;
-    };
-    auto attempt = std::make_shared<Attempt>();
-    attempt->controller = newTarvelon();
-    cTarvelon *controller = attempt->controller.get();
-    m_worker->run(
-        [this, controller, attempt, serial, address, setting] {
-            attempt->error =
-                controller->connect(serial, address, setting, &m_db, &m_worker->link());
-            // Assigns a fresh identifier to a controller that has none (is_new).
-            if (attempt->error.isEmpty())
-                controller->aq_id();
-        },
-        [this, attempt](const QString &failure) {
-            const QString error = failure.isEmpty() ? attempt->error : failure;
-            if (!error.isEmpty()) {
-                m_interaction->tell(error, QString(), Interaction::Icon::Exclamation);
-                display_mytarvelons(true);
-                connectFinished();
-                return;
-            }
-            if (!attempt->controller->is_new) {
-                addTarvelon(std::move(attempt->controller));
-                m_tickCounter = kTicksPerPoll;
-                display_mytarvelons(false);
-                connectFinished();
-                return;
-            }
-            const auto answer = m_interaction->ask(
-                ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
-                    ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"),
-                ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel,
-                Interaction::Icon::None);
-            if (answer != Interaction::Answer::Ok) {
-                display_mytarvelons(true);
-                connectFinished();
-                return;
-            }
-            programNewTarvelon(std::move(attempt->controller));
-        });
-}
-
-void OstracomForm::programNewTarvelon(std::unique_ptr<cTarvelon> controller)
-{
-    struct Programming {
-        std::unique_ptr<cTarvelon> controller;
-        QString error;
-    };
-    auto programming = std::make_shared<Programming>();
-    programming->controller = std::move(controller);
-    cTarvelon *c = programming->controller.get();
-    m_worker->run(
-        [c, programming] {
-            // The new identifier goes to the controller without a further question; the
-            // outcome is reported by the controller object itself.
-            programming->error = c->check_programing(true);
-            if (programming->error.isEmpty())
-                c->init_instances();
-        },
-        [this, programming](const QString &failure) {
-            if (!failure.isEmpty())
-                m_interaction->tell(failure, QString(), Interaction::Icon::Exclamation);
-            if (!failure.isEmpty() || !programming->error.isEmpty()) {
-                display_mytarvelons(true);
-            } else {
-                addTarvelon(std::move(programming->controller));
-                display_mytarvelons(false);
-            }
-            connectFinished();
-        });
+    // A new controller's question comes from the service; Cancel adds nothing.
+    const LinkParams link{serial, address, setting};
+    const QString shown = (serial ? QStringLiteral("serial:") : QStringLiteral("tcp:")) + address;
+    m_service->addController(link, shown, false, [this](const MonitoringService::AddOutcome &o) {
+        if (!o.error.isEmpty())
+            m_interaction->tell(o.error, QString(), Interaction::Icon::Exclamation);
+        if (o.added)
+            m_service->pollNow(); // runs as soon as the window lets go
+        display_mytarvelons(!o.added);
+        connectFinished();
+    });
 }
 
 void OstracomForm::connectAtStart(const QList<LinkParams> &links)
 {
     m_startLinks += links;
-    if (!m_worker->busy() && !m_addDialog)
+    if (!m_service->worker().busy() && !m_addDialog)
         connectFinished();
 }
 
@@ -580,7 +532,7 @@ void OstracomForm::check_programming(cTarvelon &controller)
 {
     setBusy();
     cTarvelon *c = &controller;
-    m_worker->run([c] { c->check_programing(false); },
+    m_service->run([c] { c->check_programing(false); },
                   [this](const QString &failure) {
                       if (!failure.isEmpty())
                           m_interaction->tell(failure, QString(), Interaction::Icon::Exclamation);
@@ -602,7 +554,7 @@ void OstracomForm::menuTarvelonEntfernen()
         m_interaction->ask(ms("Tarvelon wiklich entfernen ?"), ms("Entfernen bestätigen"),
                            Interaction::Buttons::YesNo, Interaction::Icon::Question);
     if (answer == Interaction::Answer::Yes && position >= 1 && position <= tarvelonCount()) {
-        m_tarvelons.erase(m_tarvelons.begin() + (position - 1));
+        m_service->removeController(position);
         display_mytarvelons(false);
     } else {
         display_mytarvelons(true);
@@ -618,8 +570,50 @@ void OstracomForm::menuSprache()
 
 void OstracomForm::menuAlarmBenachrichtigung()
 {
-    Timer1->stop();
+    setBusy();
+    ListView1->setEnabled(true);
     OstracomNotifyConfig dialog(*this);
     dialog.exec();
     display_mytarvelons(true);
+}
+
+void OstracomForm::showStatus(QTreeWidgetItem *row, const ControllerStatus &status)
+{
+    const QLocale locale;
+    QStringList text;
+    QStringList tip;
+    // The state also shows as a coloured mark beside the identifier, which stays visible
+    // when the row is selected and its background is covered.
+    QColor colour;
+    if (status.state == RegulationState::Alarm) {
+        colour = kAlarmColour;
+        text << ms("Alarm");
+    } else if (status.state == RegulationState::Warning) {
+        colour = kWarningColour;
+        text << ms("Warnung");
+    }
+    if (!status.lastError.isEmpty()) {
+        text << ms("Fehler") + QStringLiteral(": ") + statusLine(status.lastError);
+        tip << ms("Fehler") + QStringLiteral(": ") + statusLine(status.lastError);
+    } else if (status.lastDownload.isValid()) {
+        text << locale.toString(status.lastDownload, QStringLiteral("HH:mm:ss"));
+    }
+    if (status.lastDownload.isValid())
+        tip.prepend(ms("Letzte Abfrage") + QStringLiteral(": ") +
+                    locale.toString(status.lastDownload, QStringLiteral("HH:mm:ss")) +
+                    QStringLiteral(", ") + QString::number(status.lastRecords) +
+                    QLatin1Char(' ') + ms("Messwerte"));
+    row->setText(kStatusColumn, text.join(QStringLiteral(" - ")));
+    QIcon mark;
+    if (colour.isValid()) {
+        QPixmap square(10, 10);
+        square.fill(colour.darker(130));
+        mark = QIcon(square);
+    }
+    row->setIcon(0, mark);
+    const QBrush background = colour.isValid() ? QBrush(colour) : QBrush();
+    for (int c = 0; c < ListView1->columnCount(); ++c) {
+        row->setBackground(c, background);
+        row->setToolTip(c, tip.join(QLatin1Char('\n')));
+    }
 }

@@ -13,11 +13,10 @@
 #include <memory>
 #include <vector>
 
-class ArchiveSpool;
 class GuiInteraction;
 class GuiProgress;
 class LinkWorker;
-class MailNotifier;
+class MonitoringService;
 class QAction;
 class QLabel;
 class QMenu;
@@ -25,12 +24,15 @@ class QProgressBar;
 class QStatusBar;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
+struct ControllerStatus;
 class TarvelonAdd;
 class cTarvelon;
 
-// The main window: the list of connected controllers with their current values, the
-// polling cycle, the progress display, and the menus that open the other windows. It owns
-// the controllers, the link worker that talks to them, the notifier and the archive.
+// The main window: the list of connected controllers with their current values and their
+// state (row colour, status column, tooltip), the progress display, and the menus that open
+// the other windows. The controllers, their ten-second cycle, the archive and the alarm
+// mails belong to the monitoring service; the window shows what it reports.
 //
 // While a controller operation runs, the list and the menus are disabled and Timer1 is
 // stopped; display_mytarvelons() is the one place that brings both back.
@@ -40,8 +42,6 @@ class OstracomForm : public QMainWindow
 public:
     static constexpr const char *kVersionText = "0.11f";
     static constexpr int kTimerIntervalMs = 1000;
-    // A full poll on every tenth tick.
-    static constexpr int kTicksPerPoll = 10;
     // The add dialog offers serial ports up to this many.
     static constexpr int kMaxComports = 16;
 
@@ -76,14 +76,15 @@ public:
 
     Database &database() { return m_db; }
     QString dataDir() const { return m_dataDir; }
-    LinkWorker &linkWorker() { return *m_worker; }
+    LinkWorker &linkWorker();
+    MonitoringService &service() { return *m_service; }
     GuiInteraction &interaction() { return *m_interaction; }
     // Why the stored or requested language could not be used at start; empty when it could.
     QString languageProblem() const { return m_languageProblem; }
 
-    int tarvelonCount() const { return int(m_tarvelons.size()); }
+    int tarvelonCount() const;
     // 1-based position in the order of adding.
-    cTarvelon &tarvelon(int position) { return *m_tarvelons.at(position - 1); }
+    cTarvelon &tarvelon(int position);
     // False while a controller operation, the add dialog or a question holds the window.
     bool isIdle() const;
 
@@ -102,18 +103,22 @@ private:
     void buildStatusBar();
     void layoutStatusBar();
     void fitColumns();
-    void setBusy();
+    // Disables list and menus and stops Timer1; `holdService` also keeps the service from
+    // starting a cycle (an operation of the window uses the controllers).
+    void setBusy(bool holdService = true);
     void Timer1_Timer();
     void finishTick();
+    void cycleFinished();
+    // The clock, or what needs the user's attention: records waiting in the spool, a mail
+    // that could not be sent.
+    QString statusNote() const;
+    void showStatus(QTreeWidgetItem *row, const ControllerStatus &status);
     void menuNeuerTarvelon();
     void menuTarvelonEntfernen();
     void menuSprache();
     void menuAlarmBenachrichtigung();
     void sortByColumn(int column);
-    void programNewTarvelon(std::unique_ptr<cTarvelon> controller);
-    void addTarvelon(std::unique_ptr<cTarvelon> controller);
     void connectFinished();
-    std::unique_ptr<cTarvelon> newTarvelon();
     QString tarvelonVersionText(cTarvelon &controller) const;
 
     Database &m_db;
@@ -121,13 +126,8 @@ private:
     QString m_languageProblem;
     MailSettings m_mail;
 
-    std::unique_ptr<MailNotifier> m_notifier;
-    std::unique_ptr<ArchiveSpool> m_archive;
     std::unique_ptr<GuiProgress> m_progress;
-    // Controllers in the order they were added; their key is the text of aq_id.
-    std::vector<std::unique_ptr<cTarvelon>> m_tarvelons;
-
-    int m_tickCounter = kTicksPerPoll;
+    bool m_holding = false; // the window holds the service for an operation of its own
     bool m_exitRequested = false;
     bool m_exitConfirmed = false;
     qint64 m_lastProgress = 0;
@@ -153,7 +153,7 @@ private:
     QLabel *statustext1 = nullptr;
     QTimer *Timer1 = nullptr;
 
-    // Declared last: destroyed first, so no job outlives what it uses.
     GuiInteraction *m_interaction = nullptr;
-    std::unique_ptr<LinkWorker> m_worker;
+    // Declared last: destroyed first, so no job outlives what it uses.
+    std::unique_ptr<MonitoringService> m_service;
 };

@@ -3,7 +3,7 @@
 #include "store/mail.h"
 #include "store/strings.h"
 #include "ui/gui_interaction.h"
-#include "ui/link_worker.h"
+#include "service/link_worker.h"
 #include "ui/ostracom_form.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "gui_fixture.h"
 
-#include "ui/link_worker.h"
+#include "service/link_worker.h"
 #include "ui/tarvelon_add.h"
 
 #include <QApplication>

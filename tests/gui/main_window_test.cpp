@@ -5,8 +5,9 @@
 
 #include "model/ctarvelon.h"
 #include "store/strings.h"
+#include "service/monitoring_service.h"
 #include "support/smtp_server.h"
-#include "ui/link_worker.h"
+#include "service/link_worker.h"
 #include "ui/tarvelon_add.h"
 
 #include <QFile>
@@ -97,7 +98,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     for (int c = 0; c < list()->columnCount(); ++c)
         headers << list()->headerItem()->text(c);
     EXPECT_EQ(headers, (QStringList{"ID", "Tarvelon version", "Sensor 1", "Sensor 2", "Sensor 3",
-                                    "Sensor 4", "Sensor 5", "Sensor 6", "Sensor 7", "Sensor 8"}));
+                                    "Sensor 4", "Sensor 5", "Sensor 6", "Sensor 7", "Sensor 8", "Status"}));
     // 1000 and 1500 twips at least, and wide enough for every header.
     EXPECT_GE(list()->columnWidth(0), 67);
     EXPECT_GE(list()->columnWidth(1), 100);
@@ -140,7 +141,7 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
                    QMessageBox::Ok | QMessageBox::Cancel);
 
     QStringList row = rowTexts(0);
-    ASSERT_EQ(row.size(), 10);
+    ASSERT_EQ(row.size(), 11);
     EXPECT_EQ(row[0], "1234");
     EXPECT_EQ(row[1], version(2.20) + "-5");
     EXPECT_TRUE(row[2].startsWith(QLocale().toString(25.0, 'f', 1))) << row[2].toStdString();
@@ -171,6 +172,7 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     row = rowTexts(0);
     EXPECT_TRUE(row[2].startsWith(QLocale().toString(26.5, 'f', 1))) << row[2].toStdString();
     EXPECT_EQ(row[2], m_form->tarvelon(1).Sensor(1).formatierter_wert());
+    EXPECT_EQ(row[10], m_form->service().status().controllers[0].lastDownload.toString("HH:mm:ss"));
     saveScreenshot(m_form.get(), QStringLiteral("polled"));
 }
 
@@ -196,6 +198,23 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     };
     ASSERT_TRUE(waitUntil([&] { return alarmMail().has_value() && m_form->isIdle(); }, 25000));
     EXPECT_EQ(alarmMail()->rcptTos, QStringList{"alarm@example.org"});
+
+    // The alarm shows without any box: the row turns red.
+    QTreeWidgetItem *item = list()->topLevelItem(0);
+    EXPECT_EQ(item->background(0).color(), QColor(255, 160, 160));
+    EXPECT_TRUE(rowTexts(0)[10].startsWith("Alarm")) << rowTexts(0)[10].toStdString();
+    EXPECT_FALSE(item->icon(0).isNull()) << "a mark that a selected row still shows";
+    saveScreenshot(m_form.get(), QStringLiteral("alarm-row"));
+
+    // A controller that stops answering: the next cycle's error is in the status column and
+    // the tooltip, still without a box.
+    const int boxes = int(m_boxes->boxes().size());
+    sim.stop();
+    ASSERT_TRUE(waitUntil([&] { return rowTexts(0)[10].contains("Error: "); }, 25000))
+        << rowTexts(0)[10].toStdString();
+    EXPECT_TRUE(item->toolTip(0).contains("Error: ")) << item->toolTip(0).toStdString();
+    EXPECT_EQ(int(m_boxes->boxes().size()), boxes);
+    saveScreenshot(m_form.get(), QStringLiteral("download-error"));
 }
 
 TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)

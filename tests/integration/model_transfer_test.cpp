@@ -192,7 +192,11 @@ TEST_F(ControllerTransfers, newControllerGetsAnIdentifierNotInTheDatabase)
     EXPECT_EQ(t->aq_id(), 777);
     EXPECT_EQ(t->aq_id_flag(), 1);
     EXPECT_TRUE(t->programming_is_dirty()) << "the new identifier still has to be written";
+    EXPECT_FALSE(m_db->calibration(777)) << "nothing is stored before the user agreed";
+    EXPECT_FALSE(m_db->regulationRow(777, 1, 1));
+    ASSERT_EQ(t->adoptNew(), QString());
     EXPECT_EQ(m_db->calibration(777), t->kalibController());
+    EXPECT_TRUE(m_db->regulationRow(777, 1, 1));
 }
 
 TEST_F(ControllerTransfers, databaseCalibrationWinsAndIsWrittenToTheController)

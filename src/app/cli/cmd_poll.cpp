@@ -6,6 +6,7 @@
 #include "model/ctarvelon.h"
 #include "model/mail_notifier.h"
 #include "model/monitor.h"
+#include "service/monitoring_service.h"
 #include "store/archive_spool.h"
 #include "store/datadir_lock.h"
 #include "store/mail.h"
@@ -13,6 +14,8 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -56,11 +59,6 @@ void sleepUnlessStopped(qint64 ms)
     while (!g_stop.load() && timer.elapsed() < ms)
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(100, ms - timer.elapsed())));
 }
-
-struct Slot {
-    ControllerArg arg;
-    std::unique_ptr<cTarvelon> controller;
-};
 
 QString stamp()
 {
@@ -153,11 +151,12 @@ int cmdPoll(const CliOptions &options, const QStringList &argsIn)
         DataDirLock lock;
         lock.acquire(session.dataDir());
         session.interaction().calibrationFromController = calibrationFromController;
-        MailNotifier notifier(session.dataDir());
+        session.interaction().programNew = yes;
+        MonitoringService service(session.db(), session.dataDir(), session.interaction(),
+                                  session.progress());
         if (const auto s = session.db().mailSettings())
-            notifier.setAccount(MailAccount{s->servername, s->receiver, s->sender, s->username,
-                                            s->passwort, s->enabled});
-        ArchiveSpool spool(session.db(), session.dataDir());
+            service.setMailAccount(MailAccount{s->servername, s->receiver, s->sender,
+                                               s->username, s->passwort, s->enabled});
         const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
         // Problems of the archive also go to the log, where they stay after the console.
         auto logProblem = [&](const QString &text) {
@@ -168,79 +167,84 @@ int cmdPoll(const CliOptions &options, const QStringList &argsIn)
             }
         };
 
-        std::vector<Slot> entries;
-        for (const ControllerArg &c : controllers)
-            entries.push_back(Slot{c, nullptr});
-
-        out() << stamp() << "  polling " << entries.size() << " controller(s) every "
+        out() << stamp() << "  polling " << controllers.size() << " controller(s) every "
               << intervalSeconds << " s; archive " << session.db().location() << "\n";
         out().flush();
+        for (const ControllerArg &c : controllers)
+            service.addController(c.params, c.text, true,
+                                  [text = c.text, &session](const MonitoringService::AddOutcome &o) {
+                                      session.progress().finish();
+                                      if (o.error.isEmpty())
+                                          return;
+                                      out() << stamp() << "  " << text << "  not connected: "
+                                            << consoleText(o.error).replace(QLatin1Char('\n'),
+                                                                            QLatin1Char(' '))
+                                            << "\n";
+                                      out().flush();
+                                  });
 
-        for (int cycle = 1; !g_stop.load() && (cycles == 0 || cycle <= cycles); ++cycle) {
-            QElapsedTimer cycleTimer;
-            cycleTimer.start();
-            for (Slot &slot : entries) {
-                if (g_stop.load())
-                    break;
-                try {
-                    if (!slot.controller) {
-                        QString error;
-                        slot.controller = connectController(session, slot.arg, yes, &error);
-                        if (!slot.controller) {
-                            out() << stamp() << "  " << slot.arg.text << "  not connected: "
-                                  << error.replace(QLatin1Char('\n'), QLatin1Char(' ')) << "\n";
-                            out().flush();
-                            continue;
-                        }
-                        slot.controller->setArchive(&spool);
-                        slot.controller->setNotifier(&notifier);
-                    }
-                    cTarvelon &t = *slot.controller;
-                    const PollResult r = pollController(t);
-                    session.progress().finish();
-                    QString line =
-                        stamp() + QStringLiteral("  #") + QString::number(t.aq_id_raw());
-                    for (int s = 1; s <= cTarvelon::kSensors; ++s)
-                        if (t.Sensor(s).sensortyp() != 0)
-                            line += QStringLiteral("  %1: %2").arg(s).arg(
-                                t.Sensor(s).formatierter_wert());
-                    line += QStringLiteral("  archived %1").arg(r.archived);
-                    if (r.spooled)
-                        line += QStringLiteral("  spooled %1").arg(r.spooled);
-                    if (r.rejected)
-                        line += QStringLiteral("  rejected %1").arg(r.rejected);
-                    line += QStringLiteral("  notifications %1").arg(r.notifications);
-                    if (!r.error.isEmpty())
-                        line += QStringLiteral("  error: ") + consoleText(r.error);
-                    if (!r.spoolProblem.isEmpty()) {
-                        line += QStringLiteral("  spool: ") + r.spoolProblem;
-                        logProblem(QStringLiteral("#%1 spool: %2")
-                                       .arg(t.aq_id_raw())
-                                       .arg(r.spoolProblem));
-                    }
-                    if (r.rejected)
-                        logProblem(QStringLiteral("#%1 %2 unreadable record(s) kept in %3")
-                                       .arg(t.aq_id_raw())
-                                       .arg(r.rejected)
-                                       .arg(spool.rejectsPath()));
-                    if (!r.notifyProblems.isEmpty())
-                        line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
-                    if (!notifier.lastLogError().isEmpty())
-                        line += QStringLiteral("  log: ") + notifier.lastLogError();
-                    out() << line << "\n";
-                } catch (const StoreError &e) {
-                    // A locked or full database, or a failing disk, costs this controller
-                    // this cycle, never the service: the next cycle tries again.
-                    session.progress().finish();
-                    out() << stamp() << "  " << slot.arg.text << "  error: " << e.message()
+        QEventLoop loop;
+        QObject::connect(&service, &MonitoringService::cycleFinished, &loop, [&] {
+            session.progress().finish();
+            const ServiceStatus &status = service.status();
+            for (int i = 1; i <= status.controllers.size(); ++i) {
+                const ControllerStatus &st = status.controllers[i - 1];
+                cTarvelon *t = service.controller(i);
+                if (!t || (!st.connected && st.lastPoll.archived == 0)) {
+                    out() << stamp() << "  " << st.address << "  not connected: "
+                          << consoleText(st.lastError).replace(QLatin1Char('\n'), QLatin1Char(' '))
                           << "\n";
+                    continue;
                 }
-                out().flush();
+                const PollResult &r = st.lastPoll;
+                QString line = stamp() + QStringLiteral("  #") + QString::number(t->aq_id_raw());
+                for (int s = 1; s <= cTarvelon::kSensors; ++s)
+                    if (t->Sensor(s).sensortyp() != 0)
+                        line += QStringLiteral("  %1: %2").arg(s).arg(t->Sensor(s).formatierter_wert());
+                line += QStringLiteral("  archived %1").arg(r.archived);
+                if (r.spooled)
+                    line += QStringLiteral("  spooled %1").arg(r.spooled);
+                if (r.rejected)
+                    line += QStringLiteral("  rejected %1").arg(r.rejected);
+                line += QStringLiteral("  notifications %1").arg(r.notifications);
+                if (st.state != RegulationState::Normal)
+                    line += st.state == RegulationState::Alarm ? QStringLiteral("  ALARM")
+                                                               : QStringLiteral("  WARNING");
+                if (!st.lastError.isEmpty())
+                    line += QStringLiteral("  error: ") +
+                            consoleText(st.lastError).replace(QLatin1Char('\n'), QLatin1Char(' '));
+                if (!r.spoolProblem.isEmpty()) {
+                    line += QStringLiteral("  spool: ") + r.spoolProblem;
+                    logProblem(QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.spoolProblem));
+                }
+                if (r.rejected)
+                    logProblem(QStringLiteral("#%1 %2 unreadable record(s) kept in %3")
+                                   .arg(t->aq_id_raw())
+                                   .arg(r.rejected)
+                                   .arg(service.archive().rejectsPath()));
+                if (!r.notifyProblems.isEmpty())
+                    line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
+                if (!service.notifier().lastLogError().isEmpty())
+                    line += QStringLiteral("  log: ") + service.notifier().lastLogError();
+                out() << line << "\n";
             }
-            if (cycles != 0 && cycle == cycles)
-                break;
-            sleepUnlessStopped(static_cast<qint64>(intervalSeconds * 1000) - cycleTimer.elapsed());
-        }
+            if (status.spoolBacklog > 0)
+                out() << stamp() << "  " << status.spoolBacklog
+                      << " record(s) wait in the spool file for the database\n";
+            out().flush();
+            if (cycles != 0 && status.cycles >= cycles)
+                loop.quit();
+        });
+        // The stop flag is set by a signal handler; the loop looks at it ten times a second.
+        QTimer stopWatch;
+        QObject::connect(&stopWatch, &QTimer::timeout, &loop, [&] {
+            if (g_stop.load())
+                loop.quit();
+        });
+        stopWatch.start(100);
+        service.start(static_cast<int>(intervalSeconds * 1000));
+        loop.exec();
+        service.stop();
         if (g_stop.load())
             out() << stamp() << "  stopped\n";
         out().flush();

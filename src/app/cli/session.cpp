@@ -1,6 +1,7 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "service/monitoring_service.h"
 #include "store/datadir.h"
 #include "store/strings.h"
 
@@ -24,6 +25,8 @@ Interaction::Answer CliInteraction::ask(const QString &text, const QString &titl
         answer = calibrationFromController ? Answer::Cancel : Answer::Ok;
     } else if (text == ms("Tarvelon Programmierung starten ?")) {
         answer = Answer::Yes;
+    } else if (title == ms("Neue VEK Hardware erkannt")) {
+        answer = programNew ? Answer::Ok : Answer::Cancel;
     }
     static const char *const kNames[] = {"OK", "Cancel", "Yes", "No"};
     err() << consoleText(title.isEmpty() ? text : title + QStringLiteral(": ") + text) << " -> "
@@ -121,30 +124,20 @@ std::unique_ptr<cTarvelon> connectController(CliSession &session, const Controll
 {
     auto t =
         std::make_unique<cTarvelon>(session.clock(), session.progress(), session.interaction());
-    const LinkParams &p = controller.params;
-    QString e = t->connect(p.serial, p.address, p.setting, &session.db(), &session.link());
+    session.interaction().programNew = programNew;
+    bool cancelled = false;
+    const QString e = connectAndAdopt(*t, controller.params, session.db(), session.link(),
+                                      &cancelled);
     session.progress().finish();
+    if (cancelled) {
+        *error = QStringLiteral("%1 has no identifier yet; run again with --yes to program it "
+                                "with a new identifier")
+                     .arg(controller.text);
+        return nullptr;
+    }
     if (!e.isEmpty()) {
         *error = consoleText(e);
         return nullptr;
-    }
-    if (t->is_new) {
-        err() << consoleText(ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
-                             ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"))
-              << "\n";
-        if (!programNew) {
-            *error = QStringLiteral("%1 has no identifier yet; run again with --yes to program it "
-                                    "with a new identifier")
-                         .arg(controller.text);
-            return nullptr;
-        }
-        e = t->check_programing(true);
-        session.progress().finish();
-        if (!e.isEmpty()) {
-            *error = consoleText(e);
-            return nullptr;
-        }
-        t->init_instances();
     }
     return t;
 }

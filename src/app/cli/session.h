@@ -19,6 +19,8 @@ class CliInteraction : public Interaction
 {
 public:
     bool calibrationFromController = false;
+    // A new controller (without identifier) is programmed with a fresh one only with --yes.
+    bool programNew = false;
 
     Answer ask(const QString &text, const QString &title, Buttons buttons, Icon icon) override;
     void tell(const QString &text, const QString &title, Icon icon) override;

@@ -1,4 +1,4 @@
-#include "ui/link_worker.h"
+#include "service/link_worker.h"
 
 #include <exception>
 

@@ -1,0 +1,273 @@
+#include "service/monitoring_service.h"
+
+#include "model/ctarvelon.h"
+#include "model/interaction.h"
+#include "model/mail_notifier.h"
+#include "store/archive_spool.h"
+#include "store/database.h"
+#include "store/strings.h"
+
+RegulationState worstRegulationState(cTarvelon &controller)
+{
+    RegulationState worst = RegulationState::Normal;
+    for (int s = 1; s <= cTarvelon::kSensors; ++s) {
+        if (controller.Sensor(s).sensortyp() == 0)
+            continue;
+        for (int r = 1; r <= cTarvelon::kRegulationsPerSensor; ++r) {
+            const cHydoRegelung &reg = controller.Regelung(s, r);
+            if (reg.UntererAlarmAktiv || reg.ObererAlarmAktiv)
+                return RegulationState::Alarm;
+            if (reg.UntereWarnungAktiv || reg.ObereWarnungAktiv)
+                worst = RegulationState::Warning;
+        }
+    }
+    return worst;
+}
+
+QString connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
+                        cHydoConnect &connection, bool *cancelled)
+{
+    *cancelled = false;
+    QString error = controller.connect(link.serial, link.address, link.setting, &db, &connection);
+    if (error.isEmpty())
+        controller.aq_id(); // gives a controller without identifier a fresh one (is_new)
+    if (!error.isEmpty() || !controller.is_new)
+        return error;
+    // A controller without identifier must be programmed before it can be monitored.
+    const auto answer = controller.interaction().ask(
+        ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
+            ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"),
+        ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel, Interaction::Icon::None);
+    if (answer != Interaction::Answer::Ok) {
+        *cancelled = true;
+        return QString();
+    }
+    error = controller.check_programing(true);
+    if (error.isEmpty())
+        error = controller.adoptNew();
+    return error;
+}
+
+MonitoringService::MonitoringService(Database &db, const QString &dataDir,
+                                     Interaction &interaction, Progress &progress,
+                                     QObject *parent)
+    : QObject(parent), m_db(db), m_dataDir(dataDir), m_interaction(interaction),
+      m_progress(progress), m_notifier(std::make_unique<MailNotifier>(dataDir)),
+      m_archive(std::make_unique<ArchiveSpool>(db, dataDir)),
+      m_worker(std::make_unique<LinkWorker>())
+{
+    m_timer.setTimerType(Qt::CoarseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &MonitoringService::onTimer);
+    m_status.spoolBacklog = m_archive->pending();
+}
+
+MonitoringService::~MonitoringService()
+{
+    m_timer.stop();
+    m_worker.reset(); // waits for the job in progress
+}
+
+void MonitoringService::setMailAccount(const MailAccount &account)
+{
+    m_notifier->setAccount(account);
+}
+
+std::unique_ptr<cTarvelon> MonitoringService::newController()
+{
+    auto controller = std::make_unique<cTarvelon>(m_worker->clock(), m_progress, m_interaction);
+    controller->setArchive(m_archive.get());
+    controller->setNotifier(m_notifier.get());
+    return controller;
+}
+
+void MonitoringService::addController(const LinkParams &link, const QString &address,
+                                      bool keepWhenUnreachable,
+                                      std::function<void(const AddOutcome &)> done)
+{
+    struct Attempt {
+        std::unique_ptr<cTarvelon> controller;
+        AddOutcome outcome;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    attempt->controller = newController();
+    hold();
+    m_worker->run(
+        [this, attempt, link] {
+            attempt->outcome.error =
+                connectAndAdopt(*attempt->controller, link, m_db, m_worker->link(),
+                                &attempt->outcome.cancelled);
+        },
+        [this, attempt, link, address, keepWhenUnreachable, done](const QString &failure) {
+            AddOutcome &outcome = attempt->outcome;
+            if (!failure.isEmpty())
+                outcome.error = failure;
+            const bool answered = outcome.error.isEmpty() && !outcome.cancelled;
+            if (answered || (keepWhenUnreachable && !outcome.cancelled)) {
+                auto slot = std::make_shared<Slot>();
+                slot->link = link;
+                slot->address = address;
+                slot->status.address = address;
+                slot->status.lastError = outcome.error;
+                if (answered) {
+                    slot->controller = std::move(attempt->controller);
+                    slot->status.id = slot->controller->aq_id();
+                    slot->status.connected = true;
+                }
+                // The same controller added again takes the place of its old entry.
+                auto same = std::find_if(m_slots.begin(), m_slots.end(), [&](const auto &s) {
+                    return answered && s->controller && s->status.id == slot->status.id;
+                });
+                if (same != m_slots.end())
+                    *same = slot;
+                else
+                    m_slots.push_back(slot);
+                outcome.added = true;
+                publishStatus();
+                emit controllersChanged();
+            }
+            if (done)
+                done(outcome);
+            release();
+        });
+}
+
+void MonitoringService::removeController(int position)
+{
+    if (position < 1 || position > controllerCount())
+        return;
+    // A cycle in progress keeps its own reference; its result for this slot is dropped.
+    m_slots.erase(m_slots.begin() + (position - 1));
+    publishStatus();
+    emit controllersChanged();
+}
+
+cTarvelon *MonitoringService::controller(int position)
+{
+    if (position < 1 || position > controllerCount())
+        return nullptr;
+    return m_slots[static_cast<size_t>(position - 1)]->controller.get();
+}
+
+void MonitoringService::start(int intervalMs, FirstCycle first)
+{
+    m_timer.start(intervalMs);
+    if (first == FirstCycle::AtOnce)
+        pollNow();
+}
+
+void MonitoringService::stop()
+{
+    m_timer.stop();
+    m_due = false;
+}
+
+void MonitoringService::pollNow()
+{
+    m_due = true;
+    onTimer();
+}
+
+void MonitoringService::onTimer()
+{
+    m_due = true;
+    if (m_holds == 0 && !m_cycleRunning && !m_worker->busy())
+        startCycle();
+}
+
+void MonitoringService::hold()
+{
+    ++m_holds;
+}
+
+void MonitoringService::release()
+{
+    if (m_holds > 0)
+        --m_holds;
+    if (m_holds == 0 && m_due && m_timer.isActive())
+        onTimer();
+}
+
+void MonitoringService::run(LinkWorker::Job job, LinkWorker::Done done)
+{
+    hold();
+    m_worker->run(std::move(job), [this, done = std::move(done)](const QString &failure) {
+        if (done)
+            done(failure);
+        release();
+    });
+}
+
+void MonitoringService::startCycle()
+{
+    m_due = false;
+    if (m_slots.empty())
+        return; // nothing to poll, and no reason to hold up the window
+    m_cycleRunning = true;
+    emit cycleStarted();
+    const std::vector<std::shared_ptr<Slot>> polled = m_slots;
+    auto backlog = std::make_shared<int>(0);
+    m_worker->run(
+        [this, polled, backlog] {
+            for (const auto &slot : polled) {
+                ControllerStatus &st = slot->status;
+                // One controller's failure, of the link or of the database, must not keep
+                // the others from being polled, nor stop the service: the next cycle
+                // tries again.
+                try {
+                    if (!slot->controller) {
+                        auto controller = newController();
+                        bool cancelled = false;
+                        st.lastError = connectAndAdopt(*controller, slot->link, m_db,
+                                                       m_worker->link(), &cancelled);
+                        if (cancelled)
+                            st.lastError = ms("Neuer Tarvelon: Inital Programmierung abgelehnt");
+                        st.connected = st.lastError.isEmpty();
+                        if (!st.connected)
+                            continue;
+                        slot->controller = std::move(controller);
+                        st.id = slot->controller->aq_id();
+                    }
+                    cTarvelon &t = *slot->controller;
+                    st.lastPoll = pollController(t);
+                    st.lastError = st.lastPoll.error;
+                    const cTarvelon::DownloadReport &download = t.lastDownload();
+                    // A download that received its answer counts, even if storing had
+                    // trouble: the link is fine, and the error says what went wrong.
+                    st.connected = download.received > 0 || st.lastError.isEmpty() ||
+                                   download.databaseBusy;
+                    if (st.connected && (st.lastError.isEmpty() || download.received > 0)) {
+                        st.lastDownload = QDateTime::currentDateTime();
+                        st.lastRecords = download.received;
+                    }
+                    st.state = worstRegulationState(t);
+                } catch (const std::exception &e) {
+                    st.lastError = QString::fromUtf8(e.what());
+                }
+            }
+            *backlog = m_archive->pending();
+        },
+        [this, backlog](const QString &failure) {
+            m_cycleRunning = false;
+            m_status.spoolBacklog = *backlog;
+            ++m_status.cycles;
+            publishStatus();
+            if (!failure.isEmpty() && !m_status.controllers.isEmpty())
+                m_status.controllers.last().lastError = failure;
+            emit cycleFinished();
+        });
+}
+
+void MonitoringService::publishStatus()
+{
+    m_status.controllers.clear();
+    m_status.spoolProblem.clear();
+    for (const auto &slot : m_slots) {
+        m_status.controllers.append(slot->status);
+        if (!slot->status.lastPoll.spoolProblem.isEmpty())
+            m_status.spoolProblem = slot->status.lastPoll.spoolProblem;
+        if (!slot->status.lastPoll.notifyProblems.isEmpty())
+            m_status.mailProblem = slot->status.lastPoll.notifyProblems;
+        else if (slot->status.lastPoll.notifications > 0)
+            m_status.mailProblem.clear();
+    }
+}

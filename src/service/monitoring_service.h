@@ -1,0 +1,146 @@
+#pragma once
+
+// The monitoring service: the one owner of the connected controllers, the link worker that
+// talks to them, the ten-second cycle, the archive spool and the alarm mails. The desktop
+// program and ostracom-cli poll are front ends that show its status; neither has a poll
+// loop or a connect sequence of its own.
+
+#include "link/protocol.h"
+#include "model/monitor.h"
+#include "service/link_worker.h"
+#include "store/mail.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class ArchiveSpool;
+class Database;
+class Interaction;
+class MailNotifier;
+class Progress;
+class cTarvelon;
+
+// How a regulation stands against its limits; a controller shows its worst one.
+enum class RegulationState { Normal, Warning, Alarm };
+
+struct ControllerStatus {
+    QString address;          // as the user gave it: "tcp:HOST:PORT", "serial:DEVICE"
+    int id = 0;               // the controller's identifier, 0 until it was read once
+    bool connected = false;   // the last exchange with it worked
+    QDateTime lastDownload;   // when the last download ended well
+    int lastRecords = 0;      // records that download received
+    PollResult lastPoll;      // what the last cycle did with this controller
+    RegulationState state = RegulationState::Normal;
+    QString lastError;        // the last cycle's error, empty when it went well
+};
+
+struct ServiceStatus {
+    QList<ControllerStatus> controllers; // in the order they were added
+    int spoolBacklog = 0;                // records waiting in the spool file
+    QString spoolProblem;                // the spool file cannot be read or written
+    QString mailProblem;                 // why the last failed notification failed
+    int cycles = 0;                      // cycles finished so far
+};
+
+class MonitoringService : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kCycleMs = 10000;
+
+    // `interaction` and `progress` are used from the link worker; `db` must outlive the
+    // service. The data directory holds the spool, the rejects, the mail file and the log.
+    MonitoringService(Database &db, const QString &dataDir, Interaction &interaction,
+                      Progress &progress, QObject *parent = nullptr);
+    ~MonitoringService() override;
+
+    void setMailAccount(const MailAccount &account);
+    MailNotifier &notifier() { return *m_notifier; }
+    ArchiveSpool &archive() { return *m_archive; }
+    LinkWorker &worker() { return *m_worker; }
+
+    // ---- controllers (call from the service's own thread)
+    struct AddOutcome {
+        bool added = false;
+        bool cancelled = false; // a new controller whose first programming was declined
+        QString error;          // why it could not be added, empty otherwise
+    };
+    // Connects a controller on the link worker and adopts it: version, program and
+    // calibration are read; a new controller (one without identifier) is programmed with a
+    // fresh identifier once the user agreed. With `keepWhenUnreachable` a controller that
+    // does not answer is kept and tried again every cycle (the headless service); without
+    // it only one that answered is added (the add dialog). A controller that is in the list
+    // already takes its old place.
+    void addController(const LinkParams &link, const QString &address, bool keepWhenUnreachable,
+                       std::function<void(const AddOutcome &)> done = {});
+    void removeController(int position);
+    int controllerCount() const { return static_cast<int>(m_slots.size()); }
+    // The controller at a 1-based position, null while it has not been read. Only while no
+    // job runs on the worker.
+    cTarvelon *controller(int position);
+
+    // ---- the cycle
+    // Polls every `intervalMs`; the first cycle at once or after the first interval.
+    enum class FirstCycle { AtOnce, AfterInterval };
+    void start(int intervalMs = kCycleMs, FirstCycle first = FirstCycle::AtOnce);
+    void stop();
+    // A cycle as soon as the worker is free and nothing holds the service.
+    void pollNow();
+    // While held (a dialog or an operation of the window uses the controllers) no cycle
+    // starts; a cycle that fell due meanwhile runs on release.
+    void hold();
+    void release();
+    bool cycleRunning() const { return m_cycleRunning; }
+    const ServiceStatus &status() const { return m_status; }
+
+    // Runs an operation (a program write, a test mail) on the link worker between cycles.
+    void run(LinkWorker::Job job, LinkWorker::Done done = {});
+
+signals:
+    void cycleStarted();
+    void cycleFinished();
+    void controllersChanged();
+
+private:
+    struct Slot {
+        LinkParams link;
+        QString address;
+        std::unique_ptr<cTarvelon> controller;
+        ControllerStatus status;
+    };
+
+    std::unique_ptr<cTarvelon> newController();
+    void onTimer();
+    void startCycle();
+    void publishStatus();
+
+    Database &m_db;
+    const QString m_dataDir;
+    Interaction &m_interaction;
+    Progress &m_progress;
+    std::unique_ptr<MailNotifier> m_notifier;
+    std::unique_ptr<ArchiveSpool> m_archive;
+    std::vector<std::shared_ptr<Slot>> m_slots;
+    ServiceStatus m_status;
+    QTimer m_timer;
+    int m_holds = 0;
+    bool m_due = false;
+    bool m_cycleRunning = false;
+    // Declared last: destroyed first, so that no job outlives what it uses.
+    std::unique_ptr<LinkWorker> m_worker;
+};
+
+// The worst state of a controller's regulations, from their warning and alarm flags.
+RegulationState worstRegulationState(cTarvelon &controller);
+
+// The connect-and-adopt sequence on the link worker (see addController). `cancelled` is
+// set when a new controller's first programming was declined; nothing is then written.
+QString connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
+                        cHydoConnect &connection, bool *cancelled);
