@@ -330,6 +330,11 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
                    QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(m_form->tarvelonCount(), 0);
     EXPECT_FALSE(controllerCommandsEnabled());
+    for (const char *table : {"TARVELON", "HYDOREGELUNG"}) {
+        QSqlQuery q(m_db->connection());
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(table)) && q.next());
+        EXPECT_EQ(q.value(0).toInt(), 0) << table << ": Cancel leaves the database unchanged";
+    }
 
     // OK: the whole program goes to the controller with a fresh identifier. The progress
     // bar moves meanwhile, which the UI thread could not show if it were blocked.
