@@ -385,9 +385,9 @@ void OstracomForm::Timer1_Timer()
 {
     Timer1->stop();
     if (m_exitRequested) {
-        const auto answer =
-            m_interaction->ask(ms("Ostracom wirklich beenden ?"), ms("Bitte bestätigen"),
-                               Interaction::Buttons::YesNo, Interaction::Icon::Question);
+        const auto answer = m_interaction->ask(
+            Interaction::Question::ExitProgram, ms("Ostracom wirklich beenden ?"),
+            ms("Bitte bestätigen"), Interaction::Buttons::YesNo, Interaction::Icon::Question);
         if (answer == Interaction::Answer::Yes) {
             m_exitConfirmed = true;
             close();
@@ -518,6 +518,7 @@ void OstracomForm::myTarvelonAdd_TryConnect(bool serial, const QString &address,
                 return;
             }
             const auto answer = m_interaction->ask(
+                Interaction::Question::NewController,
                 ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
                     ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"),
                 ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel,
@@ -598,9 +599,9 @@ void OstracomForm::menuTarvelonEntfernen()
         return;
     }
     const int position = row->data(0, kTagRole).toInt();
-    const auto answer =
-        m_interaction->ask(ms("Tarvelon wiklich entfernen ?"), ms("Entfernen bestätigen"),
-                           Interaction::Buttons::YesNo, Interaction::Icon::Question);
+    const auto answer = m_interaction->ask(
+        Interaction::Question::RemoveController, ms("Tarvelon wiklich entfernen ?"),
+        ms("Entfernen bestätigen"), Interaction::Buttons::YesNo, Interaction::Icon::Question);
     if (answer == Interaction::Answer::Yes && position >= 1 && position <= tarvelonCount()) {
         m_tarvelons.erase(m_tarvelons.begin() + (position - 1));
         display_mytarvelons(false);

@@ -33,7 +33,7 @@ namespace
 class AnswerOk : public Interaction
 {
 public:
-    Answer ask(const QString &, const QString &, Buttons b, Icon) override
+    Answer ask(Question, const QString &, const QString &, Buttons b, Icon) override
     {
         return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
     }

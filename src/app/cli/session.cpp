@@ -14,16 +14,26 @@ QString consoleText(const QString &text)
     return t;
 }
 
-Interaction::Answer CliInteraction::ask(const QString &text, const QString &title, Buttons buttons,
-                                        Icon)
+Interaction::Answer CliInteraction::ask(Question question, const QString &text,
+                                        const QString &title, Buttons buttons, Icon)
 {
     Answer answer = buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
-    if (text == ms("Tarvelon Uhrzeit auf PC übernehmen ?")) {
+    switch (question) {
+    case Question::ClockTakeover:
         answer = Answer::Ok;
-    } else if (title == ms("Tarvelon Kalibrierdaten")) {
+        break;
+    case Question::CalibrationDiffers:
         answer = calibrationFromController ? Answer::Cancel : Answer::Ok;
-    } else if (text == ms("Tarvelon Programmierung starten ?")) {
+        break;
+    case Question::StartProgramming:
         answer = Answer::Yes;
+        break;
+    // A new controller is settled by --yes before anything would ask; removing controllers
+    // and leaving belong to the window.
+    case Question::NewController:
+    case Question::RemoveController:
+    case Question::ExitProgram:
+        break;
     }
     static const char *const kNames[] = {"OK", "Cancel", "Yes", "No"};
     err() << consoleText(title.isEmpty() ? text : title + QStringLiteral(": ") + text) << " -> "
