@@ -119,9 +119,9 @@ QString cTarvelon::get_Program()
                       ms("Tarvelon Programmierung wird geladen"), false);
     if (!error.isEmpty())
         return error;
-    const auto answer =
-        m_interaction.ask(ms("Tarvelon Uhrzeit auf PC übernehmen ?"),
-                          ms("Notwendige Aktion zum Fortfahren"), Interaction::Buttons::OkCancel);
+    const auto answer = m_interaction.ask(
+        Interaction::Question::ClockTakeover, ms("Tarvelon Uhrzeit auf PC übernehmen ?"),
+        ms("Notwendige Aktion zum Fortfahren"), Interaction::Buttons::OkCancel);
     if (answer != Interaction::Answer::Ok)
         return ms("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !");
     set_HydoProgramString(payload);
@@ -175,9 +175,9 @@ QString cTarvelon::check_programing(bool withoutAsking)
     if (!programming_is_dirty())
         return QString();
     if (!withoutAsking) {
-        const auto answer =
-            m_interaction.ask(ms("Tarvelon Programmierung starten ?"),
-                              ms("Tarvelon Programmierung"), Interaction::Buttons::YesNo);
+        const auto answer = m_interaction.ask(
+            Interaction::Question::StartProgramming, ms("Tarvelon Programmierung starten ?"),
+            ms("Tarvelon Programmierung"), Interaction::Buttons::YesNo);
         if (answer != Interaction::Answer::Yes)
             return QString();
     }
@@ -201,6 +201,7 @@ QString cTarvelon::check_kalib(bool withoutAsking)
     Interaction::Answer answer = Interaction::Answer::Ok;
     if (!withoutAsking) {
         answer = m_interaction.ask(
+            Interaction::Question::CalibrationDiffers,
             ms("Geänderte Kalibrierdaten auf dem Tarvelon entdeckt !\r\r"
                "Wählen Sie OK um die zuletzt gesicherten Kalibirerdaten zum Tarvelon zu "
                "übertragen,\r"

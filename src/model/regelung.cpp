@@ -166,10 +166,10 @@ int cHydoRegelung::process_warning_error()
     float v = Sensor().CurVal();
     if (v <= L && !UntereWarnungAktiv) {
         UntereWarnungAktiv = true;
-        report("Warnung", "unterschreitet", lowerWarning);
+        report(msKey("Warnung"), msKey("unterschreitet"), lowerWarning);
     } else if (v > L && UntereWarnungAktiv) {
         UntereWarnungAktiv = false;
-        report("Entwarnung", "unterschreitet nicht mehr", lowerWarning);
+        report(msKey("Entwarnung"), msKey("unterschreitet nicht mehr"), lowerWarning);
     }
 
     const QString upperWarning = limitText(m_upperWarning);
@@ -177,10 +177,10 @@ int cHydoRegelung::process_warning_error()
     v = Sensor().CurVal();
     if (v >= U && !ObereWarnungAktiv) {
         ObereWarnungAktiv = true;
-        report("Warnung", "überschreitet", upperWarning);
+        report(msKey("Warnung"), msKey("überschreitet"), upperWarning);
     } else if (v < U && ObereWarnungAktiv) {
         ObereWarnungAktiv = false;
-        report("Entwarnung", "überschreitet nicht mehr", upperWarning);
+        report(msKey("Entwarnung"), msKey("überschreitet nicht mehr"), upperWarning);
     }
 
     const QString lowerAlarm = limitText(RW_UntererAlarm());
@@ -188,10 +188,10 @@ int cHydoRegelung::process_warning_error()
     v = Sensor().CurVal();
     if (v <= LA && !UntererAlarmAktiv) {
         UntererAlarmAktiv = true;
-        report("Alarm", "unterschreitet", lowerAlarm);
+        report(msKey("Alarm"), msKey("unterschreitet"), lowerAlarm);
     } else if (v > LA && UntererAlarmAktiv) {
         UntererAlarmAktiv = false;
-        report("Alarmende", "unterschreitet nicht mehr", lowerAlarm);
+        report(msKey("Alarmende"), msKey("unterschreitet nicht mehr"), lowerAlarm);
     }
 
     const QString upperAlarm = limitText(RW_ObererAlarm());
@@ -199,10 +199,10 @@ int cHydoRegelung::process_warning_error()
     v = Sensor().CurVal();
     if (v >= UA && !ObererAlarmAktiv) {
         ObererAlarmAktiv = true;
-        report("Alarm", "überschreitet", upperAlarm);
+        report(msKey("Alarm"), msKey("überschreitet"), upperAlarm);
     } else if (v < UA && ObererAlarmAktiv) {
         ObererAlarmAktiv = false;
-        report("Alarmende", "überschreitet nicht mehr", upperAlarm);
+        report(msKey("Alarmende"), msKey("überschreitet nicht mehr"), upperAlarm);
     }
     return sent;
 }
@@ -210,16 +210,19 @@ int cHydoRegelung::process_warning_error()
 QString cHydoRegelung::out_event(const QString &kind, const QString &relation,
                                  const QString &limitText)
 {
+    // Every fixed piece goes through the language table, so the mail reads wholly in the
+    // selected language; the description is the user's own text.
     cHydoSensor &sensor = Sensor();
-    const QString subject = ms("Ostracom---") + kind;
-    const QString body = kind + QLatin1Char(' ') + ms("von Regelung") + QLatin1Char(' ') +
-                         m_beschreibung + QStringLiteral(" des Tarvelon #") +
-                         QString::number(m_parent->aq_id()) + QStringLiteral(" , ") +
-                         ms(sensor.formatierter_Typ()) + QLatin1Char('-') +
-                         ms("Sensor an Anschluss ") + QLatin1Char(' ') + QString::number(m_sensor) +
-                         QStringLiteral(" (") + sensor.formatierter_wert() + QStringLiteral(") ") +
-                         relation + QLatin1Char(' ') + ms("die Grenze von") + QLatin1Char(' ') +
-                         limitText + sensor.MesswertEinheit();
+    const QString translatedKind = ms(kind);
+    const QString unit = ms(sensor.MesswertEinheit());
+    const QString subject = ms("Ostracom---") + translatedKind;
+    const QString body =
+        translatedKind + QLatin1Char(' ') + ms("von Regelung") + QLatin1Char(' ') + m_beschreibung +
+        ms(" des Tarvelon #") + QString::number(m_parent->aq_id()) + QStringLiteral(" , ") +
+        ms(sensor.formatierter_Typ()) + QLatin1Char('-') + ms("Sensor an Anschluss ") +
+        QLatin1Char(' ') + QString::number(m_sensor) + QStringLiteral(" (") +
+        sensor.formatierter_wert(unit) + QStringLiteral(") ") + ms(relation) + QLatin1Char(' ') +
+        ms("die Grenze von") + QLatin1Char(' ') + limitText + unit;
     Notifier *notifier = m_parent->notifier();
     return notifier ? notifier->notify(subject, body) : QString();
 }

@@ -61,7 +61,8 @@ public:
     // crossing and every return once, through the controller's notifier. Returns the number
     // of notifications sent.
     int process_warning_error();
-    // Builds and sends one notification; returns its status text.
+    // Builds and sends one notification; returns its status text. `kind` and `relation` are
+    // German keys ("Warnung", "unterschreitet"), translated here like the rest of the text.
     QString out_event(const QString &kind, const QString &relation, const QString &limitText);
     // Status texts of the notifications of the last process_warning_error that failed.
     QStringList lastNotifyProblems;

@@ -78,8 +78,11 @@ QString cHydoSensor::MesswertEinheit() const
 
 QString cHydoSensor::formatierter_wert() const
 {
-    const int type = sensortyp();
-    return tables::formatValue(CurVal(), tables::valueFormat(type),
-                               QLocale().decimalPoint().at(0)) +
-           QLatin1Char(' ') + tables::sensorUnit(type);
+    return formatierter_wert(MesswertEinheit());
+}
+
+QString cHydoSensor::formatierter_wert(const QString &unit) const
+{
+    return tables::formatValue(CurVal(), WertFormat(), QLocale().decimalPoint().at(0)) +
+           QLatin1Char(' ') + unit;
 }

@@ -33,6 +33,8 @@ public:
     QString MesswertEinheit() const;
     // CurVal in the display type's format, a blank, and the unit.
     QString formatierter_wert() const;
+    // The same with the unit given, e.g. translated for a message.
+    QString formatierter_wert(const QString &unit) const;
 
     // When CurVal was last set from the archive or a download.
     QDateTime datum() const { return m_datum; }

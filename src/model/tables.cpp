@@ -170,7 +170,7 @@ QStringList allTexts()
 {
     QStringList out;
     for (const SensorType &t : kSensorTypes) {
-        for (const char *s : {t.name, t.raiseText, t.lowerText, t.dayText, t.nightText})
+        for (const char *s : {t.name, t.unit, t.raiseText, t.lowerText, t.dayText, t.nightText})
             if (*s)
                 out << text(s);
     }

@@ -35,7 +35,7 @@ QString connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database 
         return error;
     // A controller without identifier must be programmed before it can be monitored.
     const auto answer = controller.interaction().ask(
-        ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
+        Interaction::Question::NewController, ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
             ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"),
         ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel, Interaction::Icon::None);
     if (answer != Interaction::Answer::Ok) {

@@ -55,17 +55,23 @@ QMessageBox::Icon GuiInteraction::boxIcon(Icon icon)
     return QMessageBox::NoIcon;
 }
 
-Interaction::Answer GuiInteraction::ask(const QString &text, const QString &title, Buttons buttons,
+Interaction::Answer GuiInteraction::ask(Question, const QString &text, const QString &title,
+                                        Buttons buttons, Icon icon)
+{
+    return box(text, title, buttons, icon);
+}
+
+void GuiInteraction::tell(const QString &text, const QString &title, Icon icon)
+{
+    box(text, title, Buttons::Ok, icon);
+}
+
+Interaction::Answer GuiInteraction::box(const QString &text, const QString &title, Buttons buttons,
                                         Icon icon)
 {
     if (QThread::currentThread() == thread())
         return show(text, title, buttons, icon);
     return fromWorker(text, title, buttons, icon);
-}
-
-void GuiInteraction::tell(const QString &text, const QString &title, Icon icon)
-{
-    ask(text, title, Buttons::Ok, icon);
 }
 
 void GuiInteraction::shutDown()

@@ -22,7 +22,8 @@ public:
     // Boxes are owned by `window` while it exists. Lives on the UI thread.
     explicit GuiInteraction(QWidget *window, QObject *parent = nullptr);
 
-    Answer ask(const QString &text, const QString &title, Buttons buttons,
+    // Every question shows the same kind of box; which one it is does not matter here.
+    Answer ask(Question question, const QString &text, const QString &title, Buttons buttons,
                Icon icon = Icon::Question) override;
     void tell(const QString &text, const QString &title, Icon icon) override;
 
@@ -36,6 +37,8 @@ public:
     static QMessageBox::Icon boxIcon(Icon icon);
 
 private:
+    // Shows the box on the UI thread, from whichever thread asks.
+    Answer box(const QString &text, const QString &title, Buttons buttons, Icon icon);
     Answer show(const QString &text, const QString &title, Buttons buttons, Icon icon);
     Answer fromWorker(const QString &text, const QString &title, Buttons buttons, Icon icon);
 

@@ -428,9 +428,9 @@ void OstracomForm::Timer1_Timer()
 {
     Timer1->stop();
     if (m_exitRequested) {
-        const auto answer =
-            m_interaction->ask(ms("Ostracom wirklich beenden ?"), ms("Bitte bestätigen"),
-                               Interaction::Buttons::YesNo, Interaction::Icon::Question);
+        const auto answer = m_interaction->ask(
+            Interaction::Question::ExitProgram, ms("Ostracom wirklich beenden ?"),
+            ms("Bitte bestätigen"), Interaction::Buttons::YesNo, Interaction::Icon::Question);
         if (answer == Interaction::Answer::Yes) {
             m_exitConfirmed = true;
             close();
@@ -550,9 +550,9 @@ void OstracomForm::menuTarvelonEntfernen()
         return;
     }
     const int position = row->data(0, kTagRole).toInt();
-    const auto answer =
-        m_interaction->ask(ms("Tarvelon wiklich entfernen ?"), ms("Entfernen bestätigen"),
-                           Interaction::Buttons::YesNo, Interaction::Icon::Question);
+    const auto answer = m_interaction->ask(
+        Interaction::Question::RemoveController, ms("Tarvelon wiklich entfernen ?"),
+        ms("Entfernen bestätigen"), Interaction::Buttons::YesNo, Interaction::Icon::Question);
     if (answer == Interaction::Answer::Yes && position >= 1 && position <= tarvelonCount()) {
         m_service->removeController(position);
         display_mytarvelons(false);

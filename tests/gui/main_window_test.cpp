@@ -10,7 +10,9 @@
 #include "service/link_worker.h"
 #include "ui/tarvelon_add.h"
 
+#include <QColor>
 #include <QFile>
+#include <QSqlQuery>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>

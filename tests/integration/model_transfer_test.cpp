@@ -32,12 +32,13 @@ public:
     QStringList asked;
     QStringList told;
 
-    Answer ask(const QString &text, const QString &title, Buttons buttons, Icon) override
+    Answer ask(Question question, const QString &text, const QString &, Buttons buttons,
+               Icon) override
     {
         asked << text;
-        if (title == QStringLiteral("Tarvelon Kalibrierdaten"))
+        if (question == Question::CalibrationDiffers)
             return calibrationAnswer;
-        if (text == QStringLiteral("Tarvelon Uhrzeit auf PC übernehmen ?"))
+        if (question == Question::ClockTakeover)
             return clockAnswer;
         return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
     }

@@ -15,7 +15,10 @@ namespace
 class NoQuestions : public Interaction
 {
 public:
-    Answer ask(const QString &, const QString &, Buttons, Icon) override { return Answer::Ok; }
+    Answer ask(Question, const QString &, const QString &, Buttons, Icon) override
+    {
+        return Answer::Ok;
+    }
     void tell(const QString &, const QString &, Icon) override {}
 };
 

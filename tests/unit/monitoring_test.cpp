@@ -12,6 +12,7 @@
 #include "model/program_change.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
+#include "store/strings.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSqlQuery>
 
 namespace
@@ -31,7 +33,7 @@ namespace
 class AnswerOk : public Interaction
 {
 public:
-    Answer ask(const QString &, const QString &, Buttons b, Icon) override
+    Answer ask(Question, const QString &, const QString &, Buttons b, Icon) override
     {
         return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
     }
@@ -461,6 +463,51 @@ TEST_F(Limits, messageNamesRegulationControllerSensorValueAndLimit)
               QStringLiteral("Warnung von Regelung Regelung 1-1 des Tarvelon #1234 , "
                              "Temperatur-Sensor an Anschluss  1 (23.5 °C) unterschreitet "
                              "die Grenze von 23.5°C"));
+}
+
+// With ENGLISH selected every fixed word of subject and body comes from the language table.
+TEST_F(Limits, inEnglishNoGermanWordReachesTheMail)
+{
+    TempDb tmp{TempDb::Start::Prepared};
+    Database db{tmp.path()};
+    ASSERT_EQ(initProgram(db, "ENGLISH"), QString());
+    struct BackToNoLanguage {
+        ~BackToNoLanguage() { programStrings().clear(); }
+    } restore;
+    reg().set_beschreibung(QStringLiteral("Heater"));
+
+    static const QRegularExpression german(
+        QStringLiteral("[äöüÄÖÜß]|\\b(Warnung|Entwarnung|Alarmende|unterschreitet|nicht mehr|"
+                       "von Regelung|des Tarvelon|Sensor an Anschluss|die Grenze von|"
+                       "Temperatur)\\b"),
+        QRegularExpression::UseUnicodePropertiesOption);
+    const QStringList raised{"Ostracom---Warning", "Ostracom---Alarm"};
+    const QStringList ended{"Ostracom---All clear", "Ostracom---Alarm over"};
+    const struct {
+        float value;
+        QStringList subjects;
+        const char *relation;
+    } steps[] = {
+        {22.0f, raised, " falls below the limit of "},
+        {25.0f, ended, " no longer falls below the limit of "},
+        {28.0f, raised, " exceeds the limit of "},
+        {25.0f, ended, " no longer exceeds the limit of "},
+    };
+    for (const auto &step : steps) {
+        const qsizetype before = notifier.mails.size();
+        ASSERT_EQ(evaluateAt(step.value), 2) << step.relation;
+        EXPECT_EQ(subjects().mid(before), step.subjects);
+        for (const auto &mail : notifier.mails.mid(before)) {
+            EXPECT_TRUE(mail.body.contains(QLatin1String(step.relation)))
+                << mail.body.toStdString();
+            EXPECT_FALSE(german.match(mail.subject + QLatin1Char('\n') + mail.body).hasMatch())
+                << mail.subject.toStdString() << ": " << mail.body.toStdString();
+        }
+    }
+    EXPECT_EQ(notifier.mails[0].body,
+              QStringLiteral("Warning from regulation Heater of Tarvelon #1234 , "
+                             "Temperature-Sensor on connector  1 (22.0 °C) falls below "
+                             "the limit of 23.5°C"));
 }
 
 TEST_F(Limits, failedNotificationsAreReportedButTheStateStillChanges)

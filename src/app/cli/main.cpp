@@ -53,10 +53,12 @@ void printHelp(QTextStream &s)
          "Commands:\n";
     for (const Command &c : kCommands)
         s << "  " << c.usage << "\n";
-    s << "\nQuestions a controller operation would ask are answered without waiting:\n"
+    s << "\nQuestions a controller operation would ask are answered without waiting, by\n"
+         "which question it is (never by its text, which follows the language):\n"
          "  - taking over the controller's program (clock question): OK;\n"
          "  - a calibration that differs between controller and database: the database copy\n"
          "    is kept and written to the controller, unless --calibration controller is given;\n"
+         "  - starting to write a changed program: Yes, since the command asked for it;\n"
          "  - a new controller (without identifier) is programmed with a new identifier only\n"
          "    with --yes, otherwise it is refused;\n"
          "  - any other question gets the cautious answer (Cancel or No).\n"

@@ -15,18 +15,27 @@ QString consoleText(const QString &text)
     return t;
 }
 
-Interaction::Answer CliInteraction::ask(const QString &text, const QString &title, Buttons buttons,
-                                        Icon)
+Interaction::Answer CliInteraction::ask(Question question, const QString &text,
+                                        const QString &title, Buttons buttons, Icon)
 {
     Answer answer = buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
-    if (text == ms("Tarvelon Uhrzeit auf PC übernehmen ?")) {
+    switch (question) {
+    case Question::ClockTakeover:
         answer = Answer::Ok;
-    } else if (title == ms("Tarvelon Kalibrierdaten")) {
+        break;
+    case Question::CalibrationDiffers:
         answer = calibrationFromController ? Answer::Cancel : Answer::Ok;
-    } else if (text == ms("Tarvelon Programmierung starten ?")) {
+        break;
+    case Question::StartProgramming:
         answer = Answer::Yes;
-    } else if (title == ms("Neue VEK Hardware erkannt")) {
+        break;
+    case Question::NewController:
         answer = programNew ? Answer::Ok : Answer::Cancel;
+        break;
+    // Removing controllers and leaving belong to the window.
+    case Question::RemoveController:
+    case Question::ExitProgram:
+        break;
     }
     static const char *const kNames[] = {"OK", "Cancel", "Yes", "No"};
     err() << consoleText(title.isEmpty() ? text : title + QStringLiteral(": ") + text) << " -> "

@@ -10,11 +10,11 @@
 
 #include <memory>
 
-// Answers the questions of controller operations without asking anybody, by fixed rules:
-// the clock question is answered OK; a calibration that differs keeps the database copy
-// (OK) unless the controller's copy was chosen; "start programming?" is answered Yes, since
-// the command itself asked for it; any other question gets the cautious answer (Cancel or
-// No). Messages go to standard error.
+// Answers the questions of controller operations without asking anybody, by fixed rules
+// that go by the question's identifier: the clock question is answered OK; a calibration
+// that differs keeps the database copy (OK) unless the controller's copy was chosen; "start
+// programming?" is answered Yes, since the command itself asked for it; any other question
+// gets the cautious answer (Cancel or No). Messages go to standard error.
 class CliInteraction : public Interaction
 {
 public:
@@ -22,7 +22,8 @@ public:
     // A new controller (without identifier) is programmed with a fresh one only with --yes.
     bool programNew = false;
 
-    Answer ask(const QString &text, const QString &title, Buttons buttons, Icon icon) override;
+    Answer ask(Question question, const QString &text, const QString &title, Buttons buttons,
+               Icon icon) override;
     void tell(const QString &text, const QString &title, Icon icon) override;
 };
 
