@@ -1,17 +1,17 @@
 #include "model/mail_notifier.h"
 
-MailNotifier::MailNotifier(const QString &dataDir, const MailAccount &account)
+MailNotifier::MailNotifier(const QString &dataDir, const MailSettings &account)
     : m_dataDir(dataDir), m_account(account)
 {
 }
 
-void MailNotifier::setAccount(const MailAccount &account)
+void MailNotifier::setAccount(const MailSettings &account)
 {
     QMutexLocker lock(&m_mutex);
     m_account = account;
 }
 
-MailAccount MailNotifier::account() const
+MailSettings MailNotifier::account() const
 {
     QMutexLocker lock(&m_mutex);
     return m_account;
@@ -19,7 +19,7 @@ MailAccount MailNotifier::account() const
 
 QString MailNotifier::notify(const QString &subject, const QString &body)
 {
-    const MailAccount account = this->account();
+    const MailSettings account = this->account();
     try {
         const QString result = sendNotification(account, m_dataDir, subject, body);
         QMutexLocker lock(&m_mutex);

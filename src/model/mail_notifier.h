@@ -11,10 +11,10 @@
 class MailNotifier : public Notifier
 {
 public:
-    explicit MailNotifier(const QString &dataDir, const MailAccount &account = {});
+    explicit MailNotifier(const QString &dataDir, const MailSettings &account = {});
 
-    void setAccount(const MailAccount &account);
-    MailAccount account() const;
+    void setAccount(const MailSettings &account);
+    MailSettings account() const;
     QString dataDir() const { return m_dataDir; }
 
     QString notify(const QString &subject, const QString &body) override;
@@ -25,6 +25,6 @@ public:
 private:
     const QString m_dataDir;
     mutable QMutex m_mutex;
-    MailAccount m_account;
+    MailSettings m_account;
     QString m_lastLogError;
 };

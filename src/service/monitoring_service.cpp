@@ -67,7 +67,7 @@ MonitoringService::~MonitoringService()
     m_worker.reset(); // waits for the job in progress
 }
 
-void MonitoringService::setMailAccount(const MailAccount &account)
+void MonitoringService::setMailSettings(const MailSettings &account)
 {
     m_notifier->setAccount(account);
 }

@@ -61,7 +61,7 @@ public:
                       Progress &progress, QObject *parent = nullptr);
     ~MonitoringService() override;
 
-    void setMailAccount(const MailAccount &account);
+    void setMailSettings(const MailSettings &account);
     MailNotifier &notifier() { return *m_notifier; }
     ArchiveSpool &archive() { return *m_archive; }
     LinkWorker &worker() { return *m_worker; }

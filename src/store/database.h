@@ -3,6 +3,7 @@
 // The program's database: schema, upgrades, seed rows and one typed function per
 // statement the program issues. Every value is a bound parameter.
 
+#include "store/mail_settings.h"
 #include "store/store_error.h"
 
 #include <QDateTime>
@@ -16,18 +17,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-// Mail account settings of the OSTRACOM row.
-struct MailSettings {
-    QString servername;
-    QString receiver;
-    QString sender;
-    QString username;
-    QString passwort;
-    int enabled = 0; // check box value: 0 sending disabled
-
-    bool operator==(const MailSettings &) const = default;
-};
 
 // The PC-side part of one regulation (table HYDOREGELUNG).
 struct RegulationRow {

@@ -346,7 +346,7 @@ void appendLogLine(const QString &logPath, const QString &line)
             QStringLiteral("Cannot write log file %1: %2").arg(logPath, file.errorString()));
 }
 
-QString sendNotification(const MailAccount &account, const QString &dataDir, const QString &subject,
+QString sendNotification(const MailSettings &account, const QString &dataDir, const QString &subject,
                          const QString &body, const MailLimits &limits)
 {
     QMutexLocker lock(&notificationMutex);
@@ -362,9 +362,9 @@ QString sendNotification(const MailAccount &account, const QString &dataDir, con
         const QString fileStatus = writeTextFile(messagePath, text);
         if (fileStatus.isEmpty()) {
             const QString password =
-                account.password.isEmpty() ? QString::fromLatin1(kNoPassword) : account.password;
+                account.passwort.isEmpty() ? QString::fromLatin1(kNoPassword) : account.passwort;
             const SendOutcome sent =
-                sendMail(messagePath, account.server, account.receiver, account.sender, subject,
+                sendMail(messagePath, account.servername, account.receiver, account.sender, subject,
                          account.username, password, limits);
             result = statusText(sent.code);
             if (sent.noEncryption)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDateTime>
+#include "store/mail_settings.h"
+
 #include <QString>
 
 #include <chrono>
@@ -9,10 +11,6 @@
 // Alarm e-mail: the sender over SMTP, the message file and the notification log.
 
 // The six notification settings of the OSTRACOM settings row.
-struct MailAccount {
-    QString server, receiver, sender, username, password;
-    int enabled = 0;
-};
 
 // Both live in the data directory.
 inline constexpr const char *kMessageFileName = "mail.txt";
@@ -101,5 +99,5 @@ void appendLogLine(const QString &logPath, const QString &line);
 // disabled, otherwise the status text (followed by a sentence saying so when a login
 // was withheld for want of encryption) or the message file's error. A failure to write
 // the log throws MailLogError after both lines were tried.
-QString sendNotification(const MailAccount &account, const QString &dataDir, const QString &subject,
+QString sendNotification(const MailSettings &account, const QString &dataDir, const QString &subject,
                          const QString &body, const MailLimits &limits = {});

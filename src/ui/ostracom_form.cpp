@@ -101,7 +101,7 @@ OstracomForm::OstracomForm(Database &db, const QString &dataDir, const QString &
     m_languageProblem = initProgramLanguage(m_db, languageOverride);
     m_mail = m_db.mailSettings().value_or(MailSettings{});
     m_service = std::make_unique<MonitoringService>(m_db, m_dataDir, *m_interaction, *m_progress);
-    m_service->setMailAccount(toMailAccount(m_mail));
+    m_service->setMailSettings(m_mail);
     // A cycle disables the window as every controller operation does; its end refreshes it.
     connect(m_service.get(), &MonitoringService::cycleStarted, this, [this] { setBusy(false); });
     connect(m_service.get(), &MonitoringService::cycleFinished, this,
@@ -244,22 +244,10 @@ QString OstracomForm::nowText()
                            locale.dateFormat(QLocale::ShortFormat) + QStringLiteral(" HH:mm:ss"));
 }
 
-MailAccount OstracomForm::toMailAccount(const MailSettings &settings)
-{
-    MailAccount account;
-    account.server = settings.servername;
-    account.receiver = settings.receiver;
-    account.sender = settings.sender;
-    account.username = settings.username;
-    account.password = settings.passwort;
-    account.enabled = settings.enabled;
-    return account;
-}
-
 void OstracomForm::setMailSettings(const MailSettings &settings)
 {
     m_mail = settings;
-    m_service->setMailAccount(toMailAccount(settings));
+    m_service->setMailSettings(settings);
 }
 
 bool OstracomForm::isIdle() const

@@ -90,8 +90,6 @@ public:
 
     // The current date and time as the status line and the test mail show it.
     static QString nowText();
-    // The settings row's notification settings as the mail sender takes them.
-    static MailAccount toMailAccount(const MailSettings &settings);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

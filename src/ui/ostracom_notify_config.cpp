@@ -98,7 +98,7 @@ void OstracomNotifyConfig::Command1_Click()
 {
     if (m_testRunning || !save())
         return;
-    const MailAccount account = OstracomForm::toMailAccount(m_form.mailSettings());
+    const MailSettings account = m_form.mailSettings();
     const QString dataDir = m_form.dataDir();
     const QString subject = ms("Ostracom---Testnachricht");
     const QString body = ms("Nachricht wurde gesendet am ") + OstracomForm::nowText();

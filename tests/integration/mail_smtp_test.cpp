@@ -47,12 +47,12 @@ protected:
     // Short bounds keep the failure cases quick; the defaults are far longer.
     MailLimits limits{1500ms, 3000ms};
 
-    MailAccount accountFor(const QString &server) const
+    MailSettings accountFor(const QString &server) const
     {
         return {server, "alarm@tank.example", "ostracom@tank.example", QString(), QString(), 1};
     }
 
-    QString notify(const MailAccount &account, const QString &subject = QStringLiteral("Alarm"),
+    QString notify(const MailSettings &account, const QString &subject = QStringLiteral("Alarm"),
                    const QString &body = QStringLiteral("Wert zu hoch"))
     {
         return sendNotification(account, dataDir.path(), subject, body, limits);
@@ -129,7 +129,7 @@ TEST_F(MailSending, SeveralReceiversEachGetTheMessage)
 {
     SmtpServer server;
     startOrFail(server);
-    MailAccount account = accountFor(server.address());
+    MailSettings account = accountFor(server.address());
     account.receiver = utf8(R"(alarm@tank.example; "Wart, Süd" <wart@tank.example>)");
     EXPECT_EQ(notify(account), QString());
     const QList<ReceivedMail> mails = server.messages();
@@ -147,14 +147,14 @@ TEST_F(MailSending, LoginIsWithheldFromAServerWithoutEncryption)
     SmtpServer server(options);
     startOrFail(server);
 
-    MailAccount account = accountFor(server.address());
+    MailSettings account = accountFor(server.address());
     account.username = QStringLiteral("wart");
-    account.password = QStringLiteral("Geheim 17!");
+    account.passwort = QStringLiteral("Geheim 17!");
     const QString result = notify(account);
     EXPECT_EQ(result, QString::fromUtf8(kCodeOne) + kNoEncryption);
     EXPECT_TRUE(logLines().last().endsWith(kNoEncryption)) << logLines().last().toStdString();
     const SendOutcome outcome = sendMail(messageFile(), server.address(), account.receiver,
-                                         account.sender, "s", account.username, account.password,
+                                         account.sender, "s", account.username, account.passwort,
                                          limits);
     EXPECT_EQ(outcome.code, 1);
     EXPECT_TRUE(outcome.noEncryption);
@@ -177,15 +177,15 @@ TEST_F(MailSending, LoginOverStartTlsAndTheBlankPasswordRule)
     options.startTls = true;
     SmtpServer server(options);
     startOrFail(server);
-    MailAccount account = accountFor(server.address());
+    MailSettings account = accountFor(server.address());
     account.username = QStringLiteral("wart");
-    account.password = QStringLiteral("Geheim 17!");
+    account.passwort = QStringLiteral("Geheim 17!");
 
     EXPECT_EQ(notify(account), kCodeOne) << "a certificate nobody vouches for is refused";
     {
         const ScopedCaFile trusted(server.certificate());
         EXPECT_EQ(notify(account), QString());
-        account.password = QStringLiteral("falsch");
+        account.passwort = QStringLiteral("falsch");
         EXPECT_EQ(notify(account), kCodeTwo) << "a refused login is the server turning us away";
     }
     ASSERT_EQ(server.messages().size(), 1);
@@ -203,7 +203,7 @@ TEST_F(MailSending, LoginOverStartTlsAndTheBlankPasswordRule)
     SmtpServer open(emptyPassword);
     startOrFail(open);
     const ScopedCaFile trusted(open.certificate());
-    MailAccount blank = accountFor(open.address());
+    MailSettings blank = accountFor(open.address());
     blank.username = QStringLiteral("wart");
     EXPECT_EQ(notify(blank), QString()) << "an empty stored password logs in with no password";
 }
@@ -212,7 +212,7 @@ TEST_F(MailSending, DisabledSendingOnlyLogs)
 {
     SmtpServer server;
     startOrFail(server);
-    MailAccount account = accountFor(server.address());
+    MailSettings account = accountFor(server.address());
     account.enabled = 0;
 
     EXPECT_EQ(notify(account, "Alarm", "Wert zu hoch"), QString());

@@ -246,7 +246,7 @@ TEST_F(MailFiles, LogThatCannotBeWrittenIsReportedToTheCaller)
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ostracom.log")));
     EXPECT_THROW(appendLogLine(path("ostracom.log"), QStringLiteral("x")), MailLogError);
 
-    MailAccount disabled;
+    MailSettings disabled;
     try {
         sendNotification(disabled, dir.path(), QStringLiteral("Betreff"), QStringLiteral("Text"));
         ADD_FAILURE() << "a log that cannot be written must not pass silently";
@@ -265,7 +265,7 @@ TEST_F(MailFiles, UnusableSettingsFailWithCodeOneBeforeAnyConnection)
     EXPECT_EQ(Send(file, "127.0.0.1:25", "a@x", "b@x\r\nRSET", "s", QString(), " "), 1);
     EXPECT_EQ(Send(QString(), "127.0.0.1:25", "a@x", "b@x", "s", QString(), " "), 1);
 
-    MailAccount account{QString(), "a@x", "b@x", QString(), QString(), 1};
+    MailSettings account{QString(), "a@x", "b@x", QString(), QString(), 1};
     EXPECT_EQ(sendNotification(account, dir.path(), "Betreff", "Zeile 1\rZeile 2"), statusText(1));
     EXPECT_EQ(readAll(path("mail.txt")), "Zeile 1\nZeile 2\n");
     // The two log lines of a failed notification are checked with a real server down.

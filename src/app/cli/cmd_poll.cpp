@@ -155,8 +155,7 @@ int cmdPoll(const CliOptions &options, const QStringList &argsIn)
         MonitoringService service(session.db(), session.dataDir(), session.interaction(),
                                   session.progress());
         if (const auto s = session.db().mailSettings())
-            service.setMailAccount(MailAccount{s->servername, s->receiver, s->sender,
-                                               s->username, s->passwort, s->enabled});
+            service.setMailSettings(*s);
         const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
         // Problems of the archive also go to the log, where they stay after the console.
         auto logProblem = [&](const QString &text) {

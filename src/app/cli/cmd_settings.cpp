@@ -19,11 +19,6 @@
 namespace
 {
 
-MailAccount accountOf(const MailSettings &s)
-{
-    return MailAccount{s.servername, s.receiver, s.sender, s.username, s.passwort, s.enabled};
-}
-
 void printSettings(const MailSettings &s)
 {
     out() << "server    " << s.servername << "\n"
@@ -207,7 +202,7 @@ int cmdMailTest(const CliOptions &options, const QStringList &args)
         const QString subject = ms("Ostracom---Testnachricht");
         const QString body = ms("Nachricht wurde gesendet am ") +
                              QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
-        const QString result = sendNotification(accountOf(s), session.dataDir(), subject, body);
+        const QString result = sendNotification(s, session.dataDir(), subject, body);
         if (!result.isEmpty()) {
             err() << consoleText(ms("Beim starten des Test ist folgender aufgetreten: ") + result)
                   << "\n";
