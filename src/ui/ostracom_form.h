@@ -38,7 +38,6 @@ class OstracomForm : public QMainWindow
 {
     Q_OBJECT
 public:
-    static constexpr const char *kVersionText = "0.11f";
     static constexpr int kTimerIntervalMs = 1000;
     // A full poll on every tenth tick.
     static constexpr int kTicksPerPoll = 10;
