@@ -16,7 +16,6 @@
 // One per Database, shared with the thread-local list of connections that outlives it.
 struct Database::Shared {
     QString location;
-    QString uri;
     int busyTimeoutMs = kDefaultBusyTimeoutMs;
     quint64 instance = 0;
     bool createFile = false; // only the very first connection of a new database creates it

@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTextStream>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
