@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cmath>
-#include <cstdint>
 
 namespace
 {

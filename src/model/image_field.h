@@ -7,7 +7,6 @@
 #include "model/tables.h"
 
 #include <QDate>
-#include <QLocale>
 #include <QString>
 #include <QTime>
 

@@ -37,9 +37,6 @@ public:
     cHydoConnect &link();
     Clock &clock() { return m_clock; }
 
-    // The worker thread, so callers can tell whether they run on it.
-    QThread *workerThread() { return &m_thread; }
-
 private:
     QThread m_thread;
     QObject *m_context = nullptr; // lives on m_thread; jobs are queued to it

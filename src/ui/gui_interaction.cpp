@@ -1,6 +1,5 @@
 #include "ui/gui_interaction.h"
 
-#include <QPushButton>
 #include <QSemaphore>
 #include <QThread>
 

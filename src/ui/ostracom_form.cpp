@@ -12,6 +12,8 @@
 #include "ui/progress_display.h"
 #include "ui/tarvelon_add.h"
 
+#include "ostracom_version.h"
+
 #include <QBrush>
 #include <QCloseEvent>
 #include <QColor>
@@ -277,7 +279,7 @@ void OstracomForm::display_language()
     menu_extras->setTitle(ms("Extras"));
     menu_sprache->setText(ms("Sprache"));
     menu_Alarm_Benachrichtigung->setText(ms("Alarm Benachrichtigung"));
-    setWindowTitle(ms("Ostracom Version") + QLatin1Char(' ') + QLatin1String(kVersionText));
+    setWindowTitle(ms("Ostracom Version") + QLatin1Char(' ') + QLatin1String(kOstracomVersion));
     display_mytarvelons(false);
 }
 

@@ -40,7 +40,6 @@ class OstracomForm : public QMainWindow
 {
     Q_OBJECT
 public:
-    static constexpr const char *kVersionText = "0.11f";
     static constexpr int kTimerIntervalMs = 1000;
     // The add dialog offers serial ports up to this many.
     static constexpr int kMaxComports = 16;

@@ -84,7 +84,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
 {
     saveScreenshot(m_form.get(), QStringLiteral("main"));
     EXPECT_EQ(currentLanguage(), "ENGLISH");
-    EXPECT_EQ(m_form->windowTitle(), "Ostracom version 0.11f");
+    EXPECT_EQ(m_form->windowTitle(), "Ostracom version " OSTRACOM_PROJECT_VERSION);
     EXPECT_EQ(menuTitles(), (QStringList{"File", "Edit", "Tools", "?"}));
     EXPECT_EQ(action("Menu_Ostracom_Beenden")->text(), "Exit Ostracom");
     EXPECT_EQ(action("menu_Alarm_Benachrichtigung")->text(), "Alarm notification");

@@ -158,7 +158,7 @@ TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
 
     EXPECT_EQ(menuTitles(), (QStringList{"Datei", "Bearbeiten", "Extras", "?"}));
     EXPECT_EQ(action("menu_Neuer_Tarvelon")->text(), "Neuer Tarvelon");
-    EXPECT_EQ(m_form->windowTitle(), "Ostracom Version 0.11f");
+    EXPECT_EQ(m_form->windowTitle(), "Ostracom Version " OSTRACOM_PROJECT_VERSION);
     EXPECT_EQ(list()->headerItem()->text(1), "Tarvelon Version");
     EXPECT_EQ(currentLanguage(), "DEUTSCH");
     EXPECT_EQ(m_db->languageSetting(), "DEUTSCH");

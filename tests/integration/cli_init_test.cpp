@@ -1,6 +1,6 @@
 // ostracom-cli init and settings, run as the user runs them. What the database holds is
 // the store's business and tested there; here: where it goes, who may read it, what is
-// printed, the exit codes.
+// printed, the exit codes. Also the version both programs report.
 
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
@@ -22,23 +22,28 @@ struct CliRun {
     QString err;
 };
 
-CliRun cli(const QStringList &args, const QByteArray &input = QByteArray())
+CliRun run(const QString &program, const QStringList &args, const QByteArray &input)
 {
     QProcess p;
-    p.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
+    p.start(program, args);
     p.write(input);
     p.closeWriteChannel();
     CliRun r;
     if (!p.waitForFinished(30000)) {
         p.kill();
         p.waitForFinished();
-        ADD_FAILURE() << "ostracom-cli did not finish";
+        ADD_FAILURE() << program.toStdString() << " did not finish";
         return r;
     }
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+CliRun cli(const QStringList &args, const QByteArray &input = QByteArray())
+{
+    return run(QStringLiteral(OSTRACOM_CLI_PATH), args, input);
 }
 
 // The permission bits of a file or folder, e.g. 0600.
@@ -183,4 +188,24 @@ TEST(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLin
             << "a password never reaches the console";
     }
     EXPECT_TRUE(cli(mail).out.contains("user      wart\npassword  (none)\n"));
+}
+
+TEST(ProgramVersion, eachProgramPrintsTheVersionTheBuildWasConfiguredWith)
+{
+    const struct {
+        const char *path;
+        const char *name;
+    } programs[] = {
+        {OSTRACOM_CLI_PATH, "ostracom-cli"},
+#ifdef OSTRACOM_GUI_PATH
+        {OSTRACOM_GUI_PATH, "ostracom"},
+#endif
+    };
+    for (const auto &program : programs) {
+        SCOPED_TRACE(program.name);
+        const CliRun r = run(QString::fromUtf8(program.path), {"--version"}, QByteArray());
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, QStringLiteral("%1 %2\n").arg(program.name, OSTRACOM_PROJECT_VERSION));
+        EXPECT_EQ(r.err, QString());
+    }
 }

@@ -3,7 +3,6 @@
 #include "app/cli/cli.h"
 #include "app/cli/session.h"
 
-#include <QFile>
 #include <QSaveFile>
 
 namespace

@@ -9,7 +9,6 @@
 #include "store/strings.h"
 
 #include <QLocale>
-#include <optional>
 #include <stdexcept>
 #include <QRegularExpression>
 

@@ -2,6 +2,8 @@
 
 #include "app/cli/cli.h"
 
+#include "ostracom_version.h"
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -49,7 +51,8 @@ void printHelp(QTextStream &s)
          "                   (default: the user's application data folder)\n"
          "  --db PATH        another database file\n"
          "  --lang NAME      language for this run (default: the stored language)\n"
-         "  --help           this text\n\n"
+         "  --help           this text\n"
+         "  --version        print the program's version\n\n"
          "Commands:\n";
     for (const Command &c : kCommands)
         s << "  " << c.usage << "\n";
@@ -95,6 +98,11 @@ int main(int argc, char **argv)
         const QString opt = args.takeFirst();
         if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
             printHelp(out());
+            return kExitOk;
+        }
+        if (opt == QLatin1String("--version")) {
+            out() << "ostracom-cli " << kOstracomVersion << "\n";
+            out().flush();
             return kExitOk;
         }
         QString *target = nullptr;

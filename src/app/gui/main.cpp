@@ -10,10 +10,11 @@
 #include "store/store_error.h"
 #include "ui/ostracom_form.h"
 
+#include "ostracom_version.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QTextStream>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -34,7 +35,8 @@ const char *const kUsage =
     "  --data-dir DIR   folder of ostracom.db, mail.txt and ostracom.log\n"
     "  --db PATH        the database file (default: ostracom.db in the data folder)\n"
     "  --lang NAME      the language for this run (default: the stored one)\n"
-    "  --connect ADDR   add this controller at start, as the add dialog does; repeatable\n";
+    "  --connect ADDR   add this controller at start, as the add dialog does; repeatable\n"
+    "  --version        print the program's version\n";
 
 struct Options {
     QString dataDir;
@@ -44,12 +46,16 @@ struct Options {
 };
 
 // Returns an error text for a usage error, empty when the options are fine.
-QString parseOptions(const QStringList &args, Options *options, bool *help)
+QString parseOptions(const QStringList &args, Options *options, bool *help, bool *version)
 {
     for (int i = 1; i < args.size(); ++i) {
         const QString &a = args[i];
         if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
             *help = true;
+            return QString();
+        }
+        if (a == QLatin1String("--version")) {
+            *version = true;
             return QString();
         }
         const bool takesValue = a == QLatin1String("--data-dir") || a == QLatin1String("--db") ||
@@ -91,15 +97,20 @@ int main(int argc, char *argv[])
     // Everything the program writes (database, spool, mail and log files) is the owner's
     // alone: the database holds the mail password.
     ::umask(077);
-    // Options first, so that --help and usage errors work without a display.
+    // Options first, so that --help, --version and usage errors work without a display.
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     Options options;
     bool help = false;
-    const QString usageError = parseOptions(args, &options, &help);
+    bool version = false;
+    const QString usageError = parseOptions(args, &options, &help, &version);
     if (help) {
         QTextStream(stdout) << kUsage;
+        return kExitOk;
+    }
+    if (version) {
+        QTextStream(stdout) << "ostracom " << kOstracomVersion << "\n";
         return kExitOk;
     }
     if (!usageError.isEmpty()) {

@@ -1,0 +1,180 @@
+#include "store/database.h"
+
+#include "store/database_sql.h"
+
+#include <QMap>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+
+using namespace database_detail;
+
+// ---------------------------------------------------------------------------------------
+// Archive
+
+std::optional<ArchiveValue> Database::newestArchived(int tarvelonId, int asid) const
+{
+    ArchiveQuery query;
+    query.tarvelonId = tarvelonId;
+    query.asid = asid;
+    query.order = ArchiveQuery::Order::Descending;
+    query.limit = 1;
+    const std::vector<ArchiveValue> rows = archiveValues(query);
+    if (rows.empty())
+        return std::nullopt;
+    return rows.front();
+}
+
+namespace
+{
+// Identity of an archived value for the duplicate check.
+QString archiveKey(int tarvelonId, int asid, const QString &datum, double wert)
+{
+    return QString::number(tarvelonId) + QLatin1Char('|') + QString::number(asid) +
+           QLatin1Char('|') + datum + QLatin1Char('|') + QString::number(wert, 'g', 17);
+}
+} // namespace
+
+int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExisting skip)
+{
+    if (records.empty())
+        return 0;
+    for (size_t i = 0; i < records.size(); ++i)
+        if (!isDatumText(records[i].datum))
+            throw StoreError(QStringLiteral("Archive record %1 of %2 has no valid time; nothing "
+                                            "was written to database %3")
+                                 .arg(i + 1)
+                                 .arg(records.size())
+                                 .arg(location()));
+
+    const char *what = "Archiving measurements";
+    int added = 0;
+    Sql sql(connection(), location());
+    Transaction tx(sql, what);
+    {
+        QSqlQuery q(sql.db());
+        // Rows already archived are found with one range query per controller instead of
+        // a lookup per record: a download normally holds only new records.
+        QSet<QString> existing;
+        if (skip == SkipExisting::Yes) {
+            // Per controller and sensor, so that each look-up runs on the archive's index.
+            QMap<QPair<int, int>, QPair<QString, QString>> ranges; // -> first, last DATUM
+            for (const ArchiveRecord &r : records) {
+                const QString &d = r.datum;
+                const QPair<int, int> sensor{r.tarvelonId, r.asid};
+                auto it = ranges.find(sensor);
+                if (it == ranges.end())
+                    ranges.insert(sensor, {d, d});
+                else
+                    *it = {std::min(it->first, d), std::max(it->second, d)};
+            }
+            for (auto it = ranges.cbegin(); it != ranges.cend(); ++it) {
+                QSqlQuery e =
+                    sql.run(QStringLiteral("SELECT DATUM, WERT FROM HYDOARCHIVE "
+                                           "WHERE TARVELONID = ? AND ASID = ? AND "
+                                           "DATUM >= ? AND DATUM <= ?"),
+                            {it.key().first, it.key().second, it->first, it->second}, what);
+                while (e.next())
+                    existing.insert(archiveKey(it.key().first, it.key().second,
+                                               e.value(0).toString(), e.value(1).toDouble()));
+            }
+        }
+        if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
+                                      "VALUES (?, ?, ?, ?)")))
+            sql.fail(what, q.lastError());
+        for (const ArchiveRecord &r : records) {
+            const QString &d = r.datum;
+            if (skip == SkipExisting::Yes) {
+                // Also catches a record repeated within this batch.
+                const QString key = archiveKey(r.tarvelonId, r.asid, d, r.wert);
+                if (existing.contains(key))
+                    continue;
+                existing.insert(key);
+            }
+            q.addBindValue(d);
+            q.addBindValue(r.wert);
+            q.addBindValue(r.tarvelonId);
+            q.addBindValue(r.asid);
+            if (!q.exec())
+                sql.fail(what, q.lastError()); // the transaction rolls back
+            ++added;
+        }
+    }
+    tx.commit();
+    return added;
+}
+
+std::vector<ArchiveValue> Database::archiveValues(const ArchiveQuery &query) const
+{
+    using Bound = ArchiveQuery::Bound;
+    using Order = ArchiveQuery::Order;
+    QString sql = QStringLiteral("SELECT DATUM, WERT FROM HYDOARCHIVE "
+                                 "WHERE TARVELONID = ? AND ASID = ?");
+    QVariantList values{query.tarvelonId, query.asid};
+    if (query.from) {
+        sql += query.fromBound == Bound::Inclusive ? QStringLiteral(" AND DATUM >= ?")
+                                                   : QStringLiteral(" AND DATUM > ?");
+        values << datumText(*query.from);
+    }
+    if (query.to) {
+        sql += query.toBound == Bound::Inclusive ? QStringLiteral(" AND DATUM <= ?")
+                                                 : QStringLiteral(" AND DATUM < ?");
+        values << datumText(*query.to);
+    }
+    if (query.order == Order::Ascending)
+        sql += QStringLiteral(" ORDER BY DATUM ASC");
+    else if (query.order == Order::Descending)
+        sql += QStringLiteral(" ORDER BY DATUM DESC");
+    if (query.limit) {
+        sql += QStringLiteral(" LIMIT ?");
+        values << *query.limit;
+    }
+
+    Sql s(connection(), location());
+    QSqlQuery q = s.run(sql, values, "Reading the archive");
+    std::vector<ArchiveValue> rows;
+    while (q.next())
+        rows.push_back({datumFromText(q.value(0).toString()), q.value(1).toDouble()});
+    return rows;
+}
+
+// Reading whole archive rows for export.
+std::vector<Database::ArchiveRow> Database::archiveRows(int tarvelonId, std::optional<int> asid,
+                                                        const std::optional<QDateTime> &from,
+                                                        const std::optional<QDateTime> &to) const
+{
+    QString sql = QStringLiteral("SELECT DATUM, TARVELONID, ASID, WERT, BEMERKUNG FROM HYDOARCHIVE "
+                                 "WHERE TARVELONID = ?");
+    QVariantList values{tarvelonId};
+    if (asid) {
+        sql += QStringLiteral(" AND ASID = ?");
+        values << *asid;
+    }
+    if (from) {
+        sql += QStringLiteral(" AND DATUM >= ?");
+        values << datumText(*from);
+    }
+    if (to) {
+        sql += QStringLiteral(" AND DATUM <= ?");
+        values << datumText(*to);
+    }
+    sql += QStringLiteral(" ORDER BY DATUM ASC, ASID ASC");
+
+    QSqlQuery q(connection());
+    q.setForwardOnly(true);
+    bool ok = q.prepare(sql);
+    if (ok) {
+        for (const QVariant &v : values)
+            q.addBindValue(v);
+        ok = q.exec();
+    }
+    if (!ok)
+        throw StoreError(QStringLiteral("Reading the archive of database %1 failed: %2")
+                             .arg(location(), q.lastError().text()));
+    std::vector<ArchiveRow> rows;
+    while (q.next()) {
+        rows.push_back(ArchiveRow{q.value(0).toString(), q.value(1).toInt(),
+                                  q.value(2).toInt(), q.value(3), q.value(4).toString()});
+    }
+    return rows;
+}

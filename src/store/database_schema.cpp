@@ -1,0 +1,372 @@
+#include "store/database.h"
+
+#include "store/database_sql.h"
+#include "store/datadir.h"
+#include "store/seed.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <iterator>
+
+using namespace database_detail;
+
+// ---------------------------------------------------------------------------------------
+// Schema
+
+namespace
+{
+
+// First 16 bytes of every SQLite 3 database file.
+constexpr char kSqliteHeader[16] = {'S', 'Q', 'L', 'i', 't', 'e', ' ', 'f',
+                                    'o', 'r', 'm', 'a', 't', ' ', '3', '\0'};
+constexpr const char *kSourceLanguage = "DEUTSCH";
+constexpr const char *kDefaultLanguage = "ENGLISH";
+// Problems of a damaged file named in the refusal; the rest would only repeat them.
+constexpr int kReportedProblems = 3;
+// SQLite's result code for a file that is not a database.
+constexpr const char *kSqliteNotADatabase = "26";
+
+// Every table and the columns the program relies on.
+struct TableColumns {
+    const char *table;
+    QStringList columns;
+};
+
+const QList<TableColumns> &requiredColumns()
+{
+    static const QList<TableColumns> tables{
+        {"TARVELON", {"TARVELONID", "KALIBSTRING"}},
+        {"HYDOREGELUNG",
+         {"TARVELONID", "HYDOSENSORID", "HYDOVORGANG", "sw_UntereWarnung", "sw_obereWarnung",
+          "beschreibung"}},
+        {"HYDOARCHIVE", {"TARVELONID", "ASID", "DATUM", "WERT", "BEMERKUNG"}},
+        {"OSTRACOM",
+         {"OSTRACOMID", "email_servername", "email_receiver", "email_sender", "email_username",
+          "email_passwort", "email_enabled", "langtype"}},
+        {"HYDOLANG", {"Deutsch", kDefaultLanguage}},
+        {"HYDOLANGTYPE", {"LANGTYPE"}},
+    };
+    return tables;
+}
+
+// Version 1: the six tables. IF NOT EXISTS adopts tables someone created by hand.
+void createTables(Sql &sql)
+{
+    const char *statements[] = {
+        "CREATE TABLE IF NOT EXISTS TARVELON (TARVELONID INTEGER NOT NULL, KALIBSTRING TEXT)",
+        "CREATE TABLE IF NOT EXISTS HYDOREGELUNG (TARVELONID INTEGER NOT NULL, "
+        "HYDOSENSORID INTEGER NOT NULL, HYDOVORGANG INTEGER NOT NULL, sw_UntereWarnung REAL, "
+        "sw_obereWarnung REAL, beschreibung TEXT)",
+        "CREATE TABLE IF NOT EXISTS HYDOARCHIVE (TARVELONID INTEGER NOT NULL, "
+        "ASID INTEGER NOT NULL, DATUM TEXT NOT NULL, WERT REAL, BEMERKUNG TEXT)",
+        "CREATE TABLE IF NOT EXISTS OSTRACOM (OSTRACOMID INTEGER NOT NULL, email_servername TEXT, "
+        "email_receiver TEXT, email_sender TEXT, email_username TEXT, email_passwort TEXT, "
+        "email_enabled INTEGER, langtype TEXT)",
+        "CREATE TABLE IF NOT EXISTS HYDOLANG (Deutsch TEXT NOT NULL, ENGLISH TEXT)",
+        "CREATE TABLE IF NOT EXISTS HYDOLANGTYPE (LANGTYPE TEXT NOT NULL)",
+    };
+    for (const char *s : statements)
+        sql.direct(QString::fromLatin1(s), "Creating the tables");
+}
+
+// Version 2: the archive index and the one-logbook-entry-per-second rule. Logbook entries
+// that already share a second are first moved to the next free second, so none is lost.
+void createIndexes(Sql &sql)
+{
+    QList<QPair<qint64, QString>> entries;
+    {
+        QSqlQuery q =
+            sql.run(QStringLiteral("SELECT rowid, DATUM FROM HYDOARCHIVE "
+                                   "WHERE TARVELONID = ? AND ASID = ? "
+                                   "ORDER BY DATUM, rowid"),
+                    {Database::kLogbookTarvelonId, Database::kLogbookAsid}, "Reading the logbook");
+        while (q.next())
+            entries.append({q.value(0).toLongLong(), q.value(1).toString()});
+    }
+    QSet<QString> taken;
+    for (const auto &e : std::as_const(entries))
+        taken.insert(e.second);
+    QString previous;
+    for (const auto &[rowid, datum] : std::as_const(entries)) {
+        if (datum != previous) {
+            previous = datum;
+            continue;
+        }
+        QDateTime t = Database::datumFromText(datum);
+        QString moved;
+        do {
+            t = t.addSecs(1);
+            moved = Database::datumText(t);
+        } while (taken.contains(moved));
+        taken.insert(moved);
+        sql.run(QStringLiteral("UPDATE HYDOARCHIVE SET DATUM = ? WHERE rowid = ?"), {moved, rowid},
+                "Separating logbook entries of the same second");
+    }
+
+    sql.direct(QStringLiteral("CREATE INDEX IF NOT EXISTS HYDOARCHIVE_SENSOR_DATUM "
+                              "ON HYDOARCHIVE (TARVELONID, ASID, DATUM)"),
+               "Creating the archive index");
+    sql.direct(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS HYDOARCHIVE_LOGBOOK_SECOND "
+                              "ON HYDOARCHIVE (DATUM) WHERE TARVELONID = -1 AND ASID = 0"),
+               "Creating the logbook index");
+}
+
+struct Migration {
+    int version;
+    void (*apply)(Sql &);
+};
+
+// Applied in order; each brings the schema to its version.
+const Migration kMigrations[] = {
+    {1, createTables},
+    {2, createIndexes},
+};
+static_assert(std::size(kMigrations) == Database::kSchemaVersion);
+
+int userVersion(Sql &sql)
+{
+    QSqlQuery q = sql.direct(QStringLiteral("PRAGMA user_version"), "Reading the schema version");
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+// What the seed would add or fill in; empty when the database has every seed row.
+struct SeedWork {
+    QStringList languageTypes;
+    bool settingsRow = false;
+    QList<SeedTranslation> add;
+    QList<SeedTranslation> fill; // rows whose translation is missing or the "???" marker
+
+    bool empty() const
+    {
+        return languageTypes.isEmpty() && !settingsRow && add.isEmpty() && fill.isEmpty();
+    }
+};
+
+SeedWork planSeed(Sql &sql)
+{
+    SeedWork work;
+    {
+        QSet<QString> present;
+        QSqlQuery q =
+            sql.run(QStringLiteral("SELECT LANGTYPE FROM HYDOLANGTYPE"), "Reading the languages");
+        while (q.next())
+            present.insert(q.value(0).toString().toUpper());
+        for (const char *lang : {kSourceLanguage, kDefaultLanguage})
+            if (!present.contains(QLatin1String(lang)))
+                work.languageTypes << QLatin1String(lang);
+    }
+    {
+        QSqlQuery q = sql.run(QStringLiteral("SELECT 1 FROM OSTRACOM WHERE OSTRACOMID = ?"),
+                              {kSettingsRowId}, "Reading the settings row");
+        work.settingsRow = !q.next();
+    }
+    {
+        // Folded key -> (stored key, stored translation) of the first row of each key.
+        QHash<QString, QPair<QString, QVariant>> rows;
+        QSqlQuery q = sql.run(QStringLiteral("SELECT Deutsch, ENGLISH FROM HYDOLANG"),
+                              "Reading the translations");
+        while (q.next()) {
+            const QString german = q.value(0).toString();
+            const QString folded = german.toCaseFolded();
+            if (!rows.contains(folded))
+                rows.insert(folded, {german, q.value(1)});
+        }
+        for (const SeedTranslation &t : builtInSeed().entries) {
+            const auto it = rows.constFind(t.german.toCaseFolded());
+            if (it == rows.constEnd()) {
+                work.add << t;
+                continue;
+            }
+            // A translation nobody wrote yet (NULL or the marker of an unknown text) is
+            // filled in; anything else is a translator's work and stays.
+            const QVariant stored = it->second;
+            if (stored.isNull() || stored.toString() == it->first + QStringLiteral("???"))
+                work.fill << SeedTranslation{it->first, t.english};
+        }
+    }
+    return work;
+}
+
+void applySeed(Sql &sql, const SeedWork &work)
+{
+    for (const QString &lang : work.languageTypes)
+        sql.run(QStringLiteral("INSERT INTO HYDOLANGTYPE (LANGTYPE) VALUES (?)"), {lang},
+                "Adding a language");
+    if (work.settingsRow)
+        sql.run(QStringLiteral("INSERT INTO OSTRACOM (OSTRACOMID, email_servername, "
+                               "email_receiver, email_sender, email_username, email_passwort, "
+                               "email_enabled, langtype) VALUES (?, '', '', '', '', '', 0, ?)"),
+                {kSettingsRowId, QLatin1String(kDefaultLanguage)}, "Adding the settings row");
+    {
+        QSqlQuery q(sql.db());
+        if (!q.prepare(QStringLiteral("INSERT INTO HYDOLANG (Deutsch, ENGLISH) VALUES (?, ?)")))
+            sql.fail("Adding the translations", q.lastError());
+        for (const SeedTranslation &t : work.add) {
+            q.addBindValue(t.german);
+            q.addBindValue(t.english);
+            if (!q.exec())
+                sql.fail("Adding the translations", q.lastError());
+        }
+    }
+    for (const SeedTranslation &t : work.fill)
+        sql.run(QStringLiteral("UPDATE HYDOLANG SET ENGLISH = ? WHERE Deutsch = ? "
+                               "AND (ENGLISH IS NULL OR ENGLISH = ?)"),
+                {t.english, t.german, t.german + QStringLiteral("???")}, "Filling in translations");
+}
+
+// Refuses tables that exist under our names but lack columns the program needs.
+void checkExistingTables(Sql &sql)
+{
+    const QStringList tables = sql.db().tables();
+    for (const TableColumns &t : requiredColumns()) {
+        const QString table = QLatin1String(t.table);
+        if (!tables.contains(table, Qt::CaseInsensitive))
+            continue;
+        const QSqlRecord record = sql.db().record(table);
+        for (const QString &column : t.columns) {
+            bool found = false;
+            for (int i = 0; i < record.count() && !found; ++i)
+                found = record.fieldName(i).compare(column, Qt::CaseInsensitive) == 0;
+            if (!found)
+                throw StoreError(QStringLiteral("Database %1 cannot be used: table %2 has no "
+                                                "column %3")
+                                     .arg(sql.location(), table, column));
+        }
+    }
+}
+
+} // namespace
+
+void Database::prepareSchema()
+{
+    const QString path = m_shared->location;
+    const QFileInfo file(path);
+
+    // Everything that can refuse the file runs before the first write.
+    try {
+        requireWritableDirectory(file.absolutePath());
+    } catch (const StoreError &e) {
+        throw StoreError(QStringLiteral("Database %1 cannot be used: %2").arg(path, e.message()));
+    }
+    const bool exists = file.exists();
+    if (exists) {
+        if (file.isDir())
+            throw StoreError(QStringLiteral("Database %1 is a folder, not a file").arg(path));
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            throw StoreError(
+                QStringLiteral("Database %1 cannot be read: %2").arg(path, f.errorString()));
+        // Opening for writing without truncating changes nothing, and tells now rather than
+        // at the first archived value that the file is read-only.
+        QFile w(path);
+        if (!w.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+            throw StoreError(
+                QStringLiteral("Database %1 cannot be written: %2").arg(path, w.errorString()));
+        const QByteArray head = f.read(sizeof kSqliteHeader);
+        // An empty file is an empty database; anything else must carry the header.
+        if (f.size() > 0 && head != QByteArray(kSqliteHeader, sizeof kSqliteHeader))
+            throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
+                                            "unchanged")
+                                 .arg(path));
+    }
+
+    m_shared->createFile = !exists;
+    Sql sql(connection(), path);
+
+    if (exists) {
+        QSqlQuery q(sql.db());
+        if (!q.exec(QStringLiteral("PRAGMA quick_check(%1)").arg(kReportedProblems))) {
+            // Only a file SQLite itself calls corrupt is "damaged": a full disk or another
+            // program's lock also stops the check, and each needs a different remedy.
+            const QSqlError error = q.lastError();
+            const auto kind = kindOf(error, path);
+            if (error.nativeErrorCode() == QLatin1String(kSqliteNotADatabase))
+                throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
+                                                "unchanged")
+                                     .arg(path),
+                                 kind);
+            if (kind == StoreError::Kind::Damaged)
+                throw StoreError(
+                    QStringLiteral("Database %1 is damaged and was left unchanged: %2")
+                        .arg(path, error.text()),
+                    kind);
+            if (kind == StoreError::Kind::Full)
+                throw StoreError(QStringLiteral("Database %1 cannot be opened: the disk is full "
+                                                "(%2)")
+                                     .arg(path, error.text()),
+                                 kind);
+            if (kind == StoreError::Kind::Busy)
+                throw StoreError(QStringLiteral("Database %1 is locked by another program (%2)")
+                                     .arg(path, error.text()),
+                                 kind);
+            throw StoreError(QStringLiteral("Database %1 cannot be checked: %2")
+                                 .arg(path, error.text()),
+                             kind);
+        }
+        QStringList problems;
+        while (q.next())
+            problems << q.value(0).toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        problems.removeIf(
+            [](const QString &line) { return line.startsWith(QLatin1String("***")); });
+        if (problems.size() > kReportedProblems)
+            problems.resize(kReportedProblems);
+        if (problems != QStringList{QStringLiteral("ok")})
+            throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
+                                 .arg(path, problems.join(QStringLiteral("; "))),
+                             StoreError::Kind::Damaged);
+    }
+
+    const int version = userVersion(sql);
+    if (version > kSchemaVersion)
+        throw StoreError(QStringLiteral("Database %1 has schema version %2, newer than this "
+                                        "program knows (%3); it was left unchanged")
+                             .arg(path)
+                             .arg(version)
+                             .arg(kSchemaVersion));
+    checkExistingTables(sql);
+
+    {
+        QSqlQuery q = sql.direct(QStringLiteral("PRAGMA journal_mode"), "Reading the journal mode");
+        const QString journal = q.next() ? q.value(0).toString() : QString();
+        q.finish();
+        if (journal.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+            QSqlQuery w = sql.direct(QStringLiteral("PRAGMA journal_mode = WAL"),
+                                     "Switching to the WAL journal");
+            if (!w.next() ||
+                w.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+                throw StoreError(QStringLiteral("Database %1 cannot use a WAL journal").arg(path));
+        }
+    }
+
+    // A second open of a current database finds nothing to do and writes nothing.
+    if (version == kSchemaVersion && planSeed(sql).empty())
+        return;
+
+    const char *what = "Upgrading the schema";
+    sql.direct(QStringLiteral("BEGIN IMMEDIATE"), what);
+    try {
+        // Another program may have upgraded it while we waited for the lock.
+        const int current = userVersion(sql);
+        if (current > kSchemaVersion)
+            throw StoreError(QStringLiteral("Database %1 was upgraded to schema version %2 by a "
+                                            "newer program")
+                                 .arg(path)
+                                 .arg(current));
+        for (const Migration &m : kMigrations)
+            if (m.version > current)
+                m.apply(sql);
+        applySeed(sql, planSeed(sql));
+        if (current != kSchemaVersion)
+            sql.direct(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), what);
+        sql.direct(QStringLiteral("COMMIT"), what);
+    } catch (...) {
+        QSqlQuery(sql.db()).exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+}

@@ -1,0 +1,136 @@
+#include "store/database.h"
+
+#include "store/database_sql.h"
+
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+using namespace database_detail;
+
+// ---------------------------------------------------------------------------------------
+// Languages
+
+bool Database::isPlainIdentifier(const QString &name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return plain.match(name).hasMatch();
+}
+
+std::optional<QString> Database::languageColumn(const QString &language) const
+{
+    if (!isPlainIdentifier(language))
+        return std::nullopt;
+    const QSqlRecord record = connection().record(QStringLiteral("HYDOLANG"));
+    for (int i = 0; i < record.count(); ++i)
+        if (record.fieldName(i).compare(language, Qt::CaseInsensitive) == 0)
+            return record.fieldName(i);
+    return std::nullopt;
+}
+
+namespace
+{
+
+QString requireColumn(const Database &db, const QString &language)
+{
+    const auto column = db.languageColumn(language);
+    if (!column)
+        throw StoreError(QStringLiteral("Language \"%1\" is not a column of table HYDOLANG in "
+                                        "database %2")
+                             .arg(language, db.location()));
+    return *column;
+}
+
+} // namespace
+
+QList<QPair<QString, QString>> Database::translations(const QString &language) const
+{
+    const QString column = requireColumn(*this, language);
+    Sql sql(connection(), location());
+    QSqlQuery q = sql.run(QStringLiteral("SELECT Deutsch, %1 FROM HYDOLANG ORDER BY %2")
+                              .arg(column, QLatin1String(kRowKey)),
+                          "Reading the translations");
+    QList<QPair<QString, QString>> rows;
+    while (q.next()) {
+        const QVariant translation = q.value(1);
+        rows.append(
+            {q.value(0).toString(), translation.isNull() ? QString() : translation.toString()});
+    }
+    return rows;
+}
+
+bool Database::addTranslation(const QString &language, const QString &german, const QString &text)
+{
+    const QString column = requireColumn(*this, language);
+    Sql sql(connection(), location());
+    QSqlQuery q = sql.run(QStringLiteral("INSERT INTO HYDOLANG (Deutsch, %1) SELECT ?, ? "
+                                         "WHERE NOT EXISTS (SELECT 1 FROM HYDOLANG "
+                                         "WHERE Deutsch = ?)")
+                              .arg(column),
+                          {german, textValue(text), german}, "Adding a translation");
+    return q.numRowsAffected() > 0;
+}
+
+QStringList Database::languages() const
+{
+    Sql sql(connection(), location());
+    QSqlQuery q = sql.run(QStringLiteral("SELECT LANGTYPE FROM HYDOLANGTYPE ORDER BY LANGTYPE ASC"),
+                          "Reading the languages");
+    QStringList names;
+    while (q.next())
+        names << q.value(0).toString();
+    return names;
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings row
+
+std::optional<MailSettings> Database::mailSettings() const
+{
+    Sql sql(connection(), location());
+    QSqlQuery q = sql.run(QStringLiteral("SELECT email_servername, email_receiver, email_sender, "
+                                         "email_username, email_passwort, email_enabled "
+                                         "FROM OSTRACOM WHERE OSTRACOMID = ? ORDER BY %1 LIMIT 1")
+                              .arg(QLatin1String(kRowKey)),
+                          {kSettingsRowId}, "Reading the mail settings");
+    if (!q.next())
+        return std::nullopt;
+    MailSettings m;
+    m.servername = q.value(0).toString();
+    m.receiver = q.value(1).toString();
+    m.sender = q.value(2).toString();
+    m.username = q.value(3).toString();
+    m.passwort = q.value(4).toString();
+    m.enabled = q.value(5).toInt();
+    return m;
+}
+
+void Database::saveMailSettings(const MailSettings &m)
+{
+    insertOrUpdate(QStringLiteral("OSTRACOM"), {QStringLiteral("OSTRACOMID")}, {kSettingsRowId},
+                   {QStringLiteral("email_servername"), QStringLiteral("email_receiver"),
+                    QStringLiteral("email_sender"), QStringLiteral("email_username"),
+                    QStringLiteral("email_passwort"), QStringLiteral("email_enabled")},
+                   {textValue(m.servername), textValue(m.receiver), textValue(m.sender),
+                    textValue(m.username), textValue(m.passwort), m.enabled},
+                   "Saving the mail settings");
+}
+
+std::optional<QString> Database::languageSetting() const
+{
+    Sql sql(connection(), location());
+    QSqlQuery q = sql.run(
+        QStringLiteral("SELECT langtype FROM OSTRACOM WHERE OSTRACOMID = ? ORDER BY %1 LIMIT 1")
+            .arg(QLatin1String(kRowKey)),
+        {kSettingsRowId}, "Reading the language setting");
+    if (!q.next() || q.value(0).isNull() || q.value(0).toString().isEmpty())
+        return std::nullopt;
+    return q.value(0).toString();
+}
+
+void Database::saveLanguageSetting(const QString &language)
+{
+    insertOrUpdate(QStringLiteral("OSTRACOM"), {QStringLiteral("OSTRACOMID")}, {kSettingsRowId},
+                   {QStringLiteral("langtype")}, {textValue(language)},
+                   "Saving the language setting");
+}

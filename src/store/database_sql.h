@@ -1,0 +1,138 @@
+#pragma once
+
+// Shared by the database_*.cpp files only: the per-thread connection state and the helpers
+// that run statements and turn every failure into a StoreError.
+
+#include "store/database.h"
+
+#include <QMutex>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <utility>
+
+// One per Database, shared with the thread-local list of connections that outlives it.
+struct Database::Shared {
+    QString location;
+    int busyTimeoutMs = kDefaultBusyTimeoutMs;
+    quint64 instance = 0;
+    bool createFile = false; // only the very first connection of a new database creates it
+
+    QMutex mutex;
+    QSet<QString> names; // connections still open
+};
+
+namespace database_detail
+{
+
+// SQLite's name for the physical row; "the first matching row" is the one with the lowest.
+inline constexpr const char *kRowKey = "rowid";
+inline constexpr int kSettingsRowId = -1;
+
+// A text column never receives NULL from the program; an empty text stays empty.
+inline QVariant textValue(const QString &s)
+{
+    return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
+}
+
+// The kind of a refusal, with a full disk recognised whatever code SQLite gave it.
+StoreError::Kind kindOf(const QSqlError &error, const QString &path);
+QString fullDiskNote(StoreError::Kind kind);
+
+// Runs statements on one connection and turns every failure into a StoreError that names
+// the operation and the database.
+class Sql
+{
+public:
+    Sql(QSqlDatabase db, QString location) : m_db(std::move(db)), m_location(std::move(location)) {}
+
+    QSqlQuery run(const QString &sql, const QVariantList &values, const char *what) const
+    {
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql))
+            fail(what, q.lastError());
+        for (const QVariant &v : values)
+            q.addBindValue(v);
+        if (!q.exec())
+            fail(what, q.lastError());
+        return q;
+    }
+
+    QSqlQuery run(const QString &sql, const char *what) const { return run(sql, {}, what); }
+
+    // Statements that take no values and cannot be prepared in every driver (PRAGMA, BEGIN).
+    QSqlQuery direct(const QString &sql, const char *what) const
+    {
+        QSqlQuery q(m_db);
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            fail(what, q.lastError());
+        return q;
+    }
+
+    [[noreturn]] void fail(const char *what, const QSqlError &error) const
+    {
+        const StoreError::Kind kind = kindOf(error, m_location);
+        throw StoreError(QStringLiteral("%1 failed on database %2: %3%4")
+                             .arg(QString::fromUtf8(what), m_location, error.text(),
+                                  fullDiskNote(kind)),
+                         kind);
+    }
+
+    QSqlDatabase &db() { return m_db; }
+    const QString &location() const { return m_location; }
+
+private:
+    QSqlDatabase m_db;
+    QString m_location;
+};
+
+// A transaction that rolls back unless committed.
+class Transaction
+{
+public:
+    Transaction(Sql &sql, const char *what) : m_sql(sql), m_what(what)
+    {
+        if (!m_sql.db().transaction())
+            m_sql.fail(what, m_sql.db().lastError());
+    }
+    ~Transaction()
+    {
+        if (!m_done)
+            m_sql.db().rollback();
+    }
+    void commit()
+    {
+        if (!m_sql.db().commit()) {
+            const QSqlError error = m_sql.db().lastError();
+            m_sql.db().rollback();
+            m_done = true;
+            m_sql.fail(m_what, error);
+        }
+        m_done = true;
+    }
+
+private:
+    Sql &m_sql;
+    const char *m_what;
+    bool m_done = false;
+};
+
+inline QString equalsAll(const QStringList &columns)
+{
+    QStringList parts;
+    for (const QString &c : columns)
+        parts << c + QStringLiteral(" = ?");
+    return parts.join(QStringLiteral(" AND "));
+}
+
+inline QString firstRowOf(const QString &table, const QStringList &keyColumns)
+{
+    return QStringLiteral("SELECT %1 FROM %2 WHERE %3 ORDER BY %1 LIMIT 1")
+        .arg(QLatin1String(kRowKey), table, equalsAll(keyColumns));
+}
+
+} // namespace database_detail
