@@ -1,6 +1,7 @@
 // The monitoring service against the emulator: what it reports about a controller as the
 // controller's values cross a limit and as the controller stops answering.
 
+#include "support/answer_ok.h"
 #include "support/sim_process.h"
 #include "support/temp_db.h"
 
@@ -17,16 +18,6 @@
 
 namespace
 {
-
-class AnswerOk : public Interaction
-{
-public:
-    Answer ask(Question, const QString &, const QString &, Buttons b, Icon) override
-    {
-        return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
-    }
-    void tell(const QString &, const QString &, Icon) override {}
-};
 
 // Runs the event loop until `done` holds or the time is up.
 template <typename F>

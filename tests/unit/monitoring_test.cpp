@@ -1,6 +1,7 @@
 // The measurement download with its safe archiving, and the limit checks with their
 // notifications, against a scripted controller in virtual time and a real SQLite file.
 
+#include "support/answer_ok.h"
 #include "support/fake_transport.h"
 #include "support/temp_db.h"
 
@@ -29,16 +30,6 @@
 
 namespace
 {
-
-class AnswerOk : public Interaction
-{
-public:
-    Answer ask(Question, const QString &, const QString &, Buttons b, Icon) override
-    {
-        return b == Buttons::YesNo ? Answer::Yes : Answer::Ok;
-    }
-    void tell(const QString &, const QString &, Icon) override {}
-};
 
 class RecordingNotifier : public Notifier
 {
