@@ -1,0 +1,554 @@
+// Kill-and-fault run: the headless service is killed at random moments, now and then while
+// another program holds the database or while files cannot grow (a full disk), and the
+// emulator meanwhile hands over short batches and garbled records through the hour that
+// summer time skips. Afterwards the emulator's journal says what the service acknowledged:
+// every record the controller forgot must be in the archive exactly once or in the rejects
+// file, and nothing else may be in the archive.
+//
+// OSTRACOM_KILL_SEED=N repeats a run's kill moments and faults.
+
+#include "support/sim_process.h"
+
+#include "link/encodings.h"
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cmath>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <random>
+
+namespace
+{
+
+constexpr int kId = 1234; // the emulator's identifier
+const QString kZone = QStringLiteral("TZ=Europe/Berlin");
+// The hour the local clock skips on that day; the controller's clock runs through it.
+const QString kGapFirst = QStringLiteral("2026-03-29 02:00:00");
+const QString kGapLast = QStringLiteral("2026-03-29 02:59:59");
+// 64 blocks of 512 bytes (32 KiB): room for the database's shared-memory index, which SQLite
+// needs to open it, but the rejects file and a spool of several hundred records outgrow it,
+// and the database file already has, so writes of every kind meet it.
+constexpr int kFileSizeBlocks = 64;
+
+// The emulator's sensor 2 measures pH in hundredths; its other sensors store tenths.
+int scaleOf(int sensor)
+{
+    return sensor == 2 ? 100 : 10;
+}
+
+QString rowKey(int id, int sensor, const QString &datum, qint64 word)
+{
+    return QStringLiteral("#%1 sensor %2 at %3 word %4").arg(id).arg(sensor).arg(datum).arg(word);
+}
+
+// The archive row a record must become: the controller's clock reading as it stands.
+QString expectedRow(const QString &record)
+{
+    const QString datum = HexDateGet(record, 8).date().toString(QStringLiteral("yyyy-MM-dd")) +
+                          QLatin1Char(' ') +
+                          HexTimeGet(record, 4).toString(QStringLiteral("HH:mm:ss"));
+    return rowKey(kId, HexByteGet(record, 0), datum, HexWordGet(record, 2));
+}
+
+QString firstOf(const QStringList &items, int n = 6)
+{
+    QString text = items.mid(0, n).join(QStringLiteral("\n    "));
+    if (items.size() > n)
+        text += QStringLiteral("\n    … and %1 more").arg(items.size() - n);
+    return QStringLiteral("\n    ") + text;
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QProcessEnvironment cliEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(kZone.section(QLatin1Char('='), 0, 0), kZone.section(QLatin1Char('='), 1));
+    return env;
+}
+
+// One run of ostracom-cli, its console output collected as it comes.
+class Cli
+{
+public:
+    explicit Cli(const QStringList &args, bool limitFileSize = false)
+    {
+        m_process.setProcessEnvironment(cliEnvironment());
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        if (limitFileSize) {
+            // SIGXFSZ ignored, so that a write past the limit fails with EFBIG as on a full disk.
+            m_process.start(
+                QStringLiteral("sh"),
+                QStringList{"-c",
+                            QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"")
+                                .arg(kFileSizeBlocks),
+                            QStringLiteral(OSTRACOM_CLI_PATH)} +
+                    args);
+        } else {
+            m_process.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
+        }
+        m_started = m_process.waitForStarted(5000);
+        m_timer.start();
+    }
+    ~Cli()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    bool started() const { return m_started; }
+    bool running() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 pid() const { return m_process.processId(); }
+    qint64 elapsedMs() const { return m_timer.elapsed(); }
+    const QString &output() const { return m_output; }
+
+    // Collects output for up to ms milliseconds, or until `done` holds.
+    bool collect(qint64 ms, const std::function<bool()> &done = {})
+    {
+        QDeadlineTimer deadline(std::max<qint64>(0, ms));
+        for (;;) {
+            if (done && done())
+                return true;
+            if (deadline.hasExpired())
+                return false;
+            const int slice = static_cast<int>(std::min<qint64>(50, deadline.remainingTime()));
+            if (running())
+                m_process.waitForReadyRead(slice);
+            else
+                QThread::msleep(static_cast<unsigned long>(slice));
+            m_output += QString::fromUtf8(m_process.readAll());
+        }
+    }
+    // Runs until the program was started ms milliseconds ago.
+    void runUntil(qint64 ms) { collect(ms - elapsedMs()); }
+
+    // SIGKILL: no handler runs, whatever the program was writing stays half done.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+        m_output += QString::fromUtf8(m_process.readAll());
+    }
+    bool finish(int timeoutMs)
+    {
+        const bool done = m_process.waitForFinished(timeoutMs);
+        m_output += QString::fromUtf8(m_process.readAll());
+        return done;
+    }
+    int exitCode() const { return m_process.exitCode(); }
+
+private:
+    QProcess m_process;
+    QElapsedTimer m_timer;
+    QString m_output;
+    bool m_started = false;
+};
+
+// Another program's write transaction on the archive, as long as this object lives.
+class DatabaseHolder
+{
+public:
+    explicit DatabaseHolder(const QString &path)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kName);
+        db.setDatabaseName(path);
+        m_held = db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        if (!m_held)
+            m_error = db.lastError().text();
+    }
+    ~DatabaseHolder()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(kName, false);
+            if (m_held)
+                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(kName);
+    }
+    bool held() const { return m_held; }
+    QString error() const { return m_error; }
+
+private:
+    static constexpr const char *kName = "kill-and-fault-holder";
+    bool m_held = false;
+    QString m_error;
+};
+
+enum class Fault { None, Locked, FullDisk };
+
+struct Round {
+    Fault fault = Fault::None;
+    int runMs = 0;           // None: killed this long after the start
+    int holdMs = 0;          // Locked: the database is held this long after the first download
+    int afterReleaseMs = -1; // Locked: killed this long after release; -1: killed while held
+    int afterRefusalMs = 0;  // FullDisk: killed this long after the first refused write
+};
+
+std::vector<Round> planRounds(std::mt19937_64 &rng)
+{
+    constexpr int kRounds = 14;
+    auto uniform = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(rng);
+    };
+    std::vector<Round> rounds(kRounds);
+    // Full disks late, when the rejects file has grown; two of them.
+    std::vector<int> late{8, 9, 10, 11, 12, 13};
+    std::shuffle(late.begin(), late.end(), rng);
+    rounds[static_cast<size_t>(late[0])].fault = Fault::FullDisk;
+    rounds[static_cast<size_t>(late[1])].fault = Fault::FullDisk;
+    for (int locked = 0; locked < 4;) {
+        Round &r = rounds[static_cast<size_t>(uniform(1, kRounds - 1))];
+        if (r.fault == Fault::None) {
+            r.fault = Fault::Locked;
+            ++locked;
+        }
+    }
+    for (Round &r : rounds) {
+        r.runMs = uniform(500, 4000);
+        // Beyond the service's five-second wait for the database, so that a download is spooled.
+        r.holdMs = uniform(5500, 8000);
+        r.afterReleaseMs = uniform(0, 1) ? uniform(0, 1500) : -1;
+        r.afterRefusalMs = uniform(0, 4000);
+    }
+    return rounds;
+}
+
+quint64 runSeed()
+{
+    const QByteArray fixed = qgetenv("OSTRACOM_KILL_SEED");
+    if (!fixed.isEmpty())
+        return fixed.toULongLong();
+    return (quint64(std::random_device{}()) << 32) ^ std::random_device{}();
+}
+
+struct Journal {
+    QSet<QString> handed;
+    QStringList forgotten; // in order, each once
+    bool endsAcknowledged = false;
+    QStringList malformed;
+};
+
+Journal readJournal(const QString &path)
+{
+    Journal j;
+    QSet<QString> forgot;
+    for (const QString &line : fileLines(path)) {
+        const QString word = line.section(QLatin1Char(' '), 0, 0);
+        const QString record = line.section(QLatin1Char(' '), 1);
+        if (record.size() != 24 ||
+            (word != QLatin1String("handed") && word != QLatin1String("forgot"))) {
+            j.malformed << line;
+            continue;
+        }
+        j.endsAcknowledged = word == QLatin1String("forgot");
+        if (word == QLatin1String("handed"))
+            j.handed.insert(record);
+        else if (!forgot.contains(record)) {
+            forgot.insert(record);
+            j.forgotten << record;
+        }
+    }
+    return j;
+}
+
+} // namespace
+
+TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
+{
+    const quint64 seed = runSeed();
+    std::cout << "[ seed     ] OSTRACOM_KILL_SEED=" << seed << std::endl;
+    RecordProperty("seed", std::to_string(seed));
+    std::mt19937_64 rng(seed);
+
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    const QString dbPath = data.filePath(QStringLiteral("ostracom.db"));
+    SimProcess sim;
+    const QString journalPath = sim.scratchPath(QStringLiteral("journal.txt"));
+    QString error;
+    // 90 times faster with a record per sensor every 10 s: about 45 records a second, so the
+    // controller's clock passes 02:00-03:00 of the day summer time starts within the run, and
+    // the rejects file (every 4th record garbled) outgrows the file size limit before the
+    // limited rounds come.
+    ASSERT_TRUE(sim.start({"--journal", journalPath, "--state",
+                           sim.scratchPath(QStringLiteral("state.json")), "--short-batch", "3",
+                           "--garble", "4", "--interval", "10", "--speed", "90", "--clock",
+                           "2026-03-29 01:58:00", "--seed", QString::number(seed % 1000000)},
+                          &error, {kZone}))
+        << error.toStdString();
+    const QStringList global{"--data-dir", data.path()};
+    const QStringList poll =
+        global + QStringList{"poll", "--controller",
+                             QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()), "--interval", "1"};
+    {
+        Cli init(global + QStringList{"init"});
+        ASSERT_TRUE(init.finish(30000));
+        ASSERT_EQ(init.exitCode(), 0) << init.output().toStdString();
+    }
+
+    QElapsedTimer wall;
+    wall.start();
+    const std::vector<Round> rounds = planRounds(rng);
+    const QString spoolPath = data.filePath(QStringLiteral("archive.spool"));
+    QStringList transcripts;
+    int refusedWrites = 0, roundsEndingSpooled = 0;
+    bool secondPollerChecked = false;
+    for (size_t n = 0; n < rounds.size(); ++n) {
+        const Round &r = rounds[n];
+        const QStringList journalBefore = fileLines(journalPath);
+        Cli poller(poll, r.fault == Fault::FullDisk);
+        ASSERT_TRUE(poller.started());
+        // The controller answered a download: this poller is connected.
+        auto downloaded = [&] { return fileLines(journalPath).size() > journalBefore.size(); };
+        std::optional<DatabaseHolder> holder;
+        QString plan;
+        switch (r.fault) {
+        case Fault::None:
+            plan = QStringLiteral("killed after %1 ms").arg(r.runMs);
+            if (!secondPollerChecked) {
+                // A poller owns the data folder: a second one must leave it alone.
+                secondPollerChecked = true;
+                const QString pid = QString::number(poller.pid());
+                ASSERT_TRUE(poller.collect(15000, [&] {
+                    return fileLines(data.filePath(QStringLiteral("ostracom.lock"))) ==
+                           QStringList{pid};
+                })) << poller.output().toStdString();
+                Cli second(poll + QStringList{"--cycles", "1"});
+                ASSERT_TRUE(second.finish(20000));
+                EXPECT_EQ(second.exitCode(), 1) << second.output().toStdString();
+                EXPECT_TRUE(second.output().contains(QStringLiteral("process ") + pid))
+                    << second.output().toStdString();
+                plan += QStringLiteral(", a second poller refused");
+            }
+            poller.runUntil(r.runMs);
+            break;
+        case Fault::Locked: {
+            // Held once the controller is connected, so that its downloads go to the spool.
+            ASSERT_TRUE(poller.collect(15000, downloaded)) << poller.output().toStdString();
+            holder.emplace(dbPath);
+            ASSERT_TRUE(holder->held()) << holder->error().toStdString();
+            poller.collect(r.holdMs);
+            if (r.afterReleaseMs >= 0) {
+                holder.reset();
+                poller.collect(r.afterReleaseMs);
+                plan = QStringLiteral("database held %1 ms, killed %2 ms after release")
+                           .arg(r.holdMs)
+                           .arg(r.afterReleaseMs);
+            } else {
+                plan = QStringLiteral("database held %1 ms, killed while held").arg(r.holdMs);
+            }
+            break;
+        }
+        case Fault::FullDisk: {
+            // The rejects file has mostly outgrown the limit by now; if not, the spool does
+            // within this bound.
+            const bool refused = poller.collect(
+                20000, [&] { return poller.output().contains(QLatin1String("File too large")); });
+            poller.collect(r.afterRefusalMs);
+            plan = refused ? QStringLiteral("files limited, killed %1 ms after a refused write")
+                                 .arg(r.afterRefusalMs)
+                           : QStringLiteral("files limited, no write refused in 20 s");
+            break;
+        }
+        }
+        // Neither a held database nor a full disk may end the service.
+        EXPECT_TRUE(poller.running()) << "round " << n + 1 << " (" << plan.toStdString()
+                                      << "): the service ended by itself:\n"
+                                      << poller.output().toStdString();
+        poller.kill();
+        holder.reset();
+
+        const QStringList added = fileLines(journalPath).mid(journalBefore.size());
+        const int spooled = static_cast<int>(fileLines(spoolPath).size());
+        const int refused =
+            static_cast<int>(poller.output().count(QLatin1String("File too large")));
+        refusedWrites += refused;
+        roundsEndingSpooled += spooled > 0;
+        std::cout << QStringLiteral("[ round %1 ] %2; ran %3 ms: %4 records handed, %5 forgotten, "
+                                    "%6 refused write(s), %7 in the spool")
+                         .arg(n + 1, 2)
+                         .arg(plan)
+                         .arg(poller.elapsedMs())
+                         .arg(added.filter(QRegularExpression(QStringLiteral("^handed "))).size())
+                         .arg(added.filter(QRegularExpression(QStringLiteral("^forgot "))).size())
+                         .arg(refused)
+                         .arg(spooled)
+                         .toStdString()
+                  << std::endl;
+        transcripts
+            << QStringLiteral("--- round %1 (%2)\n%3").arg(n + 1).arg(plan, poller.output());
+    }
+
+    // A clean finish, faults of the emulator still on; a run that ends on a short batch is
+    // followed by single cycles (three would meet every third answer again), so that the last
+    // download was acknowledged.
+    Journal journal;
+    for (int run = 1; run <= 4; ++run) {
+        Cli last(poll + QStringList{"--cycles", run == 1 ? "3" : "1"});
+        ASSERT_TRUE(last.finish(60000)) << last.output().toStdString();
+        EXPECT_EQ(last.exitCode(), 0) << last.output().toStdString();
+        transcripts << QStringLiteral("--- clean run %1\n%2").arg(run).arg(last.output());
+        journal = readJournal(journalPath);
+        if (journal.endsAcknowledged)
+            break;
+    }
+    std::cout << "[ rounds   ] " << wall.elapsed() << " ms" << std::endl;
+    EXPECT_TRUE(journal.endsAcknowledged) << "no clean run ended on an acknowledged download";
+    ASSERT_TRUE(journal.malformed.isEmpty()) << firstOf(journal.malformed).toStdString();
+
+    // What the service kept: archive rows and rejects.
+    QHash<QString, int> archived; // row -> how often
+    int rowsInGap = 0;
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "kill-and-fault-check");
+        db.setDatabaseName(dbPath);
+        ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT TARVELONID, ASID, DATUM, WERT FROM HYDOARCHIVE")))
+            << q.lastError().text().toStdString();
+        while (q.next()) {
+            const int sensor = q.value(1).toInt();
+            const QString datum = q.value(2).toString();
+            const double wert = q.value(3).toDouble();
+            const double word = std::round(wert * scaleOf(sensor));
+            // A value that is no whole word of its scale keeps its own text and matches nothing.
+            const QString key =
+                std::fabs(wert - word / scaleOf(sensor)) <= 1e-6
+                    ? rowKey(q.value(0).toInt(), sensor, datum, static_cast<qint64>(word))
+                    : rowKey(q.value(0).toInt(), sensor, datum, 0) +
+                          QStringLiteral(" value %1").arg(wert);
+            ++archived[key];
+            rowsInGap += datum >= kGapFirst && datum <= kGapLast;
+        }
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("kill-and-fault-check");
+    QSet<QString> rejected;
+    QStringList strangeRejects;
+    for (const QString &line : fileLines(data.filePath(QStringLiteral("rejects.txt")))) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        if (f.size() == 4 && f[1] == QString::number(kId) && journal.handed.contains(f[2]))
+            rejected.insert(f[2]);
+        else
+            strangeRejects << line;
+    }
+
+    // The comparison: the journal against the archive and the rejects.
+    QSet<QString> handedRows;
+    for (const QString &record : journal.handed)
+        if (isHexText(record))
+            handedRows.insert(expectedRow(record));
+    QStringList lost, doubled, invented;
+    int forgottenInGap = 0;
+    for (const QString &record : journal.forgotten) {
+        const bool readable = isHexText(record);
+        const QString row = readable ? expectedRow(record) : QString();
+        forgottenInGap += readable && row.contains(QStringLiteral(" at 2026-03-29 02:"));
+        if (!(readable && archived.contains(row)) && !rejected.contains(record))
+            lost << record + (readable ? QStringLiteral("  (") + row + QLatin1Char(')')
+                                       : QStringLiteral("  (garbled, not in rejects.txt)"));
+    }
+    for (auto it = archived.cbegin(); it != archived.cend(); ++it) {
+        if (it.value() > 1)
+            doubled << QStringLiteral("%1  (%2 rows)").arg(it.key()).arg(it.value());
+        if (!handedRows.contains(it.key()))
+            invented << it.key();
+    }
+    // The emulator's short batch only announces records it does not carry, so acknowledging
+    // one loses nothing here; a controller that really missed records would forget them.
+    // Its log shows each answer: no "DL" may follow a "DO" whose count promised more.
+    QStringList acknowledgedShort;
+    QString lastDownload;
+    int shortDownloads = 0;
+    for (const QString &line : sim.log().split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("DO answered"))) {
+            lastDownload = line;
+            shortDownloads += line.contains(QLatin1String(" announced"));
+        } else if (line.startsWith(QLatin1String("DL answered")) &&
+                   lastDownload.contains(QLatin1String(" announced"))) {
+            acknowledgedShort << lastDownload + QStringLiteral(", then ") + line;
+        }
+    }
+    const QStringList spool = fileLines(data.filePath(QStringLiteral("archive.spool")));
+
+    QString problems;
+    if (!lost.isEmpty())
+        problems += QStringLiteral("\n%1 acknowledged record(s) neither archived with their clock "
+                                   "reading nor in rejects.txt:%2")
+                        .arg(lost.size())
+                        .arg(firstOf(lost));
+    if (!doubled.isEmpty())
+        problems += QStringLiteral("\n%1 record(s) archived more than once:%2")
+                        .arg(doubled.size())
+                        .arg(firstOf(doubled));
+    if (!invented.isEmpty())
+        problems += QStringLiteral("\n%1 archive row(s) that match no readable record handed "
+                                   "over (made up, or taken from a garbled one):%2")
+                        .arg(invented.size())
+                        .arg(firstOf(invented));
+    if (!strangeRejects.isEmpty())
+        problems += QStringLiteral("\n%1 line(s) of rejects.txt that hold no record handed "
+                                   "over verbatim:%2")
+                        .arg(strangeRejects.size())
+                        .arg(firstOf(strangeRejects));
+    if (!acknowledgedShort.isEmpty())
+        problems += QStringLiteral("\n%1 short download(s) acknowledged:%2")
+                        .arg(acknowledgedShort.size())
+                        .arg(firstOf(acknowledgedShort));
+    if (!spool.isEmpty())
+        problems += QStringLiteral("\nthe spool still holds %1 record(s) after the clean run:%2")
+                        .arg(spool.size())
+                        .arg(firstOf(spool));
+    std::cout << QStringLiteral("[ journal  ] %1 records handed, %2 forgotten (%3 in 02:00-02:59); "
+                                "archive %4 rows (%5 in 02:00-02:59); %6 rejected; %7 rounds "
+                                "ended with a spool, %8 writes refused, %9 short downloads")
+                     .arg(journal.handed.size())
+                     .arg(journal.forgotten.size())
+                     .arg(forgottenInGap)
+                     .arg(archived.size())
+                     .arg(rowsInGap)
+                     .arg(rejected.size())
+                     .arg(roundsEndingSpooled)
+                     .arg(refusedWrites)
+                     .arg(shortDownloads)
+                     .toStdString()
+              << std::endl;
+    EXPECT_TRUE(problems.isEmpty()) << "seed " << seed << ":" << problems.toStdString();
+
+    // The run really went through what it is meant to prove.
+    EXPECT_GT(forgottenInGap, 0) << "no acknowledged record from the skipped hour";
+    EXPECT_GT(rowsInGap, 0) << "nothing archived from the skipped hour";
+    EXPECT_GT(rejected.size(), 0) << "no garbled record was kept";
+    EXPECT_GT(roundsEndingSpooled, 0) << "no round left records in the spool";
+    EXPECT_GT(refusedWrites, 0) << "the limited rounds refused no write";
+    EXPECT_GT(shortDownloads, 0) << "the emulator sent no short download";
+    if (HasFailure())
+        std::cout << transcripts.join(QLatin1Char('\n')).toStdString() << std::endl;
+}
