@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <cerrno>
 #include <cstring>
@@ -136,12 +137,20 @@ std::vector<ArchiveRecord> ArchiveSpool::readSpool(QString *problem, SpoolState 
     return out;
 }
 
-bool ArchiveSpool::writeSpool(const std::vector<ArchiveRecord> &records, QString *error)
+int ArchiveSpool::writeSpool(const std::vector<ArchiveRecord> &records, QString *error)
 {
+    // A controller that was not acknowledged sends the same records again; the spool keeps
+    // each once, so it grows with new records only.
+    QSet<QByteArray> seen;
     QByteArray data;
-    for (const ArchiveRecord &r : records)
-        data += recordLine(r);
-    return replaceFile(m_path, data, error);
+    for (const ArchiveRecord &r : records) {
+        const QByteArray line = recordLine(r);
+        if (!seen.contains(line)) {
+            seen.insert(line);
+            data += line;
+        }
+    }
+    return replaceFile(m_path, data, error) ? static_cast<int>(seen.size()) : -1;
 }
 
 ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &records)
@@ -188,8 +197,9 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
     // The database refused: keep the new records with the spooled ones. A spool that could
     // not be read is never replaced, since that would lose what it holds.
     QString writeError;
-    if (readable && writeSpool(all, &writeError)) {
-        result.spooled = static_cast<int>(all.size());
+    const int spooled = readable ? writeSpool(all, &writeError) : -1;
+    if (spooled >= 0) {
+        result.spooled = spooled;
     } else {
         result.safe = records.empty();
         result.spooled = static_cast<int>(spooledBefore);

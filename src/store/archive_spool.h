@@ -58,7 +58,8 @@ public:
 private:
     enum class SpoolState { Fine, Damaged, Unreadable };
     std::vector<ArchiveRecord> readSpool(QString *problem, SpoolState *state) const;
-    bool writeSpool(const std::vector<ArchiveRecord> &records, QString *error);
+    // The number of records written (repeats once), or -1 with the reason.
+    int writeSpool(const std::vector<ArchiveRecord> &records, QString *error);
 
     Database &m_db;
     const QString m_path;

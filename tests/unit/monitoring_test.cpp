@@ -288,6 +288,10 @@ TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
         EXPECT_EQ(spool.pending(), 2);
         EXPECT_EQ(fake.controller.bursts("DL"), 1) << "spooled records are safe to acknowledge";
         EXPECT_FLOAT_EQ(t.Sensor(2).CurVal(), 7.8f) << "current values still follow the download";
+        // Not acknowledged (a short batch): the same records come again and are spooled once.
+        fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}, 3));
+        t.get_comp();
+        EXPECT_EQ(spool.pending(), 2);
     }
     fake.controller.setPayload("DO", storedData({{1, 251, kT0.addSecs(10)}}));
     EXPECT_EQ(t.get_comp(), QString());
