@@ -190,6 +190,50 @@ TEST(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLin
     EXPECT_TRUE(cli(mail).out.contains("user      wart\npassword  (none)\n"));
 }
 
+// Usage errors end with 2 and say what is wrong on standard error; help ends with 0 and
+// names the command's own options on standard output.
+TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
+{
+    TempDb tmp;
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char *says;
+    } cases[] = {
+        {{"frobnicate"}, 2, "Unknown command frobnicate"},
+        {{}, 2, "Usage:"},
+        {{"--bogus", "init"}, 2, "Unknown option 'bogus'"},
+        {{"export", "--id", "1", "--bogus"}, 2, "Unknown option 'bogus'"},
+        {{"init", "extra"}, 2, "no arguments"},
+        {{"--lang"}, 2, "Missing value after '--lang'"},
+        {{"probe", "--controller"}, 2, "Missing value after '--controller'"},
+        {{"probe", "--controller", "udp:x"}, 2, "probe"},
+        {{"program", "--controller", "tcp:a", "--controller", "tcp:b", "show"}, 2, "once"},
+        {{"poll", "--controller", "tcp:127.0.0.1", "--interval", "86401"}, 2, "--interval"},
+        {{"export", "--sensor", "9", "--id", "1"}, 2, "--sensor"},
+        {{"export", "--sensor", "1"}, 2, "--id is missing"},
+        {{"settings", "smtp"}, 2, "smtp"},
+        {{"--help"}, 0, "answered without waiting"},
+        {{"init", "--help"}, 0, "ostracom-cli init"},
+        {{"probe", "-h"}, 0, "--controller ADDR"},
+        {{"program", "--help"}, 0, "--calibration database|controller"},
+        {{"poll", "--help"}, 0, "--interval SECONDS"},
+        {{"settings", "mail", "--help"}, 0, "--password-file FILE"},
+        {{"help", "export"}, 0, "--sensor S"},
+        {{"mail-test", "--help"}, 0, "ostracom-cli mail-test"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = cli(QStringList{"--data-dir", tmp.dir()} + c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        const QString &said = c.exitCode == 0 ? r.out : r.err;
+        const QString &quiet = c.exitCode == 0 ? r.err : r.out;
+        EXPECT_TRUE(said.contains(QLatin1String(c.says))) << said.toStdString();
+        EXPECT_EQ(quiet, QString());
+    }
+    EXPECT_FALSE(QFile::exists(tmp.path())) << "a usage error or help touches no database";
+}
+
 TEST(ProgramVersion, eachProgramPrintsTheVersionTheBuildWasConfiguredWith)
 {
     const struct {

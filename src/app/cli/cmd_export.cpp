@@ -1,6 +1,7 @@
 // ostracom-cli export: the archive of one controller as CSV.
 
 #include "app/cli/cli.h"
+#include "app/cli/command_line.h"
 #include "app/cli/session.h"
 
 #include <QSaveFile>
@@ -38,50 +39,56 @@ QString csvField(const QString &s)
 
 int cmdExport(const CliOptions &options, const QStringList &args)
 {
+    CommandLine line(QStringLiteral("export"),
+                     QStringLiteral("--id N [--sensor S] [--from T] [--to T] [--out FILE]"),
+                     QStringLiteral("Writes the archive of one controller as CSV.\n"
+                                    "T: YYYY-MM-DD or YYYY-MM-DD HH:MM:SS; a day alone is its start\n"
+                                    "for --from, its end for --to."));
+    line.add(QStringLiteral("id"), QStringLiteral("the controller's identifier"),
+             QStringLiteral("N"));
+    line.add(QStringLiteral("sensor"), QStringLiteral("only this sensor, 0 to 8"),
+             QStringLiteral("S"));
+    line.add(QStringLiteral("from"), QStringLiteral("only records from T on"), QStringLiteral("T"));
+    line.add(QStringLiteral("to"), QStringLiteral("only records up to T"), QStringLiteral("T"));
+    line.add(QStringLiteral("out"), QStringLiteral("write to FILE (default: standard output)"),
+             QStringLiteral("FILE"));
+    if (const auto done = line.parse(args))
+        return *done;
+    if (!line.arguments().isEmpty())
+        return line.usageError(
+            QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
     std::optional<int> id, sensor;
     std::optional<QDateTime> from, to;
-    QString outPath;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString a = args[i];
-        if (i + 1 >= args.size()) {
-            err() << a << " needs a value\n";
-            return kExitUsage;
-        }
-        const QString v = args[++i];
+    const QString outPath = line.value(QStringLiteral("out"));
+    for (const char *name : {"id", "sensor", "from", "to"}) {
+        const QString option = QLatin1String(name);
+        if (!line.isSet(option))
+            continue;
+        const QString v = line.value(option);
         bool ok = true;
-        if (a == QLatin1String("--id"))
+        if (option == QLatin1String("id")) {
             id = v.toInt(&ok);
-        else if (a == QLatin1String("--sensor")) {
+        } else if (option == QLatin1String("sensor")) {
             sensor = v.toInt(&ok);
             ok = ok && *sensor >= 0 && *sensor <= 8;
-        } else if (a == QLatin1String("--from")) {
+        } else if (option == QLatin1String("from")) {
             from = parseTime(v, false);
             ok = from.has_value();
-        } else if (a == QLatin1String("--to")) {
+        } else {
             to = parseTime(v, true);
             ok = to.has_value();
-        } else if (a == QLatin1String("--out"))
-            outPath = v;
-        else {
-            err() << "unknown option " << a << "\n";
-            return kExitUsage;
         }
-        if (!ok) {
-            err() << a << ": '" << v
-                  << "' is not valid (times: YYYY-MM-DD or YYYY-MM-DD HH:MM:SS)\n";
-            return kExitUsage;
-        }
+        if (!ok)
+            return line.usageError(
+                QStringLiteral("--%1: '%2' is not valid (times: YYYY-MM-DD or YYYY-MM-DD "
+                               "HH:MM:SS)")
+                    .arg(option, v));
     }
-    if (!id) {
-        err()
-            << "Usage: ostracom-cli export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n";
-        return kExitUsage;
-    }
-    if (from && to && *from > *to) {
-        err() << "--from " << Database::datumText(*from) << " lies after --to "
-              << Database::datumText(*to) << "\n";
-        return kExitUsage;
-    }
+    if (!id)
+        return line.usageError(QStringLiteral("--id is missing"));
+    if (from && to && *from > *to)
+        return line.usageError(QStringLiteral("--from %1 lies after --to %2")
+                                   .arg(Database::datumText(*from), Database::datumText(*to)));
     try {
         CliSession session(options, CliSession::Access::ReadOnly);
         const auto rows = session.db().archiveRows(*id, sensor, from, to);

@@ -1,6 +1,7 @@
 // ostracom-cli init: create or upgrade the database and print where it is.
 
 #include "app/cli/cli.h"
+#include "app/cli/command_line.h"
 
 #include "store/database.h"
 #include "store/datadir.h"
@@ -8,10 +9,14 @@
 
 int cmdInit(const CliOptions &options, const QStringList &args)
 {
-    if (!args.isEmpty()) {
-        err() << "init takes no arguments (got " << args.join(QLatin1Char(' ')) << ")\n";
-        return kExitUsage;
-    }
+    CommandLine line(QStringLiteral("init"), QString(),
+                     QStringLiteral("Creates the database, or upgrades an older one, and prints "
+                                    "its path."));
+    if (const auto done = line.parse(args))
+        return *done;
+    if (!line.arguments().isEmpty())
+        return line.usageError(QStringLiteral("takes no arguments (got %1)")
+                                   .arg(line.arguments().join(QLatin1Char(' '))));
     try {
         // The data folder is needed unless another database file was named; a given
         // --data-dir is prepared in any case, as the mail and log files go there.

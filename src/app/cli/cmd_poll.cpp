@@ -1,6 +1,7 @@
 // ostracom-cli poll: the headless monitoring service.
 
 #include "app/cli/cli.h"
+#include "app/cli/command_line.h"
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
@@ -65,67 +66,74 @@ QString stamp()
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-void printUsage(QTextStream &s)
-{
-    s << "Usage: ostracom-cli poll --controller ADDR [--controller ADDR ...] [--cycles N]\n"
-         "                         [--interval SECONDS] [--yes] [--calibration "
-         "database|controller]\n"
-         "Connects every controller, then every interval (default 10 s) downloads its stored\n"
-         "measurements into the archive and checks every regulation's warning and alarm limits,\n"
-         "sending alarm e-mails with the stored mail settings. One line per controller and cycle.\n"
-         "A controller that does not answer is reported and tried again in the next cycle.\n"
-         "SIGINT or SIGTERM ends the service after the exchange in progress; a second one\n"
-         "ends it at once. A database that is locked by another program is tried again in\n"
-         "the next cycle; meanwhile the records wait in the spool file.\n";
-}
+constexpr const char *kAbout =
+    "Connects every controller, then every interval (default 10 s) downloads its stored\n"
+    "measurements into the archive and checks every regulation's warning and alarm limits,\n"
+    "sending alarm e-mails with the stored mail settings. One line per controller and cycle.\n"
+    "A controller that does not answer is reported and tried again in the next cycle.\n"
+    "SIGINT or SIGTERM ends the service after the exchange in progress; a second one\n"
+    "ends it at once. A database that is locked by another program is tried again in\n"
+    "the next cycle; meanwhile the records wait in the spool file.";
 
 } // namespace
 
-int cmdPoll(const CliOptions &options, const QStringList &argsIn)
+int cmdPoll(const CliOptions &options, const QStringList &args)
 {
-    QStringList args = argsIn;
-    if (args.contains(QLatin1String("--help"))) {
-        printUsage(out());
-        return kExitOk;
-    }
-    const bool yes = args.removeAll(QStringLiteral("--yes")) > 0;
+    CommandLine line(QStringLiteral("poll"),
+                     QStringLiteral("--controller ADDR [--controller ADDR ...] [--cycles N]\n"
+                                    "                        [--interval SECONDS] [--yes] "
+                                    "[--calibration database|controller]"),
+                     QLatin1String(kAbout), QLatin1String(kQuestionRules));
+    line.add(QStringLiteral("controller"),
+             QStringLiteral("a controller to poll: tcp:HOST[:PORT] or\n"
+                            "serial:DEVICE; may be repeated"),
+             QStringLiteral("ADDR"));
+    line.add(QStringLiteral("cycles"), QStringLiteral("end after N cycles (default: when stopped)"),
+             QStringLiteral("N"));
+    line.add(QStringLiteral("interval"),
+             QStringLiteral("seconds between cycles, 0 to 86400 (default: 10)"),
+             QStringLiteral("SECONDS"));
+    line.add(QStringLiteral("yes"),
+             QStringLiteral("give a new controller (one without identifier)\n"
+                            "a new identifier"));
+    line.add(QStringLiteral("calibration"),
+             QStringLiteral("which copy of a differing calibration is kept\n"
+                            "(default: database)"),
+             QStringLiteral("database|controller"));
+    if (const auto done = line.parse(args))
+        return *done;
+    const bool yes = line.isSet(QStringLiteral("yes"));
     int cycles = 0; // 0: until stopped
     double intervalSeconds = 10.0;
     bool calibrationFromController = false;
-    for (int i = 0; i < args.size();) {
-        const QString a = args[i];
-        if (a != QLatin1String("--cycles") && a != QLatin1String("--interval") &&
-            a != QLatin1String("--calibration")) {
-            ++i;
+    for (const char *name : {"cycles", "interval", "calibration"}) {
+        const QString option = QLatin1String(name);
+        if (!line.isSet(option))
             continue;
-        }
-        const QString v = args.value(i + 1);
+        const QString v = line.value(option);
         bool ok = false;
-        if (a == QLatin1String("--cycles")) {
+        if (option == QLatin1String("cycles")) {
             cycles = v.toInt(&ok);
             ok = ok && cycles > 0;
-        } else if (a == QLatin1String("--interval")) {
+        } else if (option == QLatin1String("interval")) {
             intervalSeconds = v.toDouble(&ok);
             ok = ok && intervalSeconds >= 0 && intervalSeconds <= 86400;
         } else {
             ok = v == QLatin1String("database") || v == QLatin1String("controller");
             calibrationFromController = v == QLatin1String("controller");
         }
-        if (!ok) {
-            err() << a << " needs a valid value (got '" << v << "')\n";
-            return kExitUsage;
-        }
-        args.remove(i, 2);
+        if (!ok)
+            return line.usageError(
+                QStringLiteral("--%1 needs a valid value (got '%2')").arg(option, v));
     }
     QList<ControllerArg> controllers;
-    if (!takeControllerOption(args, &controllers, true)) {
-        printUsage(err());
-        return kExitUsage;
-    }
-    if (!args.isEmpty()) {
-        err() << "unknown arguments: " << args.join(QLatin1Char(' ')) << "\n";
-        return kExitUsage;
-    }
+    const QString controllerProblem =
+        controllersFrom(line.values(QStringLiteral("controller")), &controllers, true);
+    if (!controllerProblem.isEmpty())
+        return line.usageError(controllerProblem);
+    if (!line.arguments().isEmpty())
+        return line.usageError(QStringLiteral("unknown arguments: ") +
+                               line.arguments().join(QLatin1Char(' ')));
 
     installStopHandlers();
     // A database held by another program at start is waited for, as it is in every cycle.

@@ -1,6 +1,7 @@
 // probe: read a controller's version over the link, as a quick check that it answers.
 
 #include "app/cli/cli.h"
+#include "app/cli/command_line.h"
 #include "app/cli/session.h"
 #include "link/encodings.h"
 #include "link/progress.h"
@@ -15,36 +16,28 @@ constexpr int kVersionPos = 0;
 constexpr int kSubReleasePos = 4;
 constexpr int kVersionDataLength = 2 * (kSubReleasePos + 1);
 
-int usage(const QString &why)
-{
-    err() << "probe: " << why << "\n"
-          << "Usage: ostracom-cli probe --controller ADDR   (ADDR: tcp:HOST[:PORT] or "
-             "serial:DEVICE)\n";
-    return kExitUsage;
-}
-
 } // namespace
 
 int cmdProbe(const CliOptions &options, const QStringList &args)
 {
-    QString address;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--controller")) {
-            if (i + 1 >= args.size())
-                return usage(QStringLiteral("--controller needs a value"));
-            address = args[++i];
-        } else if (args[i].startsWith(QLatin1String("--controller="))) {
-            address = args[i].mid(static_cast<int>(qstrlen("--controller=")));
-        } else {
-            return usage(QStringLiteral("unexpected argument '%1'").arg(args[i]));
-        }
-    }
+    CommandLine line(QStringLiteral("probe"), QStringLiteral("--controller ADDR"),
+                     QStringLiteral("Reads a controller's version, as a quick check that it "
+                                    "answers."));
+    line.add(QStringLiteral("controller"),
+             QStringLiteral("the controller: tcp:HOST[:PORT] or serial:DEVICE"),
+             QStringLiteral("ADDR"));
+    if (const auto done = line.parse(args))
+        return *done;
+    if (!line.arguments().isEmpty())
+        return line.usageError(
+            QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
+    const QString address = line.value(QStringLiteral("controller"));
     if (address.isEmpty())
-        return usage(QStringLiteral("--controller is required"));
+        return line.usageError(QStringLiteral("--controller is required"));
     QString error;
     const auto params = parseControllerAddress(address, &error);
     if (!params)
-        return usage(error);
+        return line.usageError(error);
 
     QString version;
     try {

@@ -1,6 +1,7 @@
 // ostracom-cli program: show a controller's program or change fields of it.
 
 #include "app/cli/cli.h"
+#include "app/cli/command_line.h"
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
@@ -14,17 +15,6 @@
 
 namespace
 {
-
-void printUsage(QTextStream &s)
-{
-    s << "Usage: ostracom-cli program --controller ADDR [--yes] [--calibration "
-         "database|controller]\n"
-         "                            show | set NAME=VALUE ...\n"
-         "  show   print every controller field, sensor, fitted socket and regulation\n"
-         "  set    change fields and write the program to the controller, e.g.\n"
-         "         aq_hd_ph=7.25  aq_AnzLeitwert=1  Regelung(2,1).RW_ObererAlarm=27.5\n"
-         "         Regelung(2,1).SW_ObereWarnung=26.8  Regelung(2,1).beschreibung=Heater\n";
-}
 
 QString num(double v)
 {
@@ -109,41 +99,49 @@ void printController(cTarvelon &t, const QString &address)
 
 int cmdProgram(const CliOptions &options, const QStringList &argsIn)
 {
-    QStringList args = argsIn;
-    if (args.contains(QLatin1String("--help"))) {
-        printUsage(out());
-        return kExitOk;
-    }
-    const bool yes = args.removeAll(QStringLiteral("--yes")) > 0;
-    bool calibrationFromController = false;
-    const int calIndex = args.indexOf(QLatin1String("--calibration"));
-    if (calIndex >= 0) {
-        const QString which = args.value(calIndex + 1);
-        if (which != QLatin1String("database") && which != QLatin1String("controller")) {
-            err() << "--calibration takes database or controller\n";
-            return kExitUsage;
-        }
-        calibrationFromController = which == QLatin1String("controller");
-        args.remove(calIndex, 2);
-    }
+    CommandLine line(
+        QStringLiteral("program"),
+        QStringLiteral("--controller ADDR [--yes] [--calibration database|controller]\n"
+                       "                           show | set NAME=VALUE ..."),
+        QStringLiteral(
+            "  show   print every controller field, sensor, fitted socket and regulation\n"
+            "  set    change fields and write the program to the controller, e.g.\n"
+            "         aq_hd_ph=7.25  aq_AnzLeitwert=1  Regelung(2,1).RW_ObererAlarm=27.5\n"
+            "         Regelung(2,1).SW_ObereWarnung=26.8  Regelung(2,1).beschreibung=Heater"),
+        QLatin1String(kQuestionRules));
+    line.add(QStringLiteral("controller"),
+             QStringLiteral("the controller: tcp:HOST[:PORT] or serial:DEVICE"),
+             QStringLiteral("ADDR"));
+    line.add(QStringLiteral("yes"),
+             QStringLiteral("give a new controller (one without identifier)\n"
+                            "a new identifier"));
+    line.add(QStringLiteral("calibration"),
+             QStringLiteral("which copy of a differing calibration is kept\n"
+                            "(default: database)"),
+             QStringLiteral("database|controller"));
+    if (const auto done = line.parse(argsIn))
+        return *done;
+    const bool yes = line.isSet(QStringLiteral("yes"));
+    const QString which = line.value(QStringLiteral("calibration"));
+    if (line.isSet(QStringLiteral("calibration")) && which != QLatin1String("database") &&
+        which != QLatin1String("controller"))
+        return line.usageError(QStringLiteral("--calibration takes database or controller"));
+    const bool calibrationFromController = which == QLatin1String("controller");
     QList<ControllerArg> controllers;
-    if (!takeControllerOption(args, &controllers, false)) {
-        printUsage(err());
-        return kExitUsage;
-    }
+    const QString controllerProblem =
+        controllersFrom(line.values(QStringLiteral("controller")), &controllers, false);
+    if (!controllerProblem.isEmpty())
+        return line.usageError(controllerProblem);
+    QStringList args = line.arguments();
     const QString action = args.isEmpty() ? QString() : args.takeFirst();
-    if (action != QLatin1String("show") && action != QLatin1String("set")) {
-        printUsage(err());
-        return kExitUsage;
-    }
-    if (action == QLatin1String("show") && !args.isEmpty()) {
-        err() << "show takes no further arguments\n";
-        return kExitUsage;
-    }
-    if (action == QLatin1String("set") && args.isEmpty()) {
-        err() << "set needs at least one NAME=VALUE\n";
-        return kExitUsage;
-    }
+    if (action != QLatin1String("show") && action != QLatin1String("set"))
+        return line.usageError(action.isEmpty()
+                                   ? QStringLiteral("show or set is missing")
+                                   : QStringLiteral("unknown action '%1' (show or set)").arg(action));
+    if (action == QLatin1String("show") && !args.isEmpty())
+        return line.usageError(QStringLiteral("show takes no further arguments"));
+    if (action == QLatin1String("set") && args.isEmpty())
+        return line.usageError(QStringLiteral("set needs at least one NAME=VALUE"));
     // Check names and values before anything talks to the controller.
     if (action == QLatin1String("set")) {
         for (const QString &a : args) {

@@ -1,6 +1,7 @@
 // ostracom-cli settings mail / mail-test: the alarm e-mail settings and their test.
 
 #include "app/cli/cli.h"
+#include "app/cli/command_line.h"
 #include "app/cli/session.h"
 
 #include "store/mail.h"
@@ -98,64 +99,66 @@ std::optional<QString> passwordFromFile(const QString &path, QString *problem)
 
 } // namespace
 
-int cmdSettings(const CliOptions &options, const QStringList &argsIn)
+int cmdSettings(const CliOptions &options, const QStringList &args)
 {
-    QStringList args = argsIn;
-    if (args.isEmpty() || args.first() != QLatin1String("mail")) {
-        err() << "Usage: ostracom-cli settings mail [--server HOST[:PORT]] [--receiver ADDR]\n"
-                 "                                  [--sender ADDR] [--user NAME]\n"
-                 "                                  [--password-stdin|--password-file FILE]\n"
-                 "                                  [--enable|--disable]\n"
-                 "Without options it prints the stored settings (never the password).\n"
-                 "--password-stdin reads the password as one line from standard input;\n"
-                 "--password-file reads the first line of FILE, which other users must not read.\n";
-        return kExitUsage;
-    }
-    args.removeFirst();
+    CommandLine line(
+        QStringLiteral("settings"), QStringLiteral("mail [options]"),
+        QStringLiteral("Without options it prints the stored alarm e-mail settings (never the "
+                       "password);\nwith options it changes them."));
+    const struct {
+        const char *name;
+        QString MailSettings::*field;
+        const char *description;
+        const char *valueName;
+    } fieldOptions[] = {
+        {"server", &MailSettings::servername, "the mail server", "HOST[:PORT]"},
+        {"receiver", &MailSettings::receiver, "who receives alarm messages", "ADDR"},
+        {"sender", &MailSettings::sender, "the sender's address", "ADDR"},
+        {"user", &MailSettings::username, "the user name at the mail server", "NAME"},
+    };
+    for (const auto &o : fieldOptions)
+        line.add(QLatin1String(o.name), QLatin1String(o.description), QLatin1String(o.valueName));
+    line.add(QStringLiteral("password-stdin"),
+             QStringLiteral("read the password as one line from standard input"));
+    line.add(QStringLiteral("password-file"),
+             QStringLiteral("read the password from the first line of FILE,\n"
+                            "which other users must not read"),
+             QStringLiteral("FILE"));
+    line.add(QStringLiteral("enable"), QStringLiteral("send alarm e-mails"));
+    line.add(QStringLiteral("disable"), QStringLiteral("send no alarm e-mails"));
+    line.refuse(QStringLiteral("password"),
+                QStringLiteral("--password is refused: a command line can be read by every user "
+                               "of this machine. ") +
+                    QLatin1String(kPasswordWays));
+    if (const auto done = line.parse(args))
+        return *done;
+    const QStringList rest = line.arguments();
+    if (rest.value(0) != QLatin1String("mail"))
+        return line.usageError(rest.isEmpty() ? QStringLiteral("mail is missing")
+                                              : QStringLiteral("unknown settings '%1' (there are "
+                                                               "mail settings only)")
+                                                    .arg(rest.first()));
+    if (rest.size() > 1)
+        return line.usageError(QStringLiteral("unexpected argument '%1'").arg(rest[1]));
 
     // Every option is read before anything changes, so a usage error changes nothing.
     QList<std::pair<QString MailSettings::*, QString>> fields;
+    for (const auto &o : fieldOptions)
+        if (line.isSet(QLatin1String(o.name)))
+            fields.append({o.field, line.value(QLatin1String(o.name))});
+    // Of --enable and --disable the last one given counts.
     std::optional<int> enabled;
-    bool passwordStdin = false;
-    QString passwordFile;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString a = args[i];
-        if (a == QLatin1String("--enable") || a == QLatin1String("--disable")) {
-            enabled = a == QLatin1String("--enable") ? 1 : 0;
-            continue;
-        }
-        if (a == QLatin1String("--password-stdin")) {
-            passwordStdin = true;
-            continue;
-        }
-        if (a == QLatin1String("--password") || a.startsWith(QLatin1String("--password="))) {
-            err() << "--password is refused: a command line can be read by every user of this "
-                     "machine. "
-                  << kPasswordWays << "\n";
-            return kExitUsage;
-        }
-        QString MailSettings::*field =
-            a == QLatin1String("--server")     ? &MailSettings::servername
-            : a == QLatin1String("--receiver") ? &MailSettings::receiver
-            : a == QLatin1String("--sender")   ? &MailSettings::sender
-            : a == QLatin1String("--user")     ? &MailSettings::username
-                                               : nullptr;
-        const bool isFile = a == QLatin1String("--password-file");
-        if ((!field && !isFile) || i + 1 >= args.size()) {
-            err() << (field || isFile ? a + QStringLiteral(" needs a value")
-                                      : QStringLiteral("unknown option ") + a)
-                  << "\n";
-            return kExitUsage;
-        }
-        if (isFile)
-            passwordFile = args[++i];
-        else
-            fields.append({field, args[++i]});
+    for (const QString &name : line.givenOptions()) {
+        if (name == QLatin1String("enable"))
+            enabled = 1;
+        else if (name == QLatin1String("disable"))
+            enabled = 0;
     }
-    if (passwordStdin && !passwordFile.isEmpty()) {
-        err() << "give the password one way only: --password-stdin or --password-file\n";
-        return kExitUsage;
-    }
+    const bool passwordStdin = line.isSet(QStringLiteral("password-stdin"));
+    const QString passwordFile = line.value(QStringLiteral("password-file"));
+    if (passwordStdin && !passwordFile.isEmpty())
+        return line.usageError(
+            QStringLiteral("give the password one way only: --password-stdin or --password-file"));
 
     std::optional<QString> password;
     if (passwordStdin || !passwordFile.isEmpty()) {
@@ -192,10 +195,13 @@ int cmdSettings(const CliOptions &options, const QStringList &argsIn)
 
 int cmdMailTest(const CliOptions &options, const QStringList &args)
 {
-    if (!args.isEmpty()) {
-        err() << "mail-test takes no arguments\n";
-        return kExitUsage;
-    }
+    CommandLine line(QStringLiteral("mail-test"), QString(),
+                     QStringLiteral("Sends a test message with the stored alarm e-mail "
+                                    "settings."));
+    if (const auto done = line.parse(args))
+        return *done;
+    if (!line.arguments().isEmpty())
+        return line.usageError(QStringLiteral("takes no arguments"));
     try {
         CliSession session(options, CliSession::Access::ReadOnly);
         const MailSettings s = session.db().mailSettings().value_or(MailSettings{});

@@ -1,6 +1,7 @@
 // ostracom-cli: the Ostracom core without a window.
 
 #include "app/cli/cli.h"
+#include "app/cli/command_line.h"
 
 #include "ostracom_version.h"
 
@@ -43,30 +44,35 @@ const Command kCommands[] = {
      "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
 };
 
-void printHelp(QTextStream &s)
+QString commandList()
 {
-    s << "Usage: ostracom-cli [global options] COMMAND [options]\n\n"
-         "Global options:\n"
-         "  --data-dir DIR   where ostracom.db, mail.txt and ostracom.log live\n"
-         "                   (default: the user's application data folder)\n"
-         "  --db PATH        another database file\n"
-         "  --lang NAME      language for this run (default: the stored language)\n"
-         "  --help           this text\n"
-         "  --version        print the program's version\n\n"
-         "Commands:\n";
+    QString text = QStringLiteral("Commands (COMMAND --help or help COMMAND tells more):\n");
     for (const Command &c : kCommands)
-        s << "  " << c.usage << "\n";
-    s << "\nQuestions a controller operation would ask are answered without waiting, by\n"
-         "which question it is (never by its text, which follows the language):\n"
-         "  - taking over the controller's program (clock question): OK;\n"
-         "  - a calibration that differs between controller and database: the database copy\n"
-         "    is kept and written to the controller, unless --calibration controller is given;\n"
-         "  - starting to write a changed program: Yes, since the command asked for it;\n"
-         "  - a new controller (without identifier) is programmed with a new identifier only\n"
-         "    with --yes, otherwise it is refused;\n"
-         "  - any other question gets the cautious answer (Cancel or No).\n"
-         "\nExit codes: 0 success, 1 the operation failed, 2 usage error.\n";
-    s.flush();
+        text += QStringLiteral("  ") + QLatin1String(c.usage) + u'\n';
+    return text;
+}
+
+void addGlobalOptions(CommandLine &line)
+{
+    line.add(QStringLiteral("data-dir"),
+             QStringLiteral("where ostracom.db, mail.txt and ostracom.log live\n"
+                            "(default: the user's application data folder)"),
+             QStringLiteral("DIR"));
+    line.add(QStringLiteral("db"), QStringLiteral("another database file"), QStringLiteral("PATH"));
+    line.add(QStringLiteral("lang"),
+             QStringLiteral("language for this run (default: the stored language)"),
+             QStringLiteral("NAME"));
+    line.add(QStringLiteral("version"), QStringLiteral("print the program's version"));
+    // Everything after the command's name is the command's own.
+    line.stopAtFirstArgument();
+}
+
+const Command *findCommand(const QString &name)
+{
+    for (const Command &c : kCommands)
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
 }
 
 } // namespace
@@ -92,51 +98,45 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("ostracom"));
     QCoreApplication::setOrganizationName(QStringLiteral("ostracom"));
 
-    QStringList args = app.arguments().mid(1);
-    CliOptions options;
-    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
-        const QString opt = args.takeFirst();
-        if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
-            printHelp(out());
-            return kExitOk;
-        }
-        if (opt == QLatin1String("--version")) {
-            out() << "ostracom-cli " << kOstracomVersion << "\n";
-            out().flush();
-            return kExitOk;
-        }
-        QString *target = nullptr;
-        if (opt == QLatin1String("--data-dir"))
-            target = &options.dataDir;
-        else if (opt == QLatin1String("--db"))
-            target = &options.dbPath;
-        else if (opt == QLatin1String("--lang"))
-            target = &options.lang;
-        if (!target) {
-            err() << "Unknown option " << opt << "\n";
-            printHelp(err());
-            return kExitUsage;
-        }
-        if (args.isEmpty()) {
-            err() << opt << " needs a value\n";
-            return kExitUsage;
-        }
-        *target = args.takeFirst();
+    CommandLine global(QString(), QStringLiteral("[global options] COMMAND [options]"), QString(),
+                       commandList() + u'\n' + QLatin1String(kQuestionRules) +
+                           QStringLiteral("\nExit codes: 0 success, 1 the operation failed, "
+                                          "2 usage error.\n"));
+    addGlobalOptions(global);
+    if (const auto done = global.parse(app.arguments().mid(1)))
+        return *done;
+    if (global.isSet(QStringLiteral("version"))) {
+        out() << "ostracom-cli " << kOstracomVersion << "\n";
+        out().flush();
+        return kExitOk;
     }
+    CliOptions options;
+    options.dataDir = global.value(QStringLiteral("data-dir"));
+    options.dbPath = global.value(QStringLiteral("db"));
+    options.lang = global.value(QStringLiteral("lang"));
+
+    QStringList args = global.arguments();
     if (args.isEmpty()) {
-        printHelp(err());
+        global.printHelp(err());
         return kExitUsage;
     }
-    const QString name = args.takeFirst();
-    for (const Command &c : kCommands) {
-        if (name == QLatin1String(c.name)) {
-            const int rc = c.run(options, args);
-            out().flush();
-            err().flush();
-            return rc;
+    QString name = args.takeFirst();
+    // "help COMMAND" is "COMMAND --help"; "help" alone is the global help.
+    if (name == QLatin1String("help")) {
+        if (args.isEmpty()) {
+            global.printHelp(out());
+            return kExitOk;
         }
+        name = args.takeFirst();
+        if (!args.isEmpty())
+            return global.usageError(QStringLiteral("help takes one command"));
+        args = QStringList{QStringLiteral("--help")};
     }
-    err() << "Unknown command " << name << "\n";
-    printHelp(err());
-    return kExitUsage;
+    const Command *command = findCommand(name);
+    if (!command)
+        return global.usageError(QStringLiteral("Unknown command ") + name);
+    const int rc = command->run(options, args);
+    out().flush();
+    err().flush();
+    return rc;
 }

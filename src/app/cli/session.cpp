@@ -97,35 +97,21 @@ cHydoConnect &CliSession::link()
     return *m_link;
 }
 
-bool takeControllerOption(QStringList &args, QList<ControllerArg> *controllers, bool repeatable)
+QString controllersFrom(const QStringList &addresses, QList<ControllerArg> *controllers,
+                        bool repeatable)
 {
-    for (int i = 0; i < args.size();) {
-        if (args[i] != QLatin1String("--controller")) {
-            ++i;
-            continue;
-        }
-        if (i + 1 >= args.size()) {
-            err() << "--controller needs an address: tcp:HOST[:PORT] or serial:DEVICE\n";
-            return false;
-        }
+    if (addresses.isEmpty())
+        return QStringLiteral("--controller is missing: tcp:HOST[:PORT] or serial:DEVICE");
+    if (!repeatable && addresses.size() > 1)
+        return QStringLiteral("--controller may be given once here");
+    for (const QString &address : addresses) {
         QString error;
-        const auto params = parseControllerAddress(args[i + 1], &error);
-        if (!params) {
-            err() << error << "\n";
-            return false;
-        }
-        if (!repeatable && !controllers->isEmpty()) {
-            err() << "--controller may be given once here\n";
-            return false;
-        }
-        controllers->append(ControllerArg{*params, args[i + 1]});
-        args.remove(i, 2);
+        const auto params = parseControllerAddress(address, &error);
+        if (!params)
+            return error;
+        controllers->append(ControllerArg{*params, address});
     }
-    if (controllers->isEmpty()) {
-        err() << "--controller is missing: tcp:HOST[:PORT] or serial:DEVICE\n";
-        return false;
-    }
-    return true;
+    return QString();
 }
 
 std::unique_ptr<cTarvelon> connectController(CliSession &session, const ControllerArg &controller,

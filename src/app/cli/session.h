@@ -68,12 +68,14 @@ private:
 // Texts of the program use a carriage return as line break.
 QString consoleText(const QString &text);
 
-// Splits "--name value" options off args. Returns false (and prints why) on a usage error.
 struct ControllerArg {
     LinkParams params;
     QString text;
 };
-bool takeControllerOption(QStringList &args, QList<ControllerArg> *controllers, bool repeatable);
+// The controllers the --controller options name. Returns why they are no good, or an empty
+// text.
+QString controllersFrom(const QStringList &addresses, QList<ControllerArg> *controllers,
+                        bool repeatable);
 
 class cTarvelon;
 
