@@ -3,6 +3,7 @@
 
 #include "support/sim_process.h"
 #include "support/smtp_server.h"
+#include "support/temp_db.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,6 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -196,10 +195,8 @@ TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
     const QString db = m_data.filePath(QStringLiteral("ostracom.db"));
     {
         // Another program holds the database while the service connects and downloads.
-        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
-        other.setDatabaseName(db);
-        ASSERT_TRUE(other.open());
-        ASSERT_TRUE(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        DatabaseHolder other(db);
+        ASSERT_TRUE(other.held()) << other.error().toStdString();
         m_poll.setProcessEnvironment(environment());
         m_poll.setProcessChannelMode(QProcess::MergedChannels);
         m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
@@ -217,10 +214,7 @@ TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
                         .contains(QStringLiteral("process %1").arg(m_poll.processId())));
 
         QThread::sleep(6); // beyond the database's five-second wait
-        QSqlQuery(other).exec(QStringLiteral("ROLLBACK"));
-        other.close();
     }
-    QSqlDatabase::removeDatabase("other");
     QDeadlineTimer deadline(30000);
     QString out;
     while (!deadline.hasExpired() && !out.contains(QRegularExpression("archived [1-9]"))) {

@@ -8,6 +8,7 @@
 // OSTRACOM_KILL_SEED=N repeats a run's kill moments and faults.
 
 #include "support/sim_process.h"
+#include "support/temp_db.h"
 
 #include "link/encodings.h"
 
@@ -166,37 +167,6 @@ private:
     QElapsedTimer m_timer;
     QString m_output;
     bool m_started = false;
-};
-
-// Another program's write transaction on the archive, as long as this object lives.
-class DatabaseHolder
-{
-public:
-    explicit DatabaseHolder(const QString &path)
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kName);
-        db.setDatabaseName(path);
-        m_held = db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
-        if (!m_held)
-            m_error = db.lastError().text();
-    }
-    ~DatabaseHolder()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(kName, false);
-            if (m_held)
-                QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(kName);
-    }
-    bool held() const { return m_held; }
-    QString error() const { return m_error; }
-
-private:
-    static constexpr const char *kName = "kill-and-fault-holder";
-    bool m_held = false;
-    QString m_error;
 };
 
 enum class Fault { None, Locked, FullDisk };

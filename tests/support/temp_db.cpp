@@ -104,3 +104,24 @@ QByteArray TempDb::fileHash(const QString &path)
         return QByteArray();
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex();
 }
+
+DatabaseHolder::DatabaseHolder(const QString &path)
+    : m_name(QStringLiteral("database-holder-%1").arg(reinterpret_cast<quintptr>(this)))
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    db.setDatabaseName(path);
+    m_held = db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+    if (!m_held)
+        m_error = db.lastError().text();
+}
+
+DatabaseHolder::~DatabaseHolder()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (m_held)
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}

@@ -41,3 +41,22 @@ private:
     QTemporaryDir m_dir;
     QString m_connection;
 };
+
+// Another program's write transaction on a database file, as long as this object lives:
+// the program under test finds the database locked.
+class DatabaseHolder
+{
+public:
+    explicit DatabaseHolder(const QString &path);
+    ~DatabaseHolder();
+    DatabaseHolder(const DatabaseHolder &) = delete;
+    DatabaseHolder &operator=(const DatabaseHolder &) = delete;
+
+    bool held() const { return m_held; }
+    QString error() const { return m_error; }
+
+private:
+    QString m_name;
+    bool m_held = false;
+    QString m_error;
+};

@@ -119,31 +119,6 @@ protected:
 };
 
 
-// Holds a write lock on the database, as another program would, until it goes.
-class DatabaseLock
-{
-public:
-    explicit DatabaseLock(const QString &path)
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kName);
-        db.setDatabaseName(path);
-        EXPECT_TRUE(db.open());
-        EXPECT_TRUE(QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE")));
-    }
-    ~DatabaseLock()
-    {
-        {
-            QSqlDatabase db = QSqlDatabase::database(kName);
-            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(kName);
-    }
-
-private:
-    static constexpr const char *kName = "test-lock";
-};
-
 // Sets the local time zone for one test.
 class LocalZone
 {
@@ -279,7 +254,7 @@ TEST_F(Download, theControllersClockReadingIsArchivedAsItStandsInTheSummerTimeGa
 TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
 {
     {
-        DatabaseLock lock(tmp.path());
+        DatabaseHolder lock(tmp.path());
         fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
         const QString error = t.get_comp();
         EXPECT_FALSE(error.isEmpty()) << "the refusal is reported";
@@ -303,7 +278,7 @@ TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
 
 TEST_F(Download, recordsThatCannotBeKeptAnywhereAreNotAcknowledged)
 {
-    DatabaseLock lock(tmp.path());
+    DatabaseHolder lock(tmp.path());
     ASSERT_TRUE(QDir().mkpath(spool.path())) << "a folder where the spool file should go";
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
     EXPECT_FALSE(t.get_comp().isEmpty());
@@ -312,7 +287,7 @@ TEST_F(Download, recordsThatCannotBeKeptAnywhereAreNotAcknowledged)
 
 TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
 {
-    DatabaseLock lock(tmp.path());
+    DatabaseHolder lock(tmp.path());
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
     t.get_comp();
     ASSERT_EQ(spool.pending(), 1);
