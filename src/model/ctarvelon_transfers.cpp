@@ -37,8 +37,8 @@ QString cTarvelon::get_Meta_Data(const QString &command, const QString &startMar
     if (!m_link)
         return ms("Keine Verbindung zum Tarvelon !");
     ProtocolContext ctx{*m_link, m_clock, m_progress, LinkParams{m_serial, m_address, m_setting}};
-    return ::get_Meta_Data(ctx, command, startMarker, endMarker, checksumMarker, result,
-                           expectedLength, progressText, silent);
+    return errorText(::get_Meta_Data(ctx, command, startMarker, endMarker, checksumMarker, result,
+                                     expectedLength, progressText, silent));
 }
 
 QString cTarvelon::put_Meta_Data(const QString &command, const QString &readyMarker,
@@ -49,7 +49,8 @@ QString cTarvelon::put_Meta_Data(const QString &command, const QString &readyMar
     ProtocolContext ctx{*m_link, m_clock, m_progress, LinkParams{m_serial, m_address, m_setting}};
     // The link is shared by all controllers: take its progress events only for this write.
     m_link->PutBufferProgress = [this](int index, int total) { PutBufferProgress(index, total); };
-    const QString error = ::put_Meta_Data(ctx, command, readyMarker, checksumMarker, data, quiet);
+    const QString error =
+        errorText(::put_Meta_Data(ctx, command, readyMarker, checksumMarker, data, quiet));
     m_link->PutBufferProgress = nullptr;
     return error;
 }
@@ -72,7 +73,7 @@ QString cTarvelon::connect(bool serial, const QString &address, const QString &s
     if (!m_link)
         return ms("Keine Verbindung zum Tarvelon !");
 
-    QString error = m_link->connect(serial, address, setting);
+    QString error = errorText(m_link->connect(serial, address, setting));
     if (error.isEmpty())
         error = get_Version();
     if (error.isEmpty()) {
