@@ -96,12 +96,12 @@ void exchange(benchmark::State &state, Command command, bool paced)
     qsizetype chars = 0;
     for (auto _ : state) {
         QString result;
-        const QString error = get_Meta_Data(
+        const Error error = get_Meta_Data(
             ctx, QString::fromLatin1(command.name), QString::fromLatin1(command.start),
             QString::fromLatin1(command.end), QStringLiteral("CheckSum"), result,
             command.expectedLength, QString(), true);
-        if (!error.isEmpty()) {
-            state.SkipWithError(error.toLocal8Bit().constData());
+        if (!error.ok()) {
+            state.SkipWithError(errorText(error).toLocal8Bit().constData());
             return;
         }
         chars = result.size() + kFramingChars;

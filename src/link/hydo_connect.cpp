@@ -2,7 +2,6 @@
 
 #include "link/serial_transport.h"
 #include "link/tcp_transport.h"
-#include "store/strings.h"
 
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -18,15 +17,6 @@ constexpr int kConnectTimeoutMs = 20000;
 // that wakes late still finds a whole command in its input.
 constexpr int kTcpCommandRepeats = 100;
 constexpr int kCommandLength = 2;
-
-const char *const kNoLinkSend = "Keine Verbindung zum Tarvelon !";
-const char *const kNoLinkReceive = "Keine Verbindung zum Tarvelon";
-const char *const kConnectFailed = "Verbindungsfehler !";
-
-QString runtimeError(const QString &description)
-{
-    return QStringLiteral("Runtime Error: ") + description;
-}
 
 // Orders ttyS2 before ttyS10.
 bool naturalLess(const QString &a, const QString &b)
@@ -78,7 +68,7 @@ std::unique_ptr<cHydoConnect> cHydoConnect::createDefault(Clock &clock)
                                           std::make_unique<TcpTransport>(), clock);
 }
 
-QString cHydoConnect::connect(bool serial, const QString &address, const QString &setting)
+Error cHydoConnect::connect(bool serial, const QString &address, const QString &setting)
 {
     disconnect();
     QString why;
@@ -86,46 +76,46 @@ QString cHydoConnect::connect(bool serial, const QString &address, const QString
         // The serial path has no error text of its own: a device that will not open is a
         // failure of the port itself.
         if (!m_serial->open(address, setting, 0, &why))
-            return runtimeError(why);
+            return {ErrorCode::Runtime, why};
         return {};
     }
     // The cause (refused, no route, name unknown, timed out) tells the user what to mend.
     if (!m_tcp->isOpen() && !m_tcp->open(address, setting, kConnectTimeoutMs, &why))
-        return ms(kConnectFailed) + QLatin1Char('\r') + why;
+        return {ErrorCode::ConnectFailed, why};
     return {};
 }
 
 // A link that went away (peer closed, device unplugged) is no link any more, as if it had
 // never been open; any other failure is one of the port itself.
-bool cHydoConnect::sendOn(Transport &transport, const QByteArray &bytes, QString *error)
+bool cHydoConnect::sendOn(Transport &transport, const QByteArray &bytes, Error *error)
 {
     QString why;
     if (transport.write(bytes, &why))
         return true;
-    *error = transport.isOpen() ? runtimeError(why) : ms(kNoLinkSend);
+    *error = transport.isOpen() ? Error(ErrorCode::Runtime, why) : Error(ErrorCode::NoLinkSend);
     return false;
 }
 
-bool cHydoConnect::sendToOpenLinks(const QByteArray &bytes, QString *error)
+bool cHydoConnect::sendToOpenLinks(const QByteArray &bytes, Error *error)
 {
     for (Transport *t : {m_serial.get(), m_tcp.get()}) {
         if (!t->isOpen())
             continue;
         if (!sendOn(*t, bytes, error))
             return false;
-        error->clear();
+        *error = {};
     }
     return true;
 }
 
-QString cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
-                                const QString &terminator)
+Error cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
+                              const QString &terminator)
 {
-    QString error = ms(kNoLinkSend);
+    Error error(ErrorCode::NoLinkSend);
     const QByteArray bytes = data.toLatin1();
 
     if (m_tcp->isOpen() && bytes.size() == kCommandLength) {
-        error.clear();
+        error = {};
         sendOn(*m_tcp, bytes.repeated(kTcpCommandRepeats), &error);
         return error;
     }
@@ -144,28 +134,27 @@ QString cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
     return error;
 }
 
-QString cHydoConnect::GetBuffer()
+Error cHydoConnect::GetBuffer()
 {
-    QString error = ms(kNoLinkReceive);
+    Error error(ErrorCode::NoLinkReceive);
     for (Transport *t : {m_serial.get(), m_tcp.get()}) {
         if (!t->isOpen())
             continue;
-        error.clear();
+        error = {};
         QString why;
         if (!t->readAvailable(&Buffer, &why))
-            return t->isOpen() ? runtimeError(why) : ms(kNoLinkReceive);
+            return t->isOpen() ? Error(ErrorCode::Runtime, why) : Error(ErrorCode::NoLinkReceive);
     }
     return error;
 }
 
-QString cHydoConnect::disconnect()
+void cHydoConnect::disconnect()
 {
     Buffer.clear();
     // Closing a closed transport is harmless, and a socket whose peer went away still
     // needs its close.
     m_serial->close();
     m_tcp->close();
-    return {};
 }
 
 QStringList cHydoConnect::Avaible_Comports(int maxPorts)

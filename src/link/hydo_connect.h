@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/clock.h"
+#include "link/error.h"
 #include "link/transport.h"
 
 #include <QByteArray>
@@ -12,7 +13,7 @@
 
 // The byte pipe to one controller, over a serial line or TCP. It sends text character by
 // character, collects whatever arrives into Buffer and knows nothing of commands; the
-// protocol drives it. Every operation returns an error text, empty for success.
+// protocol drives it. Every operation returns an error, ok for success.
 class cHydoConnect
 {
 public:
@@ -27,14 +28,14 @@ public:
 
     // Closes any previous link, then opens the serial device (address = device path, setting
     // = line settings) or the TCP connection (address = host, setting = port).
-    QString connect(bool serial, const QString &address, const QString &setting);
+    Error connect(bool serial, const QString &address, const QString &setting);
     // Sends data one character at a time with delayMs after each, then the terminator. Over
     // TCP a two-character command goes out as one burst of 100 copies instead.
-    QString PutBuffer(const QString &data, int delayMs, bool quiet, const QString &terminator);
+    Error PutBuffer(const QString &data, int delayMs, bool quiet, const QString &terminator);
     // Appends whatever has arrived to Buffer, without waiting.
-    QString GetBuffer();
+    Error GetBuffer();
     // Empties Buffer and closes whatever link is open.
-    QString disconnect();
+    void disconnect();
 
     // Serial devices that can be opened, in a stable order, at most maxPorts of them.
     static QStringList Avaible_Comports(int maxPorts);
@@ -44,8 +45,8 @@ public:
     std::function<void(int index, int total)> PutBufferProgress;
 
 private:
-    bool sendOn(Transport &transport, const QByteArray &bytes, QString *error);
-    bool sendToOpenLinks(const QByteArray &bytes, QString *error);
+    bool sendOn(Transport &transport, const QByteArray &bytes, Error *error);
+    bool sendToOpenLinks(const QByteArray &bytes, Error *error);
 
     std::unique_ptr<Transport> m_serial;
     std::unique_ptr<Transport> m_tcp;

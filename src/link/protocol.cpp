@@ -2,7 +2,6 @@
 
 #include "link/encodings.h"
 #include "link/framing.h"
-#include "store/strings.h"
 
 #include <QHostAddress>
 
@@ -44,10 +43,6 @@ const char *const kCommandTerminator = "\n";
 constexpr quint16 kDefaultTcpPort = 4001;
 const char *const kDefaultSerialSetting = "9600,n,8,1";
 
-const char *const kTimeoutText = "Verbindungszeitlimit überschritten !";
-const char *const kReadChecksumText = "Fehler bei der Kommunikation mit dem Tarvelon";
-const char *const kWriteChecksumText = "Fehler bei der Datenübertragung zum Tarvelon !";
-
 // One exchange's common deadline, measured on the injected clock.
 class Deadline
 {
@@ -67,17 +62,17 @@ bool contains(const QByteArray &buffer, const QByteArray &marker)
 }
 
 // Sends the command and takes one look at the answer.
-QString sendCommandAndLook(ProtocolContext &ctx, const QString &command)
+Error sendCommandAndLook(ProtocolContext &ctx, const QString &command)
 {
-    QString error = ctx.link.PutBuffer(command, kCommandCharDelayMs, true,
-                                       QString::fromLatin1(kCommandTerminator));
-    if (!error.isEmpty())
+    const Error error = ctx.link.PutBuffer(command, kCommandCharDelayMs, true,
+                                           QString::fromLatin1(kCommandTerminator));
+    if (!error.ok())
         return error;
     wait_random(ctx.clock, kLookMinimumMs, kLookRangeMs);
     return ctx.link.GetBuffer();
 }
 
-QString pollOnce(ProtocolContext &ctx)
+Error pollOnce(ProtocolContext &ctx)
 {
     ctx.clock.sleepMs(kAnswerPollMs);
     return ctx.link.GetBuffer();
@@ -166,9 +161,9 @@ void wait_random(Clock &clock, int minimum, int range)
     clock.sleepMs(static_cast<int>(RoundHalfEven(minimum + clock.random() * range)));
 }
 
-QString get_Meta_Data(ProtocolContext &ctx, const QString &command, const QString &startMarker,
-                      const QString &endMarker, const QString &checksumMarker, QString &result,
-                      int expectedLength, const QString &progressText, bool silent)
+Error get_Meta_Data(ProtocolContext &ctx, const QString &command, const QString &startMarker,
+                    const QString &endMarker, const QString &checksumMarker, QString &result,
+                    int expectedLength, const QString &progressText, bool silent)
 {
     cHydoConnect &link = ctx.link;
     const QByteArray start = startMarker.toLatin1();
@@ -181,8 +176,8 @@ QString get_Meta_Data(ProtocolContext &ctx, const QString &command, const QStrin
         ctx.progress.DisplayProgress(progressText, 0, total);
 
     result.clear();
-    QString error = link.connect(ctx.params.serial, ctx.params.address, ctx.params.setting);
-    if (!error.isEmpty())
+    Error error = link.connect(ctx.params.serial, ctx.params.address, ctx.params.setting);
+    if (!error.ok())
         return error;
 
     Deadline deadline(ctx.clock, kReadDeadlineMs);
@@ -190,10 +185,10 @@ QString get_Meta_Data(ProtocolContext &ctx, const QString &command, const QStrin
         deadline.extend(lineTimeMs(expectedLength));
     error = sendCommandAndLook(ctx, command);
 
-    while (!contains(link.Buffer, start) && error.isEmpty() && !deadline.passed())
+    while (!contains(link.Buffer, start) && error.ok() && !deadline.passed())
         error = sendCommandAndLook(ctx, command);
 
-    while (!contains(link.Buffer, end) && error.isEmpty() && !deadline.passed()) {
+    while (!contains(link.Buffer, end) && error.ok() && !deadline.passed()) {
         const qsizetype at = link.Buffer.indexOf(start);
         const qsizetype received = at < 0 ? 0 : link.Buffer.size() - at - start.size();
         if (!totalKnown && !silent && received >= kRecordCountDigits + 1) {
@@ -208,16 +203,16 @@ QString get_Meta_Data(ProtocolContext &ctx, const QString &command, const QStrin
         error = pollOnce(ctx);
     }
 
-    while (!contains(link.Buffer, check) && error.isEmpty() && !deadline.passed())
+    while (!contains(link.Buffer, check) && error.ok() && !deadline.passed())
         error = pollOnce(ctx);
 
     const bool late = deadline.passed();
     QByteArray payload;
-    if (error.isEmpty() && !late) {
+    if (error.ok() && !late) {
         const auto frame = cutAnswer(link.Buffer, start, end, check);
         const auto sum = frame ? hexPairValue(frame->checksum) : std::nullopt;
         if (!frame || !sum || *sum != Sum8(QByteArrayView(frame->payload)))
-            error = ms(kReadChecksumText);
+            error = Error(ErrorCode::Communication);
         else
             payload = frame->payload;
     }
@@ -225,48 +220,48 @@ QString get_Meta_Data(ProtocolContext &ctx, const QString &command, const QStrin
     if (!silent)
         ctx.progress.DisplayProgress(progressText, total, total);
     if (late)
-        error = ms(kTimeoutText);
-    if (error.isEmpty())
+        error = Error(ErrorCode::Timeout);
+    if (error.ok())
         result = QString::fromLatin1(payload);
     link.disconnect();
     return error;
 }
 
-QString put_Meta_Data(ProtocolContext &ctx, const QString &command, const QString &readyMarker,
-                      const QString &checksumMarker, const QString &data, bool quiet)
+Error put_Meta_Data(ProtocolContext &ctx, const QString &command, const QString &readyMarker,
+                    const QString &checksumMarker, const QString &data, bool quiet)
 {
     cHydoConnect &link = ctx.link;
     const QByteArray ready = readyMarker.toLatin1();
     const QByteArray check = checksumMarker.toLatin1();
 
-    QString error = link.connect(ctx.params.serial, ctx.params.address, ctx.params.setting);
-    if (!error.isEmpty())
+    Error error = link.connect(ctx.params.serial, ctx.params.address, ctx.params.setting);
+    if (!error.ok())
         return error;
 
     const Deadline deadline(ctx.clock, kWriteDeadlineMs);
     error = sendCommandAndLook(ctx, command);
 
-    while (!contains(link.Buffer, ready) && error.isEmpty() && !deadline.passed())
+    while (!contains(link.Buffer, ready) && error.ok() && !deadline.passed())
         error = sendCommandAndLook(ctx, command);
 
     const int sent = Sum8(data);
-    if (contains(link.Buffer, ready) && error.isEmpty() && !deadline.passed())
+    if (contains(link.Buffer, ready) && error.ok() && !deadline.passed())
         error = link.PutBuffer(data + Sum8Text(sent), kDataCharDelayMs, quiet, QString());
 
     link.Buffer.clear();
-    while (!contains(link.Buffer, check) && error.isEmpty() && !deadline.passed())
+    while (!contains(link.Buffer, check) && error.ok() && !deadline.passed())
         error = pollOnce(ctx);
 
     const bool late = deadline.passed();
-    if (contains(link.Buffer, check) && error.isEmpty() && !late) {
+    if (contains(link.Buffer, check) && error.ok() && !late) {
         const qsizetype at = link.Buffer.indexOf(check);
         const auto echoed =
             at >= 2 ? hexPairValue(QByteArrayView(link.Buffer).sliced(at - 2, 2)) : std::nullopt;
         if (!echoed || *echoed != sent)
-            error = ms(kWriteChecksumText);
+            error = Error(ErrorCode::TransferFailed);
     }
     if (late)
-        error = ms(kTimeoutText);
+        error = Error(ErrorCode::Timeout);
     link.disconnect();
     return error;
 }

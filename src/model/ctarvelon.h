@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/error.h"
 #include "model/aktor.h"
 #include "model/controller_fields.h"
 #include "model/image_field.h"
@@ -96,9 +97,8 @@ public:
     }
     bool is_new = false;
     // A new controller writes nothing to the database (calibration, regulation rows) until
-    // its first programming was agreed and written: then adoptNew stores them. Returns the
-    // error text, empty on success.
-    QString adoptNew();
+    // its first programming was agreed and written: then adoptNew stores them.
+    Error adoptNew();
 
     // ---- version data
     float aq_Version() const;
@@ -153,28 +153,28 @@ public:
     }
     bool kalib_is_dirty();
 
-    // ---- transfers; each returns an error text, empty on success
-    QString connect(bool serial, const QString &address, const QString &setting, Database *db,
-                    cHydoConnect *link);
-    QString get_Version();
-    QString get_Program();
-    QString get_Kalib();
-    QString put_Program();
-    QString put_Kalib();
-    QString check_programing(bool withoutAsking);
-    QString check_kalib(bool withoutAsking);
+    // ---- transfers; each returns its error, ok on success
+    Error connect(bool serial, const QString &address, const QString &setting, Database *db,
+                  cHydoConnect *link);
+    Error get_Version();
+    Error get_Program();
+    Error get_Kalib();
+    Error put_Program();
+    Error put_Kalib();
+    Error check_programing(bool withoutAsking);
+    Error check_kalib(bool withoutAsking);
     // Binds the sub-objects once program and calibration are read; loads each sensor's
     // newest archived value and each regulation's database row.
-    QString init_instances();
-    QString get_Meta_Data(const QString &command, const QString &startMarker,
-                          const QString &endMarker, const QString &checksumMarker, QString &result,
-                          int expectedLength, const QString &progressText, bool silent);
-    QString put_Meta_Data(const QString &command, const QString &readyMarker,
-                          const QString &checksumMarker, const QString &data, bool quiet);
+    Error init_instances();
+    Error get_Meta_Data(const QString &command, const QString &startMarker,
+                        const QString &endMarker, const QString &checksumMarker, QString &result,
+                        int expectedLength, const QString &progressText, bool silent);
+    Error put_Meta_Data(const QString &command, const QString &readyMarker,
+                        const QString &checksumMarker, const QString &data, bool quiet);
     // Downloads the stored measurement records ("DO"), archives them, acknowledges them
     // ("DL") once they are safe, and sets each sensor's current value and its time.
-    QString get_comp();
-    // What the last get_comp did with the records, beyond its error text.
+    Error get_comp();
+    // What the last get_comp did with the records, beyond its error.
     struct DownloadReport {
         int received = 0;     // whole records in the answer
         int archived = 0;     // rows added to the archive (records already there not counted)

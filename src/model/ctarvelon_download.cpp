@@ -15,7 +15,7 @@ constexpr int kCountChars = 4;
 constexpr int kRecordChars = 24;
 } // namespace
 
-QString cTarvelon::get_comp()
+Error cTarvelon::get_comp()
 {
     m_lastDownload = DownloadReport{};
     DownloadReport &report = m_lastDownload;
@@ -32,15 +32,15 @@ QString cTarvelon::get_comp()
     }
 
     QString payload;
-    QString error = get_Meta_Data(QStringLiteral("DO"), QStringLiteral("Stored Data"),
-                                  QStringLiteral("End Data"), QStringLiteral("CheckSum"), payload,
-                                  0, ms("Datenabfrage Tarvelon ID#") + QString::number(id), false);
-    if (!error.isEmpty())
+    Error error = get_Meta_Data(QStringLiteral("DO"), QStringLiteral("Stored Data"),
+                                QStringLiteral("End Data"), QStringLiteral("CheckSum"), payload, 0,
+                                ms("Datenabfrage Tarvelon ID#") + QString::number(id), false);
+    if (!error.ok())
         return error;
     m_eventData = payload;
     const int announced = Event_Count();
     if (announced < 1)
-        return QString();
+        return {};
 
     // Only complete records are taken; a count that promises more is reported.
     const int complete =
@@ -61,6 +61,8 @@ QString cTarvelon::get_comp()
     // Archive first, acknowledge after: the controller forgets its records on "DL", so they
     // must be safe in the archive, the spool file or the rejects file before it is sent.
     bool safe = true;
+    // Texts of the archive, already made by the store.
+    QString storeProblem;
     if (m_archive) {
         const ArchiveSpool::Result stored = m_archive->store(records);
         report.archived += stored.written;
@@ -69,12 +71,12 @@ QString cTarvelon::get_comp()
         if (!stored.spoolProblem.isEmpty())
             report.spoolProblem = stored.spoolProblem;
         safe = stored.safe;
-        if (!stored.error.isEmpty())
-            error = stored.error;
+        storeProblem = stored.error;
         QString rejectError;
         if (!m_archive->keepRejects(rejects, &rejectError)) {
             safe = false;
-            error += (error.isEmpty() ? QString() : QStringLiteral("; ")) + rejectError;
+            storeProblem +=
+                (storeProblem.isEmpty() ? QString() : QStringLiteral("; ")) + rejectError;
         } else {
             report.rejected = static_cast<int>(rejects.size());
         }
@@ -82,7 +84,7 @@ QString cTarvelon::get_comp()
         try {
             report.archived += m_db->appendArchive(records, Database::SkipExisting::Yes);
         } catch (const StoreError &e) {
-            error = e.message();
+            storeProblem = e.message();
             report.databaseBusy = e.kind() == StoreError::Kind::Busy;
             safe = false;
         }
@@ -102,6 +104,8 @@ QString cTarvelon::get_comp()
         report.acknowledged = true;
     }
 
+    if (!storeProblem.isEmpty())
+        error = Error(ErrorCode::Other, storeProblem);
     for (int i = 1; i <= complete; ++i) {
         const int n = Event_Sensor_nr(i);
         if (n < 1 || n > kSensors || !Event_Problem(i).isEmpty())
@@ -110,14 +114,11 @@ QString cTarvelon::get_comp()
         Sensor(n).set_CurVal(static_cast<float>(Event_Wert(i)));
     }
 
-    if (complete < announced && error.isEmpty()) {
-        error = ms("Unvollständige Messwerte vom Tarvelon: ") + QString::number(complete) +
-                QStringLiteral(" / ") + QString::number(announced);
-    }
-    if (!rejects.empty() && error.isEmpty()) {
-        error = QStringLiteral("%1 unreadable record(s) kept in %2")
-                    .arg(rejects.size())
-                    .arg(m_archive ? m_archive->rejectsPath() : QString());
-    }
+    if (complete < announced && error.ok())
+        error = Error(ErrorCode::IncompleteRecords, QString::number(complete),
+                      QString::number(announced));
+    if (!rejects.empty() && error.ok())
+        error = Error(ErrorCode::RecordsRejected, QString::number(rejects.size()),
+                      m_archive ? m_archive->rejectsPath() : QString());
     return error;
 }

@@ -19,8 +19,6 @@ constexpr int kMinimumSubRelease = 24;
 constexpr int kProgramChars = 5630;
 constexpr int kCalibrationChars = 672;
 
-const QString kCr = QStringLiteral("\r");
-
 } // namespace
 
 QString cTarvelon::versionNumberText(float version)
@@ -29,27 +27,27 @@ QString cTarvelon::versionNumberText(float version)
     return QLocale().toString(static_cast<double>(version), 'f', 2);
 }
 
-QString cTarvelon::get_Meta_Data(const QString &command, const QString &startMarker,
-                                 const QString &endMarker, const QString &checksumMarker,
-                                 QString &result, int expectedLength, const QString &progressText,
-                                 bool silent)
+Error cTarvelon::get_Meta_Data(const QString &command, const QString &startMarker,
+                               const QString &endMarker, const QString &checksumMarker,
+                               QString &result, int expectedLength, const QString &progressText,
+                               bool silent)
 {
     if (!m_link)
-        return ms("Keine Verbindung zum Tarvelon !");
+        return Error(ErrorCode::NoLinkSend);
     ProtocolContext ctx{*m_link, m_clock, m_progress, LinkParams{m_serial, m_address, m_setting}};
     return ::get_Meta_Data(ctx, command, startMarker, endMarker, checksumMarker, result,
                            expectedLength, progressText, silent);
 }
 
-QString cTarvelon::put_Meta_Data(const QString &command, const QString &readyMarker,
-                                 const QString &checksumMarker, const QString &data, bool quiet)
+Error cTarvelon::put_Meta_Data(const QString &command, const QString &readyMarker,
+                               const QString &checksumMarker, const QString &data, bool quiet)
 {
     if (!m_link)
-        return ms("Keine Verbindung zum Tarvelon !");
+        return Error(ErrorCode::NoLinkSend);
     ProtocolContext ctx{*m_link, m_clock, m_progress, LinkParams{m_serial, m_address, m_setting}};
     // The link is shared by all controllers: take its progress events only for this write.
     m_link->PutBufferProgress = [this](int index, int total) { PutBufferProgress(index, total); };
-    const QString error = ::put_Meta_Data(ctx, command, readyMarker, checksumMarker, data, quiet);
+    const Error error = ::put_Meta_Data(ctx, command, readyMarker, checksumMarker, data, quiet);
     m_link->PutBufferProgress = nullptr;
     return error;
 }
@@ -59,8 +57,8 @@ void cTarvelon::PutBufferProgress(int index, int total)
     m_progress.DisplayProgress(ms("Datenübertragung zum Tarvelon"), index, total);
 }
 
-QString cTarvelon::connect(bool serial, const QString &address, const QString &setting,
-                           Database *db, cHydoConnect *link)
+Error cTarvelon::connect(bool serial, const QString &address, const QString &setting, Database *db,
+                         cHydoConnect *link)
 {
     m_db = db;
     m_link = link;
@@ -70,28 +68,26 @@ QString cTarvelon::connect(bool serial, const QString &address, const QString &s
     if (m_db)
         setIdInUse([db](int id) { return db->controllerIdInUse(id); });
     if (!m_link)
-        return ms("Keine Verbindung zum Tarvelon !");
+        return Error(ErrorCode::NoLinkSend);
 
-    QString error = m_link->connect(serial, address, setting);
-    if (error.isEmpty())
+    Error error = m_link->connect(serial, address, setting);
+    if (error.ok())
         error = get_Version();
-    if (error.isEmpty()) {
+    if (error.ok()) {
         const float version = aq_Version();
         const int sub = aq_SubRelease();
         const bool accepted =
             version > kMinimumVersion || (version == kMinimumVersion && sub >= kMinimumSubRelease);
         if (!accepted) {
-            error = ms("Firmware Update notwendig !") + kCr +
-                    ms("Tarvelon kann nicht hinzugefügt werden.\r\rBenötigt wird Version ") +
-                    versionNumberText(kMinimumVersion) + QStringLiteral(" R") +
-                    QString::number(kMinimumSubRelease) + ms(" oder höher.") + kCr + kCr +
-                    ms("Vorhanden: ") + versionNumberText(version) + QStringLiteral(" R") +
-                    QString::number(sub);
+            error = Error(ErrorCode::FirmwareTooOld,
+                          versionNumberText(kMinimumVersion) + QStringLiteral(" R") +
+                              QString::number(kMinimumSubRelease),
+                          versionNumberText(version) + QStringLiteral(" R") + QString::number(sub));
         } else {
             error = get_Program();
-            if (error.isEmpty())
+            if (error.ok())
                 error = get_Kalib();
-            if (error.isEmpty())
+            if (error.ok())
                 error = init_instances();
         }
     }
@@ -99,46 +95,46 @@ QString cTarvelon::connect(bool serial, const QString &address, const QString &s
     return error;
 }
 
-QString cTarvelon::get_Version()
+Error cTarvelon::get_Version()
 {
     QString payload;
-    const QString error = get_Meta_Data(QStringLiteral("DX"), QStringLiteral("Version Data"),
-                                        QStringLiteral("End Data"), QStringLiteral("CheckSum"),
-                                        payload, 0, QString(), true);
-    if (error.isEmpty())
+    const Error error = get_Meta_Data(QStringLiteral("DX"), QStringLiteral("Version Data"),
+                                      QStringLiteral("End Data"), QStringLiteral("CheckSum"),
+                                      payload, 0, QString(), true);
+    if (error.ok())
         m_versionData = payload;
     return error;
 }
 
-QString cTarvelon::get_Program()
+Error cTarvelon::get_Program()
 {
     QString payload;
-    const QString error =
+    const Error error =
         get_Meta_Data(QStringLiteral("DN"), QStringLiteral("Data RAM"), QStringLiteral("End RAM"),
                       QStringLiteral("CheckSum"), payload, kProgramChars,
                       ms("Tarvelon Programmierung wird geladen"), false);
-    if (!error.isEmpty())
+    if (!error.ok())
         return error;
     const auto answer = m_interaction.ask(
         Interaction::Question::ClockTakeover, ms("Tarvelon Uhrzeit auf PC übernehmen ?"),
         ms("Notwendige Aktion zum Fortfahren"), Interaction::Buttons::OkCancel);
     if (answer != Interaction::Answer::Ok)
-        return ms("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !");
+        return Error(ErrorCode::ClockRefused);
     set_HydoProgramString(payload);
     m_programAsRead = payload;
-    return QString();
+    return {};
 }
 
-QString cTarvelon::get_Kalib()
+Error cTarvelon::get_Kalib()
 {
     QString payload;
-    const QString error =
+    const Error error =
         get_Meta_Data(QStringLiteral("DK"), QStringLiteral("Kalib RAM"), QStringLiteral("End RAM"),
                       QStringLiteral("CheckSum"), payload, kCalibrationChars,
                       ms("Tarvelon Kalibrierdaten werden geladen"), false);
     // A failed read leaves nothing to compare: storing or settling an empty calibration would
     // later write it over the controller's real one.
-    if (!error.isEmpty())
+    if (!error.ok())
         return error;
     m_kalibController = payload;
     const int id = aq_id();
@@ -155,49 +151,48 @@ QString cTarvelon::get_Kalib()
         m_kalibDatabase = m_kalibController;
     }
     check_kalib(false);
-    return QString();
+    return {};
 }
 
-QString cTarvelon::put_Program()
+Error cTarvelon::put_Program()
 {
     return put_Meta_Data(QStringLiteral("DB"), QStringLiteral("Receive Start"),
                          QStringLiteral("CheckSum"), m_program, false);
 }
 
-QString cTarvelon::put_Kalib()
+Error cTarvelon::put_Kalib()
 {
     return put_Meta_Data(QStringLiteral("DI"), QStringLiteral("Receive Start"),
                          QStringLiteral("CheckSum"), m_kalibController, false);
 }
 
-QString cTarvelon::check_programing(bool withoutAsking)
+Error cTarvelon::check_programing(bool withoutAsking)
 {
     if (!programming_is_dirty())
-        return QString();
+        return {};
     if (!withoutAsking) {
         const auto answer = m_interaction.ask(
             Interaction::Question::StartProgramming, ms("Tarvelon Programmierung starten ?"),
             ms("Tarvelon Programmierung"), Interaction::Buttons::YesNo);
         if (answer != Interaction::Answer::Yes)
-            return QString();
+            return {};
     }
-    const QString error = put_Program();
-    if (error.isEmpty()) {
+    const Error error = put_Program();
+    if (error.ok()) {
         m_interaction.tell(ms("Tarvelon Programmierung erfolgreich !"),
                            QStringLiteral("Tarvelon Programmierung"),
                            Interaction::Icon::Information);
     } else {
-        // The fixed part is translated; the error is translated already.
-        m_interaction.tell(ms("Fehler bei der Tarvelon Programmierung: ") + error,
+        m_interaction.tell(ms("Fehler bei der Tarvelon Programmierung: ") + errorText(error),
                            ms("Tarvelon Programmierung"), Interaction::Icon::Warning);
     }
     return error;
 }
 
-QString cTarvelon::check_kalib(bool withoutAsking)
+Error cTarvelon::check_kalib(bool withoutAsking)
 {
     if (!kalib_is_dirty())
-        return QString();
+        return {};
     Interaction::Answer answer = Interaction::Answer::Ok;
     if (!withoutAsking) {
         answer = m_interaction.ask(
@@ -212,13 +207,13 @@ QString cTarvelon::check_kalib(bool withoutAsking)
     if (answer == Interaction::Answer::Ok) {
         // The database wins: its copy goes to the controller.
         m_kalibController = m_kalibDatabase;
-        const QString error = put_Kalib();
-        if (error.isEmpty()) {
+        const Error error = put_Kalib();
+        if (error.ok()) {
             m_interaction.tell(ms("Tarvelon Kalibrierdaten erfolgreich übertragen!"),
                                QStringLiteral("Tarvelon Kalibrierdaten"),
                                Interaction::Icon::Information);
         } else {
-            m_interaction.tell(ms("Fehler beim Übertragen der Kalibrierdaten: ") + error,
+            m_interaction.tell(ms("Fehler beim Übertragen der Kalibrierdaten: ") + errorText(error),
                                ms("Tarvelon Kalibrierdaten"), Interaction::Icon::Warning);
         }
         return error;
@@ -227,10 +222,10 @@ QString cTarvelon::check_kalib(bool withoutAsking)
     m_kalibDatabase = m_kalibController;
     if (m_db && !m_adoptionPending)
         m_db->saveCalibration(aq_id(), m_kalibController);
-    return QString();
+    return {};
 }
 
-QString cTarvelon::init_instances()
+Error cTarvelon::init_instances()
 {
     const int id = aq_id();
     for (int i = 1; i <= kSockets; ++i)
@@ -256,13 +251,13 @@ QString cTarvelon::init_instances()
         IntervallSteuerung(i).init(this, i);
     for (int i = 1; i <= kFlowEntries; ++i)
         aq_StroemungsSimulation(i);
-    return QString();
+    return {};
 }
 
-QString cTarvelon::adoptNew()
+Error cTarvelon::adoptNew()
 {
     if (!m_adoptionPending)
-        return QString();
+        return {};
     m_adoptionPending = false;
     if (m_db) {
         m_db->saveCalibration(aq_id(), m_kalibController);

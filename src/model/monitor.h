@@ -4,6 +4,8 @@
 // and the limit checks with their notifications. Used by the desktop program's polling
 // cycle and by ostracom-cli poll alike.
 
+#include "link/error.h"
+
 #include <QString>
 
 class cTarvelon;
@@ -19,7 +21,7 @@ public:
 
 // What one poll of one controller did.
 struct PollResult {
-    QString error;          // the download's error text, empty on success
+    Error error;            // the download's error
     int archived = 0;       // rows added to the archive now (spooled ones included)
     int spooled = 0;        // records kept in the spool file for a later cycle
     int rejected = 0;       // unreadable records kept in the rejects file

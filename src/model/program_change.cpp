@@ -31,7 +31,9 @@ ProgramChange changeProgram(cTarvelon &controller, const FieldChanges &changes)
     scratch.set_HydoProgramString(controller.HydoProgramString());
     scratch.setKalibController(controller.kalibController());
     for (const auto &[name, value] : changes) {
-        if (!scratch.setFieldByName(name, value, &result.error)) {
+        QString why;
+        if (!scratch.setFieldByName(name, value, &why)) {
+            result.error = Error(ErrorCode::Other, why);
             result.outcome = Outcome::Refused;
             return result;
         }
@@ -41,7 +43,7 @@ ProgramChange changeProgram(cTarvelon &controller, const FieldChanges &changes)
     apply(controller, changes, false);
     if (controller.programming_is_dirty()) {
         result.error = controller.check_programing(true);
-        if (!result.error.isEmpty()) {
+        if (!result.error.ok()) {
             result.outcome = Outcome::WriteFailed;
             return result;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/error.h"
+
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -17,7 +19,7 @@ struct ProgramChange {
         WriteFailed, // the controller did not take the program: the database is unchanged
     };
     Outcome outcome = Outcome::Done;
-    QString error;        // why it was refused or failed
+    Error error;          // why it was refused or failed
     bool written = false; // a program was sent and taken
 };
 

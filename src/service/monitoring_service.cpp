@@ -24,14 +24,14 @@ RegulationState worstRegulationState(cTarvelon &controller)
     return worst;
 }
 
-QString connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
-                        cHydoConnect &connection, bool *cancelled)
+Error connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
+                      cHydoConnect &connection, bool *cancelled)
 {
     *cancelled = false;
-    QString error = controller.connect(link.serial, link.address, link.setting, &db, &connection);
-    if (error.isEmpty())
+    Error error = controller.connect(link.serial, link.address, link.setting, &db, &connection);
+    if (error.ok())
         controller.aq_id(); // gives a controller without identifier a fresh one (is_new)
-    if (!error.isEmpty() || !controller.is_new)
+    if (!error.ok() || !controller.is_new)
         return error;
     // A controller without identifier must be programmed before it can be monitored.
     const auto answer = controller.interaction().ask(
@@ -40,10 +40,10 @@ QString connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database 
         ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel, Interaction::Icon::None);
     if (answer != Interaction::Answer::Ok) {
         *cancelled = true;
-        return QString();
+        return {};
     }
     error = controller.check_programing(true);
-    if (error.isEmpty())
+    if (error.ok())
         error = controller.adoptNew();
     return error;
 }
@@ -100,8 +100,8 @@ void MonitoringService::addController(const LinkParams &link, const QString &add
         [this, attempt, link, address, keepWhenUnreachable, done](const QString &failure) {
             AddOutcome &outcome = attempt->outcome;
             if (!failure.isEmpty())
-                outcome.error = failure;
-            const bool answered = outcome.error.isEmpty() && !outcome.cancelled;
+                outcome.error = Error(ErrorCode::Other, failure);
+            const bool answered = outcome.error.ok() && !outcome.cancelled;
             if (answered || (keepWhenUnreachable && !outcome.cancelled)) {
                 auto slot = std::make_shared<Slot>();
                 slot->link = link;
@@ -220,8 +220,8 @@ void MonitoringService::startCycle()
                         st.lastError = connectAndAdopt(*controller, slot->link, m_db,
                                                        m_worker->link(), &cancelled);
                         if (cancelled)
-                            st.lastError = ms("Neuer Tarvelon: Inital Programmierung abgelehnt");
-                        st.connected = st.lastError.isEmpty();
+                            st.lastError = Error(ErrorCode::FirstProgrammingDeclined);
+                        st.connected = st.lastError.ok();
                         if (!st.connected)
                             continue;
                         slot->controller = std::move(controller);
@@ -233,15 +233,15 @@ void MonitoringService::startCycle()
                     const cTarvelon::DownloadReport &download = t.lastDownload();
                     // A download that received its answer counts, even if storing had
                     // trouble: the link is fine, and the error says what went wrong.
-                    st.connected = download.received > 0 || st.lastError.isEmpty() ||
-                                   download.databaseBusy;
-                    if (st.connected && (st.lastError.isEmpty() || download.received > 0)) {
+                    st.connected =
+                        download.received > 0 || st.lastError.ok() || download.databaseBusy;
+                    if (st.connected && (st.lastError.ok() || download.received > 0)) {
                         st.lastDownload = QDateTime::currentDateTime();
                         st.lastRecords = download.received;
                     }
                     st.state = worstRegulationState(t);
                 } catch (const std::exception &e) {
-                    st.lastError = QString::fromUtf8(e.what());
+                    st.lastError = Error(ErrorCode::Other, QString::fromUtf8(e.what()));
                 }
             }
             *backlog = m_archive->pending();
@@ -252,7 +252,7 @@ void MonitoringService::startCycle()
             ++m_status.cycles;
             publishStatus();
             if (!failure.isEmpty() && !m_status.controllers.isEmpty())
-                m_status.controllers.last().lastError = failure;
+                m_status.controllers.last().lastError = Error(ErrorCode::Other, failure);
             emit cycleFinished();
         });
 }

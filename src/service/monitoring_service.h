@@ -38,7 +38,7 @@ struct ControllerStatus {
     int lastRecords = 0;      // records that download received
     PollResult lastPoll;      // what the last cycle did with this controller
     RegulationState state = RegulationState::Normal;
-    QString lastError;        // the last cycle's error, empty when it went well
+    Error lastError; // the last cycle's error, ok when it went well
 };
 
 struct ServiceStatus {
@@ -70,7 +70,7 @@ public:
     struct AddOutcome {
         bool added = false;
         bool cancelled = false; // a new controller whose first programming was declined
-        QString error;          // why it could not be added, empty otherwise
+        Error error;            // why it could not be added
     };
     // Connects a controller on the link worker and adopts it: version, program and
     // calibration are read; a new controller (one without identifier) is programmed with a
@@ -142,5 +142,5 @@ RegulationState worstRegulationState(cTarvelon &controller);
 
 // The connect-and-adopt sequence on the link worker (see addController). `cancelled` is
 // set when a new controller's first programming was declined; nothing is then written.
-QString connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
-                        cHydoConnect &connection, bool *cancelled);
+Error connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
+                      cHydoConnect &connection, bool *cancelled);

@@ -494,8 +494,8 @@ void OstracomForm::myTarvelonAdd_TryConnect(bool serial, const QString &address,
     const LinkParams link{serial, address, setting};
     const QString shown = (serial ? QStringLiteral("serial:") : QStringLiteral("tcp:")) + address;
     m_service->addController(link, shown, false, [this](const MonitoringService::AddOutcome &o) {
-        if (!o.error.isEmpty())
-            m_interaction->tell(o.error, QString(), Interaction::Icon::Exclamation);
+        if (!o.error.ok())
+            m_interaction->tell(errorText(o.error), QString(), Interaction::Icon::Exclamation);
         if (o.added)
             m_service->pollNow(); // runs as soon as the window lets go
         display_mytarvelons(!o.added);
@@ -582,9 +582,11 @@ void OstracomForm::showStatus(QTreeWidgetItem *row, const ControllerStatus &stat
         colour = kWarningColour;
         text << ms("Warnung");
     }
-    if (!status.lastError.isEmpty()) {
-        text << ms("Fehler") + QStringLiteral(": ") + statusLine(status.lastError);
-        tip << ms("Fehler") + QStringLiteral(": ") + statusLine(status.lastError);
+    if (!status.lastError.ok()) {
+        const QString error =
+            ms("Fehler") + QStringLiteral(": ") + statusLine(errorText(status.lastError));
+        text << error;
+        tip << error;
     } else if (status.lastDownload.isValid()) {
         text << locale.toString(status.lastDownload, QStringLiteral("HH:mm:ss"));
     }

@@ -88,7 +88,7 @@ TEST_F(CliProgram, changedSetPointIsWrittenAndReadBackFromTheController)
     EXPECT_TRUE(set.out.contains(QLatin1String("Program written to controller 1234")));
 
     const SimRead program = readFromController(m_sim.tcpLink(), QStringLiteral("DN"));
-    ASSERT_EQ(program.error, QString());
+    ASSERT_EQ(program.error, Error());
     EXPECT_FLOAT_EQ(HexSingleGet(program.payload, 102 + 144 + 23), 8.6f);
 
     const CliRun show = run({"show"});

@@ -75,7 +75,7 @@ protected:
         return std::make_unique<cTarvelon>(m_clock, m_progress, m_interaction);
     }
 
-    QString connect(cTarvelon &t)
+    Error connect(cTarvelon &t)
     {
         const LinkParams p = m_sim.tcpLink();
         return t.connect(p.serial, p.address, p.setting, m_db.get(), m_link.get());
@@ -106,7 +106,7 @@ TEST_F(ControllerTransfers, knownControllerIsReadAndBoundWithItsDatabaseRows)
 {
     startSim();
     auto t = newController();
-    ASSERT_EQ(connect(*t), QString());
+    ASSERT_EQ(connect(*t), Error());
 
     EXPECT_EQ(t->aq_id(), 1234);
     EXPECT_FALSE(t->is_new);
@@ -130,25 +130,22 @@ TEST_F(ControllerTransfers, warningLimitsAndDescriptionPersistPerRegulation)
 {
     startSim();
     auto t = newController();
-    ASSERT_EQ(connect(*t), QString());
+    ASSERT_EQ(connect(*t), Error());
     t->Regelung(2, 1).set_SW_ObereWarnung(8.25f);
     t->Regelung(2, 1).set_beschreibung(QStringLiteral("CO2 'valve'; --"));
 
     auto again = newController();
-    ASSERT_EQ(connect(*again), QString());
+    ASSERT_EQ(connect(*again), Error());
     EXPECT_FLOAT_EQ(again->Regelung(2, 1).SW_ObereWarnung(), 8.25f);
     EXPECT_EQ(again->Regelung(2, 1).beschreibung(), QStringLiteral("CO2 'valve'; --"));
     EXPECT_EQ(m_tmp.count("HYDOREGELUNG", "TARVELONID=?", {1234}), 32) << "no duplicate rows";
 }
 
-TEST_F(ControllerTransfers, firmwareBelow2_19R24IsRefusedWithTheFullMessage)
+TEST_F(ControllerTransfers, firmwareBelow2_19R24IsRefusedNamingBothVersions)
 {
     startSim({"--version", "2.19R23"});
     auto t = newController();
-    EXPECT_EQ(connect(*t), QStringLiteral("Firmware Update notwendig !\r"
-                                          "Tarvelon kann nicht hinzugefügt werden.\r\r"
-                                          "Benötigt wird Version 2.19 R24 oder höher.\r\r"
-                                          "Vorhanden: 2.19 R23"));
+    EXPECT_EQ(connect(*t), Error(ErrorCode::FirmwareTooOld, "2.19 R24", "2.19 R23"));
     EXPECT_TRUE(t->HydoProgramString().isEmpty()) << "nothing but the version is read";
     EXPECT_FALSE(m_db->calibration(1234).has_value());
 }
@@ -157,7 +154,7 @@ TEST_F(ControllerTransfers, firmware2_19R24IsAccepted)
 {
     startSim({"--version", "2.19R24"});
     auto t = newController();
-    EXPECT_EQ(connect(*t), QString());
+    EXPECT_EQ(connect(*t), Error());
     EXPECT_EQ(t->aq_SubRelease(), 24);
 }
 
@@ -166,8 +163,7 @@ TEST_F(ControllerTransfers, refusingTheClockQuestionLeavesTheProgramUntouched)
     startSim();
     m_interaction.clockAnswer = Interaction::Answer::Cancel;
     auto t = newController();
-    EXPECT_EQ(connect(*t),
-              QStringLiteral("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !"));
+    EXPECT_EQ(connect(*t), Error(ErrorCode::ClockRefused));
     EXPECT_TRUE(t->HydoProgramString().isEmpty());
 }
 
@@ -188,14 +184,14 @@ TEST_F(ControllerTransfers, newControllerGetsAnIdentifierNotInTheDatabase)
 
     startSim({"--id", "0"});
     auto t = newController();
-    ASSERT_EQ(connect(*t), QString());
+    ASSERT_EQ(connect(*t), Error());
     EXPECT_TRUE(t->is_new);
     EXPECT_EQ(t->aq_id(), 777);
     EXPECT_EQ(t->aq_id_flag(), 1);
     EXPECT_TRUE(t->programming_is_dirty()) << "the new identifier still has to be written";
     EXPECT_FALSE(m_db->calibration(777)) << "nothing is stored before the user agreed";
     EXPECT_FALSE(m_db->regulationRow(777, 1, 1));
-    ASSERT_EQ(t->adoptNew(), QString());
+    ASSERT_EQ(t->adoptNew(), Error());
     EXPECT_EQ(m_db->calibration(777), t->kalibController());
     EXPECT_TRUE(m_db->regulationRow(777, 1, 1));
 }
@@ -205,7 +201,7 @@ TEST_F(ControllerTransfers, databaseCalibrationWinsAndIsWrittenToTheController)
     startSim();
     {
         auto first = newController();
-        ASSERT_EQ(connect(*first), QString());
+        ASSERT_EQ(connect(*first), Error());
     }
     // The stored copy differs in sensor 2's slope, as after a calibration on the controller.
     QString stored = *m_db->calibration(1234);
@@ -214,7 +210,7 @@ TEST_F(ControllerTransfers, databaseCalibrationWinsAndIsWrittenToTheController)
 
     m_interaction.calibrationAnswer = Interaction::Answer::Ok;
     auto t = newController();
-    ASSERT_EQ(connect(*t), QString());
+    ASSERT_EQ(connect(*t), Error());
     EXPECT_TRUE(m_interaction.told.contains(QStringLiteral(
         "Tarvelon Kalibrierdaten: Tarvelon Kalibrierdaten erfolgreich übertragen!")));
     EXPECT_FLOAT_EQ(HexSingleGet(t->kalibController(), 42 + kSlopeOffset), 61.5f);
@@ -227,7 +223,7 @@ TEST_F(ControllerTransfers, controllerCalibrationWinsAndOnlyTheDatabaseChanges)
     startSim();
     {
         auto first = newController();
-        ASSERT_EQ(connect(*first), QString());
+        ASSERT_EQ(connect(*first), Error());
     }
     QString stored = *m_db->calibration(1234);
     const float controllerSlope = HexSingleGet(stored, 42 + kSlopeOffset);
@@ -235,7 +231,7 @@ TEST_F(ControllerTransfers, controllerCalibrationWinsAndOnlyTheDatabaseChanges)
 
     m_interaction.calibrationAnswer = Interaction::Answer::Cancel;
     auto t = newController();
-    ASSERT_EQ(connect(*t), QString());
+    ASSERT_EQ(connect(*t), Error());
     EXPECT_FLOAT_EQ(HexSingleGet(*m_db->calibration(1234), 42 + kSlopeOffset), controllerSlope);
     EXPECT_FALSE(m_sim.log().contains(QLatin1String("DI"))) << "nothing is sent";
     EXPECT_FLOAT_EQ(HexSingleGet(storedCalibration(), 42 + kSlopeOffset), controllerSlope);
@@ -246,7 +242,7 @@ TEST_F(ControllerTransfers, aControllerOnA9600BaudLineIsReadCompletely)
     // The program image alone needs 5.9 s of line time at 9600 baud.
     startSim({"--pace-9600"});
     auto t = newController();
-    ASSERT_EQ(connect(*t), QString());
+    ASSERT_EQ(connect(*t), Error());
     EXPECT_EQ(t->HydoProgramString().size(), 5630);
     EXPECT_EQ(t->kalibController().size(), 672);
 }

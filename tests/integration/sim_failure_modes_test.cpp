@@ -16,18 +16,17 @@
 #include <QFile>
 #include <QTcpServer>
 
+#include <optional>
 #include <ostream>
 
 namespace
 {
 
-const char *const kTimeout = "Verbindungszeitlimit überschritten !";
-
 struct ReadMode {
     const char *name;
     QStringList arguments;
     const char *command;
-    const char *error; // nullptr: any error that comes before the deadline
+    std::optional<ErrorCode> error; // none: any error that comes before the deadline
     int payloadSize;
     int minMs;
     int maxMs; // 0: any time the link code allows
@@ -51,10 +50,10 @@ TEST_P(SimReadModes, readEndsInThePromisedResult)
     ASSERT_TRUE(sim.start(m.arguments, &error)) << error.toStdString();
     const SimRead r = readFromController(sim.tcpLink(), QString::fromLatin1(m.command));
     if (m.error) {
-        EXPECT_EQ(r.error, QString::fromUtf8(m.error)) << sim.log().toStdString();
+        EXPECT_EQ(r.error.code, *m.error) << sim.log().toStdString();
     } else {
-        EXPECT_NE(r.error, QString());
-        EXPECT_NE(r.error, QString::fromUtf8(kTimeout))
+        EXPECT_FALSE(r.error.ok());
+        EXPECT_NE(r.error.code, ErrorCode::Timeout)
             << "a closed connection must end the exchange before its deadline";
     }
     EXPECT_EQ(r.payload.size(), m.payloadSize);
@@ -65,28 +64,22 @@ TEST_P(SimReadModes, readEndsInThePromisedResult)
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, SimReadModes,
-    ::testing::Values(ReadMode{"AnswerToTheThirdBurst",
-                               {"--answer-after", "3"},
-                               "DX",
-                               "",
-                               10,
-                               0,
-                               0,
-                               "DX burst 2 ignored"},
-                      ReadMode{"PausedPieces", {"--split", "5:400"}, "DN", "", 5630, 0, 0, ""},
-                      ReadMode{"BadChecksum",
-                               {"--bad-checksum"},
-                               "DK",
-                               "Fehler bei der Kommunikation mit dem Tarvelon",
-                               0,
-                               0,
-                               0,
-                               ""},
-                      ReadMode{"DropMidAnswer", {"--drop-mid-answer"}, "DN", nullptr, 0, 0, 0, ""},
-                      // The read deadline is 6 seconds.
-                      ReadMode{"Mute", {"--mute"}, "DX", kTimeout, 0, 5900, 9000, ""},
-                      // About 700 characters at 960 per second.
-                      ReadMode{"Paced9600", {"--pace-9600"}, "DK", "", 672, 650, 0, ""}),
+    ::testing::Values(
+        ReadMode{"AnswerToTheThirdBurst",
+                 {"--answer-after", "3"},
+                 "DX",
+                 ErrorCode::None,
+                 10,
+                 0,
+                 0,
+                 "DX burst 2 ignored"},
+        ReadMode{"PausedPieces", {"--split", "5:400"}, "DN", ErrorCode::None, 5630, 0, 0, ""},
+        ReadMode{"BadChecksum", {"--bad-checksum"}, "DK", ErrorCode::Communication, 0, 0, 0, ""},
+        ReadMode{"DropMidAnswer", {"--drop-mid-answer"}, "DN", std::nullopt, 0, 0, 0, ""},
+        // The read deadline is 6 seconds.
+        ReadMode{"Mute", {"--mute"}, "DX", ErrorCode::Timeout, 0, 5900, 9000, ""},
+        // About 700 characters at 960 per second.
+        ReadMode{"Paced9600", {"--pace-9600"}, "DK", ErrorCode::None, 672, 650, 0, ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct RecordFault {
@@ -121,7 +114,7 @@ TEST_P(SimRecordFaults, answersCarryTheFaultAndTheJournalListsWhatWasHandedAndFo
     int firstStored = 1; // number of the oldest record in the memory, counted from 1
     const auto download = [&] {
         const SimRead r = readFromController(sim.tcpLink(), QStringLiteral("DO"));
-        EXPECT_EQ(r.error, QString()) << "checksum over what is sent\n" << sim.log().toStdString();
+        EXPECT_EQ(r.error, Error()) << "checksum over what is sent\n" << sim.log().toStdString();
         ++answers;
         const bool shortBatch = f.shortEvery && answers % f.shortEvery == 0;
         const QString body = r.payload.mid(4);
@@ -150,7 +143,7 @@ TEST_P(SimRecordFaults, answersCarryTheFaultAndTheJournalListsWhatWasHandedAndFo
     const QStringList again = download();
     EXPECT_EQ(again.mid(0, first.size()), first);
     const QStringList last = download();
-    ASSERT_EQ(readFromController(sim.tcpLink(), QStringLiteral("DL")).error, QString());
+    ASSERT_EQ(readFromController(sim.tcpLink(), QStringLiteral("DL")).error, Error());
     for (const QString &record : last)
         journal << QStringLiteral("forgot ") + record;
     firstStored += int(last.size());
@@ -181,13 +174,13 @@ TEST(LinkRealTransport, refusedTcpConnectionFailsAtOnceWithTheConnectText)
     const auto link = cHydoConnect::createDefault(clock);
     QElapsedTimer timer;
     timer.start();
-    const QString error = link->connect(false, QStringLiteral("127.0.0.1"), QString::number(port));
-    EXPECT_TRUE(error.startsWith(QLatin1String("Verbindungsfehler !\r")) &&
-                error.contains(QLatin1String("refused")))
-        << "the cause is kept: " << error.toStdString();
+    const Error error = link->connect(false, QStringLiteral("127.0.0.1"), QString::number(port));
+    EXPECT_EQ(error.code, ErrorCode::ConnectFailed);
+    EXPECT_TRUE(error.detail.contains(QLatin1String("refused")))
+        << "the cause is kept: " << error.detail.toStdString();
     EXPECT_LT(timer.elapsed(), 5000) << "a refused connection need not wait out 20 seconds";
     EXPECT_EQ(link->PutBuffer(QStringLiteral("DX"), 0, true, QStringLiteral("\n")),
-              QStringLiteral("Keine Verbindung zum Tarvelon !"));
+              Error(ErrorCode::NoLinkSend));
 }
 
 TEST(LinkRealTransport, closedConnectionEndsGetBufferWithTheNoLinkText)
@@ -198,21 +191,21 @@ TEST(LinkRealTransport, closedConnectionEndsGetBufferWithTheNoLinkText)
     RealClock clock;
     const auto link = cHydoConnect::createDefault(clock);
     ASSERT_EQ(link->connect(false, QStringLiteral("127.0.0.1"), QString::number(sim.port())),
-              QString());
-    ASSERT_EQ(link->PutBuffer(QStringLiteral("DK"), 0, true, QStringLiteral("\n")), QString());
+              Error());
+    ASSERT_EQ(link->PutBuffer(QStringLiteral("DK"), 0, true, QStringLiteral("\n")), Error());
 
-    QString result;
+    Error result;
     QElapsedTimer timer;
     timer.start();
-    while (result.isEmpty() && timer.elapsed() < 3000) {
+    while (result.ok() && timer.elapsed() < 3000) {
         clock.sleepMs(20);
         result = link->GetBuffer();
     }
-    EXPECT_EQ(result, QStringLiteral("Keine Verbindung zum Tarvelon"));
+    EXPECT_EQ(result, Error(ErrorCode::NoLinkReceive));
     EXPECT_TRUE(link->Buffer.contains("Kalib RAM")) << "what arrived before the close is kept";
     EXPECT_FALSE(link->Buffer.contains("CheckSum"));
     EXPECT_EQ(link->PutBuffer(QStringLiteral("DK"), 0, true, QStringLiteral("\n")),
-              QStringLiteral("Keine Verbindung zum Tarvelon !"));
+              Error(ErrorCode::NoLinkSend));
 }
 
 } // namespace

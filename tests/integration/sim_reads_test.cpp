@@ -30,8 +30,8 @@ protected:
     SimRead read(const QString &command)
     {
         const SimRead r = readFromController(m_sim.ptyLink(), command);
-        EXPECT_EQ(r.error, QString()) << command.toStdString() << " failed; emulator log:\n"
-                                      << m_sim.log().toStdString();
+        EXPECT_EQ(r.error, Error()) << command.toStdString() << " failed; emulator log:\n"
+                                    << m_sim.log().toStdString();
         return r;
     }
 
@@ -124,10 +124,10 @@ protected:
     {
         QList<SimRecord> records;
         const SimRead r = readFromController(m_sim.tcpLink(), QStringLiteral("DO"));
-        EXPECT_EQ(r.error, QString()) << m_sim.log().toStdString();
+        EXPECT_EQ(r.error, Error()) << m_sim.log().toStdString();
         EXPECT_TRUE(decodeRecords(r.payload, &records)) << r.payload.left(40).toStdString();
         if (!records.isEmpty()) {
-            EXPECT_EQ(readFromController(m_sim.tcpLink(), QStringLiteral("DL")).error, QString());
+            EXPECT_EQ(readFromController(m_sim.tcpLink(), QStringLiteral("DL")).error, Error());
         }
         return records;
     }
@@ -243,7 +243,7 @@ TEST_F(SimRecords, forcedValueIsCarriedScaledByTheNextRecords)
 
     // The forced value is also the sensor's current value in the calibration image.
     const SimRead k = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(k.error, QString());
+    ASSERT_EQ(k.error, Error());
     EXPECT_FLOAT_EQ(HexSingleGet(k.payload, 1 * 42 + 2), 7.95f);
 
     // Moving it across the upper alarm limit (8.40) shows in the regulation status.

@@ -43,20 +43,20 @@ TEST_F(SimWrites, calibrationWriteOverThePtyIsStoredAndSurvivesARestart)
 {
     startSim({"--pty", "--no-tcp"});
     const SimRead before = readFromController(m_sim.ptyLink(), QStringLiteral("DK"));
-    ASSERT_EQ(before.error, QString()) << log();
+    ASSERT_EQ(before.error, Error()) << log();
 
     // A new slope and offset for the pH sensor, and a temperature sensor on connector 6.
     QString calibration = HexSinglePut(before.payload, 1 * 42 + 10, 57.25f);
     calibration = HexSinglePut(calibration, 1 * 42 + 14, -2.5f);
     calibration = HexBytePut(calibration, 5 * 42, 2);
 
-    ASSERT_EQ(writeToController(m_sim.ptyLink(), QStringLiteral("DI"), calibration), QString())
+    ASSERT_EQ(writeToController(m_sim.ptyLink(), QStringLiteral("DI"), calibration), Error())
         << log();
 
     ASSERT_TRUE(m_sim.stop()) << "the emulator did not exit cleanly; log:\n" << log();
     startSim({"--pty", "--no-tcp"});
     const SimRead after = readFromController(m_sim.ptyLink(), QStringLiteral("DK"));
-    ASSERT_EQ(after.error, QString()) << log();
+    ASSERT_EQ(after.error, Error()) << log();
     EXPECT_EQ(withoutCurrentValues(after.payload), withoutCurrentValues(calibration));
     EXPECT_FLOAT_EQ(HexSingleGet(after.payload, 1 * 42 + 10), 57.25f);
 }
@@ -67,14 +67,14 @@ TEST_F(SimWrites, calibrationWriteOverTcpSurvivesTheCommandRepeats)
     // bursts arrive; all of them are hex digits like the data that follows.
     startSim({"--answer-after", "2"});
     const SimRead before = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(before.error, QString()) << log();
+    ASSERT_EQ(before.error, Error()) << log();
     const QString calibration = HexSinglePut(before.payload, 3 * 42 + 10, 0.91f);
 
-    ASSERT_EQ(writeToController(m_sim.tcpLink(), QStringLiteral("DI"), calibration), QString())
+    ASSERT_EQ(writeToController(m_sim.tcpLink(), QStringLiteral("DI"), calibration), Error())
         << log();
 
     const SimRead after = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(after.error, QString()) << log();
+    ASSERT_EQ(after.error, Error()) << log();
     EXPECT_EQ(withoutCurrentValues(after.payload), withoutCurrentValues(calibration));
 }
 
@@ -82,15 +82,15 @@ TEST_F(SimWrites, wrongWriteChecksumIsATransferErrorAndNothingIsStored)
 {
     startSim({"--bad-write-checksum"});
     const SimRead before = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(before.error, QString()) << log();
+    ASSERT_EQ(before.error, Error()) << log();
     const QString changed = HexSinglePut(before.payload, 1 * 42 + 10, 61.5f);
 
     EXPECT_EQ(writeToController(m_sim.tcpLink(), QStringLiteral("DI"), changed),
-              QStringLiteral("Fehler bei der Datenübertragung zum Tarvelon !"))
+              Error(ErrorCode::TransferFailed))
         << log();
 
     const SimRead after = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(after.error, QString());
+    ASSERT_EQ(after.error, Error());
     EXPECT_FLOAT_EQ(HexSingleGet(after.payload, 1 * 42 + 10),
                     HexSingleGet(before.payload, 1 * 42 + 10));
 }

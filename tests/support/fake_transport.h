@@ -7,6 +7,7 @@
 #include "link/clock.h"
 #include "link/hydo_connect.h"
 #include "link/transport.h"
+#include "support/error_print.h"
 
 #include <QByteArray>
 #include <QHash>

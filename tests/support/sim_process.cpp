@@ -174,7 +174,7 @@ SimRead readFromController(const LinkParams &link, const QString &command)
     const auto m = std::find_if(std::begin(kReadCommands), std::end(kReadCommands),
                                 [&](const ReadCommand &c) { return command == c.command; });
     if (m == std::end(kReadCommands)) {
-        r.error = QStringLiteral("no read command: %1").arg(command);
+        r.error = Error(ErrorCode::Other, QStringLiteral("no read command: %1").arg(command));
         return r;
     }
     RealClock clock;
@@ -191,7 +191,7 @@ SimRead readFromController(const LinkParams &link, const QString &command)
     return r;
 }
 
-QString writeToController(const LinkParams &link, const QString &command, const QString &data)
+Error writeToController(const LinkParams &link, const QString &command, const QString &data)
 {
     ensureCoreApplication();
     RealClock clock;

@@ -4,6 +4,7 @@
 // talks to it through the real link code (cHydoConnect and the read/write exchanges).
 
 #include "link/protocol.h"
+#include "support/error_print.h"
 
 #include <QDateTime>
 #include <QList>
@@ -54,7 +55,7 @@ private:
 
 // Result of one read exchange.
 struct SimRead {
-    QString error;   // empty on success
+    Error error;
     QString payload; // the answer's payload on success
     qint64 elapsedMs = 0;
 };
@@ -62,8 +63,8 @@ struct SimRead {
 // One read exchange ("DX", "DN", ...) with a fresh link object and real time, as the
 // program makes it.
 SimRead readFromController(const LinkParams &link, const QString &command);
-// One write exchange ("DB", "DI") of data; returns the error text, empty on success.
-QString writeToController(const LinkParams &link, const QString &command, const QString &data);
+// One write exchange ("DB", "DI") of data.
+Error writeToController(const LinkParams &link, const QString &command, const QString &data);
 
 // One stored measurement record of a "DO" payload.
 struct SimRecord {

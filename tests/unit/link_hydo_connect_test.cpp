@@ -6,14 +6,15 @@
 namespace
 {
 
-const char *const kNoLinkSend = "Keine Verbindung zum Tarvelon !";
-const char *const kNoLinkReceive = "Keine Verbindung zum Tarvelon";
+const Error kNoLinkSend(ErrorCode::NoLinkSend);
+const Error kNoLinkReceive(ErrorCode::NoLinkReceive);
+const Error kBrokenPipe(ErrorCode::Runtime, "broken pipe (fake)");
 
 class HydoConnect : public ::testing::Test
 {
 protected:
-    void openTcp() { ASSERT_EQ(link.connect(false, "ctl.example", "4001"), QString()); }
-    void openSerial() { ASSERT_EQ(link.connect(true, "/dev/ttyFAKE0", "9600,n,8,1"), QString()); }
+    void openTcp() { ASSERT_EQ(link.connect(false, "ctl.example", "4001"), Error()); }
+    void openSerial() { ASSERT_EQ(link.connect(true, "/dev/ttyFAKE0", "9600,n,8,1"), Error()); }
 
     FakeLink fake;
     cHydoConnect &link = *fake.link;
@@ -26,7 +27,7 @@ TEST_F(HydoConnect, twoLetterCommandOverTcpIsOneBurstOfHundredCopies)
     EXPECT_EQ(controller.lastAddress(), "ctl.example");
     EXPECT_EQ(controller.lastSetting(), "4001");
 
-    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), QString());
+    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), Error());
     ASSERT_EQ(controller.writes().size(), 1);
     EXPECT_EQ(controller.writes()[0].bytes, QByteArray("DX").repeated(100))
         << "no line feed, no per-character pacing";
@@ -39,7 +40,7 @@ TEST_F(HydoConnect, serialSendsEachCharacterThenTheTerminatorWithDelaysOnTheCloc
     EXPECT_EQ(controller.lastAddress(), "/dev/ttyFAKE0");
     EXPECT_EQ(controller.lastSetting(), "9600,n,8,1");
 
-    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), QString());
+    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), Error());
     const auto &w = controller.writes();
     ASSERT_EQ(w.size(), 3);
     EXPECT_EQ(w[0].bytes, "D");
@@ -57,7 +58,7 @@ TEST_F(HydoConnect, withoutALinkNothingGoesOutAndDisconnectOrReconnectEmptiesThe
     EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), kNoLinkSend);
     EXPECT_EQ(link.GetBuffer(), kNoLinkReceive);
     EXPECT_EQ(link.Buffer, "kept");
-    EXPECT_EQ(link.disconnect(), QString());
+    link.disconnect();
     EXPECT_TRUE(link.Buffer.isEmpty());
     EXPECT_TRUE(controller.written().isEmpty());
 
@@ -82,12 +83,12 @@ TEST_F(HydoConnect, failingWriteIsARuntimeErrorAndStopsTheSend)
     controller.failWrites();
     int events = 0;
     link.PutBufferProgress = [&](int, int) { ++events; };
-    EXPECT_EQ(link.PutBuffer("0A0B", 12, false, QString()), "Runtime Error: broken pipe (fake)");
+    EXPECT_EQ(link.PutBuffer("0A0B", 12, false, QString()), kBrokenPipe);
     EXPECT_EQ(events, 0);
     EXPECT_EQ(fake.clock.nowMs(), 0);
 
     openTcp();
-    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), "Runtime Error: broken pipe (fake)");
+    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), kBrokenPipe);
 }
 
 } // namespace

@@ -8,15 +8,15 @@
 namespace
 {
 
-const char *const kTimeout = "Verbindungszeitlimit überschritten !";
-const char *const kBadChecksum = "Fehler bei der Kommunikation mit dem Tarvelon";
+const Error kTimeout(ErrorCode::Timeout);
+const Error kBadChecksum(ErrorCode::Communication);
 
 const QByteArray kStart = "Version Data";
 const QByteArray kEnd = "End Data";
 const QByteArray kPayload = "400CCCCD0500000000";
 
 struct Outcome {
-    QString error;
+    Error error;
     QString result;
     qint64 elapsedMs;
     int bursts;
@@ -30,7 +30,7 @@ Outcome readAnswer(const QByteArray &answer, const QList<int> &pieces = {})
     fake.controller.splitAnswerAt(pieces);
     NoProgress progress;
     ProtocolContext ctx{*fake.link, fake.clock, progress, LinkParams{false, "ctl.example", "4001"}};
-    Outcome o{QString(), QStringLiteral("stale"), 0, 0};
+    Outcome o{Error(), QStringLiteral("stale"), 0, 0};
     o.error = get_Meta_Data(ctx, "DX", "Version Data", "End Data", "CheckSum", o.result, 0,
                             QString(), true);
     o.elapsedMs = fake.clock.nowMs();
@@ -50,21 +50,27 @@ TEST(BadInput, eachMalformedAnswerEndsInItsResult)
     const struct {
         const char *what;
         QByteArray answer;
-        const char *error; // empty: the payload is accepted
+        Error error; // none: the payload is accepted
         QByteArray payload;
     } cases[] = {
-        {"garbage first", QByteArray("\r\n\x00\xff#?Vers\r\n", 12) + good, "", kPayload},
-        {"end and checksum markers in the garbage", "End Data7FCheckSum End RAM" + good, "",
+        {"garbage first", QByteArray("\r\n\x00\xff#?Vers\r\n", 12) + good, {}, kPayload},
+        {"end and checksum markers in the garbage",
+         "End Data7FCheckSum End RAM" + good,
+         {},
          kPayload},
-        {"lower-case checksum", lowerCase, "", kPayload},
-        {"noise before the checksum", kStart + kPayload + kEnd + "\r\n" + digits + "CheckSum\r\n",
-         "", kPayload},
-        {"start marker inside the payload", framedAnswer(kStart, inner, kEnd), "", inner},
-        {"line breaks in the payload count", framedAnswer(kStart, withBreaks, kEnd), "",
+        {"lower-case checksum", lowerCase, {}, kPayload},
+        {"noise before the checksum",
+         kStart + kPayload + kEnd + "\r\n" + digits + "CheckSum\r\n",
+         {},
+         kPayload},
+        {"start marker inside the payload", framedAnswer(kStart, inner, kEnd), {}, inner},
+        {"line breaks in the payload count",
+         framedAnswer(kStart, withBreaks, kEnd),
+         {},
          withBreaks},
         {"checksum without the line breaks", kStart + withBreaks + kEnd + digits + "CheckSum",
          kBadChecksum, ""},
-        {"empty payload", kStart + kEnd + "00CheckSum", "", ""},
+        {"empty payload", kStart + kEnd + "00CheckSum", {}, ""},
         {"checksum marker before the end marker", kStart + kPayload + "C3CheckSum" + kEnd,
          kBadChecksum, ""},
         {"no checksum digits", kStart + kEnd + "CheckSum", kBadChecksum, ""},
@@ -82,7 +88,7 @@ TEST(BadInput, eachMalformedAnswerEndsInItsResult)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const Outcome o = readAnswer(c.answer);
-        EXPECT_EQ(o.error, QString::fromUtf8(c.error));
+        EXPECT_EQ(o.error, c.error);
         EXPECT_EQ(o.result, QString::fromLatin1(c.payload));
         if (o.error == kTimeout) {
             EXPECT_GT(o.elapsedMs, 6000);
@@ -94,7 +100,7 @@ TEST(BadInput, eachMalformedAnswerEndsInItsResult)
 TEST(BadInput, startMarkerArrivingOneCharacterAtATimeIsFound)
 {
     const Outcome o = readAnswer("\r\n" + framedAnswer(kStart, "0102", kEnd), QList<int>(14, 1));
-    EXPECT_EQ(o.error, QString());
+    EXPECT_EQ(o.error, Error());
     EXPECT_EQ(o.result, "0102");
     EXPECT_EQ(o.bursts, 14) << "repeated until the whole start marker is there";
 }
@@ -108,7 +114,7 @@ TEST(BadInput, answerLongerThanExpectedYieldsEverythingBetweenTheMarkers)
     QString result;
     EXPECT_EQ(
         get_Meta_Data(ctx, "DN", "Data RAM", "End RAM", "CheckSum", result, 5630, "loading", false),
-        QString());
+        Error());
     EXPECT_EQ(result.size(), 6200);
 }
 

@@ -7,9 +7,9 @@
 namespace
 {
 
-const char *const kTimeout = "Verbindungszeitlimit überschritten !";
-const char *const kBadChecksum = "Fehler bei der Kommunikation mit dem Tarvelon";
-const char *const kNoLinkReceive = "Keine Verbindung zum Tarvelon";
+const Error kTimeout(ErrorCode::Timeout);
+const Error kBadChecksum(ErrorCode::Communication);
+const Error kNoLinkReceive(ErrorCode::NoLinkReceive);
 
 // Version data of a 2.20 R5 controller.
 const QByteArray kVersionPayload = "400CCCCD0500000000";
@@ -27,17 +27,17 @@ QByteArray hexImage(int characters)
 class ReadExchange : public ::testing::Test
 {
 protected:
-    QString readVersion()
+    Error readVersion()
     {
         return get_Meta_Data(ctx, "DX", "Version Data", "End Data", "CheckSum", result, 0,
                              QString(), true);
     }
-    QString readProgram()
+    Error readProgram()
     {
         return get_Meta_Data(ctx, "DN", "Data RAM", "End RAM", "CheckSum", result, 5630,
                              "loading program", false);
     }
-    QString readStored()
+    Error readStored()
     {
         return get_Meta_Data(ctx, "DO", "Stored Data", "End Data", "CheckSum", result, 0,
                              "download", false);
@@ -53,7 +53,7 @@ protected:
 TEST_F(ReadExchange, matchingChecksumReturnsExactlyThePayloadOverEitherLink)
 {
     controller.setPayload("DX", kVersionPayload);
-    EXPECT_EQ(readVersion(), QString());
+    EXPECT_EQ(readVersion(), Error());
     EXPECT_EQ(result, QString::fromLatin1(kVersionPayload));
     EXPECT_EQ(controller.bursts("DX"), 1);
     EXPECT_EQ(controller.opens(), 1);
@@ -64,7 +64,7 @@ TEST_F(ReadExchange, matchingChecksumReturnsExactlyThePayloadOverEitherLink)
     // Over a serial line the command goes out once, paced, with a line feed.
     ctx.params = kSerial;
     result.clear();
-    EXPECT_EQ(readVersion(), QString());
+    EXPECT_EQ(readVersion(), Error());
     EXPECT_EQ(result, QString::fromLatin1(kVersionPayload));
     EXPECT_EQ(controller.written(), QByteArray("DX").repeated(100) + "DX\n");
     EXPECT_EQ(controller.writes()[2].atMs - controller.writes()[1].atMs, 65);
@@ -75,14 +75,14 @@ TEST_F(ReadExchange, answerSplitOverManyReadsIsAssembled)
     const QByteArray image = hexImage(5630);
     controller.setPayload("DN", image);
     controller.splitAnswer(10);
-    EXPECT_EQ(readProgram(), QString());
+    EXPECT_EQ(readProgram(), Error());
     EXPECT_EQ(result, QString::fromLatin1(image));
     EXPECT_LE(fake.clock.nowMs(), 6000);
 
     // Cuts inside "Version Data", "End Data", the checksum digits and "CheckSum".
     controller.setPayload("DX", kVersionPayload);
     controller.splitAnswerAt({5, 20, 3, 4, 5});
-    EXPECT_EQ(readVersion(), QString());
+    EXPECT_EQ(readVersion(), Error());
     EXPECT_EQ(result, QString::fromLatin1(kVersionPayload));
 }
 
@@ -93,7 +93,7 @@ TEST_F(ReadExchange, answerAfterRepeatsIsAcceptedAndRepeatsStopOnceItBegins)
         SCOPED_TRACE(n);
         controller.answerAfterRepeats(n);
         const int before = controller.bursts("DX");
-        EXPECT_EQ(readVersion(), QString());
+        EXPECT_EQ(readVersion(), Error());
         EXPECT_EQ(result, QString::fromLatin1(kVersionPayload));
         EXPECT_EQ(controller.bursts("DX") - before, n) << "no repetition after the answer began";
     }
@@ -101,7 +101,7 @@ TEST_F(ReadExchange, answerAfterRepeatsIsAcceptedAndRepeatsStopOnceItBegins)
     controller.answerAfterRepeats(1);
     controller.setPayload("DN", hexImage(5630));
     controller.splitAnswerAt({12, 2000, 2000}); // "Data RAM" and a little, then the rest
-    EXPECT_EQ(readProgram(), QString());
+    EXPECT_EQ(readProgram(), Error());
     EXPECT_EQ(controller.bursts("DN"), 1);
 }
 
@@ -110,7 +110,7 @@ TEST_F(ReadExchange, storedDataRecordCountSetsTheProgressTotal)
     const QByteArray payload = "0002" + hexImage(48);
     controller.setPayload("DO", payload);
     controller.splitAnswerAt({11 + 6, 30}); // "Stored Data", the count and a little
-    EXPECT_EQ(readStored(), QString());
+    EXPECT_EQ(readStored(), Error());
     EXPECT_EQ(result, QString::fromLatin1(payload));
 
     ASSERT_GE(progress.reports.size(), 3);
@@ -134,7 +134,7 @@ TEST_F(ReadExchange, expectedLengthIsTheProgressTotal)
 {
     controller.setPayload("DN", hexImage(5630));
     controller.splitAnswer(3);
-    EXPECT_EQ(readProgram(), QString());
+    EXPECT_EQ(readProgram(), Error());
     ASSERT_GE(progress.reports.size(), 3);
     for (const auto &r : progress.reports) {
         EXPECT_EQ(r.text, "loading program");
@@ -161,7 +161,7 @@ TEST_F(ReadExchange, onlyAnAnswerCompleteWithinItsDeadlineIsAccepted)
 {
     controller.setPayload("DX", kVersionPayload);
     controller.setAnswerDelayMs(5500);
-    EXPECT_EQ(readVersion(), QString());
+    EXPECT_EQ(readVersion(), Error());
     controller.setAnswerDelayMs(6300);
     EXPECT_EQ(readVersion(), kTimeout);
     EXPECT_TRUE(result.isEmpty());
@@ -171,7 +171,7 @@ TEST_F(ReadExchange, onlyAnAnswerCompleteWithinItsDeadlineIsAccepted)
     // is granted that on top of its six seconds, so a paced answer arrives in time ...
     controller.setPayload("DN", hexImage(5630));
     controller.splitAnswer(14); // one piece per half-second look: seven seconds
-    EXPECT_EQ(readProgram(), QString());
+    EXPECT_EQ(readProgram(), Error());
     EXPECT_EQ(result.size(), 5630);
 
     // ... but not one that takes longer than both together.
@@ -215,23 +215,23 @@ TEST_F(ReadExchange, wrongChecksumIsACommunicationError)
 TEST_F(ReadExchange, linkThatCannotOpenOrSendIsReportedUnchanged)
 {
     controller.refuseOpen();
-    EXPECT_EQ(readVersion(), "Verbindungsfehler !\rconnection refused (fake)");
+    EXPECT_EQ(readVersion(), Error(ErrorCode::ConnectFailed, "connection refused (fake)"));
     EXPECT_EQ(fake.clock.nowMs(), 0) << "a refused connection fails at once";
     ctx.params = kSerial;
-    EXPECT_EQ(readVersion(), "Runtime Error: connection refused (fake)");
+    EXPECT_EQ(readVersion(), Error(ErrorCode::Runtime, "connection refused (fake)"));
     EXPECT_TRUE(controller.written().isEmpty());
     EXPECT_TRUE(result.isEmpty());
 
     controller.refuseOpen(false);
     controller.hangOnOpen();
     ctx.params = kTcp;
-    EXPECT_EQ(readVersion(), "Verbindungsfehler !\rconnect timed out (fake)");
+    EXPECT_EQ(readVersion(), Error(ErrorCode::ConnectFailed, "connect timed out (fake)"));
     EXPECT_EQ(fake.clock.nowMs(), 20000) << "a host that never answers is given 20 seconds";
 
     controller.hangOnOpen(false);
     controller.setPayload("DX", kVersionPayload);
     controller.failWrites();
-    EXPECT_EQ(readVersion(), "Runtime Error: broken pipe (fake)");
+    EXPECT_EQ(readVersion(), Error(ErrorCode::Runtime, "broken pipe (fake)"));
     EXPECT_EQ(fake.clock.nowMs(), 20000) << "a failed send waits for nothing";
     EXPECT_EQ(controller.closes(), 1);
 }

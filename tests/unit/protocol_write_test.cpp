@@ -8,8 +8,8 @@
 namespace
 {
 
-const char *const kTimeout = "Verbindungszeitlimit überschritten !";
-const char *const kWriteChecksum = "Fehler bei der Datenübertragung zum Tarvelon !";
+const Error kTimeout(ErrorCode::Timeout);
+const Error kWriteChecksum(ErrorCode::TransferFailed);
 
 const QByteArray kCalibration = "0A0B0C0D0E0F101112131415161718191A1B1C1D";
 
@@ -21,7 +21,7 @@ QByteArray twoDigits(int value)
 class WriteExchange : public ::testing::Test
 {
 protected:
-    QString write(const QByteArray &data, bool quiet = true)
+    Error write(const QByteArray &data, bool quiet = true)
     {
         return put_Meta_Data(ctx, "DI", "Receive Start", "CheckSum", QString::fromLatin1(data),
                              quiet);
@@ -35,7 +35,7 @@ protected:
 
 TEST_F(WriteExchange, dataAndItsChecksumGoOutOneCharacterEveryTwelveMilliseconds)
 {
-    EXPECT_EQ(write(kCalibration), QString());
+    EXPECT_EQ(write(kCalibration), Error());
     EXPECT_EQ(controller.stored("DI"), kCalibration);
     EXPECT_EQ(controller.lastWriteReceived(), kCalibration + twoDigits(wireSum(kCalibration)));
     EXPECT_EQ(controller.bursts("DI"), 1);
@@ -54,7 +54,7 @@ TEST_F(WriteExchange, dataAndItsChecksumGoOutOneCharacterEveryTwelveMilliseconds
 TEST_F(WriteExchange, serialWriteSendsTheCommandWithALineFeedFirst)
 {
     ctx.params = LinkParams{true, "/dev/ttyFAKE0", "9600,n,8,1"};
-    EXPECT_EQ(write(kCalibration), QString());
+    EXPECT_EQ(write(kCalibration), Error());
     EXPECT_TRUE(controller.written().startsWith("DI\n" + kCalibration));
     EXPECT_EQ(controller.stored("DI"), kCalibration);
 }
@@ -62,7 +62,7 @@ TEST_F(WriteExchange, serialWriteSendsTheCommandWithALineFeedFirst)
 TEST_F(WriteExchange, checksumBelowSixteenIsSentWithALeadingZero)
 {
     // 'F' * 3 + '8' = 266, which is 10 modulo 256.
-    EXPECT_EQ(write("FFF8"), QString());
+    EXPECT_EQ(write("FFF8"), Error());
     EXPECT_EQ(controller.lastWriteReceived(), "FFF80A");
 }
 
@@ -80,8 +80,8 @@ TEST_F(WriteExchange, echoMustBeTwoHexDigitsOfEitherCase)
     // "FF" sums to 0x8C; "Receive Start" comes in one read, the echo in the next.
     const struct {
         const char *echo;
-        const char *error;
-    } cases[] = {{"8cCheckSum", ""},
+        Error error;
+    } cases[] = {{"8cCheckSum", {}},
                  {"CheckSum", kWriteChecksum},
                  {"7CheckSum", kWriteChecksum},
                  {"G1CheckSum", kWriteChecksum},
@@ -90,7 +90,7 @@ TEST_F(WriteExchange, echoMustBeTwoHexDigitsOfEitherCase)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.echo);
         controller.setRawAnswer("DI", QByteArray("Receive Start") + c.echo);
-        EXPECT_EQ(write("FF"), QString::fromUtf8(c.error));
+        EXPECT_EQ(write("FF"), c.error);
         EXPECT_EQ(controller.written().right(4), "FF8C");
     }
 }
@@ -98,7 +98,7 @@ TEST_F(WriteExchange, echoMustBeTwoHexDigitsOfEitherCase)
 TEST_F(WriteExchange, readyAnnouncedOnlyAfterRepeatsIsWaitedFor)
 {
     controller.answerAfterRepeats(3);
-    EXPECT_EQ(write(kCalibration), QString());
+    EXPECT_EQ(write(kCalibration), Error());
     EXPECT_EQ(controller.bursts("DI"), 3);
     EXPECT_EQ(controller.stored("DI"), kCalibration);
 }
@@ -128,21 +128,21 @@ TEST_F(WriteExchange, dataProgressIsReportedUnlessQuiet)
         indices.push_back(index);
         lastTotal = total;
     };
-    EXPECT_EQ(write(kCalibration, false), QString());
+    EXPECT_EQ(write(kCalibration, false), Error());
     ASSERT_EQ(indices.size(), static_cast<size_t>(kCalibration.size() + 2));
     EXPECT_EQ(indices.front(), 1);
     EXPECT_EQ(indices.back(), kCalibration.size() + 2);
     EXPECT_EQ(lastTotal, kCalibration.size() + 2);
 
     indices.clear();
-    EXPECT_EQ(write(kCalibration, true), QString());
+    EXPECT_EQ(write(kCalibration, true), Error());
     EXPECT_TRUE(indices.empty());
 }
 
 TEST_F(WriteExchange, linkLostBeforeReadyEndsTheWriteWithoutSendingData)
 {
     controller.dropMidAnswer();
-    EXPECT_EQ(write(kCalibration), "Keine Verbindung zum Tarvelon");
+    EXPECT_EQ(write(kCalibration), Error(ErrorCode::NoLinkReceive));
     EXPECT_EQ(controller.written().size(), 200) << "only the command went out";
     EXPECT_LT(fake.clock.nowMs(), 1000);
 }

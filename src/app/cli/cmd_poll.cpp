@@ -181,11 +181,11 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
             service.addController(c.params, c.text, true,
                                   [text = c.text, &session](const MonitoringService::AddOutcome &o) {
                                       session.progress().finish();
-                                      if (o.error.isEmpty())
+                                      if (o.error.ok())
                                           return;
                                       out() << stamp() << "  " << text << "  not connected: "
-                                            << consoleText(o.error).replace(QLatin1Char('\n'),
-                                                                            QLatin1Char(' '))
+                                            << consoleText(errorText(o.error))
+                                                   .replace(QLatin1Char('\n'), QLatin1Char(' '))
                                             << "\n";
                                       out().flush();
                                   });
@@ -199,7 +199,8 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                 cTarvelon *t = service.controller(i);
                 if (!t || (!st.connected && st.lastPoll.archived == 0)) {
                     out() << stamp() << "  " << st.address << "  not connected: "
-                          << consoleText(st.lastError).replace(QLatin1Char('\n'), QLatin1Char(' '))
+                          << consoleText(errorText(st.lastError))
+                                 .replace(QLatin1Char('\n'), QLatin1Char(' '))
                           << "\n";
                     continue;
                 }
@@ -217,9 +218,10 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                 if (st.state != RegulationState::Normal)
                     line += st.state == RegulationState::Alarm ? QStringLiteral("  ALARM")
                                                                : QStringLiteral("  WARNING");
-                if (!st.lastError.isEmpty())
+                if (!st.lastError.ok())
                     line += QStringLiteral("  error: ") +
-                            consoleText(st.lastError).replace(QLatin1Char('\n'), QLatin1Char(' '));
+                            consoleText(errorText(st.lastError))
+                                .replace(QLatin1Char('\n'), QLatin1Char(' '));
                 if (!r.spoolProblem.isEmpty()) {
                     line += QStringLiteral("  spool: ") + r.spoolProblem;
                     logProblem(QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.spoolProblem));

@@ -45,9 +45,10 @@ int cmdProbe(const CliOptions &options, const QStringList &args)
         CliSession session(options);
         NoProgress progress;
         ProtocolContext ctx{session.link(), session.clock(), progress, *params};
-        error = get_Meta_Data(ctx, QStringLiteral("DX"), QStringLiteral("Version Data"),
-                              QStringLiteral("End Data"), QStringLiteral("CheckSum"), version, 0,
-                              QString(), true);
+        // Made into text here, while the session's language is selected.
+        error = errorText(get_Meta_Data(ctx, QStringLiteral("DX"), QStringLiteral("Version Data"),
+                                        QStringLiteral("End Data"), QStringLiteral("CheckSum"),
+                                        version, 0, QString(), true));
     } catch (const StoreError &e) {
         err() << e.message() << "\n";
         return kExitFailed;

@@ -179,7 +179,7 @@ int cmdProgram(const CliOptions &options, const QStringList &argsIn)
         const ProgramChange change = changeProgram(*t, changes);
         session.progress().finish();
         if (change.outcome == ProgramChange::Outcome::Refused) {
-            err() << change.error << "\n";
+            err() << errorText(change.error) << "\n";
             return kExitUsage;
         }
         if (change.outcome == ProgramChange::Outcome::WriteFailed) {

@@ -121,8 +121,8 @@ std::unique_ptr<cTarvelon> connectController(CliSession &session, const Controll
         std::make_unique<cTarvelon>(session.clock(), session.progress(), session.interaction());
     session.interaction().programNew = programNew;
     bool cancelled = false;
-    const QString e = connectAndAdopt(*t, controller.params, session.db(), session.link(),
-                                      &cancelled);
+    const Error e = connectAndAdopt(*t, controller.params, session.db(), session.link(),
+                                    &cancelled);
     session.progress().finish();
     if (cancelled) {
         *error = QStringLiteral("%1 has no identifier yet; run again with --yes to program it "
@@ -130,8 +130,8 @@ std::unique_ptr<cTarvelon> connectController(CliSession &session, const Controll
                      .arg(controller.text);
         return nullptr;
     }
-    if (!e.isEmpty()) {
-        *error = consoleText(e);
+    if (!e.ok()) {
+        *error = consoleText(errorText(e));
         return nullptr;
     }
     return t;

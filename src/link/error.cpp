@@ -1,0 +1,43 @@
+#include "link/error.h"
+
+#include "store/strings.h"
+
+QString errorText(const Error &error)
+{
+    const QString cr = QStringLiteral("\r");
+    switch (error.code) {
+    case ErrorCode::None:
+        return {};
+    case ErrorCode::NoLinkSend:
+        return ms("Keine Verbindung zum Tarvelon !");
+    case ErrorCode::NoLinkReceive:
+        return ms("Keine Verbindung zum Tarvelon");
+    case ErrorCode::ConnectFailed:
+        return ms("Verbindungsfehler !") + cr + error.detail;
+    case ErrorCode::Runtime:
+        // Not translated: it stands for the failure of the port itself.
+        return QStringLiteral("Runtime Error: ") + error.detail;
+    case ErrorCode::Timeout:
+        return ms("Verbindungszeitlimit überschritten !");
+    case ErrorCode::Communication:
+        return ms("Fehler bei der Kommunikation mit dem Tarvelon");
+    case ErrorCode::TransferFailed:
+        return ms("Fehler bei der Datenübertragung zum Tarvelon !");
+    case ErrorCode::FirmwareTooOld:
+        return ms("Firmware Update notwendig !") + cr +
+               ms("Tarvelon kann nicht hinzugefügt werden.\r\rBenötigt wird Version ") +
+               error.detail + ms(" oder höher.") + cr + cr + ms("Vorhanden: ") + error.extra;
+    case ErrorCode::ClockRefused:
+        return ms("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !");
+    case ErrorCode::FirstProgrammingDeclined:
+        return ms("Neuer Tarvelon: Inital Programmierung abgelehnt");
+    case ErrorCode::IncompleteRecords:
+        return ms("Unvollständige Messwerte vom Tarvelon: ") + error.detail +
+               QStringLiteral(" / ") + error.extra;
+    case ErrorCode::RecordsRejected:
+        return QStringLiteral("%1 unreadable record(s) kept in %2").arg(error.detail, error.extra);
+    case ErrorCode::Other:
+        return error.detail;
+    }
+    return error.detail;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+// What went wrong in an exchange with a controller, as a code the program can act on. The
+// text the user reads is made from it only where it is shown (errorText), in the language
+// selected then.
+enum class ErrorCode {
+    None,
+    NoLinkSend,               // nothing open to send on
+    NoLinkReceive,            // nothing open to receive from
+    ConnectFailed,            // the TCP connection failed; detail: the socket's cause
+    Runtime,                  // the port itself failed; detail: its cause
+    Timeout,                  // no whole answer within the deadline
+    Communication,            // an answer with a wrong checksum
+    TransferFailed,           // the controller echoed a wrong checksum for what it was sent
+    FirmwareTooOld,           // detail: the version needed, extra: the version found ("2.19 R24")
+    ClockRefused,             // the user declined to take over the controller's clock
+    FirstProgrammingDeclined, // the user declined a new controller's first programming
+    IncompleteRecords,        // detail: records received, extra: records announced
+    RecordsRejected,          // detail: unreadable records kept, extra: the rejects file
+    Other,                    // detail: a text made elsewhere (database, field check), shown as is
+};
+
+struct Error {
+    ErrorCode code = ErrorCode::None;
+    QString detail;
+    QString extra;
+
+    Error() = default;
+    Error(ErrorCode c, QString d = {}, QString e = {})
+        : code(c), detail(std::move(d)), extra(std::move(e))
+    {
+    }
+    bool ok() const { return code == ErrorCode::None; }
+    bool operator==(const Error &) const = default;
+};
+
+// The text shown for an error, in the selected language; empty for no error.
+QString errorText(const Error &error);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "link/error.h"
+
+#include <ostream>
+
+// Lets a failed check on an Error show its code and the text the user would read.
+inline void PrintTo(const Error &error, std::ostream *os)
+{
+    *os << "Error(" << static_cast<int>(error.code) << ": " << errorText(error).toStdString()
+        << ")";
+}
