@@ -5,6 +5,7 @@
 #include "support/sim_process.h"
 #include "support/temp_db.h"
 
+#include "link/error.h"
 #include "link/progress.h"
 #include "model/interaction.h"
 #include "service/monitoring_service.h"
@@ -68,7 +69,7 @@ TEST(MonitoringService, reportsDownloadsAlarmsAndALostControllerPerCycle)
     EXPECT_EQ(controller().id, 1234);
     EXPECT_TRUE(controller().lastDownload.isValid());
     EXPECT_EQ(controller().state, RegulationState::Normal);
-    EXPECT_EQ(controller().lastError, QString());
+    EXPECT_TRUE(controller().lastError.ok()) << errorText(controller().lastError).toStdString();
     EXPECT_GT(tmp.count("HYDOARCHIVE", "TARVELONID = 1234"), 0);
 
     // Above the emulated temperature's upper alarm limit of 27.0.
@@ -79,7 +80,7 @@ TEST(MonitoringService, reportsDownloadsAlarmsAndALostControllerPerCycle)
     ASSERT_TRUE(sim.stop());
     ASSERT_TRUE(afterCycles(2));
     EXPECT_FALSE(controller().connected);
-    EXPECT_FALSE(controller().lastError.isEmpty());
+    EXPECT_EQ(controller().lastError.code, ErrorCode::ConnectFailed);
     EXPECT_EQ(controller().lastDownload, lastGood) << "the last good download is kept";
     EXPECT_EQ(service.status().spoolBacklog, 0);
 }
