@@ -51,9 +51,8 @@ bool naturalLess(const QString &a, const QString &b)
 
 } // namespace
 
-cHydoConnect::cHydoConnect(std::unique_ptr<Transport> serial, std::unique_ptr<Transport> tcp,
-                           Clock &clock)
-    : m_serial(std::move(serial)), m_tcp(std::move(tcp)), m_clock(clock)
+cHydoConnect::cHydoConnect(TransportFactory factory, Clock &clock)
+    : m_factory(std::move(factory)), m_clock(clock)
 {
 }
 
@@ -64,48 +63,55 @@ cHydoConnect::~cHydoConnect()
 
 std::unique_ptr<cHydoConnect> cHydoConnect::createDefault(Clock &clock)
 {
-    return std::make_unique<cHydoConnect>(std::make_unique<SerialTransport>(),
-                                          std::make_unique<TcpTransport>(), clock);
+    return std::make_unique<cHydoConnect>(
+        [](Transport::Kind kind) -> std::unique_ptr<Transport> {
+            if (kind == Transport::Kind::Serial)
+                return std::make_unique<SerialTransport>();
+            return std::make_unique<TcpTransport>();
+        },
+        clock);
 }
 
 Error cHydoConnect::connect(bool serial, const QString &address, const QString &setting)
 {
     disconnect();
+    const Transport::Kind kind = serial ? Transport::Kind::Serial : Transport::Kind::Tcp;
+    if (!m_transport || m_transport->kind() != kind)
+        m_transport = m_factory(kind);
     QString why;
     if (serial) {
         // The serial path has no error text of its own: a device that will not open is a
         // failure of the port itself.
-        if (!m_serial->open(address, setting, 0, &why))
+        if (!m_transport->open(address, setting, 0, &why))
             return {ErrorCode::Runtime, why};
         return {};
     }
     // The cause (refused, no route, name unknown, timed out) tells the user what to mend.
-    if (!m_tcp->isOpen() && !m_tcp->open(address, setting, kConnectTimeoutMs, &why))
+    if (!m_transport->open(address, setting, kConnectTimeoutMs, &why))
         return {ErrorCode::ConnectFailed, why};
     return {};
 }
 
-// A link that went away (peer closed, device unplugged) is no link any more, as if it had
-// never been open; any other failure is one of the port itself.
-bool cHydoConnect::sendOn(Transport &transport, const QByteArray &bytes, Error *error)
+bool cHydoConnect::isOpen(Transport::Kind kind) const
 {
-    QString why;
-    if (transport.write(bytes, &why))
-        return true;
-    *error = transport.isOpen() ? Error(ErrorCode::Runtime, why) : Error(ErrorCode::NoLinkSend);
-    return false;
+    return m_transport && m_transport->kind() == kind && m_transport->isOpen();
 }
 
-bool cHydoConnect::sendToOpenLinks(const QByteArray &bytes, Error *error)
+// A link that went away (peer closed, device unplugged) is no link any more, as if it had
+// never been open; any other failure is one of the port itself.
+bool cHydoConnect::send(const QByteArray &bytes, Error *error)
 {
-    for (Transport *t : {m_serial.get(), m_tcp.get()}) {
-        if (!t->isOpen())
-            continue;
-        if (!sendOn(*t, bytes, error))
-            return false;
-        *error = {};
+    if (!m_transport || !m_transport->isOpen()) {
+        *error = Error(ErrorCode::NoLinkSend);
+        return false;
     }
-    return true;
+    QString why;
+    if (m_transport->write(bytes, &why)) {
+        *error = {};
+        return true;
+    }
+    *error = m_transport->isOpen() ? Error(ErrorCode::Runtime, why) : Error(ErrorCode::NoLinkSend);
+    return false;
 }
 
 Error cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
@@ -114,38 +120,34 @@ Error cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
     Error error(ErrorCode::NoLinkSend);
     const QByteArray bytes = data.toLatin1();
 
-    if (m_tcp->isOpen() && bytes.size() == kCommandLength) {
-        error = {};
-        sendOn(*m_tcp, bytes.repeated(kTcpCommandRepeats), &error);
+    if (isOpen(Transport::Kind::Tcp) && bytes.size() == kCommandLength) {
+        send(bytes.repeated(kTcpCommandRepeats), &error);
         return error;
     }
 
     const int total = static_cast<int>(bytes.size());
     for (int i = 0; i < total; ++i) {
-        if (!sendToOpenLinks(QByteArray(1, bytes[i]), &error))
+        if (!send(QByteArray(1, bytes[i]), &error))
             return error;
         if (!quiet && PutBufferProgress)
             PutBufferProgress(i + 1, total);
         if (delayMs > 0)
             m_clock.sleepMs(delayMs);
     }
-    if (!terminator.isEmpty() && !sendToOpenLinks(terminator.toLatin1(), &error))
+    if (!terminator.isEmpty() && !send(terminator.toLatin1(), &error))
         return error;
     return error;
 }
 
 Error cHydoConnect::GetBuffer()
 {
-    Error error(ErrorCode::NoLinkReceive);
-    for (Transport *t : {m_serial.get(), m_tcp.get()}) {
-        if (!t->isOpen())
-            continue;
-        error = {};
-        QString why;
-        if (!t->readAvailable(&Buffer, &why))
-            return t->isOpen() ? Error(ErrorCode::Runtime, why) : Error(ErrorCode::NoLinkReceive);
-    }
-    return error;
+    if (!m_transport || !m_transport->isOpen())
+        return Error(ErrorCode::NoLinkReceive);
+    QString why;
+    if (!m_transport->readAvailable(&Buffer, &why))
+        return m_transport->isOpen() ? Error(ErrorCode::Runtime, why)
+                                     : Error(ErrorCode::NoLinkReceive);
+    return {};
 }
 
 void cHydoConnect::disconnect()
@@ -153,8 +155,8 @@ void cHydoConnect::disconnect()
     Buffer.clear();
     // Closing a closed transport is harmless, and a socket whose peer went away still
     // needs its close.
-    m_serial->close();
-    m_tcp->close();
+    if (m_transport)
+        m_transport->close();
 }
 
 QStringList cHydoConnect::Avaible_Comports(int maxPorts)

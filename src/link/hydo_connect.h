@@ -17,13 +17,14 @@
 class cHydoConnect
 {
 public:
-    // Takes the two transports (kind Serial and kind Tcp); tests pass fakes.
-    cHydoConnect(std::unique_ptr<Transport> serial, std::unique_ptr<Transport> tcp, Clock &clock);
+    // Makes the transport a link needs, serial or TCP, when it is opened; tests make fakes.
+    using TransportFactory = std::function<std::unique_ptr<Transport>(Transport::Kind)>;
+    cHydoConnect(TransportFactory factory, Clock &clock);
     ~cHydoConnect();
     cHydoConnect(const cHydoConnect &) = delete;
     cHydoConnect &operator=(const cHydoConnect &) = delete;
 
-    // A QSerialPort and a QTcpSocket transport; use from one thread only.
+    // Links over QSerialPort or QTcpSocket; use from one thread only.
     static std::unique_ptr<cHydoConnect> createDefault(Clock &clock);
 
     // Closes any previous link, then opens the serial device (address = device path, setting
@@ -45,10 +46,11 @@ public:
     std::function<void(int index, int total)> PutBufferProgress;
 
 private:
-    bool sendOn(Transport &transport, const QByteArray &bytes, Error *error);
-    bool sendToOpenLinks(const QByteArray &bytes, Error *error);
+    bool send(const QByteArray &bytes, Error *error);
+    bool isOpen(Transport::Kind kind) const;
 
-    std::unique_ptr<Transport> m_serial;
-    std::unique_ptr<Transport> m_tcp;
+    TransportFactory m_factory;
+    // The one transport of the link now open (or last opened), of the kind its address needs.
+    std::unique_ptr<Transport> m_transport;
     Clock &m_clock;
 };

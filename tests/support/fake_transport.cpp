@@ -264,7 +264,9 @@ void FakeController::finishWriteData()
 FakeLink::FakeLink(quint32 seed)
     : clock(seed), controller(clock),
       link(std::make_unique<cHydoConnect>(
-          std::make_unique<FakeTransport>(Transport::Kind::Serial, controller),
-          std::make_unique<FakeTransport>(Transport::Kind::Tcp, controller), clock))
+          [this](Transport::Kind kind) {
+              return std::make_unique<FakeTransport>(kind, controller);
+          },
+          clock))
 {
 }
