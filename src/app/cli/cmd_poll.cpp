@@ -93,13 +93,7 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
     line.add(QStringLiteral("interval"),
              QStringLiteral("seconds between cycles, 0 to 86400 (default: 10)"),
              QStringLiteral("SECONDS"));
-    line.add(QStringLiteral("yes"),
-             QStringLiteral("give a new controller (one without identifier)\n"
-                            "a new identifier"));
-    line.add(QStringLiteral("calibration"),
-             QStringLiteral("which copy of a differing calibration is kept\n"
-                            "(default: database)"),
-             QStringLiteral("database|controller"));
+    line.addConnectAnswers();
     if (const auto done = line.parse(args))
         return *done;
     const bool yes = line.isSet(QStringLiteral("yes"));

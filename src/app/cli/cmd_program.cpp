@@ -112,13 +112,7 @@ int cmdProgram(const CliOptions &options, const QStringList &argsIn)
     line.add(QStringLiteral("controller"),
              QStringLiteral("the controller: tcp:HOST[:PORT] or serial:DEVICE"),
              QStringLiteral("ADDR"));
-    line.add(QStringLiteral("yes"),
-             QStringLiteral("give a new controller (one without identifier)\n"
-                            "a new identifier"));
-    line.add(QStringLiteral("calibration"),
-             QStringLiteral("which copy of a differing calibration is kept\n"
-                            "(default: database)"),
-             QStringLiteral("database|controller"));
+    line.addConnectAnswers();
     if (const auto done = line.parse(argsIn))
         return *done;
     const bool yes = line.isSet(QStringLiteral("yes"));

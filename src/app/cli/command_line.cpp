@@ -110,3 +110,12 @@ void CommandLine::printHelp(QTextStream &s) const
         s << "\n" << m_notes << (m_notes.endsWith(u'\n') ? "" : "\n");
     s.flush();
 }
+
+void CommandLine::addConnectAnswers()
+{
+    add(QStringLiteral("yes"), QStringLiteral("give a new controller (one without identifier)\n"
+                                              "a new identifier"));
+    add(QStringLiteral("calibration"),
+        QStringLiteral("which copy of a differing calibration is kept\n(default: database)"),
+        QStringLiteral("database|controller"));
+}

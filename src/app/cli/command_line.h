@@ -21,6 +21,8 @@ public:
 
     // A switch, or an option taking a value when valueName is given.
     void add(const QString &name, const QString &description, const QString &valueName = {});
+    // --yes and --calibration: how the questions of connecting a controller are answered.
+    void addConnectAnswers();
     // An option that is refused with a message of its own instead of "unknown option".
     void refuse(const QString &name, const QString &why);
     // Everything from the first argument that is not an option on belongs to it.
