@@ -208,12 +208,25 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     EXPECT_FALSE(item->icon(0).isNull()) << "a mark that a selected row still shows";
     saveScreenshot(m_form.get(), QStringLiteral("alarm-row"));
 
-    // A controller that stops answering: the next cycle's error is in the status column and
-    // the tooltip, still without a box.
+    // A controller that stops answering: the service keeps its last good download and
+    // reports the failed connection; the error is in the status column and the tooltip,
+    // still without a box.
     const int boxes = int(m_boxes->boxes().size());
+    ASSERT_TRUE(waitIdle());
+    const QDateTime lastGood = m_form->service().status().controllers[0].lastDownload;
+    ASSERT_TRUE(lastGood.isValid());
     sim.stop();
-    ASSERT_TRUE(waitUntil([&] { return rowTexts(0)[10].contains("Error: "); }, 25000))
+    auto controller = [&] { return m_form->service().status().controllers.value(0); };
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return controller().lastError.code == ErrorCode::ConnectFailed &&
+                   rowTexts(0)[10].contains("Error: ");
+        },
+        25000))
         << rowTexts(0)[10].toStdString();
+    EXPECT_FALSE(controller().connected);
+    EXPECT_EQ(controller().lastDownload, lastGood) << "the last good download is kept";
+    EXPECT_EQ(m_form->service().status().spoolBacklog, 0);
     EXPECT_TRUE(item->toolTip(0).contains("Error: ")) << item->toolTip(0).toStdString();
     EXPECT_EQ(int(m_boxes->boxes().size()), boxes);
     saveScreenshot(m_form.get(), QStringLiteral("download-error"));

@@ -211,7 +211,7 @@ void FakeController::onBurst(const QString &command)
         queue(it->payload);
         break;
     case Kind::Framed:
-        queue(framedAnswer(it->startMarker, it->payload, it->endMarker, m_badChecksum ? 1 : 0));
+        queue(framedAnswer(it->startMarker, it->payload, it->endMarker));
         break;
     }
 }
@@ -258,7 +258,7 @@ void FakeController::finishWriteData()
     m_takingData = false;
     m_writeData.clear();
     if (!m_noEcho)
-        queue(twoHexDigits(computed + m_echoOffset) + kChecksumMarker);
+        queue(twoHexDigits(computed) + kChecksumMarker);
 }
 
 FakeLink::FakeLink(quint32 seed)

@@ -64,8 +64,6 @@ public:
     }
     // Virtual time from a recognised command to the first piece of its answer.
     void setAnswerDelayMs(int ms) { m_answerDelayMs = ms; }
-    // Read answers carry Sum8 + 1 instead of Sum8.
-    void badChecksum(bool on = true) { m_badChecksum = on; }
     // Half of the answer arrives, then the link is lost.
     void dropMidAnswer(bool on = true) { m_dropMidAnswer = on; }
     void failWrites(bool on = true) { m_failWrites = on; }
@@ -74,8 +72,6 @@ public:
     void hangOnOpen(bool on = true) { m_hangOnOpen = on; }
     // Takes the data of a write but never echoes its checksum.
     void noEchoAfterWrite(bool on = true) { m_noEcho = on; }
-    // The checksum echoed after a write is off by this much.
-    void echoChecksumOffset(int offset) { m_echoOffset = offset; }
 
     // ---- what happened
     const QList<Write> &writes() const { return m_writes; }
@@ -129,12 +125,10 @@ private:
     int m_pieceCount = 1;
     int m_pieceMs = 0;
     int m_answerDelayMs = 0;
-    bool m_badChecksum = false;
     bool m_dropMidAnswer = false;
     bool m_failWrites = false;
     bool m_refuseOpen = false;
     bool m_hangOnOpen = false;
-    int m_echoOffset = 0;
     bool m_noEcho = false;
 
     QList<Write> m_writes;

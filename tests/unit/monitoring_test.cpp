@@ -377,50 +377,46 @@ protected:
 
 } // namespace
 
-TEST_F(Limits, valueInsideAllLimitsSendsNothing)
+// One walk through the limits: equality is a violation, each change of state is reported
+// once (a warning before its alarm, the all-clear before the alarm's end), a regulation that
+// is off sends nothing and keeps its states. Active: w/a lower, W/A upper warning/alarm.
+TEST_F(Limits, eachChangeOfStateIsReportedOnceAndEqualityIsAViolation)
 {
-    EXPECT_EQ(evaluateAt(25.0f), 0);
-    EXPECT_TRUE(notifier.mails.isEmpty());
-}
-
-TEST_F(Limits, equalityIsAViolationAndTheReturnIsReportedOnce)
-{
-    EXPECT_EQ(evaluateAt(23.5f), 1);
-    EXPECT_EQ(subjects(), QStringList{"Ostracom---Warnung"});
-    EXPECT_TRUE(reg().UntereWarnungAktiv);
-    EXPECT_EQ(evaluateAt(23.5f), 0) << "the same state sends nothing again";
-    EXPECT_EQ(evaluateAt(23.51f), 1);
-    EXPECT_EQ(notifier.mails.last().subject, QStringLiteral("Ostracom---Entwarnung"));
-    EXPECT_TRUE(notifier.mails.last().body.contains(QLatin1String(" unterschreitet nicht mehr ")));
-    EXPECT_FALSE(reg().UntereWarnungAktiv);
-}
-
-TEST_F(Limits, belowWarningAndAlarmSendsTheWarningFirstThenTheAlarm)
-{
-    EXPECT_EQ(evaluateAt(22.0f), 2);
-    EXPECT_EQ(subjects(), (QStringList{"Ostracom---Warnung", "Ostracom---Alarm"}));
-    EXPECT_EQ(evaluateAt(25.0f), 2);
-    EXPECT_EQ(subjects().mid(2), (QStringList{"Ostracom---Entwarnung", "Ostracom---Alarmende"}));
-}
-
-TEST_F(Limits, upperLimitsUseGreaterOrEqual)
-{
-    EXPECT_EQ(evaluateAt(27.0f), 2);
-    EXPECT_TRUE(
-        notifier.mails[0].body.contains(QStringLiteral(" überschreitet die Grenze von 26.5°C")));
-    EXPECT_TRUE(
-        notifier.mails[1].body.contains(QStringLiteral(" überschreitet die Grenze von 27°C")));
-    EXPECT_TRUE(reg().ObereWarnungAktiv);
-    EXPECT_TRUE(reg().ObererAlarmAktiv);
-}
-
-TEST_F(Limits, aRegulationThatIsOffNeverSendsAndKeepsItsStates)
-{
-    EXPECT_EQ(evaluateAt(22.0f), 2);
-    reg().set_Regelart(0);
-    EXPECT_EQ(evaluateAt(25.0f), 0);
-    EXPECT_TRUE(reg().UntererAlarmAktiv);
-    EXPECT_EQ(notifier.mails.size(), 2);
+    const QString below = QStringLiteral(" unterschreitet die Grenze von ");
+    const QString back = QStringLiteral(" unterschreitet nicht mehr ");
+    const QString above = QStringLiteral(" überschreitet die Grenze von ");
+    const struct {
+        float value;
+        int regelart;
+        QStringList subjects;
+        QStringList bodies; // what each new mail's body contains
+        const char *active;
+    } steps[] = {
+        {25.0f, 2, {}, {}, ""},
+        {23.5f, 2, {"Ostracom---Warnung"}, {below + "23.5°C"}, "w"},
+        {23.5f, 2, {}, {}, "w"},
+        {23.51f, 2, {"Ostracom---Entwarnung"}, {back}, ""},
+        {22.0f, 2, {"Ostracom---Warnung", "Ostracom---Alarm"}, {below + "23.5°C", below + "23°C"}, "wa"},
+        {25.0f, 2, {"Ostracom---Entwarnung", "Ostracom---Alarmende"}, {back, back}, ""},
+        {27.0f, 2, {"Ostracom---Warnung", "Ostracom---Alarm"}, {above + "26.5°C", above + "27°C"}, "WA"},
+        {25.0f, 0, {}, {}, "WA"},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.value);
+        const qsizetype before = notifier.mails.size();
+        reg().set_Regelart(step.regelart);
+        EXPECT_EQ(evaluateAt(step.value), step.subjects.size());
+        EXPECT_EQ(subjects().mid(before), step.subjects);
+        for (qsizetype i = 0; i < step.bodies.size() && before + i < notifier.mails.size(); ++i)
+            EXPECT_TRUE(notifier.mails[before + i].body.contains(step.bodies[i]))
+                << notifier.mails[before + i].body.toStdString();
+        QString active;
+        active += reg().UntereWarnungAktiv ? "w" : "";
+        active += reg().UntererAlarmAktiv ? "a" : "";
+        active += reg().ObereWarnungAktiv ? "W" : "";
+        active += reg().ObererAlarmAktiv ? "A" : "";
+        EXPECT_EQ(active, QLatin1String(step.active));
+    }
 }
 
 TEST_F(Limits, messageNamesRegulationControllerSensorValueAndLimit)

@@ -8,7 +8,6 @@ namespace
 {
 
 const Error kTimeout(ErrorCode::Timeout);
-const Error kBadChecksum(ErrorCode::Communication);
 const Error kNoLinkReceive(ErrorCode::NoLinkReceive);
 
 // Version data of a 2.20 R5 controller.
@@ -201,15 +200,6 @@ TEST_F(ReadExchange, linkLostMidAnswerEndsTheExchangeAtOnce)
     EXPECT_TRUE(result.isEmpty());
     EXPECT_LT(fake.clock.nowMs(), 1000) << "no waiting for a deadline on a dead link";
     EXPECT_EQ(progress.reports.last().current, 5630) << "progress is closed even on failure";
-}
-
-TEST_F(ReadExchange, wrongChecksumIsACommunicationError)
-{
-    controller.setPayload("DX", kVersionPayload);
-    controller.badChecksum();
-    EXPECT_EQ(readVersion(), kBadChecksum);
-    EXPECT_TRUE(result.isEmpty());
-    EXPECT_EQ(controller.bursts("DX"), 1) << "a bad answer is not asked for again";
 }
 
 TEST_F(ReadExchange, linkThatCannotOpenOrSendIsReportedUnchanged)
