@@ -79,6 +79,8 @@ bool SimController::start(QString *error)
         m_state.version = *m_settings.version;
     if (m_settings.id)
         m_state.program = HexWordPut(m_state.program, kPosId, *m_settings.id);
+    for (const auto &[sensor, type] : m_settings.sensorTypes)
+        m_state.calibration = HexBytePut(m_state.calibration, sensorPos(sensor) + kSenType, type);
     if (m_settings.intervalSeconds)
         m_state.program = HexTimePut(m_state.program, kPosStorageInterval,
                                      QTime(0, 0).addSecs(*m_settings.intervalSeconds));

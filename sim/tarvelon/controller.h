@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <map>
 #include <optional>
 
 namespace sim
@@ -20,6 +21,7 @@ struct ControllerSettings {
     std::optional<FirmwareVersion> version; // overrides the state file when given
     std::optional<int> id;                  // likewise
     std::optional<int> intervalSeconds;     // likewise
+    std::map<int, int> sensorTypes;         // sensor number -> type code, likewise
     double speed = 1.0;
     QString statePath; // empty: state in memory only
     QString valuesPath;

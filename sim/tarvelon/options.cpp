@@ -95,6 +95,12 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
                                 QStringLiteral("Controller identifier (default 1234; 0 = none "
                                                "assigned yet)."),
                                 QStringLiteral("N"));
+    const QCommandLineOption sensor(QStringLiteral("sensor"),
+                                    QStringLiteral("Fit sensor N (1-8) with this type code "
+                                                   "(0 none, 1 pH, 2 temperature, 3 redox, 4/5 "
+                                                   "conductivity, 6 oxygen, 7 level, 8 air "
+                                                   "pressure); may be repeated."),
+                                    QStringLiteral("N=TYPE"));
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Seed of the measurement noise."),
                                   QStringLiteral("N"));
@@ -138,7 +144,7 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     p.addOptions({help,    port,   listen,  noTcp,    pty,         ptyLink,    serial,
                   state,   values, speed,   clock,    interval,    maxRecords, version,
                   id,      seed,   journal, quiet,    answerAfter, split,      badChecksum,
-                  dropMid, mute,   pace,    badWrite, shortBatch,  garble});
+                  dropMid, mute,   pace,    badWrite, shortBatch,  garble,     sensor});
 
     if (!p.parse(arguments)) {
         *message = p.errorText();
@@ -229,6 +235,19 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
             return ParseOutcome::UsageError;
         }
         c.id = n;
+    }
+    for (const QString &fit : p.values(sensor)) {
+        const QStringList parts = fit.split(QLatin1Char('='));
+        int number = 0;
+        int type = 0;
+        if (parts.size() != 2 || !parseInt(parts[0], 1, 8, &number) ||
+            !parseInt(parts[1], 0, 8, &type)) {
+            *message = QStringLiteral("--sensor needs N=TYPE with N 1 to 8 and TYPE 0 to 8, not "
+                                      "\"%1\"")
+                           .arg(fit);
+            return ParseOutcome::UsageError;
+        }
+        c.sensorTypes[number] = type;
     }
     if (p.isSet(seed)) {
         bool ok = false;

@@ -16,6 +16,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <utility>
 
 class ArchiveSpool;
 class Clock;
@@ -176,10 +178,10 @@ public:
     Error get_comp();
     // What the last get_comp did with the records, beyond its error.
     struct DownloadReport {
-        int received = 0;     // whole records in the answer
-        int archived = 0;     // rows added to the archive (records already there not counted)
-        int spooled = 0;      // records waiting in the spool file
-        int rejected = 0;     // records kept in the rejects file instead of the archive
+        int received = 0;          // whole records in the answer
+        int archived = 0;          // rows added to the archive (records already there not counted)
+        int spooled = 0;           // records waiting in the spool file
+        int rejected = 0;          // records kept in the rejects file instead of the archive
         bool acknowledged = false; // "DL" sent: the controller may forget them
         bool databaseBusy = false; // the database was locked by another program
         QString spoolProblem;      // the spool file could not be read or written
@@ -236,6 +238,26 @@ public:
         return m_interaction;
     }
 
+    // ---- regulation rows edited away from the link worker
+    // The programming dialog edits this object on the UI thread, which must not use the
+    // worker's database connection. While held, changed warning limits and descriptions are
+    // only noted; writeHeldRegulations, run on the worker, ends the hold and stores them.
+    void holdRegulationWrites()
+    {
+        m_holdRegulationWrites = true;
+    }
+    bool regulationWritesHeld() const
+    {
+        return m_holdRegulationWrites;
+    }
+    void noteRegulationWrite(int sensor, int regulation)
+    {
+        m_heldRegulations.insert({sensor, regulation});
+    }
+    // Returns the database's complaint (code Other) when a row could not be stored; the
+    // rows not stored stay noted for the next call.
+    Error writeHeldRegulations();
+
     // ---- by-name access to controller and regulation fields (ostracom-cli)
     static QStringList fieldNames();
     std::optional<QString> fieldText(const QString &name);
@@ -267,6 +289,8 @@ private:
     DownloadReport m_lastDownload;
     // Set while a new controller waits for its first programming: nothing of it is stored.
     bool m_adoptionPending = false;
+    bool m_holdRegulationWrites = false;
+    std::set<std::pair<int, int>> m_heldRegulations; // (sensor, regulation)
 
     std::array<std::unique_ptr<cHydoSensor>, kSensors + 1> m_sensors;
     std::array<std::unique_ptr<cHydoAktor>, kSockets + 1> m_sockets;

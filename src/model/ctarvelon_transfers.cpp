@@ -265,3 +265,25 @@ Error cTarvelon::adoptNew()
     }
     return init_instances();
 }
+
+Error cTarvelon::writeHeldRegulations()
+{
+    m_holdRegulationWrites = false;
+    if (!m_db) {
+        m_heldRegulations.clear();
+        return {};
+    }
+    const int id = aq_id();
+    while (!m_heldRegulations.empty()) {
+        const auto [sensor, number] = *m_heldRegulations.begin();
+        cHydoRegelung &r = Regelung(sensor, number);
+        try {
+            m_db->saveRegulationRow(id, sensor, number, r.SW_UntereWarnung(), r.SW_ObereWarnung(),
+                                    r.beschreibung());
+        } catch (const StoreError &e) {
+            return Error(ErrorCode::Other, e.message());
+        }
+        m_heldRegulations.erase(m_heldRegulations.begin());
+    }
+    return {};
+}

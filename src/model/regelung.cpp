@@ -115,6 +115,10 @@ void cHydoRegelung::persist(Column column)
 {
     if (!m_db || !m_parent)
         return;
+    if (m_parent->regulationWritesHeld()) {
+        m_parent->noteRegulationWrite(m_sensor, m_regulation);
+        return;
+    }
     const int id = m_parent->aq_id();
     switch (column) {
     case Column::LowerWarning:

@@ -11,20 +11,21 @@
 #include "ui/ostracom_notify_config.h"
 #include "ui/progress_display.h"
 #include "ui/tarvelon_add.h"
+#include "ui/tarvelon_program.h"
 
 #include "ostracom_version.h"
 
 #include <QBrush>
 #include <QCloseEvent>
 #include <QColor>
-#include <QIcon>
-#include <QPixmap>
 #include <QDateTime>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -34,6 +35,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace
 {
@@ -106,8 +108,7 @@ OstracomForm::OstracomForm(Database &db, const QString &dataDir, const QString &
     m_service->setMailSettings(m_mail);
     // A cycle disables the window as every controller operation does; its end refreshes it.
     connect(m_service.get(), &MonitoringService::cycleStarted, this, [this] { setBusy(false); });
-    connect(m_service.get(), &MonitoringService::cycleFinished, this,
-            &OstracomForm::cycleFinished);
+    connect(m_service.get(), &MonitoringService::cycleFinished, this, &OstracomForm::cycleFinished);
 
     display_language();
     Timer1->setInterval(kTimerIntervalMs);
@@ -122,6 +123,8 @@ OstracomForm::OstracomForm(Database &db, const QString &dataDir, const QString &
 
 OstracomForm::~OstracomForm()
 {
+    // An open programming dialog refers to its controller, which goes with the service.
+    delete m_programDialog.data();
     // An operation still running must end before the controllers and the database go.
     m_interaction->shutDown();
     m_service.reset();
@@ -159,9 +162,13 @@ void OstracomForm::buildMenus()
     Menu_Bearbeiten->setObjectName(QStringLiteral("Menu_Bearbeiten"));
     menu_Neuer_Tarvelon = action(Menu_Bearbeiten, "menu_Neuer_Tarvelon");
     menu_Tarvelon_entfernen = action(Menu_Bearbeiten, "menu_Tarvelon_entfernen");
+    menu_Tarvelon_programmieren = action(Menu_Bearbeiten, "menu_Tarvelon_programmieren");
+    menu_Tarvelon_messwerte_anzeigen = action(Menu_Bearbeiten, "menu_Tarvelon_messwerte_anzeigen");
     connect(menu_Neuer_Tarvelon, &QAction::triggered, this, &OstracomForm::menuNeuerTarvelon);
     connect(menu_Tarvelon_entfernen, &QAction::triggered, this,
             &OstracomForm::menuTarvelonEntfernen);
+    connect(menu_Tarvelon_programmieren, &QAction::triggered, this,
+            &OstracomForm::menuTarvelonProgrammieren);
 
     menu_extras = menuBar()->addMenu(QString());
     menu_extras->setObjectName(QStringLiteral("menu_extras"));
@@ -170,6 +177,10 @@ void OstracomForm::buildMenus()
     connect(menu_sprache, &QAction::triggered, this, &OstracomForm::menuSprache);
     connect(menu_Alarm_Benachrichtigung, &QAction::triggered, this,
             &OstracomForm::menuAlarmBenachrichtigung);
+    // Its caption is the same in every language.
+    menu_smsmodul = menu_extras->addAction(QStringLiteral("SMS Modul"));
+    menu_smsmodul->setObjectName(QStringLiteral("menu_smsmodul"));
+    menu_smsmodul->setEnabled(false);
 
     // A top-level entry with no commands; its caption is the same in every language.
     menu_help = menuBar()->addAction(QStringLiteral("?"));
@@ -189,6 +200,8 @@ void OstracomForm::buildList()
     ListView1->header()->setStretchLastSection(false);
     ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ListView1->header(), &QHeaderView::sectionClicked, this, &OstracomForm::sortByColumn);
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this,
+            [this] { menuTarvelonProgrammieren(); });
     connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
         Menu_Bearbeiten->popup(ListView1->viewport()->mapToGlobal(pos));
     });
@@ -276,6 +289,8 @@ void OstracomForm::display_language()
     Menu_Bearbeiten->setTitle(ms("Bearbeiten"));
     menu_Neuer_Tarvelon->setText(ms("Neuer Tarvelon"));
     menu_Tarvelon_entfernen->setText(ms("Tarvelon entfernen"));
+    menu_Tarvelon_programmieren->setText(ms("Tarvelon programmieren"));
+    menu_Tarvelon_messwerte_anzeigen->setText(ms("Tarvelon Messwerte anzeigen"));
     menu_extras->setTitle(ms("Extras"));
     menu_sprache->setText(ms("Sprache"));
     menu_Alarm_Benachrichtigung->setText(ms("Alarm Benachrichtigung"));
@@ -349,6 +364,9 @@ void OstracomForm::display_mytarvelons(bool update)
             ListView1->setCurrentItem(ListView1->topLevelItem(0));
     }
     menu_Tarvelon_entfernen->setEnabled(any);
+    menu_Tarvelon_programmieren->setEnabled(any);
+    // The chart window is not built yet.
+    menu_Tarvelon_messwerte_anzeigen->setEnabled(false);
 
     // The end of every operation: the window comes back to life.
     ListView1->setEnabled(true);
@@ -518,16 +536,55 @@ void OstracomForm::connectFinished()
     myTarvelonAdd_TryConnect(next.serial, next.address, next.setting);
 }
 
-void OstracomForm::check_programming(cTarvelon &controller)
+void OstracomForm::menuTarvelonProgrammieren()
 {
+    // A double click may come while an operation holds the list.
+    if (!ListView1->isEnabled() || m_programDialog)
+        return;
     setBusy();
-    cTarvelon *c = &controller;
-    m_service->run([c] { c->check_programing(false); },
-                  [this](const QString &failure) {
-                      if (!failure.isEmpty())
-                          m_interaction->tell(failure, QString(), Interaction::Icon::Exclamation);
-                      display_mytarvelons(true);
-                  });
+    DisplayProgress(ms("Tarvelon programmieren"), 0, 0);
+    QTreeWidgetItem *row = ListView1->currentItem();
+    const int position = row ? row->data(0, kTagRole).toInt() : 0;
+    if (ListView1->topLevelItemCount() == 0 || position < 1 || position > tarvelonCount()) {
+        display_mytarvelons(true);
+        return;
+    }
+    cTarvelon &controller = tarvelon(position);
+    // The dialog edits the controller on this thread; its database rows are written on
+    // the worker when it closes.
+    controller.holdRegulationWrites();
+    auto *dialog = new TarvelonProgram(controller, this);
+    m_programDialog = dialog;
+    connect(dialog, &TarvelonProgram::closedWith, this,
+            [this, position](TarvelonProgram::Outcome outcome) {
+                programmingClosed(position, outcome == TarvelonProgram::Outcome::Transfer);
+            });
+    dialog->show();
+}
+
+void OstracomForm::programmingClosed(int position, bool transfer)
+{
+    m_programDialog = nullptr; // it deletes itself
+    cTarvelon *c = &tarvelon(position);
+    auto stored = std::make_shared<Error>();
+    // The program first: check_programing asks, writes and reports by itself. The warning
+    // limits and descriptions are the PC's own and are kept either way.
+    m_service->run(
+        [c, transfer, stored] {
+            if (transfer)
+                c->check_programing(false);
+            *stored = c->writeHeldRegulations();
+        },
+        [this, stored](const QString &failure) {
+            if (!failure.isEmpty())
+                m_interaction->tell(failure, QString(), Interaction::Icon::Exclamation);
+            if (!stored->ok())
+                m_interaction->tell(ms("Grenzwerte und Beschreibungen konnten nicht gespeichert "
+                                       "werden: ") +
+                                        errorText(*stored),
+                                    QString(), Interaction::Icon::Exclamation);
+            display_mytarvelons(true);
+        });
 }
 
 void OstracomForm::menuTarvelonEntfernen()
@@ -593,8 +650,8 @@ void OstracomForm::showStatus(QTreeWidgetItem *row, const ControllerStatus &stat
     if (status.lastDownload.isValid())
         tip.prepend(ms("Letzte Abfrage") + QStringLiteral(": ") +
                     locale.toString(status.lastDownload, QStringLiteral("HH:mm:ss")) +
-                    QStringLiteral(", ") + QString::number(status.lastRecords) +
-                    QLatin1Char(' ') + ms("Messwerte"));
+                    QStringLiteral(", ") + QString::number(status.lastRecords) + QLatin1Char(' ') +
+                    ms("Messwerte"));
     row->setText(kStatusColumn, text.join(QStringLiteral(" - ")));
     QIcon mark;
     if (colour.isValid()) {

@@ -27,6 +27,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 struct ControllerStatus;
 class TarvelonAdd;
+class TarvelonProgram;
 class cTarvelon;
 
 // The main window: the list of connected controllers with their current values and their
@@ -59,8 +60,6 @@ public:
     // Refreshes the list (update) or builds it anew, then ends the busy state.
     void display_mytarvelons(bool update);
     void DisplayProgress(const QString &text, qint64 current, qint64 maximum);
-    // Writes a changed program after asking; the list is refreshed afterwards.
-    void check_programming(cTarvelon &controller);
 
     // The add dialog's two events.
     void myTarvelonAdd_TryConnect(bool serial, const QString &address, const QString &setting);
@@ -112,6 +111,10 @@ private:
     void showStatus(QTreeWidgetItem *row, const ControllerStatus &status);
     void menuNeuerTarvelon();
     void menuTarvelonEntfernen();
+    void menuTarvelonProgrammieren();
+    // Writes what the programming dialog changed: the program when `transfer` (after
+    // asking), the regulations' database rows in any case.
+    void programmingClosed(int position, bool transfer);
     void menuSprache();
     void menuAlarmBenachrichtigung();
     void sortByColumn(int column);
@@ -133,6 +136,7 @@ private:
     // A rebuild asked for while an operation used the controllers; done when it ends.
     bool m_rebuildPending = false;
     QPointer<TarvelonAdd> m_addDialog;
+    QPointer<TarvelonProgram> m_programDialog;
     QList<LinkParams> m_startLinks;
 
     QMenu *Menu_Datei = nullptr;
@@ -140,9 +144,12 @@ private:
     QMenu *Menu_Bearbeiten = nullptr;
     QAction *menu_Neuer_Tarvelon = nullptr;
     QAction *menu_Tarvelon_entfernen = nullptr;
+    QAction *menu_Tarvelon_programmieren = nullptr;
+    QAction *menu_Tarvelon_messwerte_anzeigen = nullptr;
     QMenu *menu_extras = nullptr;
     QAction *menu_sprache = nullptr;
     QAction *menu_Alarm_Benachrichtigung = nullptr;
+    QAction *menu_smsmodul = nullptr;
     QAction *menu_help = nullptr;
     QTreeWidget *ListView1 = nullptr;
     QStatusBar *StatusBar1 = nullptr;

@@ -64,7 +64,9 @@ protected:
     // The commands that act on the selected controller.
     bool controllerCommandsEnabled() const
     {
-        return action("menu_Tarvelon_entfernen")->isEnabled();
+        const bool remove = action("menu_Tarvelon_entfernen")->isEnabled();
+        EXPECT_EQ(action("menu_Tarvelon_programmieren")->isEnabled(), remove);
+        return remove;
     }
     // A values file forcing sensor readings in the emulator.
     QString valuesFile(const char *name, const QByteArray &content)
@@ -93,7 +95,9 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     QStringList commands;
     for (QAction *a : edit->actions())
         commands << a->text();
-    EXPECT_EQ(commands, (QStringList{"New Tarvelon", "Remove Tarvelon"}));
+    EXPECT_EQ(commands, (QStringList{"New Tarvelon", "Remove Tarvelon", "Program Tarvelon",
+                                     "Show Tarvelon measurements"}));
+    EXPECT_EQ(action("menu_smsmodul")->text(), "SMS Modul");
 
     EXPECT_EQ(list()->topLevelItemCount(), 0);
     QStringList headers;
@@ -400,26 +404,6 @@ TEST_F(MainWindowFlow, oldFirmwareIsRefusedWithTheVersionItNeeds)
         << text.toStdString();
     EXPECT_EQ(m_form->tarvelonCount(), 0);
     EXPECT_FALSE(controllerCommandsEnabled());
-}
-
-TEST_F(MainWindowFlow, programmingAChangedControllerAsksAndNoWritesNothing)
-{
-    SimProcess &sim = startSim({});
-    m_boxes->script({QMessageBox::Ok});
-    addByDialog(simAddress(sim));
-    ASSERT_TRUE(connected(1));
-
-    cTarvelon &controller = m_form->tarvelon(1);
-    controller.set_aq_AkustAlarm(controller.aq_AkustAlarm() == 0 ? 1 : 0);
-    ASSERT_TRUE(controller.programming_is_dirty());
-    m_boxes->script({QMessageBox::No});
-    m_form->check_programming(controller);
-    EXPECT_FALSE(list()->isEnabled());
-    ASSERT_TRUE(waitIdle());
-    ASSERT_EQ(m_boxes->boxes().size(), 2);
-    EXPECT_EQ(m_boxes->boxes()[1].text, "Start programming the Tarvelon ?");
-    EXPECT_EQ(m_boxes->boxes()[1].buttons, QMessageBox::Yes | QMessageBox::No);
-    EXPECT_TRUE(controller.programming_is_dirty()) << "nothing was written";
 }
 
 TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)

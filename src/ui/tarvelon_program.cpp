@@ -1,0 +1,429 @@
+#include "ui/tarvelon_program.h"
+
+#include "model/ctarvelon.h"
+#include "model/tables.h"
+#include "store/strings.h"
+#include "ui/hydo_sensor_ctl.h"
+#include "ui/hydo_werte_regelung_ctl.h"
+#include "ui/masked_edit.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace
+{
+
+enum Page { RegulationPage, TimePage, MeasurementPage, SystemPage };
+
+// The regulation page's tabs: one per kind of sensor, in this order.
+constexpr int kRegulationKinds[] = {1, 3, 4, 6, 7, 2};
+
+constexpr int kSocketValueTwips = 450;
+
+QString horizontalField(const char *kind)
+{
+    return QStringLiteral("aq_hd_") + QLatin1String(kind);
+}
+
+QString linearField(const char *kind)
+{
+    return QStringLiteral("aq_ld_") + QLatin1String(kind);
+}
+
+} // namespace
+
+TarvelonProgram::TarvelonProgram(cTarvelon &controller, QWidget *parent)
+    : QDialog(parent), m_controller(controller)
+{
+    setObjectName(QStringLiteral("TarvelonProgram"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    TabHauptmenu = new QTabWidget(this);
+    TabHauptmenu->setObjectName(QStringLiteral("TabHauptmenu"));
+    TabHauptmenu->addTab(buildRegulationPage(), QString());
+    TabHauptmenu->addTab(new QWidget, QString());
+    // Nothing to set there yet; a greyed tab says so better than an empty page.
+    TabHauptmenu->setTabEnabled(TimePage, false);
+    TabHauptmenu->addTab(buildMeasurementPage(), QString());
+    TabHauptmenu->addTab(buildSystemPage(), QString());
+
+    Command1 = new QPushButton(this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command2 = new QPushButton(this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    connect(Command1, &QPushButton::clicked, this, [this] { finish(Outcome::Transfer); });
+    connect(Command2, &QPushButton::clicked, this, [this] { finish(Outcome::Back); });
+    // Enter in a box must not close the dialog.
+    Command1->setAutoDefault(false);
+    Command2->setAutoDefault(false);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Command1);
+    buttons->addWidget(Command2);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(TabHauptmenu);
+    layout->addLayout(buttons);
+
+    m_controller.ProgrammingStatusChange = [this] { mvarTarvelon_ProgrammingStatusChange(); };
+    Command1->setEnabled(m_controller.programming_is_dirty());
+    display();
+}
+
+TarvelonProgram::~TarvelonProgram()
+{
+    if (!m_finished)
+        m_controller.ProgrammingStatusChange = nullptr;
+}
+
+QWidget *TarvelonProgram::buildRegulationPage()
+{
+    auto *page = new QWidget;
+    TabStrip1 = new QTabBar(page);
+    TabStrip1->setObjectName(QStringLiteral("TabStrip1"));
+    TabStrip1->setExpanding(false);
+    for (const int code : kRegulationKinds)
+        TabStrip1->setTabData(TabStrip1->addTab(QString()), code);
+    SensorCtl = new HydoSensorCtl(page);
+    SensorCtl->setObjectName(QStringLiteral("SensorCtl"));
+    connect(SensorCtl, &HydoSensorCtl::SensorChanged, this, [this] { initRegulations(); });
+    connect(TabStrip1, &QTabBar::currentChanged, this, [this](int index) {
+        if (index < 0)
+            return;
+        SensorCtl->init(m_controller, TabStrip1->tabData(index).toInt());
+        initRegulations();
+    });
+
+    auto *panels = new QHBoxLayout;
+    panels->addWidget(SensorCtl, 0, Qt::AlignTop);
+    for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k) {
+        auto *ctl = new HydoWerteRegelungCtl(page);
+        ctl->setObjectName(QStringLiteral("WerteRegelungCtl%1").arg(k));
+        // A socket moved to another regulation shows in every panel.
+        connect(ctl, &HydoWerteRegelungCtl::socketChanged, this, &TarvelonProgram::display);
+        m_regulationCtls[size_t(k - 1)] = ctl;
+        panels->addWidget(ctl, 1);
+    }
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(TabStrip1);
+    layout->addLayout(panels, 1);
+    return page;
+}
+
+QRadioButton *TarvelonProgram::addOption(OptionGroup &group, QWidget *parent, const char *name,
+                                         const char *caption, int code)
+{
+    auto *option = new QRadioButton(ms(QString::fromUtf8(caption)), parent);
+    option->setObjectName(QLatin1String(name));
+    group.buttons->addButton(option, code);
+    parent->layout()->addWidget(option);
+    return option;
+}
+
+QWidget *TarvelonProgram::buildMeasurementPage()
+{
+    auto *page = new QWidget;
+    auto *display = new QGroupBox(ms("Anzeige"), page);
+    auto *displayLayout = new QGridLayout(display);
+
+    struct Option {
+        const char *name;
+        const char *caption;
+    };
+    struct Group {
+        const char *caption;
+        const char *field;
+        std::vector<Option> options; // codes 0, 1, ...
+    };
+    const Group groups[] = {
+        {"Temperatur",
+         "aq_anzTemperatur",
+         {{"Opt_Anzeige_Temperatur_Celsius", "Celsius"},
+          {"Opt_Anzeige_Temperatur_Fahrenheit", "Fahrenheit"}}},
+        {"Leitwert",
+         "aq_AnzLeitwert",
+         {{"Opt_Anzeige_Leitwert_Siemens", "Siemens"},
+          {"Opt_Anzeige_Leitwert_Salinitaet", "Salinität"},
+          {"Opt_Anzeige_Leitwert_Dichte", "Dichte"}}},
+        {"Redox",
+         "aq_AnzRedox",
+         {{"Opt_Anzeige_Redox_mVolt", "mV"}, {"Opt_Anzeige_Redox_RHWert", "rH-Wert"}}},
+        {"Sauerstoff",
+         "aq_AnzSauerStoff",
+         {{"Opt_Anzeige_Sauerstoff_saettigung", "Sättigung"},
+          {"Opt_Anzeige_Sauerstoff_mgliter", "mg/l"}}},
+        {"Internes Display",
+         "aq_AnzeigeIntervallInt",
+         {{"Opt_Anzeige_InternesDisplay_1Sekunde", "1 Sekunde"},
+          {"Opt_Anzeige_InternesDisplay_2Sekunden", "2 Sekunden"},
+          {"Opt_Anzeige_InternesDisplay_3Sekunden", "3 Sekunden"},
+          {"Opt_Anzeige_InternesDisplay_4Sekunden", "4 Sekunden"}}},
+        {"Externes Display",
+         "aq_AnzeigeIntervallExt",
+         {{"Opt_Anzeige_ExternesDisplay_1Sekunde", "1 Sekunde"},
+          {"Opt_Anzeige_ExternesDisplay_2Sekunden", "2 Sekunden"},
+          {"Opt_Anzeige_ExternesDisplay_3Sekunden", "3 Sekunden"},
+          {"Opt_Anzeige_ExternesDisplay_4Sekunden", "4 Sekunden"}}},
+    };
+    int position = 0;
+    for (const Group &g : groups) {
+        auto *box = new QGroupBox(ms(QString::fromUtf8(g.caption)), display);
+        new QVBoxLayout(box);
+        OptionGroup group{g.field, new QButtonGroup(box)};
+        for (size_t code = 0; code < g.options.size(); ++code)
+            addOption(group, box, g.options[code].name, g.options[code].caption, int(code));
+        box->layout()->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
+        const QString field = QLatin1String(g.field);
+        connect(group.buttons, &QButtonGroup::idClicked, this, [this, field](int code) {
+            m_controller.setFieldByName(field, QString::number(code), nullptr);
+        });
+        m_optionGroups.push_back(group);
+        displayLayout->addWidget(box, position / 3, position % 3);
+        ++position;
+    }
+
+    auto *frame_d = new QGroupBox(ms("Kompression der Speicherung"), page);
+    frame_d->setObjectName(QStringLiteral("frame_d"));
+    auto *grid = new QGridLayout(frame_d);
+    grid->addWidget(new QLabel(ms("Horizontal"), frame_d), 0, 1);
+    grid->addWidget(new QLabel(ms("Linear"), frame_d), 0, 2);
+    m_compression = {
+        {"ph", 1, "label_k_ph"},
+        {"temp", 2, "label_k_temp"},
+        {"rx", 3, "label_k_rx"},
+        {"lwm", 4, "Label_k_lwm"},
+        {"lws", 5, "Label_k_lws"},
+        {"o2", 6, "Label_k_o2"},
+        {"press", 8, "label_k_press"},
+        {"o2kon", 9, "Label_k_o2kon"},
+        {"rxrh", 10, "label_k_rh"},
+        {"lwsa", 11, "Label_k_lwsa"},
+        {"lwdensity", 12, "Label_k_lwdensity"},
+        {"tempf", 13, "label_k_tempf"},
+    };
+    int row = 1;
+    for (Compression &c : m_compression) {
+        auto *label = new QLabel(frame_d);
+        label->setObjectName(QLatin1String(c.labelName));
+        c.label = label;
+        c.horizontal = new MaskedEdit(frame_d);
+        c.horizontal->setObjectName(QStringLiteral("edit_hd_") + QLatin1String(c.kind));
+        c.linear = new MaskedEdit(frame_d);
+        c.linear->setObjectName(QStringLiteral("edit_ld_") + QLatin1String(c.kind));
+        for (MaskedEdit *box : {c.horizontal, c.linear}) {
+            const QString field =
+                box == c.horizontal ? horizontalField(c.kind) : linearField(c.kind);
+            connect(box, &MaskedEdit::validating, this,
+                    [this, box, field](bool *keep) { storeCompression(box, field, keep); });
+        }
+        grid->addWidget(label, row, 0);
+        grid->addWidget(c.horizontal, row, 1);
+        grid->addWidget(c.linear, row, 2);
+        ++row;
+    }
+    grid->setColumnStretch(3, 1);
+    grid->setRowStretch(row, 1);
+
+    auto *layout = new QHBoxLayout(page);
+    layout->addWidget(display, 3);
+    layout->addWidget(frame_d, 2);
+    return page;
+}
+
+QWidget *TarvelonProgram::buildSystemPage()
+{
+    auto *page = new QWidget;
+    auto onOff = [&](const char *caption, const char *on, const char *off) {
+        auto *box = new QGroupBox(ms(QString::fromUtf8(caption)), page);
+        auto *layout = new QVBoxLayout(box);
+        auto *buttons = new QButtonGroup(box);
+        for (const char *name : {on, off}) {
+            auto *option =
+                new QRadioButton(QString(name) == QLatin1String(on) ? ms("AN") : ms("AUS"), box);
+            option->setObjectName(QLatin1String(name));
+            // The controller's alarm switches are shown here, not changed.
+            option->setEnabled(false);
+            buttons->addButton(option, QString(name) == QLatin1String(on) ? 1 : 0);
+            layout->addWidget(option);
+        }
+        return std::make_pair(box, buttons);
+    };
+    auto [acoustic, acousticButtons] =
+        onOff("Akustischer Alarm", "OPT_AkustischerAlarm_AN", "OPT_AkustischerAlarm_AUS");
+    m_acousticAlarm = acousticButtons;
+    auto [external, externalButtons] =
+        onOff("Externer Alarm", "OPT_ExternerAlarm_AN", "OPT_ExternerAlarm_AUS");
+    m_externalAlarm = externalButtons;
+    auto *externalLayout = static_cast<QVBoxLayout *>(external->layout());
+    auto *socketRow = new QHBoxLayout;
+    auto *socket = new QLineEdit(external);
+    socket->setObjectName(QStringLiteral("edit_externerAlarm_Dose"));
+    auto *socketButton = new QPushButton(QStringLiteral("..."), external);
+    socketButton->setObjectName(QStringLiteral("Cmd_ExternerAlarm_Dose"));
+    socketRow->addWidget(new QLabel(ms("Dose"), external));
+    socketRow->addWidget(socket);
+    socketRow->addWidget(socketButton);
+    externalLayout->addLayout(socketRow);
+    auto *values = new QGridLayout;
+    const char *valueBoxes[][2] = {{"edit_externerAlarm_wertan", "Wert an [%]"},
+                                   {"edit_externerAlarm_wertaus", "Wert aus [%]"}};
+    for (int i = 0; i < 2; ++i) {
+        auto *box = new MaskedEdit(external);
+        box->setObjectName(QLatin1String(valueBoxes[i][0]));
+        box->setMaskAndFormat(QStringLiteral("###"), QStringLiteral("000"), kSocketValueTwips);
+        box->setEnabled(false);
+        values->addWidget(new QLabel(ms(QString::fromUtf8(valueBoxes[i][1])), external), i, 0);
+        values->addWidget(box, i, 1);
+    }
+    externalLayout->addLayout(values);
+    socket->setEnabled(false);
+    socketButton->setEnabled(false);
+
+    auto *level = new QGroupBox(ms("Programmierstufe"), page);
+    new QVBoxLayout(level);
+    OptionGroup group{"aq_ProgStufe", new QButtonGroup(level)};
+    addOption(group, level, "OPT_Programmierstufe_Normal", "Normal", 0);
+    addOption(group, level, "Opt_Programmierstufe_Profi", "Profi", 1);
+    connect(group.buttons, &QButtonGroup::idClicked, this, [this, group](int) {
+        // Both options store what the Normal option says.
+        const bool normal = group.buttons->button(0)->isChecked();
+        m_controller.set_aq_ProgStufe(normal ? 0 : 1);
+    });
+    m_optionGroups.push_back(group);
+
+    auto *layout = new QGridLayout(page);
+    layout->addWidget(acoustic, 0, 0);
+    layout->addWidget(external, 0, 1, 2, 1);
+    layout->addWidget(level, 1, 0);
+    layout->setColumnStretch(2, 1);
+    layout->setRowStretch(2, 1);
+    return page;
+}
+
+void TarvelonProgram::display()
+{
+    setWindowTitle(ms("Tarvelon Programmierung") + QStringLiteral(" - ") +
+                   QString::number(m_controller.aq_id_raw()));
+    Command1->setText(ms("Tarvelon Programmierung übertragen"));
+    Command2->setText(ms("Zurück zum Hauptmenü"));
+    TabHauptmenu->setTabText(SystemPage, ms("System"));
+
+    for (const OptionGroup &g : m_optionGroups) {
+        const int value =
+            m_controller.fieldText(QLatin1String(g.field)).value_or(QString()).toInt();
+        // A value outside the listed codes selects none.
+        g.buttons->setExclusive(false);
+        for (QAbstractButton *b : g.buttons->buttons())
+            b->setChecked(g.buttons->id(b) == value);
+        g.buttons->setExclusive(true);
+    }
+    m_acousticAlarm->button(m_controller.aq_AkustAlarm() == 0 ? 0 : 1)->setChecked(true);
+    m_externalAlarm->button(m_controller.aq_ExternerAlarm() == 0 ? 0 : 1)->setChecked(true);
+
+    TabHauptmenu->setTabText(MeasurementPage, ms("Messwerteinstellungen"));
+    for (Compression &c : m_compression) {
+        static_cast<QLabel *>(c.label)->setText(ms(tables::sensorTypeName(c.code)) +
+                                                QLatin1Char(' ') +
+                                                m_controller.formatierte_MesswertEinheit(c.code));
+        for (MaskedEdit *box : {c.horizontal, c.linear}) {
+            const QString field =
+                box == c.horizontal ? horizontalField(c.kind) : linearField(c.kind);
+            box->setMaskAndFormat(tables::valueMask(c.code), tables::valueFormat(c.code),
+                                  tables::valueWidth(c.code));
+            box->showNumber(m_controller.fieldText(field).value_or(QString()).toDouble());
+        }
+    }
+    TabHauptmenu->setTabText(TimePage, ms("Zeitfunktionen"));
+    TabHauptmenu->setTabText(RegulationPage, ms("Regelung"));
+
+    // The kind and sensor chosen stay chosen when the dialog is shown anew.
+    for (int i = 0; i < TabStrip1->count(); ++i)
+        TabStrip1->setTabText(i, ms(tables::sensorTypeName(TabStrip1->tabData(i).toInt())));
+    const int kind = TabStrip1->tabData(TabStrip1->currentIndex()).toInt();
+    const int sensor = SensorCtl->SelectedSensor();
+    SensorCtl->init(m_controller, kind);
+    if (sensor != 0 &&
+        tables::sensorGroup(m_controller.Sensor(sensor).sensortyp()) == tables::sensorGroup(kind))
+        SensorCtl->select(sensor);
+    initRegulations();
+}
+
+void TarvelonProgram::initRegulations()
+{
+    for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k)
+        m_regulationCtls[size_t(k - 1)]->init(m_controller, SensorCtl->SelectedSensor(), k);
+}
+
+void TarvelonProgram::storeCompression(MaskedEdit *box, const QString &field, bool *keepFocus)
+{
+    const double value = box->number();
+    box->showNumber(value);
+    QString why;
+    if (!m_controller.setFieldByName(field, QString::number(value, 'g', 9), &why)) {
+        // A value the controller's field cannot hold (a scaled word above 65535).
+        QMessageBox::warning(this, windowTitle(), ms("Der Wert ist für dieses Feld zu groß."));
+        box->setModified(true);
+        *keepFocus = true;
+    }
+}
+
+void TarvelonProgram::mvarTarvelon_ProgrammingStatusChange()
+{
+    Command1->setEnabled(m_controller.programming_is_dirty());
+}
+
+bool TarvelonProgram::commitEdits()
+{
+    QWidget *refused = nullptr;
+    for (HydoWerteRegelungCtl *ctl : m_regulationCtls)
+        if (!ctl->commit() && !refused)
+            refused = ctl;
+    for (const Compression &c : m_compression)
+        for (MaskedEdit *box : {c.horizontal, c.linear})
+            if (!box->commit() && !refused)
+                refused = box;
+    if (refused) {
+        // Show the page of the box that wants correcting.
+        for (int page = 0; page < TabHauptmenu->count(); ++page)
+            if (TabHauptmenu->widget(page)->isAncestorOf(refused))
+                TabHauptmenu->setCurrentIndex(page);
+    }
+    return !refused;
+}
+
+void TarvelonProgram::finish(Outcome outcome)
+{
+    if (m_finished || !commitEdits())
+        return;
+    m_finished = true;
+    m_controller.ProgrammingStatusChange = nullptr;
+    hide();
+    emit closedWith(outcome);
+    close();
+}
+
+void TarvelonProgram::reject()
+{
+    finish(Outcome::Back); // Escape, as the close box
+}
+
+void TarvelonProgram::closeEvent(QCloseEvent *event)
+{
+    if (!m_finished) {
+        event->ignore();
+        finish(Outcome::Back);
+        return;
+    }
+    QDialog::closeEvent(event);
+}
