@@ -329,8 +329,12 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     connectSim();
     cTarvelon &controller = m_form->tarvelon(1);
     const QString asRead = controller.programAsRead();
+    // A regulation in alarm state says so when it is shown (pH is the first kind).
+    controller.Regelung(2, 3).set_Regelart(3);
+    m_boxes->script({QMessageBox::Ok});
     TarvelonProgram *dialog = open();
     ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(m_boxes->withText("alarm state").size(), 1);
     find<QRadioButton>(dialog, "Opt_Programmierstufe_Profi")->click();
     find<QRadioButton>(dialog, "OPT_Programmierstufe_Normal")->click();
     EXPECT_EQ(controller.aq_ProgStufe(), 0);
@@ -339,8 +343,10 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     EXPECT_TRUE(controller.programming_is_dirty()) << "kept in the object";
     EXPECT_TRUE(action("menu_Tarvelon_programmieren")->isEnabled());
 
+    m_boxes->script({QMessageBox::Ok}); // the alarm state, once each time it is shown
     dialog = open();
     ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(m_boxes->withText("alarm state").size(), 2);
     EXPECT_TRUE(find<QPushButton>(dialog, "Command1")->isEnabled());
     m_boxes->script({QMessageBox::No});
     find<QPushButton>(dialog, "Command1")->click();
