@@ -313,8 +313,8 @@ QWidget *TarvelonProgram::buildSystemPage()
 
 void TarvelonProgram::display()
 {
-    setWindowTitle(ms("Tarvelon Programmierung") + QStringLiteral(" - ") +
-                   QString::number(m_controller.aq_id_raw()));
+    // The caption is the same in every language.
+    setWindowTitle(QStringLiteral("Tarvelon Programmierung"));
     Command1->setText(ms("Tarvelon Programmierung übertragen"));
     Command2->setText(ms("Zurück zum Hauptmenü"));
     TabHauptmenu->setTabText(SystemPage, ms("System"));

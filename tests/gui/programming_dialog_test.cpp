@@ -335,6 +335,13 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     TarvelonProgram *dialog = open();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(m_boxes->withText("alarm state").size(), 1);
+    // An air pressure compression beyond what the controller's word holds is refused.
+    find<QTabWidget>(dialog, "TabHauptmenu")->setCurrentIndex(2);
+    m_boxes->script({QMessageBox::Ok});
+    type(dialog, "edit_hd_press", "9999", find<MaskedEdit>(dialog, "edit_ld_press"));
+    EXPECT_TRUE(waitUntil([&] { return m_boxes->withText("too large").size() == 1; }, 2000));
+    type(dialog, "edit_hd_press", "20", find<MaskedEdit>(dialog, "edit_ld_press"));
+    EXPECT_EQ(controller.aq_hd_press(), 20);
     find<QRadioButton>(dialog, "Opt_Programmierstufe_Profi")->click();
     find<QRadioButton>(dialog, "OPT_Programmierstufe_Normal")->click();
     EXPECT_EQ(controller.aq_ProgStufe(), 0);
