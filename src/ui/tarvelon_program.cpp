@@ -183,7 +183,6 @@ QWidget *TarvelonProgram::buildMeasurementPage()
         OptionGroup group{g.field, new QButtonGroup(box)};
         for (size_t code = 0; code < g.options.size(); ++code)
             addOption(group, box, g.options[code].name, g.options[code].caption, int(code));
-        box->layout()->addItem(new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Expanding));
         const QString field = QLatin1String(g.field);
         connect(group.buttons, &QButtonGroup::idClicked, this, [this, field](int code) {
             m_controller.setFieldByName(field, QString::number(code), nullptr);
@@ -193,6 +192,7 @@ QWidget *TarvelonProgram::buildMeasurementPage()
         ++position;
     }
 
+    displayLayout->setRowStretch(2, 1); // the option groups as tall as their options
     auto *frame_d = new QGroupBox(ms("Kompression der Speicherung"), page);
     frame_d->setObjectName(QStringLiteral("frame_d"));
     auto *grid = new QGridLayout(frame_d);
