@@ -49,7 +49,8 @@ CliRun cli(const QStringList &args, const QByteArray &input = QByteArray())
 // The permission bits of a file or folder, e.g. 0600.
 int modeOf(const QString &path)
 {
-    struct stat st{};
+    struct stat st {
+    };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
