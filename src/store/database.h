@@ -41,6 +41,46 @@ struct ArchiveValue {
     double wert = 0;
 };
 
+// Archive times as seconds since 1970-01-01 00:00:00 of the wall clock: the DATUM text read
+// without a time zone, so that arithmetic on them agrees with the text order.
+using WallSecond = qint64;
+
+// One archived value of one sensor, by wall-clock second.
+struct ArchiveSample {
+    WallSecond second = 0;
+    double wert = 0;
+};
+
+// Columns of equal share of [origin, origin + span) seconds. A value belongs to the column of
+// the start of its slot of slotSeconds, so that a summary slot is never split between two
+// columns; slotSeconds 1 places every value by its own second.
+struct ColumnGrid {
+    WallSecond origin = 0;
+    qint64 span = 1;
+    int columns = 1;
+    int slotSeconds = 1;
+
+    int columnOf(WallSecond second) const;
+};
+
+// What the archive holds of one sensor within one column: extremes, count and sum, and the
+// first and last value. Values of the same second are ordered by value, so first and last
+// do not depend on the order of writing.
+struct ArchiveColumn {
+    int column = 0;
+    qint64 count = 0;
+    double sum = 0;
+    double minimum = 0;
+    double maximum = 0;
+    WallSecond firstSecond = 0;
+    double first = 0;
+    WallSecond lastSecond = 0;
+    double last = 0;
+
+    void add(const ArchiveSample &sample);
+    void merge(const ArchiveColumn &other);
+};
+
 struct LogbookEntry {
     QDateTime datum;
     QString bemerkung;
@@ -64,8 +104,12 @@ struct ArchiveQuery {
 class Database
 {
 public:
-    // Schema versions: 1 the six tables, 2 their indexes.
-    static constexpr int kSchemaVersion = 2;
+    // Schema versions: 1 the six tables, 2 their indexes, 3 the archive index that covers
+    // the value and the summary tables of the archive.
+    static constexpr int kSchemaVersion = 3;
+    // Slot lengths of the archive's summary tables, finest first. Every sensor value is
+    // summarised in each, in the transaction that archives it.
+    static constexpr int kSummarySlots[] = {60, 600, 3600};
     static constexpr int kDefaultBusyTimeoutMs = 5000;
     // Logbook entries are archive rows of this controller and sensor, drawn at this value.
     static constexpr int kLogbookTarvelonId = -1;
@@ -96,6 +140,12 @@ public:
     // A wall-clock reading as DATUM text, whatever the local time zone makes of it.
     static QString datumText(const QDate &date, const QTime &time);
     static QDateTime datumFromText(const QString &text);
+    // The wall-clock second of a DATUM text; nullopt for a text that is no DATUM.
+    static std::optional<WallSecond> wallSecond(QStringView datum);
+    // The wall-clock second of a local time (its date and time of day as they read).
+    static WallSecond wallSecond(const QDateTime &time);
+    static QString datumText(WallSecond second);
+    static QDateTime dateTimeOf(WallSecond second);
     // True for a text of the DATUM form that names a real date and time of day.
     static bool isDatumText(const QString &text);
 
@@ -144,6 +194,22 @@ public:
     int appendArchive(const std::vector<ArchiveRecord> &records,
                       SkipExisting skip = SkipExisting::No);
     std::vector<ArchiveValue> archiveValues(const ArchiveQuery &query) const;
+    // Values of one sensor with from <= second < to, by time and then value. Rows without a
+    // value are left out.
+    std::vector<ArchiveSample> archiveSamples(int tarvelonId, int asid, WallSecond from,
+                                              WallSecond to) const;
+    // The value at or before `second` that comes last (Before), or the one at or after it
+    // that comes first (After), in the same order.
+    enum class Neighbour { Before, After };
+    std::optional<ArchiveSample> archiveNeighbour(int tarvelonId, int asid, WallSecond second,
+                                                  Neighbour which) const;
+    // The columns of `grid` that hold values of one sensor with from <= second < to, in
+    // column order. grid.slotSeconds must be 1 or one of kSummarySlots; whole slots are read
+    // from that summary table, the rest from finer ones and from the archive itself.
+    std::vector<ArchiveColumn> archiveColumns(int tarvelonId, int asid, WallSecond from,
+                                              WallSecond to, const ColumnGrid &grid) const;
+    // Computes every summary table anew from the archive.
+    void rebuildArchiveSummaries();
     // Whole archive rows of one controller (and one sensor, when asid is given) with
     // from <= DATUM <= to where given, oldest first, for export.
     struct ArchiveRow {

@@ -126,6 +126,7 @@ struct Migration {
 const Migration kMigrations[] = {
     {1, createTables},
     {2, createIndexes},
+    {3, createArchiveSummaries},
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -292,10 +293,9 @@ void Database::prepareSchema()
                                      .arg(path),
                                  kind);
             if (kind == StoreError::Kind::Damaged)
-                throw StoreError(
-                    QStringLiteral("Database %1 is damaged and was left unchanged: %2")
-                        .arg(path, error.text()),
-                    kind);
+                throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
+                                     .arg(path, error.text()),
+                                 kind);
             if (kind == StoreError::Kind::Full)
                 throw StoreError(QStringLiteral("Database %1 cannot be opened: the disk is full "
                                                 "(%2)")
@@ -305,9 +305,8 @@ void Database::prepareSchema()
                 throw StoreError(QStringLiteral("Database %1 is locked by another program (%2)")
                                      .arg(path, error.text()),
                                  kind);
-            throw StoreError(QStringLiteral("Database %1 cannot be checked: %2")
-                                 .arg(path, error.text()),
-                             kind);
+            throw StoreError(
+                QStringLiteral("Database %1 cannot be checked: %2").arg(path, error.text()), kind);
         }
         QStringList problems;
         while (q.next())

@@ -76,10 +76,10 @@ public:
     [[noreturn]] void fail(const char *what, const QSqlError &error) const
     {
         const StoreError::Kind kind = kindOf(error, m_location);
-        throw StoreError(QStringLiteral("%1 failed on database %2: %3%4")
-                             .arg(QString::fromUtf8(what), m_location, error.text(),
-                                  fullDiskNote(kind)),
-                         kind);
+        throw StoreError(
+            QStringLiteral("%1 failed on database %2: %3%4")
+                .arg(QString::fromUtf8(what), m_location, error.text(), fullDiskNote(kind)),
+            kind);
     }
 
     QSqlDatabase &db() { return m_db; }
@@ -120,6 +120,12 @@ private:
     const char *m_what;
     bool m_done = false;
 };
+
+// Version 3: the covering archive index, the summary tables with the triggers that keep them,
+// and their first filling from the rows already archived.
+void createArchiveSummaries(Sql &sql);
+// Empties the summary tables and fills them from the archive.
+void fillArchiveSummaries(Sql &sql);
 
 inline QString equalsAll(const QStringList &columns)
 {

@@ -107,10 +107,11 @@ TEST_F(StoreSchema, newDatabaseHasTheSixTablesTheirColumnsAndTheSeedRows)
               "email_passwort email_enabled langtype");
     EXPECT_EQ(columnsOf(tmp, "HYDOLANG"), "Deutsch ENGLISH");
     EXPECT_EQ(columnsOf(tmp, "HYDOLANGTYPE"), "LANGTYPE");
-    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 2);
+    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 3);
     EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
-    EXPECT_EQ(
-        tmp.count("sqlite_master", "type = 'index' AND name = ?", {"HYDOARCHIVE_SENSOR_DATUM"}), 1);
+    EXPECT_EQ(tmp.count("sqlite_master", "type = 'index' AND name = ?",
+                        {"HYDOARCHIVE_SENSOR_DATUM_WERT"}),
+              1);
 
     EXPECT_EQ(db.languageSetting(), QStringLiteral("ENGLISH"));
     const auto mail = db.mailSettings();
@@ -151,10 +152,13 @@ TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
         Database db(tmp.path());
     }
 
-    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 2);
+    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 3);
     EXPECT_EQ(tmp.count("TARVELON", "TARVELONID = 17 AND KALIBSTRING = 'ABCD'"), 1);
     EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'Becken links'"), 1);
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 17"), 2);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE_SUMMARY_3600", "TARVELONID = 17 AND N = 1"), 2)
+        << "the summaries were filled from the rows already archived";
+    EXPECT_EQ(tmp.count("HYDOARCHIVE_SUMMARY_60"), 2) << "logbook entries are not summarised";
     EXPECT_EQ(tmp.count("OSTRACOM"), 1) << "the settings row exists and is not doubled";
     EXPECT_EQ(tmp.exec("SELECT langtype FROM OSTRACOM").toString(), "DEUTSCH");
     EXPECT_EQ(tmp.count("HYDOLANGTYPE"), 2);
@@ -201,9 +205,9 @@ TEST(StoreRefusal, unusableFilesAreRefusedWithTheirReasonAndLeftByteForByte)
         {"newer schema version",
          [](TempDb &t) {
              t.exec("CREATE TABLE LATER (x INTEGER)");
-             t.exec("PRAGMA user_version = 3");
+             t.exec("PRAGMA user_version = 4");
          },
-         {"version 3"}},
+         {"version 4"}},
         {"text file",
          [](TempDb &t) { writeFile(t.path(), "Ostracom settings\nnot a database\n"); },
          {"not a SQLite database"}},

@@ -1,0 +1,189 @@
+#include "display/chart_points.h"
+
+#include "display/hydo_display.h"
+
+#include <algorithm>
+#include <array>
+
+namespace
+{
+
+constexpr int kLogbookMarginDays = 10;
+constexpr size_t kPointsPerColumn = 4;
+
+double dayOf(double second)
+{
+    return DayNumber(WallSecond(0)) + second / 86400.0;
+}
+
+class Extremes
+{
+public:
+    void note(double v)
+    {
+        m_low = m_any ? std::min(m_low, v) : v;
+        m_high = m_any ? std::max(m_high, v) : v;
+        m_any = true;
+    }
+    double low() const { return m_low; }
+    double high() const { return m_high; }
+
+private:
+    bool m_any = false;
+    double m_low = 0;
+    double m_high = 0;
+};
+
+// The stored values of one column: first, the extremes between (their times are not kept,
+// so they stand in the middle, in the order of the column's trend) and last.
+void addSummaryColumn(const ArchiveColumn &c, const std::optional<SensorConversion> &conversion,
+                      std::vector<ChartPoint> &points, Extremes &extremes)
+{
+    auto convert = [&](double x) {
+        return conversion ? ConvertStored(*conversion, x, std::nullopt, std::nullopt) : x;
+    };
+    const double first = convert(c.first);
+    const double last = convert(c.last);
+    const double low = convert(c.minimum);
+    const double high = convert(c.maximum);
+    extremes.note(low);
+    extremes.note(high);
+    points.push_back({DayNumber(c.firstSecond), first});
+    if (c.count == 1)
+        return;
+    const double middle = dayOf((static_cast<double>(c.firstSecond) + c.lastSecond) / 2);
+    const bool rising = first <= last;
+    const std::array<double, 2> between =
+        rising ? std::array<double, 2>{low, high} : std::array<double, 2>{high, low};
+    for (double v : between)
+        if (v != first && v != last)
+            points.push_back({middle, v});
+    points.push_back({DayNumber(c.lastSecond), last});
+}
+
+// Archived rows of one column [begin, end): all of them when few, else first, the first
+// lowest, the first highest and last, in time order.
+void addRawColumn(const std::vector<ArchiveSample> &rows, const std::vector<double> &values,
+                  size_t begin, size_t end, std::vector<ChartPoint> &points)
+{
+    std::vector<size_t> keep;
+    if (end - begin <= kPointsPerColumn) {
+        for (size_t i = begin; i < end; ++i)
+            keep.push_back(i);
+    } else {
+        const auto low = std::min_element(values.begin() + begin, values.begin() + end);
+        const auto high = std::max_element(values.begin() + begin, values.begin() + end);
+        keep = {begin, static_cast<size_t>(low - values.begin()),
+                static_cast<size_t>(high - values.begin()), end - 1};
+        std::sort(keep.begin(), keep.end());
+        keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
+    }
+    for (size_t i : keep)
+        points.push_back({DayNumber(rows[i].second), values[i]});
+}
+
+} // namespace
+
+int ChartSlotSeconds(qint64 spanSeconds, int pixelWidth)
+{
+    const qint64 width = std::max(pixelWidth, 1);
+    int slot = 1;
+    for (int s : Database::kSummarySlots)
+        if (s * width <= spanSeconds)
+            slot = s;
+    return slot;
+}
+
+ChartSeries ChartFetchSeries(const Database &db, int aqid, int sid, const QDateTime &start,
+                             const QDateTime &end, int pixelWidth,
+                             const std::optional<SensorConversion> &conversion)
+{
+    ChartSeries out;
+    out.aqid = aqid;
+    out.sid = sid;
+    const bool logbook = aqid == cHydoDisplay::kLogbookAqid;
+    const WallSecond origin = Database::wallSecond(start);
+    const WallSecond last = Database::wallSecond(end);
+    // DATUM > start and DATUM < end, compared to the second.
+    const WallSecond from = origin + 1;
+    const WallSecond to = last;
+    ColumnGrid grid{origin, std::max<qint64>(last - origin, 1), std::max(pixelWidth, 1), 1};
+
+    Extremes extremes;
+    auto boundary = [&](const QDateTime &t, double margin) {
+        auto v = ArchiveValueAt(db, t, aqid, sid);
+        if (!v)
+            return;
+        if (conversion)
+            v = DerivedValue(db, *conversion, Database::wallSecond(t), *v);
+        out.points.push_back({DayNumber(t) + margin, *v});
+        extremes.note(*v);
+    };
+    boundary(start, logbook ? -kLogbookMarginDays : 0);
+
+    const int slot = logbook ? 1 : ChartSlotSeconds(grid.span, grid.columns);
+    bool raw = slot == 1 || (conversion && conversion->needsCompensation());
+    if (!raw) {
+        ColumnGrid slotted = grid;
+        slotted.slotSeconds = slot;
+        const std::vector<ArchiveColumn> columns = db.archiveColumns(aqid, sid, from, to, slotted);
+        double lowest = 0;
+        for (size_t i = 0; i < columns.size(); ++i)
+            lowest = i == 0 ? columns[i].minimum : std::min(lowest, columns[i].minimum);
+        // A conversion that does not keep the order of values needs every stored value.
+        raw = conversion && !columns.empty() && !conversion->keepsOrderFrom(lowest);
+        if (!raw) {
+            for (const ArchiveColumn &c : columns)
+                addSummaryColumn(c, conversion, out.points, extremes);
+            out.slotSeconds = slot;
+        }
+    }
+    if (raw) {
+        const std::vector<ArchiveSample> rows = db.archiveSamples(aqid, sid, from, to);
+        std::vector<double> values;
+        if (conversion) {
+            values = DerivedValues(db, *conversion, rows);
+        } else {
+            values.reserve(rows.size());
+            for (const ArchiveSample &s : rows)
+                values.push_back(s.wert);
+        }
+        for (double v : values)
+            extremes.note(v);
+        if (logbook) {
+            for (size_t i = 0; i < rows.size(); ++i)
+                out.points.push_back({DayNumber(rows[i].second), values[i]});
+        } else {
+            for (size_t begin = 0; begin < rows.size();) {
+                const int column = grid.columnOf(rows[begin].second);
+                size_t end = begin + 1;
+                while (end < rows.size() && grid.columnOf(rows[end].second) == column)
+                    ++end;
+                addRawColumn(rows, values, begin, end, out.points);
+                begin = end;
+            }
+        }
+    }
+    boundary(end, logbook ? kLogbookMarginDays : 0);
+    if (!out.points.empty()) {
+        out.minimum = extremes.low();
+        out.maximum = extremes.high();
+    }
+    return out;
+}
+
+std::vector<ChartSeries> ChartFetch(const Database &db, const cHydoDisplay &display,
+                                    const QDateTime &start, const QDateTime &end, int pixelWidth,
+                                    const SensorLookup &lookup)
+{
+    std::vector<ChartSeries> series;
+    for (int i = 1; i <= display.count(); ++i) {
+        const int aqid = display.aqid(i);
+        const int sid = display.sid(i);
+        std::optional<SensorConversion> conversion;
+        if (aqid != cHydoDisplay::kLogbookAqid && lookup)
+            conversion = lookup(aqid, sid);
+        series.push_back(ChartFetchSeries(db, aqid, sid, start, end, pixelWidth, conversion));
+    }
+    return series;
+}

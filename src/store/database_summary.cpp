@@ -1,0 +1,466 @@
+// The archive's summary tables: per sensor and slot of a minute, ten minutes and an hour the
+// count, sum, extremes and first and last value, so that a chart of a long range reads a few
+// rows per pixel column instead of every archived value. Triggers keep them in the
+// transaction of every archive change, whoever writes it.
+
+#include "store/database.h"
+
+#include "store/database_sql.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <map>
+
+using namespace database_detail;
+
+namespace
+{
+
+constexpr int kLevels = static_cast<int>(std::size(Database::kSummarySlots));
+constexpr qint64 kSecondsPerDay = 86400;
+
+QString summaryTable(int slotSeconds)
+{
+    return QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(slotSeconds);
+}
+
+QString secondOf(const QString &datum)
+{
+    return QStringLiteral("CAST(strftime('%s', %1) AS INTEGER)").arg(datum);
+}
+
+// The start of the slot of `second`, rounded down also before 1970.
+QString slotOf(const QString &second, int slotSeconds)
+{
+    const QString length = QString::number(slotSeconds);
+    return QStringLiteral("(") + second + QStringLiteral(" - ((") + second + QStringLiteral(" % ") +
+           length + QStringLiteral(") + ") + length + QStringLiteral(") % ") + length +
+           QStringLiteral(")");
+}
+
+// Logbook entries and rows without a value are not measurements.
+QString isSensorRow(const QString &row)
+{
+    return QStringLiteral("NOT (%1.TARVELONID = %2 AND %1.ASID = %3)")
+        .arg(row)
+        .arg(Database::kLogbookTarvelonId)
+        .arg(Database::kLogbookAsid);
+}
+
+const QString kColumns = QStringLiteral("TARVELONID, ASID, SLOT, N, SUMWERT, MINWERT, MAXWERT, "
+                                        "FIRSTSECOND, FIRSTWERT, LASTSECOND, LASTWERT");
+
+// Adds NEW to its slot: first and last follow the order by time and then value.
+QString addNewRow(int slotSeconds)
+{
+    return QStringLiteral(
+               "INSERT INTO %1 (%2) SELECT NEW.TARVELONID, NEW.ASID, %3, 1, NEW.WERT, NEW.WERT, "
+               "NEW.WERT, s, NEW.WERT, s, NEW.WERT FROM (SELECT %4 AS s) WHERE true "
+               "ON CONFLICT (TARVELONID, ASID, SLOT) DO UPDATE SET N = N + 1, "
+               "SUMWERT = SUMWERT + excluded.SUMWERT, "
+               "MINWERT = min(MINWERT, excluded.MINWERT), "
+               "MAXWERT = max(MAXWERT, excluded.MAXWERT), "
+               "FIRSTWERT = CASE WHEN (excluded.FIRSTSECOND, excluded.FIRSTWERT) < "
+               "(FIRSTSECOND, FIRSTWERT) THEN excluded.FIRSTWERT ELSE FIRSTWERT END, "
+               "FIRSTSECOND = min(FIRSTSECOND, excluded.FIRSTSECOND), "
+               "LASTWERT = CASE WHEN (excluded.LASTSECOND, excluded.LASTWERT) > "
+               "(LASTSECOND, LASTWERT) THEN excluded.LASTWERT ELSE LASTWERT END, "
+               "LASTSECOND = max(LASTSECOND, excluded.LASTSECOND);")
+        .arg(summaryTable(slotSeconds), kColumns, slotOf(QStringLiteral("s"), slotSeconds),
+             secondOf(QStringLiteral("NEW.DATUM")));
+}
+
+// Computes the slot of `row` anew from the archive: after a row was changed or removed the
+// extremes cannot be corrected from the summary alone.
+QString recomputeSlotOf(const QString &row, int slotSeconds)
+{
+    const QString table = summaryTable(slotSeconds);
+    const QString slot = slotOf(secondOf(row + QStringLiteral(".DATUM")), slotSeconds);
+    const QString same = QStringLiteral("TARVELONID = %1.TARVELONID AND ASID = %1.ASID").arg(row);
+    const QString inSlot =
+        QStringLiteral("f.TARVELONID = %1.TARVELONID AND f.ASID = %1.ASID AND f.DATUM >= b.lo "
+                       "AND f.DATUM < b.hi AND f.WERT IS NOT NULL")
+            .arg(row);
+    auto pick = [&](const char *what, const char *order) {
+        return QStringLiteral("(SELECT %1 FROM HYDOARCHIVE f WHERE %2 ORDER BY %3 LIMIT 1)")
+            .arg(QLatin1String(what), inSlot, QLatin1String(order));
+    };
+    const QString second = secondOf(QStringLiteral("f.DATUM"));
+    return QStringLiteral("DELETE FROM %1 WHERE %2 AND SLOT = %3; "
+                          "INSERT INTO %1 (%4) SELECT %5.TARVELONID, %5.ASID, b.slot, count(*), "
+                          "sum(h.WERT), min(h.WERT), max(h.WERT), %6, %7, %8, %9 FROM "
+                          "(SELECT slot, datetime(slot, 'unixepoch') AS lo, "
+                          "datetime(slot + %10, 'unixepoch') AS hi FROM (SELECT %3 AS slot)) AS b "
+                          "JOIN HYDOARCHIVE h ON h.TARVELONID = %5.TARVELONID AND "
+                          "h.ASID = %5.ASID AND h.DATUM >= b.lo AND h.DATUM < b.hi AND "
+                          "h.WERT IS NOT NULL GROUP BY b.slot;")
+        .arg(table, same, slot, kColumns, row, pick(second.toUtf8().constData(), "f.DATUM, f.WERT"),
+             pick("f.WERT", "f.DATUM, f.WERT"),
+             pick(second.toUtf8().constData(), "f.DATUM DESC, f.WERT DESC"),
+             pick("f.WERT", "f.DATUM DESC, f.WERT DESC"))
+        .arg(slotSeconds);
+}
+
+QString triggerBody(const std::function<QString(int)> &perLevel)
+{
+    QString body;
+    for (int slotSeconds : Database::kSummarySlots)
+        body += perLevel(slotSeconds) + QLatin1Char(' ');
+    return body;
+}
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+qint64 floorTo(qint64 second, qint64 slot)
+{
+    return floorDiv(second, slot) * slot;
+}
+
+qint64 ceilTo(qint64 second, qint64 slot)
+{
+    return -floorTo(-second, slot);
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+qint64 daysFromCivil(qint64 y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const qint64 era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<qint64>(doe) - 719468;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Schema
+
+namespace database_detail
+{
+
+void createArchiveSummaries(Sql &sql)
+{
+    const char *what = "Creating the archive summaries";
+    // The value in the index lets a chart read a sensor's range without touching the table;
+    // the index it replaces was its prefix.
+    sql.direct(QStringLiteral("CREATE INDEX IF NOT EXISTS HYDOARCHIVE_SENSOR_DATUM_WERT "
+                              "ON HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT)"),
+               what);
+    sql.direct(QStringLiteral("DROP INDEX IF EXISTS HYDOARCHIVE_SENSOR_DATUM"), what);
+    for (int slotSeconds : Database::kSummarySlots)
+        sql.direct(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (TARVELONID INTEGER NOT NULL, "
+                                  "ASID INTEGER NOT NULL, SLOT INTEGER NOT NULL, "
+                                  "N INTEGER NOT NULL, SUMWERT REAL NOT NULL, "
+                                  "MINWERT REAL NOT NULL, MAXWERT REAL NOT NULL, "
+                                  "FIRSTSECOND INTEGER NOT NULL, FIRSTWERT REAL, "
+                                  "LASTSECOND INTEGER NOT NULL, LASTWERT REAL, "
+                                  "PRIMARY KEY (TARVELONID, ASID, SLOT)) WITHOUT ROWID")
+                       .arg(summaryTable(slotSeconds)),
+                   what);
+
+    const QString newIsMeasurement =
+        isSensorRow(QStringLiteral("NEW")) +
+        QStringLiteral(" AND NEW.WERT IS NOT NULL AND strftime('%s', NEW.DATUM) IS NOT NULL");
+    sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
+                              "INSERT ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
+                   .arg(newIsMeasurement, triggerBody(addNewRow)),
+               what);
+    auto recompute = [](const QString &row) {
+        return triggerBody([&](int slotSeconds) { return recomputeSlotOf(row, slotSeconds); });
+    };
+    sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_DELETE AFTER "
+                              "DELETE ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
+                   .arg(isSensorRow(QStringLiteral("OLD")), recompute(QStringLiteral("OLD"))),
+               what);
+    for (const char *row : {"OLD", "NEW"})
+        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_UPDATE_%1 "
+                                  "AFTER UPDATE OF TARVELONID, ASID, DATUM, WERT ON HYDOARCHIVE "
+                                  "WHEN %2 BEGIN %3 END")
+                       .arg(QLatin1String(row), isSensorRow(QLatin1String(row)),
+                            recompute(QLatin1String(row))),
+                   what);
+    fillArchiveSummaries(sql);
+}
+
+void fillArchiveSummaries(Sql &sql)
+{
+    const char *what = "Filling the archive summaries";
+    for (int level = 0; level < kLevels; ++level) {
+        const int slotSeconds = Database::kSummarySlots[level];
+        const QString table = summaryTable(slotSeconds);
+        sql.direct(QStringLiteral("DELETE FROM %1").arg(table), what);
+        if (level == 0) {
+            // From the archive; first and last are the smallest and largest value of their
+            // second, as the triggers order them.
+            sql.direct(
+                QStringLiteral(
+                    "INSERT INTO %1 (%2) SELECT TARVELONID, ASID, %3, count(*), sum(WERT), "
+                    "min(WERT), max(WERT), min(s), NULL, max(s), NULL FROM (SELECT TARVELONID, "
+                    "ASID, WERT, %4 AS s FROM HYDOARCHIVE a WHERE %5 AND WERT IS NOT NULL) "
+                    "WHERE s IS NOT NULL GROUP BY TARVELONID, ASID, %3")
+                    .arg(table, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
+                         secondOf(QStringLiteral("DATUM")), isSensorRow(QStringLiteral("a"))),
+                what);
+            sql.direct(
+                QStringLiteral("UPDATE %1 SET FIRSTWERT = (SELECT min(h.WERT) FROM HYDOARCHIVE h "
+                               "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
+                               "h.DATUM = datetime(%1.FIRSTSECOND, 'unixepoch')), "
+                               "LASTWERT = (SELECT max(h.WERT) FROM HYDOARCHIVE h "
+                               "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
+                               "h.DATUM = datetime(%1.LASTSECOND, 'unixepoch'))")
+                    .arg(table),
+                what);
+            continue;
+        }
+        // Coarser levels from the next finer one, whose slots nest in theirs.
+        const int finer = Database::kSummarySlots[level - 1];
+        const QString fine = summaryTable(finer);
+        sql.direct(QStringLiteral("INSERT INTO %1 (%2) SELECT TARVELONID, ASID, %3, sum(N), "
+                                  "sum(SUMWERT), min(MINWERT), max(MAXWERT), min(FIRSTSECOND), "
+                                  "NULL, max(LASTSECOND), NULL FROM %4 "
+                                  "GROUP BY TARVELONID, ASID, %3")
+                       .arg(table, kColumns, slotOf(QStringLiteral("SLOT"), slotSeconds), fine),
+                   what);
+        sql.direct(QStringLiteral("UPDATE %1 SET FIRSTWERT = (SELECT f.FIRSTWERT FROM %2 f "
+                                  "WHERE f.TARVELONID = %1.TARVELONID AND f.ASID = %1.ASID AND "
+                                  "f.SLOT = %3), LASTWERT = (SELECT f.LASTWERT FROM %2 f "
+                                  "WHERE f.TARVELONID = %1.TARVELONID AND f.ASID = %1.ASID AND "
+                                  "f.SLOT = %4)")
+                       .arg(table, fine, slotOf(table + QStringLiteral(".FIRSTSECOND"), finer),
+                            slotOf(table + QStringLiteral(".LASTSECOND"), finer)),
+                   what);
+    }
+}
+
+} // namespace database_detail
+
+void Database::rebuildArchiveSummaries()
+{
+    Sql sql(connection(), location());
+    Transaction tx(sql, "Rebuilding the archive summaries");
+    fillArchiveSummaries(sql);
+    tx.commit();
+}
+
+// ---------------------------------------------------------------------------------------
+// Wall-clock seconds
+
+std::optional<WallSecond> Database::wallSecond(QStringView t)
+{
+    if (t.size() != 19 || t[4] != u'-' || t[7] != u'-' || t[10] != u' ' || t[13] != u':' ||
+        t[16] != u':')
+        return std::nullopt;
+    auto number = [&](int from, int length, int &out) {
+        out = 0;
+        for (int i = from; i < from + length; ++i) {
+            const char16_t c = t[i].unicode();
+            if (c < u'0' || c > u'9')
+                return false;
+            out = out * 10 + (c - u'0');
+        }
+        return true;
+    };
+    int y, mo, d, h, mi, s;
+    if (!number(0, 4, y) || !number(5, 2, mo) || !number(8, 2, d) || !number(11, 2, h) ||
+        !number(14, 2, mi) || !number(17, 2, s))
+        return std::nullopt;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
+        return std::nullopt;
+    return daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * kSecondsPerDay +
+           h * 3600 + mi * 60 + s;
+}
+
+WallSecond Database::wallSecond(const QDateTime &time)
+{
+    const QDateTime local = time.toLocalTime();
+    const QDate date = local.date();
+    const QTime clock = local.time();
+    return daysFromCivil(date.year(), static_cast<unsigned>(date.month()),
+                         static_cast<unsigned>(date.day())) *
+               kSecondsPerDay +
+           clock.msecsSinceStartOfDay() / 1000;
+}
+
+QDateTime Database::dateTimeOf(WallSecond second)
+{
+    const qint64 days = floorDiv(second, kSecondsPerDay);
+    const QDate date = QDate(1970, 1, 1).addDays(days);
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(
+                               static_cast<int>((second - days * kSecondsPerDay) * 1000)));
+}
+
+QString Database::datumText(WallSecond second)
+{
+    const qint64 days = floorDiv(second, kSecondsPerDay);
+    return datumText(
+        QDate(1970, 1, 1).addDays(days),
+        QTime::fromMSecsSinceStartOfDay(static_cast<int>((second - days * kSecondsPerDay) * 1000)));
+}
+
+// ---------------------------------------------------------------------------------------
+// Columns
+
+int ColumnGrid::columnOf(WallSecond second) const
+{
+    const qint64 slotStart = floorTo(second, std::max(slotSeconds, 1));
+    const qint64 column = floorDiv((slotStart - origin) * columns, std::max<qint64>(span, 1));
+    return static_cast<int>(std::clamp<qint64>(column, 0, columns - 1));
+}
+
+void ArchiveColumn::add(const ArchiveSample &s)
+{
+    merge(ArchiveColumn{column, 1, s.wert, s.wert, s.wert, s.second, s.wert, s.second, s.wert});
+}
+
+void ArchiveColumn::merge(const ArchiveColumn &o)
+{
+    if (o.count == 0)
+        return;
+    if (count == 0) {
+        const int keep = column;
+        *this = o;
+        column = keep;
+        return;
+    }
+    count += o.count;
+    sum += o.sum;
+    minimum = std::min(minimum, o.minimum);
+    maximum = std::max(maximum, o.maximum);
+    if (std::pair(o.firstSecond, o.first) < std::pair(firstSecond, first)) {
+        firstSecond = o.firstSecond;
+        first = o.first;
+    }
+    if (std::pair(o.lastSecond, o.last) > std::pair(lastSecond, last)) {
+        lastSecond = o.lastSecond;
+        last = o.last;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+std::vector<ArchiveSample> Database::archiveSamples(int tarvelonId, int asid, WallSecond from,
+                                                    WallSecond to) const
+{
+    std::vector<ArchiveSample> samples;
+    if (from >= to)
+        return samples;
+    Sql sql(connection(), location());
+    QSqlQuery q =
+        sql.run(QStringLiteral("SELECT DATUM, WERT FROM HYDOARCHIVE WHERE "
+                               "TARVELONID = ? AND ASID = ? AND DATUM >= ? AND "
+                               "DATUM < ? AND WERT IS NOT NULL ORDER BY DATUM, WERT"),
+                {tarvelonId, asid, datumText(from), datumText(to)}, "Reading the archive");
+    while (q.next()) {
+        const QString datum = q.value(0).toString();
+        if (const auto second = wallSecond(datum))
+            samples.push_back({*second, q.value(1).toDouble()});
+    }
+    return samples;
+}
+
+std::optional<ArchiveSample> Database::archiveNeighbour(int tarvelonId, int asid, WallSecond second,
+                                                        Neighbour which) const
+{
+    const bool before = which == Neighbour::Before;
+    Sql sql(connection(), location());
+    QSqlQuery q = sql.run(
+        QStringLiteral("SELECT DATUM, WERT FROM HYDOARCHIVE WHERE TARVELONID = ? AND "
+                       "ASID = ? AND DATUM %1 ? AND WERT IS NOT NULL ORDER BY %2 LIMIT 1")
+            .arg(before ? QStringLiteral("<=") : QStringLiteral(">="),
+                 before ? QStringLiteral("DATUM DESC, WERT DESC") : QStringLiteral("DATUM, WERT")),
+        {tarvelonId, asid, datumText(second)}, "Reading the archive");
+    while (q.next()) {
+        if (const auto at = wallSecond(q.value(0).toString()))
+            return ArchiveSample{*at, q.value(1).toDouble()};
+    }
+    return std::nullopt;
+}
+
+std::vector<ArchiveColumn> Database::archiveColumns(int tarvelonId, int asid, WallSecond from,
+                                                    WallSecond to, const ColumnGrid &grid) const
+{
+    const int *levelEnd = std::end(kSummarySlots);
+    const int *found = std::find(std::begin(kSummarySlots), levelEnd, grid.slotSeconds);
+    if (grid.slotSeconds != 1 && found == levelEnd)
+        throw StoreError(QStringLiteral("No archive summary has slots of %1 seconds (database %2)")
+                             .arg(grid.slotSeconds)
+                             .arg(location()));
+    const int top = found == levelEnd ? -1 : static_cast<int>(found - std::begin(kSummarySlots));
+
+    std::map<int, ArchiveColumn> columns;
+    auto take = [&](const ArchiveColumn &c) {
+        auto it = columns.try_emplace(c.column).first;
+        it->second.column = c.column;
+        it->second.merge(c);
+    };
+    Sql sql(connection(), location());
+
+    // Whole slots of one level, gathered into columns by the database.
+    auto readLevel = [&](int level, WallSecond a, WallSecond b) {
+        const int slot = kSummarySlots[level];
+        const QString table = summaryTable(slot);
+        const QString column = QStringLiteral("max(0, min(?, ((%1 - ?) * ?) / ?))")
+                                   .arg(slotOf(QStringLiteral("SLOT"), grid.slotSeconds));
+        QSqlQuery q = sql.run(
+            QStringLiteral("WITH g AS (SELECT %1 AS c, sum(N) AS n, sum(SUMWERT) AS s, "
+                           "min(MINWERT) AS mn, max(MAXWERT) AS mx, min(SLOT) AS fs, "
+                           "max(SLOT) AS ls FROM %2 WHERE TARVELONID = ? AND ASID = ? AND "
+                           "SLOT >= ? AND SLOT < ? GROUP BY c) "
+                           "SELECT g.c, g.n, g.s, g.mn, g.mx, f.FIRSTSECOND, f.FIRSTWERT, "
+                           "l.LASTSECOND, l.LASTWERT FROM g "
+                           "JOIN %2 f ON f.TARVELONID = ? AND f.ASID = ? AND f.SLOT = g.fs "
+                           "JOIN %2 l ON l.TARVELONID = ? AND l.ASID = ? AND l.SLOT = g.ls")
+                .arg(column, table),
+            {grid.columns - 1, grid.origin, grid.columns, qint64(std::max<qint64>(grid.span, 1)),
+             tarvelonId, asid, a, b, tarvelonId, asid, tarvelonId, asid},
+            "Reading the archive summaries");
+        while (q.next())
+            take(ArchiveColumn{q.value(0).toInt(), q.value(1).toLongLong(), q.value(2).toDouble(),
+                               q.value(3).toDouble(), q.value(4).toDouble(),
+                               q.value(5).toLongLong(), q.value(6).toDouble(),
+                               q.value(7).toLongLong(), q.value(8).toDouble()});
+    };
+
+    // Whole slots of the grid's level; the ragged ends from finer levels and the archive.
+    std::function<void(int, WallSecond, WallSecond)> collect = [&](int level, WallSecond a,
+                                                                   WallSecond b) {
+        if (a >= b)
+            return;
+        if (level < 0) {
+            for (const ArchiveSample &s : archiveSamples(tarvelonId, asid, a, b)) {
+                ArchiveColumn c;
+                c.column = grid.columnOf(s.second);
+                c.add(s);
+                take(c);
+            }
+            return;
+        }
+        const int slot = kSummarySlots[level];
+        const WallSecond wholeFrom = ceilTo(a, slot);
+        const WallSecond wholeTo = floorTo(b, slot);
+        if (wholeFrom >= wholeTo) {
+            collect(level - 1, a, b);
+            return;
+        }
+        collect(level - 1, a, wholeFrom);
+        readLevel(level, wholeFrom, wholeTo);
+        collect(level - 1, wholeTo, b);
+    };
+    collect(top, from, to);
+
+    std::vector<ArchiveColumn> out;
+    out.reserve(columns.size());
+    for (const auto &[index, c] : columns)
+        out.push_back(c);
+    return out;
+}

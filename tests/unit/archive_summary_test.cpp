@@ -1,0 +1,177 @@
+// The archive's summary tables against the archive itself: kept by every write, rebuilt alike,
+// and read into chart columns that agree with a column-by-column count of the raw rows.
+
+#include "display/archive_query.h"
+#include "display/chart_points.h"
+#include "store/database.h"
+#include "support/temp_db.h"
+
+#include <QRandomGenerator>
+#include <QSqlQuery>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace
+{
+
+constexpr int kController = 7;
+const WallSecond kStart = *Database::wallSecond(u"2026-03-01 00:00:00");
+
+// Random values of two sensors over about two days, written in shuffled batches, with values
+// repeated within a second and whole records delivered twice.
+std::vector<ArchiveRecord> randomRecords(QRandomGenerator &random, int count)
+{
+    std::vector<ArchiveRecord> records;
+    for (int i = 0; i < count; ++i) {
+        const WallSecond t = kStart + random.bounded(2 * 86400);
+        const int sensor = 1 + random.bounded(2);
+        const double wert = random.bounded(1000) / 10.0 - 20;
+        records.push_back({Database::datumText(t), wert, kController, sensor});
+        if (random.bounded(10) == 0) // another value in the same second
+            records.push_back({Database::datumText(t), wert + 1, kController, sensor});
+    }
+    return records;
+}
+
+// Every summary row as text, SUMWERT rounded: the order of adding changes its last bits.
+QStringList summaryRows(TempDb &tmp)
+{
+    QStringList rows;
+    for (int slot : Database::kSummarySlots) {
+        const QString table = QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(slot);
+        const qint64 n = tmp.count(table);
+        rows << QStringLiteral("%1: %2 rows").arg(table).arg(n);
+        rows << tmp.exec(QStringLiteral("SELECT group_concat(r, ';') FROM (SELECT TARVELONID || "
+                                        "',' || ASID || ',' || SLOT || ',' || N || ',' || "
+                                        "round(SUMWERT, 6) || ',' || MINWERT || ',' || MAXWERT "
+                                        "|| ',' || FIRSTSECOND || ',' || FIRSTWERT || ',' || "
+                                        "LASTSECOND || ',' || LASTWERT AS r FROM %1 ORDER BY "
+                                        "TARVELONID, ASID, SLOT)")
+                             .arg(table))
+                    .toString();
+    }
+    return rows;
+}
+
+} // namespace
+
+class ArchiveSummary : public ::testing::Test
+{
+protected:
+    TempDb tmp{TempDb::Start::Prepared};
+    Database db{tmp.path()};
+    QRandomGenerator random{4711};
+};
+
+TEST_F(ArchiveSummary, everyWriteKeepsTheSummariesAsARebuildFromTheArchiveWould)
+{
+    const auto records = randomRecords(random, 3000);
+    for (size_t i = 0; i < records.size(); i += 500) {
+        std::vector<ArchiveRecord> batch(records.begin() + i,
+                                         records.begin() + std::min(records.size(), i + 500));
+        db.appendArchive(batch, Database::SkipExisting::Yes);
+        db.appendArchive(batch, Database::SkipExisting::Yes); // delivered again: no change
+    }
+    ASSERT_TRUE(db.createLogbookEntry(Database::dateTimeOf(kStart + 30), "Filter"));
+    ASSERT_TRUE(db.moveLogbookEntry(Database::dateTimeOf(kStart + 30),
+                                    Database::dateTimeOf(kStart + 90), "Filter gereinigt"));
+    // Changes made by another program reach the summaries as well.
+    tmp.exec("DELETE FROM HYDOARCHIVE WHERE rowid IN (SELECT rowid FROM HYDOARCHIVE "
+             "WHERE ASID = 1 ORDER BY DATUM LIMIT 40)");
+    tmp.exec("UPDATE HYDOARCHIVE SET WERT = WERT + 500 WHERE rowid % 97 = 0 AND ASID > 0");
+    tmp.exec("UPDATE HYDOARCHIVE SET ASID = 2, DATUM = '2026-03-01 00:00:01' WHERE rowid % 89 = 0 "
+             "AND ASID = 1");
+    tmp.exec("INSERT INTO HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT) VALUES (7, 1, "
+             "'2026-03-01 10:00:00', NULL)");
+
+    const QStringList kept = summaryRows(tmp);
+    db.rebuildArchiveSummaries();
+    EXPECT_EQ(kept, summaryRows(tmp));
+    EXPECT_EQ(tmp.count("HYDOARCHIVE_SUMMARY_60", "TARVELONID = -1"), 0)
+        << "logbook entries are no measurements";
+    EXPECT_EQ(tmp.exec("SELECT sum(N) FROM HYDOARCHIVE_SUMMARY_3600").toLongLong(),
+              tmp.count("HYDOARCHIVE", "TARVELONID = 7 AND WERT IS NOT NULL"));
+}
+
+TEST_F(ArchiveSummary, columnsFromSummariesEqualColumnsCountedFromTheRawRows)
+{
+    db.appendArchive(randomRecords(random, 4000));
+    const auto all = db.archiveSamples(kController, 1, kStart - 1, kStart + 3 * 86400);
+    ASSERT_GT(all.size(), 1000u);
+
+    const struct {
+        const char *what;
+        WallSecond from, to;
+        int columns, slot;
+    } cases[] = {
+        {"minutes, ragged ends", kStart + 17, kStart + 86400 + 3601, 300, 60},
+        {"ten minutes, one column", kStart + 599, kStart + 40000, 1, 600},
+        {"hours over everything", kStart - 4000, kStart + 2 * 86400 + 7, 37, 3600},
+        {"hours, range within one hour", kStart + 3601, kStart + 7000, 5, 3600},
+        {"archive rows", kStart + 100, kStart + 20000, 113, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const ColumnGrid grid{c.from - 1, c.to - c.from + 1, c.columns, c.slot};
+        std::map<int, ArchiveColumn> expected;
+        for (const ArchiveSample &s : all) {
+            if (s.second < c.from || s.second >= c.to)
+                continue;
+            ArchiveColumn &e = expected[grid.columnOf(s.second)];
+            e.column = grid.columnOf(s.second);
+            e.add(s);
+        }
+        const auto got = db.archiveColumns(kController, 1, c.from, c.to, grid);
+        ASSERT_EQ(got.size(), expected.size());
+        for (const ArchiveColumn &g : got) {
+            const ArchiveColumn &e = expected.at(g.column);
+            EXPECT_EQ(g.count, e.count) << g.column;
+            EXPECT_NEAR(g.sum, e.sum, 1e-6);
+            EXPECT_EQ(std::tie(g.minimum, g.maximum, g.firstSecond, g.first, g.lastSecond, g.last),
+                      std::tie(e.minimum, e.maximum, e.firstSecond, e.first, e.lastSecond, e.last))
+                << g.column;
+        }
+    }
+}
+
+TEST_F(ArchiveSummary, chartDrawsAtMostFourPointsPerColumnWithTheExtremesOfEveryRow)
+{
+    db.appendArchive(randomRecords(random, 4000));
+    const QDateTime start = Database::dateTimeOf(kStart + 1234);
+    const QList<int> aqids{kController, kController};
+    const QList<int> sids{1, 2};
+    // Salinity keeps the order of values, so its extremes come from the summaries too.
+    const SensorLookup lookup = [](int aqid, int sid) -> std::optional<SensorConversion> {
+        if (sid == 2)
+            return SensorConversion{aqid, 11, 0, 0, 0};
+        return std::nullopt;
+    };
+    const struct {
+        qint64 span;
+        int width, slot;
+    } cases[] = {{6 * 3600, 400, 1}, {86400, 1000, 60}, {86400, 120, 600}, {2 * 86400, 40, 3600}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.span / c.width);
+        const QDateTime end = start.addSecs(c.span);
+        QList<double> maxima, minima;
+        PointTable table;
+        ArchiveFetch(db, start, end, aqids, sids, maxima, minima, table, lookup);
+        for (int i = 0; i < 2; ++i) {
+            const ChartSeries s = ChartFetchSeries(db, kController, sids[i], start, end, c.width,
+                                                   lookup(kController, sids[i]));
+            EXPECT_EQ(s.slotSeconds, c.slot);
+            EXPECT_DOUBLE_EQ(s.maximum, maxima[i]);
+            EXPECT_DOUBLE_EQ(s.minimum, minima[i]);
+            EXPECT_LE(s.points.size(), 4u * c.width + 2);
+            EXPECT_DOUBLE_EQ(s.points.front().x, table.x(i, 0));
+            int lastRow = table.rows() - 1;
+            while (lastRow > 0 && table.x(i, lastRow) == 0)
+                --lastRow;
+            EXPECT_DOUBLE_EQ(s.points.back().y, table.y(i, lastRow)) << "both end alike";
+            EXPECT_TRUE(std::is_sorted(s.points.begin(), s.points.end(),
+                                       [](auto &a, auto &b) { return a.x < b.x; }));
+        }
+    }
+}
