@@ -43,8 +43,9 @@ public:
 
     // Appends a series; note ymax before ymin. A sensor number outside a byte is an overflow.
     void add(int aqid, int sid, float ymax, float ymin);
-    // Removes the item at the 0-based position of the settings dialog's list (item index + 1).
-    void remove(int index);
+    // Removes item `position` + 1, the series in row `position` (counted from 1) of the
+    // settings dialog's list.
+    void remove(int position);
     // Items including the logbook series.
     int count() const;
 

@@ -21,7 +21,6 @@ namespace
 
 constexpr QChar kDigitPlace = QLatin1Char('#');
 constexpr QChar kDecimalPlace = QLatin1Char(',');
-const QString kTimeFormat = QStringLiteral("hh:mm:ss");
 
 QChar decimalPoint()
 {
@@ -49,9 +48,12 @@ MaskedEdit::MaskedEdit(QWidget *parent) : QLineEdit(parent)
 {
 }
 
-bool MaskedEdit::isTimeMask() const
+bool MaskedEdit::isPatternMask() const
 {
-    return m_mask.contains(QLatin1Char(':'));
+    for (const QChar c : m_mask)
+        if (c != kDigitPlace && c != kDecimalPlace)
+            return true;
+    return false;
 }
 
 int MaskedEdit::integerPlaces() const
@@ -92,8 +94,9 @@ void MaskedEdit::applyMask(int places)
         return;
     }
     QString qtMask;
-    if (isTimeMask()) {
-        // Every place optional, so that a half-typed time can still be left and checked.
+    if (isPatternMask()) {
+        // Every place optional, so that a half-typed date or time can still be left and
+        // checked.
         for (const QChar c : std::as_const(m_mask))
             qtMask += c == kDigitPlace ? QStringLiteral("0") : QStringLiteral("\\") + c;
     } else {
@@ -126,21 +129,36 @@ void MaskedEdit::showNumber(double value)
 
 void MaskedEdit::showTime(const QTime &time)
 {
-    setText(time.toString(kTimeFormat));
+    setText(time.toString(m_format));
 }
 
 QString MaskedEdit::filledText() const
 {
-    if (isTimeMask()) {
-        // Each field read on its own, so "1_:30:00" is half past one.
-        QStringList fields = displayText().split(QLatin1Char(':'));
-        for (QString &f : fields) {
-            f.remove(kBlank);
-            f = f.rightJustified(2, QLatin1Char('0'));
+    if (!isPatternMask())
+        return tables::formatValue(number(), m_format, decimalPoint());
+    // Each field between separators read on its own, so "1_:30:00" is half past one.
+    const QString shown = displayText();
+    QString filled;
+    QString field;
+    int places = 0;
+    auto endField = [&] {
+        field.remove(kBlank);
+        filled += field.rightJustified(places, QLatin1Char('0'));
+        field.clear();
+        places = 0;
+    };
+    for (int i = 0; i < m_mask.size(); ++i) {
+        const QChar shownChar = i < shown.size() ? shown.at(i) : kBlank;
+        if (m_mask.at(i) == kDigitPlace) {
+            field += shownChar;
+            ++places;
+        } else {
+            endField();
+            filled += m_mask.at(i);
         }
-        return fields.join(QLatin1Char(':'));
     }
-    return tables::formatValue(number(), m_format, decimalPoint());
+    endField();
+    return filled;
 }
 
 double MaskedEdit::number() const
@@ -166,7 +184,17 @@ double MaskedEdit::number() const
 
 QTime MaskedEdit::time() const
 {
-    return QTime::fromString(filledText(), kTimeFormat);
+    return QTime::fromString(filledText(), m_format);
+}
+
+QDateTime MaskedEdit::dateTime() const
+{
+    return QDateTime::fromString(filledText(), m_format);
+}
+
+void MaskedEdit::showDateTime(const QDateTime &when)
+{
+    setText(when.toString(m_format));
 }
 
 bool MaskedEdit::commit()
@@ -230,7 +258,7 @@ void MaskedEdit::keyPressEvent(QKeyEvent *event)
         setSelection(0, int(displayText().size()));
     const bool separatorKey =
         event->text() == QLatin1String(".") || event->text() == QLatin1String(",");
-    if (separatorKey && !m_mask.isEmpty() && !isTimeMask()) {
+    if (separatorKey && !m_mask.isEmpty() && !isPatternMask()) {
         // Either key types the locale's separator, as the keypad's key does elsewhere.
         const QChar point = decimalPoint();
         QKeyEvent typed(event->type(), point == QLatin1Char(',') ? Qt::Key_Comma : Qt::Key_Period,
@@ -258,11 +286,23 @@ void MaskedEdit::pasteValue(const QString &text)
 {
     if (isReadOnly())
         return;
-    if (isTimeMask()) {
-        for (const char *format : {"hh:mm:ss", "h:mm:ss", "hh:mm", "h:mm"}) {
-            const QTime t = QTime::fromString(text.trimmed(), QLatin1String(format));
-            if (t.isValid()) {
-                showTime(t);
+    if (isPatternMask()) {
+        const QString t = text.trimmed();
+        const bool withDate = m_format.contains(QLatin1Char('y'));
+        const QStringList formats =
+            withDate ? QStringList{m_format, QStringLiteral("yyyy-MM-dd HH:mm:ss"),
+                                   QStringLiteral("yyyy-MM-ddTHH:mm:ss")}
+                     : QStringList{m_format, QStringLiteral("h:mm:ss"), QStringLiteral("hh:mm"),
+                                   QStringLiteral("h:mm")};
+        for (const QString &format : formats) {
+            const QDateTime when = withDate
+                                       ? QDateTime::fromString(t, format)
+                                       : QDateTime(QDate(2000, 1, 1), QTime::fromString(t, format));
+            if (when.isValid()) {
+                if (withDate)
+                    showDateTime(when);
+                else
+                    showTime(when.time());
                 setModified(true);
                 return;
             }

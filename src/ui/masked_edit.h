@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QDateTime>
 #include <QLineEdit>
 #include <QString>
 #include <QTime>
 
-// An entry box for a number or a time of day laid out by a mask in the controller's
-// notation: "#" is a digit place, "," the decimal separator (shown and typed as the
-// locale's, whichever of "." and "," the user presses), ":" a time separator. Places not
-// filled show "_".
+// An entry box for a number, a time of day or a date laid out by a mask in the controller's
+// notation: "#" is a digit place, "," in a number the decimal separator (shown and typed as
+// the locale's, whichever of "." and "," the user presses); any other character is a
+// separator of a date or time ("##:##:##", "##.##.#### ##:##:##"). Places not filled show
+// "_".
 //
 // The box is checked when the focus is about to leave it after an edit: `validating` is
 // emitted, and a handler that refuses the text keeps the focus in the box with the text
@@ -22,8 +24,8 @@ public:
     explicit MaskedEdit(QWidget *parent = nullptr);
 
     // `mask` in the controller's notation ("##,##", "###", "##:##:##"); `format` a number
-    // pattern ("00.00", "000") or "hh:mm:ss"; `widthTwips` the least width (15 twips to a
-    // pixel), widened until the mask fits.
+    // pattern ("00.00", "000") or a date and time format ("hh:mm:ss", "dd.MM.yyyy HH:mm:ss");
+    // `widthTwips` the least width (15 twips to a pixel), widened until the mask fits.
     void setMaskAndFormat(const QString &mask, const QString &format, int widthTwips);
     QString maskText() const { return m_mask; }
     // Lets the first place take a minus sign (for fields that hold negative values).
@@ -34,15 +36,17 @@ public:
     // has places gets more places, so that it is shown whole and never cut.
     void showNumber(double value);
     void showTime(const QTime &time);
+    void showDateTime(const QDateTime &when);
 
     // The text as a person meant it: blanks among the integer digits are dropped (so "7_,2_"
     // reads as 7.2, not 70.2), blanks among the decimals read as 0; the number in the box's
-    // format with the locale's separator. For a time mask every blank reads as 0.
+    // format with the locale's separator. In a date or time each field is read alike.
     QString filledText() const;
     // The filled text as a number; 0 when there are no digits.
     double number() const;
-    // The filled text as a time of day; invalid when it is none (25:99:00).
+    // The filled text as a time of day or a date and time; invalid when it is none (25:99:00).
     QTime time() const;
+    QDateTime dateTime() const;
 
     // Checks an edited box as leaving it would; false when a handler kept the focus.
     bool commit();
@@ -59,7 +63,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
-    bool isTimeMask() const;
+    bool isPatternMask() const;
     int integerPlaces() const;
     int decimalPlaces() const;
     // Builds the line edit's own mask from ours, with `integerPlaces` digit places before

@@ -1,5 +1,7 @@
 #include "ui/ostracom_form.h"
 
+#include "display/hydo_display.h"
+#include "display/ui/tarvelon_display.h"
 #include "link/hydo_connect.h"
 #include "model/ctarvelon.h"
 #include "model/mail_notifier.h"
@@ -169,6 +171,8 @@ void OstracomForm::buildMenus()
             &OstracomForm::menuTarvelonEntfernen);
     connect(menu_Tarvelon_programmieren, &QAction::triggered, this,
             &OstracomForm::menuTarvelonProgrammieren);
+    connect(menu_Tarvelon_messwerte_anzeigen, &QAction::triggered, this,
+            &OstracomForm::menuTarvelonMesswerteAnzeigen);
 
     menu_extras = menuBar()->addMenu(QString());
     menu_extras->setObjectName(QStringLiteral("menu_extras"));
@@ -365,8 +369,11 @@ void OstracomForm::display_mytarvelons(bool update)
     }
     menu_Tarvelon_entfernen->setEnabled(any);
     menu_Tarvelon_programmieren->setEnabled(any);
-    // The chart window is not built yet.
-    menu_Tarvelon_messwerte_anzeigen->setEnabled(false);
+    menu_Tarvelon_messwerte_anzeigen->setEnabled(any);
+    // What the chart windows read of the sensors, taken while no operation uses them.
+    m_sensors.clear();
+    for (int i = 1; i <= tarvelonCount(); ++i)
+        m_sensors += SensorInfos(tarvelon(i));
 
     // The end of every operation: the window comes back to life.
     ListView1->setEnabled(true);
@@ -585,6 +592,30 @@ void OstracomForm::programmingClosed(int position, bool transfer)
                                     QString(), Interaction::Icon::Exclamation);
             display_mytarvelons(true);
         });
+}
+
+void OstracomForm::menuTarvelonMesswerteAnzeigen()
+{
+    QTreeWidgetItem *row = ListView1->currentItem();
+    if (!row)
+        return;
+    // Every fitted sensor of the selected controller, the last hour, following the present.
+    const int aqid = row->text(0).toInt();
+    cHydoDisplay definition;
+    for (const SensorInfo &s : std::as_const(m_sensors))
+        if (s.aqid == aqid)
+            definition.add(aqid, s.sid, 0, 0);
+    const QDateTime now = QDateTime::currentDateTime();
+    definition.set_StartDatum(now.addSecs(-3600));
+    definition.set_endDatum(now);
+    definition.set_onlinedata(true);
+    definition.set_onlinenumber(1);
+    definition.set_onlineintervall(kIntervalHour);
+    // Polling goes on while the chart is open.
+    auto *window = new TarvelonDisplay(
+        m_db, [this] { return m_sensors; }, this);
+    window->init(definition);
+    window->show();
 }
 
 void OstracomForm::menuTarvelonEntfernen()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/sensor_info.h"
 #include "link/protocol.h"
 #include "store/database.h"
 #include "store/mail.h"
@@ -44,6 +45,8 @@ public:
     static constexpr int kTimerIntervalMs = 1000;
     // The add dialog offers serial ports up to this many.
     static constexpr int kMaxComports = 16;
+    // Interval code of an hour in chart definitions.
+    static constexpr int kIntervalHour = 3;
 
     // Runs the start-up: language (ENGLISH, then `languageOverride` or the stored one),
     // settings row, menus, empty list, timer. Throws StoreError when the settings row
@@ -112,6 +115,7 @@ private:
     void menuNeuerTarvelon();
     void menuTarvelonEntfernen();
     void menuTarvelonProgrammieren();
+    void menuTarvelonMesswerteAnzeigen();
     // Writes what the programming dialog changed: the program when `transfer` (after
     // asking), the regulations' database rows in any case.
     void programmingClosed(int position, bool transfer);
@@ -137,6 +141,7 @@ private:
     bool m_rebuildPending = false;
     QPointer<TarvelonAdd> m_addDialog;
     QPointer<TarvelonProgram> m_programDialog;
+    QList<SensorInfo> m_sensors; // of every controller, as the last refresh found them
     QList<LinkParams> m_startLinks;
 
     QMenu *Menu_Datei = nullptr;

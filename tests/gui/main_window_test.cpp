@@ -3,21 +3,26 @@
 
 #include "gui_fixture.h"
 
+#include "display/ui/tarvelon_display.h"
+#include "display/ui/tarvelon_time_select.h"
 #include "model/ctarvelon.h"
-#include "store/strings.h"
-#include "service/monitoring_service.h"
-#include "support/smtp_server.h"
 #include "service/link_worker.h"
+#include "service/monitoring_service.h"
+#include "store/strings.h"
+#include "support/smtp_server.h"
 #include "ui/tarvelon_add.h"
 
 #include <QColor>
+#include <QComboBox>
 #include <QFile>
-#include <QSqlQuery>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
@@ -97,14 +102,16 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
         commands << a->text();
     EXPECT_EQ(commands, (QStringList{"New Tarvelon", "Remove Tarvelon", "Program Tarvelon",
                                      "Show Tarvelon measurements"}));
+    EXPECT_FALSE(action("menu_Tarvelon_messwerte_anzeigen")->isEnabled());
     EXPECT_EQ(action("menu_smsmodul")->text(), "SMS Modul");
 
     EXPECT_EQ(list()->topLevelItemCount(), 0);
     QStringList headers;
     for (int c = 0; c < list()->columnCount(); ++c)
         headers << list()->headerItem()->text(c);
-    EXPECT_EQ(headers, (QStringList{"ID", "Tarvelon version", "Sensor 1", "Sensor 2", "Sensor 3",
-                                    "Sensor 4", "Sensor 5", "Sensor 6", "Sensor 7", "Sensor 8", "Status"}));
+    EXPECT_EQ(headers,
+              (QStringList{"ID", "Tarvelon version", "Sensor 1", "Sensor 2", "Sensor 3", "Sensor 4",
+                           "Sensor 5", "Sensor 6", "Sensor 7", "Sensor 8", "Status"}));
     // 1000 and 1500 twips at least, and wide enough for every header.
     EXPECT_GE(list()->columnWidth(0), 67);
     EXPECT_GE(list()->columnWidth(1), 100);
@@ -180,6 +187,33 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     EXPECT_EQ(row[2], m_form->tarvelon(1).Sensor(1).formatierter_wert());
     EXPECT_EQ(row[10], m_form->service().status().controllers[0].lastDownload.toString("HH:mm:ss"));
     saveScreenshot(m_form.get(), QStringLiteral("polled"));
+
+    // The chart of the selected controller: its settings come first, online over the last
+    // hour; then every fitted sensor is drawn beside the logbook, and polling goes on.
+    QString online, unit;
+    auto *settingsShown = new QTimer(m_form.get());
+    QObject::connect(settingsShown, &QTimer::timeout, [&] {
+        auto *settings = qobject_cast<TarvelonTimeSelect *>(QApplication::activeModalWidget());
+        if (!settings)
+            return;
+        settingsShown->stop();
+        online = settings->findChild<QLineEdit *>("intervallAnzahl")->text();
+        unit = settings->findChild<QComboBox *>("intervallart")->currentText();
+        saveScreenshot(settings, QStringLiteral("chart_settings"));
+        settings->findChild<QPushButton *>("cmdOK")->click();
+    });
+    settingsShown->start(20);
+    action("menu_Tarvelon_messwerte_anzeigen")->trigger();
+    auto *chart = m_form->findChild<TarvelonDisplay *>();
+    ASSERT_NE(chart, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !chart->shownPlot().series.empty(); }, 5000));
+    EXPECT_EQ(online, "1");
+    EXPECT_EQ(unit, "Hour");
+    EXPECT_EQ(chart->shownPlot().series.size(), 6u) << "the logbook and five sensors";
+    EXPECT_TRUE(chart->findChild<QTimer *>("Timer1")->isActive());
+    EXPECT_TRUE(m_form->isIdle() || m_form->service().cycleRunning());
+    saveScreenshot(chart, QStringLiteral("chart"));
+    chart->close();
 }
 
 TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)

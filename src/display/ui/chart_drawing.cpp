@@ -1,0 +1,127 @@
+#include "display/ui/chart_drawing.h"
+
+#include "display/archive_query.h"
+
+#include <QChart>
+#include <QDateTimeAxis>
+#include <QGraphicsScene>
+#include <QImage>
+#include <QLineSeries>
+#include <QPainter>
+#include <QScatterSeries>
+#include <QValueAxis>
+
+#include <cmath>
+#include <limits>
+
+namespace
+{
+// A background on which all ten series colours, white and navy included, stay visible.
+const QColor kPlotBackground(190, 190, 190);
+constexpr int kLogbookMarker = 14;
+constexpr int kPointMarker = 7;
+constexpr int kDenseMarker = 3;
+constexpr size_t kDensePoints = 150;
+constexpr int kTimeDivisions = 8;
+constexpr int kValueDivisions = 10;
+} // namespace
+
+QColor ColourOf(const Rgb &rgb)
+{
+    return QColor(rgb.red, rgb.green, rgb.blue);
+}
+
+qint64 AxisMsecs(double dayNumber)
+{
+    return DateTimeOfDayNumber(dayNumber).toMSecsSinceEpoch();
+}
+
+int NearestPoint(const PlotSeries &series, qint64 msecs)
+{
+    int best = -1;
+    qint64 bestDistance = std::numeric_limits<qint64>::max();
+    for (size_t i = 0; i < series.points.size(); ++i) {
+        const qint64 d = std::llabs(AxisMsecs(series.points[i].x) - msecs);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = int(i);
+        }
+    }
+    return best;
+}
+
+QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
+{
+    auto *chart = new QChart;
+    chart->setTitle(QString());
+    chart->setPlotAreaBackgroundBrush(kPlotBackground);
+    chart->setPlotAreaBackgroundVisible(true);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+
+    auto *time = new QDateTimeAxis;
+    // Seconds would not fit nine labels across an ordinary window.
+    time->setFormat(QStringLiteral("dd.MM HH:mm"));
+    time->setTickCount(kTimeDivisions + 1);
+    time->setRange(plot.start, plot.end);
+    auto *value = new QValueAxis;
+    value->setRange(0, 100);
+    value->setTickCount(kValueDivisions + 1);
+    value->setLabelFormat(QStringLiteral("%d"));
+    chart->addAxis(time, Qt::AlignBottom);
+    chart->addAxis(value, Qt::AlignLeft);
+
+    for (size_t i = 0; i < plot.series.size(); ++i) {
+        const PlotSeries &s = plot.series[i];
+        QXYSeries *series = nullptr;
+        const QColor colour = ColourOf(s.colour);
+        if (s.logbook) {
+            auto *markers = new QScatterSeries;
+            markers->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+            markers->setMarkerSize(kLogbookMarker);
+            markers->setBorderColor(colour.darker(150));
+            series = markers;
+        } else {
+            auto *line = new QLineSeries;
+            line->setPointsVisible(true);
+            // Dense series would turn into a band of markers: their markers shrink.
+            line->setMarkerSize(s.points.size() > kDensePoints ? kDenseMarker : kPointMarker);
+            QPen pen(colour);
+            pen.setWidth(int(i) == selectedSeries ? 3 : 1);
+            line->setPen(pen);
+            series = line;
+        }
+        series->setColor(colour);
+        series->setName(s.legend);
+        QList<QPointF> points;
+        points.reserve(qsizetype(s.scaled.size()));
+        for (const ChartPoint &p : s.scaled)
+            points.append(QPointF(double(AxisMsecs(p.x)), p.y));
+        series->replace(points);
+        chart->addSeries(series);
+        series->attachAxis(time);
+        series->attachAxis(value);
+    }
+    return chart;
+}
+
+bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error)
+{
+    QChart *chart = DrawChart(plot);
+    QGraphicsScene scene;
+    scene.addItem(chart); // the scene owns it from here
+    chart->resize(width, height);
+    scene.setSceneRect(0, 0, width, height);
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        scene.render(&painter);
+    }
+    if (!image.save(path, "PNG")) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
+    }
+    return true;
+}

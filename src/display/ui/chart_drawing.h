@@ -1,0 +1,23 @@
+#pragma once
+
+#include "display/chart_plot.h"
+
+#include <QColor>
+#include <QString>
+
+class QChart;
+class QXYSeries;
+
+// Draws a prepared chart with Qt Charts: one line with markers per series in its colour, the
+// logbook as large markers without a line, time across, 0..100 up. The window shows it; the
+// command line renders it into a file.
+QChart *DrawChart(const ChartPlot &plot, int selectedSeries = -1);
+QColor ColourOf(const Rgb &rgb);
+// The 0-based index of the point of `series` nearest to the time `msecs`, or -1.
+int NearestPoint(const PlotSeries &series, qint64 msecs);
+// Milliseconds since the epoch of a day number, as the time axis counts.
+qint64 AxisMsecs(double dayNumber);
+
+// Renders the chart of `plot` into a PNG file; false with the reason in `error` when the file
+// cannot be written.
+bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error);
