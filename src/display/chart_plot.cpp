@@ -84,7 +84,8 @@ ChartPlot BuildPlot(const Database &db, cHydoDisplay &definition, const QList<Se
             s.unit = sensor->unit;
             s.trendFormat = sensor->trendFormat;
         } else {
-            s.legend = QStringLiteral("%1 %2").arg(f.aqid).arg(f.sid);
+            s.legend = QString::number(f.aqid) + QLatin1Char(' ') + ms("Sensor") +
+                       QLatin1Char(' ') + QString::number(f.sid);
         }
         plot.series.push_back(std::move(s));
     }

@@ -4,6 +4,7 @@
 
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
+#include "store/database.h"
 
 #include <QDir>
 #include <QFile>
@@ -222,6 +223,14 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
         {{"settings", "mail", "--help"}, 0, "--password-file FILE"},
         {{"help", "export"}, 0, "--sensor S"},
         {{"mail-test", "--help"}, 0, "ostracom-cli mail-test"},
+        {{"chart", "--controller", "1", "--from", "2026-11-20", "--to", "2026-11-19", "--out",
+          "c.png"},
+         2,
+         "before --to"},
+        {{"chart", "--controller", "1", "--from", "2026-11-20", "--to", "2026-11-21", "--out",
+          "c.gif"},
+         2,
+         ".png, .svg or .csv"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -233,6 +242,41 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
         EXPECT_EQ(quiet, QString());
     }
     EXPECT_FALSE(QFile::exists(tmp.path())) << "a usage error or help touches no database";
+}
+
+TEST(CliChart, picturesAndTheCsvOfExactlyThePointsDrawn)
+{
+    TempDb tmp(TempDb::Start::Prepared);
+    const QDateTime day(QDate(2026, 11, 20), QTime(0, 0));
+    {
+        Database db(tmp.path());
+        std::vector<ArchiveRecord> records;
+        for (int minute = 0; minute < 24 * 60; minute += 5)
+            records.push_back({Database::datumText(day.addSecs(60 * minute)), 7 + minute / 1440.0,
+                               1234, 2});
+        db.appendArchive(records, Database::SkipExisting::Yes);
+        ASSERT_TRUE(db.createLogbookEntry(day.addSecs(6 * 3600), "new filter"));
+    }
+    const QStringList range{"--data-dir", tmp.dir(), "chart", "--controller", "1234", "--from",
+                            "2026-11-20 02:00", "--to", "2026-11-20 20:00"};
+    for (const char *name : {"c.png", "c.svg", "c.csv"}) {
+        SCOPED_TRACE(name);
+        const QString path = tmp.filePath(QLatin1String(name));
+        const CliRun r = cli(range + QStringList{"--out", path});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith("1 series and the logbook")) << r.err.toStdString();
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray content = f.readAll();
+        if (path.endsWith(".png"))
+            EXPECT_TRUE(content.startsWith("\x89PNG"));
+        else if (path.endsWith(".svg"))
+            EXPECT_TRUE(content.contains("<svg"));
+        else
+            // 217 stored values from 02:00 to 20:00 with two boundary points are fewer than
+            // four per column: all of them, and the logbook entry with its two far points.
+            EXPECT_EQ(content.count('\n'), 1 + 3 + 217) << content.left(400).toStdString();
+    }
 }
 
 TEST(ProgramVersion, eachProgramPrintsTheVersionTheBuildWasConfiguredWith)

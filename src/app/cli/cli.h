@@ -27,3 +27,6 @@ int cmdPoll(const CliOptions &options, const QStringList &args);
 int cmdSettings(const CliOptions &options, const QStringList &args);
 int cmdMailTest(const CliOptions &options, const QStringList &args);
 int cmdExport(const CliOptions &options, const QStringList &args);
+#ifdef OSTRACOM_CLI_CHART
+int cmdChart(const CliOptions &options, const QStringList &args);
+#endif

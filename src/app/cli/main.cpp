@@ -6,10 +6,17 @@
 #include "ostracom_version.h"
 
 #include <QCoreApplication>
+#ifdef OSTRACOM_CLI_CHART
+#include <QApplication>
+#endif
+
+#include <memory>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -42,6 +49,12 @@ const Command kCommands[] = {
     {"export", cmdExport,
      "export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n"
      "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
+#ifdef OSTRACOM_CLI_CHART
+    {"chart", cmdChart,
+     "chart --controller ID [--sensor N]... --from T --to T [--width PX --height PX]\n"
+     "      --out FILE.png|FILE.svg|FILE.csv\n"
+     "                             the chart of archived values with the logbook"},
+#endif
 };
 
 QString commandList()
@@ -94,7 +107,31 @@ int main(int argc, char **argv)
     // Everything the program writes (database, spool, mail and log files) is the owner's
     // alone: the database holds the mail password.
     ::umask(077);
+#ifdef OSTRACOM_CLI_CHART
+    // Charts are drawn by the window's code, which needs a widget application; it never
+    // shows anything, so it runs on the offscreen platform.
+    bool chart = false;
+    for (int i = 1; i < argc; ++i)
+        chart = chart || QLatin1String(argv[i]) == QLatin1String("chart");
+    if (chart) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform wants a private runtime folder and complains on standard error
+        // without one.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            // A fresh folder of our own (0700), so nobody else's can be slipped in.
+            static char runtime[] = "/tmp/ostracom-runtime-XXXXXX";
+            if (::mkdtemp(runtime)) {
+                qputenv("XDG_RUNTIME_DIR", runtime);
+                std::atexit([] { ::rmdir(runtime); });
+            }
+        }
+    }
+    const std::unique_ptr<QCoreApplication> application(
+        chart ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
+    QCoreApplication &app = *application;
+#else
     QCoreApplication app(argc, argv);
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("ostracom"));
     QCoreApplication::setOrganizationName(QStringLiteral("ostracom"));
 

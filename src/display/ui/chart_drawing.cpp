@@ -9,6 +9,7 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QScatterSeries>
+#include <QSvgGenerator>
 #include <QValueAxis>
 
 #include <cmath>
@@ -104,13 +105,40 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
     return chart;
 }
 
-bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error)
+bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height,
+                 QString *error)
 {
     QChart *chart = DrawChart(plot);
+    // A picture has no point to click: the first sensor's own scale stands on the right.
+    for (const PlotSeries &s : plot.series) {
+        if (s.logbook)
+            continue;
+        auto *scale = new QValueAxis;
+        scale->setRange(s.range.minimum, s.range.maximum);
+        scale->setTickCount(kValueDivisions + 1);
+        scale->setLabelsColor(ColourOf(s.colour).darker(130));
+        scale->setTitleText(s.unit);
+        chart->addAxis(scale, Qt::AlignRight);
+        break;
+    }
     QGraphicsScene scene;
     scene.addItem(chart); // the scene owns it from here
     chart->resize(width, height);
     scene.setSceneRect(0, 0, width, height);
+    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+        QSvgGenerator svg;
+        svg.setFileName(path);
+        svg.setSize(QSize(width, height));
+        svg.setViewBox(QRect(0, 0, width, height));
+        QPainter painter;
+        if (!painter.begin(&svg)) {
+            if (error)
+                *error = QStringLiteral("cannot write %1").arg(path);
+            return false;
+        }
+        scene.render(&painter);
+        return painter.end();
+    }
     QImage image(width, height, QImage::Format_ARGB32);
     image.fill(Qt::white);
     {

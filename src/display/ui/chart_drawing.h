@@ -18,6 +18,6 @@ int NearestPoint(const PlotSeries &series, qint64 msecs);
 // Milliseconds since the epoch of a day number, as the time axis counts.
 qint64 AxisMsecs(double dayNumber);
 
-// Renders the chart of `plot` into a PNG file; false with the reason in `error` when the file
-// cannot be written.
+// Renders the chart of `plot` into an SVG file (by its extension) or a PNG file; false with
+// the reason in `error` when the file cannot be written.
 bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error);
