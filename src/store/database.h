@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include <memory>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -210,6 +211,10 @@ public:
                                               WallSecond to, const ColumnGrid &grid) const;
     // Computes every summary table anew from the archive.
     void rebuildArchiveSummaries();
+    // Told how far a long upgrade has come (e.g. the archive's summaries being filled,
+    // sensor by sensor), so the program can show it. Set before a database is opened.
+    using UpgradeProgress = std::function<void(qint64 done, qint64 total)>;
+    static void setUpgradeProgress(UpgradeProgress progress);
     // Whole archive rows of one controller (and one sensor, when asid is given) with
     // from <= DATUM <= to where given, oldest first, for export.
     struct ArchiveRow {

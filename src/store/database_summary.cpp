@@ -191,6 +191,38 @@ void createArchiveSummaries(Sql &sql)
     fillArchiveSummaries(sql);
 }
 
+// Every (controller, sensor) with archived rows, found by seeking along the archive's index
+// from one sensor to the next rather than reading every row.
+std::vector<std::pair<int, int>> archivedSensors(Sql &sql)
+{
+    std::vector<std::pair<int, int>> sensors;
+    const char *what = "Listing the archived sensors";
+    QSqlQuery first =
+        sql.run(QStringLiteral("SELECT TARVELONID, ASID FROM HYDOARCHIVE ORDER BY TARVELONID, "
+                               "ASID LIMIT 1"),
+                what);
+    if (!first.next())
+        return sensors;
+    sensors.emplace_back(first.value(0).toInt(), first.value(1).toInt());
+    first.finish();
+    for (;;) {
+        const auto [id, asid] = sensors.back();
+        QSqlQuery next = sql.run(
+            QStringLiteral("SELECT TARVELONID, ASID FROM HYDOARCHIVE WHERE TARVELONID > ? OR "
+                           "(TARVELONID = ? AND ASID > ?) ORDER BY TARVELONID, ASID LIMIT 1"),
+            {id, id, asid}, what);
+        if (!next.next())
+            return sensors;
+        sensors.emplace_back(next.value(0).toInt(), next.value(1).toInt());
+    }
+}
+
+Database::UpgradeProgress &upgradeProgress()
+{
+    static Database::UpgradeProgress progress;
+    return progress;
+}
+
 void fillArchiveSummaries(Sql &sql)
 {
     const char *what = "Filling the archive summaries";
@@ -199,26 +231,36 @@ void fillArchiveSummaries(Sql &sql)
         const QString table = summaryTable(slotSeconds);
         sql.direct(QStringLiteral("DELETE FROM %1").arg(table), what);
         if (level == 0) {
-            // From the archive; first and last are the smallest and largest value of their
-            // second, as the triggers order them.
-            sql.direct(
-                QStringLiteral(
-                    "INSERT INTO %1 (%2) SELECT TARVELONID, ASID, %3, count(*), sum(WERT), "
-                    "min(WERT), max(WERT), min(s), NULL, max(s), NULL FROM (SELECT TARVELONID, "
-                    "ASID, WERT, %4 AS s FROM HYDOARCHIVE a WHERE %5 AND WERT IS NOT NULL) "
-                    "WHERE s IS NOT NULL GROUP BY TARVELONID, ASID, %3")
-                    .arg(table, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
-                         secondOf(QStringLiteral("DATUM")), isSensorRow(QStringLiteral("a"))),
-                what);
-            sql.direct(
-                QStringLiteral("UPDATE %1 SET FIRSTWERT = (SELECT min(h.WERT) FROM HYDOARCHIVE h "
-                               "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
-                               "h.DATUM = datetime(%1.FIRSTSECOND, 'unixepoch')), "
-                               "LASTWERT = (SELECT max(h.WERT) FROM HYDOARCHIVE h "
-                               "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
-                               "h.DATUM = datetime(%1.LASTSECOND, 'unixepoch'))")
-                    .arg(table),
-                what);
+            // From the archive, one sensor at a time (each an index range), so that a large
+            // archive shows its progress; first and last are the smallest and largest value
+            // of their second, as the triggers order them.
+            const std::vector<std::pair<int, int>> sensors = archivedSensors(sql);
+            const qint64 total = qint64(sensors.size());
+            for (qint64 i = 0; i < total; ++i) {
+                const auto [id, asid] = sensors[size_t(i)];
+                sql.run(QStringLiteral(
+                            "INSERT INTO %1 (%2) SELECT TARVELONID, ASID, %3, count(*), "
+                            "sum(WERT), min(WERT), max(WERT), min(s), NULL, max(s), NULL FROM "
+                            "(SELECT TARVELONID, ASID, WERT, %4 AS s FROM HYDOARCHIVE a WHERE "
+                            "TARVELONID = ? AND ASID = ? AND %5 AND WERT IS NOT NULL) "
+                            "WHERE s IS NOT NULL GROUP BY TARVELONID, ASID, %3")
+                            .arg(table, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
+                                 secondOf(QStringLiteral("DATUM")),
+                                 isSensorRow(QStringLiteral("a"))),
+                        {id, asid}, what);
+                sql.run(QStringLiteral(
+                            "UPDATE %1 SET FIRSTWERT = (SELECT min(h.WERT) FROM HYDOARCHIVE h "
+                            "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
+                            "h.DATUM = datetime(%1.FIRSTSECOND, 'unixepoch')), "
+                            "LASTWERT = (SELECT max(h.WERT) FROM HYDOARCHIVE h "
+                            "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
+                            "h.DATUM = datetime(%1.LASTSECOND, 'unixepoch')) "
+                            "WHERE TARVELONID = ? AND ASID = ?")
+                            .arg(table),
+                        {id, asid}, what);
+                if (upgradeProgress())
+                    upgradeProgress()(i + 1, total);
+            }
             continue;
         }
         // Coarser levels from the next finer one, whose slots nest in theirs.
@@ -242,6 +284,11 @@ void fillArchiveSummaries(Sql &sql)
 }
 
 } // namespace database_detail
+
+void Database::setUpgradeProgress(UpgradeProgress progress)
+{
+    database_detail::upgradeProgress() = std::move(progress);
+}
 
 void Database::rebuildArchiveSummaries()
 {

@@ -148,9 +148,17 @@ TEST_F(StoreSchema, secondOpenChangesNothing)
 TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
 {
     createVersionOneDatabase(tmp);
+    QList<QPair<qint64, qint64>> progress;
+    Database::setUpgradeProgress([&](qint64 done, qint64 total) {
+        progress.append({done, total});
+    });
     {
         Database db(tmp.path());
     }
+    Database::setUpgradeProgress({});
+    // The archive's sensors (the logbook's rows among them) are summarised one by one.
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_EQ(progress.last().first, progress.last().second);
 
     EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 3);
     EXPECT_EQ(tmp.count("TARVELON", "TARVELONID = 17 AND KALIBSTRING = 'ABCD'"), 1);

@@ -126,8 +126,8 @@ int main(int argc, char **argv)
             }
         }
     }
-    const std::unique_ptr<QCoreApplication> application(
-        chart ? new QApplication(argc, argv) : new QCoreApplication(argc, argv));
+    const std::unique_ptr<QCoreApplication> application(chart ? new QApplication(argc, argv)
+                                                              : new QCoreApplication(argc, argv));
     QCoreApplication &app = *application;
 #else
     QCoreApplication app(argc, argv);

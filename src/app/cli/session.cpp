@@ -76,6 +76,13 @@ void CliProgress::finish()
 CliSession::CliSession(const CliOptions &options, Access access)
 {
     const QString dataDir = chooseDataDirectory(options.dataDir, options.dbPath);
+    // An archive of an older version gets its chart summaries on first open; on a large one
+    // that takes minutes, so the count of sensors done is shown.
+    Database::setUpgradeProgress([](qint64 done, qint64 total) {
+        err() << "\rPreparing the archive for charts: sensor " << done << " of " << total
+              << (done == total ? "\n" : "");
+        err().flush();
+    });
     if (access == Access::ReadOnly) {
         // Reading never creates a folder or a database: a mistyped path is an error.
         m_dataDir = dataDir;
@@ -121,8 +128,8 @@ std::unique_ptr<cTarvelon> connectController(CliSession &session, const Controll
         std::make_unique<cTarvelon>(session.clock(), session.progress(), session.interaction());
     session.interaction().programNew = programNew;
     bool cancelled = false;
-    const Error e = connectAndAdopt(*t, controller.params, session.db(), session.link(),
-                                    &cancelled);
+    const Error e =
+        connectAndAdopt(*t, controller.params, session.db(), session.link(), &cancelled);
     session.progress().finish();
     if (cancelled) {
         *error = QStringLiteral("%1 has no identifier yet; run again with --yes to program it "

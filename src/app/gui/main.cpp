@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QTextStream>
 
 #include <cstdio>
@@ -127,10 +128,26 @@ int main(int argc, char *argv[])
     // The window polls: like the service, it refuses to share a data folder with another
     // poller, whose spool it would race on.
     DataDirLock lock;
+    // An archive written by an older version gets its chart summaries on first open, which
+    // takes minutes for years of values: the user sees how far it has come. (No language
+    // is loaded before the database is open.)
+    std::unique_ptr<QProgressDialog> upgrade;
+    Database::setUpgradeProgress([&upgrade](qint64 done, qint64 total) {
+        if (!upgrade) {
+            upgrade = std::make_unique<QProgressDialog>(
+                QStringLiteral("Preparing the archive for charts ..."), QString(), 0, int(total));
+            upgrade->setWindowTitle(QStringLiteral("Ostracom"));
+            upgrade->setMinimumDuration(0);
+        }
+        upgrade->setValue(int(done));
+        QCoreApplication::processEvents();
+    });
     try {
         dataDir = prepareDataDirectory(chooseDataDirectory(options.dataDir, options.dbPath));
         lock.acquire(dataDir);
         db = std::make_unique<Database>(databaseLocation(dataDir, options.dbPath));
+        Database::setUpgradeProgress({});
+        upgrade.reset();
     } catch (const StoreError &e) {
         return startFailure(e.message());
     }
