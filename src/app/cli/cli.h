@@ -27,3 +27,4 @@ int cmdPoll(const CliOptions &options, const QStringList &args);
 int cmdSettings(const CliOptions &options, const QStringList &args);
 int cmdMailTest(const CliOptions &options, const QStringList &args);
 int cmdExport(const CliOptions &options, const QStringList &args);
+int cmdSms(const CliOptions &options, const QStringList &args);
