@@ -36,7 +36,7 @@ namespace
 {
 
 constexpr int kTimerMs = 1000;
-// The device holds at most 16 serial ports the old way; a list of devices here.
+// As many ports as the list ever offered (numbers 1 to 16).
 constexpr int kMaxPorts = 16;
 constexpr int kNumberWidth = 20;
 constexpr int kTextWidth = 16;
