@@ -7,6 +7,8 @@
 #include "sms/sms_protocol.h"
 #include "store/store_error.h"
 
+#include <QFileInfo>
+
 namespace
 {
 
@@ -42,9 +44,13 @@ int cmdSms(const CliOptions &options, const QStringList &args)
              QStringLiteral("DEVICE"));
     if (const auto done = line.parse(args))
         return *done;
-    const QString port = line.value(QStringLiteral("port"));
+    QString port = line.value(QStringLiteral("port"));
     if (port.isEmpty())
         return line.usageError(QStringLiteral("--port is required"));
+    // The serial port takes a bare name as one under /dev; a link in the current folder (an
+    // emulator's, say) is meant as typed.
+    if (QFileInfo(port).isRelative() && QFileInfo::exists(port))
+        port = QFileInfo(port).absoluteFilePath();
     const QStringList rest = line.arguments();
     const QString action = rest.value(0);
     const bool withFile = action == QLatin1String("read") || action == QLatin1String("write");
