@@ -17,6 +17,7 @@ public:
         NewController,      // a controller without identifier: program it now
         RemoveController,   // take a controller off the list
         ExitProgram,        // close the program
+        ReplaceSmsTable,    // replace the SMS configuration table from a file or the device
     };
     enum class Buttons { Ok, OkCancel, YesNo };
     enum class Answer { Ok, Cancel, Yes, No };

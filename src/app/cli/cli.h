@@ -27,6 +27,7 @@ int cmdPoll(const CliOptions &options, const QStringList &args);
 int cmdSettings(const CliOptions &options, const QStringList &args);
 int cmdMailTest(const CliOptions &options, const QStringList &args);
 int cmdExport(const CliOptions &options, const QStringList &args);
+int cmdSms(const CliOptions &options, const QStringList &args);
 #ifdef OSTRACOM_CLI_CHART
 int cmdChart(const CliOptions &options, const QStringList &args);
 #endif

@@ -49,6 +49,9 @@ const Command kCommands[] = {
     {"export", cmdExport,
      "export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n"
      "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
+    {"sms", cmdSms,
+     "sms --port DEVICE version|read FILE.cfg|write FILE.cfg|reset\n"
+     "                             the SMS controller: version, configuration transfers, reset"},
 #ifdef OSTRACOM_CLI_CHART
     {"chart", cmdChart,
      "chart --controller ID [--sensor N]... --from T --to T [--width PX --height PX]\n"

@@ -35,6 +35,7 @@ Interaction::Answer CliInteraction::ask(Question question, const QString &text,
     // Removing controllers and leaving belong to the window.
     case Question::RemoveController:
     case Question::ExitProgram:
+    case Question::ReplaceSmsTable:
         break;
     }
     static const char *const kNames[] = {"OK", "Cancel", "Yes", "No"};

@@ -1,0 +1,105 @@
+// sms: the SMS controller's version, configuration transfers and reset.
+
+#include "app/cli/cli.h"
+#include "app/cli/command_line.h"
+#include "app/cli/session.h"
+#include "sms/hydo_sms_modul.h"
+#include "sms/sms_protocol.h"
+#include "store/store_error.h"
+
+#include <QFileInfo>
+
+namespace
+{
+
+void printMessages(const SmsError &error)
+{
+    for (const SmsMessage &m : smsMessages(error))
+        err() << consoleText(m.title.isEmpty() ? m.text : m.title + QStringLiteral(": ") + m.text)
+              << "\n";
+}
+
+// Two hexadecimal digits, as the window shows them.
+QString hexByte(quint8 value)
+{
+    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+int cmdSms(const CliOptions &options, const QStringList &args)
+{
+    CommandLine line(QStringLiteral("sms"),
+                     QStringLiteral("--port DEVICE version|read FILE.cfg|write FILE.cfg|reset"),
+                     QStringLiteral("Talks to the SMS controller on its own serial line:\n"
+                                    "  version          print its firmware release and "
+                                    "sub-release\n"
+                                    "  read FILE.cfg    save its 30 message configurations to "
+                                    "FILE.cfg\n"
+                                    "  write FILE.cfg   send the configurations of FILE.cfg to it\n"
+                                    "  reset            reset it"),
+                     QStringLiteral("A file that is not a valid configuration file is refused "
+                                    "before anything is sent.\nread replaces FILE.cfg."));
+    line.add(QStringLiteral("port"), QStringLiteral("the serial device, e.g. /dev/ttyUSB0"),
+             QStringLiteral("DEVICE"));
+    if (const auto done = line.parse(args))
+        return *done;
+    QString port = line.value(QStringLiteral("port"));
+    if (port.isEmpty())
+        return line.usageError(QStringLiteral("--port is required"));
+    // The serial port takes a bare name as one under /dev; a link in the current folder (an
+    // emulator's, say) is meant as typed.
+    if (QFileInfo(port).isRelative() && QFileInfo::exists(port))
+        port = QFileInfo(port).absoluteFilePath();
+    const QStringList rest = line.arguments();
+    const QString action = rest.value(0);
+    const bool withFile = action == QLatin1String("read") || action == QLatin1String("write");
+    if (!withFile && action != QLatin1String("version") && action != QLatin1String("reset"))
+        return line.usageError(action.isEmpty()
+                                   ? QStringLiteral("say version, read, write or reset")
+                                   : QStringLiteral("unknown action '%1'").arg(action));
+    if (rest.size() != (withFile ? 2 : 1))
+        return line.usageError(withFile ? QStringLiteral("%1 takes one file").arg(action)
+                                        : QStringLiteral("%1 takes no file").arg(action));
+    const QString file = rest.value(1);
+
+    try {
+        // The session sets the language, so the messages read as everywhere else.
+        CliSession session(options, CliSession::Access::ReadWrite);
+        cSmsController sms(cSmsController::serialPorts(), session.clock(), session.progress());
+        sms.setPort(port);
+        SmsError error;
+        if (action == QLatin1String("version")) {
+            SmsVersion version;
+            error = sms.readVersion(&version);
+            session.progress().finish();
+            if (error.ok())
+                out() << QStringLiteral("release %1, sub-release %2\n")
+                             .arg(hexByte(version.release), hexByte(version.subRelease));
+        } else if (action == QLatin1String("read")) {
+            QByteArray image;
+            error = sms.readConfiguration(&image);
+            session.progress().finish();
+            cHydoSmsModul record;
+            if (error.ok() && record.setHydoSmsModulString(image))
+                error = saveSmsConfigFile(file, record, portNumberOf(port));
+        } else if (action == QLatin1String("write")) {
+            cHydoSmsModul record;
+            error = openSmsConfigFile(file, &record);
+            if (error.ok())
+                error = sms.writeConfiguration(record.HydoSmsModulString());
+            session.progress().finish();
+        } else {
+            error = sms.reset();
+            session.progress().finish();
+        }
+        if (!error.ok()) {
+            printMessages(error);
+            return kExitFailed;
+        }
+    } catch (const StoreError &e) {
+        err() << e.message() << "\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "model/interaction.h"
+
+#include <QList>
+#include <QString>
+
+// What went wrong in an exchange with the SMS controller or with a configuration file, as
+// a code. The boxes the user reads are made from it only where they are shown (smsMessages).
+enum class SmsErrorCode {
+    None,
+    PortFailed,       // the serial port could not be opened; detail: its cause
+    Runtime,          // the port failed during an exchange; detail: its cause
+    NoAnswer,         // the answer never began within 5 s
+    Timeout,          // the answer began but was not complete within 5 s
+    BadChecksum,      // a read answer's checksum did not match its data
+    NoEndMarker,      // a read answer did not end with its end marker
+    WriteIncomplete,  // a block write failed; cause: why; the validity marker stays unset
+    ConfigInvalid,    // the validity marker is not set; cause: why it could not be read, if so
+    FileInvalid,      // detail: the file, line: the line that is no configuration line
+    RecordIncomplete, // detail: the file, line: the record whose closing field is wrong
+    FileError,        // detail: the file, extra: the system's reason; saving: see `saving`
+};
+
+struct SmsError {
+    SmsErrorCode code = SmsErrorCode::None;
+    QString detail;
+    QString extra;
+    int line = 0;
+    // The failed exchange behind WriteIncomplete or ConfigInvalid.
+    SmsErrorCode cause = SmsErrorCode::None;
+    bool saving = false;
+
+    SmsError() = default;
+    SmsError(SmsErrorCode c, QString d = {}) : code(c), detail(std::move(d)) {}
+    bool ok() const { return code == SmsErrorCode::None; }
+    // The old program's result texts: "" success, "-2" wrong checksum, "-1" any other failure.
+    QString resultCode() const;
+};
+
+// One message box: what the old program showed for an error, in the selected language.
+struct SmsMessage {
+    QString title;
+    QString text; // lines separated by "\r"
+    Interaction::Icon icon = Interaction::Icon::Exclamation;
+};
+
+// The boxes shown for an error, in order; none for success.
+QList<SmsMessage> smsMessages(const SmsError &error);

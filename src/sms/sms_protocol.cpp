@@ -1,0 +1,423 @@
+#include "sms/sms_protocol.h"
+
+#include "link/serial_transport.h"
+#include "store/strings.h"
+
+#include <cmath>
+
+namespace
+{
+
+constexpr quint8 kFrameStart1 = 0x02;
+constexpr quint8 kFrameStart2 = 0xFD;
+constexpr quint8 kCmdSelect = 0x01;
+constexpr quint8 kCmdWrite = 0x02;
+constexpr quint8 kCmdRead = 0x03;
+constexpr quint8 kCmdReset = 0x63;
+constexpr quint8 kSelectExternalEeprom = 0x02;
+constexpr quint8 kSelectBeforeReset = 0x08;
+constexpr quint8 kSelectBeforeVersion = 0x09;
+constexpr quint8 kEndMarker = 0x00;
+const QByteArray kAnswerPrefix("\x06\xF9\x00", 3);
+const QByteArray kValidMarker("\x61\x19", 2);
+const QByteArray kInvalidMarker("\x00\x00", 2);
+const char *const kLineSettings = "9600,n,8,1";
+
+// The device takes characters no faster than one each 5 ms.
+constexpr int kCharDelayMs = 5;
+// After each request the device is given 99-298 ms before the PC looks for its answer.
+constexpr int kLookMinimumMs = 99;
+constexpr int kLookRangeMs = 199;
+constexpr qint64 kDeadlineMs = 5000;
+constexpr int kWaitPollMs = 50;
+// Prefix, checksum and end marker around the data of a read answer.
+constexpr int kReadFraming = 5;
+constexpr int kReadBlock = 255;
+constexpr int kWriteBlock = 20;
+// After a reset or a configuration write the device is busy for six seconds.
+constexpr int kBusySeconds = 6;
+
+QByteArray addressBytes(quint16 address)
+{
+    QByteArray bytes;
+    bytes.append(char(address & 0xFF));
+    bytes.append(char(address >> 8));
+    return bytes;
+}
+
+bool answerBegun(const QByteArray &buffer, const QByteArray &prefix)
+{
+    return prefix.isEmpty() ? !buffer.isEmpty() : buffer.contains(prefix);
+}
+
+} // namespace
+
+std::optional<int> HexToDec(const QString &text)
+{
+    QString digits = text.trimmed();
+    if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ||
+        digits.startsWith(QLatin1String("&H"), Qt::CaseInsensitive))
+        digits = digits.mid(2);
+    bool ok = false;
+    const int value = digits.toInt(&ok, 16);
+    if (!ok || digits.startsWith(u'-') || digits.startsWith(u'+'))
+        return std::nullopt;
+    return value;
+}
+
+quint8 calculate_crc(const QByteArray &bytes)
+{
+    unsigned sum = 0;
+    for (const char c : bytes)
+        sum += quint8(c);
+    return quint8(sum & 0xFF);
+}
+
+quint8 smsFrameCheck(quint8 command, const QByteArray &payload)
+{
+    const unsigned sum = (command + calculate_crc(payload)) & 0xFF;
+    return quint8((256 - sum) & 0xFF);
+}
+
+QByteArray smsFrame(quint8 command, const QByteArray &payload)
+{
+    QByteArray frame;
+    frame.append(char(kFrameStart1));
+    frame.append(char(kFrameStart2));
+    frame.append(char(payload.size()));
+    frame.append(char(command));
+    frame.append(payload);
+    frame.append(char(smsFrameCheck(command, payload)));
+    return frame;
+}
+
+QByteArray smsSelectFrame(quint8 subCode)
+{
+    return smsFrame(kCmdSelect, QByteArray(1, char(subCode)));
+}
+
+QByteArray smsReadFrame(quint16 address, quint8 length)
+{
+    return smsFrame(kCmdRead, addressBytes(address) + char(length));
+}
+
+QByteArray smsWriteFrame(quint16 address, const QByteArray &data)
+{
+    return smsFrame(kCmdWrite, addressBytes(address) + data);
+}
+
+QByteArray smsResetFrame()
+{
+    // The device takes the reset without a checksum: the last byte is always 0.
+    QByteArray frame;
+    frame.append(char(kFrameStart1));
+    frame.append(char(kFrameStart2));
+    frame.append(char(0));
+    frame.append(char(kCmdReset));
+    frame.append(char(0));
+    return frame;
+}
+
+cSmsController::cSmsController(TransportFactory factory, Clock &clock, Progress &progress)
+    : m_factory(std::move(factory)), m_clock(clock), m_progress(progress)
+{
+}
+
+cSmsController::~cSmsController()
+{
+    disconnect();
+}
+
+cSmsController::TransportFactory cSmsController::serialPorts()
+{
+    return [] { return std::make_unique<SerialTransport>(); };
+}
+
+void cSmsController::disconnect()
+{
+    m_buffer.clear();
+    if (m_transport && m_transport->isOpen())
+        m_transport->close();
+}
+
+SmsError cSmsController::connect()
+{
+    disconnect();
+    if (!m_transport)
+        m_transport = m_factory();
+    QString why;
+    if (!m_transport->open(m_port, QString::fromLatin1(kLineSettings), 0, &why))
+        return SmsError(SmsErrorCode::PortFailed, why);
+    return {};
+}
+
+SmsError cSmsController::PutBuffer(const QByteArray &text, int delayMs)
+{
+    if (!m_transport || !m_transport->isOpen())
+        return {};
+    QString why;
+    for (const char c : text) {
+        if (!m_transport->write(QByteArray(1, c), &why))
+            return SmsError(SmsErrorCode::Runtime, why);
+        if (delayMs > 0)
+            m_clock.sleepMs(delayMs);
+    }
+    return {};
+}
+
+SmsError cSmsController::GetBuffer()
+{
+    if (!m_transport || !m_transport->isOpen())
+        return {};
+    QByteArray received;
+    QString why;
+    const bool alive = m_transport->readAvailable(&received, &why);
+    m_buffer += received;
+    if (!alive)
+        return SmsError(SmsErrorCode::Runtime, why);
+    return {};
+}
+
+void cSmsController::sleep_random_sms(int minimum, int range)
+{
+    m_clock.sleepMs(int(std::lround(minimum + m_clock.random() * range)));
+}
+
+SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *data)
+{
+    if (!request.silent)
+        m_progress.DisplayProgress(request.title, request.position, request.maximum);
+    SmsError error = connect();
+    if (!error.ok())
+        return error;
+
+    const qint64 start = m_clock.nowMs();
+    auto inTime = [&] { return m_clock.nowMs() - start < kDeadlineMs; };
+    auto sendAndLook = [&] {
+        SmsError e = PutBuffer(request.frame, kCharDelayMs);
+        m_buffer.clear();
+        if (!e.ok())
+            return e;
+        sleep_random_sms(kLookMinimumMs, kLookRangeMs);
+        return GetBuffer();
+    };
+
+    error = sendAndLook();
+    // The device may miss a request while it is busy; it is repeated until answered.
+    while (!answerBegun(m_buffer, request.prefix) && error.ok() && inTime())
+        error = sendAndLook();
+
+    if (!request.noWait) {
+        while (m_buffer.size() < request.expectedLength && error.ok() && inTime()) {
+            m_clock.sleepMs(kWaitPollMs);
+            error = GetBuffer();
+        }
+    }
+    const qsizetype at = request.prefix.isEmpty() ? 0 : m_buffer.indexOf(request.prefix);
+    if (!request.silent) {
+        const qint64 received = at < 0 ? 0 : m_buffer.size() - at - request.prefix.size();
+        m_progress.DisplayProgress(request.title, request.position + qMax<qint64>(0, received),
+                                   request.maximum);
+    }
+
+    if (error.ok() && !answerBegun(m_buffer, request.prefix))
+        error = SmsError(SmsErrorCode::NoAnswer);
+    else if (error.ok() && !inTime())
+        error = SmsError(SmsErrorCode::Timeout);
+    else if (error.ok() && request.check) {
+        const qsizetype p = at + request.prefix.size();
+        const qsizetype length = request.expectedLength - kReadFraming;
+        if (m_buffer.size() < p + length + 2) {
+            error = SmsError(SmsErrorCode::Timeout);
+        } else {
+            const QByteArray payload = m_buffer.mid(p, length);
+            const quint8 check = quint8(m_buffer.at(p + length));
+            const quint8 end = quint8(m_buffer.at(p + length + 1));
+            const quint8 sum = calculate_crc(payload);
+            if (end != kEndMarker)
+                error = SmsError(SmsErrorCode::NoEndMarker);
+            else if (!((check == 0 && sum == 0) || (check != 0 && 256 - check == sum)))
+                error = SmsError(SmsErrorCode::BadChecksum);
+            else if (data)
+                *data = payload;
+        }
+    }
+    m_buffer.clear();
+    return error;
+}
+
+SmsError cSmsController::ServiceBetriebsartEinschalten()
+{
+    Request r;
+    r.frame = QByteArrayLiteral("@K");
+    r.prefix = QByteArrayLiteral("@K!K!");
+    r.title = ms("Service Betriebsart einschalten");
+    return get_Meta_Data_Sms(r);
+}
+
+SmsError cSmsController::svc_select(quint8 subCode, const QString &title)
+{
+    Request r;
+    r.frame = smsSelectFrame(subCode);
+    r.prefix = kAnswerPrefix + char(0);
+    r.expectedLength = r.prefix.size();
+    r.title = title;
+    r.silent = title.isEmpty();
+    return get_Meta_Data_Sms(r);
+}
+
+SmsError cSmsController::SvcSetDeviceEepromExtern()
+{
+    return svc_select(kSelectExternalEeprom, QString());
+}
+
+SmsError cSmsController::svc_read(quint16 address, quint8 length, QByteArray *data,
+                                  const QString &title, qint64 position, qint64 maximum,
+                                  bool silent)
+{
+    Request r;
+    r.frame = smsReadFrame(address, length);
+    r.prefix = kAnswerPrefix;
+    r.check = true;
+    r.expectedLength = length + kReadFraming;
+    r.title = title;
+    r.position = position;
+    r.maximum = maximum;
+    r.silent = silent;
+    return get_Meta_Data_Sms(r, data);
+}
+
+SmsError cSmsController::svc_write(quint16 address, const QByteArray &data, const QString &title,
+                                   qint64 position, qint64 maximum)
+{
+    Request r;
+    r.frame = smsWriteFrame(address, data.left(kWriteBlock));
+    // The acknowledgement is the prefix and a 0; the prefix alone ends the wait.
+    r.prefix = kAnswerPrefix;
+    r.noWait = true;
+    r.title = title;
+    r.position = position;
+    r.maximum = maximum;
+    r.silent = title.isEmpty();
+    return get_Meta_Data_Sms(r);
+}
+
+SmsError cSmsController::svc_mark_valid(bool valid)
+{
+    return svc_write(kSmsMarkerAddress, valid ? kValidMarker : kInvalidMarker, QString(), 0, 0);
+}
+
+void cSmsController::busyWait()
+{
+    for (int second = 0; second < kBusySeconds; ++second) {
+        m_progress.DisplayProgress(ms("Der SMS Controller ist beschäftigt !"), second,
+                                   kBusySeconds);
+        m_clock.sleepMs(1000);
+    }
+    m_progress.DisplayProgress(ms("Der SMS Controller ist beschäftigt !"), kBusySeconds,
+                               kBusySeconds);
+}
+
+SmsError cSmsController::readVersion(SmsVersion *version)
+{
+    SmsError error = ServiceBetriebsartEinschalten();
+    const QString title = ms("SMS Controller Version wird ausgelesen");
+    if (error.ok())
+        error = svc_select(kSelectBeforeVersion, title);
+    QByteArray data;
+    if (error.ok())
+        error = svc_read(kSmsVersionAddress, 2, &data, title, 0, 2, false);
+    if (!error.ok())
+        return error;
+    // Fewer than two bytes leave the version as it was.
+    if (data.size() > 1) {
+        version->subRelease = quint8(data.at(0));
+        version->release = quint8(data.at(1));
+    }
+    busyWait();
+    return {};
+}
+
+SmsError cSmsController::readConfiguration(QByteArray *image)
+{
+    SmsError error = ServiceBetriebsartEinschalten();
+    if (error.ok())
+        error = SvcSetDeviceEepromExtern();
+    // A configuration whose write never finished is refused rather than shown.
+    QByteArray marker;
+    if (error.ok())
+        error = svc_read(kSmsMarkerAddress, 2, &marker, QString(), 0, 0, true);
+    if (error.ok() && marker != kValidMarker)
+        return SmsError(SmsErrorCode::ConfigInvalid);
+    const QString title = ms("Konfiguration aus SMS Controller laden ... ");
+    QByteArray all;
+    for (int offset = 0; offset < kSmsImageLength && error.ok(); offset += kReadBlock) {
+        const int length = qMin(kReadBlock, kSmsImageLength - offset);
+        QByteArray block;
+        error = svc_read(quint16(kSmsImageAddress + offset), quint8(length), &block, title, offset,
+                         kSmsImageLength, false);
+        all += block;
+    }
+    if (!error.ok())
+        return error;
+    *image = all;
+    return {};
+}
+
+SmsError cSmsController::writeConfiguration(const QByteArray &image)
+{
+    SmsError error = ServiceBetriebsartEinschalten();
+    if (error.ok())
+        error = SvcSetDeviceEepromExtern();
+    if (error.ok())
+        error = svc_mark_valid(true);
+    if (error.ok())
+        error = svc_mark_valid(false);
+    if (!error.ok())
+        return error;
+
+    const QString title = ms("Konfiguration an SMS Controller übertragen ");
+    for (int offset = 0; offset < kSmsImageLength; offset += kWriteBlock) {
+        error = svc_write(quint16(kSmsImageAddress + offset), image.mid(offset, kWriteBlock), title,
+                          offset, kSmsImageLength);
+        if (!error.ok()) {
+            // The marker stays cleared: a half-written configuration must never read as valid.
+            SmsError incomplete(SmsErrorCode::WriteIncomplete, error.detail);
+            incomplete.cause = error.code;
+            return incomplete;
+        }
+    }
+
+    error = SvcSetDeviceEepromExtern();
+    if (error.ok())
+        error = svc_mark_valid(true);
+    QByteArray marker;
+    if (error.ok())
+        error = svc_read(kSmsMarkerAddress, 2, &marker, QString(), 0, 0, true);
+    if (!error.ok() || marker != kValidMarker) {
+        SmsError invalid(SmsErrorCode::ConfigInvalid, error.detail);
+        invalid.cause = error.code;
+        return invalid;
+    }
+    busyWait();
+    return {};
+}
+
+SmsError cSmsController::reset()
+{
+    const QString title = ms("Reset SMS controller");
+    SmsError error = ServiceBetriebsartEinschalten();
+    if (error.ok())
+        error = svc_select(kSelectBeforeReset, title);
+    if (!error.ok())
+        return error;
+    Request r;
+    r.frame = smsResetFrame();
+    r.title = title;
+    r.silent = false;
+    error = get_Meta_Data_Sms(r);
+    if (!error.ok())
+        return error;
+    busyWait();
+    return {};
+}

@@ -1,0 +1,830 @@
+#include "sms/ui/vek_sms_modul_konfig.h"
+
+#include "link/hydo_connect.h"
+#include "service/link_worker.h"
+#include "store/strings.h"
+#include "ui/gui_interaction.h"
+#include "ui/infoform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace
+{
+
+constexpr int kTimerMs = 1000;
+// As many ports as the list ever offered (numbers 1 to 16).
+constexpr int kMaxPorts = 16;
+constexpr int kNumberWidth = 20;
+constexpr int kTextWidth = 16;
+constexpr int kLastMinute = 59;
+// Causes by list index, where the window's rules differ.
+constexpr int kCauseOff = 0;
+constexpr int kCauseDailyInfo = 3;
+constexpr int kCauseCallInfo = 4;
+constexpr int kCauseFirstInput = 5;
+constexpr int kCauseLastInput = 8;
+constexpr int kCausePowerFailure = 10;
+
+enum Column { ColMobile, ColService, ColText, ColCause, ColWiring, ColTime, ColumnCount };
+
+const QString kCr = QStringLiteral("\r");
+
+QString listText(const QStringList &keys, int code)
+{
+    // A code beyond the list (a blank or foreign device) shows as empty.
+    return code >= 0 && code < keys.size() ? ms(keys.at(code)) : QString();
+}
+
+int listIndex(const QStringList &keys, const QString &text)
+{
+    for (int i = 0; i < keys.size(); ++i)
+        if (ms(keys.at(i)) == text)
+            return i;
+    return -1;
+}
+
+// What the raw image looks like as text: one line per configuration, anything that is no
+// printable character as ".".
+QString imageText(const QByteArray &image)
+{
+    QString text;
+    for (int n = 0; n * cHydoSmsModul::kRecordLength < image.size(); ++n) {
+        const QByteArray record =
+            image.mid(n * cHydoSmsModul::kRecordLength, cHydoSmsModul::kRecordLength);
+        for (const char c : record)
+            text += quint8(c) >= 0x20 && quint8(c) != 0x7F ? QChar(quint8(c)) : QChar(u'.');
+        text += u'\n';
+    }
+    return text;
+}
+
+QString hexByte(quint8 value)
+{
+    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+vekSMSModulKonfig::vekSMSModulKonfig(QWidget *parent) : vekSMSModulKonfig(Environment{}, parent)
+{
+}
+
+vekSMSModulKonfig::vekSMSModulKonfig(Environment environment, QWidget *parent)
+    : QMainWindow(parent), m_env(std::move(environment))
+{
+    if (!m_env.availablePorts)
+        m_env.availablePorts = [] { return cHydoConnect::Avaible_Comports(kMaxPorts); };
+    if (!m_env.chooseFile)
+        m_env.chooseFile = [](QWidget *parent, bool save) {
+            const QString title = ms("Konfigurationsdatei öffnen");
+            const QString filter = ms("Konfigurationsdateien") + QStringLiteral(" (*.cfg)");
+            return save ? QFileDialog::getSaveFileName(parent, title, QDir::currentPath(), filter)
+                        : QFileDialog::getOpenFileName(parent, title, QDir::currentPath(), filter);
+        };
+    m_interaction = new GuiInteraction(this, this);
+    m_progress = std::make_unique<GuiProgress>(
+        this, [this](const QString &text, qint64 current, qint64 maximum) {
+            statustext2->setText(text);
+            ProgressBar1->setMaximum(int(qMax<qint64>(1, maximum)));
+            ProgressBar1->setValue(int(qBound<qint64>(0, current, qMax<qint64>(1, maximum))));
+        });
+    m_worker = std::make_unique<LinkWorker>();
+
+    buildWindow();
+    buildMenus();
+    display_language();
+
+    for (int n = 1; n <= cHydoSmsModul::kConfigurations; ++n) {
+        paramlistfield->setItem(n - 1, ColMobile, new QTableWidgetItem);
+        paramlistfield->setItem(n - 1, ColService, new QTableWidgetItem);
+        paramlistfield->setItem(n - 1, ColText, new QTableWidgetItem);
+        paramlistfield->setItem(n - 1, ColCause, new QTableWidgetItem(ms("AUS")));
+        paramlistfield->setItem(n - 1, ColWiring, new QTableWidgetItem(ms("kein")));
+        paramlistfield->setItem(n - 1, ColTime, new QTableWidgetItem(QStringLiteral("00:00")));
+        // The device cannot store these: shown greyed, refused when chosen.
+        if (cHydoSmsModul::isReserved(n))
+            for (int c = 0; c < ColumnCount; ++c)
+                paramlistfield->item(n - 1, c)->setForeground(
+                    palette().brush(QPalette::Disabled, QPalette::Text));
+    }
+    // The record starts as the table shows it: every configuration off, time 0. A blank
+    // record (spaces) would reach the device as cause 32 and a time of 137:04.
+    for (int n = 1; n <= cHydoSmsModul::kConfigurations; ++n)
+        m_record.clear(n);
+    Combo1->setCurrentIndex(0);
+    Combo2->setCurrentIndex(0);
+    Avaible_ComportsSms();
+    // The first number the device can store.
+    setNumber(2);
+    loadRow(2);
+
+    connect(&Timer1, &QTimer::timeout, this, &vekSMSModulKonfig::Timer1_Timer);
+    Timer1.start(kTimerMs);
+    Timer1_Timer();
+}
+
+vekSMSModulKonfig::~vekSMSModulKonfig()
+{
+    // Boxes a job still asks for get the cautious answer, so the job can end.
+    m_interaction->shutDown();
+    m_worker.reset();
+}
+
+vekSMSModulKonfig *vekSMSModulKonfig::showModal()
+{
+    auto *window = new vekSMSModulKonfig;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    return window;
+}
+
+bool vekSMSModulKonfig::busy() const
+{
+    return m_busy;
+}
+
+void vekSMSModulKonfig::buildWindow()
+{
+    auto *central = new QWidget(this);
+    auto *outer = new QVBoxLayout(central);
+
+    auto *edit = new QGroupBox(central);
+    edit->setObjectName(QStringLiteral("editGroup"));
+    auto *grid = new QGridLayout(edit);
+    Text1 = new QLineEdit(edit);
+    Text1->setReadOnly(true);
+    Text1->setAlignment(Qt::AlignCenter);
+    Text1->setMaximumWidth(48);
+    Auf = new QToolButton(edit);
+    Auf->setArrowType(Qt::UpArrow);
+    Ab = new QToolButton(edit);
+    Ab->setArrowType(Qt::DownArrow);
+    Text2 = new QLineEdit(edit);
+    Text2->setMaxLength(kNumberWidth);
+    Text4 = new QLineEdit(edit);
+    Text4->setMaxLength(kNumberWidth);
+    Text3 = new QLineEdit(edit);
+    Text3->setMaxLength(kTextWidth);
+    // The device stores 8-bit characters; control characters would end a line of the file.
+    Text3->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[\\x{20}-\\x{7E}\\x{A0}-\\x{FF}]*")), Text3));
+    Combo1 = new QComboBox(edit);
+    Combo2 = new QComboBox(edit);
+    Stunden = new QLineEdit(edit);
+    Stunden->setValidator(new QIntValidator(0, 99, Stunden));
+    Stunden->setMaximumWidth(40);
+    Minuten = new QLineEdit(edit);
+    Minuten->setValidator(new QIntValidator(0, 99, Minuten));
+    Minuten->setMaximumWidth(40);
+    Einstellungenuebernehmen = new QPushButton(edit);
+    Einstellungenloeschen = new QPushButton(edit);
+
+    auto label = [&](const char *name) {
+        auto *l = new QLabel(edit);
+        l->setObjectName(QString::fromLatin1(name));
+        return l;
+    };
+    auto *numberRow = new QHBoxLayout;
+    numberRow->addWidget(Text1);
+    numberRow->addWidget(Auf);
+    numberRow->addWidget(Ab);
+    numberRow->addStretch();
+    auto *timeRow = new QHBoxLayout;
+    timeRow->addWidget(Stunden);
+    timeRow->addWidget(new QLabel(QStringLiteral(":"), edit));
+    timeRow->addWidget(Minuten);
+    timeRow->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Einstellungenuebernehmen);
+    buttons->addWidget(Einstellungenloeschen);
+
+    grid->addWidget(label("lblNumber"), 0, 0);
+    grid->addLayout(numberRow, 0, 1);
+    grid->addWidget(label("lblMobile"), 1, 0);
+    grid->addWidget(Text2, 1, 1);
+    grid->addWidget(label("lblService"), 2, 0);
+    grid->addWidget(Text4, 2, 1);
+    grid->addWidget(label("lblText"), 3, 0);
+    grid->addWidget(Text3, 3, 1);
+    grid->addWidget(label("lblCause"), 4, 0);
+    grid->addWidget(Combo1, 4, 1);
+    grid->addWidget(label("lblWiring"), 5, 0);
+    grid->addWidget(Combo2, 5, 1);
+    grid->addWidget(label("lblTime"), 6, 0);
+    grid->addLayout(timeRow, 6, 1);
+    grid->addLayout(buttons, 7, 0, 1, 2);
+    grid->setRowStretch(8, 1);
+
+    auto *device = new QGroupBox(central);
+    device->setObjectName(QStringLiteral("deviceGroup"));
+    auto *deviceGrid = new QGridLayout(device);
+    Schnittstelle = new QComboBox(device);
+    // Pseudo-terminals and links to devices are not listed: they can be typed in.
+    Schnittstelle->setEditable(true);
+    release = new QLineEdit(device);
+    subrelease = new QLineEdit(device);
+    for (QLineEdit *e : {release, subrelease}) {
+        e->setReadOnly(true);
+        e->setMaximumWidth(40);
+        e->setAlignment(Qt::AlignCenter);
+    }
+    Stringanzeigen = new QPushButton(device);
+    EingabeText = new QPlainTextEdit(device);
+    EingabeText->setReadOnly(true);
+    EingabeText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    EingabeText->setFont(QFont(QStringLiteral("Monospace")));
+    auto *portLabel = new QLabel(device);
+    portLabel->setObjectName(QStringLiteral("lblPort"));
+    auto *versionLabel = new QLabel(device);
+    versionLabel->setObjectName(QStringLiteral("lblVersion"));
+    auto *versionRow = new QHBoxLayout;
+    versionRow->addWidget(release);
+    versionRow->addWidget(subrelease);
+    versionRow->addStretch();
+    deviceGrid->addWidget(portLabel, 0, 0);
+    deviceGrid->addWidget(Schnittstelle, 0, 1);
+    deviceGrid->addWidget(versionLabel, 1, 0);
+    deviceGrid->addLayout(versionRow, 1, 1);
+    deviceGrid->addWidget(Stringanzeigen, 2, 0, 1, 2);
+    deviceGrid->addWidget(EingabeText, 3, 0, 1, 2);
+
+    auto *left = new QVBoxLayout;
+    left->addWidget(edit);
+    left->addWidget(device, 1);
+
+    auto *table = new QGroupBox(central);
+    table->setObjectName(QStringLiteral("tableGroup"));
+    auto *tableLayout = new QVBoxLayout(table);
+    paramlistfield = new QTableWidget(cHydoSmsModul::kConfigurations, ColumnCount, table);
+    paramlistfield->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    paramlistfield->setSelectionBehavior(QAbstractItemView::SelectRows);
+    paramlistfield->setSelectionMode(QAbstractItemView::SingleSelection);
+    paramlistfield->verticalHeader()->setDefaultSectionSize(paramlistfield->fontMetrics().height() +
+                                                            6);
+    paramlistfield->horizontalHeader()->setStretchLastSection(true);
+    tableLayout->addWidget(paramlistfield);
+
+    auto *top = new QHBoxLayout;
+    top->addLayout(left);
+    top->addWidget(table, 1);
+    outer->addLayout(top, 1);
+
+    auto *progressRow = new QHBoxLayout;
+    statustext2 = new QLabel(central);
+    statustext2->setMinimumWidth(320);
+    ProgressBar1 = new QProgressBar(central);
+    ProgressBar1->setValue(0);
+    progressRow->addWidget(statustext2);
+    progressRow->addWidget(ProgressBar1, 1);
+    outer->addLayout(progressRow);
+    setCentralWidget(central);
+
+    clockText = new QLabel(this);
+    statusBar()->addPermanentWidget(clockText);
+
+    // The controls keep their own names, so that tests and style sheets find them.
+    const QList<QPair<QObject *, const char *>> names{
+        {Text1, "Text1"},
+        {Auf, "Auf"},
+        {Ab, "Ab"},
+        {Text2, "Text2"},
+        {Text4, "Text4"},
+        {Text3, "Text3"},
+        {Combo1, "Combo1"},
+        {Combo2, "Combo2"},
+        {Stunden, "Stunden"},
+        {Minuten, "Minuten"},
+        {Einstellungenuebernehmen, "Einstellungenuebernehmen"},
+        {Einstellungenloeschen, "Einstellungenloeschen"},
+        {paramlistfield, "paramlistfield"},
+        {Schnittstelle, "Schnittstelle"},
+        {release, "release"},
+        {subrelease, "subrelease"},
+        {Stringanzeigen, "Stringanzeigen"},
+        {EingabeText, "EingabeText"},
+        {ProgressBar1, "ProgressBar1"},
+        {statustext2, "statustext2"},
+    };
+    for (const auto &[object, name] : names)
+        object->setObjectName(QString::fromLatin1(name));
+
+    connect(Auf, &QToolButton::clicked, this, [this] {
+        const int n = number() % cHydoSmsModul::kConfigurations + 1;
+        setNumber(n);
+        loadRow(n);
+    });
+    connect(Ab, &QToolButton::clicked, this, [this] {
+        const int n = number() == 1 ? cHydoSmsModul::kConfigurations : number() - 1;
+        setNumber(n);
+        loadRow(n);
+    });
+    connect(paramlistfield, &QTableWidget::cellClicked, this, [this](int row, int) {
+        setNumber(row + 1);
+        loadRow(row + 1);
+    });
+    connect(Combo1, &QComboBox::activated, this, &vekSMSModulKonfig::onCauseSelected);
+    connect(Stunden, &QLineEdit::editingFinished, this, &vekSMSModulKonfig::onTimeLeft);
+    connect(Minuten, &QLineEdit::editingFinished, this, &vekSMSModulKonfig::onTimeLeft);
+    connect(Text2, &QLineEdit::textChanged, this,
+            [this] { onNumberEdited(Text2, &m_lastMobile, false); });
+    connect(Text4, &QLineEdit::textChanged, this,
+            [this] { onNumberEdited(Text4, &m_lastService, true); });
+    connect(Einstellungenuebernehmen, &QPushButton::clicked, this,
+            &vekSMSModulKonfig::Einstellungenuebernehmen_Click);
+    connect(Einstellungenloeschen, &QPushButton::clicked, this,
+            &vekSMSModulKonfig::Einstellungenloeschen_Click);
+    connect(Stringanzeigen, &QPushButton::clicked, this,
+            [this] { EingabeText->setPlainText(imageText(m_record.HydoSmsModulString())); });
+    resize(1240, 660);
+}
+
+void vekSMSModulKonfig::buildMenus()
+{
+    auto action = [this](QMenu *menu, const char *name, void (vekSMSModulKonfig::*slot)()) {
+        QAction *a = menu->addAction(QString());
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    QMenu *file = menuBar()->addMenu(QString());
+    action(file, "mnuOpen", &vekSMSModulKonfig::openFile);
+    action(file, "mnuSaveAs", &vekSMSModulKonfig::saveFile);
+    file->addSeparator();
+    QAction *quit = file->addAction(QString());
+    quit->setObjectName(QStringLiteral("mnuExit"));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    QMenu *config = menuBar()->addMenu(QString());
+    action(config, "mnuReadDevice", &vekSMSModulKonfig::readFromDevice);
+    action(config, "mnuWriteDevice", &vekSMSModulKonfig::writeToDevice);
+    QMenu *info = menuBar()->addMenu(QString());
+    QAction *about = info->addAction(QString());
+    about->setObjectName(QStringLiteral("mnuAbout"));
+    connect(about, &QAction::triggered, this, [this] {
+        Infoform box(this);
+        box.exec();
+    });
+    action(info, "mnuVersion", &vekSMSModulKonfig::readVersion);
+    action(info, "mnuReset", &vekSMSModulKonfig::resetDevice);
+    m_menus = {file, config, info};
+}
+
+void vekSMSModulKonfig::display_language()
+{
+    setWindowTitle(ms("vek Telvara"));
+    auto set = [this](const char *name, const QString &text) {
+        if (auto *l = findChild<QLabel *>(QString::fromLatin1(name)))
+            l->setText(text);
+    };
+    set("lblNumber", ms("Konfigurationsnummer"));
+    set("lblMobile", ms("Rufnummer"));
+    set("lblService", ms("Nr. Kurzmitteilungszentrale"));
+    set("lblText", ms("SMS Nachrichtentext"));
+    set("lblCause", ms("Ursache"));
+    set("lblWiring", ms("Digitaler Eingang"));
+    set("lblTime", ms("Zeit  / Intervall"));
+    set("lblPort", ms("PC Com Schnittstelle :"));
+    set("lblVersion", ms("SMS Controller Version :"));
+    findChild<QGroupBox *>(QStringLiteral("tableGroup"))->setTitle(ms("Konfigurationstabelle"));
+    Einstellungenuebernehmen->setText(ms("Übernehmen"));
+    Einstellungenloeschen->setText(ms("Löschen"));
+    Stringanzeigen->setText(ms("TestString anzeigen"));
+    release->setText(QStringLiteral("??"));
+    subrelease->setText(QStringLiteral("??"));
+    paramlistfield->setHorizontalHeaderLabels({ms("Rufnummer"), ms("SMS Service Nummer"),
+                                               ms("SMS Nachrichtentext"), ms("Ursache"),
+                                               ms("Digitaler Eingang"), ms("Zeit  [hh:mm]")});
+    for (const QString &key : cHydoSmsModul::causeKeys())
+        Combo1->addItem(ms(key));
+    for (const QString &key : cHydoSmsModul::wiringKeys())
+        Combo2->addItem(ms(key));
+    // Wide enough for the longest value a column can hold, and for its heading.
+    const QFontMetrics metrics = paramlistfield->fontMetrics();
+    auto widest = [&](const QStringList &keys) {
+        int w = 0;
+        for (const QString &key : keys)
+            w = qMax(w, metrics.horizontalAdvance(ms(key)));
+        return w;
+    };
+    // Room for an international mobile number; longer ones scroll within the cell.
+    const int digits = metrics.horizontalAdvance(QStringLiteral("+4917112345678"));
+    const int widths[ColumnCount] = {digits,
+                                     digits,
+                                     metrics.horizontalAdvance(QString(kTextWidth, u'M')) * 3 / 4,
+                                     widest(cHydoSmsModul::causeKeys()),
+                                     widest(cHydoSmsModul::wiringKeys()),
+                                     metrics.horizontalAdvance(QStringLiteral("00:00"))};
+    auto *header = paramlistfield->horizontalHeader();
+    const int padding = 16;
+    for (int c = 0; c < ColumnCount; ++c)
+        paramlistfield->setColumnWidth(
+            c, qMax(widths[c], header->fontMetrics().horizontalAdvance(
+                                   paramlistfield->horizontalHeaderItem(c)->text())) +
+                   padding);
+
+    auto text = [this](const char *name, const QString &t) {
+        if (auto *a = findChild<QAction *>(QString::fromLatin1(name)))
+            a->setText(t);
+    };
+    m_menus[0]->setTitle(ms("&Datei"));
+    m_menus[1]->setTitle(ms("&Konfiguration..."));
+    m_menus[2]->setTitle(ms("&Info"));
+    text("mnuOpen", ms("&Öffnen..."));
+    text("mnuSaveAs", ms("Speichern &unter..."));
+    text("mnuExit", ms("&Beenden"));
+    text("mnuReadDevice", ms("... &aus SMS Controller laden"));
+    text("mnuWriteDevice", ms("... an SMS &Controller übertragen"));
+    text("mnuAbout", ms("&Info über Telvara..."));
+    text("mnuVersion", ms("SMS Controller &Version auslesen"));
+    text("mnuReset", ms("Reset SMS Controller"));
+}
+
+void vekSMSModulKonfig::Avaible_ComportsSms()
+{
+    Schnittstelle->clear();
+    Schnittstelle->addItems(m_env.availablePorts());
+    Schnittstelle->setCurrentIndex(Schnittstelle->count() > 0 ? 0 : -1);
+}
+
+int vekSMSModulKonfig::GetCombo1ListIndex(const QString &text)
+{
+    return listIndex(cHydoSmsModul::causeKeys(), text);
+}
+
+int vekSMSModulKonfig::GetCombo2ListIndex(const QString &text)
+{
+    return listIndex(cHydoSmsModul::wiringKeys(), text);
+}
+
+void vekSMSModulKonfig::setNumber(int n)
+{
+    Text1->setText(QString::number(n));
+}
+
+int vekSMSModulKonfig::number() const
+{
+    return Text1->text().toInt();
+}
+
+void vekSMSModulKonfig::stepAfterReserved(int n)
+{
+    m_interaction->tell(ms("Die SMS Nachricht der Konfigurationsnummer ") + QString::number(n) +
+                            ms(" kann auf dem SMS Controller nicht richtig gespeichern werden !") +
+                            kCr + kCr + ms("Verwenden Sie eine andere Konfigurationsnummer !"),
+                        ms("Fehler"), Interaction::Icon::Exclamation);
+    const int next = n % cHydoSmsModul::kConfigurations + 1;
+    setNumber(next);
+    loadRow(next);
+}
+
+void vekSMSModulKonfig::loadRow(int n)
+{
+    if (cHydoSmsModul::isReserved(n)) {
+        stepAfterReserved(n);
+        return;
+    }
+    paramlistfield->selectRow(n - 1);
+    Text2->setText(paramlistfield->item(n - 1, ColMobile)->text());
+    Text4->setText(paramlistfield->item(n - 1, ColService)->text());
+    Text3->setText(paramlistfield->item(n - 1, ColText)->text());
+    const int cause = qMax(0, GetCombo1ListIndex(paramlistfield->item(n - 1, ColCause)->text()));
+    Combo1->setCurrentIndex(cause);
+    onCauseSelected(cause);
+    if (Combo2->isEnabled())
+        Combo2->setCurrentIndex(
+            qMax(0, GetCombo2ListIndex(paramlistfield->item(n - 1, ColWiring)->text())));
+    const QStringList time = paramlistfield->item(n - 1, ColTime)->text().split(u':');
+    Stunden->setText(QString::number(time.value(0).toInt()));
+    Minuten->setText(QString::number(time.value(1).toInt()));
+}
+
+void vekSMSModulKonfig::showRow(int n)
+{
+    const int row = n - 1;
+    paramlistfield->item(row, ColMobile)
+        ->setText(cHydoSmsModul::textOf(m_record.ee_mobile_number(n)));
+    paramlistfield->item(row, ColService)
+        ->setText(cHydoSmsModul::textOf(m_record.ee_service_number(n)));
+    paramlistfield->item(row, ColText)->setText(cHydoSmsModul::textOf(m_record.ee_cause_name(n)));
+    paramlistfield->item(row, ColCause)
+        ->setText(listText(cHydoSmsModul::causeKeys(), m_record.ee_cause(n)));
+    paramlistfield->item(row, ColWiring)
+        ->setText(listText(cHydoSmsModul::wiringKeys(), m_record.ee_cause_ext(n)));
+    const int minutes = m_record.ee_time(n);
+    paramlistfield->item(row, ColTime)
+        ->setText(minutes >= 0 ? cHydoSmsModul::timeText(minutes) : QString::number(minutes));
+}
+
+void vekSMSModulKonfig::refreshTable()
+{
+    for (int n = 1; n <= cHydoSmsModul::kConfigurations; ++n)
+        showRow(n);
+    if (!cHydoSmsModul::isReserved(number()))
+        loadRow(number());
+}
+
+void vekSMSModulKonfig::onCauseSelected(int index)
+{
+    if (index != m_lastCause) {
+        Stunden->setText(QStringLiteral("0"));
+        Minuten->setText(QStringLiteral("0"));
+    }
+    const bool input = index >= kCauseFirstInput && index <= kCauseLastInput;
+    Combo2->setEnabled(input);
+    if (!input)
+        Combo2->setCurrentIndex(0);
+    const bool timeless =
+        index == kCauseOff || index == kCauseCallInfo || index == kCausePowerFailure;
+    Stunden->setEnabled(!timeless);
+    Minuten->setEnabled(!timeless);
+    if (timeless) {
+        Stunden->setText(QStringLiteral("0"));
+        Minuten->setText(QStringLiteral("0"));
+    }
+    m_lastCause = index;
+    if (index == kCauseCallInfo && !Text2->text().startsWith(u'+')) {
+        m_interaction->tell(ms("Zur Konfiguration der SMS-Nachricht  'Anruf Info'  müssen Sie "
+                               "zuerst die Rufnummer") +
+                                kCr +
+                                ms("  mit internationaler Vorwahl (z.B. +49 für "
+                                   "Deutschland) eingeben !"),
+                            ms("Ursache: Anruf Info "), Interaction::Icon::Exclamation);
+        Combo1->setCurrentIndex(kCauseOff);
+        onCauseSelected(kCauseOff);
+    }
+}
+
+void vekSMSModulKonfig::onTimeLeft()
+{
+    if (Combo1->currentIndex() == kCauseDailyInfo || Text2->text().startsWith(u'+'))
+        return;
+    m_interaction->tell(
+        ms("Zur Konfiguration der SMS-Nachricht mit Zeit- / Intervallangabe  muß zur Erkennung "
+           "des Bestätigungsanrufes ") +
+            kCr +
+            ms(" zuerst die Rufnummer mit internationaler Vorwahl (z.B. +49 für Deutschland) "
+               "eingegeben werden !"),
+        ms("Ursache: Anruf Info "), Interaction::Icon::Exclamation);
+}
+
+void vekSMSModulKonfig::onNumberEdited(QLineEdit *field, QString *lastAccepted, bool serviceCentre)
+{
+    if (m_filtering)
+        return;
+    m_filtering = true;
+    QString text = field->text();
+    text.remove(QRegularExpression(QStringLiteral("[. ,]")));
+    static const QRegularExpression number(QStringLiteral("^\\+?[0-9]*$"));
+    bool accepted = number.match(text).hasMatch();
+    if (serviceCentre && text.size() == 1 && text != QLatin1String("+"))
+        accepted = false;
+    if (accepted) {
+        *lastAccepted = text;
+        field->setText(text);
+        field->setCursorPosition(int(text.size()));
+    } else {
+        field->setText(*lastAccepted);
+        field->setCursorPosition(int(lastAccepted->size()));
+    }
+    m_filtering = false;
+
+    if (!serviceCentre && accepted && text.size() == 1 && text != QLatin1String("+")) {
+        m_interaction->tell(ms("Die Nummer der Rufnummer enthält keine internationale Vorwahl, "
+                               "die mit '+' beginnt (z.B. +49 für Deutschland) ! ") +
+                                kCr + kCr +
+                                ms("Wenn Sie eine Zeit bzw. ein Intervall programmieren möchten, "
+                                   "müssen Sie hier die internationale Vorwahl angeben ! "),
+                            ms("Nummer der Kurzmitteilungszentrale"), Interaction::Icon::None);
+    }
+    if (serviceCentre && !accepted) {
+        QApplication::beep();
+        if (lastAccepted->isEmpty())
+            m_interaction->tell(
+                ms("Die Nummer der Kurzmitteilungszentrale muß mit der internationalen Vorwahl "
+                   "beginnen !") +
+                    kCr + kCr + ms("Beispiele:") + kCr + kCr +
+                    ms("D2 Vodafone Deutschland: +491722270880") + kCr +
+                    ms("D1 T-mobile Deutschland:   +491710760315") + kCr +
+                    ms("A1                Östereich:       +436640501   ") + kCr +
+                    ms("swisscom mobile Schweiz:   +41794999000"),
+                ms("Nummer der Kurzmitteilungszentrale"), Interaction::Icon::None);
+    }
+}
+
+void vekSMSModulKonfig::Einstellungenuebernehmen_Click()
+{
+    const int n = number();
+    if (cHydoSmsModul::isReserved(n)) {
+        stepAfterReserved(n);
+        return;
+    }
+    int minutes = Minuten->text().toInt();
+    if (minutes > kLastMinute) {
+        minutes = kLastMinute;
+        Minuten->setText(QString::number(minutes));
+    }
+    const int hours = Stunden->text().toInt();
+    // The validators let only Latin-1 text through; the record takes it byte for byte.
+    m_record.set_ee_mobile_number(n, cHydoSmsModul::bytesOf(Text2->text()));
+    m_record.set_ee_service_number(n, cHydoSmsModul::bytesOf(Text4->text()));
+    m_record.set_ee_cause_name(n, cHydoSmsModul::bytesOf(Text3->text()));
+    m_record.set_ee_cause(n, quint8(qMax(0, Combo1->currentIndex())));
+    m_record.set_ee_cause_ext(n, quint8(qMax(0, Combo2->currentIndex())));
+    m_record.set_ee_time(n, qint16(hours * 60 + minutes));
+    showRow(n);
+    const int next = n % cHydoSmsModul::kConfigurations + 1;
+    setNumber(next);
+    loadRow(next);
+}
+
+void vekSMSModulKonfig::Einstellungenloeschen_Click()
+{
+    const int n = number();
+    m_record.clear(n);
+    showRow(n);
+    Text2->clear();
+    Text4->clear();
+    Text3->clear();
+    Combo1->setCurrentIndex(kCauseOff);
+    onCauseSelected(kCauseOff);
+    Stunden->setText(QStringLiteral("0"));
+    Minuten->setText(QStringLiteral("0"));
+}
+
+void vekSMSModulKonfig::Timer1_Timer()
+{
+    Timer1.stop();
+    if (m_exitRequested) {
+        const auto answer =
+            m_interaction->ask(Interaction::Question::ExitProgram, ms("Telvara wirklich beenden ?"),
+                               QString(), Interaction::Buttons::YesNo);
+        if (answer == Interaction::Answer::Yes) {
+            m_exitConfirmed = true;
+            close();
+            return;
+        }
+        m_exitRequested = false;
+    } else {
+        clockText->setText(QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat));
+    }
+    Timer1.start(kTimerMs);
+}
+
+void vekSMSModulKonfig::closeEvent(QCloseEvent *event)
+{
+    if (m_exitConfirmed) {
+        event->accept();
+        return;
+    }
+    // The next tick asks; a device operation in progress keeps the timer stopped until it ends.
+    m_exitRequested = true;
+    event->ignore();
+}
+
+bool vekSMSModulKonfig::askOverwrite(const QString &question)
+{
+    return m_interaction->ask(Interaction::Question::ReplaceSmsTable,
+                              question + kCr + kCr +
+                                  ms("Die aktuellen Eintragungen in der Konfigurationstabelle "
+                                     "werden dabei überschrieben !"),
+                              ms("Warnung"), Interaction::Buttons::YesNo,
+                              Interaction::Icon::Question) == Interaction::Answer::Yes;
+}
+
+void vekSMSModulKonfig::tellErrors(const SmsError &error)
+{
+    for (const SmsMessage &m : smsMessages(error))
+        m_interaction->tell(m.text, m.title, m.icon);
+}
+
+void vekSMSModulKonfig::openFile()
+{
+    if (!askOverwrite(ms("Möchten Sie eine neue Konfigurationsdatei öffnen ?")))
+        return;
+    const QString path = m_env.chooseFile(this, false);
+    if (path.isEmpty())
+        return;
+    cHydoSmsModul read;
+    QString raw;
+    const SmsError error = openSmsConfigFile(path, &read, &raw);
+    EingabeText->setPlainText(raw);
+    if (!error.ok()) {
+        tellErrors(error);
+        return;
+    }
+    m_record = read;
+    refreshTable();
+}
+
+void vekSMSModulKonfig::saveFile()
+{
+    QString path = m_env.chooseFile(this, true);
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".cfg");
+    tellErrors(saveSmsConfigFile(path, m_record, portNumberOf(Schnittstelle->currentText())));
+}
+
+void vekSMSModulKonfig::runDeviceOperation(std::function<SmsError(cSmsController &)> operation,
+                                           std::function<void(const SmsError &)> after)
+{
+    if (m_busy)
+        return;
+    m_busy = true;
+    Timer1.stop();
+    for (QMenu *menu : m_menus)
+        menu->menuAction()->setEnabled(false);
+    const QString port = Schnittstelle->currentText();
+    auto result = std::make_shared<SmsError>();
+    // The controller and its port are made, used and dropped on the worker's thread.
+    m_worker->run(
+        [this, port, operation, result] {
+            cSmsController sms(m_env.transports, *m_env.clock, *m_progress);
+            sms.setPort(port);
+            *result = operation(sms);
+        },
+        [this, after, result](const QString &failure) {
+            if (!failure.isEmpty())
+                *result = SmsError(SmsErrorCode::Runtime, failure);
+            tellErrors(*result);
+            after(*result);
+            for (QMenu *menu : m_menus)
+                menu->menuAction()->setEnabled(true);
+            m_busy = false;
+            Timer1.start(kTimerMs);
+        });
+}
+
+void vekSMSModulKonfig::readFromDevice()
+{
+    if (m_busy || !askOverwrite(ms("Möchten Sie die Konfiguration aus dem SMS Controller laden ?")))
+        return;
+    auto image = std::make_shared<QByteArray>();
+    runDeviceOperation([image](cSmsController &sms) { return sms.readConfiguration(image.get()); },
+                       [this, image](const SmsError &error) {
+                           // A read that failed midway leaves the record as it was.
+                           if (error.ok() && m_record.setHydoSmsModulString(*image))
+                               refreshTable();
+                       });
+}
+
+void vekSMSModulKonfig::writeToDevice()
+{
+    const QByteArray image = m_record.HydoSmsModulString();
+    runDeviceOperation([image](cSmsController &sms) { return sms.writeConfiguration(image); },
+                       [](const SmsError &) {});
+}
+
+void vekSMSModulKonfig::readVersion()
+{
+    if (m_busy)
+        return;
+    release->setText(QStringLiteral("??"));
+    subrelease->setText(QStringLiteral("??"));
+    auto version = std::make_shared<std::optional<SmsVersion>>();
+    runDeviceOperation(
+        [version](cSmsController &sms) {
+            SmsVersion v;
+            const SmsError error = sms.readVersion(&v);
+            if (error.ok())
+                *version = v;
+            return error;
+        },
+        [this, version](const SmsError &) {
+            if (*version) {
+                release->setText(hexByte((*version)->release));
+                subrelease->setText(hexByte((*version)->subRelease));
+            }
+        });
+}
+
+void vekSMSModulKonfig::resetDevice()
+{
+    runDeviceOperation([](cSmsController &sms) { return sms.reset(); }, [](const SmsError &) {});
+}

@@ -1,0 +1,52 @@
+// ostracom-cli sms against telvara-sim over a pseudo-terminal, in real time.
+
+#include "sms/hydo_sms_modul.h"
+#include "support/telvara_process.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
+{
+    TelvaraProcess sim;
+    QString error;
+    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+    const QString data = sim.scratchPath(QStringLiteral("data"));
+    auto cli = [&](const QStringList &args, QString *err = nullptr) {
+        QProcess p;
+        p.start(QStringLiteral(OSTRACOM_CLI_PATH),
+                QStringList{QStringLiteral("--data-dir"), data, QStringLiteral("sms"),
+                            QStringLiteral("--port"), sim.ptyDevice()} +
+                    args);
+        p.waitForFinished(60000);
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
+        return p.exitCode();
+    };
+
+    const QString saved = sim.scratchPath(QStringLiteral("module.cfg"));
+    ASSERT_EQ(cli({QStringLiteral("read"), saved}), 0) << sim.log().toStdString();
+    cHydoSmsModul record;
+    ASSERT_TRUE(openSmsConfigFile(saved, &record).ok());
+    EXPECT_EQ(record.ee_cause(2), 0) << "a fresh device holds empty configurations";
+
+    const QString bad = sim.scratchPath(QStringLiteral("bad.cfg"));
+    QFile f(bad);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("1\x03\"\"\t\"\"\r\n\x03");
+    f.close();
+    const QString logBefore = sim.log();
+    QString message;
+    EXPECT_EQ(cli({QStringLiteral("write"), bad}, &message), 1);
+    EXPECT_TRUE(message.contains(QStringLiteral("bad.cfg"))) << message.toStdString();
+    EXPECT_EQ(sim.log(), logBefore) << "nothing may reach the device";
+
+    EXPECT_EQ(cli({QStringLiteral("erase")}), 2);
+}
+
+} // namespace

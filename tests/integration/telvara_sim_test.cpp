@@ -1,0 +1,104 @@
+// The SMS controller protocol against telvara-sim over a pseudo-terminal, in real time run
+// ten times faster.
+
+#include "link/progress.h"
+#include "sms/hydo_sms_modul.h"
+#include "sms/sms_protocol.h"
+#include "support/telvara_process.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+QByteArray sampleImage()
+{
+    cHydoSmsModul record;
+    for (int n = 1; n <= 30; ++n)
+        record.clear(n);
+    record.set_ee_mobile_number(2, "+491711234567");
+    record.set_ee_service_number(2, "+491722270880");
+    record.set_ee_cause_name(2, "Pumpe aus");
+    record.set_ee_cause(2, 5);
+    record.set_ee_cause_ext(2, 1);
+    record.set_ee_time(30, 75);
+    return record.HydoSmsModulString();
+}
+
+class TelvaraLink : public ::testing::Test
+{
+protected:
+    void startSim(const QStringList &arguments = {})
+    {
+        QString error;
+        ASSERT_TRUE(sim.start(arguments, &error)) << error.toStdString();
+        sms.setPort(sim.ptyDevice());
+    }
+
+    TelvaraProcess sim;
+    FastClock clock;
+    NoProgress progress;
+    cSmsController sms{cSmsController::serialPorts(), clock, progress};
+};
+
+TEST_F(TelvaraLink, versionWriteReadBackAndResetOverAPseudoTerminal)
+{
+    startSim({QStringLiteral("--firmware"), QStringLiteral("02.0A")});
+    SmsVersion version;
+    ASSERT_TRUE(sms.readVersion(&version).ok()) << sim.log().toStdString();
+    EXPECT_EQ(version.release, 0x02);
+    EXPECT_EQ(version.subRelease, 0x0A);
+
+    const QByteArray image = sampleImage();
+    ASSERT_TRUE(sms.writeConfiguration(image).ok()) << sim.log().toStdString();
+    QByteArray back;
+    ASSERT_TRUE(sms.readConfiguration(&back).ok());
+    EXPECT_EQ(back, image);
+    ASSERT_TRUE(sms.reset().ok());
+    EXPECT_TRUE(sim.log().contains(QStringLiteral("reset")));
+
+    // What the device acknowledged survives a restart.
+    sms.disconnect();
+    ASSERT_TRUE(sim.stop());
+    EXPECT_EQ(sim.savedExternalMemory().mid(0x400, 1800), image);
+    startSim();
+    back.clear();
+    ASSERT_TRUE(sms.readConfiguration(&back).ok());
+    EXPECT_EQ(back, image);
+}
+
+TEST_F(TelvaraLink, failureModesEndInTheirOwnErrors)
+{
+    struct Case {
+        const char *option;
+        SmsErrorCode expected;
+    } cases[] = {
+        {"--mute", SmsErrorCode::NoAnswer},
+        {"--bad-read-checksum", SmsErrorCode::BadChecksum},
+        {"--no-end-marker", SmsErrorCode::NoEndMarker},
+    };
+    for (const Case &c : cases) {
+        startSim({QString::fromLatin1(c.option)});
+        SmsVersion version;
+        EXPECT_EQ(sms.readVersion(&version).code, c.expected) << c.option;
+        sms.disconnect();
+        sim.stop();
+    }
+}
+
+TEST_F(TelvaraLink, aDeviceFallingSilentMidWriteIsLeftInvalidAndReadsAsSuch)
+{
+    startSim({QStringLiteral("--mute-after-writes"), QStringLiteral("30")});
+    const SmsError error = sms.writeConfiguration(sampleImage());
+    EXPECT_EQ(error.code, SmsErrorCode::WriteIncomplete);
+    sms.disconnect();
+    ASSERT_TRUE(sim.stop());
+    EXPECT_EQ(sim.savedExternalMemory().left(2), QByteArray(2, '\0'));
+
+    startSim();
+    QByteArray image;
+    EXPECT_EQ(sms.readConfiguration(&image).code, SmsErrorCode::ConfigInvalid);
+    EXPECT_TRUE(image.isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,167 @@
+#include "sms/hydo_sms_modul.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+// A file as the old program wrote it: port 1, thirty records, closing code 3.
+QByteArray oldFile(const QByteArray &port = "1", const QList<QByteArray> &replace = {})
+{
+    QByteArray text = port + '\x03';
+    for (int n = 1; n <= 30; ++n) {
+        QByteArray line = "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"0\"";
+        if (n == 2)
+            line =
+                "\"+491711234567\"\t\"+491722270880\"\t\"Pumpe aus\"\t\"5\"\t\"2\"\t\"90\"\t\"0\"";
+        if (n == 9)
+            line = "\"+4930\"\t\"+4930\"\t\"reserved\"\t\"1\"\t\"1\"\t\"1\"\t\"0\"";
+        if (n - 1 < replace.size() && !replace[n - 1].isEmpty())
+            line = replace[n - 1];
+        text += line + "\r\n";
+    }
+    return text + '\x03';
+}
+
+TEST(SmsRecord, fieldsSitInTheirPlacesOfTheImage)
+{
+    cHydoSmsModul record;
+    EXPECT_EQ(record.HydoSmsModulString(), QByteArray(1800, ' '));
+
+    record.set_ee_mobile_number(2, "+491711234567");
+    record.set_ee_mobile_number(2, "+4930");
+    EXPECT_EQ(record.ee_mobile_number(2).left(14), QByteArray("+4930\0"
+                                                              "1234567\0",
+                                                              14));
+    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_mobile_number(2)), QStringLiteral("+4930"));
+
+    // A text as long as the field fills it without end mark, a longer one is cut.
+    record.set_ee_cause_name(30, "0123456789ABCDEFGH");
+    EXPECT_EQ(record.ee_cause_name(30), "0123456789ABCDEF");
+    EXPECT_EQ(record.HydoSmsModulString().mid(29 * 60 + 56, 1), " ");
+
+    record.set_ee_time(3, 90);
+    record.set_ee_cause(3, 4);
+    record.set_ee_cause_ext(3, 1);
+    EXPECT_EQ(record.HydoSmsModulString().mid(2 * 60 + 56, 4), QByteArray("\x04\x01\x5A\x00", 4));
+    EXPECT_EQ(cHydoSmsModul::timeText(record.ee_time(3)), QStringLiteral("01:30"));
+    record.set_ee_time(3, -2);
+    EXPECT_EQ(record.ee_time(3), -2);
+
+    const QByteArray before = record.HydoSmsModulString();
+    record.set_ee_cause(31, 1);
+    record.set_ee_mobile_number(0, "1");
+    EXPECT_EQ(record.HydoSmsModulString(), before) << "numbers outside 1..30 touch nothing";
+    EXPECT_FALSE(record.setHydoSmsModulString(QByteArray(1799, 'x')));
+}
+
+TEST(SmsConfigFile, oldFilesLoadAndSavedFilesReadBackTheSame)
+{
+    cHydoSmsModul record;
+    ASSERT_TRUE(parseSmsConfigFile(oldFile(), "old.cfg", &record).ok());
+    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_mobile_number(2)), "+491711234567");
+    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_cause_name(2)), "Pumpe aus");
+    EXPECT_EQ(record.ee_cause(2), 5);
+    EXPECT_EQ(record.ee_cause_ext(2), 2);
+    EXPECT_EQ(record.ee_time(2), 90);
+    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_mobile_number(9)), "") << "reserved: cleared";
+    EXPECT_EQ(record.ee_cause(9), 0);
+    EXPECT_EQ(
+        smsConfigFileText(record, 1),
+        oldFile("1",
+                {{}, {}, {}, {}, {}, {}, {}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}));
+
+    // A blank record saves its spaces and codes as they are, and loads again.
+    const QByteArray blank = smsConfigFileText(cHydoSmsModul(), 12);
+    EXPECT_TRUE(blank.startsWith("12\x03\"                    \"\t"));
+    EXPECT_TRUE(blank.contains("\t\"32\"\t\"32\"\t\"8224\"\t\"0\"\r\n"));
+    cHydoSmsModul again;
+    ASSERT_TRUE(parseSmsConfigFile(blank, "blank.cfg", &again).ok());
+    EXPECT_EQ(cHydoSmsModul::textOf(again.ee_mobile_number(2)), QString(20, ' '));
+    EXPECT_EQ(again.ee_time(30), 8224);
+}
+
+TEST(SmsConfigFile, badFilesAreRefusedNamingFileAndLineAndChangeNothing)
+{
+    const QByteArray good = oldFile();
+    const qsizetype end = good.size() - 1;
+    struct Case {
+        const char *what;
+        QByteArray text;
+        SmsErrorCode code;
+        int line;
+    } cases[] = {
+        {"no port number", good.mid(1), SmsErrorCode::FileInvalid, 1},
+        {"port not followed by code 3", "1x" + good.mid(2), SmsErrorCode::FileInvalid, 1},
+        {"truncated after 29 records", good.split('\n').mid(0, 29).join('\n') + "\n\x03",
+         SmsErrorCode::FileInvalid, 30},
+        {"closing code 3 missing", good.left(end), SmsErrorCode::FileInvalid, 31},
+        {"a 31st record", good.left(end) + good.mid(2, good.indexOf("\r\n") - 2 + 2) + "\x03",
+         SmsErrorCode::FileInvalid, 31},
+        {"text after the end", good + "\r\nmore", SmsErrorCode::FileInvalid, 32},
+        {"a line without quotes", oldFile("1", {{}, {}, "garbage"}), SmsErrorCode::FileInvalid, 3},
+        {"six fields", oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\""}),
+         SmsErrorCode::FileInvalid, 3},
+        {"number too long",
+         oldFile("1",
+                 {{}, {}, "\"+4912345678901234567890\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}),
+         SmsErrorCode::FileInvalid, 3},
+        {"text too long",
+         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"seventeen chars!!\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}),
+         SmsErrorCode::FileInvalid, 3},
+        {"control character",
+         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"a\x01\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}),
+         SmsErrorCode::FileInvalid, 3},
+        {"cause beyond a byte",
+         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"256\"\t\"0\"\t\"0\"\t\"0\""}),
+         SmsErrorCode::FileInvalid, 3},
+        {"time beyond a word",
+         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"32768\"\t\"0\""}),
+         SmsErrorCode::FileInvalid, 3},
+        {"time not a number",
+         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"1:30\"\t\"0\""}),
+         SmsErrorCode::FileInvalid, 3},
+        {"closing field not 0",
+         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"1\""}),
+         SmsErrorCode::RecordIncomplete, 3},
+    };
+    for (const Case &c : cases) {
+        cHydoSmsModul record;
+        record.set_ee_cause(3, 7);
+        const SmsError error = parseSmsConfigFile(c.text, "bad.cfg", &record);
+        EXPECT_EQ(error.code, c.code) << c.what;
+        EXPECT_EQ(error.line, c.line) << c.what;
+        EXPECT_EQ(record.ee_cause(3), 7) << c.what << ": the record must stay as it was";
+        const auto boxes = smsMessages(error);
+        ASSERT_FALSE(boxes.isEmpty()) << c.what;
+        EXPECT_TRUE(boxes.first().text.contains("bad.cfg")) << c.what;
+    }
+}
+
+TEST(SmsConfigFile, savedFilesAreTheOwnersOnlyAndTwoDigitPortsReopen)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("port10.cfg");
+    cHydoSmsModul record;
+    record.set_ee_mobile_number(4, "+4930");
+    ASSERT_TRUE(saveSmsConfigFile(path, record, portNumberOf("/dev/ttyS10")).ok());
+    EXPECT_EQ(QFile(path).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                             QFileDevice::ReadUser | QFileDevice::WriteUser);
+    cHydoSmsModul back;
+    QString raw;
+    ASSERT_TRUE(openSmsConfigFile(path, &back, &raw).ok());
+    EXPECT_TRUE(raw.startsWith("10\x03"));
+    EXPECT_EQ(cHydoSmsModul::textOf(back.ee_mobile_number(4)), "+4930");
+
+    EXPECT_EQ(portNumberOf("/dev/pts/3"), 3);
+    EXPECT_EQ(portNumberOf("/tmp/telvara"), 0);
+
+    const SmsError missing = openSmsConfigFile(dir.filePath("none.cfg"), &back);
+    EXPECT_EQ(missing.code, SmsErrorCode::FileError);
+    EXPECT_EQ(smsMessages(missing).first().title, "Fehler beim Öffnen einer Datei !");
+}
+
+} // namespace

@@ -1,0 +1,223 @@
+#include "sms/sms_protocol.h"
+#include "support/fake_telvara.h"
+#include "support/recording_progress.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+QByteArray sampleImage()
+{
+    QByteArray image(1800, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char((i * 7 + 3) % 256);
+    return image;
+}
+
+class SmsExchange : public ::testing::Test
+{
+protected:
+    SmsExchange()
+    {
+        device.internal[0x220] = char(0x05);
+        device.internal[0x221] = char(0x01);
+        device.external[0] = char(0x61);
+        device.external[1] = char(0x19);
+        sms.setPort(QStringLiteral("/dev/ttyFAKE"));
+    }
+    // Requests the PC sent, not counting the service handshake.
+    QList<QByteArray> framesAfterHandshake() const
+    {
+        QList<QByteArray> frames;
+        for (const QByteArray &f : device.frames)
+            if (f != "@K")
+                frames.append(f);
+        return frames;
+    }
+
+    VirtualClock clock;
+    FakeTelvara device{clock};
+    RecordingProgress progress;
+    cSmsController sms{[this] { return device.transport(); }, clock, progress};
+};
+
+TEST(SmsFraming, requestsCarryTheChecksumThatMakesTheirBytesSumToZero)
+{
+    struct Case {
+        const char *what;
+        QByteArray frame;
+        const char *expected;
+    } cases[] = {
+        {"select external", smsSelectFrame(0x02), "02fd010102fd"},
+        {"select before version", smsSelectFrame(0x09), "02fd010109f6"},
+        {"select before reset", smsSelectFrame(0x08), "02fd010108f7"},
+        {"read version", smsReadFrame(0x0220, 2), "02fd0303200202d9"},
+        {"reset", smsResetFrame(), "02fd006300"},
+        {"block at offset 480", smsWriteFrame(0x05E0, hex("01")), "02fd0302e0050118"},
+        {"sum zero gives check 0", smsWriteFrame(0x0000, hex("fe")),
+         "02fd030200"
+         "00fe00"},
+        {"read with sum zero", smsReadFrame(0x00FA, 3), "02fd0303fa000300"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.frame.toHex(), QByteArray(c.expected)) << c.what;
+
+    EXPECT_EQ(calculate_crc(hex("ff0203")), 4);
+    const struct {
+        const char *text;
+        std::optional<int> value;
+    } numbers[] = {{"0x1A", 26},           {"&H1A", 26},        {"1a", 26},
+                   {"0X1a", 26},           {"&h0", 0},          {"", std::nullopt},
+                   {"0xG1", std::nullopt}, {"-1", std::nullopt}};
+    for (const auto &n : numbers)
+        EXPECT_EQ(HexToDec(QString::fromLatin1(n.text)), n.value) << n.text;
+}
+
+TEST_F(SmsExchange, versionIsReadAfterServiceModeAndSelectThenTheDeviceIsLeftBusySixSeconds)
+{
+    SmsVersion version;
+    ASSERT_TRUE(sms.readVersion(&version).ok());
+    EXPECT_EQ(version.release, 0x01);
+    EXPECT_EQ(version.subRelease, 0x05);
+    EXPECT_EQ(device.frames,
+              (QList<QByteArray>{"@K", hex("02fd010109f6"), hex("02fd0303200202d9")}));
+    // Characters go out 5 ms apart.
+    EXPECT_EQ(device.sent[1].atMs - device.sent[0].atMs, 5);
+
+    int busy = 0;
+    for (const auto &r : progress.reports)
+        busy += r.text == QStringLiteral("Der SMS Controller ist beschäftigt !") ? 1 : 0;
+    EXPECT_EQ(busy, 7) << "once a second and at the end";
+    EXPECT_GE(clock.nowMs(), 6000);
+}
+
+TEST_F(SmsExchange, answersAreCheckedForChecksumAndEndMarker)
+{
+    struct Case {
+        const char *what;
+        QByteArray data; // at the read address
+        bool badChecksum;
+        bool noEndMarker;
+        SmsErrorCode expected;
+        const char *resultCode;
+    } cases[] = {
+        {"good answer", hex("0102"), false, false, SmsErrorCode::None, ""},
+        {"checksum one off", hex("0102"), true, false, SmsErrorCode::BadChecksum, "-2"},
+        {"end marker missing", hex("0102"), false, true, SmsErrorCode::NoEndMarker, "-1"},
+        {"check byte 0, data summing to 0", hex("ff01"), false, false, SmsErrorCode::None, ""},
+        // The fake's check one too high turns 0xFF into 0.
+        {"check byte 0, data summing to 1", hex("0100"), true, false, SmsErrorCode::BadChecksum,
+         "-2"},
+    };
+    for (const Case &c : cases) {
+        device.external.replace(0x100, 2, c.data);
+        device.badReadChecksum = c.badChecksum;
+        device.noEndMarker = c.noEndMarker;
+        QByteArray data;
+        const SmsError error = sms.svc_read(0x100, 2, &data, QString(), 0, 0, true);
+        EXPECT_EQ(error.code, c.expected) << c.what;
+        EXPECT_EQ(error.resultCode(), QString::fromLatin1(c.resultCode)) << c.what;
+        EXPECT_EQ(data, error.ok() ? c.data : QByteArray()) << c.what;
+    }
+}
+
+TEST_F(SmsExchange, aMuteDeviceIsAskedAgainForFiveSecondsThenBothBoxesAppear)
+{
+    device.mute = true;
+    SmsVersion version{7, 9};
+    const SmsError error = sms.readVersion(&version);
+    EXPECT_EQ(error.code, SmsErrorCode::NoAnswer);
+    EXPECT_EQ(error.resultCode(), QStringLiteral("-1"));
+    EXPECT_GE(clock.nowMs(), 5000);
+    EXPECT_LT(clock.nowMs(), 5000 + 300 + 10);
+    EXPECT_GT(device.frames.size(), 10) << "the handshake is repeated until the deadline";
+    EXPECT_EQ(version.release, 7) << "a failed read leaves the version alone";
+
+    const auto boxes = smsMessages(error);
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_TRUE(boxes[0].text.startsWith(QStringLiteral("Keine Verbindung zum SMS Controller")));
+    EXPECT_TRUE(boxes[1].text.startsWith(QStringLiteral("Zeitlimit")));
+    EXPECT_EQ(boxes[1].title, QStringLiteral("Fehler bei Verbindungsaufnahme"));
+}
+
+TEST_F(SmsExchange, aDeviceThatMissesRequestsIsAskedAgain)
+{
+    device.ignoreFirst = 3;
+    SmsVersion version;
+    EXPECT_TRUE(sms.readVersion(&version).ok());
+    EXPECT_EQ(device.frames.count("@K"), 4);
+}
+
+TEST_F(SmsExchange, aPortThatCannotBeOpenedEndsTheOperationAtOnce)
+{
+    device.refuseOpen = true;
+    const SmsError error = sms.reset();
+    EXPECT_EQ(error.code, SmsErrorCode::PortFailed);
+    EXPECT_EQ(clock.nowMs(), 0);
+    EXPECT_TRUE(smsMessages(error).first().text.contains(QStringLiteral("No such file")));
+}
+
+TEST_F(SmsExchange, configurationWrittenInBlocksReadsBackWithTheMarkerSet)
+{
+    device.external[0] = 0;
+    const QByteArray image = sampleImage();
+    ASSERT_TRUE(sms.writeConfiguration(image).ok());
+    EXPECT_EQ(device.external.mid(0x400, 1800), image);
+    EXPECT_EQ(device.external.left(2), hex("6119"));
+
+    const auto frames = framesAfterHandshake();
+    // select, marker set, marker cleared, 90 blocks, select, marker set, marker read.
+    ASSERT_EQ(frames.size(), 1 + 2 + 90 + 1 + 1 + 1);
+    EXPECT_EQ(frames[1], hex("02fd04020000611984"));
+    EXPECT_EQ(frames[2], hex("02fd040200000000fe"));
+    EXPECT_EQ(frames[3], smsFrame(0x02, hex("0004") + image.left(20)));
+    EXPECT_EQ(frames[3 + 24], smsFrame(0x02, hex("e005") + image.mid(480, 20)));
+    EXPECT_EQ(frames.last(), hex("02fd0303000002fb"));
+
+    QByteArray back;
+    ASSERT_TRUE(sms.readConfiguration(&back).ok());
+    EXPECT_EQ(back, image);
+    const auto reads = framesAfterHandshake().mid(frames.size());
+    // select, marker, then 7 x 255 and 15 bytes from 1024 on.
+    ASSERT_EQ(reads.size(), 2 + 8);
+    EXPECT_EQ(reads[2], smsReadFrame(1024, 255));
+    EXPECT_EQ(reads[3], smsReadFrame(1279, 255));
+    EXPECT_EQ(reads[9], smsReadFrame(2809, 15));
+}
+
+TEST_F(SmsExchange, aWriteCutShortLeavesTheMarkerUnsetAndTheNextReadRefusesTheConfiguration)
+{
+    device.muteAfterWrites = 2 + 40; // both marker writes, then 40 of the 90 blocks
+    const SmsError error = sms.writeConfiguration(sampleImage());
+    EXPECT_EQ(error.code, SmsErrorCode::WriteIncomplete);
+    EXPECT_EQ(error.cause, SmsErrorCode::NoAnswer);
+    EXPECT_EQ(device.external.left(2), hex("0000"));
+    const auto boxes = smsMessages(error);
+    ASSERT_EQ(boxes.size(), 4);
+    EXPECT_EQ(boxes[2].text, QStringLiteral("Konfiguration nicht komplett übertragen !"));
+    EXPECT_EQ(boxes[3].title, QStringLiteral("Übertragung wiederholen "));
+
+    device.mute = false;
+    device.muteAfterWrites = -1;
+    QByteArray image = "untouched";
+    const SmsError read = sms.readConfiguration(&image);
+    EXPECT_EQ(read.code, SmsErrorCode::ConfigInvalid);
+    EXPECT_EQ(image, "untouched");
+    EXPECT_EQ(smsMessages(read).size(), 1);
+}
+
+TEST_F(SmsExchange, resetIsSelectedThenSentUntilAnyCharacterComesBack)
+{
+    ASSERT_TRUE(sms.reset().ok());
+    EXPECT_EQ(framesAfterHandshake(), (QList<QByteArray>{hex("02fd010108f7"), hex("02fd006300")}));
+    EXPECT_EQ(device.resets, 1);
+    EXPECT_EQ(progress.reports.first().text, QStringLiteral("Reset SMS controller"));
+}
+
+} // namespace
