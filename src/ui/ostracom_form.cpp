@@ -7,6 +7,7 @@
 #include "model/mail_notifier.h"
 #include "service/link_worker.h"
 #include "service/monitoring_service.h"
+#include "sms/ui/vek_sms_modul_konfig.h"
 #include "store/strings.h"
 #include "ui/gui_interaction.h"
 #include "ui/ostracom_language.h"
@@ -184,7 +185,8 @@ void OstracomForm::buildMenus()
     // Its caption is the same in every language.
     menu_smsmodul = menu_extras->addAction(QStringLiteral("SMS Modul"));
     menu_smsmodul->setObjectName(QStringLiteral("menu_smsmodul"));
-    menu_smsmodul->setEnabled(false);
+    // Modal but without owner; polling goes on while it is open.
+    connect(menu_smsmodul, &QAction::triggered, this, [] { vekSMSModulKonfig::showModal(); });
 
     // A top-level entry with no commands; its caption is the same in every language.
     menu_help = menuBar()->addAction(QStringLiteral("?"));

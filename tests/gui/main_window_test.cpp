@@ -8,6 +8,7 @@
 #include "model/ctarvelon.h"
 #include "service/link_worker.h"
 #include "service/monitoring_service.h"
+#include "sms/ui/vek_sms_modul_konfig.h"
 #include "store/strings.h"
 #include "support/smtp_server.h"
 #include "ui/tarvelon_add.h"
@@ -104,6 +105,16 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
                                      "Show Tarvelon measurements"}));
     EXPECT_FALSE(action("menu_Tarvelon_messwerte_anzeigen")->isEnabled());
     EXPECT_EQ(action("menu_smsmodul")->text(), "SMS Modul");
+    EXPECT_TRUE(action("menu_smsmodul")->isEnabled()) << "usable without any controller";
+    action("menu_smsmodul")->trigger();
+    vekSMSModulKonfig *sms = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<vekSMSModulKonfig *>(w); found && found->isVisible())
+            sms = found;
+    ASSERT_NE(sms, nullptr);
+    EXPECT_EQ(sms->parent(), nullptr) << "without owner";
+    EXPECT_TRUE(m_form->isIdle()) << "polling goes on";
+    delete sms;
 
     EXPECT_EQ(list()->topLevelItemCount(), 0);
     QStringList headers;
