@@ -21,19 +21,6 @@ constexpr int kDefaultHeight = 600;
 // Axis labels and legend take this much of the picture's width from the plot.
 constexpr int kFrameWidth = 120;
 
-std::optional<QDateTime> parseWhen(const QString &text)
-{
-    for (const char *format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm"}) {
-        const QDateTime t = QDateTime::fromString(text, QLatin1String(format));
-        if (t.isValid())
-            return t;
-    }
-    const QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
-    if (d.isValid())
-        return QDateTime(d, QTime(0, 0));
-    return std::nullopt;
-}
-
 } // namespace
 
 int cmdChart(const CliOptions &options, const QStringList &args)
@@ -78,8 +65,8 @@ int cmdChart(const CliOptions &options, const QStringList &args)
     }
     if (sensors.size() > 9)
         return line.usageError(QStringLiteral("a chart holds at most 9 sensors"));
-    const auto from = parseWhen(line.value(QStringLiteral("from")));
-    const auto to = parseWhen(line.value(QStringLiteral("to")));
+    const auto from = parseCliTime(line.value(QStringLiteral("from")), false);
+    const auto to = parseCliTime(line.value(QStringLiteral("to")), true);
     if (!from || !to)
         return line.usageError(QStringLiteral("--from and --to need a time YYYY-MM-DD[ HH:MM:SS]"));
     if (*from >= *to)

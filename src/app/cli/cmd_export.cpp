@@ -9,21 +9,6 @@
 namespace
 {
 
-std::optional<QDateTime> parseTime(const QString &text, bool endOfDay)
-{
-    QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!t.isValid())
-        t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-    if (!t.isValid()) {
-        const QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
-        if (d.isValid())
-            t = QDateTime(d, endOfDay ? QTime(23, 59, 59) : QTime(0, 0, 0));
-    }
-    if (!t.isValid())
-        return std::nullopt;
-    return t;
-}
-
 // A CSV field: quoted when it holds a separator, a quote or a line break.
 QString csvField(const QString &s)
 {
@@ -39,11 +24,12 @@ QString csvField(const QString &s)
 
 int cmdExport(const CliOptions &options, const QStringList &args)
 {
-    CommandLine line(QStringLiteral("export"),
-                     QStringLiteral("--id N [--sensor S] [--from T] [--to T] [--out FILE]"),
-                     QStringLiteral("Writes the archive of one controller as CSV.\n"
-                                    "T: YYYY-MM-DD or YYYY-MM-DD HH:MM:SS; a day alone is its start\n"
-                                    "for --from, its end for --to."));
+    CommandLine line(
+        QStringLiteral("export"),
+        QStringLiteral("--id N [--sensor S] [--from T] [--to T] [--out FILE]"),
+        QStringLiteral("Writes the archive of one controller as CSV.\n"
+                       "T: YYYY-MM-DD or YYYY-MM-DD HH:MM:SS; a day alone is its start\n"
+                       "for --from, its end for --to."));
     line.add(QStringLiteral("id"), QStringLiteral("the controller's identifier"),
              QStringLiteral("N"));
     line.add(QStringLiteral("sensor"), QStringLiteral("only this sensor, 0 to 8"),
@@ -72,10 +58,10 @@ int cmdExport(const CliOptions &options, const QStringList &args)
             sensor = v.toInt(&ok);
             ok = ok && *sensor >= 0 && *sensor <= 8;
         } else if (option == QLatin1String("from")) {
-            from = parseTime(v, false);
+            from = parseCliTime(v, false);
             ok = from.has_value();
         } else {
-            to = parseTime(v, true);
+            to = parseCliTime(v, true);
             ok = to.has_value();
         }
         if (!ok)
@@ -94,8 +80,8 @@ int cmdExport(const CliOptions &options, const QStringList &args)
         const auto rows = session.db().archiveRows(*id, sensor, from, to);
         QString csv = QStringLiteral("DATUM,TARVELONID,ASID,WERT,BEMERKUNG\n");
         for (const auto &r : rows) {
-            csv += r.datum + QLatin1Char(',') + QString::number(r.tarvelonId) +
-                   QLatin1Char(',') + QString::number(r.asid) + QLatin1Char(',') +
+            csv += r.datum + QLatin1Char(',') + QString::number(r.tarvelonId) + QLatin1Char(',') +
+                   QString::number(r.asid) + QLatin1Char(',') +
                    (r.wert.isNull() ? QString() : QString::number(r.wert.toDouble(), 'g', 15)) +
                    QLatin1Char(',') + csvField(r.bemerkung) + QLatin1Char('\n');
         }

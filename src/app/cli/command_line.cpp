@@ -119,3 +119,16 @@ void CommandLine::addConnectAnswers()
         QStringLiteral("which copy of a differing calibration is kept\n(default: database)"),
         QStringLiteral("database|controller"));
 }
+
+std::optional<QDateTime> parseCliTime(const QString &text, bool endOfDay)
+{
+    for (const char *format : {"yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm"}) {
+        const QDateTime t = QDateTime::fromString(text, QLatin1String(format));
+        if (t.isValid())
+            return t;
+    }
+    const QDate d = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (!d.isValid())
+        return std::nullopt;
+    return QDateTime(d, endOfDay ? QTime(23, 59, 59) : QTime(0, 0, 0));
+}

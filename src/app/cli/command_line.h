@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -52,6 +53,10 @@ private:
     QList<QCommandLineOption> m_options;
     QList<QPair<QString, QString>> m_refused;
 };
+
+// A time given on the command line: YYYY-MM-DD HH:MM[:SS] (or with a T between), or a day
+// alone, which stands for its start, or for its end when `endOfDay`.
+std::optional<QDateTime> parseCliTime(const QString &text, bool endOfDay);
 
 // How questions of controller operations are answered, for the help of the commands that
 // ask them.
