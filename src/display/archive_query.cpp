@@ -100,6 +100,12 @@ QDateTime DateTimeOfDayNumber(double day)
     return Database::dateTimeOf(second).addMSecs(ms - second * 1000);
 }
 
+QString WallTextOfDayNumber(double day)
+{
+    return Database::datumText(
+        static_cast<WallSecond>(std::llround((day - kDayOfUnixEpoch) * kSecondsPerDay)));
+}
+
 bool SensorConversion::needsCompensation() const
 {
     return type == 6 && (kompSensor1 != 0 || kompSensor2 != 0);

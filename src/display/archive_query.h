@@ -20,6 +20,9 @@ class cHydoSensor;
 double DayNumber(const QDateTime &when);
 double DayNumber(WallSecond second);
 QDateTime DateTimeOfDayNumber(double day);
+// The wall-clock reading of a day number as DATUM text ("YYYY-MM-DD HH:MM:SS"), also for the
+// hour summer time skips, which no local QDateTime holds.
+QString WallTextOfDayNumber(double day);
 
 // What converting a stored value of one sensor needs to know.
 struct SensorConversion {

@@ -1,5 +1,6 @@
 #include "display/chart_plot.h"
 
+#include "display/archive_query.h"
 #include "display/hydo_display.h"
 #include "model/tables.h"
 #include "store/strings.h"
@@ -109,9 +110,11 @@ QStringList PointTexts(const PlotSeries &series, size_t index)
     if (index >= series.points.size())
         return {};
     const ChartPoint &p = series.points[index];
-    const QDateTime when = DateTimeOfDayNumber(p.x);
+    // The controller's clock reading as archived, summer-time gaps included.
+    const QString datum = WallTextOfDayNumber(p.x);
     const QString unit = series.unit.isEmpty() ? QString() : QLatin1Char(' ') + series.unit;
-    return {when.toString(QStringLiteral("dd.MM.yyyy")), when.toString(QStringLiteral("HH:mm:ss")),
+    return {datum.mid(8, 2) + QLatin1Char('.') + datum.mid(5, 2) + QLatin1Char('.') + datum.left(4),
+            datum.mid(11, 8),
             tables::formatValue(p.y, QStringLiteral("0.00"), decimalPoint()) + unit};
 }
 
@@ -120,11 +123,10 @@ QString PlotCsv(const ChartPlot &plot)
     QString csv = QStringLiteral("TARVELONID,ASID,DATUM,WERT\n");
     for (const PlotSeries &s : plot.series)
         for (const ChartPoint &p : s.points)
-            csv +=
-                QStringLiteral("%1,%2,%3,%4\n")
-                    .arg(s.aqid)
-                    .arg(s.sid)
-                    .arg(DateTimeOfDayNumber(p.x).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                    .arg(p.y, 0, 'g', 10);
+            csv += QStringLiteral("%1,%2,%3,%4\n")
+                       .arg(s.aqid)
+                       .arg(s.sid)
+                       .arg(WallTextOfDayNumber(p.x))
+                       .arg(p.y, 0, 'g', 10);
     return csv;
 }

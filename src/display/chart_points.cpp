@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 
 namespace
 {
@@ -37,10 +38,11 @@ private:
 // The stored values of one column: first, the extremes between (their times are not kept,
 // so they stand in the middle, in the order of the column's trend) and last.
 void addSummaryColumn(const ArchiveColumn &c, const std::optional<SensorConversion> &conversion,
+                      std::optional<double> temperature, std::optional<double> pressure,
                       std::vector<ChartPoint> &points, Extremes &extremes)
 {
     auto convert = [&](double x) {
-        return conversion ? ConvertStored(*conversion, x, std::nullopt, std::nullopt) : x;
+        return conversion ? ConvertStored(*conversion, x, temperature, pressure) : x;
     };
     const double first = convert(c.first);
     const double last = convert(c.last);
@@ -122,7 +124,7 @@ ChartSeries ChartFetchSeries(const Database &db, int aqid, int sid, const QDateT
     boundary(start, logbook ? -kLogbookMarginDays : 0);
 
     const int slot = logbook ? 1 : ChartSlotSeconds(grid.span, grid.columns);
-    bool raw = slot == 1 || (conversion && conversion->needsCompensation());
+    bool raw = slot == 1;
     if (!raw) {
         ColumnGrid slotted = grid;
         slotted.slotSeconds = slot;
@@ -130,11 +132,31 @@ ChartSeries ChartFetchSeries(const Database &db, int aqid, int sid, const QDateT
         double lowest = 0;
         for (size_t i = 0; i < columns.size(); ++i)
             lowest = i == 0 ? columns[i].minimum : std::min(lowest, columns[i].minimum);
+        const bool compensated = conversion && conversion->needsCompensation();
         // A conversion that does not keep the order of values needs every stored value.
-        raw = conversion && !columns.empty() && !conversion->keepsOrderFrom(lowest);
+        raw = conversion && !compensated && !columns.empty() && !conversion->keepsOrderFrom(lowest);
         if (!raw) {
+            // A compensated value converts with the mean of its compensation sensors over the
+            // same column: close enough at a column of minutes or hours, and a year is still
+            // read from summaries rather than from millions of rows.
+            std::map<int, double> temperature;
+            std::map<int, double> pressure;
+            auto means = [&](int sensor, std::map<int, double> &out) {
+                if (!compensated || sensor == 0)
+                    return;
+                for (const ArchiveColumn &c : db.archiveColumns(aqid, sensor, from, to, slotted))
+                    if (c.count > 0)
+                        out[c.column] = c.sum / double(c.count);
+            };
+            means(conversion ? conversion->kompSensor1 : 0, temperature);
+            means(conversion ? conversion->kompSensor2 : 0, pressure);
+            auto at = [](const std::map<int, double> &m, int column) -> std::optional<double> {
+                const auto it = m.find(column);
+                return it == m.end() ? std::nullopt : std::optional<double>(it->second);
+            };
             for (const ArchiveColumn &c : columns)
-                addSummaryColumn(c, conversion, out.points, extremes);
+                addSummaryColumn(c, conversion, at(temperature, c.column), at(pressure, c.column),
+                                 out.points, extremes);
             out.slotSeconds = slot;
         }
     }

@@ -1,5 +1,7 @@
 #include "display/hydo_display.h"
 
+#include "store/database.h"
+
 #include "link/encodings.h"
 
 #include <stdexcept>
@@ -237,11 +239,17 @@ QDateTime DateAdd(const QString &unit, double number, const QDateTime &when)
         return when.addMonths(static_cast<int>(n));
     if (unit == QLatin1String("d"))
         return when.addDays(n);
+    // Hours, minutes and seconds count on the wall clock, as the archive's DATUM does: an
+    // hour back from the repeated autumn hour is an hour earlier on the clock, not the same
+    // reading.
+    qint64 seconds = 0;
     if (unit == QLatin1String("h"))
-        return when.addSecs(n * 3600);
-    if (unit == QLatin1String("n"))
-        return when.addSecs(n * 60);
-    if (unit == QLatin1String("s"))
-        return when.addSecs(n);
-    return when;
+        seconds = n * 3600;
+    else if (unit == QLatin1String("n"))
+        seconds = n * 60;
+    else if (unit == QLatin1String("s"))
+        seconds = n;
+    else
+        return when;
+    return Database::dateTimeOf(Database::wallSecond(when) + seconds);
 }

@@ -182,6 +182,12 @@ double MaskedEdit::number() const
     return negative ? -value : value;
 }
 
+bool MaskedEdit::hasNumber() const
+{
+    double value = 0;
+    return !m_mask.isEmpty() || text().trimmed().isEmpty() || readNumber(text(), &value);
+}
+
 QTime MaskedEdit::time() const
 {
     return QTime::fromString(filledText(), m_format);

@@ -44,6 +44,8 @@ public:
     QString filledText() const;
     // The filled text as a number; 0 when there are no digits.
     double number() const;
+    // False when a box without a mask holds text that is no number.
+    bool hasNumber() const;
     // The filled text as a time of day or a date and time; invalid when it is none (25:99:00).
     QTime time() const;
     QDateTime dateTime() const;

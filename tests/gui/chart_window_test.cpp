@@ -14,6 +14,8 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -133,6 +135,15 @@ TEST_F(ChartWindow, seriesAreScaledIntoTheirRangesWithTheLogbookAtHalfHeight)
     EXPECT_EQ(plot.series[1].legend, "1234 25.0 °C");
     EXPECT_EQ(m_window->chart()->series().size(), 3);
     saveScreenshot(m_window, QStringLiteral("day"));
+
+    // The exports hold the picture shown and exactly the points drawn.
+    const QString csv = m_dir.filePath("chart.csv");
+    ASSERT_TRUE(m_window->saveCsv(csv));
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), PlotCsv(plot));
+    ASSERT_TRUE(m_window->saveImage(m_dir.filePath("chart.png")));
+    EXPECT_FALSE(QImage(m_dir.filePath("chart.png")).isNull());
 }
 
 TEST_F(ChartWindow, aSelectedPointShowsItsValueAndTheScaleBesideTheGrid)

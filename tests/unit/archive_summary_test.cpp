@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 namespace
@@ -174,4 +175,28 @@ TEST_F(ArchiveSummary, chartDrawsAtMostFourPointsPerColumnWithTheExtremesOfEvery
                                        [](auto &a, auto &b) { return a.x < b.x; }));
         }
     }
+}
+
+TEST_F(ArchiveSummary, aCompensatedOxygenSeriesOfALongRangeIsReadFromSummariesCloseToEveryRow)
+{
+    // Oxygen saturation on sensor 2, compensated by the temperature of sensor 1, a value a
+    // minute for two days: the chart of both days stays on summaries and within a hair of
+    // the conversion of every row.
+    std::vector<ArchiveRecord> records;
+    for (int minute = 0; minute < 2 * 1440; ++minute) {
+        const QString datum = Database::datumText(kStart + 60 * minute);
+        records.push_back({datum, 24 + 2 * std::sin(minute / 200.0), kController, 1});
+        records.push_back({datum, 90 + 10 * std::sin(minute / 90.0), kController, 2});
+    }
+    db.appendArchive(records);
+    const SensorConversion oxygen{kController, 6, 1, 0, 0};
+    const QDateTime start = Database::dateTimeOf(kStart);
+    const QDateTime end = Database::dateTimeOf(kStart + 2 * 86400 - 60);
+    const ChartSeries summarised = ChartFetchSeries(db, kController, 2, start, end, 60, oxygen);
+    const ChartSeries everyRow = ChartFetchSeries(db, kController, 2, start, end, 100000, oxygen);
+    EXPECT_GT(summarised.slotSeconds, 1);
+    EXPECT_EQ(everyRow.slotSeconds, 1);
+    EXPECT_LE(summarised.points.size(), 4u * 60 + 2);
+    EXPECT_NEAR(summarised.maximum, everyRow.maximum, 0.01 * everyRow.maximum);
+    EXPECT_NEAR(summarised.minimum, everyRow.minimum, 0.01 * everyRow.minimum);
 }

@@ -1,6 +1,7 @@
 // The chart definition's record and series lists, and the interval unit names.
 
 #include "display/hydo_display.h"
+#include "store/database.h"
 
 #include <gtest/gtest.h>
 
@@ -97,4 +98,7 @@ TEST(DisplayDefinition, intervalNamesCodesAndUnits)
     EXPECT_EQ(DateAdd("n", -2.5, t), t.addSecs(-120)) << "halves round to even";
     EXPECT_EQ(DateAdd("yyyy", -1, t), t.addYears(-1));
     EXPECT_EQ(DateAdd("x", 5, t), t);
+    // On the wall clock: an hour back from 02:30 of the repeated autumn hour is 01:30.
+    const QDateTime repeated = Database::dateTimeOf(*Database::wallSecond(u"2026-10-25 02:30:00"));
+    EXPECT_EQ(Database::datumText(DateAdd("h", -1, repeated)), "2026-10-25 01:30:00");
 }

@@ -2,8 +2,8 @@
 
 #include "display/archive_query.h"
 
+#include <QCategoryAxis>
 #include <QChart>
-#include <QDateTimeAxis>
 #include <QGraphicsScene>
 #include <QImage>
 #include <QLineSeries>
@@ -32,17 +32,12 @@ QColor ColourOf(const Rgb &rgb)
     return QColor(rgb.red, rgb.green, rgb.blue);
 }
 
-qint64 AxisMsecs(double dayNumber)
-{
-    return DateTimeOfDayNumber(dayNumber).toMSecsSinceEpoch();
-}
-
-int NearestPoint(const PlotSeries &series, qint64 msecs)
+int NearestPoint(const PlotSeries &series, double dayNumber)
 {
     int best = -1;
-    qint64 bestDistance = std::numeric_limits<qint64>::max();
+    double bestDistance = std::numeric_limits<double>::max();
     for (size_t i = 0; i < series.points.size(); ++i) {
-        const qint64 d = std::llabs(AxisMsecs(series.points[i].x) - msecs);
+        const double d = std::fabs(series.points[i].x - dayNumber);
         if (d < bestDistance) {
             bestDistance = d;
             best = int(i);
@@ -59,11 +54,21 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
     chart->setPlotAreaBackgroundVisible(true);
     chart->legend()->setAlignment(Qt::AlignBottom);
 
-    auto *time = new QDateTimeAxis;
-    // Seconds would not fit nine labels across an ordinary window.
-    time->setFormat(QStringLiteral("dd.MM HH:mm"));
-    time->setTickCount(kTimeDivisions + 1);
-    time->setRange(plot.start, plot.end);
+    // Time runs on the controller's wall clock (day numbers), so an hour summer time skips
+    // or repeats is drawn as the archive holds it; the labels are made from the same clock.
+    auto *time = new QCategoryAxis;
+    const double first = DayNumber(plot.start);
+    const double last = std::max(DayNumber(plot.end), first + 1.0 / 86400);
+    time->setRange(first, last);
+    time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    for (int i = 0; i <= kTimeDivisions; ++i) {
+        const double at = first + (last - first) * i / kTimeDivisions;
+        const QString datum = WallTextOfDayNumber(at);
+        // Seconds would not fit nine labels across an ordinary window.
+        time->append(datum.mid(8, 2) + QLatin1Char('.') + datum.mid(5, 2) + QLatin1Char(' ') +
+                         datum.mid(11, 5),
+                     at);
+    }
     auto *value = new QValueAxis;
     value->setRange(0, 100);
     value->setTickCount(kValueDivisions + 1);
@@ -96,7 +101,7 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
         QList<QPointF> points;
         points.reserve(qsizetype(s.scaled.size()));
         for (const ChartPoint &p : s.scaled)
-            points.append(QPointF(double(AxisMsecs(p.x)), p.y));
+            points.append(QPointF(p.x, p.y));
         series->replace(points);
         chart->addSeries(series);
         series->attachAxis(time);
@@ -105,8 +110,7 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
     return chart;
 }
 
-bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height,
-                 QString *error)
+bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error)
 {
     QChart *chart = DrawChart(plot);
     // A picture has no point to click: the first sensor's own scale stands on the right.

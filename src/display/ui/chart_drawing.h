@@ -13,10 +13,9 @@ class QXYSeries;
 // command line renders it into a file.
 QChart *DrawChart(const ChartPlot &plot, int selectedSeries = -1);
 QColor ColourOf(const Rgb &rgb);
-// The 0-based index of the point of `series` nearest to the time `msecs`, or -1.
-int NearestPoint(const PlotSeries &series, qint64 msecs);
-// Milliseconds since the epoch of a day number, as the time axis counts.
-qint64 AxisMsecs(double dayNumber);
+// The 0-based index of the point of `series` nearest to `dayNumber` (the time axis' unit),
+// or -1.
+int NearestPoint(const PlotSeries &series, double dayNumber);
 
 // Renders the chart of `plot` into an SVG file (by its extension) or a PNG file; false with
 // the reason in `error` when the file cannot be written.

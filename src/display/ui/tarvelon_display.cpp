@@ -56,6 +56,12 @@ TarvelonDisplay::TarvelonDisplay(Database &db, std::function<QList<SensorInfo>()
     Textx = box("Textx", "01.01.2003");
     Textx1 = box("Textx1", "00:00:00");
     Texty = box("Texty", "1234,00");
+    m_problem = new QLabel(this);
+    m_problem->setObjectName(QStringLiteral("problem"));
+    m_problem->setStyleSheet(QStringLiteral("color: #a00000"));
+    m_problem->setWordWrap(true);
+    m_problem->hide();
+    texts->addWidget(m_problem, 1);
     texts->addStretch();
     for (int j = 0; j <= 10; ++j) {
         auto *label = new QLabel(MSChart1->viewport());
@@ -133,11 +139,13 @@ void TarvelonDisplay::plot()
         m_plot = BuildPlot(m_db, m_definition, m_sensors ? m_sensors() : QList<SensorInfo>{}, width,
                            QDateTime::currentDateTime());
     } catch (const StoreError &e) {
-        // A query that fails leaves the last chart standing and says why.
-        pauseTimer();
-        QMessageBox::warning(this, windowTitle(), e.message());
+        // A query that fails leaves the last chart standing and says why; an online chart
+        // tries again at its next refresh.
+        m_problem->setText(e.message());
+        m_problem->show();
         return;
     }
+    m_problem->hide();
     const int selected = m_selectedSeries < int(m_plot.series.size()) ? m_selectedSeries : -1;
     QChart *old = MSChart1->chart();
     QChart *chart = DrawChart(m_plot, selected);
@@ -152,7 +160,7 @@ void TarvelonDisplay::plot()
             continue;
         connect(xy, &QXYSeries::clicked, this, [this, i](const QPointF &point) {
             const PlotSeries &s = m_plot.series[size_t(i)];
-            const int nearest = NearestPoint(s, qint64(point.x()));
+            const int nearest = NearestPoint(s, point.x());
             if (s.logbook) {
                 if (nearest >= 0)
                     openLogbook(DateTimeOfDayNumber(s.points[size_t(nearest)].x), false);

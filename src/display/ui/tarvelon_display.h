@@ -79,6 +79,7 @@ private:
     QLineEdit *Textx = nullptr;
     QLineEdit *Textx1 = nullptr;
     QLineEdit *Texty = nullptr;
+    QLabel *m_problem = nullptr;        // why the last refresh failed
     std::array<QLabel *, 11> m_scale{}; // Text0, Text10, ..., Text100
     TarvelonTimeSelect *m_settings = nullptr;
 };

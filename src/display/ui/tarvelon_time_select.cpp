@@ -305,9 +305,16 @@ TarvelonTimeSelectYMinMax::TarvelonTimeSelectYMinMax(QWidget *parent) : QDialog(
     cmd_ok->setDefault(true);
     for (MaskedEdit *box : {edit_ymin, edit_ymax}) {
         box->setSigned(true);
-        connect(box, &MaskedEdit::validating, this, [this, box](bool *) {
+        connect(box, &MaskedEdit::validating, this, [this, box](bool *keepFocus) {
             if (!m_definition)
                 return;
+            if (!box->hasNumber()) {
+                // Without its sensor's mask the box takes any text; only a number is a bound.
+                QMessageBox::warning(this, ms("Achtung"), ms("Bitte geben Sie eine Zahl ein !"));
+                box->setModified(true);
+                *keepFocus = true;
+                return;
+            }
             const double value = box->number();
             box->showNumber(value);
             if (box == edit_ymin)
