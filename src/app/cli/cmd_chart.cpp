@@ -33,7 +33,10 @@ int cmdChart(const CliOptions &options, const QStringList &args)
                        "the chart window does.\n"
                        "T: YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]. Without --sensor every sensor "
                        "with values in the range is drawn.\n"
-                       "A .csv file receives exactly the points the chart draws."));
+                       "A .csv file receives exactly the points the chart draws. Values are "
+                       "drawn as archived: converting salinity, density, rH or oxygen needs the "
+                       "controller's display settings, which the window takes from the "
+                       "connected controller."));
     line.add(QStringLiteral("controller"), QStringLiteral("the controller's identifier"),
              QStringLiteral("ID"));
     line.add(QStringLiteral("sensor"), QStringLiteral("a sensor 1 to 8; may be repeated"),

@@ -273,7 +273,9 @@ void TarvelonTimeSelect::cmdOK_Click()
         return;
     }
     if (!online) {
-        if (!txt1->dateTime().isValid() || !txt2->dateTime().isValid()) {
+        // A range that ends before it starts would draw nothing.
+        if (!txt1->dateTime().isValid() || !txt2->dateTime().isValid() ||
+            txt1->dateTime() >= txt2->dateTime()) {
             QMessageBox::warning(this, ms("Achtung"), ms("Bitte Datumseingabe überprüfen !"));
             return;
         }
