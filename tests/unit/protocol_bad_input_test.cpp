@@ -90,8 +90,9 @@ TEST(BadInput, eachMalformedAnswerEndsInItsResult)
         const Outcome o = readAnswer(c.answer);
         EXPECT_EQ(o.error, c.error);
         EXPECT_EQ(o.result, QString::fromLatin1(c.payload));
-        if (o.error == kBadChecksum)
+        if (o.error == kBadChecksum) {
             EXPECT_EQ(o.bursts, 1) << "a bad answer is not asked for again";
+        }
         if (o.error == kTimeout) {
             EXPECT_GT(o.elapsedMs, 6000);
             EXPECT_LE(o.elapsedMs, 6500);
