@@ -22,7 +22,7 @@ const QColor kPlotBackground(190, 190, 190);
 constexpr int kLogbookMarker = 14;
 constexpr int kPointMarker = 7;
 constexpr int kDenseMarker = 3;
-constexpr size_t kDensePoints = 150;
+constexpr size_t kDensePoints = 60;
 constexpr int kTimeDivisions = 8;
 constexpr int kValueDivisions = 10;
 } // namespace
@@ -61,6 +61,9 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
     const double last = std::max(DayNumber(plot.end), first + 1.0 / 86400);
     time->setRange(first, last);
     time->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    // Labels stand at the ends of categories: the first one needs a category ending at the
+    // start of the range.
+    time->setStartValue(first - (last - first) / 1000);
     for (int i = 0; i <= kTimeDivisions; ++i) {
         const double at = first + (last - first) * i / kTimeDivisions;
         const QString datum = WallTextOfDayNumber(at);
@@ -76,7 +79,16 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
     chart->addAxis(time, Qt::AlignBottom);
     chart->addAxis(value, Qt::AlignLeft);
 
-    for (size_t i = 0; i < plot.series.size(); ++i) {
+    // The logbook last, so its markers stand above a sensor line at half height; each
+    // series carries its place in the plot.
+    std::vector<size_t> order;
+    for (size_t i = 0; i < plot.series.size(); ++i)
+        if (!plot.series[i].logbook)
+            order.push_back(i);
+    for (size_t i = 0; i < plot.series.size(); ++i)
+        if (plot.series[i].logbook)
+            order.push_back(i);
+    for (const size_t i : order) {
         const PlotSeries &s = plot.series[i];
         QXYSeries *series = nullptr;
         const QColor colour = ColourOf(s.colour);
@@ -98,6 +110,7 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
         }
         series->setColor(colour);
         series->setName(s.legend);
+        series->setProperty(kPlotIndexProperty, int(i));
         QList<QPointF> points;
         points.reserve(qsizetype(s.scaled.size()));
         for (const ChartPoint &p : s.scaled)

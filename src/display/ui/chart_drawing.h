@@ -12,6 +12,8 @@ class QXYSeries;
 // logbook as large markers without a line, time across, 0..100 up. The window shows it; the
 // command line renders it into a file.
 QChart *DrawChart(const ChartPlot &plot, int selectedSeries = -1);
+// Each chart series' index in ChartPlot::series, as an int property.
+constexpr const char *kPlotIndexProperty = "plotIndex";
 QColor ColourOf(const Rgb &rgb);
 // The 0-based index of the point of `series` nearest to `dayNumber` (the time axis' unit),
 // or -1.

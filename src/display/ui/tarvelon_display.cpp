@@ -154,10 +154,11 @@ void TarvelonDisplay::plot()
     delete old;
 
     const QList<QAbstractSeries *> series = chart->series();
-    for (int i = 0; i < series.size(); ++i) {
-        auto *xy = qobject_cast<QXYSeries *>(series[i]);
+    for (QAbstractSeries *one : series) {
+        auto *xy = qobject_cast<QXYSeries *>(one);
         if (!xy)
             continue;
+        const int i = xy->property(kPlotIndexProperty).toInt();
         connect(xy, &QXYSeries::clicked, this, [this, i](const QPointF &point) {
             const PlotSeries &s = m_plot.series[size_t(i)];
             const int nearest = NearestPoint(s, point.x());
@@ -172,7 +173,7 @@ void TarvelonDisplay::plot()
     // A click on a legend entry selects its series; on the logbook's, it writes a new entry.
     const QList<QLegendMarker *> markers = chart->legend()->markers();
     for (QLegendMarker *marker : markers) {
-        const int i = int(series.indexOf(marker->series()));
+        const int i = marker->series()->property(kPlotIndexProperty).toInt();
         connect(marker, &QLegendMarker::clicked, this, [this, i] {
             if (i < 0 || size_t(i) >= m_plot.series.size())
                 return;
@@ -193,9 +194,10 @@ void TarvelonDisplay::selectPoint(int series, int point)
     m_selectedPoint = std::max(0, point);
     // The selected series is drawn thicker.
     const QList<QAbstractSeries *> all = chart() ? chart()->series() : QList<QAbstractSeries *>{};
-    for (int i = 0; i < all.size(); ++i) {
-        auto *xy = qobject_cast<QXYSeries *>(all[i]);
-        if (xy && !m_plot.series[size_t(i)].logbook) {
+    for (QAbstractSeries *one : all) {
+        auto *xy = qobject_cast<QXYSeries *>(one);
+        const int i = one->property(kPlotIndexProperty).toInt();
+        if (xy && size_t(i) < m_plot.series.size() && !m_plot.series[size_t(i)].logbook) {
             QPen pen = xy->pen();
             pen.setWidth(i == series ? 3 : 1);
             xy->setPen(pen);
