@@ -232,21 +232,58 @@ QString cHydoSmsModul::timeText(int minutes)
         .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
+namespace
+{
+
+QByteArray cut(const QByteArray &field)
+{
+    const qsizetype end = field.indexOf('\0');
+    return end < 0 ? field : field.left(end);
+}
+
+// A quoted field ends at the next quote and a line at a line break; the file has no escape
+// for either, and old files must load as they are, so such texts are not written at all.
+bool fileCanHold(const QByteArray &text)
+{
+    for (const char c : text)
+        if (c == kQuote || quint8(c) < 0x20)
+            return false;
+    return true;
+}
+
+bool fileCanHold(const cHydoSmsModul &record, int n)
+{
+    return fileCanHold(cut(record.ee_mobile_number(n))) &&
+           fileCanHold(cut(record.ee_service_number(n))) &&
+           fileCanHold(cut(record.ee_cause_name(n)));
+}
+
+} // namespace
+
+int smsUnwritableConfiguration(const cHydoSmsModul &record)
+{
+    for (int n = 1; n <= cHydoSmsModul::kConfigurations; ++n)
+        if (!cHydoSmsModul::isReserved(n) && !fileCanHold(record, n))
+            return n;
+    return 0;
+}
+
 QByteArray smsConfigFileText(const cHydoSmsModul &record, int portNumber)
 {
     auto quoted = [](const QByteArray &text) { return kQuote + text + kQuote; };
-    auto cut = [](const QByteArray &field) {
-        const qsizetype end = field.indexOf('\0');
-        return end < 0 ? field : field.left(end);
-    };
     QByteArray text = QByteArray::number(portNumber) + kEndOfFile;
     for (int n = 1; n <= cHydoSmsModul::kConfigurations; ++n) {
-        const QList<QByteArray> fields{quoted(cut(record.ee_mobile_number(n))),
-                                       quoted(cut(record.ee_service_number(n))),
-                                       quoted(cut(record.ee_cause_name(n))),
-                                       quoted(QByteArray::number(record.ee_cause(n))),
-                                       quoted(QByteArray::number(record.ee_cause_ext(n))),
-                                       quoted(QByteArray::number(record.ee_time(n))),
+        // Loading clears the reserved numbers anyway; their line only has to be readable.
+        cHydoSmsModul cleared;
+        cleared.clear(n);
+        const cHydoSmsModul &from =
+            cHydoSmsModul::isReserved(n) && !fileCanHold(record, n) ? cleared : record;
+        const QList<QByteArray> fields{quoted(cut(from.ee_mobile_number(n))),
+                                       quoted(cut(from.ee_service_number(n))),
+                                       quoted(cut(from.ee_cause_name(n))),
+                                       quoted(QByteArray::number(from.ee_cause(n))),
+                                       quoted(QByteArray::number(from.ee_cause_ext(n))),
+                                       quoted(QByteArray::number(from.ee_time(n))),
                                        quoted("0")};
         text += fields.join('\t') + "\r\n";
     }
@@ -323,6 +360,12 @@ SmsError saveSmsConfigFile(const QString &path, const cHydoSmsModul &record, int
         e.saving = true;
         return e;
     };
+    if (const int n = smsUnwritableConfiguration(record)) {
+        SmsError e(SmsErrorCode::RecordUnwritable, QFileInfo(path).fileName());
+        e.line = n;
+        e.saving = true;
+        return e;
+    }
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return failed(out.errorString());

@@ -61,6 +61,9 @@ private:
     QByteArray m_image;
 };
 
+// The first configuration (not reserved) whose texts a .cfg file cannot hold: a double
+// quote or a control character. 0 when the file can hold them all.
+int smsUnwritableConfiguration(const cHydoSmsModul &record);
 // The .cfg file: the port's number and a character of code 3, then one line per
 // configuration with seven quoted fields separated by tabs, then a closing code 3.
 QByteArray smsConfigFileText(const cHydoSmsModul &record, int portNumber);
@@ -68,7 +71,8 @@ QByteArray smsConfigFileText(const cHydoSmsModul &record, int portNumber);
 // file names the file in error messages.
 SmsError parseSmsConfigFile(const QByteArray &text, const QString &file, cHydoSmsModul *record);
 
-// File access with the program's rules: saved files are the owner's only (0600).
+// File access with the program's rules: saved files are the owner's only (0600). A record
+// with a configuration the file cannot hold is refused (RecordUnwritable) and nothing written.
 SmsError saveSmsConfigFile(const QString &path, const cHydoSmsModul &record, int portNumber);
 // rawText, when given, receives the file's text as read.
 SmsError openSmsConfigFile(const QString &path, cHydoSmsModul *record, QString *rawText = nullptr);

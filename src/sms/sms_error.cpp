@@ -89,6 +89,14 @@ QList<SmsMessage> smsMessages(const SmsError &error)
                           kCr + notConfigFile(error),
                       Interaction::Icon::Warning});
         break;
+    case SmsErrorCode::RecordUnwritable:
+        boxes.append({ms("Fehler beim Speichern einer Datei !"),
+                      ms("Datensatz ") + QString::number(error.line) +
+                          ms(" enthält Anführungszeichen oder Steuerzeichen, die eine "
+                             "Konfigurationsdatei nicht aufnehmen kann.") +
+                          kCr + ms("Die Datei ") + error.detail + ms(" wurde nicht gespeichert !"),
+                      Interaction::Icon::Warning});
+        break;
     case SmsErrorCode::FileError:
         boxes.append({error.saving ? ms("Fehler beim Speichern einer Datei !")
                                    : ms("Fehler beim Öffnen einer Datei !"),

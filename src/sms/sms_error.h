@@ -20,6 +20,7 @@ enum class SmsErrorCode {
     FileInvalid,      // detail: the file, line: the line that is no configuration line
     RecordIncomplete, // detail: the file, line: the record whose closing field is wrong
     FileError,        // detail: the file, extra: the system's reason; saving: see `saving`
+    RecordUnwritable, // detail: the file, line: the configuration holding a quote or control
 };
 
 struct SmsError {

@@ -207,8 +207,13 @@ SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *d
     while (!answerBegun(m_buffer, request.prefix) && error.ok() && inTime())
         error = sendAndLook();
 
+    // Only what came from the answer prefix on counts: the line may carry stray bytes before it.
+    auto answerLength = [&] {
+        const qsizetype from = request.prefix.isEmpty() ? 0 : m_buffer.indexOf(request.prefix);
+        return from < 0 ? 0 : m_buffer.size() - from;
+    };
     if (!request.noWait) {
-        while (m_buffer.size() < request.expectedLength && error.ok() && inTime()) {
+        while (answerLength() < request.expectedLength && error.ok() && inTime()) {
             m_clock.sleepMs(kWaitPollMs);
             error = GetBuffer();
         }

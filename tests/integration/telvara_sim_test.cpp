@@ -1,5 +1,5 @@
-// The SMS controller protocol against telvara-sim over a pseudo-terminal, in real time run
-// ten times faster.
+// The SMS controller protocol against telvara-sim over a pseudo-terminal, with shortened
+// waits (FastClock).
 
 #include "link/progress.h"
 #include "sms/hydo_sms_modul.h"

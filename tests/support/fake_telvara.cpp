@@ -61,15 +61,17 @@ bool FakeTelvara::open(QString *error)
 
 QByteArray FakeTelvara::take()
 {
-    QByteArray out = m_out;
-    m_out.clear();
+    const qsizetype n =
+        bytesPerRead > 0 ? qMin<qsizetype>(bytesPerRead, m_out.size()) : m_out.size();
+    const QByteArray out = m_out.left(n);
+    m_out.remove(0, n);
     return out;
 }
 
 void FakeTelvara::reply(const QByteArray &bytes)
 {
     if (!mute)
-        m_out += bytes;
+        m_out += strayBytes + bytes;
 }
 
 void FakeTelvara::receive(const QByteArray &bytes)

@@ -36,6 +36,10 @@ public:
     // Requests ignored before the first one that is answered, for each request.
     int ignoreFirst = 0;
     bool refuseOpen = false;
+    // Line noise sent ahead of every answer.
+    QByteArray strayBytes;
+    // At most this many bytes arrive per look at the line (0: all that is waiting).
+    int bytesPerRead = 0;
 
     // ---- what happened
     QList<Sent> sent;         // every write of the PC, one character each

@@ -84,6 +84,55 @@ TEST(SmsConfigFile, oldFilesLoadAndSavedFilesReadBackTheSame)
     EXPECT_EQ(again.ee_time(30), 8224);
 }
 
+TEST(SmsConfigFile, everyTextTheDeviceHoldsIsSavedSoItLoadsAgainOrRefusedNamingTheRecord)
+{
+    QTemporaryDir dir;
+    for (int b = 1; b < 256; ++b) {
+        const QByteArray text = "a" + QByteArray(1, char(b)) + "z";
+        cHydoSmsModul record;
+        record.set_ee_mobile_number(5, text);
+        record.set_ee_service_number(6, text);
+        record.set_ee_cause_name(30, QByteArray(16, char(b)));
+        record.set_ee_cause(2, 255);
+        record.set_ee_cause_ext(2, 255);
+        record.set_ee_time(2, -32768);
+        // A reserved number holding anything never stops a save: loading clears it.
+        record.set_ee_cause_name(9, "\"\t\r\n");
+
+        const bool holdable = b != '"' && b >= 0x20;
+        const QString path = dir.filePath(QStringLiteral("b%1.cfg").arg(b));
+        const SmsError saved = saveSmsConfigFile(path, record, 3);
+        if (!holdable) {
+            EXPECT_EQ(saved.code, SmsErrorCode::RecordUnwritable) << b;
+            EXPECT_EQ(saved.line, 5) << b;
+            EXPECT_FALSE(QFile::exists(path)) << b;
+            const auto boxes = smsMessages(saved);
+            ASSERT_EQ(boxes.size(), 1);
+            EXPECT_TRUE(boxes.first().text.startsWith("Datensatz 5 ")) << b;
+            EXPECT_TRUE(boxes.first().text.contains(QStringLiteral("b%1.cfg").arg(b))) << b;
+            continue;
+        }
+        ASSERT_TRUE(saved.ok()) << b;
+        cHydoSmsModul back;
+        ASSERT_TRUE(openSmsConfigFile(path, &back).ok()) << b;
+        for (int n = 1; n <= 30; ++n) {
+            const bool reserved = cHydoSmsModul::isReserved(n);
+            cHydoSmsModul expected;
+            if (reserved)
+                expected.clear(n);
+            const cHydoSmsModul &want = reserved ? expected : record;
+            EXPECT_EQ(back.ee_cause(n), want.ee_cause(n)) << b << " " << n;
+            EXPECT_EQ(back.ee_cause_ext(n), want.ee_cause_ext(n)) << b << " " << n;
+            EXPECT_EQ(back.ee_time(n), want.ee_time(n)) << b << " " << n;
+            for (auto field : {&cHydoSmsModul::ee_mobile_number, &cHydoSmsModul::ee_service_number,
+                               &cHydoSmsModul::ee_cause_name})
+                EXPECT_EQ(cHydoSmsModul::textOf((back.*field)(n)),
+                          cHydoSmsModul::textOf((want.*field)(n)))
+                    << b << " " << n;
+        }
+    }
+}
+
 TEST(SmsConfigFile, badFilesAreRefusedNamingFileAndLineAndChangeNothing)
 {
     const QByteArray good = oldFile();

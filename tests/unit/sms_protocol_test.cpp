@@ -127,6 +127,19 @@ TEST_F(SmsExchange, answersAreCheckedForChecksumAndEndMarker)
     }
 }
 
+TEST_F(SmsExchange, strayBytesAheadOfAnAnswerDoNotCountTowardsItsLength)
+{
+    // The first look sees the noise and 15 of the 25 answer bytes: 25 in the buffer.
+    device.strayBytes = QByteArray(10, '\x55');
+    device.bytesPerRead = 25;
+    device.external.replace(0x100, 20, sampleImage().left(20));
+    QByteArray data;
+    const SmsError error = sms.svc_read(0x100, 20, &data, QString(), 0, 0, true);
+    EXPECT_EQ(error.code, SmsErrorCode::None);
+    EXPECT_EQ(data, sampleImage().left(20));
+    EXPECT_LT(clock.nowMs(), 1000);
+}
+
 TEST_F(SmsExchange, aMuteDeviceIsAskedAgainForFiveSecondsThenBothBoxesAppear)
 {
     device.mute = true;

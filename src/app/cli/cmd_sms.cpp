@@ -81,7 +81,12 @@ int cmdSms(const CliOptions &options, const QStringList &args)
             error = sms.readConfiguration(&image);
             session.progress().finish();
             cHydoSmsModul record;
-            if (error.ok() && record.setHydoSmsModulString(image))
+            if (error.ok() && !record.setHydoSmsModulString(image))
+                error = SmsError(SmsErrorCode::Runtime,
+                                 QStringLiteral("the controller gave %1 bytes instead of %2")
+                                     .arg(image.size())
+                                     .arg(cHydoSmsModul::kImageLength));
+            if (error.ok())
                 error = saveSmsConfigFile(file, record, portNumberOf(port));
         } else if (action == QLatin1String("write")) {
             cHydoSmsModul record;

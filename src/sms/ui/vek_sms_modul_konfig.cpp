@@ -12,7 +12,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -100,10 +100,14 @@ vekSMSModulKonfig::vekSMSModulKonfig(Environment environment, QWidget *parent)
         m_env.availablePorts = [] { return cHydoConnect::Avaible_Comports(kMaxPorts); };
     if (!m_env.chooseFile)
         m_env.chooseFile = [](QWidget *parent, bool save) {
-            const QString title = ms("Konfigurationsdatei öffnen");
-            const QString filter = ms("Konfigurationsdateien") + QStringLiteral(" (*.cfg)");
-            return save ? QFileDialog::getSaveFileName(parent, title, QDir::currentPath(), filter)
-                        : QFileDialog::getOpenFileName(parent, title, QDir::currentPath(), filter);
+            QFileDialog dialog(parent, ms("Konfigurationsdatei öffnen"), QDir::currentPath(),
+                               ms("Konfigurationsdateien") + QStringLiteral(" (*.cfg)"));
+            dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+            dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+            // The dialog adds the extension itself, so its question before replacing a file
+            // is about the file that is really written.
+            dialog.setDefaultSuffix(QStringLiteral("cfg"));
+            return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
         };
     m_interaction = new GuiInteraction(this, this);
     m_progress = std::make_unique<GuiProgress>(
@@ -149,14 +153,18 @@ vekSMSModulKonfig::vekSMSModulKonfig(Environment environment, QWidget *parent)
 
 vekSMSModulKonfig::~vekSMSModulKonfig()
 {
+    Stunden->removeEventFilter(this);
+    Minuten->removeEventFilter(this);
     // Boxes a job still asks for get the cautious answer, so the job can end.
     m_interaction->shutDown();
     m_worker.reset();
 }
 
-vekSMSModulKonfig *vekSMSModulKonfig::showModal()
+vekSMSModulKonfig *vekSMSModulKonfig::showModal(const QStringList &portsInUse)
 {
-    auto *window = new vekSMSModulKonfig;
+    Environment environment;
+    environment.portsInUse = portsInUse;
+    auto *window = new vekSMSModulKonfig(std::move(environment));
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowModality(Qt::ApplicationModal);
     window->show();
@@ -190,9 +198,11 @@ void vekSMSModulKonfig::buildWindow()
     Text4->setMaxLength(kNumberWidth);
     Text3 = new QLineEdit(edit);
     Text3->setMaxLength(kTextWidth);
-    // The device stores 8-bit characters; control characters would end a line of the file.
+    // The device stores 8-bit characters; control characters would end a line of the file
+    // and a double quote its field.
     Text3->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[\\x{20}-\\x{7E}\\x{A0}-\\x{FF}]*")), Text3));
+        QRegularExpression(QStringLiteral("[\\x{20}\\x{21}\\x{23}-\\x{7E}\\x{A0}-\\x{FF}]*")),
+        Text3));
     Combo1 = new QComboBox(edit);
     Combo2 = new QComboBox(edit);
     Stunden = new QLineEdit(edit);
@@ -349,8 +359,9 @@ void vekSMSModulKonfig::buildWindow()
         loadRow(row + 1);
     });
     connect(Combo1, &QComboBox::activated, this, &vekSMSModulKonfig::onCauseSelected);
-    connect(Stunden, &QLineEdit::editingFinished, this, &vekSMSModulKonfig::onTimeLeft);
-    connect(Minuten, &QLineEdit::editingFinished, this, &vekSMSModulKonfig::onTimeLeft);
+    // Leaving the field checks even when nothing was typed, which editingFinished misses.
+    Stunden->installEventFilter(this);
+    Minuten->installEventFilter(this);
     connect(Text2, &QLineEdit::textChanged, this,
             [this] { onNumberEdited(Text2, &m_lastMobile, false); });
     connect(Text4, &QLineEdit::textChanged, this,
@@ -385,8 +396,10 @@ void vekSMSModulKonfig::buildMenus()
     QMenu *info = menuBar()->addMenu(QString());
     QAction *about = info->addAction(QString());
     about->setObjectName(QStringLiteral("mnuAbout"));
-    connect(about, &QAction::triggered, this, [this] {
-        Infoform box(this);
+    connect(about, &QAction::triggered, this, [] {
+        // Without owner, yet modal to the whole program as this window is.
+        Infoform box;
+        box.setWindowModality(Qt::ApplicationModal);
         box.exec();
     });
     action(info, "mnuVersion", &vekSMSModulKonfig::readVersion);
@@ -466,9 +479,22 @@ void vekSMSModulKonfig::display_language()
 
 void vekSMSModulKonfig::Avaible_ComportsSms()
 {
-    Schnittstelle->clear();
-    Schnittstelle->addItems(m_env.availablePorts());
-    Schnittstelle->setCurrentIndex(Schnittstelle->count() > 0 ? 0 : -1);
+    // Opening every port can take seconds: it runs on the worker, with the controls off.
+    m_busy = true;
+    setControlsEnabled(false);
+    auto ports = std::make_shared<QStringList>();
+    m_worker->run([this, ports] { *ports = m_env.availablePorts(); },
+                  [this, ports](const QString &failure) {
+                      for (const QString &used : std::as_const(m_env.portsInUse))
+                          ports->removeAll(used);
+                      Schnittstelle->clear();
+                      Schnittstelle->addItems(*ports);
+                      Schnittstelle->setCurrentIndex(Schnittstelle->count() > 0 ? 0 : -1);
+                      setControlsEnabled(true);
+                      m_busy = false;
+                      if (!failure.isEmpty())
+                          tellErrors(SmsError(SmsErrorCode::Runtime, failure));
+                  });
 }
 
 int vekSMSModulKonfig::GetCombo1ListIndex(const QString &text)
@@ -509,13 +535,19 @@ void vekSMSModulKonfig::loadRow(int n)
         return;
     }
     paramlistfield->selectRow(n - 1);
-    Text2->setText(paramlistfield->item(n - 1, ColMobile)->text());
-    Text4->setText(paramlistfield->item(n - 1, ColService)->text());
+    // Stored values are shown as they are: the typing rules and their boxes are for typing.
+    m_filtering = true;
+    m_lastMobile = paramlistfield->item(n - 1, ColMobile)->text();
+    m_lastService = paramlistfield->item(n - 1, ColService)->text();
+    Text2->setText(m_lastMobile);
+    Text4->setText(m_lastService);
+    m_filtering = false;
     Text3->setText(paramlistfield->item(n - 1, ColText)->text());
     const int cause = qMax(0, GetCombo1ListIndex(paramlistfield->item(n - 1, ColCause)->text()));
     Combo1->setCurrentIndex(cause);
-    onCauseSelected(cause);
-    if (Combo2->isEnabled())
+    openFieldsFor(cause);
+    m_lastCause = cause;
+    if (cause >= kCauseFirstInput && cause <= kCauseLastInput)
         Combo2->setCurrentIndex(
             qMax(0, GetCombo2ListIndex(paramlistfield->item(n - 1, ColWiring)->text())));
     const QStringList time = paramlistfield->item(n - 1, ColTime)->text().split(u':');
@@ -554,6 +586,22 @@ void vekSMSModulKonfig::onCauseSelected(int index)
         Stunden->setText(QStringLiteral("0"));
         Minuten->setText(QStringLiteral("0"));
     }
+    openFieldsFor(index);
+    m_lastCause = index;
+    if (index == kCauseCallInfo && !Text2->text().startsWith(u'+')) {
+        m_interaction->tell(ms("Zur Konfiguration der SMS-Nachricht  'Anruf Info'  müssen Sie "
+                               "zuerst die Rufnummer") +
+                                kCr +
+                                ms("  mit internationaler Vorwahl (z.B. +49 für "
+                                   "Deutschland) eingeben !"),
+                            ms("Ursache: Anruf Info "), Interaction::Icon::Exclamation);
+        Combo1->setCurrentIndex(kCauseOff);
+        onCauseSelected(kCauseOff);
+    }
+}
+
+void vekSMSModulKonfig::openFieldsFor(int index)
+{
     const bool input = index >= kCauseFirstInput && index <= kCauseLastInput;
     Combo2->setEnabled(input);
     if (!input)
@@ -565,17 +613,6 @@ void vekSMSModulKonfig::onCauseSelected(int index)
     if (timeless) {
         Stunden->setText(QStringLiteral("0"));
         Minuten->setText(QStringLiteral("0"));
-    }
-    m_lastCause = index;
-    if (index == kCauseCallInfo && !Text2->text().startsWith(u'+')) {
-        m_interaction->tell(ms("Zur Konfiguration der SMS-Nachricht  'Anruf Info'  müssen Sie "
-                               "zuerst die Rufnummer") +
-                                kCr +
-                                ms("  mit internationaler Vorwahl (z.B. +49 für "
-                                   "Deutschland) eingeben !"),
-                            ms("Ursache: Anruf Info "), Interaction::Icon::Exclamation);
-        Combo1->setCurrentIndex(kCauseOff);
-        onCauseSelected(kCauseOff);
     }
 }
 
@@ -695,6 +732,19 @@ void vekSMSModulKonfig::Timer1_Timer()
     Timer1.start(kTimerMs);
 }
 
+bool vekSMSModulKonfig::eventFilter(QObject *watched, QEvent *event)
+{
+    if ((watched == Stunden || watched == Minuten) && event->type() == QEvent::FocusOut) {
+        // A box or menu taking the focus for a moment, or the field closed under the cursor
+        // (a cause without time, a transfer starting), is no leaving of the field.
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+            static_cast<QWidget *>(watched)->isEnabled())
+            onTimeLeft();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void vekSMSModulKonfig::closeEvent(QCloseEvent *event)
 {
     if (m_exitConfirmed) {
@@ -743,11 +793,9 @@ void vekSMSModulKonfig::openFile()
 
 void vekSMSModulKonfig::saveFile()
 {
-    QString path = m_env.chooseFile(this, true);
+    const QString path = m_env.chooseFile(this, true);
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".cfg");
     tellErrors(saveSmsConfigFile(path, m_record, portNumberOf(Schnittstelle->currentText())));
 }
 
@@ -758,8 +806,7 @@ void vekSMSModulKonfig::runDeviceOperation(std::function<SmsError(cSmsController
         return;
     m_busy = true;
     Timer1.stop();
-    for (QMenu *menu : m_menus)
-        menu->menuAction()->setEnabled(false);
+    setControlsEnabled(false);
     const QString port = Schnittstelle->currentText();
     auto result = std::make_shared<SmsError>();
     // The controller and its port are made, used and dropped on the worker's thread.
@@ -773,12 +820,20 @@ void vekSMSModulKonfig::runDeviceOperation(std::function<SmsError(cSmsController
             if (!failure.isEmpty())
                 *result = SmsError(SmsErrorCode::Runtime, failure);
             tellErrors(*result);
+            setControlsEnabled(true);
             after(*result);
-            for (QMenu *menu : m_menus)
-                menu->menuAction()->setEnabled(true);
             m_busy = false;
             Timer1.start(kTimerMs);
         });
+}
+
+void vekSMSModulKonfig::setControlsEnabled(bool enabled)
+{
+    // Edits made during a write would not be sent, and during a read be overwritten.
+    for (QMenu *menu : m_menus)
+        menu->menuAction()->setEnabled(enabled);
+    for (const char *name : {"editGroup", "tableGroup", "deviceGroup"})
+        findChild<QWidget *>(QString::fromLatin1(name))->setEnabled(enabled);
 }
 
 void vekSMSModulKonfig::readFromDevice()
@@ -786,12 +841,21 @@ void vekSMSModulKonfig::readFromDevice()
     if (m_busy || !askOverwrite(ms("Möchten Sie die Konfiguration aus dem SMS Controller laden ?")))
         return;
     auto image = std::make_shared<QByteArray>();
-    runDeviceOperation([image](cSmsController &sms) { return sms.readConfiguration(image.get()); },
-                       [this, image](const SmsError &error) {
-                           // A read that failed midway leaves the record as it was.
-                           if (error.ok() && m_record.setHydoSmsModulString(*image))
-                               refreshTable();
-                       });
+    runDeviceOperation(
+        [image](cSmsController &sms) {
+            const SmsError error = sms.readConfiguration(image.get());
+            if (error.ok() && image->size() != cHydoSmsModul::kImageLength)
+                return SmsError(SmsErrorCode::Runtime,
+                                QStringLiteral("the controller gave %1 bytes instead of %2")
+                                    .arg(image->size())
+                                    .arg(cHydoSmsModul::kImageLength));
+            return error;
+        },
+        [this, image](const SmsError &error) {
+            // A read that failed midway leaves the record as it was.
+            if (error.ok() && m_record.setHydoSmsModulString(*image))
+                refreshTable();
+        });
 }
 
 void vekSMSModulKonfig::writeToDevice()

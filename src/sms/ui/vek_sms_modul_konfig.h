@@ -35,8 +35,10 @@ public:
     struct Environment {
         cSmsController::TransportFactory transports = cSmsController::serialPorts();
         std::shared_ptr<Clock> clock = std::make_shared<RealClock>();
-        // The serial devices offered in the port list.
+        // The serial devices that open, probed on the worker thread.
         std::function<QStringList()> availablePorts;
+        // Ports of connected controllers: never offered.
+        QStringList portsInUse;
         // A file to open (save false) or save to (save true); empty when cancelled.
         std::function<QString(QWidget *parent, bool save)> chooseFile;
     };
@@ -46,8 +48,8 @@ public:
     ~vekSMSModulKonfig() override;
 
     // Opens a window of its own that blocks the rest of the program until it is closed, and
-    // deletes itself then.
-    static vekSMSModulKonfig *showModal();
+    // deletes itself then. portsInUse: the serial ports of connected controllers.
+    static vekSMSModulKonfig *showModal(const QStringList &portsInUse = {});
 
     static int GetCombo1ListIndex(const QString &text);
     static int GetCombo2ListIndex(const QString &text);
@@ -57,6 +59,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildWindow();
@@ -71,6 +74,8 @@ private:
     void refreshTable();
     void stepAfterReserved(int n);
     void onCauseSelected(int index);
+    // Which of the wiring and time fields the cause opens; those it closes show their default.
+    void openFieldsFor(int index);
     void onTimeLeft();
     void onNumberEdited(QLineEdit *field, QString *lastAccepted, bool serviceCentre);
     void Einstellungenuebernehmen_Click();
@@ -87,6 +92,8 @@ private:
     // follows on the UI thread with its result.
     void runDeviceOperation(std::function<SmsError(cSmsController &)> operation,
                             std::function<void(const SmsError &)> after);
+    // The menus and every control that edits, shows or transfers the table.
+    void setControlsEnabled(bool enabled);
     void tellErrors(const SmsError &error);
     bool askOverwrite(const QString &question);
 
