@@ -186,7 +186,14 @@ void OstracomForm::buildMenus()
     menu_smsmodul = menu_extras->addAction(QStringLiteral("SMS Modul"));
     menu_smsmodul->setObjectName(QStringLiteral("menu_smsmodul"));
     // Modal but without owner; polling goes on while it is open.
-    connect(menu_smsmodul, &QAction::triggered, this, [] { vekSMSModulKonfig::showModal(); });
+    // The SMS module is never offered a serial port a controller is polled on.
+    connect(menu_smsmodul, &QAction::triggered, this, [this] {
+        QStringList inUse;
+        for (int i = 1; i <= tarvelonCount(); ++i)
+            if (const cTarvelon *c = m_service->controller(i); c && c->serialLink())
+                inUse << c->comport();
+        vekSMSModulKonfig::showModal(inUse);
+    });
 
     // A top-level entry with no commands; its caption is the same in every language.
     menu_help = menuBar()->addAction(QStringLiteral("?"));
