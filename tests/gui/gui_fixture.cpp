@@ -1,5 +1,7 @@
 #include "gui_fixture.h"
 
+#include "store/strings.h"
+
 #include "service/link_worker.h"
 #include "ui/tarvelon_add.h"
 
@@ -50,6 +52,22 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
         QTest::qWait(20);
     }
     return true;
+}
+
+void EnglishSuite::SetUpTestSuite()
+{
+    ensureGuiApplication();
+    s_dir = new QTemporaryDir;
+    s_db = new Database(s_dir->filePath(QStringLiteral("ostracom.db")));
+    ASSERT_EQ(initProgram(*s_db, QStringLiteral("ENGLISH")), "");
+}
+
+void EnglishSuite::TearDownTestSuite()
+{
+    delete s_db;
+    delete s_dir;
+    s_db = nullptr;
+    s_dir = nullptr;
 }
 
 void MainWindowTest::SetUp()

@@ -27,6 +27,18 @@ void saveScreenshot(QWidget *widget, const QString &label);
 // Processes events until `done` holds or `timeoutMs` passes; true when it holds.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs);
 
+// A suite of dialogs that need the language table: one English database for all its tests.
+class EnglishSuite : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+
+private:
+    static inline QTemporaryDir *s_dir = nullptr;
+    static inline Database *s_db = nullptr;
+};
+
 class MainWindowTest : public ::testing::Test
 {
 protected:

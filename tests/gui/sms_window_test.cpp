@@ -25,22 +25,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-class SmsWindow : public ::testing::Test
+class SmsWindow : public EnglishSuite
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        ensureGuiApplication();
-        s_dir = new QTemporaryDir;
-        s_db = new Database(s_dir->filePath(QStringLiteral("ostracom.db")));
-        ASSERT_EQ(initProgram(*s_db, QStringLiteral("ENGLISH")), "");
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_db;
-        delete s_dir;
-    }
-
     void SetUp() override
     {
         vekSMSModulKonfig::Environment env;
@@ -86,17 +73,12 @@ protected:
         return n;
     }
 
-    static QTemporaryDir *s_dir;
-    static Database *s_db;
     QStringList m_ports;
     QStringList m_portsInUse;
     QString m_file;
     std::unique_ptr<vekSMSModulKonfig> m_window;
     std::unique_ptr<BoxAnswerer> m_boxes;
 };
-
-QTemporaryDir *SmsWindow::s_dir = nullptr;
-Database *SmsWindow::s_db = nullptr;
 
 TEST_F(SmsWindow, reservedNumbersAreRefusedAndTheArrowsWrapAround)
 {

@@ -26,22 +26,9 @@ struct Handed {
 
 } // namespace
 
-class AddDialog : public ::testing::Test
+class AddDialog : public EnglishSuite
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        ensureGuiApplication();
-        s_dir = new QTemporaryDir;
-        s_db = new Database(s_dir->filePath(QStringLiteral("ostracom.db")));
-        ASSERT_EQ(initProgram(*s_db, QStringLiteral("ENGLISH")), "");
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_db;
-        delete s_dir;
-    }
-
     TarvelonAdd *open(const QStringList &freePorts)
     {
         auto *dialog = new TarvelonAdd([freePorts](int) { return freePorts; });
@@ -63,14 +50,9 @@ protected:
         return m_dialog->findChild<T *>(QLatin1String(name));
     }
 
-    static QTemporaryDir *s_dir;
-    static Database *s_db;
     std::unique_ptr<TarvelonAdd> m_dialog;
     Handed m_handed;
 };
-
-QTemporaryDir *AddDialog::s_dir = nullptr;
-Database *AddDialog::s_db = nullptr;
 
 TEST_F(AddDialog, withoutAFreeSerialPortOnlyTcpCanBeChosen)
 {
