@@ -150,14 +150,6 @@ QStringList lines(const QString &path)
 
 } // namespace
 
-TEST_F(Download, noStoredRecordsWritesNothingAndSendsNoSnapshotRequest)
-{
-    fake.controller.setPayload("DO", storedData({}));
-    EXPECT_EQ(t.get_comp(), Error());
-    EXPECT_EQ(archived(), 0);
-    EXPECT_EQ(fake.controller.bursts("DL"), 0);
-}
-
 TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
 {
     fake.controller.setPayload(
@@ -186,23 +178,32 @@ TEST_F(Download, recordsDeliveredTwiceAreArchivedOnceAndCountedOnce)
     EXPECT_EQ(t.lastDownload().archived, 1) << "records already archived are not counted";
 }
 
-TEST_F(Download, aShortBatchIsArchivedButNotAcknowledged)
+// "DL" makes the controller forget everything it announced: it goes out only when every
+// announced record is safe, and never for an empty download.
+TEST_F(Download, nothingIsAcknowledgedUnlessAllAnnouncedRecordsArrived)
 {
-    // Five announced, two arrived: "DL" would make the controller forget all five.
-    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}, 5));
-    EXPECT_EQ(t.get_comp(), Error(ErrorCode::IncompleteRecords, "2", "5"));
-    EXPECT_EQ(archived(), 2);
-    EXPECT_EQ(fake.controller.bursts("DL"), 0);
-    EXPECT_FALSE(t.lastDownload().acknowledged);
-}
-
-TEST_F(Download, aLostLinkArchivesNothingAndKeepsTheRecordsOnTheController)
-{
-    fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
-    fake.controller.dropMidAnswer();
-    EXPECT_EQ(t.get_comp(), Error(ErrorCode::NoLinkReceive));
-    EXPECT_EQ(archived(), 0);
-    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+    const struct {
+        const char *name;
+        QByteArray payload;
+        bool linkLost;
+        Error error;
+        qint64 archived; // in total, after the case
+    } cases[] = {
+        {"no records", storedData({}), false, Error(), 0},
+        {"two of five", storedData({{1, 250, kT0}, {2, 780, kT0}}, 5), false,
+         Error(ErrorCode::IncompleteRecords, "2", "5"), 2},
+        {"link lost", storedData({{1, 250, kT0.addSecs(60)}}), true,
+         Error(ErrorCode::NoLinkReceive), 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.controller.setPayload("DO", c.payload);
+        fake.controller.dropMidAnswer(c.linkLost);
+        EXPECT_EQ(t.get_comp(), c.error);
+        EXPECT_EQ(archived(), c.archived);
+        EXPECT_EQ(fake.controller.bursts("DL"), 0);
+        EXPECT_FALSE(t.lastDownload().acknowledged);
+    }
 }
 
 TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
