@@ -104,6 +104,13 @@ TEST_F(ReadExchange, answerAfterRepeatsIsAcceptedAndRepeatsStopOnceItBegins)
     EXPECT_EQ(controller.bursts("DN"), 1);
 }
 
+TEST_F(ReadExchange, answerLongerThanExpectedYieldsEverythingBetweenTheMarkers)
+{
+    controller.setPayload("DN", QByteArray("A5").repeated(3100));
+    EXPECT_EQ(readProgram(), Error());
+    EXPECT_EQ(result.size(), 6200);
+}
+
 TEST_F(ReadExchange, progressTotalIsTheExpectedLengthOrTheAnnouncedRecords)
 {
     controller.setPayload("DN", hexImage(5630));
