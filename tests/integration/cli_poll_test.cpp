@@ -59,12 +59,23 @@ protected:
 
     int runCli(const QStringList &args, QString *out = nullptr)
     {
+        return runIn(QString(), globalArgs() + args, out);
+    }
+
+    // Runs the CLI with exactly these arguments in a working folder; out takes standard
+    // output, err standard error.
+    static int runIn(const QString &cwd, const QStringList &args, QString *out = nullptr,
+                     QString *err = nullptr)
+    {
         QProcess p;
         p.setProcessEnvironment(environment());
-        p.start(QStringLiteral(OSTRACOM_CLI_PATH), globalArgs() + args);
+        p.setWorkingDirectory(cwd);
+        p.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
         EXPECT_TRUE(p.waitForFinished(30000));
         if (out)
             *out = QString::fromUtf8(p.readAllStandardOutput());
+        if (err)
+            *err = QString::fromUtf8(p.readAllStandardError());
         return p.exitCode();
     }
 
@@ -202,14 +213,13 @@ TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
         startPoll(QProcess::MergedChannels);
         QThread::sleep(2);
 
-        QProcess second;
-        second.setProcessEnvironment(environment());
-        second.start(QStringLiteral(OSTRACOM_CLI_PATH),
-                     globalArgs() + QStringList{"poll", "--controller", m_address});
-        ASSERT_TRUE(second.waitForFinished(20000));
-        EXPECT_EQ(second.exitCode(), 1);
-        EXPECT_TRUE(QString::fromUtf8(second.readAllStandardError())
-                        .contains(QStringLiteral("process %1").arg(m_poll.processId())));
+        QString err;
+        EXPECT_EQ(runIn(QString(), globalArgs() + QStringList{"poll", "--controller", m_address},
+                        nullptr, &err),
+                  1)
+            << "a second poller is refused";
+        EXPECT_TRUE(err.contains(QStringLiteral("process %1").arg(m_poll.processId())))
+            << err.toStdString();
 
         QThread::sleep(6); // beyond the database's five-second wait
     }
@@ -246,14 +256,7 @@ TEST_F(CliPoll, filesGoToTheDataFolderAndReadingNeverCreatesADatabase)
 {
     QTemporaryDir cwd;
     auto run = [&](const QStringList &args, QString *err = nullptr) {
-        QProcess p;
-        p.setProcessEnvironment(environment());
-        p.setWorkingDirectory(cwd.path());
-        p.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        if (err)
-            *err = QString::fromUtf8(p.readAllStandardError());
-        return p.exitCode();
+        return runIn(cwd.path(), args, nullptr, err);
     };
     // With only --db, the data folder is the database's folder, never the current one.
     const QString db = m_data.filePath(QStringLiteral("site/archive.db"));
