@@ -90,6 +90,22 @@ protected:
         return QJsonDocument::fromJson(f.readAll()).object().value("calibration").toString();
     }
 
+    // A first connection stores the calibration; the stored copy then gets another slope for
+    // sensor 2, as after a calibration on the controller. Returns the controller's slope.
+    float storeDifferentSlope()
+    {
+        startSim();
+        float controllerSlope = 0;
+        {
+            auto first = newController();
+            EXPECT_EQ(connect(*first), Error());
+            const QString stored = m_db->calibration(1234).value_or(QString());
+            controllerSlope = HexSingleGet(stored, 42 + kSlopeOffset);
+            m_db->saveCalibration(1234, HexSinglePut(stored, 42 + kSlopeOffset, 61.5f));
+        }
+        return controllerSlope;
+    }
+
     TempDb m_tmp{TempDb::Start::Empty};
     std::unique_ptr<Database> m_db;
     RealClock m_clock;
@@ -148,14 +164,13 @@ TEST_F(ControllerTransfers, firmwareBelow2_19R24IsRefusedNamingBothVersions)
     EXPECT_EQ(connect(*t), Error(ErrorCode::FirmwareTooOld, "2.19 R24", "2.19 R23"));
     EXPECT_TRUE(t->HydoProgramString().isEmpty()) << "nothing but the version is read";
     EXPECT_FALSE(m_db->calibration(1234).has_value());
-}
 
-TEST_F(ControllerTransfers, firmware2_19R24IsAccepted)
-{
+    // The oldest accepted release, on the boundary.
+    ASSERT_TRUE(m_sim.stop());
     startSim({"--version", "2.19R24"});
-    auto t = newController();
-    EXPECT_EQ(connect(*t), Error());
-    EXPECT_EQ(t->aq_SubRelease(), 24);
+    auto accepted = newController();
+    EXPECT_EQ(connect(*accepted), Error());
+    EXPECT_EQ(accepted->aq_SubRelease(), 24);
 }
 
 TEST_F(ControllerTransfers, refusingTheClockQuestionLeavesTheProgramUntouched)
@@ -198,16 +213,7 @@ TEST_F(ControllerTransfers, newControllerGetsAnIdentifierNotInTheDatabase)
 
 TEST_F(ControllerTransfers, databaseCalibrationWinsAndIsWrittenToTheController)
 {
-    startSim();
-    {
-        auto first = newController();
-        ASSERT_EQ(connect(*first), Error());
-    }
-    // The stored copy differs in sensor 2's slope, as after a calibration on the controller.
-    QString stored = *m_db->calibration(1234);
-    stored = HexSinglePut(stored, 42 + kSlopeOffset, 61.5f);
-    m_db->saveCalibration(1234, stored);
-
+    storeDifferentSlope();
     m_interaction.calibrationAnswer = Interaction::Answer::Ok;
     auto t = newController();
     ASSERT_EQ(connect(*t), Error());
@@ -220,15 +226,7 @@ TEST_F(ControllerTransfers, databaseCalibrationWinsAndIsWrittenToTheController)
 
 TEST_F(ControllerTransfers, controllerCalibrationWinsAndOnlyTheDatabaseChanges)
 {
-    startSim();
-    {
-        auto first = newController();
-        ASSERT_EQ(connect(*first), Error());
-    }
-    QString stored = *m_db->calibration(1234);
-    const float controllerSlope = HexSingleGet(stored, 42 + kSlopeOffset);
-    m_db->saveCalibration(1234, HexSinglePut(stored, 42 + kSlopeOffset, 61.5f));
-
+    const float controllerSlope = storeDifferentSlope();
     m_interaction.calibrationAnswer = Interaction::Answer::Cancel;
     auto t = newController();
     ASSERT_EQ(connect(*t), Error());

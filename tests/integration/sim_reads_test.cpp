@@ -38,7 +38,7 @@ protected:
     SimProcess m_sim;
 };
 
-TEST_F(SimReads, programImageHasItsFullLengthAndIdentifier)
+TEST_F(SimReads, programVersionAndCalibrationImagesDescribeTheFittedController)
 {
     const SimRead r = read(QStringLiteral("DN"));
     ASSERT_EQ(r.payload.size(), 5630);
@@ -60,25 +60,22 @@ TEST_F(SimReads, programImageHasItsFullLengthAndIdentifier)
     for (int s = 1; s <= 16; ++s)
         kinds.insert(HexByteGet(r.payload, 2703 + (s - 1) * 7));
     EXPECT_EQ(kinds, (QSet<int>{0, 1, 2})) << "sockets of every kind are fitted";
-}
 
-TEST_F(SimReads, versionAndCalibrationImageListTheFirmwareAndFittedSensors)
-{
     const SimRead version = read(QStringLiteral("DX"));
     ASSERT_EQ(version.payload.size(), 10);
     EXPECT_FLOAT_EQ(HexSingleGet(version.payload, 0), 2.20f);
     EXPECT_EQ(HexByteGet(version.payload, 4), 5);
 
-    const SimRead r = read(QStringLiteral("DK"));
-    ASSERT_EQ(r.payload.size(), 672);
-    EXPECT_TRUE(isHexText(r.payload));
+    const SimRead k = read(QStringLiteral("DK"));
+    ASSERT_EQ(k.payload.size(), 672);
+    EXPECT_TRUE(isHexText(k.payload));
     QList<int> types;
     for (int s = 0; s < 8; ++s)
-        types << HexByteGet(r.payload, s * 42);
+        types << HexByteGet(k.payload, s * 42);
     EXPECT_EQ(types, (QList<int>{2, 1, 3, 4, 6, 0, 0, 0}));
     // Current values are where a reef tank keeps them.
-    EXPECT_NEAR(HexSingleGet(r.payload, 0 * 42 + 2), 25.0, 1.5);
-    EXPECT_NEAR(HexSingleGet(r.payload, 1 * 42 + 2), 7.8, 0.3);
+    EXPECT_NEAR(HexSingleGet(k.payload, 0 * 42 + 2), 25.0, 1.5);
+    EXPECT_NEAR(HexSingleGet(k.payload, 1 * 42 + 2), 7.8, 0.3);
 }
 
 TEST_F(SimReads, storedRecordsLeaveOnlyWhenAcknowledged)

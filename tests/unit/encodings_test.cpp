@@ -34,7 +34,7 @@ TEST(Encodings, TimesAreSecondsSinceMidnight)
     EXPECT_EQ(HexTimeGet(t, 0), QTime(1, 1, 1));
     EXPECT_EQ(HexTimePut(QStringLiteral("00000000"), 0, QTime(23, 59, 59)),
               HexSinglePut(QStringLiteral("00000000"), 0, 86399.0f));
-    // 59.5 s rounds half to even (60) and carries into the minute digits' remainder rule.
+    // A fraction of a second below one half is dropped, never carried into the hour.
     EXPECT_EQ(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 3599.4f), 0),
               QTime(0, 59, 59));
     // Garbage beyond a day wraps instead of failing.

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -104,10 +105,12 @@ TEST(MailAddresses, ReceiversAreSplitOnlyOutsideQuotesAndBrackets)
     } cases[] = {
         {"a@x; b@x,,c@x ;", {"a@x", "b@x", "c@x"}, {"a@x", "b@x", "c@x"}},
         {R"("Doe, John" <j@d.e>)", {R"("Doe, John" <j@d.e>)"}, {"j@d.e"}},
-        {R"("Doe; John" <j@d.e>,Wart <w@x>)", {R"("Doe; John" <j@d.e>)", "Wart <w@x>"},
+        {R"("Doe; John" <j@d.e>,Wart <w@x>)",
+         {R"("Doe; John" <j@d.e>)", "Wart <w@x>"},
          {"j@d.e", "w@x"}},
         {R"("Say \"hi, you\"" <h@x>; c@x)", {R"("Say \"hi, you\"" <h@x>)", "c@x"}, {"h@x", "c@x"}},
-        {"<@relay.example,@b.example:j@d.e>, c@x", {"<@relay.example,@b.example:j@d.e>", "c@x"},
+        {"<@relay.example,@b.example:j@d.e>, c@x",
+         {"<@relay.example,@b.example:j@d.e>", "c@x"},
          {"@relay.example,@b.example:j@d.e", "c@x"}},
     };
     for (const auto &c : cases) {
@@ -142,6 +145,10 @@ TEST(MailHeaders, SubjectIsPlainOrEncodedWordsThatFoldAndDecodeBack)
 
 TEST(MailHeaders, DateIsRfc5322WhateverTheLocale)
 {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    struct BackToSystemLocale {
+        ~BackToSystemLocale() { QLocale::setDefault(QLocale::system()); }
+    } restore;
     const QDateTime winter(QDate(2024, 3, 1), QTime(14, 5, 9), Qt::OffsetFromUTC, 3600);
     EXPECT_EQ(formatMailDate(winter), "Fri, 01 Mar 2024 14:05:09 +0100");
     const QDateTime west(QDate(2023, 12, 31), QTime(23, 59, 0), Qt::OffsetFromUTC,

@@ -91,8 +91,14 @@ TEST_F(ControllerImage, clockAndTimeFieldsRoundTrip)
     EXPECT_EQ(t.aq_SpeicherIntervall(), QTime(0, 10, 0));
 }
 
-TEST_F(ControllerImage, missingIdentifierIsAssignedOnceAndNeverCollides)
+TEST_F(ControllerImage, storedIdentifierIsKeptAndAMissingOneAssignedOnceWithoutCollision)
 {
+    t.set_aq_id(1234);
+    t.is_new = false;
+    EXPECT_EQ(t.aq_id(), 1234);
+    EXPECT_FALSE(t.is_new);
+
+    t.set_aq_id(0);
     std::set<int> taken;
     for (int id = 1; id < 32000; ++id)
         if (id != 4242)
@@ -104,14 +110,6 @@ TEST_F(ControllerImage, missingIdentifierIsAssignedOnceAndNeverCollides)
     EXPECT_EQ(t.aq_id_flag(), 1);
     EXPECT_EQ(t.aq_id(), id) << "the next read returns the same value";
     EXPECT_EQ(HexWordGet(t.HydoProgramString(), 13), id);
-}
-
-TEST_F(ControllerImage, storedIdentifierIsKept)
-{
-    t.set_aq_id(1234);
-    t.is_new = false;
-    EXPECT_EQ(t.aq_id(), 1234);
-    EXPECT_FALSE(t.is_new);
 }
 
 TEST_F(ControllerImage, versionAndEventRecordsDecode)
@@ -172,6 +170,19 @@ TEST_F(ControllerImage, sensorDisplayTypeFollowsTheControllersDisplaySettings)
     setSensorType(5, 20);
     EXPECT_EQ(t.Sensor(5).formatierter_Typ(), QString()) << "unknown codes give empty texts";
     EXPECT_EQ(t.Sensor(5).WertWidth(), 0);
+}
+
+TEST_F(ControllerImage, sensorsAreCountedAndFoundByTypeFromTheCalibrationImage)
+{
+    setSensorType(1, 2);
+    setSensorType(3, 1);
+    EXPECT_EQ(t.SensorAnzahl(), 2);
+    bool found = false;
+    EXPECT_EQ(t.First_sensor_of_type(1, found), &t.Sensor(3));
+    EXPECT_TRUE(found);
+    found = false;
+    EXPECT_EQ(t.First_sensor_of_type(8, found), nullptr);
+    EXPECT_FALSE(found);
 }
 
 TEST_F(ControllerImage, sensorRecordsSitInTheCalibrationImage)
@@ -245,19 +256,6 @@ TEST_F(ControllerImage, regulationRecordsAndLabels)
     EXPECT_EQ(t.Regelung(2, 1).Aktor(), &t.Aktor(5));
     EXPECT_THROW(t.Regelung(9, 1), std::out_of_range);
     EXPECT_THROW(t.Sensor(-1), std::out_of_range);
-}
-
-TEST_F(ControllerImage, sensorCountAndFirstSensorOfType)
-{
-    setSensorType(1, 2);
-    setSensorType(3, 1);
-    EXPECT_EQ(t.SensorAnzahl(), 2);
-    bool found = false;
-    EXPECT_EQ(t.First_sensor_of_type(1, found), &t.Sensor(3));
-    EXPECT_TRUE(found);
-    found = false;
-    EXPECT_EQ(t.First_sensor_of_type(8, found), nullptr);
-    EXPECT_FALSE(found);
 }
 
 TEST_F(ControllerImage, flowEntriesPastTheImageReadZeroWithoutGrowingIt)

@@ -118,7 +118,6 @@ protected:
     cTarvelon t{fake.clock, progress, interaction};
 };
 
-
 // Sets the local time zone for one test.
 class LocalZone
 {
@@ -151,14 +150,6 @@ QStringList lines(const QString &path)
 
 } // namespace
 
-TEST_F(Download, noStoredRecordsWritesNothingAndSendsNoSnapshotRequest)
-{
-    fake.controller.setPayload("DO", storedData({}));
-    EXPECT_EQ(t.get_comp(), Error());
-    EXPECT_EQ(archived(), 0);
-    EXPECT_EQ(fake.controller.bursts("DL"), 0);
-}
-
 TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
 {
     fake.controller.setPayload(
@@ -187,23 +178,32 @@ TEST_F(Download, recordsDeliveredTwiceAreArchivedOnceAndCountedOnce)
     EXPECT_EQ(t.lastDownload().archived, 1) << "records already archived are not counted";
 }
 
-TEST_F(Download, aShortBatchIsArchivedButNotAcknowledged)
+// "DL" makes the controller forget everything it announced: it goes out only when every
+// announced record is safe, and never for an empty download.
+TEST_F(Download, nothingIsAcknowledgedUnlessAllAnnouncedRecordsArrived)
 {
-    // Five announced, two arrived: "DL" would make the controller forget all five.
-    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}, 5));
-    EXPECT_EQ(t.get_comp(), Error(ErrorCode::IncompleteRecords, "2", "5"));
-    EXPECT_EQ(archived(), 2);
-    EXPECT_EQ(fake.controller.bursts("DL"), 0);
-    EXPECT_FALSE(t.lastDownload().acknowledged);
-}
-
-TEST_F(Download, aLostLinkArchivesNothingAndKeepsTheRecordsOnTheController)
-{
-    fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
-    fake.controller.dropMidAnswer();
-    EXPECT_EQ(t.get_comp(), Error(ErrorCode::NoLinkReceive));
-    EXPECT_EQ(archived(), 0);
-    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+    const struct {
+        const char *name;
+        QByteArray payload;
+        bool linkLost;
+        Error error;
+        qint64 archived; // in total, after the case
+    } cases[] = {
+        {"no records", storedData({}), false, Error(), 0},
+        {"two of five", storedData({{1, 250, kT0}, {2, 780, kT0}}, 5), false,
+         Error(ErrorCode::IncompleteRecords, "2", "5"), 2},
+        {"link lost", storedData({{1, 250, kT0.addSecs(60)}}), true,
+         Error(ErrorCode::NoLinkReceive), 2},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.controller.setPayload("DO", c.payload);
+        fake.controller.dropMidAnswer(c.linkLost);
+        EXPECT_EQ(t.get_comp(), c.error);
+        EXPECT_EQ(archived(), c.archived);
+        EXPECT_EQ(fake.controller.bursts("DL"), 0);
+        EXPECT_FALSE(t.lastDownload().acknowledged);
+    }
 }
 
 TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
@@ -232,7 +232,8 @@ TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
         EXPECT_TRUE(t.lastDownload().acknowledged) << "a kept reject is safe to acknowledge";
         const QStringList rejects = lines(spool.rejectsPath());
         ASSERT_EQ(rejects.size(), expectedRejects);
-        EXPECT_TRUE(rejects.last().contains(payload.mid(4 + 24, 24))) << rejects.last().toStdString();
+        EXPECT_TRUE(rejects.last().contains(payload.mid(4 + 24, 24)))
+            << rejects.last().toStdString();
     }
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "DATUM < '2000-01-01' OR ASID = 2"), 0);
 }
@@ -292,10 +293,10 @@ TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
     const QStringList before = lines(spool.path());
 
     // The file size limit plays the full disk: the new spool cannot be written whole.
-    struct rlimit old {};
+    rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = old;
+    rlimit small = old;
     small.rlim_cur = static_cast<rlim_t>(QFileInfo(spool.path()).size() + 10);
     setrlimit(RLIMIT_FSIZE, &small);
     QList<Rec> many;
@@ -379,12 +380,16 @@ protected:
 
 // One walk through the limits: equality is a violation, each change of state is reported
 // once (a warning before its alarm, the all-clear before the alarm's end), a regulation that
-// is off sends nothing and keeps its states. Active: w/a lower, W/A upper warning/alarm.
+// is off sends nothing and keeps its states until it is on again. Active: w/a lower, W/A upper.
 TEST_F(Limits, eachChangeOfStateIsReportedOnceAndEqualityIsAViolation)
 {
     const QString below = QStringLiteral(" unterschreitet die Grenze von ");
     const QString back = QStringLiteral(" unterschreitet nicht mehr ");
     const QString above = QStringLiteral(" überschreitet die Grenze von ");
+    const QString aboveBack = QStringLiteral(" überschreitet nicht mehr die Grenze von ");
+    const QString warnung = QStringLiteral("Ostracom---Warnung");
+    const QStringList raised{warnung, "Ostracom---Alarm"};
+    const QStringList ended{"Ostracom---Entwarnung", "Ostracom---Alarmende"};
     const struct {
         float value;
         int regelart;
@@ -393,13 +398,14 @@ TEST_F(Limits, eachChangeOfStateIsReportedOnceAndEqualityIsAViolation)
         const char *active;
     } steps[] = {
         {25.0f, 2, {}, {}, ""},
-        {23.5f, 2, {"Ostracom---Warnung"}, {below + "23.5°C"}, "w"},
+        {23.5f, 2, {warnung}, {below + "23.5°C"}, "w"},
         {23.5f, 2, {}, {}, "w"},
         {23.51f, 2, {"Ostracom---Entwarnung"}, {back}, ""},
-        {22.0f, 2, {"Ostracom---Warnung", "Ostracom---Alarm"}, {below + "23.5°C", below + "23°C"}, "wa"},
-        {25.0f, 2, {"Ostracom---Entwarnung", "Ostracom---Alarmende"}, {back, back}, ""},
-        {27.0f, 2, {"Ostracom---Warnung", "Ostracom---Alarm"}, {above + "26.5°C", above + "27°C"}, "WA"},
+        {22.0f, 2, raised, {below + "23.5°C", below + "23°C"}, "wa"},
+        {25.0f, 2, ended, {back, back}, ""},
+        {27.0f, 2, raised, {above + "26.5°C", above + "27°C"}, "WA"},
         {25.0f, 0, {}, {}, "WA"},
+        {25.0f, 2, ended, {aboveBack + "26.5°C", "Alarmende von Regelung Regelung 1-1"}, ""},
     };
     for (const auto &step : steps) {
         SCOPED_TRACE(step.value);
@@ -493,8 +499,9 @@ TEST_F(ProgramChanges, theDatabaseChangesOnlyOnceTheControllerTookTheProgram)
                                {"Regelung(1,1).SW_ObereWarnung", "26.8"},
                                {"Regelung(1,1).beschreibung", "Heater"}};
     auto stored = [&] {
-        return tmp.exec("SELECT printf('%.2f', sw_obereWarnung) || '|' || beschreibung FROM HYDOREGELUNG "
-                        "WHERE TARVELONID=1234 AND HYDOSENSORID=1 AND HYDOVORGANG=1")
+        return tmp
+            .exec("SELECT printf('%.2f', sw_obereWarnung) || '|' || beschreibung FROM HYDOREGELUNG "
+                  "WHERE TARVELONID=1234 AND HYDOSENSORID=1 AND HYDOVORGANG=1")
             .toString();
     };
     const QString before = stored();
@@ -511,8 +518,8 @@ TEST_F(ProgramChanges, theDatabaseChangesOnlyOnceTheControllerTookTheProgram)
     EXPECT_TRUE(change.written);
     EXPECT_EQ(stored(), QStringLiteral("26.80|Heater"));
 
-    change = changeProgram(t, {{"Regelung(1,1).beschreibung", "Cooler"},
-                               {"Regelung(1,1).RW_ObererAlarm", "hot"}});
+    change = changeProgram(
+        t, {{"Regelung(1,1).beschreibung", "Cooler"}, {"Regelung(1,1).RW_ObererAlarm", "hot"}});
     EXPECT_EQ(change.outcome, ProgramChange::Outcome::Refused);
     EXPECT_EQ(stored(), QStringLiteral("26.80|Heater")) << "one refused value changes nothing";
 }

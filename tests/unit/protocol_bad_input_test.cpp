@@ -108,17 +108,4 @@ TEST(BadInput, startMarkerArrivingOneCharacterAtATimeIsFound)
     EXPECT_EQ(o.bursts, 14) << "repeated until the whole start marker is there";
 }
 
-TEST(BadInput, answerLongerThanExpectedYieldsEverythingBetweenTheMarkers)
-{
-    FakeLink fake;
-    fake.controller.setPayload("DN", QByteArray("A5").repeated(3100));
-    NoProgress progress;
-    ProtocolContext ctx{*fake.link, fake.clock, progress, LinkParams{false, "ctl.example", "4001"}};
-    QString result;
-    EXPECT_EQ(
-        get_Meta_Data(ctx, "DN", "Data RAM", "End RAM", "CheckSum", result, 5630, "loading", false),
-        Error());
-    EXPECT_EQ(result.size(), 6200);
-}
-
 } // namespace

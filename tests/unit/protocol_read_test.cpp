@@ -104,8 +104,27 @@ TEST_F(ReadExchange, answerAfterRepeatsIsAcceptedAndRepeatsStopOnceItBegins)
     EXPECT_EQ(controller.bursts("DN"), 1);
 }
 
-TEST_F(ReadExchange, storedDataRecordCountSetsTheProgressTotal)
+TEST_F(ReadExchange, answerLongerThanExpectedYieldsEverythingBetweenTheMarkers)
 {
+    controller.setPayload("DN", QByteArray("A5").repeated(3100));
+    EXPECT_EQ(readProgram(), Error());
+    EXPECT_EQ(result.size(), 6200);
+}
+
+TEST_F(ReadExchange, progressTotalIsTheExpectedLengthOrTheAnnouncedRecords)
+{
+    controller.setPayload("DN", hexImage(5630));
+    controller.splitAnswer(3);
+    EXPECT_EQ(readProgram(), Error());
+    ASSERT_GE(progress.reports.size(), 3);
+    for (const auto &r : progress.reports) {
+        EXPECT_EQ(r.text, "loading program");
+        EXPECT_EQ(r.maximum, 5630);
+    }
+    EXPECT_EQ(progress.reports.first().current, 0);
+    EXPECT_EQ(progress.reports.last().current, 5630);
+
+    progress.reports.clear();
     const QByteArray payload = "0002" + hexImage(48);
     controller.setPayload("DO", payload);
     controller.splitAnswerAt({11 + 6, 30}); // "Stored Data", the count and a little
@@ -127,20 +146,6 @@ TEST_F(ReadExchange, storedDataRecordCountSetsTheProgressTotal)
     readStored();
     ASSERT_GE(progress.reports.size(), 2);
     EXPECT_EQ(progress.reports[1].maximum, 0x8001 * 24) << "a count above 32767 stays positive";
-}
-
-TEST_F(ReadExchange, expectedLengthIsTheProgressTotal)
-{
-    controller.setPayload("DN", hexImage(5630));
-    controller.splitAnswer(3);
-    EXPECT_EQ(readProgram(), Error());
-    ASSERT_GE(progress.reports.size(), 3);
-    for (const auto &r : progress.reports) {
-        EXPECT_EQ(r.text, "loading program");
-        EXPECT_EQ(r.maximum, 5630);
-    }
-    EXPECT_EQ(progress.reports.first().current, 0);
-    EXPECT_EQ(progress.reports.last().current, 5630);
 }
 
 TEST_F(ReadExchange, muteControllerTimesOutAtSixSecondsOfVirtualTime)

@@ -49,21 +49,25 @@ TEST_F(WriteExchange, dataAndItsChecksumGoOutOneCharacterEveryTwelveMilliseconds
         EXPECT_EQ(w[i].bytes.size(), 1);
         EXPECT_EQ(w[i].atMs - w[i - 1].atMs, 12);
     }
-}
 
-TEST_F(WriteExchange, serialWriteSendsTheCommandWithALineFeedFirst)
-{
-    ctx.params = LinkParams{true, "/dev/ttyFAKE0", "9600,n,8,1"};
-    EXPECT_EQ(write(kCalibration), Error());
-    EXPECT_TRUE(controller.written().startsWith("DI\n" + kCalibration));
-    EXPECT_EQ(controller.stored("DI"), kCalibration);
-}
-
-TEST_F(WriteExchange, checksumBelowSixteenIsSentWithALeadingZero)
-{
-    // 'F' * 3 + '8' = 266, which is 10 modulo 256.
+    // 'F' * 3 + '8' = 266, which is 10 modulo 256: two digits with a leading zero.
     EXPECT_EQ(write("FFF8"), Error());
     EXPECT_EQ(controller.lastWriteReceived(), "FFF80A");
+}
+
+TEST_F(WriteExchange, readyAnnouncedAfterRepeatsIsWaitedForAndSerialSendsTheCommandOnce)
+{
+    controller.answerAfterRepeats(3);
+    EXPECT_EQ(write(kCalibration), Error());
+    EXPECT_EQ(controller.bursts("DI"), 3);
+    EXPECT_EQ(controller.stored("DI"), kCalibration);
+
+    // Over a serial line the command goes out once, with a line feed, before the data.
+    controller.answerAfterRepeats(1);
+    const qsizetype before = controller.written().size();
+    ctx.params = LinkParams{true, "/dev/ttyFAKE0", "9600,n,8,1"};
+    EXPECT_EQ(write("FF"), Error());
+    EXPECT_EQ(controller.written().mid(before), "DI\nFF8C");
 }
 
 TEST_F(WriteExchange, echoMustBeTheExactChecksumAsTwoHexDigitsOfEitherCase)
@@ -86,14 +90,6 @@ TEST_F(WriteExchange, echoMustBeTheExactChecksumAsTwoHexDigitsOfEitherCase)
         EXPECT_EQ(write("FF"), c.error);
         EXPECT_EQ(controller.written().right(4), "FF8C");
     }
-}
-
-TEST_F(WriteExchange, readyAnnouncedOnlyAfterRepeatsIsWaitedFor)
-{
-    controller.answerAfterRepeats(3);
-    EXPECT_EQ(write(kCalibration), Error());
-    EXPECT_EQ(controller.bursts("DI"), 3);
-    EXPECT_EQ(controller.stored("DI"), kCalibration);
 }
 
 TEST_F(WriteExchange, silenceBeforeReadyOrInsteadOfTheEchoTimesOutAfterSixHundredSeconds)
