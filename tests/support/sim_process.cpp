@@ -128,17 +128,22 @@ bool SimProcess::start(const QStringList &arguments, QString *error, const QStri
     return true;
 }
 
-bool SimProcess::stop()
+bool stopEmulator(QProcess &process, int timeoutMs)
 {
-    if (!isRunning())
+    if (process.state() == QProcess::NotRunning)
         return false;
-    ::kill(pid_t(m_process.processId()), SIGTERM);
-    if (!m_process.waitForFinished(kStartTimeoutMs)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
+    ::kill(pid_t(process.processId()), SIGTERM);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(2000);
         return false;
     }
-    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool SimProcess::stop()
+{
+    return stopEmulator(m_process, kStartTimeoutMs);
 }
 
 LinkParams SimProcess::tcpLink() const

@@ -79,5 +79,9 @@ bool decodeRecords(const QString &payload, QList<SimRecord> *records);
 // Upper-case hex digits and nothing else, as the controller sends them.
 bool isHexText(const QString &text);
 
+// Ends an emulator with SIGTERM, so it saves its state, and kills it when it has not ended
+// within `timeoutMs`; true when it exited with code 0. False when it was not running.
+bool stopEmulator(QProcess &process, int timeoutMs);
+
 // A QCoreApplication for code that needs one (sockets, serial ports), created once.
 void ensureCoreApplication();

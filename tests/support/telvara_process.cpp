@@ -6,8 +6,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <csignal>
-
 TelvaraProcess::TelvaraProcess()
 {
     ensureCoreApplication();
@@ -51,15 +49,7 @@ bool TelvaraProcess::start(const QStringList &arguments, QString *error)
 
 bool TelvaraProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return false;
-    ::kill(pid_t(m_process.processId()), SIGTERM);
-    if (!m_process.waitForFinished(kStartTimeoutMs)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-        return false;
-    }
-    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    return stopEmulator(m_process, kStartTimeoutMs);
 }
 
 QString TelvaraProcess::log() const
