@@ -95,6 +95,7 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
             q.addBindValue(r.wert);
             q.addBindValue(r.tarvelonId);
             q.addBindValue(r.asid);
+            sql.beforeWrite(what);
             if (!q.exec())
                 sql.fail(what, q.lastError()); // the transaction rolls back
             ++added;

@@ -4,6 +4,7 @@
 // that run statements and turn every failure into a StoreError.
 
 #include "store/database.h"
+#include "store/fault_injection.h"
 
 #include <QMutex>
 #include <QSet>
@@ -56,9 +57,25 @@ public:
             fail(what, q.lastError());
         for (const QVariant &v : values)
             q.addBindValue(v);
+        if (!sql.startsWith(QLatin1String("SELECT"), Qt::CaseInsensitive))
+            beforeWrite(what);
         if (!q.exec())
             fail(what, q.lastError());
         return q;
+    }
+
+    // Every statement that changes rows passes here first, so that a test can make any
+    // one of them fail.
+    void beforeWrite(const char *what) const
+    {
+        if (store_faults::failsNow(store_faults::Point::Write))
+            failPlanned(what);
+    }
+
+    [[noreturn]] void failPlanned(const char *what) const
+    {
+        throw StoreError(QStringLiteral("%1 failed on database %2: planned failure (test)")
+                             .arg(QString::fromUtf8(what), m_location));
     }
 
     QSqlQuery run(const QString &sql, const char *what) const { return run(sql, {}, what); }
@@ -106,6 +123,11 @@ public:
     }
     void commit()
     {
+        if (store_faults::failsNow(store_faults::Point::Commit)) {
+            m_sql.db().rollback();
+            m_done = true;
+            m_sql.failPlanned(m_what);
+        }
         if (!m_sql.db().commit()) {
             const QSqlError error = m_sql.db().lastError();
             m_sql.db().rollback();
@@ -113,6 +135,8 @@ public:
             m_sql.fail(m_what, error);
         }
         m_done = true;
+        if (store_faults::committedAnyway())
+            m_sql.failPlanned(m_what);
     }
 
 private:

@@ -1,0 +1,192 @@
+// Every database write and every commit of a download made to fail in turn: once, from then
+// on, and as a commit that took effect but reported failure (a connection lost at its end).
+// With the database working again, the archive must hold every record the controller handed
+// over exactly once, its summaries must agree with its rows, and the file must be sound.
+
+#include "support/answer_ok.h"
+#include "support/fake_transport.h"
+#include "support/stored_data.h"
+#include "support/temp_db.h"
+
+#include "link/progress.h"
+#include "model/ctarvelon.h"
+#include "store/archive_spool.h"
+#include "store/database.h"
+#include "store/fault_injection.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <iostream>
+
+namespace
+{
+
+constexpr int kId = 1234;
+const QDateTime kT0(QDate(2026, 12, 4), QTime(10, 0, 0));
+
+QList<Rec> records(int first, int count)
+{
+    QList<Rec> list;
+    for (int i = first; i < first + count; ++i)
+        list.append({1 + i % 2, 250 + i, kT0.addSecs(10 * (i / 2))});
+    return list;
+}
+
+// A controller with its records, the program's database and spool, and the download cycles
+// of the polling service.
+struct Site {
+    Site()
+    {
+        fake.controller.setPayload("DX", "400CCCCD05");
+        fake.controller.setPayload("DN", programImage(kId));
+        fake.controller.setPayload("DK", calibrationImage());
+        fake.controller.setPayload("DL", "0001");
+        t.setArchive(&spool);
+        connected = t.connect(false, "ctl.example", "4001", &db, fake.link.get());
+    }
+
+    // One cycle: the controller hands over what it holds and forgets it once acknowledged.
+    void cycle()
+    {
+        const int acknowledged = fake.controller.bursts("DL");
+        fake.controller.setPayload("DO", storedData(held));
+        t.get_comp();
+        if (fake.controller.bursts("DL") > acknowledged)
+            held.clear();
+    }
+
+    // A record archived earlier comes again (its acknowledgement was lost), with new ones;
+    // more arrive during the next cycle. The plan (if any) is in force for those two cycles,
+    // then the database works again until everything is stored.
+    void download(const std::optional<store_faults::Plan> &plan)
+    {
+        held = records(0, 2);
+        cycle();
+        held = records(1, 7);
+        if (plan)
+            store_faults::arm(*plan);
+        else
+            store_faults::count();
+        cycle();
+        held += records(8, 4);
+        cycle();
+        store_faults::disarm();
+        for (int i = 0; i < 4 && (!held.isEmpty() || spool.pending() > 0); ++i)
+            cycle();
+    }
+
+    QStringList archive() const
+    {
+        QStringList rows;
+        for (const auto &r : db.archiveRows(kId, std::nullopt, std::nullopt, std::nullopt))
+            rows << QStringLiteral("%1 %2 %3").arg(r.asid).arg(r.datum, r.wert.toString());
+        return rows;
+    }
+
+    // Every summary row, then the same after computing them anew from the archive.
+    std::pair<QStringList, QStringList> summaries()
+    {
+        auto read = [this] {
+            QStringList rows;
+            for (int slot : Database::kSummarySlots) {
+                QSqlQuery q = query(QStringLiteral(
+                    "SELECT TARVELONID, ASID, SLOT, N, round(SUMWERT, 6), MINWERT, MAXWERT, "
+                    "FIRSTSECOND, FIRSTWERT, LASTSECOND, LASTWERT FROM HYDOARCHIVE_SUMMARY_%1 "
+                    "ORDER BY TARVELONID, ASID, SLOT")
+                                        .arg(slot));
+                while (q.next()) {
+                    QStringList fields;
+                    for (int i = 0; i < 11; ++i)
+                        fields << q.value(i).toString();
+                    rows << QString::number(slot) + QLatin1Char(':') + fields.join(QLatin1Char(','));
+                }
+            }
+            return rows;
+        };
+        const QStringList kept = read();
+        db.rebuildArchiveSummaries();
+        return {kept, read()};
+    }
+
+    QSqlQuery query(const QString &sql)
+    {
+        QSqlDatabase raw = QSqlDatabase::contains(QStringLiteral("faults-raw"))
+                               ? QSqlDatabase::database(QStringLiteral("faults-raw"))
+                               : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                           QStringLiteral("faults-raw"));
+        raw.setDatabaseName(tmp.path());
+        raw.open();
+        QSqlQuery q(raw);
+        q.exec(sql);
+        return q;
+    }
+
+    TempDb tmp{TempDb::Start::Prepared};
+    Database db{tmp.path(), Database::Mode::Prepare, 100};
+    ArchiveSpool spool{db, tmp.dir()};
+    FakeLink fake;
+    NoProgress progress;
+    AnswerOk interaction;
+    cTarvelon t{fake.clock, progress, interaction};
+    Error connected;
+    QList<Rec> held;
+};
+
+} // namespace
+
+TEST(ArchiveFaults, noFailingWriteOrCommitLosesOrDoublesARecord)
+{
+    using namespace store_faults;
+    std::int64_t writes = 0, commits = 0;
+    QStringList expected;
+    {
+        Site site;
+        ASSERT_EQ(site.connected, Error());
+        site.download(std::nullopt);
+        writes = seen(Point::Write);
+        commits = seen(Point::Commit);
+        expected = site.archive();
+    }
+    ASSERT_EQ(expected.size(), 12) << "the reference download archives each record once";
+    ASSERT_GT(writes, 0);
+    ASSERT_GT(commits, 0);
+
+    std::vector<Plan> plans;
+    for (Repeat repeat : {Repeat::Once, Repeat::FromOn}) {
+        for (std::int64_t n = 1; n <= writes; ++n)
+            plans.push_back({Point::Write, n, repeat, Effect::Refused});
+        for (std::int64_t n = 1; n <= commits; ++n)
+            plans.push_back({Point::Commit, n, repeat, Effect::Refused});
+    }
+    for (std::int64_t n = 1; n <= commits; ++n)
+        plans.push_back({Point::Commit, n, Repeat::Once, Effect::AfterDone});
+
+    for (const Plan &plan : plans) {
+        const std::string name =
+            std::string(plan.point == Point::Write ? "write " : "commit ") +
+            std::to_string(plan.nth) +
+            (plan.repeat == Repeat::FromOn ? " and every later one" : "") +
+            (plan.effect == Effect::AfterDone ? " (after it took effect)" : "") + " fails";
+        SCOPED_TRACE(name);
+        Site site;
+        ASSERT_EQ(site.connected, Error());
+        site.download(plan);
+        EXPECT_TRUE(site.held.isEmpty()) << "the controller still holds records";
+        EXPECT_EQ(site.spool.pending(), 0);
+        EXPECT_EQ(site.archive(), expected);
+        const auto [kept, rebuilt] = site.summaries();
+        EXPECT_EQ(kept, rebuilt);
+        QSqlQuery check = site.query(QStringLiteral("PRAGMA integrity_check"));
+        EXPECT_TRUE(check.next() && check.value(0).toString() == QLatin1String("ok"));
+        EXPECT_FALSE(QFile::exists(site.spool.rejectsPath()));
+        if (::testing::Test::HasFailure())
+            break; // one failing plan says enough
+    }
+    std::cout << "fault points tried: " << plans.size() << " (" << writes << " writes, " << commits
+              << " commits across the download)\n";
+    ::testing::Test::RecordProperty("fault_points", static_cast<int>(plans.size()));
+}
