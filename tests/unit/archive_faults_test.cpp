@@ -3,15 +3,8 @@
 // With the database working again, the archive must hold every record the controller handed
 // over exactly once, its summaries must agree with its rows, and the file must be sound.
 
-#include "support/answer_ok.h"
-#include "support/fake_transport.h"
-#include "support/stored_data.h"
-#include "support/temp_db.h"
+#include "support/download_rig.h"
 
-#include "link/progress.h"
-#include "model/ctarvelon.h"
-#include "store/archive_spool.h"
-#include "store/database.h"
 #include "store/fault_injection.h"
 
 #include <gtest/gtest.h>
@@ -38,16 +31,7 @@ QList<Rec> records(int first, int count)
 
 // A controller with its records, the program's database and spool, and the download cycles
 // of the polling service.
-struct Site {
-    Site()
-    {
-        fake.controller.setPayload("DX", "400CCCCD05");
-        fake.controller.setPayload("DN", programImage(kId));
-        fake.controller.setPayload("DK", calibrationImage());
-        fake.controller.setPayload("DL", "0001");
-        t.setArchive(&spool);
-        connected = t.connect(false, "ctl.example", "4001", &db, fake.link.get());
-    }
+struct Site : ConnectedController {
 
     // One cycle: the controller hands over what it holds and forgets it once acknowledged.
     void cycle()
@@ -125,14 +109,6 @@ struct Site {
         return q;
     }
 
-    TempDb tmp{TempDb::Start::Prepared};
-    Database db{tmp.path(), Database::Mode::Prepare, 100};
-    ArchiveSpool spool{db, tmp.dir()};
-    FakeLink fake;
-    NoProgress progress;
-    AnswerOk interaction;
-    cTarvelon t{fake.clock, progress, interaction};
-    Error connected;
     QList<Rec> held;
 };
 

@@ -3,6 +3,7 @@
 
 #include "support/answer_ok.h"
 #include "support/fake_transport.h"
+#include "support/download_rig.h"
 #include "support/temp_db.h"
 
 #include "link/encodings.h"
@@ -49,73 +50,14 @@ public:
 
 constexpr int kId = 1234;
 
-// Images of a controller with a temperature sensor on 1 and a pH sensor on 2.
-QByteArray programImage()
-{
-    QString p(5630, QLatin1Char('0'));
-    p = HexWordPut(p, 13, kId);
-    p = HexBytePut(p, 100, 1); // oxygen shown as saturation
-    return p.toLatin1();
-}
-
-QByteArray calibrationImage()
-{
-    QString k(672, QLatin1Char('0'));
-    k = HexBytePut(k, 0, 2);
-    k = HexBytePut(k, 42, 1);
-    k = HexSinglePut(k, 2, 25.0f);
-    k = HexSinglePut(k, 42 + 2, 7.8f);
-    return k.toLatin1();
-}
-
-struct Rec {
-    int sensor;
-    int word;
-    QDateTime when;
-};
-
-// A "DO" payload: count, then per record sensor, status, word, time, date.
-QByteArray storedData(const QList<Rec> &records, int announced = -1)
-{
-    QString d(4 + 24 * records.size(), QLatin1Char('0'));
-    d = HexWordPut(d, 0, announced < 0 ? records.size() : announced);
-    for (int i = 0; i < records.size(); ++i) {
-        const int r = 2 + 12 * i;
-        d = HexBytePut(d, r, records[i].sensor);
-        d = HexWordPut(d, r + 2, records[i].word);
-        const QTime t = records[i].when.time();
-        d = HexSinglePut(d, r + 4,
-                         static_cast<float>(t.hour() * 3600 + t.minute() * 60 + t.second()));
-        d = HexDatePut(d, r + 8, records[i].when.date());
-    }
-    return d.toLatin1();
-}
-
 const QDateTime kT0(QDate(2026, 12, 4), QTime(10, 0, 0));
 
-class Download : public ::testing::Test
+class Download : public ::testing::Test, protected ConnectedController
 {
 protected:
-    void SetUp() override
-    {
-        fake.controller.setPayload("DX", "400CCCCD05");
-        fake.controller.setPayload("DN", programImage());
-        fake.controller.setPayload("DK", calibrationImage());
-        fake.controller.setPayload("DL", "0001");
-        t.setArchive(&spool);
-        ASSERT_EQ(t.connect(false, "ctl.example", "4001", &db, fake.link.get()), Error());
-    }
+    void SetUp() override { ASSERT_EQ(connected, Error()); }
 
     qint64 archived() { return tmp.count("HYDOARCHIVE", "TARVELONID=?", {kId}); }
-
-    TempDb tmp{TempDb::Start::Prepared};
-    // A short wait for a locked database keeps the locked-database case quick.
-    Database db{tmp.path(), Database::Mode::Prepare, 100};
-    ArchiveSpool spool{db, tmp.dir()};
-    FakeLink fake;
-    NoProgress progress;
-    AnswerOk interaction;
-    cTarvelon t{fake.clock, progress, interaction};
 };
 
 // Sets the local time zone for one test.

@@ -1,4 +1,4 @@
-#include "support/stored_data.h"
+#include "support/download_rig.h"
 
 #include "link/encodings.h"
 
@@ -34,4 +34,14 @@ QByteArray storedData(const QList<Rec> &records, int announced)
         d = HexDatePut(d, r + 8, records[i].when.date());
     }
     return d.toLatin1();
+}
+
+ConnectedController::ConnectedController(int controllerId)
+{
+    fake.controller.setPayload("DX", "400CCCCD05");
+    fake.controller.setPayload("DN", programImage(controllerId));
+    fake.controller.setPayload("DK", calibrationImage());
+    fake.controller.setPayload("DL", "0001");
+    t.setArchive(&spool);
+    connected = t.connect(false, "ctl.example", "4001", &db, fake.link.get());
 }
