@@ -43,13 +43,17 @@ struct Site : ConnectedController {
             held.clear();
     }
 
-    // A record archived earlier comes again (its acknowledgement was lost), with new ones;
-    // more arrive during the next cycle. The plan (if any) is in force for those two cycles,
-    // then the database works again until everything is stored.
+    // The first records wait in the spool (another program held the database); one of them
+    // comes again (its acknowledgement was lost) with new ones, and more arrive during the
+    // next cycle. The plan (if any) is in force for those two cycles, so that it meets the
+    // spool's records as well; then the database works again until everything is stored.
     void download(const std::optional<store_faults::Plan> &plan)
     {
         held = records(0, 2);
-        cycle();
+        {
+            DatabaseHolder lock(tmp.path());
+            cycle();
+        }
         held = records(1, 7);
         if (plan)
             store_faults::arm(*plan);
