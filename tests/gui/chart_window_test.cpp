@@ -180,18 +180,15 @@ TEST_F(ChartWindow, settingsSwitchToOnlineAndTheTimerRestsWhileADialogIsOpen)
     QTimer *timer = child<QTimer>(m_window, "Timer1");
     EXPECT_FALSE(timer->isActive()) << "a fixed range needs no refresh";
     bool timerRestedInDialog = true;
+    BoxAnswerer boxes;
     whenShown<TarvelonTimeSelect>([&](TarvelonTimeSelect *settings) {
         timerRestedInDialog = !timer->isActive();
         EXPECT_EQ(child<QLineEdit>(settings, "intervallAnzahl")->text(), "1");
         // Not a number: refused with a message, the dialog stays.
         child<QRadioButton>(settings, "opt_onlinedaten")->click();
         child<QLineEdit>(settings, "intervallAnzahl")->setText("two");
-        QTimer::singleShot(0, [] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            box->accept();
-        });
         child<QPushButton>(settings, "cmdOK")->click();
+        EXPECT_EQ(boxes.boxes().size(), 1);
         EXPECT_TRUE(settings->isVisible());
         // The translated unit "Day" is code 2.
         child<QLineEdit>(settings, "intervallAnzahl")->setText("2");
@@ -251,12 +248,10 @@ TEST_F(ChartWindow, logbookEntriesAreAddedMovedAndDeletedButNeverOverwritten)
     const QDateTime first = kDay.addSecs(6 * 3600);
     const QDateTime second = kDay.addSecs(18 * 3600);
     HydoLogbuch logbook(*m_db);
+    BoxAnswerer boxes;
     // A second that holds an entry already takes no new one.
-    QTimer::singleShot(0, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->accept();
-    });
     EXPECT_FALSE(logbook.init(first, true));
+    EXPECT_EQ(boxes.boxes().size(), 1);
     EXPECT_EQ(m_db->logbookText(first), "water change");
 
     // Moving onto another entry's time is refused; to a free time it moves.
@@ -267,15 +262,10 @@ TEST_F(ChartWindow, logbookEntriesAreAddedMovedAndDeletedButNeverOverwritten)
     EXPECT_EQ(text->toPlainText(), "water change");
     time->showDateTime(second);
     time->setModified(true);
-    QString refusal;
-    QTimer::singleShot(0, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            refusal = box->text();
-            box->accept();
-        }
-    });
     child<QPushButton>(&logbook, "cmd_ok")->click();
-    EXPECT_TRUE(refusal.startsWith("A logbook entry already exists")) << refusal.toStdString();
+    ASSERT_EQ(boxes.boxes().size(), 2);
+    EXPECT_TRUE(boxes.boxes().last().text.startsWith("A logbook entry already exists"))
+        << boxes.boxes().last().text.toStdString();
     EXPECT_EQ(m_db->logbookText(second), "new filter");
     time->showDateTime(first.addSecs(60));
     time->setModified(true);
@@ -290,12 +280,10 @@ TEST_F(ChartWindow, logbookEntriesAreAddedMovedAndDeletedButNeverOverwritten)
     logbook.show();
     EXPECT_TRUE(m_db->logbookText(now).has_value());
     for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-        QTimer::singleShot(0, [answer] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-                box->button(answer)->click();
-        });
+        boxes.script({answer});
         logbook.close();
         EXPECT_EQ(logbook.isVisible(), answer == QMessageBox::No);
     }
+    EXPECT_EQ(boxes.boxes().size(), 4) << "one box for each refusal and each close";
     EXPECT_FALSE(m_db->logbookText(now).has_value());
 }

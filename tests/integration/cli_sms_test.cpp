@@ -23,10 +23,11 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
                 QStringList{QStringLiteral("--data-dir"), data, QStringLiteral("sms"),
                             QStringLiteral("--port"), sim.ptyDevice()} +
                     args);
-        p.waitForFinished(60000);
+        // A run that hangs or crashes must not pass for one that exited with 0.
+        const bool exited = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
         if (err)
             *err = QString::fromUtf8(p.readAllStandardError());
-        return p.exitCode();
+        return exited ? p.exitCode() : -1;
     };
 
     const QString saved = sim.scratchPath(QStringLiteral("module.cfg"));

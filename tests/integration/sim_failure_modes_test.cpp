@@ -5,6 +5,7 @@
 // list exactly the records it handed over and forgot.
 
 #include "support/sim_process.h"
+#include "support/smtp_server.h"
 
 #include "link/clock.h"
 #include "link/encodings.h"
@@ -14,7 +15,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTcpServer>
 
 #include <optional>
 #include <ostream>
@@ -164,12 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LinkRealTransport, refusedTcpConnectionFailsAtOnceWithTheConnectText)
 {
     ensureCoreApplication();
-    quint16 port;
-    {
-        QTcpServer server; // closed again at once: nothing listens on its port
-        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-        port = server.serverPort();
-    }
+    const quint16 port = closedLocalPort();
     RealClock clock;
     const auto link = cHydoConnect::createDefault(clock);
     QElapsedTimer timer;

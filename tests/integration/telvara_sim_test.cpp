@@ -41,21 +41,15 @@ protected:
     cSmsController sms{cSmsController::serialPorts(), clock, progress};
 };
 
-TEST_F(TelvaraLink, versionWriteReadBackAndResetOverAPseudoTerminal)
+// Version and reset against the emulator are proved through the SMS window's menu.
+TEST_F(TelvaraLink, writtenConfigurationReadsBackAndSurvivesARestart)
 {
-    startSim({QStringLiteral("--firmware"), QStringLiteral("02.0A")});
-    SmsVersion version;
-    ASSERT_TRUE(sms.readVersion(&version).ok()) << sim.log().toStdString();
-    EXPECT_EQ(version.release, 0x02);
-    EXPECT_EQ(version.subRelease, 0x0A);
-
+    startSim();
     const QByteArray image = sampleImage();
     ASSERT_TRUE(sms.writeConfiguration(image).ok()) << sim.log().toStdString();
     QByteArray back;
     ASSERT_TRUE(sms.readConfiguration(&back).ok());
     EXPECT_EQ(back, image);
-    ASSERT_TRUE(sms.reset().ok());
-    EXPECT_TRUE(sim.log().contains(QStringLiteral("reset")));
 
     // What the device acknowledged survives a restart.
     sms.disconnect();

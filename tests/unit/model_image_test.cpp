@@ -5,22 +5,12 @@
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "model/ctarvelon.h"
-#include "model/interaction.h"
+#include "support/answer_ok.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-
-class NoQuestions : public Interaction
-{
-public:
-    Answer ask(Question, const QString &, const QString &, Buttons, Icon) override
-    {
-        return Answer::Ok;
-    }
-    void tell(const QString &, const QString &, Icon) override {}
-};
 
 // Hex digits of the byte at a position.
 QString byteAt(const QString &image, int pos)
@@ -44,7 +34,7 @@ protected:
     }
 
     VirtualClock clock;
-    NoQuestions interaction;
+    AnswerOk interaction;
     NoProgress progress;
     cTarvelon t{clock, progress, interaction};
     int changes = 0;
@@ -190,14 +180,10 @@ TEST_F(ControllerImage, sensorRecordsSitInTheCalibrationImage)
     t.setKalibController(HexBytePut(t.kalibController(), 335, 7));
     EXPECT_EQ(t.Sensor(8).Wasserart(), 7) << "sensor 8's last byte is the image's last";
 
+    // Sensor 3's slope, and nothing around it, changes.
     const QString before = t.kalibController();
     t.Sensor(3).set_Steigung(1.25f);
     const QString after = t.kalibController();
-    int changed = 0;
-    for (int i = 0; i < before.size(); ++i)
-        if (before[i] != after[i])
-            ++changed;
-    EXPECT_LE(changed, 8);
     EXPECT_EQ(after.mid((2 * 42 + 10) * 2, 8), QStringLiteral("3FA00000"));
     EXPECT_EQ(after.left((2 * 42 + 10) * 2), before.left((2 * 42 + 10) * 2));
     EXPECT_EQ(after.mid((2 * 42 + 14) * 2), before.mid((2 * 42 + 14) * 2));

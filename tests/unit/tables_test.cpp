@@ -28,16 +28,13 @@ TEST(Tables, CodesBeyondTheTablesGiveEmptyTexts)
 
 TEST(Tables, ValuesAreFormattedWithPatternAndLocaleSeparator)
 {
-    EXPECT_EQ(tables::formatValue(7.1, QStringLiteral("00.00"), QLatin1Char(',')),
-              QStringLiteral("07,10"));
-    EXPECT_EQ(tables::formatValue(25.06, QStringLiteral("00.0"), QLatin1Char('.')),
-              QStringLiteral("25.1"));
-    EXPECT_EQ(tables::formatValue(5.0, QStringLiteral("000"), QLatin1Char('.')),
-              QStringLiteral("005"));
-    EXPECT_EQ(tables::formatValue(1013.4, QStringLiteral("0000"), QLatin1Char('.')),
-              QStringLiteral("1013"));
-    EXPECT_EQ(tables::formatValue(-1.5, QStringLiteral("00.0"), QLatin1Char('.')),
-              QStringLiteral("-01.5"));
-    EXPECT_EQ(tables::formatValue(12345, QStringLiteral("0"), QLatin1Char('.')),
-              QStringLiteral("12345"));
+    const auto format = [](double value, const char *pattern, char separator = '.') {
+        return tables::formatValue(value, QString::fromLatin1(pattern), QLatin1Char(separator));
+    };
+    EXPECT_EQ(format(7.1, "00.00", ','), "07,10");
+    EXPECT_EQ(format(25.06, "00.0"), "25.1");
+    EXPECT_EQ(format(5.0, "000"), "005");
+    EXPECT_EQ(format(1013.4, "0000"), "1013");
+    EXPECT_EQ(format(-1.5, "00.0"), "-01.5");
+    EXPECT_EQ(format(12345, "0"), "12345");
 }
