@@ -353,6 +353,9 @@ QString sendNotification(const MailSettings &account, const QString &dataDir, co
     const QDir dir(dataDir);
 
     QString result;
+    // The status texts name whole groups of failures; what failed this time (the server's
+    // reply, the certificate problem) follows them, so the user can act on it.
+    QString reason;
     if (account.enabled != 0) {
         const QString messagePath = dir.filePath(QLatin1String(kMessageFileName));
         // The program's texts break lines with CR alone; the file gets plain line ends.
@@ -369,6 +372,8 @@ QString sendNotification(const MailSettings &account, const QString &dataDir, co
             result = statusText(sent.code);
             if (sent.noEncryption)
                 result += QLatin1Char(' ') + QString::fromLatin1(kNoEncryptionText);
+            else if (sent.code != kSendOk && !sent.detail.isEmpty())
+                reason = QStringLiteral(" (") + sent.detail + QLatin1Char(')');
         } else {
             result = fileStatus;
         }
@@ -387,7 +392,7 @@ QString sendNotification(const MailSettings &account, const QString &dataDir, co
     if (account.enabled == 0)
         outcome = ms("E-Mail Versandt ist deaktiviert !");
     else if (!result.isEmpty())
-        outcome = ms(QStringLiteral("Fehler beim  Versenden der E-Mail: ") + result);
+        outcome = ms(QStringLiteral("Fehler beim  Versenden der E-Mail: ") + result) + reason;
     else
         outcome = ms("E-Mail Versand erfolgreich durchgeführt !");
     try {
@@ -397,6 +402,7 @@ QString sendNotification(const MailSettings &account, const QString &dataDir, co
             logFailure = e.message();
     }
 
+    result += reason;
     if (!logFailure.isEmpty())
         throw MailLogError(logFailure, result);
     return result;
