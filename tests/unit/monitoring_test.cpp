@@ -490,6 +490,18 @@ TEST_F(Limits, failedNotificationsAreReportedButTheStateStillChanges)
     EXPECT_EQ(evaluateAt(22.0f), 0);
 }
 
+// The regulation times its alarm quality by the controller's clock.
+TEST_F(Limits, aHoldTimeIsCountedOnTheControllersClock)
+{
+    reg().set_alarmQuality({.holdSeconds = 30});
+    EXPECT_EQ(evaluateAt(22.0f), 0);
+    clock.advance(29999);
+    EXPECT_EQ(evaluateAt(22.0f), 0);
+    clock.advance(1);
+    EXPECT_EQ(evaluateAt(22.0f), 2);
+    EXPECT_TRUE(reg().UntererAlarmAktiv);
+}
+
 // Program changes go through the same connected controller and database.
 using ProgramChanges = Download;
 
