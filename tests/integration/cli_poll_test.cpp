@@ -188,25 +188,34 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
     EXPECT_TRUE(csv.contains(QLatin1String(",1234,1,27.5,"))) << "the scripted value was archived";
 }
 
-// With the no-data alarm on, the silent one is also mailed, once, and shown as such.
 TEST_F(CliPoll, aControllerThatDoesNotAnswerIsReportedAndTheOthersGoOn)
+{
+    QString out;
+    EXPECT_EQ(
+        runCli({"poll", "--controller", QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
+                "--controller", m_address, "--cycles", "2", "--interval", "1"},
+               &out),
+        0);
+    EXPECT_EQ(out.count(QLatin1String("not connected: Verbindungsfehler ! cannot connect to")), 3)
+        << "at start and again in each cycle:\n"
+        << out.toStdString();
+    EXPECT_EQ(out.count(QStringLiteral("#1234  1: 25.0 °C")), 2) << out.toStdString();
+}
+
+// With the no-data alarm on, a silent controller is mailed once and shown as such.
+TEST_F(CliPoll, aSilentControllerIsMailedOnceWhenTheNoDataAlarmIsOn)
 {
     ASSERT_EQ(setMailServer(m_smtp.address()), 0);
     ASSERT_EQ(runCli({"alarm-quality", "--stale-after", "1"}), 0);
     QString out;
     EXPECT_EQ(
         runCli({"poll", "--controller", QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
-                "--controller", m_address, "--cycles", "3", "--interval", "1"},
+                "--cycles", "4", "--interval", "1"},
                &out),
         0);
-    EXPECT_EQ(out.count(QLatin1String("not connected: Verbindungsfehler ! cannot connect to")), 4)
-        << "at start and again in each cycle:\n"
-        << out.toStdString();
-    EXPECT_EQ(out.count(QStringLiteral("#1234  1: 25.0 °C")), 3) << out.toStdString();
-    EXPECT_TRUE(out.contains(QLatin1String("NO DATA since"))) << out.toStdString();
-    for (const QString &line : out.split(QLatin1Char('\n')))
-        if (line.contains(QLatin1String("NO DATA")))
-            EXPECT_TRUE(line.contains(QLatin1String("not connected"))) << line.toStdString();
+    EXPECT_TRUE(out.contains(QLatin1String("not connected: Verbindungsfehler ! cannot connect to "
+                                           "127.0.0.1")));
+    EXPECT_GE(out.count(QLatin1String("NO DATA since")), 2) << out.toStdString();
     ASSERT_TRUE(waitForMails(1));
     EXPECT_EQ(subjects(), QStringList{"Ostracom---Keine Daten"});
 }
