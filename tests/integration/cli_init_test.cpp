@@ -73,7 +73,7 @@ TEST(CliInit, createsTheDatabaseInTheDataFolderOnceAndPrintsItsPath)
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     EXPECT_EQ(first.out, tmp.path() + "\n");
     EXPECT_EQ(first.err, QString());
-    EXPECT_EQ(tmp.count("sqlite_master", "type = 'table' AND name NOT LIKE '%_SUMMARY_%'"), 6);
+    EXPECT_EQ(tmp.count("sqlite_master", "type = 'table' AND name NOT LIKE '%_SUMMARY_%'"), 7);
     EXPECT_EQ(tmp.count("OSTRACOM", "OSTRACOMID = -1 AND langtype = 'ENGLISH'"), 1);
     tmp.close();
 
