@@ -355,6 +355,7 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     hold->selectAll();
     QTest::keyClicks(hold, "45");
     find<QWidget>(panel, "Text_Beschreibung")->setFocus(Qt::TabFocusReason);
+    saveScreenshot(dialog, QStringLiteral("alarm_quality"));
     dialog->close();
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(m_db->alarmQuality(1234, 2, 1), (AlarmQuality{0, 45, 0}));
