@@ -13,8 +13,8 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 
 namespace
