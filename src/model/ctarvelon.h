@@ -258,6 +258,10 @@ public:
     // rows not stored stay noted for the next call.
     Error writeHeldRegulations();
 
+    // Takes up alarm qualities another program stored meanwhile (one query). Database
+    // errors throw; nothing is read while the dialog holds the regulations.
+    void refreshAlarmQuality();
+
     // ---- by-name access to controller and regulation fields (ostracom-cli)
     static QStringList fieldNames();
     std::optional<QString> fieldText(const QString &name);

@@ -280,10 +280,27 @@ Error cTarvelon::writeHeldRegulations()
         try {
             m_db->saveRegulationRow(id, sensor, number, r.SW_UntereWarnung(), r.SW_ObereWarnung(),
                                     r.beschreibung());
+            // A regulation that keeps the plain behaviour needs no row of its own.
+            if (!r.alarmQuality().isPlain() || m_db->alarmQuality(id, sensor, number))
+                m_db->saveAlarmQuality(id, sensor, number, r.alarmQuality());
         } catch (const StoreError &e) {
             return Error(ErrorCode::Other, e.message());
         }
         m_heldRegulations.erase(m_heldRegulations.begin());
     }
     return {};
+}
+
+void cTarvelon::refreshAlarmQuality()
+{
+    if (!m_db || m_adoptionPending || m_holdRegulationWrites)
+        return;
+    std::array<std::array<AlarmQuality, kRegulationsPerSensor + 1>, kSensors + 1> stored{};
+    for (const Database::AlarmQualityRow &row : m_db->alarmQualities(aq_id()))
+        if (row.sensor >= 1 && row.sensor <= kSensors && row.regulation >= 1 &&
+            row.regulation <= kRegulationsPerSensor)
+            stored[size_t(row.sensor)][size_t(row.regulation)] = row.quality;
+    for (int s = 1; s <= kSensors; ++s)
+        for (int r = 1; r <= kRegulationsPerSensor; ++r)
+            Regelung(s, r).applyAlarmQuality(stored[size_t(s)][size_t(r)]);
 }

@@ -1,6 +1,7 @@
 #include "model/monitor.h"
 
 #include "model/ctarvelon.h"
+#include "store/store_error.h"
 
 PollResult pollController(cTarvelon &controller)
 {
@@ -11,6 +12,12 @@ PollResult pollController(cTarvelon &controller)
     result.spooled = download.spooled;
     result.rejected = download.rejected;
     result.spoolProblem = download.spoolProblem;
+    // Alarm qualities changed by ostracom-cli take effect at the next cycle. A database that
+    // cannot be read now keeps the ones in use; its trouble shows in the archiving.
+    try {
+        controller.refreshAlarmQuality();
+    } catch (const StoreError &) {
+    }
     for (int s = 1; s <= cTarvelon::kSensors; ++s) {
         for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k) {
             cHydoRegelung &regulation = controller.Regelung(s, k);

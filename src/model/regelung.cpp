@@ -1,5 +1,6 @@
 #include "model/regelung.h"
 
+#include "link/clock.h"
 #include "model/ctarvelon.h"
 #include "model/monitor.h"
 #include "model/tables.h"
@@ -94,6 +95,7 @@ QString cHydoRegelung::init(Database *db, cTarvelon *parent, int sensor, int reg
     m_db = db;
     const int id = m_parent->aq_id();
     const auto row = m_db ? m_db->regulationRow(id, sensor, regulation) : std::nullopt;
+    loadAlarmQuality();
     if (row) {
         m_lowerWarning = static_cast<float>(row->lowerWarning);
         m_upperWarning = static_cast<float>(row->upperWarning);
@@ -130,7 +132,24 @@ void cHydoRegelung::persist(Column column)
     case Column::Description:
         m_db->saveRegulationBeschreibung(id, m_sensor, m_regulation, m_beschreibung);
         break;
+    case Column::Quality:
+        m_db->saveAlarmQuality(id, m_sensor, m_regulation, m_gate.quality());
+        break;
     }
+}
+
+void cHydoRegelung::set_alarmQuality(const AlarmQuality &quality)
+{
+    m_gate.setQuality(quality);
+    persist(Column::Quality);
+}
+
+void cHydoRegelung::loadAlarmQuality()
+{
+    if (!m_db || !m_parent)
+        return;
+    m_gate.setQuality(
+        m_db->alarmQuality(m_parent->aq_id(), m_sensor, m_regulation).value_or(AlarmQuality{}));
 }
 
 namespace
@@ -153,62 +172,47 @@ float limitValue(const QString &text)
 int cHydoRegelung::process_warning_error()
 {
     lastNotifyProblems.clear();
-    if (!m_parent || Regelart() == 0)
+    if (!m_parent)
         return 0;
-    int sent = 0;
-    auto report = [&](const char *kind, const char *relation, const QString &limit) {
+    if (Regelart() == 0) {
+        // A crossing must last its hold time while the regulation is on.
+        m_gate.forgetPending();
+        return 0;
+    }
+    // The limits as the notification shows them, and compared as shown.
+    const QString texts[AlarmGate::kLimits] = {limitText(m_lowerWarning), limitText(m_upperWarning),
+                                               limitText(RW_UntererAlarm()),
+                                               limitText(RW_ObererAlarm())};
+    using Side = AlarmGate::Side;
+    const AlarmGate::Limits limits{{{Side::Lower, limitValue(texts[0])},
+                                    {Side::Upper, limitValue(texts[1])},
+                                    {Side::Lower, limitValue(texts[2])},
+                                    {Side::Upper, limitValue(texts[3])}}};
+    bool *const flags[AlarmGate::kLimits] = {&UntereWarnungAktiv, &ObereWarnungAktiv,
+                                             &UntererAlarmAktiv, &ObererAlarmAktiv};
+    AlarmGate::States states;
+    for (int i = 0; i < AlarmGate::kLimits; ++i)
+        states[size_t(i)] = *flags[i];
+    const auto notices =
+        m_gate.evaluate(m_parent->clock().nowMs(), Sensor().CurVal(), limits, states);
+    for (int i = 0; i < AlarmGate::kLimits; ++i)
+        *flags[i] = states[size_t(i)];
+
+    // Warnings first, each lower limit before its upper one; every change is told once.
+    for (const AlarmGate::Notice &n : notices) {
+        const bool warning = n.limit < 2;
+        const bool lower = limits[size_t(n.limit)].side == Side::Lower;
+        const char *kind = warning ? (n.raised ? msKey("Warnung") : msKey("Entwarnung"))
+                                   : (n.raised ? msKey("Alarm") : msKey("Alarmende"));
+        const char *relation =
+            lower ? (n.raised ? msKey("unterschreitet") : msKey("unterschreitet nicht mehr"))
+                  : (n.raised ? msKey("überschreitet") : msKey("überschreitet nicht mehr"));
         const QString status =
-            out_event(QString::fromUtf8(kind), QString::fromUtf8(relation), limit);
+            out_event(QString::fromUtf8(kind), QString::fromUtf8(relation), texts[n.limit]);
         if (!status.isEmpty())
             lastNotifyProblems << status;
-        ++sent;
-    };
-    // Each limit is compared with the value as it stands now; the flags make every change
-    // of state produce exactly one notification. Equality counts as a violation.
-    const QString lowerWarning = limitText(m_lowerWarning);
-    const float L = limitValue(lowerWarning);
-    float v = Sensor().CurVal();
-    if (v <= L && !UntereWarnungAktiv) {
-        UntereWarnungAktiv = true;
-        report(msKey("Warnung"), msKey("unterschreitet"), lowerWarning);
-    } else if (v > L && UntereWarnungAktiv) {
-        UntereWarnungAktiv = false;
-        report(msKey("Entwarnung"), msKey("unterschreitet nicht mehr"), lowerWarning);
     }
-
-    const QString upperWarning = limitText(m_upperWarning);
-    const float U = limitValue(upperWarning);
-    v = Sensor().CurVal();
-    if (v >= U && !ObereWarnungAktiv) {
-        ObereWarnungAktiv = true;
-        report(msKey("Warnung"), msKey("überschreitet"), upperWarning);
-    } else if (v < U && ObereWarnungAktiv) {
-        ObereWarnungAktiv = false;
-        report(msKey("Entwarnung"), msKey("überschreitet nicht mehr"), upperWarning);
-    }
-
-    const QString lowerAlarm = limitText(RW_UntererAlarm());
-    const float LA = limitValue(lowerAlarm);
-    v = Sensor().CurVal();
-    if (v <= LA && !UntererAlarmAktiv) {
-        UntererAlarmAktiv = true;
-        report(msKey("Alarm"), msKey("unterschreitet"), lowerAlarm);
-    } else if (v > LA && UntererAlarmAktiv) {
-        UntererAlarmAktiv = false;
-        report(msKey("Alarmende"), msKey("unterschreitet nicht mehr"), lowerAlarm);
-    }
-
-    const QString upperAlarm = limitText(RW_ObererAlarm());
-    const float UA = limitValue(upperAlarm);
-    v = Sensor().CurVal();
-    if (v >= UA && !ObererAlarmAktiv) {
-        ObererAlarmAktiv = true;
-        report(msKey("Alarm"), msKey("überschreitet"), upperAlarm);
-    } else if (v < UA && ObererAlarmAktiv) {
-        ObererAlarmAktiv = false;
-        report(msKey("Alarmende"), msKey("überschreitet nicht mehr"), upperAlarm);
-    }
-    return sent;
+    return int(notices.size());
 }
 
 QString cHydoRegelung::out_event(const QString &kind, const QString &relation,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/alarm_gate.h"
 #include "model/controller_fields.h"
 #include "model/image_field.h"
 
@@ -57,9 +58,18 @@ public:
     void set_SW_ObereWarnung(float value);
     void set_beschreibung(const QString &text);
 
+    // Hysteresis, hold time and repeat interval of this regulation's notifications; stored in
+    // the database like the warning limits.
+    AlarmQuality alarmQuality() const { return m_gate.quality(); }
+    void set_alarmQuality(const AlarmQuality &quality);
+    // Reads the stored alarm quality again (changed by another program); database errors throw.
+    void loadAlarmQuality();
+    // Sets it without storing: it comes from the database.
+    void applyAlarmQuality(const AlarmQuality &quality) { m_gate.setQuality(quality); }
+
     // Compares the sensor's current value with the four limits and reports every new
     // crossing and every return once, through the controller's notifier. Returns the number
-    // of notifications sent.
+    // of notifications sent. The alarm quality may hold a change back: see AlarmGate.
     int process_warning_error();
     // Builds and sends one notification; returns its status text. `kind` and `relation` are
     // German keys ("Warnung", "unterschreitet"), translated here like the rest of the text.
@@ -74,7 +84,7 @@ public:
     bool ObereWarnungAktiv = false;
 
 private:
-    enum class Column { LowerWarning, UpperWarning, Description };
+    enum class Column { LowerWarning, UpperWarning, Description, Quality };
     // Writes one database-backed value to this regulation's row (nothing without a database).
     void persist(Column column);
     QString image() const;
@@ -88,4 +98,5 @@ private:
     float m_lowerWarning = 0;
     float m_upperWarning = 0;
     QString m_beschreibung;
+    AlarmGate m_gate;
 };

@@ -7,6 +7,8 @@
 #include "store/database.h"
 #include "store/strings.h"
 
+#include <QLocale>
+
 RegulationState worstRegulationState(cTarvelon &controller)
 {
     RegulationState worst = RegulationState::Normal;
@@ -208,42 +210,14 @@ void MonitoringService::startCycle()
     auto backlog = std::make_shared<int>(0);
     m_worker->run(
         [this, polled, backlog] {
-            for (const auto &slot : polled) {
-                ControllerStatus &st = slot->status;
-                // One controller's failure, of the link or of the database, must not keep
-                // the others from being polled, nor stop the service: the next cycle
-                // tries again.
-                try {
-                    if (!slot->controller) {
-                        auto controller = newController();
-                        bool cancelled = false;
-                        st.lastError = connectAndAdopt(*controller, slot->link, m_db,
-                                                       m_worker->link(), &cancelled);
-                        if (cancelled)
-                            st.lastError = Error(ErrorCode::FirstProgrammingDeclined);
-                        st.connected = st.lastError.ok();
-                        if (!st.connected)
-                            continue;
-                        slot->controller = std::move(controller);
-                        st.id = slot->controller->aq_id();
-                    }
-                    cTarvelon &t = *slot->controller;
-                    st.lastPoll = pollController(t);
-                    st.lastError = st.lastPoll.error;
-                    const cTarvelon::DownloadReport &download = t.lastDownload();
-                    // A download that received its answer counts, even if storing had
-                    // trouble: the link is fine, and the error says what went wrong.
-                    st.connected =
-                        download.received > 0 || st.lastError.ok() || download.databaseBusy;
-                    if (st.connected && (st.lastError.ok() || download.received > 0)) {
-                        st.lastDownload = QDateTime::currentDateTime();
-                        st.lastRecords = download.received;
-                    }
-                    st.state = worstRegulationState(t);
-                } catch (const std::exception &e) {
-                    st.lastError = Error(ErrorCode::Other, QString::fromUtf8(e.what()));
-                }
+            // A changed setting (the window's mail settings, ostracom-cli) counts from this
+            // cycle on; a database that cannot be read now leaves the one in use.
+            try {
+                m_staleAlarmSeconds = m_db.staleAlarmSeconds();
+            } catch (const StoreError &) {
             }
+            for (const auto &slot : polled)
+                checkStale(*slot, pollSlot(*slot));
             *backlog = m_archive->pending();
         },
         [this, backlog](const QString &failure) {
@@ -255,6 +229,80 @@ void MonitoringService::startCycle()
                 m_status.controllers.last().lastError = Error(ErrorCode::Other, failure);
             emit cycleFinished();
         });
+}
+
+bool MonitoringService::pollSlot(Slot &slot)
+{
+    ControllerStatus &st = slot.status;
+    // One controller's failure, of the link or of the database, must not keep the others
+    // from being polled, nor stop the service: the next cycle tries again.
+    try {
+        if (!slot.controller) {
+            st.lastPoll = PollResult{};
+            auto controller = newController();
+            bool cancelled = false;
+            st.lastError =
+                connectAndAdopt(*controller, slot.link, m_db, m_worker->link(), &cancelled);
+            if (cancelled)
+                st.lastError = Error(ErrorCode::FirstProgrammingDeclined);
+            st.connected = st.lastError.ok();
+            if (!st.connected)
+                return false;
+            slot.controller = std::move(controller);
+            st.id = slot.controller->aq_id();
+        }
+        cTarvelon &t = *slot.controller;
+        st.lastPoll = pollController(t);
+        st.lastError = st.lastPoll.error;
+        const cTarvelon::DownloadReport &download = t.lastDownload();
+        // A download that received its answer counts, even if storing had trouble: the link
+        // is fine, and the error says what went wrong.
+        st.connected = download.received > 0 || st.lastError.ok() || download.databaseBusy;
+        bool answered = false;
+        if (st.connected && (st.lastError.ok() || download.received > 0)) {
+            st.lastDownload = QDateTime::currentDateTime();
+            st.lastRecords = download.received;
+            answered = true;
+        }
+        st.state = worstRegulationState(t);
+        return answered;
+    } catch (const std::exception &e) {
+        st.lastError = Error(ErrorCode::Other, QString::fromUtf8(e.what()));
+        return false;
+    }
+}
+
+void MonitoringService::checkStale(Slot &slot, bool answered)
+{
+    ControllerStatus &st = slot.status;
+    if (!slot.watchedSince.isValid())
+        slot.watchedSince = QDateTime::currentDateTime();
+    const StaleWatch::Change change =
+        slot.stale.update(m_worker->clock().nowMs(), answered, qint64(m_staleAlarmSeconds) * 1000);
+    const QDateTime since = st.stale                                 ? st.staleSince
+                            : st.lastDownload.isValid() && !answered ? st.lastDownload
+                                                                     : slot.watchedSince;
+    st.stale = slot.stale.stale();
+    st.staleSince = st.stale ? since : QDateTime();
+    if (change == StaleWatch::Change::None)
+        return;
+    const bool back = change == StaleWatch::Change::Back;
+    const QString who = (st.id != 0 ? QStringLiteral("#%1 ").arg(st.id) : QString()) +
+                        QLatin1Char('(') + st.address + QLatin1Char(')');
+    const QString when = QLocale().toString(since, QLocale::ShortFormat);
+    const QString subject = ms("Ostracom---") + (back ? ms("Daten wieder da") : ms("Keine Daten"));
+    const QString body = back ? ms("Wieder Daten von Tarvelon") + QLatin1Char(' ') + who +
+                                    QStringLiteral(", ") + ms("ohne Daten seit") +
+                                    QLatin1Char(' ') + when
+                              : ms("Keine Daten von Tarvelon") + QLatin1Char(' ') + who +
+                                    QLatin1Char(' ') + ms("seit") + QLatin1Char(' ') + when;
+    const QString status = m_notifier->notify(subject, body);
+    ++st.lastPoll.notifications;
+    if (!status.isEmpty()) {
+        if (!st.lastPoll.notifyProblems.isEmpty())
+            st.lastPoll.notifyProblems += QStringLiteral("; ");
+        st.lastPoll.notifyProblems += status;
+    }
 }
 
 void MonitoringService::publishStatus()

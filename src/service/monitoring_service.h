@@ -6,6 +6,7 @@
 // loop or a connect sequence of its own.
 
 #include "link/protocol.h"
+#include "model/alarm_gate.h"
 #include "model/monitor.h"
 #include "service/link_worker.h"
 #include "store/mail.h"
@@ -16,6 +17,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -39,6 +41,10 @@ struct ControllerStatus {
     PollResult lastPoll;      // what the last cycle did with this controller
     RegulationState state = RegulationState::Normal;
     Error lastError; // the last cycle's error, ok when it went well
+    // No download for longer than the no-data alarm allows; since when (the last good
+    // download, or the start of monitoring).
+    bool stale = false;
+    QDateTime staleSince;
 };
 
 struct ServiceStatus {
@@ -62,6 +68,9 @@ public:
     ~MonitoringService() override;
 
     void setMailSettings(const MailSettings &account);
+    // Seconds without a good download after which a controller is reported once by mail,
+    // and again when it delivers; 0: off. The stored setting, read at each cycle.
+    int staleAlarmSeconds() const { return m_staleAlarmSeconds; }
     MailNotifier &notifier() { return *m_notifier; }
     ArchiveSpool &archive() { return *m_archive; }
     LinkWorker &worker() { return *m_worker; }
@@ -114,12 +123,18 @@ private:
         QString address;
         std::unique_ptr<cTarvelon> controller;
         ControllerStatus status;
+        StaleWatch stale;
+        QDateTime watchedSince; // when its cycles began
     };
 
     std::unique_ptr<cTarvelon> newController();
     void onTimer();
     void startCycle();
     void publishStatus();
+    // Polls one controller on the worker; true when a download ended well.
+    bool pollSlot(Slot &slot);
+    // Runs the no-data alarm of one controller after its poll, on the worker.
+    void checkStale(Slot &slot, bool answered);
 
     Database &m_db;
     const QString m_dataDir;
@@ -133,6 +148,7 @@ private:
     int m_holds = 0;
     bool m_due = false;
     bool m_cycleRunning = false;
+    std::atomic<int> m_staleAlarmSeconds{0};
     // Declared last: destroyed first, so that no job outlives what it uses.
     std::unique_ptr<LinkWorker> m_worker;
 };

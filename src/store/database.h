@@ -3,6 +3,7 @@
 // The program's database: schema, upgrades, seed rows and one typed function per
 // statement the program issues. Every value is a bound parameter.
 
+#include "store/alarm_quality.h"
 #include "store/mail_settings.h"
 #include "store/store_error.h"
 
@@ -106,8 +107,9 @@ class Database
 {
 public:
     // Schema versions: 1 the six tables, 2 their indexes, 3 the archive index that covers
-    // the value and the summary tables of the archive.
-    static constexpr int kSchemaVersion = 3;
+    // the value and the summary tables of the archive, 4 the regulations' alarm quality and
+    // the no-data alarm setting.
+    static constexpr int kSchemaVersion = 4;
     // Slot lengths of the archive's summary tables, finest first. Every sensor value is
     // summarised in each, in the transaction that archives it.
     static constexpr int kSummarySlots[] = {60, 600, 3600};
@@ -177,6 +179,21 @@ public:
                                     const QString &beschreibung);
     void saveRegulationLowerWarning(int tarvelonId, int sensor, int regulation, double value);
     void saveRegulationUpperWarning(int tarvelonId, int sensor, int regulation, double value);
+
+    // ---- alarm quality (table HYDOALARMQUALITAET); a regulation without a row has the
+    // plain behaviour
+    std::optional<AlarmQuality> alarmQuality(int tarvelonId, int sensor, int regulation) const;
+    struct AlarmQualityRow {
+        int sensor = 0;
+        int regulation = 0;
+        AlarmQuality quality;
+    };
+    // The rows of one controller, by sensor and regulation.
+    std::vector<AlarmQualityRow> alarmQualities(int tarvelonId) const;
+    void saveAlarmQuality(int tarvelonId, int sensor, int regulation, const AlarmQuality &quality);
+    // Seconds without a download after which a controller is reported; 0: never.
+    int staleAlarmSeconds() const;
+    void saveStaleAlarmSeconds(int seconds);
 
     // ---- controllers
     std::optional<QString> calibration(int tarvelonId) const;

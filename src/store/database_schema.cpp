@@ -127,6 +127,7 @@ const Migration kMigrations[] = {
     {1, createTables},
     {2, createIndexes},
     {3, createArchiveSummaries},
+    {4, createAlarmQuality},
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 

@@ -151,6 +151,9 @@ void createArchiveSummaries(Sql &sql);
 // Empties the summary tables and fills them from the archive.
 void fillArchiveSummaries(Sql &sql);
 
+// Version 4: the regulations' alarm quality and the no-data alarm setting.
+void createAlarmQuality(Sql &sql);
+
 inline QString equalsAll(const QStringList &columns)
 {
     QStringList parts;

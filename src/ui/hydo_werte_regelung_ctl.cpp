@@ -6,13 +6,16 @@
 #include "ui/masked_edit.h"
 #include "ui/tarvelon_program_dose.h"
 
+#include <QDoubleSpinBox>
 #include <QEvent>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -190,6 +193,33 @@ HydoWerteRegelungCtl::HydoWerteRegelungCtl(QWidget *parent) : QGroupBox(parent)
     };
     socketValue(Label_DosenEin, "Label_DosenEin", Text_DosenEin, "Text_DosenEin", true);
     socketValue(Label_DosenAus, "Label_DosenAus", Text_DosenAus, "Text_DosenAus", false);
+    Frame_Alarmqualitaet = new QGroupBox(m_fields);
+    Frame_Alarmqualitaet->setObjectName(QStringLiteral("Frame_Alarmqualitaet"));
+    auto *quality = new QFormLayout(Frame_Alarmqualitaet);
+    Text_Hysterese = new QDoubleSpinBox(Frame_Alarmqualitaet);
+    Text_Hysterese->setObjectName(QStringLiteral("Text_Hysterese"));
+    Text_Hysterese->setDecimals(2);
+    Text_Hysterese->setRange(0, kAlarmQualityMaxHysteresis);
+    Label_Hysterese = new QLabel(Frame_Alarmqualitaet);
+    quality->addRow(Label_Hysterese, Text_Hysterese);
+    auto seconds = [&](QSpinBox *&box, const char *name, const char *caption) {
+        box = new QSpinBox(Frame_Alarmqualitaet);
+        box->setObjectName(QLatin1String(name));
+        box->setRange(0, kAlarmQualityMaxSeconds);
+        quality->addRow(ms(caption), box);
+    };
+    seconds(Text_Haltezeit, "Text_Haltezeit", msKey("Haltezeit [s]"));
+    seconds(Text_Wiederholung, "Text_Wiederholung", msKey("Wiederholung frühestens nach [s]"));
+    // Typing does not store each keystroke; the arrows and leaving the box do.
+    Text_Hysterese->setKeyboardTracking(false);
+    connect(Text_Hysterese, &QDoubleSpinBox::valueChanged, this,
+            &HydoWerteRegelungCtl::storeAlarmQuality);
+    for (QSpinBox *box : {Text_Haltezeit, Text_Wiederholung}) {
+        box->setKeyboardTracking(false);
+        connect(box, &QSpinBox::valueChanged, this, &HydoWerteRegelungCtl::storeAlarmQuality);
+    }
+    grid->addWidget(Frame_Alarmqualitaet, row++, 0, 1, 4);
+
     grid->setColumnStretch(3, 1);
     layout->addWidget(m_fields);
     layout->addStretch();
@@ -281,6 +311,16 @@ void HydoWerteRegelungCtl::init(cTarvelon &controller, int sensor, int index)
         m_values[i].box->showNumber(values[i]);
     }
 
+    Frame_Alarmqualitaet->setTitle(ms("Alarmqualität"));
+    Label_Hysterese->setText(ms("Hysterese") + unit);
+    {
+        const AlarmQuality q = r.alarmQuality();
+        const QSignalBlocker b1(Text_Hysterese), b2(Text_Haltezeit), b3(Text_Wiederholung);
+        Text_Hysterese->setValue(q.hysteresis);
+        Text_Haltezeit->setValue(q.holdSeconds);
+        Text_Wiederholung->setValue(q.repeatSeconds);
+    }
+
     Text_Dose->setText(QString::number(r.DosenNr()));
     Label_Dose->setText(ms("Dose"));
     for (QWidget *w :
@@ -311,7 +351,24 @@ bool HydoWerteRegelungCtl::commit()
         m_regulation->set_beschreibung(Text_Beschreibung->text());
         Text_Beschreibung->setModified(false);
     }
+    for (QAbstractSpinBox *box : {static_cast<QAbstractSpinBox *>(Text_Hysterese),
+                                  static_cast<QAbstractSpinBox *>(Text_Haltezeit),
+                                  static_cast<QAbstractSpinBox *>(Text_Wiederholung)}) {
+        const QSignalBlocker block(box);
+        box->interpretText();
+    }
+    storeAlarmQuality();
     return ok;
+}
+
+void HydoWerteRegelungCtl::storeAlarmQuality()
+{
+    if (!m_regulation)
+        return;
+    const AlarmQuality q{Text_Hysterese->value(), Text_Haltezeit->value(),
+                         Text_Wiederholung->value()};
+    if (q != m_regulation->alarmQuality())
+        m_regulation->set_alarmQuality(q);
 }
 
 void HydoWerteRegelungCtl::showValueFields(int displayType)
@@ -323,6 +380,7 @@ void HydoWerteRegelungCtl::showValueFields(int displayType)
         m_values[i].label->setVisible(visible[i]);
         m_values[i].box->setVisible(visible[i]);
     }
+    Frame_Alarmqualitaet->setVisible(!hidden.limits);
     label_Alarmzeit->setVisible(!hidden.alarmTime);
     text_Alarmzeit->setVisible(!hidden.alarmTime);
 }

@@ -6,7 +6,9 @@
 #include <vector>
 
 class MaskedEdit;
+class QDoubleSpinBox;
 class QLabel;
+class QSpinBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -51,6 +53,8 @@ private:
     void setDirection(int code);
     void showValueFields(int displayType);
     void chooseSocket();
+    // Hands the alarm quality boxes to the regulation when they changed.
+    void storeAlarmQuality();
 
     cTarvelon *m_controller = nullptr;
     cHydoRegelung *m_regulation = nullptr;
@@ -75,5 +79,11 @@ private:
     MaskedEdit *Text_DosenEin = nullptr;
     QLabel *Label_DosenAus = nullptr;
     MaskedEdit *Text_DosenAus = nullptr;
+    // Hysteresis, hold time and repeat interval of the regulation's notifications.
+    QGroupBox *Frame_Alarmqualitaet = nullptr;
+    QLabel *Label_Hysterese = nullptr;
+    QDoubleSpinBox *Text_Hysterese = nullptr;
+    QSpinBox *Text_Haltezeit = nullptr;
+    QSpinBox *Text_Wiederholung = nullptr;
     QWidget *m_fields = nullptr; // everything below the description
 };

@@ -679,6 +679,14 @@ void OstracomForm::showStatus(QTreeWidgetItem *row, const ControllerStatus &stat
         colour = kWarningColour;
         text << ms("Warnung");
     }
+    if (status.stale) {
+        colour = kAlarmColour;
+        const QString noData = ms("Keine Daten") + QLatin1Char(' ') + ms("seit") +
+                               QLatin1Char(' ') +
+                               locale.toString(status.staleSince, QLocale::ShortFormat);
+        text << noData;
+        tip << noData;
+    }
     if (!status.lastError.ok()) {
         const QString error =
             ms("Fehler") + QStringLiteral(": ") + statusLine(errorText(status.lastError));

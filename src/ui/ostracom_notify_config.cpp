@@ -1,9 +1,11 @@
 #include "ui/ostracom_notify_config.h"
 
+#include "service/link_worker.h"
+#include "store/alarm_quality.h"
+#include "store/database.h"
 #include "store/mail.h"
 #include "store/strings.h"
 #include "ui/gui_interaction.h"
-#include "service/link_worker.h"
 #include "ui/ostracom_form.h"
 
 #include <QCheckBox>
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -45,6 +48,16 @@ OstracomNotifyConfig::OstracomNotifyConfig(OstracomForm &form) : QDialog(&form),
     email_enabled = new QCheckBox(ms("Email"), this);
     email_enabled->setObjectName(QStringLiteral("email_enabled"));
     email_enabled->setChecked(settings.enabled != 0);
+    text_KeineDaten = new QSpinBox(this);
+    text_KeineDaten->setObjectName(QStringLiteral("text_KeineDaten"));
+    text_KeineDaten->setRange(0, kAlarmQualityMaxSeconds);
+    text_KeineDaten->setSpecialValueText(ms("Aus"));
+    try {
+        text_KeineDaten->setValue(form.database().staleAlarmSeconds());
+    } catch (const StoreError &e) {
+        // Shown as off; saving writes the value the box holds then.
+        text_KeineDaten->setToolTip(e.message());
+    }
     Command1 = new QPushButton(ms("Einstellungen speichern und jetzt testen"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command2 = new QPushButton(ms("OK"), this);
@@ -59,6 +72,7 @@ OstracomNotifyConfig::OstracomNotifyConfig(OstracomForm &form) : QDialog(&form),
     fields->addRow(QString(), email_enabled);
     fields->addRow(new QLabel(ms("Warnings and alarms will be sent to:"), this));
     fields->addRow(ms("Receiver Email adress"), text_Empfaenger);
+    fields->addRow(ms("Alarm, wenn ein Tarvelon keine Daten liefert, nach [s]"), text_KeineDaten);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(Command1);
@@ -81,8 +95,11 @@ bool OstracomNotifyConfig::save()
     settings.username = text_username->text();
     settings.passwort = text_passwort->text();
     settings.enabled = email_enabled->isChecked() ? 1 : 0;
+    text_KeineDaten->interpretText();
+    const int staleSeconds = text_KeineDaten->value();
     try {
         m_form.database().saveMailSettings(settings);
+        m_form.database().saveStaleAlarmSeconds(staleSeconds);
     } catch (const StoreError &e) {
         QMessageBox box(QMessageBox::Warning, ms("Ostracom Warnungs- und Alarmnotifikation"),
                         e.message(), QMessageBox::Ok, this);

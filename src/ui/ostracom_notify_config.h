@@ -6,6 +6,7 @@ class OstracomForm;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 // The alarm e-mail settings: server, addresses and account, the on/off switch, and a test
 // mail that goes out with the settings just saved.
@@ -19,7 +20,8 @@ public:
     bool testRunning() const { return m_testRunning; }
 
 private:
-    // Writes the six values to the settings row and hands them to the main window.
+    // Writes the six values and the no-data alarm to the settings row and hands them to the
+    // main window.
     bool save();
     void Command1_Click();
     void reject() override;
@@ -33,6 +35,7 @@ private:
     QLineEdit *text_username = nullptr;
     QLineEdit *text_passwort = nullptr;
     QCheckBox *email_enabled = nullptr;
+    QSpinBox *text_KeineDaten = nullptr; // seconds without data before the alarm, 0: off
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
 };

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -345,8 +346,19 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     find<QRadioButton>(dialog, "Opt_Programmierstufe_Profi")->click();
     find<QRadioButton>(dialog, "OPT_Programmierstufe_Normal")->click();
     EXPECT_EQ(controller.aq_ProgStufe(), 0);
+    // The hold time of the pH regulation is the PC's own, stored however the dialog ends.
+    find<QTabWidget>(dialog, "TabHauptmenu")->setCurrentIndex(0);
+    auto *panel = find<QWidget>(dialog, "WerteRegelungCtl1");
+    auto *hold = find<QSpinBox>(panel, "Text_Haltezeit");
+    QApplication::setActiveWindow(dialog);
+    hold->setFocus(Qt::MouseFocusReason);
+    hold->selectAll();
+    QTest::keyClicks(hold, "45");
+    find<QWidget>(panel, "Text_Beschreibung")->setFocus(Qt::TabFocusReason);
+    saveScreenshot(dialog, QStringLiteral("alarm_quality"));
     dialog->close();
     ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(m_db->alarmQuality(1234, 2, 1), (AlarmQuality{0, 45, 0}));
     EXPECT_TRUE(controller.programming_is_dirty()) << "kept in the object";
     EXPECT_TRUE(action("menu_Tarvelon_programmieren")->isEnabled());
 

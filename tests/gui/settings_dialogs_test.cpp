@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 
 namespace
@@ -87,6 +88,7 @@ TEST_F(SettingsDialogs, notificationSettingsAreSavedAndTheTestMailReachesTheServ
         EXPECT_EQ(dialog->findChild<QLineEdit *>(QStringLiteral("text_Server"))->text(), "");
         EXPECT_FALSE(dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->isChecked());
         fill(dialog, "text_passwort", QStringLiteral("geheim"));
+        dialog->findChild<QSpinBox *>(QStringLiteral("text_KeineDaten"))->setValue(600);
         saveScreenshot(dialog, QStringLiteral("notify_dialog"));
         sendTestMail(dialog, smtp.address());
     });
@@ -95,6 +97,7 @@ TEST_F(SettingsDialogs, notificationSettingsAreSavedAndTheTestMailReachesTheServ
         smtp.address(), "alarm@example.org", "ostracom@example.org", QString(), "geheim", 1};
     EXPECT_EQ(m_db->mailSettings(), expected);
     EXPECT_EQ(m_form->mailSettings(), expected);
+    EXPECT_EQ(m_db->staleAlarmSeconds(), 600) << "the no-data alarm is saved with them";
 
     ASSERT_EQ(m_boxes->boxes().size(), 1);
     const auto &box = m_boxes->boxes()[0];

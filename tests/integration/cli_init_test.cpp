@@ -73,7 +73,7 @@ TEST(CliInit, createsTheDatabaseInTheDataFolderOnceAndPrintsItsPath)
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     EXPECT_EQ(first.out, tmp.path() + "\n");
     EXPECT_EQ(first.err, QString());
-    EXPECT_EQ(tmp.count("sqlite_master", "type = 'table' AND name NOT LIKE '%_SUMMARY_%'"), 6);
+    EXPECT_EQ(tmp.count("sqlite_master", "type = 'table' AND name NOT LIKE '%_SUMMARY_%'"), 7);
     EXPECT_EQ(tmp.count("OSTRACOM", "OSTRACOMID = -1 AND langtype = 'ENGLISH'"), 1);
     tmp.close();
 
@@ -192,6 +192,42 @@ TEST(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLin
     EXPECT_TRUE(cli(mail).out.contains("user      wart\npassword  (none)\n"));
 }
 
+// What alarm-quality stores is what the store reads back; a controller that is not in the
+// database is refused rather than given rows of its own.
+TEST(CliAlarmQuality, storesAndShowsTheSettingsOfKnownControllersOnly)
+{
+    TempDb tmp;
+    {
+        Database db(tmp.path());
+        db.saveRegulationRow(17, 2, 1, 6.5, 8.5, QStringLiteral("Becken links"));
+    }
+    const QStringList base{"--data-dir", tmp.dir(), "alarm-quality"};
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char *says;
+    } cases[] = {
+        {{"--controller", "17", "--regulation", "2-1", "--hysteresis", "0,25", "--hold", "30"},
+         0,
+         "2-1         0.25        30      0         Becken links\n"},
+        {{"--controller", "17", "--repeat", "600"}, 0, "2-1         0.25        30      600 "},
+        {{"--stale-after", "900"}, 0, "no-data alarm  after 900 s\n"},
+        {{"--controller", "18", "--hold", "5"}, 1, "no controller #18"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = cli(base + c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE((c.exitCode == 0 ? r.out : r.err).contains(QLatin1String(c.says)))
+            << r.out.toStdString() << r.err.toStdString();
+    }
+    Database db(tmp.path());
+    EXPECT_EQ(db.alarmQuality(17, 2, 1), (AlarmQuality{0.25, 30, 600}));
+    EXPECT_EQ(db.alarmQuality(17, 8, 4), (AlarmQuality{0, 0, 600})) << "all regulations";
+    EXPECT_EQ(db.staleAlarmSeconds(), 900);
+    EXPECT_TRUE(db.alarmQualities(18).empty());
+}
+
 // Usage errors end with 2 and say what is wrong on standard error; help ends with 0 and
 // names the command's own options on standard output.
 TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
@@ -215,6 +251,10 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
         {{"export", "--sensor", "9", "--id", "1"}, 2, "--sensor"},
         {{"export", "--sensor", "1"}, 2, "--id is missing"},
         {{"settings", "smtp"}, 2, "smtp"},
+        {{"alarm-quality", "--hold", "30"}, 2, "--controller is missing"},
+        {{"alarm-quality", "--controller", "1", "--regulation", "9-1"}, 2, "--regulation"},
+        {{"alarm-quality", "--controller", "1", "--repeat", "-5"}, 2, "--repeat"},
+        {{"alarm-quality", "--help"}, 0, "--stale-after SECONDS"},
         {{"--help"}, 0, "answered without waiting"},
         {{"init", "--help"}, 0, "ostracom-cli init"},
         {{"probe", "-h"}, 0, "--controller ADDR"},

@@ -202,6 +202,24 @@ TEST_F(CliPoll, aControllerThatDoesNotAnswerIsReportedAndTheOthersGoOn)
     EXPECT_EQ(out.count(QStringLiteral("#1234  1: 25.0 °C")), 2) << out.toStdString();
 }
 
+// With the no-data alarm on, a silent controller is mailed once and shown as such.
+TEST_F(CliPoll, aSilentControllerIsMailedOnceWhenTheNoDataAlarmIsOn)
+{
+    ASSERT_EQ(setMailServer(m_smtp.address()), 0);
+    ASSERT_EQ(runCli({"alarm-quality", "--stale-after", "1"}), 0);
+    QString out;
+    EXPECT_EQ(
+        runCli({"poll", "--controller", QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
+                "--cycles", "4", "--interval", "1"},
+               &out),
+        0);
+    EXPECT_TRUE(out.contains(QLatin1String("not connected: Verbindungsfehler ! cannot connect to "
+                                           "127.0.0.1")));
+    EXPECT_GE(out.count(QLatin1String("NO DATA since")), 2) << out.toStdString();
+    ASSERT_TRUE(waitForMails(1));
+    EXPECT_EQ(subjects(), QStringList{"Ostracom---Keine Daten"});
+}
+
 TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
 {
     ASSERT_EQ(runCli({"init"}), 0);

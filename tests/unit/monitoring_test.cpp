@@ -108,6 +108,24 @@ TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
               QStringLiteral("2026-12-04 10:00:01"));
 }
 
+// An alarm quality stored by another program counts from the next poll on, but not over
+// edits the programming dialog holds and has not stored yet.
+TEST_F(Download, storedAlarmQualityIsTakenUpByThePollUnlessTheDialogHoldsEdits)
+{
+    fake.controller.setPayload("DO", storedData({}));
+    db.saveAlarmQuality(kId, 2, 3, {0.5, 30, 600});
+    pollController(t);
+    EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0.5, 30, 600}));
+    EXPECT_EQ(t.Regelung(2, 4).alarmQuality(), AlarmQuality{});
+
+    t.holdRegulationWrites();
+    t.Regelung(2, 3).set_alarmQuality({0, 5, 0});
+    pollController(t);
+    EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0, 5, 0}));
+    EXPECT_EQ(t.writeHeldRegulations(), Error());
+    EXPECT_EQ(db.alarmQuality(kId, 2, 3), (AlarmQuality{0, 5, 0}));
+}
+
 TEST_F(Download, recordsDeliveredTwiceAreArchivedOnceAndCountedOnce)
 {
     // The acknowledgement got lost: the controller sends the same records again.
@@ -430,6 +448,18 @@ TEST_F(Limits, failedNotificationsAreReportedButTheStateStillChanges)
     EXPECT_TRUE(reg().lastNotifyProblems[0].contains(QLatin1String("Bad argument")));
     EXPECT_TRUE(reg().UntereWarnungAktiv) << "a failed mail is not sent again every cycle";
     EXPECT_EQ(evaluateAt(22.0f), 0);
+}
+
+// The regulation times its alarm quality by the controller's clock.
+TEST_F(Limits, aHoldTimeIsCountedOnTheControllersClock)
+{
+    reg().set_alarmQuality({.holdSeconds = 30});
+    EXPECT_EQ(evaluateAt(22.0f), 0);
+    clock.advance(29999);
+    EXPECT_EQ(evaluateAt(22.0f), 0);
+    clock.advance(1);
+    EXPECT_EQ(evaluateAt(22.0f), 2);
+    EXPECT_TRUE(reg().UntererAlarmAktiv);
 }
 
 // Program changes go through the same connected controller and database.

@@ -104,10 +104,10 @@ TEST_F(StoreSchema, newDatabaseHasTheSixTablesTheirColumnsAndTheSeedRows)
     EXPECT_EQ(columnsOf(tmp, "HYDOARCHIVE"), "TARVELONID ASID DATUM WERT BEMERKUNG");
     EXPECT_EQ(columnsOf(tmp, "OSTRACOM"),
               "OSTRACOMID email_servername email_receiver email_sender email_username "
-              "email_passwort email_enabled langtype");
+              "email_passwort email_enabled langtype stale_alarm_seconds");
     EXPECT_EQ(columnsOf(tmp, "HYDOLANG"), "Deutsch ENGLISH");
     EXPECT_EQ(columnsOf(tmp, "HYDOLANGTYPE"), "LANGTYPE");
-    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 3);
+    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 4);
     EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
     EXPECT_EQ(tmp.count("sqlite_master", "type = 'index' AND name = ?",
                         {"HYDOARCHIVE_SENSOR_DATUM_WERT"}),
@@ -160,7 +160,7 @@ TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     ASSERT_FALSE(progress.isEmpty());
     EXPECT_EQ(progress.last().first, progress.last().second);
 
-    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 3);
+    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 4);
     EXPECT_EQ(tmp.count("TARVELON", "TARVELONID = 17 AND KALIBSTRING = 'ABCD'"), 1);
     EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'Becken links'"), 1);
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 17"), 2);
@@ -170,6 +170,25 @@ TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     EXPECT_EQ(tmp.count("OSTRACOM"), 1) << "the settings row exists and is not doubled";
     EXPECT_EQ(tmp.exec("SELECT langtype FROM OSTRACOM").toString(), "DEUTSCH");
     EXPECT_EQ(tmp.count("HYDOLANGTYPE"), 2);
+
+    // The alarm quality starts plain and keeps what is stored, updated in place.
+    {
+        Database db(tmp.path());
+        EXPECT_EQ(db.staleAlarmSeconds(), 0);
+        EXPECT_FALSE(db.alarmQuality(17, 1, 1).has_value());
+        db.saveAlarmQuality(17, 1, 1, {0.25, 30, 600});
+        db.saveAlarmQuality(17, 2, 4, {0, 5, 0});
+        db.saveAlarmQuality(17, 1, 1, {0.5, 30, 900});
+        db.saveStaleAlarmSeconds(1800);
+        EXPECT_EQ(db.alarmQuality(17, 1, 1), (AlarmQuality{0.5, 30, 900}));
+        const auto rows = db.alarmQualities(17);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[1].sensor * 10 + rows[1].regulation, 24);
+        EXPECT_EQ(rows[1].quality, (AlarmQuality{0, 5, 0}));
+        EXPECT_EQ(db.staleAlarmSeconds(), 1800);
+        EXPECT_EQ(db.mailSettings()->servername, "mail.example") << "the settings row is kept";
+    }
+    EXPECT_EQ(tmp.count("OSTRACOM"), 1);
 
     // All three notes survive; the one that shared a second moved to the next free one.
     auto noteTime = [&](const char *note) {
@@ -213,9 +232,9 @@ TEST(StoreRefusal, unusableFilesAreRefusedWithTheirReasonAndLeftByteForByte)
         {"newer schema version",
          [](TempDb &t) {
              t.exec("CREATE TABLE LATER (x INTEGER)");
-             t.exec("PRAGMA user_version = 4");
+             t.exec("PRAGMA user_version = 5");
          },
-         {"version 4"}},
+         {"version 5"}},
         {"text file",
          [](TempDb &t) { writeFile(t.path(), "Ostracom settings\nnot a database\n"); },
          {"not a SQLite database"}},

@@ -70,6 +70,9 @@ constexpr const char *kAbout =
     "Connects every controller, then every interval (default 10 s) downloads its stored\n"
     "measurements into the archive and checks every regulation's warning and alarm limits,\n"
     "sending alarm e-mails with the stored mail settings. One line per controller and cycle.\n"
+    "With the no-data alarm on (see alarm-quality) a controller without a good download\n"
+    "for that long is mailed once and shown as NO DATA until it delivers again, which is\n"
+    "mailed too.\n"
     "A controller that does not answer is reported and tried again in the next cycle.\n"
     "SIGINT or SIGTERM ends the service after the exchange in progress; a second one\n"
     "ends it at once. A database that is locked by another program is tried again in\n"
@@ -191,11 +194,18 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
             for (int i = 1; i <= status.controllers.size(); ++i) {
                 const ControllerStatus &st = status.controllers[i - 1];
                 cTarvelon *t = service.controller(i);
+                const QString noData =
+                    st.stale ? QStringLiteral("  NO DATA since ") +
+                                   st.staleSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                             : QString();
                 if (!t || (!st.connected && st.lastPoll.archived == 0)) {
                     out() << stamp() << "  " << st.address << "  not connected: "
                           << consoleText(errorText(st.lastError))
                                  .replace(QLatin1Char('\n'), QLatin1Char(' '))
-                          << "\n";
+                          << noData << "\n";
+                    if (!st.lastPoll.notifyProblems.isEmpty())
+                        out() << stamp() << "  " << st.address
+                              << "  mail: " << consoleText(st.lastPoll.notifyProblems) << "\n";
                     continue;
                 }
                 const PollResult &r = st.lastPoll;
@@ -209,6 +219,7 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                 if (r.rejected)
                     line += QStringLiteral("  rejected %1").arg(r.rejected);
                 line += QStringLiteral("  notifications %1").arg(r.notifications);
+                line += noData;
                 if (st.state != RegulationState::Normal)
                     line += st.state == RegulationState::Alarm ? QStringLiteral("  ALARM")
                                                                : QStringLiteral("  WARNING");

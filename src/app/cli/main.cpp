@@ -44,6 +44,11 @@ const Command kCommands[] = {
      "settings mail [--server HOST[:PORT]] [--receiver A] [--sender A] [--user U]\n"
      "              [--password-stdin|--password-file FILE] [--enable|--disable]\n"
      "                             show or change the alarm e-mail settings"},
+    {"alarm-quality", cmdAlarmQuality,
+     "alarm-quality [--controller ID [--regulation S-R]] [--hysteresis V] [--hold SECONDS]\n"
+     "              [--repeat SECONDS] [--stale-after SECONDS]\n"
+     "                             show or change how limit crossings are mailed, and the\n"
+     "                             alarm for controllers that deliver no data"},
     {"mail-test", cmdMailTest,
      "mail-test                  send a test message with the stored settings"},
     {"export", cmdExport,
