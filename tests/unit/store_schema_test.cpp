@@ -1,5 +1,6 @@
-// Creating, upgrading and refusing database files.
+// Creating, upgrading and refusing databases, and a PostgreSQL server that goes away.
 
+#include "store/archive_spool.h"
 #include "store/database.h"
 #include "store/datadir.h"
 #include "support/temp_db.h"
@@ -393,4 +394,26 @@ TEST_P(StoreSchema, eachThreadGetsItsOwnConnectionClosedWhenTheThreadEnds)
     EXPECT_EQ(languages, (QStringList{"DEUTSCH", "ENGLISH"}));
     EXPECT_EQ(QSqlDatabase::connectionNames().size(), before) << "the worker's connection closed";
     EXPECT_EQ(db.connection().connectionName(), mine) << "the same thread keeps its connection";
+}
+
+// A server that drops the connection (restarted, or the network gone) makes the archive
+// busy: the spool keeps the records, and the next cycle opens a new connection.
+TEST(StorePostgreSQL, aLostConnectionKeepsRecordsInTheSpoolUntilTheNextCycle)
+{
+    TempDb tmp(TempDb::Start::Prepared, Backend::Postgres);
+    Database db(tmp.path());
+    ArchiveSpool spool(db, tmp.dir());
+    ASSERT_EQ(spool.store({{"2026-04-01 10:00:00", 7.0, 5, 1}}).written, 1);
+    tmp.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+             "current_database() AND pid <> pg_backend_pid()");
+
+    const ArchiveSpool::Result lost = spool.store({{"2026-04-01 10:00:10", 7.1, 5, 1}});
+    EXPECT_TRUE(lost.busy) << lost.error.toStdString();
+    EXPECT_EQ(lost.spooled, 1);
+    const ArchiveSpool::Result next = spool.store({{"2026-04-01 10:00:20", 7.2, 5, 1}});
+    EXPECT_TRUE(next.error.isEmpty()) << next.error.toStdString();
+    EXPECT_EQ(next.written, 2);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 5"), 3);
+    EXPECT_EQ(tmp.exec("SELECT sum(N) FROM HYDOARCHIVE_SUMMARY_60 WHERE TARVELONID = 5").toInt(),
+              3);
 }
