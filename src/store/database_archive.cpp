@@ -7,6 +7,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <set>
 
 using namespace database_detail;
@@ -38,6 +39,35 @@ QString archiveKey(int tarvelonId, int asid, const QString &datum, double wert)
     return QString::number(tarvelonId) + QLatin1Char('|') + QString::number(asid) +
            QLatin1Char('|') + datum + QLatin1Char('|') + QString::number(wert, 'g', 17);
 }
+// Records per statement on PostgreSQL: one round trip each, and one run of the summary
+// trigger over all of them, instead of one of each per record.
+constexpr size_t kPostgresRowsPerStatement = 5000;
+
+// Array literal of texts that need no escaping beyond the quotes (DATUM texts, numbers).
+QString arrayLiteral(const QStringList &items)
+{
+    return QStringLiteral("{\"") + items.join(QStringLiteral("\",\"")) + QStringLiteral("\"}");
+}
+
+void insertPostgres(Sql &sql, const std::vector<const ArchiveRecord *> &records, const char *what)
+{
+    for (size_t from = 0; from < records.size(); from += kPostgresRowsPerStatement) {
+        const size_t to = std::min(records.size(), from + kPostgresRowsPerStatement);
+        QStringList datum, wert, id, asid;
+        for (size_t i = from; i < to; ++i) {
+            datum << records[i]->datum;
+            wert << QString::number(records[i]->wert, 'g', 17);
+            id << QString::number(records[i]->tarvelonId);
+            asid << QString::number(records[i]->asid);
+        }
+        sql.run(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
+                               "SELECT * FROM unnest(CAST(? AS text[]), CAST(? AS double "
+                               "precision[]), CAST(? AS integer[]), CAST(? AS integer[]))"),
+                {arrayLiteral(datum), arrayLiteral(wert), arrayLiteral(id), arrayLiteral(asid)},
+                what);
+    }
+}
+
 } // namespace
 
 int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExisting skip)
@@ -96,26 +126,34 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
                                                    e.value(0).toString(), e.value(1).toDouble()));
                 }
             }
-            if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
-                                          "VALUES (?, ?, ?, ?)")))
-                sql.fail(what, q.lastError());
+            std::vector<const ArchiveRecord *> fresh;
+            fresh.reserve(records.size());
             for (const ArchiveRecord &r : records) {
-                const QString &d = r.datum;
                 if (skip == SkipExisting::Yes) {
                     // Also catches a record repeated within this batch.
-                    const QString key = archiveKey(r.tarvelonId, r.asid, d, r.wert);
+                    const QString key = archiveKey(r.tarvelonId, r.asid, r.datum, r.wert);
                     if (existing.contains(key))
                         continue;
                     existing.insert(key);
                 }
-                q.addBindValue(d);
-                q.addBindValue(r.wert);
-                q.addBindValue(r.tarvelonId);
-                q.addBindValue(r.asid);
-                if (!q.exec())
-                    sql.fail(what, q.lastError()); // the transaction rolls back
-                ++added;
+                fresh.push_back(&r);
             }
+            if (sql.postgres()) {
+                insertPostgres(sql, fresh, what);
+            } else {
+                if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, "
+                                              "ASID) VALUES (?, ?, ?, ?)")))
+                    sql.fail(what, q.lastError());
+                for (const ArchiveRecord *r : fresh) {
+                    q.addBindValue(r->datum);
+                    q.addBindValue(r->wert);
+                    q.addBindValue(r->tarvelonId);
+                    q.addBindValue(r->asid);
+                    if (!q.exec())
+                        sql.fail(what, q.lastError()); // the transaction rolls back
+                }
+            }
+            added = static_cast<int>(fresh.size());
         }
         tx.commit();
         return added;

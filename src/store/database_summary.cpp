@@ -82,29 +82,57 @@ QString isSensorRow(const QString &row)
 const QString kColumns = QStringLiteral("TARVELONID, ASID, SLOT, N, SUMWERT, MINWERT, MAXWERT, "
                                         "FIRSTSECOND, FIRSTWERT, LASTSECOND, LASTWERT");
 
-// Adds NEW to its slot: first and last follow the order by time and then value.
+// Merges the row proposed for insertion (`excluded`) into the slot's row: first and last
+// follow the order by time and then value.
+QString mergeIntoSlot(const Sql &sql, const QString &t)
+{
+    auto column = [&](const char *name) { return t + QLatin1Char('.') + QLatin1String(name); };
+    return QStringLiteral("ON CONFLICT (TARVELONID, ASID, SLOT) DO UPDATE SET "
+                          "N = %1 + excluded.N, SUMWERT = %2 + excluded.SUMWERT, MINWERT = %3, "
+                          "MAXWERT = %4, FIRSTWERT = CASE WHEN (excluded.FIRSTSECOND, "
+                          "excluded.FIRSTWERT) < (%5, %6) THEN excluded.FIRSTWERT ELSE %6 END, "
+                          "FIRSTSECOND = %7, LASTWERT = CASE WHEN (excluded.LASTSECOND, "
+                          "excluded.LASTWERT) > (%8, %9) THEN excluded.LASTWERT ELSE %9 END, "
+                          "LASTSECOND = %10;")
+        .arg(column("N"), column("SUMWERT"),
+             least(sql, column("MINWERT"), QStringLiteral("excluded.MINWERT")),
+             greatest(sql, column("MAXWERT"), QStringLiteral("excluded.MAXWERT")),
+             column("FIRSTSECOND"), column("FIRSTWERT"),
+             least(sql, column("FIRSTSECOND"), QStringLiteral("excluded.FIRSTSECOND")),
+             column("LASTSECOND"), column("LASTWERT"))
+        .arg(greatest(sql, column("LASTSECOND"), QStringLiteral("excluded.LASTSECOND")));
+}
+
+// Adds NEW to its slot.
 QString addNewRow(const Sql &sql, int slotSeconds)
 {
     const QString t = summaryTable(slotSeconds);
-    auto column = [&](const char *name) { return t + QLatin1Char('.') + QLatin1String(name); };
-    return QStringLiteral(
-               "INSERT INTO %1 (%2) SELECT NEW.TARVELONID, NEW.ASID, %3, 1, NEW.WERT, NEW.WERT, "
-               "NEW.WERT, s, NEW.WERT, s, NEW.WERT FROM (SELECT %4 AS s) AS n WHERE true "
-               "ON CONFLICT (TARVELONID, ASID, SLOT) DO UPDATE SET N = %5 + 1, "
-               "SUMWERT = %6 + excluded.SUMWERT, MINWERT = %7, MAXWERT = %8, "
-               "FIRSTWERT = CASE WHEN (excluded.FIRSTSECOND, excluded.FIRSTWERT) < "
-               "(%9, %10) THEN excluded.FIRSTWERT ELSE %10 END, FIRSTSECOND = %11, "
-               "LASTWERT = CASE WHEN (excluded.LASTSECOND, excluded.LASTWERT) > "
-               "(%12, %13) THEN excluded.LASTWERT ELSE %13 END, LASTSECOND = %14;")
+    return QStringLiteral("INSERT INTO %1 (%2) SELECT NEW.TARVELONID, NEW.ASID, %3, 1, NEW.WERT, "
+                          "NEW.WERT, NEW.WERT, s, NEW.WERT, s, NEW.WERT FROM (SELECT %4 AS s) "
+                          "AS n WHERE true %5")
         .arg(t, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
-             secondOf(sql, QStringLiteral("NEW.DATUM")), column("N"), column("SUMWERT"),
-             least(sql, column("MINWERT"), QStringLiteral("excluded.MINWERT")),
-             greatest(sql, column("MAXWERT"), QStringLiteral("excluded.MAXWERT")),
-             column("FIRSTSECOND"))
-        .arg(column("FIRSTWERT"),
-             least(sql, column("FIRSTSECOND"), QStringLiteral("excluded.FIRSTSECOND")),
-             column("LASTSECOND"), column("LASTWERT"),
-             greatest(sql, column("LASTSECOND"), QStringLiteral("excluded.LASTSECOND")));
+             secondOf(sql, QStringLiteral("NEW.DATUM")), mergeIntoSlot(sql, t));
+}
+
+// Adds the measurements among the rows a statement inserted (PostgreSQL's transition table
+// new_rows) to their slots, one summary row per slot: a batch of a download is summarised in
+// one pass instead of a pass per row.
+QString addNewRows(const Sql &sql, int slotSeconds)
+{
+    const QString t = summaryTable(slotSeconds);
+    return QStringLiteral(
+               "INSERT INTO %1 (%2) SELECT TARVELONID, ASID, slot, count(*), sum(WERT), "
+               "min(WERT), max(WERT), min(s), min(WERT) FILTER (WHERE f = 1), max(s), "
+               "max(WERT) FILTER (WHERE l = 1) FROM (SELECT TARVELONID, ASID, WERT, s, slot, "
+               "row_number() OVER (PARTITION BY TARVELONID, ASID, slot ORDER BY s, WERT) AS f, "
+               "row_number() OVER (PARTITION BY TARVELONID, ASID, slot ORDER BY s DESC, "
+               "WERT DESC) AS l FROM (SELECT TARVELONID, ASID, WERT, s, %3 AS slot FROM "
+               "(SELECT n.TARVELONID, n.ASID, n.WERT, %4 AS s FROM new_rows n WHERE %5 AND "
+               "n.WERT IS NOT NULL) AS m WHERE s IS NOT NULL) AS k) AS r "
+               "GROUP BY TARVELONID, ASID, slot %6")
+        .arg(t, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
+             secondOf(sql, QStringLiteral("n.DATUM")), isSensorRow(QStringLiteral("n")),
+             mergeIntoSlot(sql, t));
 }
 
 // Computes the slot of `row` anew from the archive: after a row was changed or removed the
@@ -223,12 +251,15 @@ void createArchiveSummaries(Sql &sql)
             QString event;
             QString body;
         } triggers[] = {
-            {"HYDOARCHIVE_SUMMARY_INSERT", QStringLiteral("INSERT"),
-             QStringLiteral("IF %1 THEN %2 END IF;").arg(newIsMeasurement, triggerBody(addNew))},
-            {"HYDOARCHIVE_SUMMARY_DELETE", QStringLiteral("DELETE"),
+            {"HYDOARCHIVE_SUMMARY_INSERT",
+             QStringLiteral("INSERT ON HYDOARCHIVE REFERENCING NEW TABLE AS new_rows FOR EACH "
+                            "STATEMENT"),
+             triggerBody([&](int slotSeconds) { return addNewRows(sql, slotSeconds); })},
+            {"HYDOARCHIVE_SUMMARY_DELETE", QStringLiteral("DELETE ON HYDOARCHIVE FOR EACH ROW"),
              QStringLiteral("IF %1 THEN %2 END IF;")
                  .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")))},
-            {"HYDOARCHIVE_SUMMARY_UPDATE", QStringLiteral("UPDATE OF ") + updatedColumns,
+            {"HYDOARCHIVE_SUMMARY_UPDATE",
+             QStringLiteral("UPDATE OF %1 ON HYDOARCHIVE FOR EACH ROW").arg(updatedColumns),
              QStringLiteral("IF %1 THEN %2 END IF; IF %3 THEN %4 END IF;")
                  .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")), newIsSensor,
                       recompute(QStringLiteral("NEW")))},
@@ -240,8 +271,7 @@ void createArchiveSummaries(Sql &sql)
                                       "$body$")
                            .arg(name, t.body),
                        what);
-            sql.direct(QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER %2 ON HYDOARCHIVE "
-                                      "FOR EACH ROW EXECUTE FUNCTION %1()")
+            sql.direct(QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER %2 EXECUTE FUNCTION %1()")
                            .arg(name, t.event),
                        what);
         }
