@@ -90,7 +90,7 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
         if (sql.postgres() && skip == SkipExisting::Yes) {
             // Another program may archive the same controller at the same moment; whoever
             // comes second waits here, and then sees the first one's rows as existing. Taken
-            // in one order, so that two writers never wait for each other.
+            // in one order, so that two writers never wait for each other in a circle.
             std::set<int> controllers;
             for (const ArchiveRecord &r : records)
                 controllers.insert(r.tarvelonId);

@@ -128,7 +128,9 @@ struct Migration {
     void (*apply)(Sql &);
 };
 
-// Applied in order; each brings the schema to its version.
+// Applied in order; each brings the schema to its version, on SQLite and PostgreSQL alike.
+// Portable SQL serves both; where the dialects differ, Sql::dialectSql fills in the
+// spelling (a new table gets {rowid} for "the first matching row", {real} for doubles).
 const Migration kMigrations[] = {
     {1, createTables},
     {2, createIndexes},
