@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace
 {
 
@@ -224,4 +227,40 @@ TEST_P(StoreApi, languageColumnMustBeAPlainNameOfAnExistingColumn)
         EXPECT_FALSE(db.languageColumn(bad).has_value()) << bad;
     EXPECT_THROW(db.translations("ENGLISH, Deutsch"), StoreError);
     EXPECT_THROW(db.addTranslation("FRENCH", "Warnung", "Attention"), StoreError);
+}
+
+// Two programs archiving the same download at once (two PCs polling one controller): the
+// one that comes second finds the rows of the first, whichever order their reads and writes
+// take. A busy database is tried again, as the spool does at the next cycle.
+TEST_P(StoreApi, twoWritersOfTheSameRecordsAtOnceArchiveEachRecordOnce)
+{
+    std::vector<ArchiveRecord> records;
+    for (int i = 0; i < 300; ++i)
+        records.push_back({Database::datumText(at("2026-07-01 00:00:00").addSecs(i * 10)), 0.5 * i,
+                           21, 1 + i % 3});
+    std::atomic<int> ready{0};
+    std::atomic<int> added{0};
+    QString errors[2];
+    auto writer = [&](QString *error) {
+        ++ready;
+        while (ready.load() < 2) {
+        }
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            try {
+                added += db.appendArchive(records, Database::SkipExisting::Yes);
+                return;
+            } catch (const StoreError &e) {
+                *error = e.message();
+                if (e.kind() != StoreError::Kind::Busy)
+                    return;
+            }
+        }
+    };
+    std::thread first(writer, &errors[0]), second(writer, &errors[1]);
+    first.join();
+    second.join();
+    EXPECT_EQ(added.load(), 300) << errors[0].toStdString() << "\n" << errors[1].toStdString();
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 21"), 300);
+    EXPECT_EQ(tmp.exec("SELECT sum(N) FROM HYDOARCHIVE_SUMMARY_600 WHERE TARVELONID = 21").toInt(),
+              300);
 }
