@@ -7,6 +7,9 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+#include <set>
+
 using namespace database_detail;
 
 // ---------------------------------------------------------------------------------------
@@ -27,12 +30,44 @@ std::optional<ArchiveValue> Database::newestArchived(int tarvelonId, int asid) c
 
 namespace
 {
+// First key of the locks that keep two writers of one controller's archive apart.
+constexpr int kArchiveLockClass = 0x4f53;
+
 // Identity of an archived value for the duplicate check.
 QString archiveKey(int tarvelonId, int asid, const QString &datum, double wert)
 {
     return QString::number(tarvelonId) + QLatin1Char('|') + QString::number(asid) +
            QLatin1Char('|') + datum + QLatin1Char('|') + QString::number(wert, 'g', 17);
 }
+// Records per statement on PostgreSQL: one round trip each, and one run of the summary
+// trigger over all of them, instead of one of each per record.
+constexpr size_t kPostgresRowsPerStatement = 5000;
+
+// Array literal of texts that need no escaping beyond the quotes (DATUM texts, numbers).
+QString arrayLiteral(const QStringList &items)
+{
+    return QStringLiteral("{\"") + items.join(QStringLiteral("\",\"")) + QStringLiteral("\"}");
+}
+
+void insertPostgres(Sql &sql, const std::vector<const ArchiveRecord *> &records, const char *what)
+{
+    for (size_t from = 0; from < records.size(); from += kPostgresRowsPerStatement) {
+        const size_t to = std::min(records.size(), from + kPostgresRowsPerStatement);
+        QStringList datum, wert, id, asid;
+        for (size_t i = from; i < to; ++i) {
+            datum << records[i]->datum;
+            wert << QString::number(records[i]->wert, 'g', 17);
+            id << QString::number(records[i]->tarvelonId);
+            asid << QString::number(records[i]->asid);
+        }
+        sql.run(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
+                               "SELECT * FROM unnest(CAST(? AS text[]), CAST(? AS double "
+                               "precision[]), CAST(? AS integer[]), CAST(? AS integer[]))"),
+                {arrayLiteral(datum), arrayLiteral(wert), arrayLiteral(id), arrayLiteral(asid)},
+                what);
+    }
+}
+
 } // namespace
 
 int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExisting skip)
@@ -48,61 +83,82 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
                                  .arg(location()));
 
     const char *what = "Archiving measurements";
-    int added = 0;
     Sql sql(connection(), location());
-    Transaction tx(sql, what);
-    {
-        QSqlQuery q(sql.db());
-        // Rows already archived are found with one range query per controller instead of
-        // a lookup per record: a download normally holds only new records.
-        QSet<QString> existing;
-        if (skip == SkipExisting::Yes) {
-            // Per controller and sensor, so that each look-up runs on the archive's index.
-            QMap<QPair<int, int>, QPair<QString, QString>> ranges; // -> first, last DATUM
-            for (const ArchiveRecord &r : records) {
-                const QString &d = r.datum;
-                const QPair<int, int> sensor{r.tarvelonId, r.asid};
-                auto it = ranges.find(sensor);
-                if (it == ranges.end())
-                    ranges.insert(sensor, {d, d});
-                else
-                    *it = {std::min(it->first, d), std::max(it->second, d)};
-            }
-            for (auto it = ranges.cbegin(); it != ranges.cend(); ++it) {
-                QSqlQuery e =
-                    sql.run(QStringLiteral("SELECT DATUM, WERT FROM HYDOARCHIVE "
-                                           "WHERE TARVELONID = ? AND ASID = ? AND "
-                                           "DATUM >= ? AND DATUM <= ?"),
-                            {it.key().first, it.key().second, it->first, it->second}, what);
-                while (e.next())
-                    existing.insert(archiveKey(it.key().first, it.key().second,
-                                               e.value(0).toString(), e.value(1).toDouble()));
-            }
+    return retryConflicts(sql, [&] {
+        int added = 0;
+        Transaction tx(sql, what);
+        if (sql.postgres() && skip == SkipExisting::Yes) {
+            // Another program may archive the same controller at the same moment; whoever
+            // comes second waits here, and then sees the first one's rows as existing. Taken
+            // in one order, so that two writers never wait for each other in a circle.
+            std::set<int> controllers;
+            for (const ArchiveRecord &r : records)
+                controllers.insert(r.tarvelonId);
+            for (int id : controllers)
+                sql.run(QStringLiteral("SELECT pg_advisory_xact_lock(?, ?)"),
+                        {kArchiveLockClass, id}, what);
         }
-        if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
-                                      "VALUES (?, ?, ?, ?)")))
-            sql.fail(what, q.lastError());
-        for (const ArchiveRecord &r : records) {
-            const QString &d = r.datum;
+        {
+            QSqlQuery q(sql.db());
+            // Rows already archived are found with one range query per controller instead of
+            // a lookup per record: a download normally holds only new records.
+            QSet<QString> existing;
             if (skip == SkipExisting::Yes) {
-                // Also catches a record repeated within this batch.
-                const QString key = archiveKey(r.tarvelonId, r.asid, d, r.wert);
-                if (existing.contains(key))
-                    continue;
-                existing.insert(key);
+                // Per controller and sensor, so that each look-up runs on the archive's index.
+                QMap<QPair<int, int>, QPair<QString, QString>> ranges; // -> first, last DATUM
+                for (const ArchiveRecord &r : records) {
+                    const QString &d = r.datum;
+                    const QPair<int, int> sensor{r.tarvelonId, r.asid};
+                    auto it = ranges.find(sensor);
+                    if (it == ranges.end())
+                        ranges.insert(sensor, {d, d});
+                    else
+                        *it = {std::min(it->first, d), std::max(it->second, d)};
+                }
+                for (auto it = ranges.cbegin(); it != ranges.cend(); ++it) {
+                    QSqlQuery e =
+                        sql.run(QStringLiteral("SELECT DATUM, WERT FROM HYDOARCHIVE "
+                                               "WHERE TARVELONID = ? AND ASID = ? AND "
+                                               "DATUM >= ? AND DATUM <= ?"),
+                                {it.key().first, it.key().second, it->first, it->second}, what);
+                    while (e.next())
+                        existing.insert(archiveKey(it.key().first, it.key().second,
+                                                   e.value(0).toString(), e.value(1).toDouble()));
+                }
             }
-            q.addBindValue(d);
-            q.addBindValue(r.wert);
-            q.addBindValue(r.tarvelonId);
-            q.addBindValue(r.asid);
-            sql.beforeWrite(what);
-            if (!q.exec())
-                sql.fail(what, q.lastError()); // the transaction rolls back
-            ++added;
+            std::vector<const ArchiveRecord *> fresh;
+            fresh.reserve(records.size());
+            for (const ArchiveRecord &r : records) {
+                if (skip == SkipExisting::Yes) {
+                    // Also catches a record repeated within this batch.
+                    const QString key = archiveKey(r.tarvelonId, r.asid, r.datum, r.wert);
+                    if (existing.contains(key))
+                        continue;
+                    existing.insert(key);
+                }
+                fresh.push_back(&r);
+            }
+            if (sql.postgres()) {
+                insertPostgres(sql, fresh, what);
+            } else {
+                if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, "
+                                              "ASID) VALUES (?, ?, ?, ?)")))
+                    sql.fail(what, q.lastError());
+                for (const ArchiveRecord *r : fresh) {
+                    q.addBindValue(r->datum);
+                    q.addBindValue(r->wert);
+                    q.addBindValue(r->tarvelonId);
+                    q.addBindValue(r->asid);
+                    sql.beforeWrite(what);
+                    if (!q.exec())
+                        sql.fail(what, q.lastError()); // the transaction rolls back
+                }
+            }
+            added = static_cast<int>(fresh.size());
         }
-    }
-    tx.commit();
-    return added;
+        tx.commit();
+        return added;
+    });
 }
 
 std::vector<ArchiveValue> Database::archiveValues(const ArchiveQuery &query) const
@@ -174,8 +230,8 @@ std::vector<Database::ArchiveRow> Database::archiveRows(int tarvelonId, std::opt
                              .arg(location(), q.lastError().text()));
     std::vector<ArchiveRow> rows;
     while (q.next()) {
-        rows.push_back(ArchiveRow{q.value(0).toString(), q.value(1).toInt(),
-                                  q.value(2).toInt(), q.value(3), q.value(4).toString()});
+        rows.push_back(ArchiveRow{q.value(0).toString(), q.value(1).toInt(), q.value(2).toInt(),
+                                  q.value(3), q.value(4).toString()});
     }
     return rows;
 }

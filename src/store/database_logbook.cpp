@@ -68,12 +68,14 @@ bool Database::createLogbookEntry(const QDateTime &time, const QString &text)
     const char *what = "Creating a logbook entry";
     const QString datum = requireDatum(time, location());
     Sql sql(connection(), location());
-    Transaction tx(sql, what);
-    if (logbookEntryExists(sql, datum))
-        return false;
-    insertLogbookEntry(sql, datum, text, what);
-    tx.commit();
-    return true;
+    // The unique index decides, so that two programs writing the same second at once
+    // cannot both succeed.
+    QSqlQuery q = sql.run(
+        QStringLiteral("INSERT INTO HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT, BEMERKUNG) "
+                       "VALUES (?, ?, ?, ?, ?) ON CONFLICT (DATUM) WHERE TARVELONID = -1 AND "
+                       "ASID = 0 DO NOTHING"),
+        {kLogbookTarvelonId, kLogbookAsid, datum, kLogbookWert, textValue(text)}, what);
+    return q.numRowsAffected() > 0;
 }
 
 bool Database::moveLogbookEntry(const QDateTime &oldTime, const QDateTime &newTime,

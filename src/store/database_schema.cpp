@@ -58,21 +58,27 @@ const QList<TableColumns> &requiredColumns()
 // Version 1: the six tables. IF NOT EXISTS adopts tables someone created by hand.
 void createTables(Sql &sql)
 {
-    const char *statements[] = {
-        "CREATE TABLE IF NOT EXISTS TARVELON (TARVELONID INTEGER NOT NULL, KALIBSTRING TEXT)",
-        "CREATE TABLE IF NOT EXISTS HYDOREGELUNG (TARVELONID INTEGER NOT NULL, "
-        "HYDOSENSORID INTEGER NOT NULL, HYDOVORGANG INTEGER NOT NULL, sw_UntereWarnung REAL, "
-        "sw_obereWarnung REAL, beschreibung TEXT)",
-        "CREATE TABLE IF NOT EXISTS HYDOARCHIVE (TARVELONID INTEGER NOT NULL, "
-        "ASID INTEGER NOT NULL, DATUM TEXT NOT NULL, WERT REAL, BEMERKUNG TEXT)",
-        "CREATE TABLE IF NOT EXISTS OSTRACOM (OSTRACOMID INTEGER NOT NULL, email_servername TEXT, "
-        "email_receiver TEXT, email_sender TEXT, email_username TEXT, email_passwort TEXT, "
-        "email_enabled INTEGER, langtype TEXT)",
-        "CREATE TABLE IF NOT EXISTS HYDOLANG (Deutsch TEXT NOT NULL, ENGLISH TEXT)",
-        "CREATE TABLE IF NOT EXISTS HYDOLANGTYPE (LANGTYPE TEXT NOT NULL)",
+    const struct {
+        const char *table;
+        const char *columns;
+    } tables[] = {
+        {"TARVELON", "TARVELONID INTEGER NOT NULL, KALIBSTRING TEXT"},
+        {"HYDOREGELUNG", "TARVELONID INTEGER NOT NULL, HYDOSENSORID INTEGER NOT NULL, "
+                         "HYDOVORGANG INTEGER NOT NULL, sw_UntereWarnung {real}, "
+                         "sw_obereWarnung {real}, beschreibung TEXT"},
+        {"HYDOARCHIVE", "TARVELONID INTEGER NOT NULL, ASID INTEGER NOT NULL, "
+                        "DATUM {datum} NOT NULL, WERT {real}, BEMERKUNG TEXT"},
+        {"OSTRACOM", "OSTRACOMID INTEGER NOT NULL, email_servername TEXT, email_receiver TEXT, "
+                     "email_sender TEXT, email_username TEXT, email_passwort TEXT, "
+                     "email_enabled INTEGER, langtype TEXT"},
+        {"HYDOLANG", "Deutsch TEXT NOT NULL, ENGLISH TEXT"},
+        {"HYDOLANGTYPE", "LANGTYPE TEXT NOT NULL"},
     };
-    for (const char *s : statements)
-        sql.direct(QString::fromLatin1(s), "Creating the tables");
+    for (const auto &t : tables) {
+        sql.direct(sql.dialectSql(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2{rowid})")
+                                      .arg(QLatin1String(t.table), QLatin1String(t.columns))),
+                   "Creating the tables");
+    }
 }
 
 // Version 2: the archive index and the one-logbook-entry-per-second rule. Logbook entries
@@ -122,7 +128,9 @@ struct Migration {
     void (*apply)(Sql &);
 };
 
-// Applied in order; each brings the schema to its version.
+// Applied in order; each brings the schema to its version, on SQLite and PostgreSQL alike.
+// Portable SQL serves both; where the dialects differ, Sql::dialectSql fills in the
+// spelling (a new table gets {rowid} for "the first matching row", {real} for doubles).
 const Migration kMigrations[] = {
     {1, createTables},
     {2, createIndexes},
@@ -131,10 +139,51 @@ const Migration kMigrations[] = {
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
+// PostgreSQL has no user_version; the version lives in a table of its own.
+constexpr const char *kVersionTable = "OSTRACOM_SCHEMA";
+// Key of the lock that lets one program at a time upgrade a PostgreSQL database.
+constexpr qint64 kUpgradeLock = 0x4f535452'41434f4d;
+
 int userVersion(Sql &sql)
 {
-    QSqlQuery q = sql.direct(QStringLiteral("PRAGMA user_version"), "Reading the schema version");
+    const char *what = "Reading the schema version";
+    if (sql.postgres()) {
+        QSqlQuery t = sql.run(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"),
+                              {QString::fromLatin1(kVersionTable).toLower()}, what);
+        if (!t.next() || !t.value(0).toBool())
+            return 0;
+        QSqlQuery q = sql.run(
+            QStringLiteral("SELECT max(VERSION) FROM %1").arg(QLatin1String(kVersionTable)), what);
+        return q.next() ? q.value(0).toInt() : 0;
+    }
+    QSqlQuery q = sql.direct(QStringLiteral("PRAGMA user_version"), what);
     return q.next() ? q.value(0).toInt() : 0;
+}
+
+void setUserVersion(Sql &sql, int version, const char *what)
+{
+    if (sql.postgres()) {
+        sql.direct(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (VERSION INTEGER NOT NULL)")
+                       .arg(QLatin1String(kVersionTable)),
+                   what);
+        sql.direct(QStringLiteral("DELETE FROM %1").arg(QLatin1String(kVersionTable)), what);
+        sql.run(
+            QStringLiteral("INSERT INTO %1 (VERSION) VALUES (?)").arg(QLatin1String(kVersionTable)),
+            {version}, what);
+        return;
+    }
+    sql.direct(QStringLiteral("PRAGMA user_version = %1").arg(version), what);
+}
+
+// Starts the upgrade's transaction, holding off every other program's upgrade until it ends.
+void beginUpgrade(Sql &sql, const char *what)
+{
+    if (sql.postgres()) {
+        sql.direct(QStringLiteral("BEGIN"), what);
+        sql.run(QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kUpgradeLock}, what);
+        return;
+    }
+    sql.direct(QStringLiteral("BEGIN IMMEDIATE"), what);
 }
 
 // What the seed would add or fill in; empty when the database has every seed row.
@@ -222,6 +271,19 @@ void applySeed(Sql &sql, const SeedWork &work)
                 {t.english, t.german, t.german + QStringLiteral("???")}, "Filling in translations");
 }
 
+// "The first matching row" needs the order rows were added in, which SQLite keeps in its
+// own row key. PostgreSQL tables made by another program or an older version get one.
+void addRowKeys(Sql &sql)
+{
+    const QStringList tables = sql.db().tables();
+    for (const TableColumns &t : requiredColumns())
+        if (tables.contains(QLatin1String(t.table), Qt::CaseInsensitive))
+            sql.direct(QStringLiteral("ALTER TABLE %1 ADD COLUMN IF NOT EXISTS rowid BIGINT "
+                                      "GENERATED BY DEFAULT AS IDENTITY")
+                           .arg(QLatin1String(t.table)),
+                       "Adding row keys");
+}
+
 // Refuses tables that exist under our names but lack columns the program needs.
 void checkExistingTables(Sql &sql)
 {
@@ -230,7 +292,7 @@ void checkExistingTables(Sql &sql)
         const QString table = QLatin1String(t.table);
         if (!tables.contains(table, Qt::CaseInsensitive))
             continue;
-        const QSqlRecord record = sql.db().record(table);
+        const QSqlRecord record = sql.record(table);
         for (const QString &column : t.columns) {
             bool found = false;
             for (int i = 0; i < record.count() && !found; ++i)
@@ -245,9 +307,20 @@ void checkExistingTables(Sql &sql)
 
 } // namespace
 
+namespace
+{
+// Brings the schema and the seed rows of an open database up to date.
+void upgradeSchema(Sql &sql);
+} // namespace
+
 void Database::prepareSchema()
 {
     const QString path = m_shared->location;
+    if (m_shared->dialect == Dialect::Postgres) {
+        Sql sql(connection(), path);
+        upgradeSchema(sql);
+        return;
+    }
     const QFileInfo file(path);
 
     // Everything that can refuse the file runs before the first write.
@@ -322,16 +395,25 @@ void Database::prepareSchema()
                              StoreError::Kind::Damaged);
     }
 
+    upgradeSchema(sql);
+}
+
+namespace
+{
+
+void upgradeSchema(Sql &sql)
+{
+    const QString path = sql.location();
     const int version = userVersion(sql);
-    if (version > kSchemaVersion)
+    if (version > Database::kSchemaVersion)
         throw StoreError(QStringLiteral("Database %1 has schema version %2, newer than this "
                                         "program knows (%3); it was left unchanged")
                              .arg(path)
                              .arg(version)
-                             .arg(kSchemaVersion));
+                             .arg(Database::kSchemaVersion));
     checkExistingTables(sql);
 
-    {
+    if (!sql.postgres()) {
         QSqlQuery q = sql.direct(QStringLiteral("PRAGMA journal_mode"), "Reading the journal mode");
         const QString journal = q.next() ? q.value(0).toString() : QString();
         q.finish();
@@ -345,28 +427,32 @@ void Database::prepareSchema()
     }
 
     // A second open of a current database finds nothing to do and writes nothing.
-    if (version == kSchemaVersion && planSeed(sql).empty())
+    if (version == Database::kSchemaVersion && planSeed(sql).empty())
         return;
 
     const char *what = "Upgrading the schema";
-    sql.direct(QStringLiteral("BEGIN IMMEDIATE"), what);
+    beginUpgrade(sql, what);
     try {
         // Another program may have upgraded it while we waited for the lock.
         const int current = userVersion(sql);
-        if (current > kSchemaVersion)
+        if (current > Database::kSchemaVersion)
             throw StoreError(QStringLiteral("Database %1 was upgraded to schema version %2 by a "
                                             "newer program")
                                  .arg(path)
                                  .arg(current));
+        if (sql.postgres())
+            addRowKeys(sql);
         for (const Migration &m : kMigrations)
             if (m.version > current)
                 m.apply(sql);
         applySeed(sql, planSeed(sql));
-        if (current != kSchemaVersion)
-            sql.direct(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion), what);
+        if (current != Database::kSchemaVersion)
+            setUserVersion(sql, Database::kSchemaVersion, what);
         sql.direct(QStringLiteral("COMMIT"), what);
     } catch (...) {
         QSqlQuery(sql.db()).exec(QStringLiteral("ROLLBACK"));
         throw;
     }
 }
+
+} // namespace

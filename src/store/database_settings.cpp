@@ -21,7 +21,7 @@ std::optional<QString> Database::languageColumn(const QString &language) const
 {
     if (!isPlainIdentifier(language))
         return std::nullopt;
-    const QSqlRecord record = connection().record(QStringLiteral("HYDOLANG"));
+    const QSqlRecord record = Sql(connection(), location()).record(QStringLiteral("HYDOLANG"));
     for (int i = 0; i < record.count(); ++i)
         if (record.fieldName(i).compare(language, Qt::CaseInsensitive) == 0)
             return record.fieldName(i);

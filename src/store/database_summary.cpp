@@ -28,9 +28,37 @@ QString summaryTable(int slotSeconds)
     return QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(slotSeconds);
 }
 
-QString secondOf(const QString &datum)
+// The wall-clock second of a DATUM text; NULL for a text that is no DATUM.
+QString secondOf(const Sql &sql, const QString &datum)
 {
+    if (sql.postgres())
+        return QStringLiteral("(CASE WHEN %1 ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:"
+                              "[0-9]{2}$' THEN CAST(extract(epoch FROM CAST(%1 AS timestamp)) "
+                              "AS bigint) END)")
+            .arg(datum);
     return QStringLiteral("CAST(strftime('%s', %1) AS INTEGER)").arg(datum);
+}
+
+// The DATUM text of a wall-clock second.
+QString datumOf(const Sql &sql, const QString &second)
+{
+    if (sql.postgres())
+        return QStringLiteral("to_char(to_timestamp(%1) AT TIME ZONE 'UTC', "
+                              "'YYYY-MM-DD HH24:MI:SS')")
+            .arg(second);
+    return QStringLiteral("datetime(%1, 'unixepoch')").arg(second);
+}
+
+// The smaller and the larger of two values (SQLite's min and max of two arguments).
+QString least(const Sql &sql, const QString &a, const QString &b)
+{
+    return QStringLiteral("%1(%2, %3)").arg(QLatin1String(sql.postgres() ? "LEAST" : "min"), a, b);
+}
+
+QString greatest(const Sql &sql, const QString &a, const QString &b)
+{
+    return QStringLiteral("%1(%2, %3)")
+        .arg(QLatin1String(sql.postgres() ? "GREATEST" : "max"), a, b);
 }
 
 // The start of the slot of `second`, rounded down also before 1970.
@@ -54,32 +82,65 @@ QString isSensorRow(const QString &row)
 const QString kColumns = QStringLiteral("TARVELONID, ASID, SLOT, N, SUMWERT, MINWERT, MAXWERT, "
                                         "FIRSTSECOND, FIRSTWERT, LASTSECOND, LASTWERT");
 
-// Adds NEW to its slot: first and last follow the order by time and then value.
-QString addNewRow(int slotSeconds)
+// Merges the row proposed for insertion (`excluded`) into the slot's row: first and last
+// follow the order by time and then value.
+QString mergeIntoSlot(const Sql &sql, const QString &t)
 {
+    auto column = [&](const char *name) { return t + QLatin1Char('.') + QLatin1String(name); };
+    return QStringLiteral("ON CONFLICT (TARVELONID, ASID, SLOT) DO UPDATE SET "
+                          "N = %1 + excluded.N, SUMWERT = %2 + excluded.SUMWERT, MINWERT = %3, "
+                          "MAXWERT = %4, FIRSTWERT = CASE WHEN (excluded.FIRSTSECOND, "
+                          "excluded.FIRSTWERT) < (%5, %6) THEN excluded.FIRSTWERT ELSE %6 END, "
+                          "FIRSTSECOND = %7, LASTWERT = CASE WHEN (excluded.LASTSECOND, "
+                          "excluded.LASTWERT) > (%8, %9) THEN excluded.LASTWERT ELSE %9 END, "
+                          "LASTSECOND = %10;")
+        .arg(column("N"), column("SUMWERT"),
+             least(sql, column("MINWERT"), QStringLiteral("excluded.MINWERT")),
+             greatest(sql, column("MAXWERT"), QStringLiteral("excluded.MAXWERT")),
+             column("FIRSTSECOND"), column("FIRSTWERT"),
+             least(sql, column("FIRSTSECOND"), QStringLiteral("excluded.FIRSTSECOND")),
+             column("LASTSECOND"), column("LASTWERT"))
+        .arg(greatest(sql, column("LASTSECOND"), QStringLiteral("excluded.LASTSECOND")));
+}
+
+// Adds NEW to its slot.
+QString addNewRow(const Sql &sql, int slotSeconds)
+{
+    const QString t = summaryTable(slotSeconds);
+    return QStringLiteral("INSERT INTO %1 (%2) SELECT NEW.TARVELONID, NEW.ASID, %3, 1, NEW.WERT, "
+                          "NEW.WERT, NEW.WERT, s, NEW.WERT, s, NEW.WERT FROM (SELECT %4 AS s) "
+                          "AS n WHERE true %5")
+        .arg(t, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
+             secondOf(sql, QStringLiteral("NEW.DATUM")), mergeIntoSlot(sql, t));
+}
+
+// Adds the measurements among the rows a statement inserted (PostgreSQL's transition table
+// new_rows) to their slots, one summary row per slot: a batch of a download is summarised in
+// one pass instead of a pass per row.
+QString addNewRows(const Sql &sql, int slotSeconds)
+{
+    const QString t = summaryTable(slotSeconds);
     return QStringLiteral(
-               "INSERT INTO %1 (%2) SELECT NEW.TARVELONID, NEW.ASID, %3, 1, NEW.WERT, NEW.WERT, "
-               "NEW.WERT, s, NEW.WERT, s, NEW.WERT FROM (SELECT %4 AS s) WHERE true "
-               "ON CONFLICT (TARVELONID, ASID, SLOT) DO UPDATE SET N = N + 1, "
-               "SUMWERT = SUMWERT + excluded.SUMWERT, "
-               "MINWERT = min(MINWERT, excluded.MINWERT), "
-               "MAXWERT = max(MAXWERT, excluded.MAXWERT), "
-               "FIRSTWERT = CASE WHEN (excluded.FIRSTSECOND, excluded.FIRSTWERT) < "
-               "(FIRSTSECOND, FIRSTWERT) THEN excluded.FIRSTWERT ELSE FIRSTWERT END, "
-               "FIRSTSECOND = min(FIRSTSECOND, excluded.FIRSTSECOND), "
-               "LASTWERT = CASE WHEN (excluded.LASTSECOND, excluded.LASTWERT) > "
-               "(LASTSECOND, LASTWERT) THEN excluded.LASTWERT ELSE LASTWERT END, "
-               "LASTSECOND = max(LASTSECOND, excluded.LASTSECOND);")
-        .arg(summaryTable(slotSeconds), kColumns, slotOf(QStringLiteral("s"), slotSeconds),
-             secondOf(QStringLiteral("NEW.DATUM")));
+               "INSERT INTO %1 (%2) SELECT TARVELONID, ASID, slot, count(*), sum(WERT), "
+               "min(WERT), max(WERT), min(s), min(WERT) FILTER (WHERE f = 1), max(s), "
+               "max(WERT) FILTER (WHERE l = 1) FROM (SELECT TARVELONID, ASID, WERT, s, slot, "
+               "row_number() OVER (PARTITION BY TARVELONID, ASID, slot ORDER BY s, WERT) AS f, "
+               "row_number() OVER (PARTITION BY TARVELONID, ASID, slot ORDER BY s DESC, "
+               "WERT DESC) AS l FROM (SELECT TARVELONID, ASID, WERT, s, %3 AS slot FROM "
+               "(SELECT n.TARVELONID, n.ASID, n.WERT, %4 AS s FROM new_rows n WHERE %5 AND "
+               "n.WERT IS NOT NULL) AS m WHERE s IS NOT NULL) AS k) AS r "
+               "GROUP BY TARVELONID, ASID, slot %6")
+        .arg(t, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
+             secondOf(sql, QStringLiteral("n.DATUM")), isSensorRow(QStringLiteral("n")),
+             mergeIntoSlot(sql, t));
 }
 
 // Computes the slot of `row` anew from the archive: after a row was changed or removed the
 // extremes cannot be corrected from the summary alone.
-QString recomputeSlotOf(const QString &row, int slotSeconds)
+QString recomputeSlotOf(const Sql &sql, const QString &row, int slotSeconds)
 {
     const QString table = summaryTable(slotSeconds);
-    const QString slot = slotOf(secondOf(row + QStringLiteral(".DATUM")), slotSeconds);
+    const QString slot = slotOf(secondOf(sql, row + QStringLiteral(".DATUM")), slotSeconds);
     const QString same = QStringLiteral("TARVELONID = %1.TARVELONID AND ASID = %1.ASID").arg(row);
     const QString inSlot =
         QStringLiteral("f.TARVELONID = %1.TARVELONID AND f.ASID = %1.ASID AND f.DATUM >= b.lo "
@@ -89,20 +150,20 @@ QString recomputeSlotOf(const QString &row, int slotSeconds)
         return QStringLiteral("(SELECT %1 FROM HYDOARCHIVE f WHERE %2 ORDER BY %3 LIMIT 1)")
             .arg(QLatin1String(what), inSlot, QLatin1String(order));
     };
-    const QString second = secondOf(QStringLiteral("f.DATUM"));
+    const QByteArray second = secondOf(sql, QStringLiteral("f.DATUM")).toUtf8();
     return QStringLiteral("DELETE FROM %1 WHERE %2 AND SLOT = %3; "
                           "INSERT INTO %1 (%4) SELECT %5.TARVELONID, %5.ASID, b.slot, count(*), "
                           "sum(h.WERT), min(h.WERT), max(h.WERT), %6, %7, %8, %9 FROM "
-                          "(SELECT slot, datetime(slot, 'unixepoch') AS lo, "
-                          "datetime(slot + %10, 'unixepoch') AS hi FROM (SELECT %3 AS slot)) AS b "
+                          "(SELECT slot, %10 AS lo, %11 AS hi FROM (SELECT %3 AS slot) AS a) AS b "
                           "JOIN HYDOARCHIVE h ON h.TARVELONID = %5.TARVELONID AND "
                           "h.ASID = %5.ASID AND h.DATUM >= b.lo AND h.DATUM < b.hi AND "
-                          "h.WERT IS NOT NULL GROUP BY b.slot;")
-        .arg(table, same, slot, kColumns, row, pick(second.toUtf8().constData(), "f.DATUM, f.WERT"),
+                          "h.WERT IS NOT NULL GROUP BY b.slot, b.lo, b.hi;")
+        .arg(table, same, slot, kColumns, row, pick(second.constData(), "f.DATUM, f.WERT"),
              pick("f.WERT", "f.DATUM, f.WERT"),
-             pick(second.toUtf8().constData(), "f.DATUM DESC, f.WERT DESC"),
+             pick(second.constData(), "f.DATUM DESC, f.WERT DESC"),
              pick("f.WERT", "f.DATUM DESC, f.WERT DESC"))
-        .arg(slotSeconds);
+        .arg(datumOf(sql, QStringLiteral("slot")),
+             datumOf(sql, QStringLiteral("slot + %1").arg(slotSeconds)));
 }
 
 QString triggerBody(const std::function<QString(int)> &perLevel)
@@ -157,37 +218,79 @@ void createArchiveSummaries(Sql &sql)
                what);
     sql.direct(QStringLiteral("DROP INDEX IF EXISTS HYDOARCHIVE_SENSOR_DATUM"), what);
     for (int slotSeconds : Database::kSummarySlots)
-        sql.direct(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (TARVELONID INTEGER NOT NULL, "
-                                  "ASID INTEGER NOT NULL, SLOT INTEGER NOT NULL, "
-                                  "N INTEGER NOT NULL, SUMWERT REAL NOT NULL, "
-                                  "MINWERT REAL NOT NULL, MAXWERT REAL NOT NULL, "
-                                  "FIRSTSECOND INTEGER NOT NULL, FIRSTWERT REAL, "
-                                  "LASTSECOND INTEGER NOT NULL, LASTWERT REAL, "
-                                  "PRIMARY KEY (TARVELONID, ASID, SLOT)) WITHOUT ROWID")
-                       .arg(summaryTable(slotSeconds)),
+        sql.direct(sql.dialectSql(
+                       QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (TARVELONID INTEGER NOT NULL, "
+                                      "ASID INTEGER NOT NULL, SLOT {bigint} NOT NULL, "
+                                      "N {bigint} NOT NULL, SUMWERT {real} NOT NULL, "
+                                      "MINWERT {real} NOT NULL, MAXWERT {real} NOT NULL, "
+                                      "FIRSTSECOND {bigint} NOT NULL, FIRSTWERT {real}, "
+                                      "LASTSECOND {bigint} NOT NULL, LASTWERT {real}, "
+                                      "PRIMARY KEY (TARVELONID, ASID, SLOT)){norowid}")
+                           .arg(summaryTable(slotSeconds))),
                    what);
 
-    const QString newIsMeasurement =
-        isSensorRow(QStringLiteral("NEW")) +
-        QStringLiteral(" AND NEW.WERT IS NOT NULL AND strftime('%s', NEW.DATUM) IS NOT NULL");
-    sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
-                              "INSERT ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
-                   .arg(newIsMeasurement, triggerBody(addNewRow)),
-               what);
-    auto recompute = [](const QString &row) {
-        return triggerBody([&](int slotSeconds) { return recomputeSlotOf(row, slotSeconds); });
+    const QString newIsMeasurement = isSensorRow(QStringLiteral("NEW")) +
+                                     QStringLiteral(" AND NEW.WERT IS NOT NULL AND %1 IS NOT NULL")
+                                         .arg(secondOf(sql, QStringLiteral("NEW.DATUM")));
+    auto addNew = [&](int slotSeconds) { return addNewRow(sql, slotSeconds); };
+    auto recompute = [&](const QString &row) {
+        return triggerBody([&](int slotSeconds) { return recomputeSlotOf(sql, row, slotSeconds); });
     };
-    sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_DELETE AFTER "
-                              "DELETE ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
-                   .arg(isSensorRow(QStringLiteral("OLD")), recompute(QStringLiteral("OLD"))),
-               what);
-    for (const char *row : {"OLD", "NEW"})
-        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_UPDATE_%1 "
-                                  "AFTER UPDATE OF TARVELONID, ASID, DATUM, WERT ON HYDOARCHIVE "
-                                  "WHEN %2 BEGIN %3 END")
-                       .arg(QLatin1String(row), isSensorRow(QLatin1String(row)),
-                            recompute(QLatin1String(row))),
+    const QString updatedColumns = QStringLiteral("TARVELONID, ASID, DATUM, WERT");
+    if (sql.postgres()) {
+        // The same statements as SQLite's triggers, in trigger functions: they run in the
+        // transaction of the archive change, whichever program makes it.
+        const QString oldIsMeasurement =
+            isSensorRow(QStringLiteral("OLD")) +
+            QStringLiteral(" AND %1 IS NOT NULL").arg(secondOf(sql, QStringLiteral("OLD.DATUM")));
+        const QString newIsSensor =
+            isSensorRow(QStringLiteral("NEW")) +
+            QStringLiteral(" AND %1 IS NOT NULL").arg(secondOf(sql, QStringLiteral("NEW.DATUM")));
+        const struct {
+            const char *name;
+            QString event;
+            QString body;
+        } triggers[] = {
+            {"HYDOARCHIVE_SUMMARY_INSERT",
+             QStringLiteral("INSERT ON HYDOARCHIVE REFERENCING NEW TABLE AS new_rows FOR EACH "
+                            "STATEMENT"),
+             triggerBody([&](int slotSeconds) { return addNewRows(sql, slotSeconds); })},
+            {"HYDOARCHIVE_SUMMARY_DELETE", QStringLiteral("DELETE ON HYDOARCHIVE FOR EACH ROW"),
+             QStringLiteral("IF %1 THEN %2 END IF;")
+                 .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")))},
+            {"HYDOARCHIVE_SUMMARY_UPDATE",
+             QStringLiteral("UPDATE OF %1 ON HYDOARCHIVE FOR EACH ROW").arg(updatedColumns),
+             QStringLiteral("IF %1 THEN %2 END IF; IF %3 THEN %4 END IF;")
+                 .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")), newIsSensor,
+                      recompute(QStringLiteral("NEW")))},
+        };
+        for (const auto &t : triggers) {
+            const QString name = QLatin1String(t.name);
+            sql.direct(QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger "
+                                      "LANGUAGE plpgsql AS $body$ BEGIN %2 RETURN NULL; END "
+                                      "$body$")
+                           .arg(name, t.body),
+                       what);
+            sql.direct(QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER %2 EXECUTE FUNCTION %1()")
+                           .arg(name, t.event),
+                       what);
+        }
+    } else {
+        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
+                                  "INSERT ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
+                       .arg(newIsMeasurement, triggerBody(addNew)),
                    what);
+        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_DELETE AFTER "
+                                  "DELETE ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
+                       .arg(isSensorRow(QStringLiteral("OLD")), recompute(QStringLiteral("OLD"))),
+                   what);
+        for (const char *row : {"OLD", "NEW"})
+            sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_UPDATE_%1 "
+                                      "AFTER UPDATE OF %2 ON HYDOARCHIVE WHEN %3 BEGIN %4 END")
+                           .arg(QLatin1String(row), updatedColumns, isSensorRow(QLatin1String(row)),
+                                recompute(QLatin1String(row))),
+                       what);
+    }
     fillArchiveSummaries(sql);
 }
 
@@ -242,21 +345,22 @@ void fillArchiveSummaries(Sql &sql)
                             "INSERT INTO %1 (%2) SELECT TARVELONID, ASID, %3, count(*), "
                             "sum(WERT), min(WERT), max(WERT), min(s), NULL, max(s), NULL FROM "
                             "(SELECT TARVELONID, ASID, WERT, %4 AS s FROM HYDOARCHIVE a WHERE "
-                            "TARVELONID = ? AND ASID = ? AND %5 AND WERT IS NOT NULL) "
+                            "TARVELONID = ? AND ASID = ? AND %5 AND WERT IS NOT NULL) AS r "
                             "WHERE s IS NOT NULL GROUP BY TARVELONID, ASID, %3")
                             .arg(table, kColumns, slotOf(QStringLiteral("s"), slotSeconds),
-                                 secondOf(QStringLiteral("DATUM")),
+                                 secondOf(sql, QStringLiteral("DATUM")),
                                  isSensorRow(QStringLiteral("a"))),
                         {id, asid}, what);
                 sql.run(QStringLiteral(
                             "UPDATE %1 SET FIRSTWERT = (SELECT min(h.WERT) FROM HYDOARCHIVE h "
                             "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
-                            "h.DATUM = datetime(%1.FIRSTSECOND, 'unixepoch')), "
+                            "h.DATUM = %2), "
                             "LASTWERT = (SELECT max(h.WERT) FROM HYDOARCHIVE h "
                             "WHERE h.TARVELONID = %1.TARVELONID AND h.ASID = %1.ASID AND "
-                            "h.DATUM = datetime(%1.LASTSECOND, 'unixepoch')) "
+                            "h.DATUM = %3) "
                             "WHERE TARVELONID = ? AND ASID = ?")
-                            .arg(table),
+                            .arg(table, datumOf(sql, table + QStringLiteral(".FIRSTSECOND")),
+                                 datumOf(sql, table + QStringLiteral(".LASTSECOND"))),
                         {id, asid}, what);
                 if (upgradeProgress())
                     upgradeProgress()(i + 1, total);
@@ -456,8 +560,11 @@ std::vector<ArchiveColumn> Database::archiveColumns(int tarvelonId, int asid, Wa
     auto readLevel = [&](int level, WallSecond a, WallSecond b) {
         const int slot = kSummarySlots[level];
         const QString table = summaryTable(slot);
-        const QString column = QStringLiteral("max(0, min(?, ((%1 - ?) * ?) / ?))")
-                                   .arg(slotOf(QStringLiteral("SLOT"), grid.slotSeconds));
+        const QString column =
+            greatest(sql, QStringLiteral("0"),
+                     least(sql, QStringLiteral("?"),
+                           QStringLiteral("((%1 - ?) * ?) / ?")
+                               .arg(slotOf(QStringLiteral("SLOT"), grid.slotSeconds))));
         QSqlQuery q = sql.run(
             QStringLiteral("WITH g AS (SELECT %1 AS c, sum(N) AS n, sum(SUMWERT) AS s, "
                            "min(MINWERT) AS mn, max(MAXWERT) AS mx, min(SLOT) AS fs, "

@@ -47,6 +47,27 @@ public:
         }
     }
 
+    // The kind of a PostgreSQL SQLSTATE. No state at all means the server could not be
+    // reached, which, like a lost connection or a server shutting down, may be over by the
+    // next cycle; so may a lock wait or a conflict with another writer.
+    static Kind kindOfPostgresState(const QString &state)
+    {
+        if (state.isEmpty() || state.startsWith(QLatin1String("08")) ||
+            state.startsWith(QLatin1String("57P")) || state == QLatin1String("40001") ||
+            state == QLatin1String("40P01") || state == QLatin1String("55P03") ||
+            state == QLatin1String("55006"))
+            return Kind::Busy;
+        if (state == QLatin1String("53100"))
+            return Kind::Full;
+        if (state.startsWith(QLatin1String("53")))
+            return Kind::Busy; // out of memory or connections
+        if (state == QLatin1String("XX001") || state == QLatin1String("XX002"))
+            return Kind::Damaged;
+        if (state == QLatin1String("3D000"))
+            return Kind::Missing;
+        return Kind::Other;
+    }
+
 private:
     QString m_message;
     Kind m_kind;

@@ -1,12 +1,14 @@
 #include "support/temp_db.h"
 
 #include "store/database.h"
+#include "support/pg_server.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 
 #include <gtest/gtest.h>
 
@@ -32,8 +34,28 @@ QString preparedTemplate()
 
 } // namespace
 
-TempDb::TempDb(Start start) : m_connection(QStringLiteral("test-raw-%1").arg(++g_rawConnections))
+std::ostream &operator<<(std::ostream &out, Backend backend)
 {
+    return out << backendName(backend);
+}
+
+std::string backendName(Backend backend)
+{
+    return backend == Backend::Postgres ? "PostgreSQL" : "SQLite";
+}
+
+TempDb::TempDb(Start start, Backend backend)
+    : m_connection(QStringLiteral("test-raw-%1").arg(++g_rawConnections)), m_backend(backend)
+{
+    if (backend == Backend::Postgres) {
+        QString error;
+        const PgServer *server = PgServer::shared(&error);
+        if (server)
+            m_pgDatabase = server->createDatabase(start == Start::Prepared, &error);
+        if (m_pgDatabase.isEmpty())
+            ADD_FAILURE() << "no PostgreSQL database for this test: " << error.toStdString();
+        return;
+    }
     if (start == Start::Prepared && !QFile::copy(preparedTemplate(), path()))
         ADD_FAILURE() << "cannot copy the prepared database to " << path().toStdString();
 }
@@ -41,10 +63,21 @@ TempDb::TempDb(Start start) : m_connection(QStringLiteral("test-raw-%1").arg(++g
 TempDb::~TempDb()
 {
     close();
+    if (!m_pgDatabase.isEmpty()) {
+        QString ignored;
+        PgServer::shared(&ignored)->dropDatabase(m_pgDatabase);
+    }
 }
 
 QString TempDb::path() const
 {
+    if (m_backend == Backend::Postgres) {
+        QString ignored;
+        const PgServer *server = PgServer::shared(&ignored);
+        // An address no server answers, so that a test without a server fails on it.
+        return server ? server->url(m_pgDatabase)
+                      : QStringLiteral("postgresql://nobody@127.0.0.1:1/none");
+    }
     return filePath(QStringLiteral("ostracom.db"));
 }
 
@@ -57,28 +90,54 @@ QSqlDatabase TempDb::raw()
 {
     if (QSqlDatabase::contains(m_connection))
         return QSqlDatabase::database(m_connection);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(path());
+    QSqlDatabase db;
+    QString ignored;
+    const PgServer *server = m_backend == Backend::Postgres ? PgServer::shared(&ignored) : nullptr;
+    if (server) {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connection);
+        db.setHostName(server->socketDir());
+        db.setPort(server->port());
+        db.setUserName(PgServer::user());
+        db.setDatabaseName(m_pgDatabase);
+    } else {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(path());
+    }
     if (!db.open())
         ADD_FAILURE() << "cannot open " << path().toStdString() << ": "
                       << db.lastError().text().toStdString();
     return db;
 }
 
-QVariant TempDb::exec(const QString &sql, const QVariantList &values)
+QList<QVariantList> TempDb::rows(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(raw());
-    if (!q.prepare(sql)) {
+    // PostgreSQL prepares only queries and changes of rows, not BEGIN or CREATE.
+    const bool prepared = !values.isEmpty();
+    if (prepared && !q.prepare(sql)) {
         ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
         return {};
     }
     for (const QVariant &v : values)
         q.addBindValue(v);
-    if (!q.exec()) {
+    if (!(prepared ? q.exec() : q.exec(sql))) {
         ADD_FAILURE() << sql.toStdString() << ": " << q.lastError().text().toStdString();
         return {};
     }
-    return q.next() ? q.value(0) : QVariant();
+    QList<QVariantList> out;
+    while (q.next()) {
+        QVariantList row;
+        for (int i = 0; i < q.record().count(); ++i)
+            row << q.value(i);
+        out << row;
+    }
+    return out;
+}
+
+QVariant TempDb::exec(const QString &sql, const QVariantList &values)
+{
+    const QList<QVariantList> all = rows(sql, values);
+    return all.isEmpty() || all.first().isEmpty() ? QVariant() : all.first().first();
 }
 
 qint64 TempDb::count(const QString &table, const QString &where, const QVariantList &values)
@@ -87,6 +146,11 @@ qint64 TempDb::count(const QString &table, const QString &where, const QVariantL
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
     return exec(sql, values).toLongLong();
+}
+
+bool TempDb::hasTable(const QString &table)
+{
+    return raw().tables().contains(table, Qt::CaseInsensitive);
 }
 
 void TempDb::close()

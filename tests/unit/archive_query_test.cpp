@@ -17,16 +17,18 @@ QDateTime at(const char *text)
 
 } // namespace
 
-class ArchiveQueries : public ::testing::Test
+class ArchiveQueries : public ::testing::TestWithParam<Backend>
 {
 protected:
     void archive(std::vector<ArchiveRecord> records) { db.appendArchive(records); }
 
-    TempDb tmp{TempDb::Start::Prepared};
+    TempDb tmp{TempDb::Start::Prepared, GetParam()};
     Database db{tmp.path()};
 };
 
-TEST_F(ArchiveQueries, valueAtAnInstantIsInterpolatedBetweenItsNeighbours)
+OSTRACOM_ON_EVERY_BACKEND(ArchiveQueries);
+
+TEST_P(ArchiveQueries, valueAtAnInstantIsInterpolatedBetweenItsNeighbours)
 {
     archive({{"2026-05-01 10:00:00", 20.0, 3, 1},
              {"2026-05-01 11:00:00", 22.0, 3, 1},
@@ -47,7 +49,7 @@ TEST_F(ArchiveQueries, valueAtAnInstantIsInterpolatedBetweenItsNeighbours)
         << "a sensor without history has no value";
 }
 
-TEST_F(ArchiveQueries, derivedTypesConvertTheStoredValue)
+TEST(ArchiveConversions, derivedTypesConvertTheStoredValue)
 {
     const struct {
         int type;
@@ -75,7 +77,7 @@ TEST_F(ArchiveQueries, derivedTypesConvertTheStoredValue)
     EXPECT_LT(ConvertStored({1, 6, 0, 0, 0}, 100, 30.0, 1013.0), 6.5);
 }
 
-TEST_F(ArchiveQueries, derivedSeriesInOnePassEqualsTheValueOfEveryPointAlone)
+TEST_P(ArchiveQueries, derivedSeriesInOnePassEqualsTheValueOfEveryPointAlone)
 {
     QRandomGenerator random(99);
     const WallSecond t0 = *Database::wallSecond(u"2026-07-01 00:00:00");
@@ -107,7 +109,7 @@ TEST_F(ArchiveQueries, derivedSeriesInOnePassEqualsTheValueOfEveryPointAlone)
     }
 }
 
-TEST_F(ArchiveQueries, pointTableHoldsEachSeriesInTimeOrderBetweenItsBoundaries)
+TEST_P(ArchiveQueries, pointTableHoldsEachSeriesInTimeOrderBetweenItsBoundaries)
 {
     archive({{"2026-05-01 10:20:00", 40.0, 3, 1},
              {"2026-05-01 10:10:00", 53.0, 3, 1}, // written after a later one

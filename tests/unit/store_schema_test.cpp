@@ -1,5 +1,6 @@
-// Creating, upgrading and refusing database files.
+// Creating, upgrading and refusing databases, and a PostgreSQL server that goes away.
 
+#include "store/archive_spool.h"
 #include "store/database.h"
 #include "store/datadir.h"
 #include "support/temp_db.h"
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -16,14 +18,56 @@
 namespace
 {
 
-// The column names of a table, in order, separated by blanks.
+// The column names of a table, in order, separated by blanks; in lower case, since
+// PostgreSQL folds unquoted names. Its row key is not one of the program's columns.
 QString columnsOf(TempDb &db, const char *table)
 {
+    if (db.backend() == Backend::Postgres)
+        return db
+            .exec("SELECT string_agg(column_name, ' ' ORDER BY ordinal_position) FROM "
+                  "information_schema.columns WHERE table_name = lower(?) AND "
+                  "column_name <> 'rowid'",
+                  {table})
+            .toString();
     return db
         .exec("SELECT group_concat(name, ' ') FROM (SELECT name FROM pragma_table_info(?) "
               "ORDER BY cid)",
               {table})
-        .toString();
+        .toString()
+        .toLower();
+}
+
+int schemaVersion(TempDb &db)
+{
+    if (db.backend() == Backend::Postgres)
+        return db.exec("SELECT VERSION FROM OSTRACOM_SCHEMA").toInt();
+    return db.exec("PRAGMA user_version").toInt();
+}
+
+void setSchemaVersion(TempDb &db, int version)
+{
+    if (db.backend() == Backend::Postgres) {
+        db.exec("CREATE TABLE OSTRACOM_SCHEMA (VERSION INTEGER NOT NULL)");
+        db.exec("INSERT INTO OSTRACOM_SCHEMA VALUES (?)", {version});
+        return;
+    }
+    db.exec(QStringLiteral("PRAGMA user_version = %1").arg(version));
+}
+
+bool hasIndex(TempDb &db, const char *name)
+{
+    if (db.backend() == Backend::Postgres)
+        return db.count("pg_indexes", "indexname = lower(?)", {name}) == 1;
+    return db.count("sqlite_master", "type = 'index' AND name = ?", {name}) == 1;
+}
+
+// Changes whenever anything is written: the file's hash, or the next transaction number
+// of the server, which only a writing transaction takes.
+QByteArray writeMark(TempDb &db)
+{
+    if (db.backend() == Backend::Postgres)
+        return db.exec("SELECT txid_snapshot_xmax(txid_current_snapshot())").toByteArray();
+    return TempDb::fileHash(db.path());
 }
 
 QString englishOf(TempDb &db, const char *german)
@@ -78,40 +122,49 @@ void createVersionOneDatabase(TempDb &db)
         "INSERT INTO HYDOLANG VALUES ('Warnung', 'Caution')",
         "INSERT INTO HYDOLANGTYPE VALUES ('DEUTSCH')",
         "INSERT INTO HYDOLANGTYPE VALUES ('ENGLISH')",
-        "PRAGMA user_version = 1",
     };
     db.exec("BEGIN");
     for (const char *s : statements)
         db.exec(QString::fromUtf8(s));
+    setSchemaVersion(db, 1);
     db.exec("COMMIT");
     db.close();
 }
 
 } // namespace
 
-class StoreSchema : public ::testing::Test
+class StoreSchema : public ::testing::TestWithParam<Backend>
+{
+protected:
+    TempDb tmp{TempDb::Start::Empty, GetParam()};
+};
+
+OSTRACOM_ON_EVERY_BACKEND(StoreSchema);
+
+// Folders and files, which only SQLite has.
+class StoreFolders : public ::testing::Test
 {
 protected:
     TempDb tmp;
 };
 
-TEST_F(StoreSchema, newDatabaseHasTheSixTablesTheirColumnsAndTheSeedRows)
+TEST_P(StoreSchema, newDatabaseHasItsTablesTheirColumnsAndTheSeedRows)
 {
     Database db(tmp.path());
-    EXPECT_EQ(columnsOf(tmp, "TARVELON"), "TARVELONID KALIBSTRING");
-    EXPECT_EQ(columnsOf(tmp, "HYDOREGELUNG"), "TARVELONID HYDOSENSORID HYDOVORGANG "
-                                              "sw_UntereWarnung sw_obereWarnung beschreibung");
-    EXPECT_EQ(columnsOf(tmp, "HYDOARCHIVE"), "TARVELONID ASID DATUM WERT BEMERKUNG");
+    EXPECT_EQ(columnsOf(tmp, "TARVELON"), "tarvelonid kalibstring");
+    EXPECT_EQ(columnsOf(tmp, "HYDOREGELUNG"), "tarvelonid hydosensorid hydovorgang "
+                                              "sw_unterewarnung sw_oberewarnung beschreibung");
+    EXPECT_EQ(columnsOf(tmp, "HYDOARCHIVE"), "tarvelonid asid datum wert bemerkung");
     EXPECT_EQ(columnsOf(tmp, "OSTRACOM"),
-              "OSTRACOMID email_servername email_receiver email_sender email_username "
+              "ostracomid email_servername email_receiver email_sender email_username "
               "email_passwort email_enabled langtype stale_alarm_seconds");
-    EXPECT_EQ(columnsOf(tmp, "HYDOLANG"), "Deutsch ENGLISH");
-    EXPECT_EQ(columnsOf(tmp, "HYDOLANGTYPE"), "LANGTYPE");
-    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 4);
-    EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
-    EXPECT_EQ(tmp.count("sqlite_master", "type = 'index' AND name = ?",
-                        {"HYDOARCHIVE_SENSOR_DATUM_WERT"}),
-              1);
+    EXPECT_EQ(columnsOf(tmp, "HYDOLANG"), "deutsch english");
+    EXPECT_EQ(columnsOf(tmp, "HYDOLANGTYPE"), "langtype");
+    EXPECT_EQ(schemaVersion(tmp), 4);
+    if (GetParam() == Backend::Sqlite)
+        EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
+    EXPECT_TRUE(hasIndex(tmp, "HYDOARCHIVE_SENSOR_DATUM_WERT"));
+    EXPECT_TRUE(hasIndex(tmp, "HYDOARCHIVE_LOGBOOK_SECOND"));
 
     EXPECT_EQ(db.languageSetting(), QStringLiteral("ENGLISH"));
     const auto mail = db.mailSettings();
@@ -127,25 +180,25 @@ TEST_F(StoreSchema, newDatabaseHasTheSixTablesTheirColumnsAndTheSeedRows)
     EXPECT_GT(tmp.count("HYDOLANG"), 300);
 }
 
-TEST_F(StoreSchema, secondOpenChangesNothing)
+TEST_P(StoreSchema, secondOpenChangesNothing)
 {
     {
         Database db(tmp.path());
     }
-    const QByteArray before = TempDb::fileHash(tmp.path());
+    const QByteArray before = writeMark(tmp);
     const qint64 rows = tmp.count("HYDOLANG");
     tmp.close();
     {
         Database again(tmp.path());
         Database attached(tmp.path(), Database::Mode::Attach);
     }
-    EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
+    EXPECT_EQ(writeMark(tmp), before);
     EXPECT_EQ(tmp.count("HYDOLANG"), rows);
     EXPECT_EQ(tmp.count("OSTRACOM"), 1);
     EXPECT_EQ(tmp.count("HYDOLANGTYPE"), 2);
 }
 
-TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
+TEST_P(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
 {
     createVersionOneDatabase(tmp);
     QList<QPair<qint64, qint64>> progress;
@@ -160,7 +213,7 @@ TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     ASSERT_FALSE(progress.isEmpty());
     EXPECT_EQ(progress.last().first, progress.last().second);
 
-    EXPECT_EQ(tmp.exec("PRAGMA user_version").toInt(), 4);
+    EXPECT_EQ(schemaVersion(tmp), 4);
     EXPECT_EQ(tmp.count("TARVELON", "TARVELONID = 17 AND KALIBSTRING = 'ABCD'"), 1);
     EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'Becken links'"), 1);
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 17"), 2);
@@ -200,9 +253,9 @@ TEST_F(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     EXPECT_EQ(noteTime("Wasserwechsel"), "2026-12-04 10:00:02");
 }
 
-TEST_F(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
+TEST_P(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
 {
-    TempDb tmp(TempDb::Start::Prepared);
+    TempDb tmp(TempDb::Start::Prepared, GetParam());
     tmp.exec("DELETE FROM HYDOLANG WHERE Deutsch IN ('Heizen', 'Kühlen')");
     tmp.exec("UPDATE HYDOLANG SET ENGLISH = 'Caution' WHERE Deutsch = 'Warnung'");
     tmp.exec("UPDATE HYDOLANG SET ENGLISH = ? WHERE Deutsch = 'Alarm'", {"Alarm???"});
@@ -222,22 +275,24 @@ TEST_F(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
     EXPECT_EQ(tmp.count("HYDOLANG", "Deutsch = 'Warnung'"), 1);
 }
 
-TEST(StoreRefusal, unusableFilesAreRefusedWithTheirReasonAndLeftByteForByte)
+TEST_P(StoreSchema, unusableDatabasesAreRefusedWithTheirReasonAndLeftUnchanged)
 {
     const struct {
         const char *what;
         std::function<void(TempDb &)> prepare;
         QStringList says;
+        bool fileOnly = false;
     } cases[] = {
         {"newer schema version",
          [](TempDb &t) {
              t.exec("CREATE TABLE LATER (x INTEGER)");
-             t.exec("PRAGMA user_version = 5");
+             setSchemaVersion(t, 5);
          },
          {"version 5"}},
         {"text file",
          [](TempDb &t) { writeFile(t.path(), "Ostracom settings\nnot a database\n"); },
-         {"not a SQLite database"}},
+         {"not a SQLite database"},
+         true},
         {"table lacking a column",
          [](TempDb &t) { t.exec("CREATE TABLE HYDOARCHIVE (TARVELONID INTEGER, DATUM TEXT)"); },
          {"HYDOARCHIVE", "ASID"}},
@@ -255,23 +310,64 @@ TEST(StoreRefusal, unusableFilesAreRefusedWithTheirReasonAndLeftByteForByte)
              f.seek(3 * 4096 + 100);
              f.write(QByteArray(300, '\xff'));
          },
-         {"damaged"}},
+         {"damaged"},
+         true},
     };
     for (const auto &c : cases) {
+        if (c.fileOnly && GetParam() != Backend::Sqlite)
+            continue;
         SCOPED_TRACE(c.what);
-        TempDb tmp;
+        TempDb tmp(TempDb::Start::Empty, GetParam());
         c.prepare(tmp);
+        const QByteArray before = writeMark(tmp);
         tmp.close();
-        const QByteArray before = TempDb::fileHash(tmp.path());
         const QString message = refusal(tmp.path());
         for (const QString &part : c.says + QStringList{tmp.path()})
             EXPECT_TRUE(message.contains(part)) << message.toStdString();
-        EXPECT_EQ(TempDb::fileHash(tmp.path()), before);
+        EXPECT_EQ(writeMark(tmp), before);
         EXPECT_FALSE(QFile::exists(tmp.path() + "-wal"));
     }
 }
 
-TEST_F(StoreSchema, unusableFoldersAreRefusedWithTheirPath)
+// What a PostgreSQL address may hold, and the kinds of a server that does not answer or
+// has no such database: the poller waits for the first, the user has to mend the second.
+TEST(StorePostgreSQL, addressesAreCheckedAndRefusalsHaveTheirKind)
+{
+    TempDb tmp(TempDb::Start::Empty, Backend::Postgres);
+    const QUrl good(tmp.path());
+    QUrl unknownDb(good);
+    unknownDb.setPath("/no_such_database");
+    QUrl withPassword(good);
+    withPassword.setPassword("geheim");
+    QUrl optionWithPassword(good);
+    optionWithPassword.setQuery("password=geheim");
+    const struct {
+        QString location;
+        StoreError::Kind kind;
+        const char *says;
+    } cases[] = {
+        {withPassword.toString(), StoreError::Kind::Other, "PGPASSWORD"},
+        {optionWithPassword.toString(), StoreError::Kind::Other, ".pgpass"},
+        {good.toString() + "?sslmode=require;x", StoreError::Kind::Other, "sslmode"},
+        {"postgresql://postgres@127.0.0.1:1/ostracom", StoreError::Kind::Busy, "127.0.0.1:1"},
+        {unknownDb.toString(), StoreError::Kind::Missing, "no_such_database"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.location.toStdString());
+        try {
+            Database db(c.location);
+            ADD_FAILURE() << "opened";
+        } catch (const StoreError &e) {
+            EXPECT_EQ(e.kind(), c.kind) << e.what();
+            EXPECT_TRUE(e.message().contains(c.says)) << e.what();
+            EXPECT_FALSE(e.message().contains("geheim")) << e.what();
+        }
+    }
+    Database db(good.toString() + "?connect_timeout=5");
+    EXPECT_EQ(db.languages(), (QStringList{"DEUTSCH", "ENGLISH"}));
+}
+
+TEST_F(StoreFolders, unusableFoldersAreRefusedWithTheirPath)
 {
     // A regular file where a folder should be stops root as well as anyone else.
     const QString blocker = tmp.filePath("plain-file");
@@ -288,7 +384,7 @@ TEST_F(StoreSchema, unusableFoldersAreRefusedWithTheirPath)
     EXPECT_TRUE(refusal(tmp.dir()).contains("is a folder"));
 }
 
-TEST_F(StoreSchema, dataDirectoryIsCreatedAndNamesTheDatabase)
+TEST_F(StoreFolders, dataDirectoryIsCreatedAndNamesTheDatabase)
 {
     const QString dir = tmp.filePath("a/b");
     EXPECT_EQ(prepareDataDirectory(dir), dir);
@@ -300,9 +396,9 @@ TEST_F(StoreSchema, dataDirectoryIsCreatedAndNamesTheDatabase)
         << "the write test leaves nothing behind";
 }
 
-TEST_F(StoreSchema, eachThreadGetsItsOwnConnectionClosedWhenTheThreadEnds)
+TEST_P(StoreSchema, eachThreadGetsItsOwnConnectionClosedWhenTheThreadEnds)
 {
-    TempDb tmp(TempDb::Start::Prepared);
+    TempDb tmp(TempDb::Start::Prepared, GetParam());
     Database db(tmp.path());
     const QString mine = db.connection().connectionName();
     const qsizetype before = QSqlDatabase::connectionNames().size();
@@ -317,4 +413,26 @@ TEST_F(StoreSchema, eachThreadGetsItsOwnConnectionClosedWhenTheThreadEnds)
     EXPECT_EQ(languages, (QStringList{"DEUTSCH", "ENGLISH"}));
     EXPECT_EQ(QSqlDatabase::connectionNames().size(), before) << "the worker's connection closed";
     EXPECT_EQ(db.connection().connectionName(), mine) << "the same thread keeps its connection";
+}
+
+// A server that drops the connection (restarted, or the network gone) makes the archive
+// busy: the spool keeps the records, and the next cycle opens a new connection.
+TEST(StorePostgreSQL, aLostConnectionKeepsRecordsInTheSpoolUntilTheNextCycle)
+{
+    TempDb tmp(TempDb::Start::Prepared, Backend::Postgres);
+    Database db(tmp.path());
+    ArchiveSpool spool(db, tmp.dir());
+    ASSERT_EQ(spool.store({{"2026-04-01 10:00:00", 7.0, 5, 1}}).written, 1);
+    tmp.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+             "current_database() AND pid <> pg_backend_pid()");
+
+    const ArchiveSpool::Result lost = spool.store({{"2026-04-01 10:00:10", 7.1, 5, 1}});
+    EXPECT_TRUE(lost.busy) << lost.error.toStdString();
+    EXPECT_EQ(lost.spooled, 1);
+    const ArchiveSpool::Result next = spool.store({{"2026-04-01 10:00:20", 7.2, 5, 1}});
+    EXPECT_TRUE(next.error.isEmpty()) << next.error.toStdString();
+    EXPECT_EQ(next.written, 2);
+    EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 5"), 3);
+    EXPECT_EQ(tmp.exec("SELECT sum(N) FROM HYDOARCHIVE_SUMMARY_60 WHERE TARVELONID = 5").toInt(),
+              3);
 }

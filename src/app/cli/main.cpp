@@ -79,7 +79,12 @@ void addGlobalOptions(CommandLine &line)
              QStringLiteral("where ostracom.db, mail.txt and ostracom.log live\n"
                             "(default: the user's application data folder)"),
              QStringLiteral("DIR"));
-    line.add(QStringLiteral("db"), QStringLiteral("another database file"), QStringLiteral("PATH"));
+    line.add(QStringLiteral("db"),
+             QStringLiteral("another database file, or a PostgreSQL database shared\n"
+                            "with other PCs: postgresql://USER@HOST[:PORT]/NAME\n"
+                            "(its password from ~/.pgpass, the file PGPASSFILE names\n"
+                            "or PGPASSWORD; never on the command line)"),
+             QStringLiteral("PATH|URL"));
     line.add(QStringLiteral("lang"),
              QStringLiteral("language for this run (default: the stored language)"),
              QStringLiteral("NAME"));

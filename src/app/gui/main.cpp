@@ -30,11 +30,14 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char *const kUsage =
-    "usage: ostracom [--data-dir DIR] [--db PATH] [--lang NAME]\n"
+    "usage: ostracom [--data-dir DIR] [--db PATH|URL] [--lang NAME]\n"
     "                [--connect tcp:HOST[:PORT]|serial:DEVICE]...\n"
     "\n"
     "  --data-dir DIR   folder of ostracom.db, mail.txt and ostracom.log\n"
     "  --db PATH        the database file (default: ostracom.db in the data folder)\n"
+    "  --db URL         or a PostgreSQL database: postgresql://USER@HOST[:PORT]/NAME;\n"
+    "                   the password comes from ~/.pgpass (or the file PGPASSFILE names)\n"
+    "                   or PGPASSWORD, never from the command line\n"
     "  --lang NAME      the language for this run (default: the stored one)\n"
     "  --connect ADDR   add this controller at start, as the add dialog does; repeatable\n"
     "  --version        print the program's version\n";

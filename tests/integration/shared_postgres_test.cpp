@@ -1,0 +1,198 @@
+// A larger site: two headless services, each with its own data folder and controller, archive
+// into one PostgreSQL database at the same time; one of them is killed and started again.
+// Afterwards each emulator's journal says what was acknowledged: every such record must be in
+// the archive exactly once, nothing else may be there, and the chart summaries must agree
+// with the rows.
+
+#include "support/sim_process.h"
+#include "support/temp_db.h"
+
+#include "link/encodings.h"
+#include "store/database.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cmath>
+#include <functional>
+#include <iostream>
+#include <memory>
+
+namespace
+{
+
+// The emulator's sensor 2 measures pH in hundredths; its other sensors store tenths.
+int scaleOf(int sensor)
+{
+    return sensor == 2 ? 100 : 10;
+}
+
+QString rowKey(int id, int sensor, const QString &datum, qint64 word)
+{
+    return QStringLiteral("#%1 sensor %2 at %3 word %4").arg(id).arg(sensor).arg(datum).arg(word);
+}
+
+QString expectedRow(int id, const QString &record)
+{
+    const QString datum = HexDateGet(record, 8).date().toString(QStringLiteral("yyyy-MM-dd")) +
+                          QLatin1Char(' ') +
+                          HexTimeGet(record, 4).toString(QStringLiteral("HH:mm:ss"));
+    return rowKey(id, HexByteGet(record, 0), datum, HexWordGet(record, 2));
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// One PC of the site: a controller emulator and the data folder of its poller.
+struct Site {
+    int id = 0;
+    SimProcess sim;
+    QTemporaryDir data;
+    QString journal;
+    std::unique_ptr<QProcess> poller;
+
+    QStringList args(const QString &db, const QStringList &more = {}) const
+    {
+        return QStringList{"--data-dir",
+                           data.path(),
+                           "--db",
+                           db,
+                           "poll",
+                           "--controller",
+                           QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()),
+                           "--interval",
+                           "1"} +
+               more;
+    }
+    void startPoller(const QString &db, const QStringList &more = {})
+    {
+        poller = std::make_unique<QProcess>();
+        poller->setProcessChannelMode(QProcess::MergedChannels);
+        poller->start(QStringLiteral(OSTRACOM_CLI_PATH), args(db, more));
+    }
+    QString output() const { return QString::fromUtf8(poller->readAll()); }
+    int forgotten() const { return fileLines(journal).filter(QStringLiteral("forgot ")).size(); }
+    bool endsAcknowledged() const
+    {
+        const QStringList lines = fileLines(journal);
+        return !lines.isEmpty() && lines.last().startsWith(QLatin1String("forgot "));
+    }
+};
+
+// Waits up to ms for `done`, checking every 100 ms.
+bool waitFor(int ms, const std::function<bool()> &done)
+{
+    for (int waited = 0; waited < ms; waited += 100) {
+        if (done())
+            return true;
+        QThread::msleep(100);
+    }
+    return done();
+}
+
+} // namespace
+
+TEST(SharedPostgreSQL, twoPollersArchiveEveryAcknowledgedRecordOnceAndKeepTheSummaries)
+{
+    TempDb db(TempDb::Start::Empty, Backend::Postgres);
+    const QString url = db.path();
+    Site sites[2];
+    for (int i = 0; i < 2; ++i) {
+        Site &s = sites[i];
+        s.id = 1001 + i;
+        s.journal = s.sim.scratchPath(QStringLiteral("journal.txt"));
+        QString error;
+        // 60 times faster with a record per sensor every 10 s: several records a second.
+        ASSERT_TRUE(s.sim.start({"--id", QString::number(s.id), "--journal", s.journal,
+                                 "--interval", "10", "--speed", "60", "--clock",
+                                 "2026-05-01 10:00:00", "--seed", QString::number(s.id)},
+                                &error))
+            << error.toStdString();
+    }
+    // Both start on a database that has no tables yet: one creates them, the other waits.
+    for (Site &s : sites)
+        s.startPoller(url);
+    for (Site &s : sites)
+        ASSERT_TRUE(waitFor(30000, [&] { return s.forgotten() >= 100; }))
+            << "site " << s.id << " archived nothing:\n"
+            << s.output().toStdString();
+
+    // The first PC dies without warning, in whatever it was doing, and comes back.
+    sites[0].poller->kill();
+    sites[0].poller->waitForFinished(5000);
+    const int before = sites[0].forgotten();
+    sites[0].startPoller(url);
+    ASSERT_TRUE(waitFor(30000, [&] { return sites[0].forgotten() > before + 100; }))
+        << sites[0].output().toStdString();
+    for (Site &s : sites) {
+        s.poller->terminate();
+        ASSERT_TRUE(s.poller->waitForFinished(20000));
+    }
+    // Last runs until each controller's last download was acknowledged.
+    for (int run = 0; run < 4; ++run) {
+        std::vector<Site *> again;
+        for (Site &s : sites)
+            if (!s.endsAcknowledged()) {
+                s.startPoller(url, {"--cycles", "1"});
+                again.push_back(&s);
+            }
+        for (Site *s : again) {
+            ASSERT_TRUE(s->poller->waitForFinished(60000));
+            EXPECT_EQ(s->poller->exitCode(), 0) << s->output().toStdString();
+        }
+    }
+
+    QHash<QString, int> archived;
+    for (const QVariantList &r : db.rows("SELECT TARVELONID, ASID, DATUM, WERT FROM HYDOARCHIVE "
+                                         "WHERE TARVELONID >= 0")) {
+        const int sensor = r[1].toInt();
+        const auto word = static_cast<qint64>(std::round(r[3].toDouble() * scaleOf(sensor)));
+        ++archived[rowKey(r[0].toInt(), sensor, r[2].toString(), word)];
+    }
+    QSet<QString> handed;
+    int acknowledged = 0;
+    for (Site &s : sites) {
+        SCOPED_TRACE(s.id);
+        EXPECT_TRUE(s.endsAcknowledged());
+        QSet<QString> forgotten;
+        for (const QString &line : fileLines(s.journal)) {
+            const QString row = expectedRow(s.id, line.section(QLatin1Char(' '), 1));
+            handed.insert(row);
+            if (line.startsWith(QLatin1String("forgot ")) && !forgotten.contains(row)) {
+                forgotten.insert(row);
+                EXPECT_EQ(archived.value(row), 1) << row.toStdString();
+            }
+        }
+        acknowledged += forgotten.size();
+    }
+    for (auto it = archived.cbegin(); it != archived.cend(); ++it)
+        EXPECT_TRUE(handed.contains(it.key())) << "not handed over: " << it.key().toStdString();
+    EXPECT_GE(archived.size(), acknowledged);
+    std::cout << "[ archive  ] " << archived.size() << " rows, " << acknowledged
+              << " records acknowledged" << std::endl;
+
+    // Each summary level counts every row once, with the rows' extremes.
+    const QList<QVariantList> fromRows =
+        db.rows("SELECT TARVELONID, ASID, count(*), min(WERT), max(WERT) FROM HYDOARCHIVE "
+                "WHERE TARVELONID >= 0 GROUP BY TARVELONID, ASID ORDER BY TARVELONID, ASID");
+    ASSERT_FALSE(fromRows.isEmpty());
+    for (int slot : Database::kSummarySlots)
+        EXPECT_EQ(
+            db.rows(QStringLiteral("SELECT TARVELONID, ASID, CAST(sum(N) AS BIGINT), min(MINWERT), "
+                                   "max(MAXWERT) FROM HYDOARCHIVE_SUMMARY_%1 GROUP BY "
+                                   "TARVELONID, ASID ORDER BY TARVELONID, ASID")
+                        .arg(slot)),
+            fromRows)
+            << "summary of " << slot << " s";
+}
