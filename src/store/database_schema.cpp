@@ -148,7 +148,13 @@ int userVersion(Sql &sql)
 {
     const char *what = "Reading the schema version";
     if (sql.postgres()) {
-        QSqlQuery t = sql.run(QStringLiteral("SELECT to_regclass(?) IS NOT NULL"),
+        // Read from the catalog table itself, not through to_regclass: its name lookup may
+        // answer from this session's cache, which still says "no such table" when another
+        // program created it while we waited for the upgrade lock.
+        QSqlQuery t = sql.run(QStringLiteral("SELECT count(*) > 0 FROM pg_catalog.pg_class c "
+                                             "JOIN pg_catalog.pg_namespace n ON n.oid = "
+                                             "c.relnamespace WHERE c.relname = ? AND "
+                                             "n.nspname = current_schema()"),
                               {QString::fromLatin1(kVersionTable).toLower()}, what);
         if (!t.next() || !t.value(0).toBool())
             return 0;

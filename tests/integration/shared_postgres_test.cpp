@@ -81,7 +81,11 @@ struct Site {
         poller->setProcessChannelMode(QProcess::MergedChannels);
         poller->start(QStringLiteral(OSTRACOM_CLI_PATH), args(db, more));
     }
-    QString output() const { return QString::fromUtf8(poller->readAll()); }
+    QString output() const
+    {
+        poller->waitForReadyRead(500); // no event loop runs here to collect it
+        return QString::fromUtf8(poller->readAll());
+    }
     int forgotten() const { return fileLines(journal).filter(QStringLiteral("forgot ")).size(); }
     bool endsAcknowledged() const
     {

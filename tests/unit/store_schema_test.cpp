@@ -65,8 +65,19 @@ bool hasIndex(TempDb &db, const char *name)
 // of the server, which only a writing transaction takes.
 QByteArray writeMark(TempDb &db)
 {
-    if (db.backend() == Backend::Postgres)
-        return db.exec("SELECT txid_snapshot_xmax(txid_current_snapshot())").toByteArray();
+    if (db.backend() == Backend::Postgres) {
+        // Every row written carries the writing transaction's id (other tests share the
+        // server, so its transaction counter says nothing about this database): the ids of
+        // every table's rows, and of the tables themselves for changes of the schema.
+        return db.exec(
+                     "SELECT coalesce(string_agg(c.relname || ':' || c.xmin::text || '=' || "
+                     "coalesce((xpath('/row/x/text()', query_to_xml(format('SELECT "
+                     "string_agg(xmin::text, '','' ORDER BY xmin::text) AS x FROM %I', "
+                     "c.relname), false, true, '')))[1]::text, ''), ';' ORDER BY c.relname), '') "
+                     "FROM pg_class c WHERE c.relkind = 'r' AND c.relnamespace = "
+                     "current_schema()::regnamespace")
+            .toByteArray();
+    }
     return TempDb::fileHash(db.path());
 }
 
