@@ -16,6 +16,13 @@ LinkWorker::LinkWorker(QObject *parent) : QObject(parent)
 
 LinkWorker::~LinkWorker()
 {
+    finish();
+}
+
+void LinkWorker::finish()
+{
+    if (m_thread.isFinished())
+        return;
     m_stopping = true;
     QMetaObject::invokeMethod(
         m_context,

@@ -27,6 +27,9 @@ public:
     explicit LinkWorker(QObject *parent = nullptr);
     // Waits for the job in progress to end; jobs not yet started are dropped.
     ~LinkWorker() override;
+    // Takes no more jobs, waits for the one in progress and ends the thread. The owner calls
+    // it while its pointer to the worker is still valid, since that job may use the worker.
+    void finish();
 
     // Queues `job` on the worker; `done` follows on this object's thread.
     void run(Job job, Done done = {});

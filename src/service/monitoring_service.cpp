@@ -66,7 +66,10 @@ MonitoringService::MonitoringService(Database &db, const QString &dataDir,
 MonitoringService::~MonitoringService()
 {
     m_timer.stop();
-    m_worker.reset(); // waits for the job in progress
+    // The job in progress reaches the worker through m_worker, which reset() would clear
+    // before waiting for it.
+    m_worker->finish();
+    m_worker.reset();
 }
 
 void MonitoringService::setMailSettings(const MailSettings &account)
