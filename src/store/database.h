@@ -128,6 +128,9 @@ public:
     // path and the cause; a file that is refused is never written to.
     explicit Database(const QString &location, Mode mode = Mode::Prepare,
                       int busyTimeoutMs = kDefaultBusyTimeoutMs);
+    // Whether the schema is older than this program's, so that a handle opened with Attach
+    // would miss tables or columns; such a database is to be opened with Prepare first.
+    bool needsUpgrade() const;
     // Closes the connections of every thread. Other threads must have stopped using it.
     ~Database();
     Database(const Database &) = delete;

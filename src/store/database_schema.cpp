@@ -462,3 +462,9 @@ void upgradeSchema(Sql &sql)
 }
 
 } // namespace
+
+bool Database::needsUpgrade() const
+{
+    Sql sql(connection(), location());
+    return userVersion(sql) < kSchemaVersion;
+}

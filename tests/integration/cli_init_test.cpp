@@ -201,12 +201,18 @@ TEST(CliAlarmQuality, storesAndShowsTheSettingsOfKnownControllersOnly)
         Database db(tmp.path());
         db.saveRegulationRow(17, 2, 1, 6.5, 8.5, QStringLiteral("Becken links"));
     }
+    // As the previous version left it: showing must bring it up to date, not fail.
+    tmp.exec("DROP TABLE HYDOALARMQUALITAET");
+    tmp.exec("ALTER TABLE OSTRACOM DROP COLUMN stale_alarm_seconds");
+    tmp.exec("PRAGMA user_version = 3");
+    tmp.close();
     const QStringList base{"--data-dir", tmp.dir(), "alarm-quality"};
     const struct {
         QStringList args;
         int exitCode;
         const char *says;
     } cases[] = {
+        {{"--controller", "17"}, 0, "Becken links\n"},
         {{"--controller", "17", "--regulation", "2-1", "--hysteresis", "0,25", "--hold", "30"},
          0,
          "2-1         0.25        30      0         Becken links\n"},

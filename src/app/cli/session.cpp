@@ -89,6 +89,10 @@ CliSession::CliSession(const CliOptions &options, Access access)
         m_dataDir = dataDir;
         m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath),
                                           Database::Mode::Attach);
+        // A database of an older version is brought up to date as any start of the program
+        // would, instead of failing on a table it does not have yet.
+        if (m_db->needsUpgrade())
+            m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath));
     } else {
         m_dataDir = prepareDataDirectory(dataDir);
         m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath));
