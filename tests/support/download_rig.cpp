@@ -36,7 +36,8 @@ QByteArray storedData(const QList<Rec> &records, int announced)
     return d.toLatin1();
 }
 
-ConnectedController::ConnectedController(int controllerId)
+ConnectedController::ConnectedController(int controllerId, Backend backend)
+    : tmp(TempDb::Start::Prepared, backend)
 {
     fake.controller.setPayload("DX", "400CCCCD05");
     fake.controller.setPayload("DN", programImage(controllerId));

@@ -30,12 +30,12 @@ struct Rec {
 // time, date.
 QByteArray storedData(const QList<Rec> &records, int announced = -1);
 
-// The scripted controller with identifier controllerId, connected to a prepared database in
-// a temporary folder with the spool the polling service uses.
+// The scripted controller with identifier controllerId, connected to a prepared database
+// with the spool the polling service uses in a temporary folder.
 struct ConnectedController {
-    explicit ConnectedController(int controllerId = 1234);
+    explicit ConnectedController(int controllerId = 1234, Backend backend = Backend::Sqlite);
 
-    TempDb tmp{TempDb::Start::Prepared};
+    TempDb tmp;
     // A short wait for a locked database keeps the locked-database cases quick.
     Database db{tmp.path(), Database::Mode::Prepare, 100};
     ArchiveSpool spool{db, tmp.dir()};

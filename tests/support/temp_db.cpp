@@ -189,3 +189,25 @@ DatabaseHolder::~DatabaseHolder()
     }
     QSqlDatabase::removeDatabase(m_name);
 }
+
+QStringList TempDb::summaryRows()
+{
+    QStringList rows;
+    for (int slot : Database::kSummarySlots) {
+        const QString table = QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(slot);
+        const qint64 n = count(table);
+        rows << QStringLiteral("%1: %2 rows").arg(table).arg(n);
+        const QString joined = m_backend == Backend::Postgres
+                                   ? "string_agg(r, ';' ORDER BY TARVELONID, ASID, SLOT)"
+                                   : "group_concat(r, ';')";
+        rows << exec(QStringLiteral("SELECT %2 FROM (SELECT TARVELONID, ASID, SLOT, "
+                                        "TARVELONID || ',' || ASID || ',' || SLOT || ',' || N || "
+                                        "',' || round(CAST(SUMWERT AS NUMERIC), 6) || ',' || "
+                                        "MINWERT || ',' || MAXWERT || ',' || FIRSTSECOND || ',' "
+                                        "|| FIRSTWERT || ',' || LASTSECOND || ',' || LASTWERT AS r "
+                                        "FROM %1 ORDER BY TARVELONID, ASID, SLOT) AS s")
+                             .arg(table, joined))
+                    .toString();
+    }
+    return rows;
+}

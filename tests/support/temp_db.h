@@ -56,6 +56,9 @@ public:
     bool hasTable(const QString &table);
     // Every row of a query, each as its column values.
     QList<QVariantList> rows(const QString &sql, const QVariantList &values = {});
+    // The archive's summary tables, a text per table, for comparing them with a rebuild
+    // (the sums rounded: the order of adding changes their last bits).
+    QStringList summaryRows();
     // Closes the raw connection, e.g. before the file is checked byte for byte.
     void close();
 

@@ -36,29 +36,6 @@ std::vector<ArchiveRecord> randomRecords(QRandomGenerator &random, int count)
     return records;
 }
 
-// Every summary row as text, SUMWERT rounded: the order of adding changes its last bits.
-QStringList summaryRows(TempDb &tmp)
-{
-    QStringList rows;
-    for (int slot : Database::kSummarySlots) {
-        const QString table = QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(slot);
-        const qint64 n = tmp.count(table);
-        rows << QStringLiteral("%1: %2 rows").arg(table).arg(n);
-        const QString joined = tmp.backend() == Backend::Postgres
-                                   ? "string_agg(r, ';' ORDER BY TARVELONID, ASID, SLOT)"
-                                   : "group_concat(r, ';')";
-        rows << tmp.exec(QStringLiteral("SELECT %2 FROM (SELECT TARVELONID, ASID, SLOT, "
-                                        "TARVELONID || ',' || ASID || ',' || SLOT || ',' || N || "
-                                        "',' || round(CAST(SUMWERT AS NUMERIC), 6) || ',' || "
-                                        "MINWERT || ',' || MAXWERT || ',' || FIRSTSECOND || ',' "
-                                        "|| FIRSTWERT || ',' || LASTSECOND || ',' || LASTWERT AS r "
-                                        "FROM %1 ORDER BY TARVELONID, ASID, SLOT) AS s")
-                             .arg(table, joined))
-                    .toString();
-    }
-    return rows;
-}
-
 } // namespace
 
 class ArchiveSummary : public ::testing::TestWithParam<Backend>
@@ -92,9 +69,9 @@ TEST_P(ArchiveSummary, everyWriteKeepsTheSummariesAsARebuildFromTheArchiveWould)
     tmp.exec("INSERT INTO HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT) VALUES (7, 1, "
              "'2026-03-01 10:00:00', NULL)");
 
-    const QStringList kept = summaryRows(tmp);
+    const QStringList kept = tmp.summaryRows();
     db.rebuildArchiveSummaries();
-    EXPECT_EQ(kept, summaryRows(tmp));
+    EXPECT_EQ(kept, tmp.summaryRows());
     EXPECT_EQ(tmp.count("HYDOARCHIVE_SUMMARY_60", "TARVELONID = -1"), 0)
         << "logbook entries are no measurements";
     EXPECT_EQ(tmp.exec("SELECT sum(N) FROM HYDOARCHIVE_SUMMARY_3600").toLongLong(),
