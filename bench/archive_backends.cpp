@@ -4,6 +4,7 @@
 // PostgreSQL server is started here in a temporary folder, with its syncs to
 // disk as a real server has them, and removed afterwards.
 
+#include "archive_records.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 #include "support/pg_server.h"
@@ -22,17 +23,6 @@
 namespace
 {
 
-std::vector<ArchiveRecord> makeRecords(int count, int batch)
-{
-    std::vector<ArchiveRecord> records;
-    records.reserve(static_cast<size_t>(count));
-    const QDateTime start(QDate(2026, 1, 1), QTime(0, 0));
-    for (int i = 0; i < count; ++i)
-        records.push_back(ArchiveRecord{
-            Database::datumText(start.addSecs(static_cast<qint64>(batch) * count + i)),
-            20.0 + (i % 100) * 0.1, 1234, 1 + i % 8});
-    return records;
-}
 
 const PgServer *g_server = nullptr;
 

@@ -2,6 +2,7 @@
 // check that skips rows already archived) against writing the same records one
 // autocommitted row at a time.
 
+#include "archive_records.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 
@@ -17,17 +18,6 @@
 namespace
 {
 
-std::vector<ArchiveRecord> makeRecords(int count, int batch)
-{
-    std::vector<ArchiveRecord> records;
-    records.reserve(static_cast<size_t>(count));
-    const QDateTime start(QDate(2026, 1, 1), QTime(0, 0));
-    for (int i = 0; i < count; ++i)
-        records.push_back(ArchiveRecord{
-            Database::datumText(start.addSecs(static_cast<qint64>(batch) * count + i)),
-            20.0 + (i % 100) * 0.1, 1234, 1 + i % 8});
-    return records;
-}
 
 // Writes a fresh batch of state.range(0) records per iteration with `write` and reports the
 // rate; making the records is not timed.
