@@ -28,8 +28,8 @@ struct Command {
     bool silent;
 };
 const Command kCommands[] = {
-    {"DX", "Version Data", "End Data", 0, true},      {"DN", "Data RAM", "End RAM", 5630, false},
-    {"DK", "Kalib RAM", "End RAM", 672, false},       {"DO", "Stored Data", "End Data", 0, false},
+    {"DX", "Version Data", "End Data", 0, true},    {"DN", "Data RAM", "End RAM", 5630, false},
+    {"DK", "Kalib RAM", "End RAM", 672, false},     {"DO", "Stored Data", "End Data", 0, false},
     {"DL", "SnapshotNr Data", "End Data", 0, true},
 };
 const QByteArray kCheck("CheckSum");
@@ -85,8 +85,7 @@ bool carriesValidFrame(const QByteArray &received, const QByteArray &start,
 {
     const int sum = wireSum(payload);
     const QByteArray framed = start + payload + end;
-    for (qsizetype at = received.indexOf(framed); at >= 0;
-         at = received.indexOf(framed, at + 1)) {
+    for (qsizetype at = received.indexOf(framed); at >= 0; at = received.indexOf(framed, at + 1)) {
         const qsizetype after = at + framed.size();
         for (qsizetype check = received.indexOf(kCheck, after); check >= 0;
              check = received.indexOf(kCheck, check + 1)) {
@@ -138,8 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const QByteArray start(command.start);
     const QByteArray end(command.end);
-    const QByteArray answer =
-        intact ? framedAnswer(start, rest, end, 0, lowerCase) : rest;
+    const QByteArray answer = intact ? framedAnswer(start, rest, end, 0, lowerCase) : rest;
 
     VirtualClock clock(1 + options);
     FakeController controller(clock);
@@ -182,8 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A payload free of markers, framed by the controller and sent at once in a few pieces,
     // must come through as sent.
-    const bool markerFree =
-        !rest.contains(start) && !rest.contains(end) && !rest.contains(kCheck);
+    const bool markerFree = !rest.contains(start) && !rest.contains(end) && !rest.contains(kCheck);
     if (intact && markerFree && delayMs == 0 && pauseMs == 0 && !drop) {
         FUZZ_CHECK(error.ok(), "a prompt, intact answer is accepted");
         FUZZ_CHECK(result.toLatin1() == rest, "a prompt, intact answer yields its payload");

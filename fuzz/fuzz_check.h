@@ -10,12 +10,12 @@
 #include <cstdlib>
 
 // A broken invariant is a finding like a crash: say which, then abort.
-#define FUZZ_CHECK(condition, what)                                                            \
-    do {                                                                                       \
-        if (!(condition)) {                                                                    \
-            std::fprintf(stderr, "invariant broken at %s:%d: %s\n", __FILE__, __LINE__, what); \
-            std::abort();                                                                      \
-        }                                                                                      \
+#define FUZZ_CHECK(condition, what)                                                                \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "invariant broken at %s:%d: %s\n", __FILE__, __LINE__, what);     \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)
 
 // Local times without summer-time gaps, so that a decoded clock reading always exists.

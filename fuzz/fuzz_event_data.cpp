@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         framable = framable && !payload.contains(marker);
     if (!framable) {
         // The answer cannot be cut as sent; whatever happens, nothing may be made of it.
-        if (!error.ok() && (error.code == ErrorCode::Communication ||
-                            error.code == ErrorCode::Timeout))
+        if (!error.ok() &&
+            (error.code == ErrorCode::Communication || error.code == ErrorCode::Timeout))
             FUZZ_CHECK(report.received == 0, "a failed read archives nothing");
         return 0;
     }
@@ -163,13 +163,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // the decoder rounds away and the sign of a zero.
         const QString again =
             recordOf(sensor, status, int(std::lround(t.Event_Wert(i) * scale)), when);
-        const bool exact = seconds == std::floor(seconds) && !std::signbit(seconds) &&
-                           !std::signbit(mjd);
+        const bool exact =
+            seconds == std::floor(seconds) && !std::signbit(seconds) && !std::signbit(mjd);
         if (exact)
             FUZZ_CHECK(again == QString::fromLatin1(record).toUpper(),
                        "a record re-encodes to its own digits");
         const float secondsAgain = HexSingleGet(again, 4);
-        FUZZ_CHECK(HexTimeGet(again, 4) == when.time() && HexDateGet(again, 8).date() == when.date() &&
+        FUZZ_CHECK(HexTimeGet(again, 4) == when.time() &&
+                       HexDateGet(again, 8).date() == when.date() &&
                        secondsAgain == float(when.time().msecsSinceStartOfDay() / 1000),
                    "decoding an encoded record is stable");
         if (sensor >= 1 && sensor <= cTarvelon::kSensors)

@@ -164,8 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         break;
     case Write:
         writeData = rest.left(length % 21);
-        expectedRequest =
-            request(0x02, addressBytes(address) + writeData);
+        expectedRequest = request(0x02, addressBytes(address) + writeData);
         intactAnswer = kAck;
         break;
     case Reset:
@@ -232,8 +231,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     } else {
         FUZZ_CHECK(code == SmsErrorCode::NoAnswer || code == SmsErrorCode::Timeout ||
-                       (exchange == Read && (code == SmsErrorCode::BadChecksum ||
-                                             code == SmsErrorCode::NoEndMarker)),
+                       (exchange == Read &&
+                        (code == SmsErrorCode::BadChecksum || code == SmsErrorCode::NoEndMarker)),
                    "a failed exchange says why with an exchange error");
         FUZZ_CHECK(got == untouched, "a failed read hands out nothing");
     }
