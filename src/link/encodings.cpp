@@ -118,17 +118,14 @@ QTime HexTimeGet(const QString &text, int pos)
     const double s = HexSingleGet(text, pos);
     if (!std::isfinite(s))
         return QTime(0, 0, 0);
-    // Hours from the raw seconds, minutes and seconds from the rounded remainder; a value
-    // beyond one day wraps around as a clock would.
-    const double hours = std::floor(s / 3600.0);
-    const double r = std::fmod(RoundHalfEven(s), 3600.0);
-    const double rest = r < 0 ? r + 3600.0 : r;
-    const int minutes = static_cast<int>(std::floor(rest / 60.0));
-    const int seconds = static_cast<int>(std::fmod(RoundHalfEven(rest), 60.0));
-    int h = static_cast<int>(std::fmod(hours, 24.0));
-    if (h < 0)
-        h += 24;
-    return QTime(h, minutes, seconds);
+    // Rounded to whole seconds before it is split: 3599.6 s is 01:00:00, where hours from the
+    // raw value and minutes from the rounded one would give 00:00:00. A value beyond one day
+    // wraps around as a clock would.
+    double inDay = std::fmod(RoundHalfEven(s), 86400.0);
+    if (inDay < 0)
+        inDay += 86400.0;
+    const int seconds = static_cast<int>(inDay);
+    return QTime(seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
 QString HexTimePut(const QString &text, int pos, const QTime &time)

@@ -187,13 +187,14 @@ QString cTarvelon::Event_Problem(int i) const
     if (text.size() != kEventRecordBytes * 2)
         return QStringLiteral("record cut short");
     for (const QChar c : text)
-        if (!isxdigit(c.toLatin1()))
+        if (!isxdigit(static_cast<unsigned char>(c.toLatin1())))
             return QStringLiteral("fields that are no hex digits");
     // The decoders would wrap a time beyond one day and clamp a wild date; such a record
     // would be archived at a made-up time.
     const int base = eventBase(i);
     const double seconds = HexSingleGet(m_eventData, base + 4);
-    if (!std::isfinite(seconds) || seconds < 0 || seconds >= 86400)
+    // A reading that rounds to 86400 s would be midnight of its own date, a day early.
+    if (!std::isfinite(seconds) || seconds < 0 || RoundHalfEven(seconds) >= 86400)
         return QStringLiteral("time of day out of range");
     const double mjd = HexSingleGet(m_eventData, base + 8);
     if (!std::isfinite(mjd) || mjd < 0 || mjd > kLatestMjd || mjd != std::floor(mjd))

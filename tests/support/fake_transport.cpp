@@ -91,6 +91,16 @@ std::optional<QByteArray> FakeController::stored(const QString &command) const
     return it == m_stored.constEnd() ? std::nullopt : std::optional<QByteArray>(*it);
 }
 
+void FakeController::clearHistory()
+{
+    m_writes.clear();
+    m_bursts.clear();
+    m_opens = 0;
+    m_closes = 0;
+    m_stored.clear();
+    m_lastWriteReceived.clear();
+}
+
 bool FakeController::open(Transport::Kind kind, const QString &address, const QString &setting,
                           int timeoutMs, QString *error)
 {

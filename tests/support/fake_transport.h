@@ -87,6 +87,9 @@ public:
     std::optional<QByteArray> stored(const QString &command) const;
     // Data and checksum digits of the last write, whatever their checksum.
     QByteArray lastWriteReceived() const { return m_lastWriteReceived; }
+    // Forgets what happened so far (writes, bursts, opens, stored data); the answers and
+    // failure modes stay. For a fake that serves millions of exchanges (fuzzing).
+    void clearHistory();
 
     // ---- the far end of FakeTransport
     bool open(Transport::Kind kind, const QString &address, const QString &setting, int timeoutMs,

@@ -37,6 +37,9 @@ TEST(Encodings, TimesAreSecondsSinceMidnight)
     // A fraction of a second below one half is dropped, never carried into the hour.
     EXPECT_EQ(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 3599.4f), 0),
               QTime(0, 59, 59));
+    // One half or more rounds up into the next hour, not back to the start of this one.
+    EXPECT_EQ(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 21599.75f), 0),
+              QTime(6, 0, 0));
     // Garbage beyond a day wraps instead of failing.
     EXPECT_TRUE(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 90000.0f), 0).isValid());
     EXPECT_EQ(HexTimeGet(QStringLiteral("7FC00000"), 0), QTime(0, 0, 0)) << "NaN reads as midnight";

@@ -176,6 +176,8 @@ TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
         {"value not hex", 4, "ZZ"},
         {"date not hex", 16, "G1"},
         {"time beyond one day", 8, HexSinglePut(QString(8, QLatin1Char('0')), 0, 90000.0f)},
+        {"time rounding to the next day", 8,
+         HexSinglePut(QString(8, QLatin1Char('0')), 0, 86399.75f)},
         {"date not a day", 16, HexSinglePut(QString(8, QLatin1Char('0')), 0, -3.0f)},
     };
     int expectedRejects = 0;
