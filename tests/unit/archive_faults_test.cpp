@@ -133,8 +133,9 @@ TEST_P(ArchiveFaults, noFailingWriteOrCommitLosesOrDoublesARecord)
         EXPECT_EQ(site.archive(), expected);
         const auto [kept, rebuilt] = site.summaries();
         EXPECT_EQ(kept, rebuilt);
-        if (GetParam() == Backend::Sqlite)
+        if (GetParam() == Backend::Sqlite) {
             EXPECT_EQ(site.tmp.exec("PRAGMA integrity_check").toString(), "ok");
+        }
         EXPECT_FALSE(QFile::exists(site.spool.rejectsPath()));
         if (::testing::Test::HasFailure())
             break; // one failing plan says enough

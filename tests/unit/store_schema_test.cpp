@@ -172,8 +172,9 @@ TEST_P(StoreSchema, newDatabaseHasItsTablesTheirColumnsAndTheSeedRows)
     EXPECT_EQ(columnsOf(tmp, "HYDOLANG"), "deutsch english");
     EXPECT_EQ(columnsOf(tmp, "HYDOLANGTYPE"), "langtype");
     EXPECT_EQ(schemaVersion(tmp), 4);
-    if (GetParam() == Backend::Sqlite)
+    if (GetParam() == Backend::Sqlite) {
         EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
+    }
     EXPECT_TRUE(hasIndex(tmp, "HYDOARCHIVE_SENSOR_DATUM_WERT"));
     EXPECT_TRUE(hasIndex(tmp, "HYDOARCHIVE_LOGBOOK_SECOND"));
 
