@@ -1,0 +1,290 @@
+#pragma once
+
+// Drives windows the way a person does: find a widget by its name, see that a person could
+// reach it (shown, enabled), and click, double-click or type on it with real mouse and key
+// events at the place a person would aim at (a button's face, a radio button's circle, a tab,
+// a list row, a menu entry). What a test then checks is what those events caused, so a
+// window that reacts only to a direct slot call, or crashes inside its own event handler,
+// fails here as it would for a user.
+//
+// Header only: it needs Qt Widgets and QtTest, which the shared test support library does
+// not link.
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QRadioButton>
+#include <QStyleOptionButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace user
+{
+
+// Processes events until `done` holds or `timeoutMs` passes; true when it holds.
+inline bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+// The child of `in` called `name`; a missing one fails the test and answers nullptr.
+template <class W = QWidget> W *find(const QObject *in, const QString &name)
+{
+    W *w = in ? in->findChild<W *>(name) : nullptr;
+    EXPECT_NE(w, nullptr) << "no widget named " << name.toStdString();
+    return w;
+}
+
+// True when a person could aim at `w`: it is shown, enabled and in a shown window. A
+// failing check names the widget, so a test says which control was out of reach.
+inline bool reachable(const QWidget *w)
+{
+    if (!w) {
+        ADD_FAILURE() << "no widget to reach";
+        return false;
+    }
+    const auto name = w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
+                                                : w->objectName();
+    if (!w->isVisible()) {
+        ADD_FAILURE() << name.toStdString() << " is not visible";
+        return false;
+    }
+    if (!w->isEnabled()) {
+        ADD_FAILURE() << name.toStdString() << " is disabled";
+        return false;
+    }
+    return true;
+}
+
+// Where a person clicks a widget: the circle or box of a radio button or check box, the
+// middle of anything else.
+inline QPoint aimAt(QWidget *w)
+{
+    QStyleOptionButton option;
+    option.initFrom(w);
+    if (qobject_cast<QRadioButton *>(w))
+        return w->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, w).center();
+    if (qobject_cast<QCheckBox *>(w))
+        return w->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, w).center();
+    return w->rect().center();
+}
+
+// A press and a release at `pos` (the widget's aim point when null).
+inline void clickAt(QWidget *w, QPoint pos = {}, Qt::MouseButton button = Qt::LeftButton,
+                    Qt::KeyboardModifiers modifiers = {})
+{
+    QTest::mouseClick(w, button, modifiers, pos.isNull() ? aimAt(w) : pos);
+}
+
+// A double click as the mouse delivers it: press, release, double-click, release.
+inline void doubleClickAt(QWidget *w, QPoint pos = {})
+{
+    if (pos.isNull())
+        pos = aimAt(w);
+    QTest::mousePress(w, Qt::LeftButton, {}, pos);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, pos);
+    QTest::mouseDClick(w, Qt::LeftButton, {}, pos);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, pos);
+}
+
+// Clicks `w` when a person could; false (and a failure) when it is out of reach.
+inline bool click(QWidget *w)
+{
+    if (!reachable(w))
+        return false;
+    clickAt(w);
+    return true;
+}
+
+// Clicks the widget called `name` below `in`.
+inline bool click(const QObject *in, const QString &name)
+{
+    return click(find<QWidget>(in, name));
+}
+
+// Clicks into a text box (focus and cursor there) and types `text` key by key.
+inline bool type(QWidget *w, const QString &text)
+{
+    if (!reachable(w))
+        return false;
+    clickAt(w);
+    QTest::keyClicks(w, text);
+    return true;
+}
+
+// Selects the whole text of a line edit with the keyboard and types `text` over it.
+inline bool retype(QLineEdit *edit, const QString &text)
+{
+    if (!reachable(edit))
+        return false;
+    clickAt(edit);
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, text);
+    return true;
+}
+
+// One key with modifiers on the widget that has the focus in `w`'s window (or on `w`).
+inline void press(QWidget *w, Qt::Key key, Qt::KeyboardModifiers modifiers = {})
+{
+    QWidget *target = w->window()->focusWidget() ? w->window()->focusWidget() : w;
+    QTest::keyClick(target, key, modifiers);
+}
+
+// Makes `window` the active window, as a click on its title would; shortcuts need it.
+inline bool activate(QWidget *window)
+{
+    window->activateWindow();
+    window->raise();
+    return QTest::qWaitForWindowActive(window);
+}
+
+// A key sequence such as Ctrl+P pressed in `window`, reaching its menu shortcuts.
+inline bool shortcut(QWidget *window, const QKeySequence &sequence)
+{
+    if (!activate(window)) {
+        ADD_FAILURE() << "window " << window->objectName().toStdString() << " is not active";
+        return false;
+    }
+    const QKeyCombination combination = sequence[0];
+    press(window, combination.key(), combination.keyboardModifiers());
+    return true;
+}
+
+// Clicks the tab titled `text` on a tab bar.
+inline bool clickTab(QTabBar *bar, const QString &text)
+{
+    if (!reachable(bar))
+        return false;
+    for (int i = 0; i < bar->count(); ++i)
+        if (bar->tabText(i).remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&'))) {
+            clickAt(bar, bar->tabRect(i).center());
+            return true;
+        }
+    ADD_FAILURE() << "no tab " << text.toStdString();
+    return false;
+}
+
+inline bool clickTab(QTabWidget *tabs, const QString &text)
+{
+    return clickTab(tabs ? tabs->tabBar() : nullptr, text);
+}
+
+// Clicks (or double-clicks) a row or cell of a list, tree or table where it is drawn.
+inline bool clickIndex(QAbstractItemView *view, const QModelIndex &index, bool twice = false)
+{
+    if (!reachable(view) || !index.isValid())
+        return false;
+    view->scrollTo(index);
+    const QPoint at = view->visualRect(index).center();
+    if (twice)
+        doubleClickAt(view->viewport(), at);
+    else
+        clickAt(view->viewport(), at);
+    return true;
+}
+
+// The open popup menu, when there is one.
+inline QMenu *openMenu()
+{
+    return qobject_cast<QMenu *>(QApplication::activePopupWidget());
+}
+
+// Clicks the entry titled `text` (mnemonic marks ignored) in an open menu.
+inline bool chooseInMenu(QMenu *menu, const QString &text)
+{
+    if (!menu) {
+        ADD_FAILURE() << "no menu is open";
+        return false;
+    }
+    for (QAction *a : menu->actions())
+        if (a->text().remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&'))) {
+            if (!a->isEnabled()) {
+                ADD_FAILURE() << "menu entry " << text.toStdString() << " is disabled";
+                return false;
+            }
+            clickAt(menu, menu->actionGeometry(a).center());
+            return true;
+        }
+    ADD_FAILURE() << "no menu entry " << text.toStdString();
+    return false;
+}
+
+// The right mouse button at `pos` of `w`: press, release and the context menu request
+// the platform makes of them.
+inline void rightClickAt(QWidget *w, QPoint pos)
+{
+    QTest::mousePress(w, Qt::RightButton, {}, pos);
+    QTest::mouseRelease(w, Qt::RightButton, {}, pos);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, w->mapToGlobal(pos));
+    QApplication::sendEvent(w, &event);
+}
+
+// Chooses `text` in a combo box by opening its list with the mouse and clicking the row.
+inline bool choose(QComboBox *combo, const QString &text)
+{
+    if (!reachable(combo))
+        return false;
+    const int row = combo->findText(text);
+    if (row < 0) {
+        ADD_FAILURE() << "no entry " << text.toStdString() << " in "
+                      << combo->objectName().toStdString();
+        return false;
+    }
+    clickAt(combo);
+    QAbstractItemView *view = combo->view();
+    if (!waitFor([view] { return view->isVisible(); }, 2000)) {
+        ADD_FAILURE() << "the list of " << combo->objectName().toStdString() << " did not open";
+        return false;
+    }
+    return clickIndex(view, view->model()->index(row, combo->modelColumn()));
+}
+
+// Runs `answer` once on the next shown modal dialog (or popup) of type D, from the event
+// loop, so that a test can click through a dialog opened by a click of its own. A test
+// that expects the dialog checks afterwards that `answer` ran.
+template <class D> void whenShown(std::function<void(D *)> answer, int timeoutMs = 30000)
+{
+    auto *poll = new QTimer;
+    auto *elapsed = new QElapsedTimer;
+    elapsed->start();
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, elapsed, answer, timeoutMs] {
+        QWidget *shown = QApplication::activePopupWidget();
+        if (!qobject_cast<D *>(shown))
+            shown = QApplication::activeModalWidget();
+        auto *d = qobject_cast<D *>(shown);
+        if (d && d->isVisible()) {
+            poll->stop();
+            poll->deleteLater();
+            delete elapsed;
+            answer(d);
+        } else if (elapsed->elapsed() > timeoutMs) {
+            poll->stop();
+            poll->deleteLater();
+            delete elapsed;
+        }
+    });
+    poll->start();
+}
+
+} // namespace user
