@@ -129,8 +129,8 @@ public:
     explicit Database(const QString &location, Mode mode = Mode::Prepare,
                       int busyTimeoutMs = kDefaultBusyTimeoutMs);
     // Whether the schema is older than this program's, so that a handle opened with Attach
-    // would miss tables or columns, or the archive's summaries lack a table or a trigger;
-    // such a database is to be opened with Prepare first.
+    // would miss tables or columns, the archive's summaries lack a table or a trigger, or
+    // seed rows are missing; such a database is to be opened with Prepare first.
     bool needsUpgrade() const;
     // Closes the connections of every thread. Other threads must have stopped using it.
     ~Database();

@@ -483,6 +483,8 @@ bool Database::needsUpgrade() const
 {
     Sql sql(connection(), location());
     const int version = userVersion(sql);
+    // Missing seed rows too: a reading command would show new texts untranslated.
     return version < kSchemaVersion ||
-           (version >= kSummaryVersion && !missingSummaryObjects(sql).isEmpty());
+           (version >= kSummaryVersion && !missingSummaryObjects(sql).isEmpty()) ||
+           !planSeed(sql).empty();
 }
