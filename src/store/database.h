@@ -15,8 +15,8 @@
 #include <QStringList>
 #include <QVariant>
 
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -129,7 +129,8 @@ public:
     explicit Database(const QString &location, Mode mode = Mode::Prepare,
                       int busyTimeoutMs = kDefaultBusyTimeoutMs);
     // Whether the schema is older than this program's, so that a handle opened with Attach
-    // would miss tables or columns; such a database is to be opened with Prepare first.
+    // would miss tables or columns, the archive's summaries lack a table or a trigger, or
+    // seed rows are missing; such a database is to be opened with Prepare first.
     bool needsUpgrade() const;
     // Closes the connections of every thread. Other threads must have stopped using it.
     ~Database();
@@ -235,6 +236,34 @@ public:
     // sensor by sensor), so the program can show it. Set before a database is opened.
     using UpgradeProgress = std::function<void(qint64 done, qint64 total)>;
     static void setUpgradeProgress(UpgradeProgress progress);
+
+    // One slot of a sensor in which a summary table and a recomputation from the archive
+    // disagree; a side without a row has count 0.
+    struct SummaryDifference {
+        int slotSeconds = 0;
+        int tarvelonId = 0;
+        int asid = 0;
+        WallSecond slot = 0;
+        ArchiveColumn stored;
+        ArchiveColumn archive;
+    };
+    struct SummaryLevelCheck {
+        int slotSeconds = 0;
+        qint64 rows = 0; // rows the summary table holds
+        qint64 differences = 0;
+    };
+    // Compares every summary table with the archive, one sensor and level per statement, so
+    // that a large archive is never held in memory. `difference` is told every slot that
+    // disagrees, `progress` the steps done of all (levels times sensors).
+    std::vector<SummaryLevelCheck>
+    checkArchiveSummaries(const std::function<void(const SummaryDifference &)> &difference,
+                          const UpgradeProgress &progress = {}) const;
+    // Computes the summary tables of these slot lengths anew in one transaction, each from
+    // the archive or the next finer table, which must agree with the archive.
+    void rebuildArchiveSummaries(const std::vector<int> &slotSeconds);
+    // The summary tables and triggers that were missing when this handle prepared the
+    // database; they were restored and the summaries computed anew.
+    QStringList restoredSummaryObjects() const;
     // Whole archive rows of one controller (and one sensor, when asid is given) with
     // from <= DATUM <= to where given, oldest first, for export.
     struct ArchiveRow {

@@ -315,8 +315,9 @@ void checkExistingTables(Sql &sql)
 
 namespace
 {
-// Brings the schema and the seed rows of an open database up to date.
-void upgradeSchema(Sql &sql);
+// Brings the schema and the seed rows of an open database up to date. Returns the summary
+// tables and triggers it found missing and restored.
+QStringList upgradeSchema(Sql &sql);
 } // namespace
 
 void Database::prepareSchema()
@@ -324,7 +325,7 @@ void Database::prepareSchema()
     const QString path = m_shared->location;
     if (m_shared->dialect == Dialect::Postgres) {
         Sql sql(connection(), path);
-        upgradeSchema(sql);
+        m_shared->restoredSummaryObjects = upgradeSchema(sql);
         return;
     }
     const QFileInfo file(path);
@@ -401,13 +402,16 @@ void Database::prepareSchema()
                              StoreError::Kind::Damaged);
     }
 
-    upgradeSchema(sql);
+    m_shared->restoredSummaryObjects = upgradeSchema(sql);
 }
 
 namespace
 {
 
-void upgradeSchema(Sql &sql)
+// The first version whose archive has summary tables kept by triggers.
+constexpr int kSummaryVersion = 3;
+
+QStringList upgradeSchema(Sql &sql)
 {
     const QString path = sql.location();
     const int version = userVersion(sql);
@@ -432,9 +436,13 @@ void upgradeSchema(Sql &sql)
         }
     }
 
+    // Rows archived while a summary trigger was missing (dropped by hand, a restore of
+    // the tables alone) were never summarised: the trigger comes back and the summaries
+    // are computed anew.
+    const bool summariesWhole = version < kSummaryVersion || missingSummaryObjects(sql).isEmpty();
     // A second open of a current database finds nothing to do and writes nothing.
-    if (version == Database::kSchemaVersion && planSeed(sql).empty())
-        return;
+    if (version == Database::kSchemaVersion && summariesWhole && planSeed(sql).empty())
+        return {};
 
     const char *what = "Upgrading the schema";
     beginUpgrade(sql, what);
@@ -448,6 +456,13 @@ void upgradeSchema(Sql &sql)
                                  .arg(current));
         if (sql.postgres())
             addRowKeys(sql);
+        // Looked for again under the lock: another program may have restored them.
+        QStringList restored;
+        if (current >= kSummaryVersion) {
+            restored = missingSummaryObjects(sql);
+            if (!restored.isEmpty())
+                createArchiveSummaries(sql);
+        }
         for (const Migration &m : kMigrations)
             if (m.version > current)
                 m.apply(sql);
@@ -455,6 +470,7 @@ void upgradeSchema(Sql &sql)
         if (current != Database::kSchemaVersion)
             setUserVersion(sql, Database::kSchemaVersion, what);
         sql.direct(QStringLiteral("COMMIT"), what);
+        return restored;
     } catch (...) {
         QSqlQuery(sql.db()).exec(QStringLiteral("ROLLBACK"));
         throw;
@@ -466,5 +482,9 @@ void upgradeSchema(Sql &sql)
 bool Database::needsUpgrade() const
 {
     Sql sql(connection(), location());
-    return userVersion(sql) < kSchemaVersion;
+    const int version = userVersion(sql);
+    // Missing seed rows too: a reading command would show new texts untranslated.
+    return version < kSchemaVersion ||
+           (version >= kSummaryVersion && !missingSummaryObjects(sql).isEmpty()) ||
+           !planSeed(sql).empty();
 }

@@ -33,6 +33,7 @@ struct Database::Shared {
     QString user;
     QString databaseName;
     QString connectOptions;
+    QStringList restoredSummaryObjects; // by the preparation of this handle
 
     QMutex mutex;
     QSet<QString> names; // connections still open
@@ -223,8 +224,13 @@ private:
 // Version 3: the covering archive index, the summary tables with the triggers that keep them,
 // and their first filling from the rows already archived.
 void createArchiveSummaries(Sql &sql);
-// Empties the summary tables and fills them from the archive.
-void fillArchiveSummaries(Sql &sql);
+// Empties the summary tables of the levels in `levels` (a bit per index of kSummarySlots)
+// and fills them from the archive, or from the next finer level, which must be whole.
+inline constexpr unsigned kAllSummaryLevels = ~0u;
+void fillArchiveSummaries(Sql &sql, unsigned levels = kAllSummaryLevels);
+// The summary tables and the triggers that keep them that the database lacks (a disabled
+// trigger counts as missing).
+QStringList missingSummaryObjects(Sql &sql);
 
 // Version 4: the regulations' alarm quality and the no-data alarm setting.
 void createAlarmQuality(Sql &sql);

@@ -28,6 +28,27 @@ QString summaryTable(int slotSeconds)
     return QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(slotSeconds);
 }
 
+// The triggers that keep the summaries. PostgreSQL runs one function for both rows of an
+// update, SQLite has a trigger for each.
+QStringList summaryTriggers(const Sql &sql)
+{
+    QStringList names{QStringLiteral("HYDOARCHIVE_SUMMARY_INSERT"),
+                      QStringLiteral("HYDOARCHIVE_SUMMARY_DELETE")};
+    if (sql.postgres())
+        names << QStringLiteral("HYDOARCHIVE_SUMMARY_UPDATE");
+    else
+        names << QStringLiteral("HYDOARCHIVE_SUMMARY_UPDATE_OLD")
+              << QStringLiteral("HYDOARCHIVE_SUMMARY_UPDATE_NEW");
+    return names;
+}
+
+// a and b differ, NULL counting as a value of its own.
+QString distinct(const Sql &sql, const QString &a, const QString &b)
+{
+    return QStringLiteral("%1 %2 %3")
+        .arg(a, QLatin1String(sql.postgres() ? "IS DISTINCT FROM" : "IS NOT"), b);
+}
+
 // The wall-clock second of a DATUM text; NULL for a text that is no DATUM.
 QString secondOf(const Sql &sql, const QString &datum)
 {
@@ -274,6 +295,8 @@ void createArchiveSummaries(Sql &sql)
             sql.direct(QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER %2 EXECUTE FUNCTION %1()")
                            .arg(name, t.event),
                        what);
+            // A trigger someone disabled must fire again.
+            sql.direct(QStringLiteral("ALTER TABLE HYDOARCHIVE ENABLE TRIGGER %1").arg(name), what);
         }
     } else {
         sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
@@ -294,15 +317,16 @@ void createArchiveSummaries(Sql &sql)
     fillArchiveSummaries(sql);
 }
 
-// Every (controller, sensor) with archived rows, found by seeking along the archive's index
-// from one sensor to the next rather than reading every row.
-std::vector<std::pair<int, int>> archivedSensors(Sql &sql)
+// Every (controller, sensor) with rows in `table` (the archive or a summary table), found by
+// seeking along its index from one sensor to the next rather than reading every row.
+std::vector<std::pair<int, int>>
+archivedSensors(const Sql &sql, const QString &table = QStringLiteral("HYDOARCHIVE"))
 {
     std::vector<std::pair<int, int>> sensors;
     const char *what = "Listing the archived sensors";
     QSqlQuery first =
-        sql.run(QStringLiteral("SELECT TARVELONID, ASID FROM HYDOARCHIVE ORDER BY TARVELONID, "
-                               "ASID LIMIT 1"),
+        sql.run(QStringLiteral("SELECT TARVELONID, ASID FROM %1 ORDER BY TARVELONID, ASID LIMIT 1")
+                    .arg(table),
                 what);
     if (!first.next())
         return sensors;
@@ -311,8 +335,9 @@ std::vector<std::pair<int, int>> archivedSensors(Sql &sql)
     for (;;) {
         const auto [id, asid] = sensors.back();
         QSqlQuery next = sql.run(
-            QStringLiteral("SELECT TARVELONID, ASID FROM HYDOARCHIVE WHERE TARVELONID > ? OR "
-                           "(TARVELONID = ? AND ASID > ?) ORDER BY TARVELONID, ASID LIMIT 1"),
+            QStringLiteral("SELECT TARVELONID, ASID FROM %1 WHERE TARVELONID > ? OR "
+                           "(TARVELONID = ? AND ASID > ?) ORDER BY TARVELONID, ASID LIMIT 1")
+                .arg(table),
             {id, id, asid}, what);
         if (!next.next())
             return sensors;
@@ -326,10 +351,12 @@ Database::UpgradeProgress &upgradeProgress()
     return progress;
 }
 
-void fillArchiveSummaries(Sql &sql)
+void fillArchiveSummaries(Sql &sql, unsigned levels)
 {
     const char *what = "Filling the archive summaries";
     for (int level = 0; level < kLevels; ++level) {
+        if (!(levels & (1u << level)))
+            continue;
         const int slotSeconds = Database::kSummarySlots[level];
         const QString table = summaryTable(slotSeconds);
         sql.direct(QStringLiteral("DELETE FROM %1").arg(table), what);
@@ -387,6 +414,49 @@ void fillArchiveSummaries(Sql &sql)
     }
 }
 
+QStringList missingSummaryObjects(Sql &sql)
+{
+    const char *what = "Looking for the archive summaries";
+    QStringList tables;
+    QStringList triggers;
+    if (sql.postgres()) {
+        // From the catalog itself: the session's name lookup may not know yet what another
+        // program created a moment ago.
+        QSqlQuery t = sql.run(QStringLiteral("SELECT c.relname FROM pg_catalog.pg_class c JOIN "
+                                             "pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+                                             "WHERE n.nspname = current_schema() AND "
+                                             "c.relkind IN ('r', 'p')"),
+                              what);
+        while (t.next())
+            tables << t.value(0).toString();
+        t.finish();
+        QSqlQuery g = sql.run(
+            QStringLiteral("SELECT t.tgname FROM pg_catalog.pg_trigger t JOIN pg_catalog.pg_class "
+                           "c ON c.oid = t.tgrelid JOIN pg_catalog.pg_namespace n ON n.oid = "
+                           "c.relnamespace WHERE c.relname = 'hydoarchive' AND n.nspname = "
+                           "current_schema() AND NOT t.tgisinternal AND t.tgenabled <> 'D'"),
+            what);
+        while (g.next())
+            triggers << g.value(0).toString();
+    } else {
+        QSqlQuery q = sql.run(QStringLiteral("SELECT type, name FROM sqlite_master WHERE "
+                                             "type = 'table' OR (type = 'trigger' AND "
+                                             "tbl_name = 'HYDOARCHIVE' COLLATE NOCASE)"),
+                              what);
+        while (q.next())
+            (q.value(0).toString() == QLatin1String("table") ? tables : triggers)
+                << q.value(1).toString();
+    }
+    QStringList missing;
+    for (int slotSeconds : Database::kSummarySlots)
+        if (!tables.contains(summaryTable(slotSeconds), Qt::CaseInsensitive))
+            missing << summaryTable(slotSeconds);
+    for (const QString &name : summaryTriggers(sql))
+        if (!triggers.contains(name, Qt::CaseInsensitive))
+            missing << name;
+    return missing;
+}
+
 } // namespace database_detail
 
 void Database::setUpgradeProgress(UpgradeProgress progress)
@@ -396,10 +466,120 @@ void Database::setUpgradeProgress(UpgradeProgress progress)
 
 void Database::rebuildArchiveSummaries()
 {
+    rebuildArchiveSummaries({std::begin(kSummarySlots), std::end(kSummarySlots)});
+}
+
+void Database::rebuildArchiveSummaries(const std::vector<int> &slotSeconds)
+{
+    unsigned levels = 0;
+    for (int level = 0; level < kLevels; ++level)
+        if (std::find(slotSeconds.begin(), slotSeconds.end(), kSummarySlots[level]) !=
+            slotSeconds.end())
+            levels |= 1u << level;
     Sql sql(connection(), location());
-    Transaction tx(sql, "Rebuilding the archive summaries");
-    fillArchiveSummaries(sql);
+    const char *what = "Rebuilding the archive summaries";
+    Transaction tx(sql, what);
+    // Writers wait until the rebuild is done: their triggers would add to rows being
+    // replaced. (SQLite lets one writer in at a time anyway.)
+    if (sql.postgres())
+        sql.direct(QStringLiteral("LOCK TABLE HYDOARCHIVE IN SHARE ROW EXCLUSIVE MODE"), what);
+    fillArchiveSummaries(sql, levels);
     tx.commit();
+}
+
+QStringList Database::restoredSummaryObjects() const
+{
+    return m_shared->restoredSummaryObjects;
+}
+
+std::vector<Database::SummaryLevelCheck>
+Database::checkArchiveSummaries(const std::function<void(const SummaryDifference &)> &difference,
+                                const UpgradeProgress &progress) const
+{
+    Sql sql(connection(), location());
+    const char *what = "Checking the archive summaries";
+    std::vector<SummaryLevelCheck> levels;
+    // Sensors of the archive and of every summary table: a summary row of a sensor the
+    // archive no longer holds is a difference as well.
+    std::vector<std::pair<int, int>> sensors = archivedSensors(sql);
+    for (int slotSeconds : kSummarySlots) {
+        const auto more = archivedSensors(sql, summaryTable(slotSeconds));
+        sensors.insert(sensors.end(), more.begin(), more.end());
+    }
+    std::sort(sensors.begin(), sensors.end());
+    sensors.erase(std::unique(sensors.begin(), sensors.end()), sensors.end());
+    const qint64 total = qint64(sensors.size()) * kLevels;
+    qint64 done = 0;
+
+    // The slots as a rebuild computes them (first and last: the smallest and the largest
+    // value of their second), beside the stored rows, both ways round. Sums are compared
+    // with room for the order of adding.
+    const QString a = QStringLiteral("a");
+    auto column = [](const QSqlQuery &q, int at) {
+        return ArchiveColumn{0,
+                             q.value(at).toLongLong(),
+                             q.value(at + 1).toDouble(),
+                             q.value(at + 2).toDouble(),
+                             q.value(at + 3).toDouble(),
+                             q.value(at + 4).toLongLong(),
+                             q.value(at + 5).toDouble(),
+                             q.value(at + 6).toLongLong(),
+                             q.value(at + 7).toDouble()};
+    };
+    for (int slotSeconds : kSummarySlots) {
+        const QString table = summaryTable(slotSeconds);
+        const QString firstOrLast = QStringLiteral(
+            "(SELECT %1(h.WERT) FROM HYDOARCHIVE h WHERE h.TARVELONID = ? AND h.ASID = ? AND "
+            "h.DATUM = %2)");
+        const QString differs =
+            QStringLiteral("s.SLOT IS NULL OR s.N <> r.n OR abs(s.SUMWERT - r.sm) > 1e-9 * (1 + "
+                           "r.n * %1) OR %2 OR %3 OR %4 OR %5 OR %6 OR %7")
+                .arg(greatest(sql, QStringLiteral("abs(r.mn)"), QStringLiteral("abs(r.mx)")),
+                     distinct(sql, QStringLiteral("s.MINWERT"), QStringLiteral("r.mn")),
+                     distinct(sql, QStringLiteral("s.MAXWERT"), QStringLiteral("r.mx")),
+                     distinct(sql, QStringLiteral("s.FIRSTSECOND"), QStringLiteral("r.fs")),
+                     distinct(sql, QStringLiteral("s.FIRSTWERT"), QStringLiteral("r.fw")),
+                     distinct(sql, QStringLiteral("s.LASTSECOND"), QStringLiteral("r.ls")),
+                     distinct(sql, QStringLiteral("s.LASTWERT"), QStringLiteral("r.lw")));
+        const QString statement =
+            QStringLiteral(
+                "WITH m AS (SELECT WERT, %1 AS sec FROM HYDOARCHIVE a WHERE TARVELONID = ? AND "
+                "ASID = ? AND %2 AND WERT IS NOT NULL), "
+                "g AS (SELECT %3 AS slot, count(*) AS n, sum(WERT) AS sm, min(WERT) AS mn, "
+                "max(WERT) AS mx, min(sec) AS fs, max(sec) AS ls FROM m WHERE sec IS NOT NULL "
+                "GROUP BY %3), "
+                "r AS (SELECT g.*, %4 AS fw, %5 AS lw FROM g), "
+                "s AS (SELECT SLOT, N, SUMWERT, MINWERT, MAXWERT, FIRSTSECOND, FIRSTWERT, "
+                "LASTSECOND, LASTWERT FROM %6 WHERE TARVELONID = ? AND ASID = ?) "
+                "SELECT r.slot, s.N, s.SUMWERT, s.MINWERT, s.MAXWERT, s.FIRSTSECOND, s.FIRSTWERT, "
+                "s.LASTSECOND, s.LASTWERT, r.n, r.sm, r.mn, r.mx, r.fs, r.fw, r.ls, r.lw "
+                "FROM r LEFT JOIN s ON s.SLOT = r.slot WHERE %7 "
+                "UNION ALL "
+                "SELECT s.SLOT, s.N, s.SUMWERT, s.MINWERT, s.MAXWERT, s.FIRSTSECOND, s.FIRSTWERT, "
+                "s.LASTSECOND, s.LASTWERT, 0, NULL, NULL, NULL, NULL, NULL, NULL, NULL "
+                "FROM s LEFT JOIN r ON r.slot = s.SLOT WHERE r.slot IS NULL ORDER BY 1")
+                .arg(secondOf(sql, QStringLiteral("DATUM")), isSensorRow(a),
+                     slotOf(QStringLiteral("sec"), slotSeconds),
+                     firstOrLast.arg(QStringLiteral("min"), datumOf(sql, QStringLiteral("g.fs"))),
+                     firstOrLast.arg(QStringLiteral("max"), datumOf(sql, QStringLiteral("g.ls"))),
+                     table, differs);
+        SummaryLevelCheck level{slotSeconds, 0, 0};
+        for (const auto &[id, asid] : sensors) {
+            QSqlQuery q = sql.run(statement, {id, asid, id, asid, id, asid, id, asid}, what);
+            while (q.next()) {
+                ++level.differences;
+                if (difference)
+                    difference(SummaryDifference{slotSeconds, id, asid, q.value(0).toLongLong(),
+                                                 column(q, 1), column(q, 9)});
+            }
+            if (progress)
+                progress(++done, total);
+        }
+        QSqlQuery rows = sql.run(QStringLiteral("SELECT count(*) FROM %1").arg(table), what);
+        level.rows = rows.next() ? rows.value(0).toLongLong() : 0;
+        levels.push_back(level);
+    }
+    return levels;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -2,9 +2,9 @@
 // the store's business and tested there; here: where it goes, who may read it, what is
 // printed, the exit codes. Also the version both programs report.
 
+#include "store/database.h"
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
-#include "store/database.h"
 
 #include <QDir>
 #include <QFile>
@@ -269,6 +269,9 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
         {{"settings", "mail", "--help"}, 0, "--password-file FILE"},
         {{"help", "export"}, 0, "--sensor S"},
         {{"mail-test", "--help"}, 0, "ostracom-cli mail-test"},
+        {{"help", "check"}, 0, "--repair"},
+        {{"check", "extra"}, 2, "unexpected argument 'extra'"},
+        {{"check", "--max-lines", "many"}, 2, "--max-lines"},
         {{"chart", "--controller", "1", "--from", "2026-11-20", "--to", "2026-11-19", "--out",
           "c.png"},
          2,
@@ -298,13 +301,13 @@ TEST(CliChart, picturesAndTheCsvOfExactlyThePointsDrawn)
         Database db(tmp.path());
         std::vector<ArchiveRecord> records;
         for (int minute = 0; minute < 24 * 60; minute += 5)
-            records.push_back({Database::datumText(day.addSecs(60 * minute)), 7 + minute / 1440.0,
-                               1234, 2});
+            records.push_back(
+                {Database::datumText(day.addSecs(60 * minute)), 7 + minute / 1440.0, 1234, 2});
         db.appendArchive(records, Database::SkipExisting::Yes);
         ASSERT_TRUE(db.createLogbookEntry(day.addSecs(6 * 3600), "new filter"));
     }
-    const QStringList range{"--data-dir", tmp.dir(), "chart", "--controller", "1234", "--from",
-                            "2026-11-20 02:00", "--to", "2026-11-20 20:00"};
+    const QStringList range{"--data-dir", tmp.dir(),          "chart", "--controller",    "1234",
+                            "--from",     "2026-11-20 02:00", "--to",  "2026-11-20 20:00"};
     for (const char *name : {"c.png", "c.svg", "c.csv"}) {
         SCOPED_TRACE(name);
         const QString path = tmp.filePath(QLatin1String(name));
@@ -343,4 +346,79 @@ TEST(ProgramVersion, eachProgramPrintsTheVersionTheBuildWasConfiguredWith)
         EXPECT_EQ(r.out, QStringLiteral("%1 %2\n").arg(program.name, OSTRACOM_PROJECT_VERSION));
         EXPECT_EQ(r.err, QString());
     }
+}
+
+// A summary row changed behind the program's back is found in each level, named with its
+// sensor and slot, and mended by --repair; a dropped trigger comes back at the next open.
+TEST(CliCheck, findsADifferenceInEachSummaryLevelAndRepairMendsIt)
+{
+    TempDb tmp(TempDb::Start::Prepared);
+    const WallSecond start = *Database::wallSecond(u"2026-03-01 00:00:00");
+    {
+        Database db(tmp.path());
+        std::vector<ArchiveRecord> records;
+        for (int i = 0; i < 400; ++i)
+            records.push_back({Database::datumText(start + i * 37), i % 17 * 0.5, 7, 1 + i % 2});
+        db.appendArchive(records);
+    }
+    const QStringList check{"--db", tmp.path(), "check"};
+    const QString agree = "All summaries agree with the archive.\n";
+    const CliRun clean = cli(check);
+    EXPECT_EQ(clean.exitCode, 0) << clean.err.toStdString();
+    EXPECT_TRUE(clean.out.endsWith(agree)) << clean.out.toStdString();
+
+    const struct {
+        int slot;
+        const char *level;
+    } levels[] = {
+        {60, "Minute summaries"}, {600, "Ten-minute summaries"}, {3600, "Hourly summaries"}};
+    for (const auto &l : levels) {
+        SCOPED_TRACE(l.level);
+        const QString table = QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(l.slot);
+        const QString maximum =
+            tmp.exec(QStringLiteral("SELECT MAXWERT FROM %1 WHERE TARVELONID = 7 AND ASID = 1 AND "
+                                    "SLOT = ?")
+                         .arg(table),
+                     {start})
+                .toString();
+        tmp.exec(QStringLiteral("UPDATE %1 SET MAXWERT = 99 WHERE TARVELONID = 7 AND ASID = 1 AND "
+                                "SLOT = ?")
+                     .arg(table),
+                 {start});
+        const CliRun found = cli(check);
+        EXPECT_EQ(found.exitCode, 1) << found.err.toStdString();
+        EXPECT_TRUE(found.out.startsWith(
+            QStringLiteral("%1  Tarvelon 7  Sensor 1  2026-03-01 00:00:00  stored: MAXWERT=99  "
+                           "from the archive: MAXWERT=%2\n")
+                .arg(l.level, maximum)))
+            << found.out.toStdString();
+        EXPECT_TRUE(found.out.contains(QStringLiteral(", 1 differences\n")))
+            << found.out.toStdString();
+
+        const CliRun repaired = cli(check + QStringList{"--repair"});
+        EXPECT_EQ(repaired.exitCode, 0) << repaired.err.toStdString();
+        EXPECT_TRUE(repaired.out.contains(QStringLiteral("Rebuilding: %1\n").arg(l.level)))
+            << repaired.out.toStdString();
+        EXPECT_TRUE(repaired.out.endsWith(agree)) << repaired.out.toStdString();
+        EXPECT_EQ(cli(check).exitCode, 0);
+    }
+
+    tmp.exec("UPDATE HYDOARCHIVE_SUMMARY_60 SET N = N + 1 WHERE ASID = 2");
+    const qint64 changed = tmp.count("HYDOARCHIVE_SUMMARY_60", "ASID = 2");
+    const CliRun many = cli(check + QStringList{"--max-lines", "2"});
+    EXPECT_EQ(many.exitCode, 1);
+    EXPECT_EQ(many.out.count("  stored: N="), 2) << many.out.toStdString();
+    EXPECT_TRUE(many.out.contains(QStringLiteral("... %1 more differences\n").arg(changed - 2)))
+        << many.out.toStdString();
+    EXPECT_EQ(cli(check + QStringList{"--repair"}).exitCode, 0);
+
+    tmp.exec("DROP TRIGGER HYDOARCHIVE_SUMMARY_INSERT");
+    tmp.exec("INSERT INTO HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT) VALUES (7, 1, "
+             "'2026-03-02 12:00:00', 5)");
+    const CliRun restored = cli(check);
+    EXPECT_EQ(restored.exitCode, 0) << restored.out.toStdString();
+    EXPECT_TRUE(restored.err.contains("were restored and the summaries rebuilt: "
+                                      "HYDOARCHIVE_SUMMARY_INSERT\n"))
+        << restored.err.toStdString();
+    EXPECT_TRUE(restored.out.endsWith(agree));
 }

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <map>
+#include <tuple>
 
 namespace
 {
@@ -35,6 +36,23 @@ std::vector<ArchiveRecord> randomRecords(QRandomGenerator &random, int count)
     }
     return records;
 }
+
+// Every difference the check reports, and the count per level.
+struct Findings {
+    std::vector<Database::SummaryDifference> differences;
+    std::map<int, qint64> perLevel;
+};
+
+Findings check(const Database &db)
+{
+    Findings f;
+    for (const auto &level : db.checkArchiveSummaries(
+             [&](const Database::SummaryDifference &d) { f.differences.push_back(d); }))
+        f.perLevel[level.slotSeconds] = level.differences;
+    return f;
+}
+
+const std::map<int, qint64> kNoDifferences{{60, 0}, {600, 0}, {3600, 0}};
 
 } // namespace
 
@@ -70,12 +88,125 @@ TEST_P(ArchiveSummary, everyWriteKeepsTheSummariesAsARebuildFromTheArchiveWould)
              "'2026-03-01 10:00:00', NULL)");
 
     const QStringList kept = tmp.summaryRows();
+    EXPECT_EQ(check(db).perLevel, kNoDifferences) << "each level agrees with the archive itself";
     db.rebuildArchiveSummaries();
     EXPECT_EQ(kept, tmp.summaryRows());
     EXPECT_EQ(tmp.count("HYDOARCHIVE_SUMMARY_60", "TARVELONID = -1"), 0)
         << "logbook entries are no measurements";
     EXPECT_EQ(tmp.exec("SELECT sum(N) FROM HYDOARCHIVE_SUMMARY_3600").toLongLong(),
               tmp.count("HYDOARCHIVE", "TARVELONID = 7 AND WERT IS NOT NULL"));
+}
+
+TEST_P(ArchiveSummary, checkFindsATamperedSlotInEachLevelAndARebuildOfThatLevelMendsIt)
+{
+    db.appendArchive(randomRecords(random, 500));
+    const QString firstSlot =
+        QStringLiteral("TARVELONID = 7 AND ASID = 1 AND SLOT = (SELECT "
+                       "min(SLOT) FROM %1 WHERE TARVELONID = 7 AND ASID = 1)");
+    enum Kind { Changed, Lost, Extra };
+    const struct {
+        int slot;
+        const char *change;
+        Kind kind;
+    } cases[] = {
+        {60, "UPDATE %1 SET N = N + 1 WHERE %2", Changed},
+        {600, "UPDATE %1 SET MAXWERT = MAXWERT + 0.5 WHERE %2", Changed},
+        {3600, "UPDATE %1 SET LASTWERT = LASTWERT - 1 WHERE %2", Changed},
+        {60, "UPDATE %1 SET SUMWERT = SUMWERT + 0.001 WHERE %2", Changed},
+        {600, "DELETE FROM %1 WHERE %2", Lost},
+        {3600,
+         "INSERT INTO %1 (TARVELONID, ASID, SLOT, N, SUMWERT, MINWERT, MAXWERT, FIRSTSECOND, "
+         "FIRSTWERT, LASTSECOND, LASTWERT) VALUES (9, 3, 0, 1, 1, 1, 1, 0, 1, 0, 1)",
+         Extra},
+    };
+    for (const auto &c : cases) {
+        const QString table = QStringLiteral("HYDOARCHIVE_SUMMARY_%1").arg(c.slot);
+        SCOPED_TRACE(QString::fromLatin1(c.change).arg(table).toStdString());
+        const qint64 slot = tmp.exec(QStringLiteral("SELECT min(SLOT) FROM %1 WHERE "
+                                                    "TARVELONID = 7 AND ASID = 1")
+                                         .arg(table))
+                                .toLongLong();
+        tmp.exec(QString::fromLatin1(c.change).arg(table).replace("%2", firstSlot.arg(table)));
+
+        const Findings found = check(db);
+        std::map<int, qint64> expected = kNoDifferences;
+        expected[c.slot] = 1;
+        EXPECT_EQ(found.perLevel, expected);
+        ASSERT_EQ(found.differences.size(), 1u);
+        const auto &d = found.differences.front();
+        EXPECT_EQ(d.slotSeconds, c.slot);
+        if (c.kind == Extra) {
+            EXPECT_EQ(std::tuple(d.tarvelonId, d.asid, d.slot, d.archive.count, d.stored.count),
+                      std::tuple(9, 3, qint64(0), qint64(0), qint64(1)));
+        } else {
+            EXPECT_EQ(std::tuple(d.tarvelonId, d.asid, d.slot), std::tuple(kController, 1, slot));
+            EXPECT_GT(d.archive.count, 0);
+            EXPECT_EQ(d.stored.count == 0, c.kind == Lost);
+        }
+
+        db.rebuildArchiveSummaries({c.slot});
+        EXPECT_EQ(check(db).perLevel, kNoDifferences);
+    }
+}
+
+TEST_P(ArchiveSummary, aMissingTriggerOrTableIsRestoredAtTheNextOpenWithTheRowsWrittenMeanwhile)
+{
+    db.appendArchive(randomRecords(random, 500));
+    const bool pg = GetParam() == Backend::Postgres;
+    struct Case {
+        QString restored;
+        QString drop;
+        bool writable; // the archive takes rows while it is missing
+    };
+    std::vector<Case> cases{
+        {"HYDOARCHIVE_SUMMARY_INSERT", "DROP TRIGGER HYDOARCHIVE_SUMMARY_INSERT", true},
+        {"HYDOARCHIVE_SUMMARY_DELETE", "DROP TRIGGER HYDOARCHIVE_SUMMARY_DELETE", true},
+        {"HYDOARCHIVE_SUMMARY_600", "DROP TABLE HYDOARCHIVE_SUMMARY_600", false},
+    };
+    if (pg) {
+        for (Case &c : cases)
+            if (c.writable)
+                c.drop += " ON HYDOARCHIVE";
+        cases.push_back({"HYDOARCHIVE_SUMMARY_UPDATE",
+                         "ALTER TABLE HYDOARCHIVE DISABLE TRIGGER HYDOARCHIVE_SUMMARY_UPDATE",
+                         true});
+    } else {
+        for (const char *row : {"OLD", "NEW"})
+            cases.push_back({QStringLiteral("HYDOARCHIVE_SUMMARY_UPDATE_%1").arg(row),
+                             QStringLiteral("DROP TRIGGER HYDOARCHIVE_SUMMARY_UPDATE_%1").arg(row),
+                             true});
+    }
+    int round = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.drop.toStdString());
+        ++round;
+        tmp.exec(c.drop);
+        // A SQLite connection that saw a table dropped does not see it come back in the
+        // statements of a trigger until it reads the schema anew.
+        tmp.close();
+        // Rows added, moved to another day and removed while it is missing.
+        auto write = [&] {
+            tmp.exec("INSERT INTO HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT) VALUES (7, 1, ?, ?)",
+                     {Database::datumText(kStart + round * 600 + 7), 40.0 + round});
+            tmp.exec("UPDATE HYDOARCHIVE SET DATUM = ? WHERE rowid IN (SELECT rowid FROM "
+                     "HYDOARCHIVE WHERE ASID = 2 ORDER BY DATUM LIMIT 3)",
+                     {Database::datumText(kStart + 4 * 86400 + round)});
+            tmp.exec("DELETE FROM HYDOARCHIVE WHERE rowid IN (SELECT rowid FROM HYDOARCHIVE "
+                     "WHERE ASID = 1 ORDER BY DATUM DESC LIMIT 2)");
+        };
+        if (c.writable) {
+            write();
+            EXPECT_NE(check(db).perLevel, kNoDifferences) << "the summaries drifted";
+        }
+        EXPECT_TRUE(Database(tmp.path(), Database::Mode::Attach).needsUpgrade());
+
+        const Database reopened(tmp.path());
+        EXPECT_EQ(reopened.restoredSummaryObjects(), QStringList{c.restored});
+        EXPECT_EQ(check(db).perLevel, kNoDifferences);
+        write();
+        EXPECT_EQ(check(db).perLevel, kNoDifferences) << "kept again by every write";
+        EXPECT_EQ(Database(tmp.path()).restoredSummaryObjects(), QStringList());
+    }
 }
 
 TEST_P(ArchiveSummary, columnsFromSummariesEqualColumnsCountedFromTheRawRows)

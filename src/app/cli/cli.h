@@ -28,6 +28,7 @@ int cmdSettings(const CliOptions &options, const QStringList &args);
 int cmdMailTest(const CliOptions &options, const QStringList &args);
 int cmdAlarmQuality(const CliOptions &options, const QStringList &args);
 int cmdExport(const CliOptions &options, const QStringList &args);
+int cmdCheck(const CliOptions &options, const QStringList &args);
 int cmdSms(const CliOptions &options, const QStringList &args);
 #ifdef OSTRACOM_CLI_CHART
 int cmdChart(const CliOptions &options, const QStringList &args);

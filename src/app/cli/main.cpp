@@ -54,6 +54,9 @@ const Command kCommands[] = {
     {"export", cmdExport,
      "export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n"
      "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
+    {"check", cmdCheck,
+     "check [--repair] [--max-lines N]\n"
+     "                             compare the chart summaries with the archive, rebuild them"},
     {"sms", cmdSms,
      "sms --port DEVICE version|read FILE.cfg|write FILE.cfg|reset\n"
      "                             the SMS controller: version, configuration transfers, reset"},

@@ -100,6 +100,12 @@ CliSession::CliSession(const CliOptions &options, Access access)
     const QString languageProblem = initProgramLanguage(*m_db, options.lang);
     if (!languageProblem.isEmpty())
         err() << languageProblem << "\n";
+    // Told once the language is set.
+    const QStringList restored = m_db->restoredSummaryObjects();
+    if (!restored.isEmpty())
+        err() << ms("Fehlende Teile der Archivzusammenfassungen wurden wiederhergestellt und "
+                    "die Zusammenfassungen neu berechnet: ")
+              << restored.join(QStringLiteral(", ")) << "\n";
 }
 
 cHydoConnect &CliSession::link()
