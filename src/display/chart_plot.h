@@ -66,6 +66,7 @@ struct PlotSeries {
 struct ChartPlot {
     QDateTime start;
     QDateTime end;
+    int pixelWidth = 0;             // the width the points were chosen for
     std::vector<PlotSeries> series; // item 1 of the definition (the logbook) first
 };
 
@@ -76,7 +77,18 @@ ChartPlot BuildPlot(const Database &db, cHydoDisplay &definition, const QList<Se
 
 // The eleven texts beside the grid lines 0, 10, ..., 100 of a series.
 QStringList ScaleTexts(const PlotSeries &series);
-// Date, time and value of point `index` of a series, as the window shows them.
+// Date, time and value of point `index` of a series, as the window shows them; a point
+// whose own second is unknown shows the span it lies in as its time ("08:00–09:00").
 QStringList PointTexts(const PlotSeries &series, size_t index);
+struct TimeTick {
+    double day = 0; // DayNumber
+    QString label;
+};
+// Ticks of a time axis over start..end drawn `pixelWidth` pixels wide: the finest round step
+// (seconds; 1, 2, 5, 10, 15, 30 minutes; 1, 2, 3, 6, 12 hours; days, weeks, months, years)
+// whose labels still fit side by side. Labels show the time alone within one day, date and
+// time across days, the date alone from a step of a day; seconds only below a minute's step.
+std::vector<TimeTick> TimeTicks(const QDateTime &start, const QDateTime &end, int pixelWidth);
+
 // Every point drawn, one line each: identifier, sensor, DATUM, value; with a header line.
 QString PlotCsv(const ChartPlot &plot);

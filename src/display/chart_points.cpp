@@ -35,9 +35,17 @@ private:
     double m_high = 0;
 };
 
+WallSecond floorToSlot(WallSecond second, int slot)
+{
+    const WallSecond r = second % slot;
+    return second - (r < 0 ? r + slot : r);
+}
+
 // The stored values of one column: first, the extremes between (their times are not kept,
-// so they stand in the middle, in the order of the column's trend) and last.
-void addSummaryColumn(const ArchiveColumn &c, const std::optional<SensorConversion> &conversion,
+// so they stand in the middle, in the order of the column's trend, and carry the span of the
+// column's slots) and last.
+void addSummaryColumn(const ArchiveColumn &c, int slot,
+                      const std::optional<SensorConversion> &conversion,
                       std::optional<double> temperature, std::optional<double> pressure,
                       std::vector<ChartPoint> &points, Extremes &extremes)
 {
@@ -57,9 +65,11 @@ void addSummaryColumn(const ArchiveColumn &c, const std::optional<SensorConversi
     const bool rising = first <= last;
     const std::array<double, 2> between =
         rising ? std::array<double, 2>{low, high} : std::array<double, 2>{high, low};
+    const WallSecond spanFrom = floorToSlot(c.firstSecond, slot);
+    const WallSecond spanTo = floorToSlot(c.lastSecond, slot) + slot;
     for (double v : between)
         if (v != first && v != last)
-            points.push_back({middle, v});
+            points.push_back({middle, v, spanFrom, spanTo});
     points.push_back({DayNumber(c.lastSecond), last});
 }
 
@@ -155,8 +165,8 @@ ChartSeries ChartFetchSeries(const Database &db, int aqid, int sid, const QDateT
                 return it == m.end() ? std::nullopt : std::optional<double>(it->second);
             };
             for (const ArchiveColumn &c : columns)
-                addSummaryColumn(c, conversion, at(temperature, c.column), at(pressure, c.column),
-                                 out.points, extremes);
+                addSummaryColumn(c, slot, conversion, at(temperature, c.column),
+                                 at(pressure, c.column), out.points, extremes);
             out.slotSeconds = slot;
         }
     }

@@ -15,6 +15,12 @@ class cHydoDisplay;
 struct ChartPoint {
     double x = 0; // day number (DayNumber)
     double y = 0;
+    // For a column's extreme read from the summaries, whose own second is not kept: the
+    // value lies somewhere in [spanFrom, spanTo) and x is only where it is drawn. Both 0
+    // for a point at its own second.
+    WallSecond spanFrom = 0;
+    WallSecond spanTo = 0;
+    bool hasSpan() const { return spanTo > spanFrom; }
 };
 
 struct ChartSeries {

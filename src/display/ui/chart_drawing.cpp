@@ -23,7 +23,7 @@ constexpr int kLogbookMarker = 14;
 constexpr int kPointMarker = 7;
 constexpr int kDenseMarker = 3;
 constexpr size_t kDensePoints = 60;
-constexpr int kTimeDivisions = 8;
+constexpr int kDefaultWidth = 800;
 constexpr int kValueDivisions = 10;
 } // namespace
 
@@ -32,12 +32,15 @@ QColor ColourOf(const Rgb &rgb)
     return QColor(rgb.red, rgb.green, rgb.blue);
 }
 
-int NearestPoint(const PlotSeries &series, double dayNumber)
+int NearestPoint(const PlotSeries &series, const QPointF &at, const QSizeF &perPixel)
 {
     int best = -1;
     double bestDistance = std::numeric_limits<double>::max();
-    for (size_t i = 0; i < series.points.size(); ++i) {
-        const double d = std::fabs(series.points[i].x - dayNumber);
+    const double w = perPixel.width() > 0 ? perPixel.width() : 1;
+    const double h = perPixel.height() > 0 ? perPixel.height() : 1;
+    for (size_t i = 0; i < series.scaled.size(); ++i) {
+        const double d =
+            std::hypot((series.scaled[i].x - at.x()) / w, (series.scaled[i].y - at.y()) / h);
         if (d < bestDistance) {
             bestDistance = d;
             best = int(i);
@@ -64,14 +67,9 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
     // Labels stand at the ends of categories: the first one needs a category ending at the
     // start of the range.
     time->setStartValue(first - (last - first) / 1000);
-    for (int i = 0; i <= kTimeDivisions; ++i) {
-        const double at = first + (last - first) * i / kTimeDivisions;
-        const QString datum = WallTextOfDayNumber(at);
-        // Seconds would not fit nine labels across an ordinary window.
-        time->append(datum.mid(8, 2) + QLatin1Char('.') + datum.mid(5, 2) + QLatin1Char(' ') +
-                         datum.mid(11, 5),
-                     at);
-    }
+    const int width = plot.pixelWidth > 0 ? plot.pixelWidth : kDefaultWidth;
+    for (const TimeTick &tick : TimeTicks(plot.start, plot.end, width))
+        time->append(tick.label, tick.day);
     auto *value = new QValueAxis;
     value->setRange(0, 100);
     value->setTickCount(kValueDivisions + 1);

@@ -3,6 +3,8 @@
 #include "display/chart_plot.h"
 
 #include <QColor>
+#include <QPointF>
+#include <QSizeF>
 #include <QString>
 
 class QChart;
@@ -15,9 +17,9 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries = -1);
 // Each chart series' index in ChartPlot::series, as an int property.
 constexpr const char *kPlotIndexProperty = "plotIndex";
 QColor ColourOf(const Rgb &rgb);
-// The 0-based index of the point of `series` nearest to `dayNumber` (the time axis' unit),
-// or -1.
-int NearestPoint(const PlotSeries &series, double dayNumber);
+// The 0-based index of the point of `series` drawn nearest to `at` (day number, 0..100), or
+// -1; `perPixel` is what one pixel spans on each axis, so that distance is measured as seen.
+int NearestPoint(const PlotSeries &series, const QPointF &at, const QSizeF &perPixel);
 
 // Renders the chart of `plot` into an SVG file (by its extension) or a PNG file; false with
 // the reason in `error` when the file cannot be written.

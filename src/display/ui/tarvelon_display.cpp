@@ -45,17 +45,19 @@ TarvelonDisplay::TarvelonDisplay(Database &db, std::function<QList<SensorInfo>()
     connect(Timer1, &QTimer::timeout, this, &TarvelonDisplay::plot);
 
     auto texts = new QHBoxLayout;
-    auto box = [this, texts](const char *name, const char *initial) {
-        auto *edit = new QLineEdit(QLatin1String(initial), this);
+    // Empty and hidden until a point is chosen: they never show a made-up reading.
+    auto box = [this, texts](const char *name) {
+        auto *edit = new QLineEdit(this);
         edit->setObjectName(QLatin1String(name));
         edit->setReadOnly(true);
         edit->setMaximumWidth(140);
+        edit->hide();
         texts->addWidget(edit);
         return edit;
     };
-    Textx = box("Textx", "01.01.2003");
-    Textx1 = box("Textx1", "00:00:00");
-    Texty = box("Texty", "1234,00");
+    Textx = box("Textx");
+    Textx1 = box("Textx1");
+    Texty = box("Texty");
     m_problem = new QLabel(this);
     m_problem->setObjectName(QStringLiteral("problem"));
     m_problem->setStyleSheet(QStringLiteral("color: #a00000"));
@@ -151,7 +153,9 @@ void TarvelonDisplay::plot()
     QChart *chart = DrawChart(m_plot, selected);
     chart->setMargins(QMargins(6, 6, kScaleWidth, 6));
     MSChart1->setChart(chart);
-    delete old;
+    // Not at once: a timer tick may land while the old chart still handles an event.
+    if (old)
+        old->deleteLater();
 
     const QList<QAbstractSeries *> series = chart->series();
     for (QAbstractSeries *one : series) {
@@ -161,10 +165,12 @@ void TarvelonDisplay::plot()
         const int i = xy->property(kPlotIndexProperty).toInt();
         connect(xy, &QXYSeries::clicked, this, [this, i](const QPointF &point) {
             const PlotSeries &s = m_plot.series[size_t(i)];
-            const int nearest = NearestPoint(s, point.x());
+            const int nearest = NearestPoint(s, point, valuePerPixel());
             if (s.logbook) {
                 if (nearest >= 0)
-                    openLogbook(DateTimeOfDayNumber(s.points[size_t(nearest)].x), false);
+                    afterThisEvent([this, when = DateTimeOfDayNumber(s.points[size_t(nearest)].x)] {
+                        openLogbook(when, false);
+                    });
                 return;
             }
             selectPoint(i, nearest);
@@ -178,7 +184,7 @@ void TarvelonDisplay::plot()
             if (i < 0 || size_t(i) >= m_plot.series.size())
                 return;
             if (m_plot.series[size_t(i)].logbook)
-                openLogbook(QDateTime::currentDateTime(), true);
+                afterThisEvent([this] { openLogbook(QDateTime::currentDateTime(), true); });
             else
                 selectPoint(i, 0);
         });
@@ -186,6 +192,22 @@ void TarvelonDisplay::plot()
     connect(chart, &QChart::plotAreaChanged, this, [this] { placeScaleLabels(); });
     placeScaleLabels();
     paint_point_series();
+}
+
+void TarvelonDisplay::afterThisEvent(std::function<void()> action)
+{
+    // A dialog opened from inside a chart's mouse handler would redraw the chart, and so
+    // delete the item still handling the click, before the handler returns.
+    QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+}
+
+QSizeF TarvelonDisplay::valuePerPixel() const
+{
+    const QRectF area = chart() ? chart()->plotArea() : QRectF();
+    if (area.isEmpty())
+        return {};
+    const double days = DayNumber(m_plot.end) - DayNumber(m_plot.start);
+    return {days / area.width(), 100.0 / area.height()};
 }
 
 void TarvelonDisplay::selectPoint(int series, int point)
@@ -228,8 +250,11 @@ void TarvelonDisplay::paint_point_series()
     for (int i = 0; i < 3; ++i) {
         fields[i]->setPalette(palette);
         fields[i]->setText(point[i]);
+        fields[i]->setCursorPosition(0);
         fields[i]->show();
     }
+    const bool span = s.points[size_t(m_selectedPoint)].hasSpan();
+    Textx1->setToolTip(span ? ms("Höchst- oder Tiefstwert innerhalb dieses Zeitraums") : QString());
     const QStringList scale = ScaleTexts(s);
     for (size_t j = 0; j < m_scale.size(); ++j) {
         m_scale[j]->setText(scale[qsizetype(j)]);
@@ -267,22 +292,25 @@ bool TarvelonDisplay::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == MSChart1->viewport()) {
         if (event->type() == QEvent::MouseButtonDblClick) {
-            openSettings();
+            afterThisEvent([this] { openSettings(); });
             return true;
         }
         if (event->type() == QEvent::ContextMenu) {
             const auto *e = static_cast<QContextMenuEvent *>(event);
-            QMenu menu(this);
-            menu.addAction(ms("Neuer Logbuch Eintrag ..."), this,
-                           [this] { openLogbook(QDateTime::currentDateTime(), true); });
-            menu.addAction(ms("Einstellungen der Messwertanzeige"), this,
-                           &TarvelonDisplay::openSettings);
-            menu.addSeparator();
-            menu.addAction(ms("Diagramm als Bild speichern ..."), this,
-                           &TarvelonDisplay::exportImage);
-            menu.addAction(ms("Messwerte als CSV speichern ..."), this,
-                           &TarvelonDisplay::exportCsv);
-            menu.exec(e->globalPos());
+            // Not modal: an entry's dialog opens after the menu and its event are gone.
+            auto *menu = new QMenu(this);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            auto entry = [this, menu](const QString &text, std::function<void()> action) {
+                connect(menu->addAction(text), &QAction::triggered, this,
+                        [this, action] { afterThisEvent(action); });
+            };
+            entry(ms("Neuer Logbuch Eintrag ..."),
+                  [this] { openLogbook(QDateTime::currentDateTime(), true); });
+            entry(ms("Einstellungen der Messwertanzeige"), [this] { openSettings(); });
+            menu->addSeparator();
+            entry(ms("Diagramm als Bild speichern ..."), [this] { exportImage(); });
+            entry(ms("Messwerte als CSV speichern ..."), [this] { exportCsv(); });
+            menu->popup(e->globalPos());
             return true;
         }
     }

@@ -4,6 +4,7 @@
 #include "display/hydo_display.h"
 #include "display/sensor_info.h"
 
+#include <QSizeF>
 #include <QWidget>
 
 #include <array>
@@ -60,6 +61,10 @@ protected:
 
 private:
     void placeScaleLabels();
+    // Runs `action` once the event being handled has returned.
+    void afterThisEvent(std::function<void()> action);
+    // What one pixel of the plot area spans in days and on the 0..100 axis.
+    QSizeF valuePerPixel() const;
     void pauseTimer();
     void resumeTimer();
     void exportImage();
