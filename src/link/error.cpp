@@ -36,6 +36,8 @@ QString errorText(const Error &error)
                QStringLiteral(" / ") + error.extra;
     case ErrorCode::RecordsRejected:
         return QStringLiteral("%1 unreadable record(s) kept in %2").arg(error.detail, error.extra);
+    case ErrorCode::Abandoned:
+        return ms("Verbindung abgebrochen, Ostracom wird beendet");
     case ErrorCode::Other:
         return error.detail;
     }

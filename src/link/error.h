@@ -19,6 +19,7 @@ enum class ErrorCode {
     FirstProgrammingDeclined, // the user declined a new controller's first programming
     IncompleteRecords,        // detail: records received, extra: records announced
     RecordsRejected,          // detail: unreadable records kept, extra: the rejects file
+    Abandoned,                // the program is closing; the exchange was given up unfinished
     Other,                    // detail: a text made elsewhere (database, field check), shown as is
 };
 

@@ -75,9 +75,13 @@ std::unique_ptr<cHydoConnect> cHydoConnect::createDefault(Clock &clock)
 Error cHydoConnect::connect(bool serial, const QString &address, const QString &setting)
 {
     disconnect();
+    if (stopNow())
+        return Error(ErrorCode::Abandoned);
     const Transport::Kind kind = serial ? Transport::Kind::Serial : Transport::Kind::Tcp;
-    if (!m_transport || m_transport->kind() != kind)
+    if (!m_transport || m_transport->kind() != kind) {
         m_transport = m_factory(kind);
+        m_transport->setStopCheck([this] { return stopNow(); });
+    }
     QString why;
     if (serial) {
         // The serial path has no error text of its own: a device that will not open is a
@@ -88,7 +92,7 @@ Error cHydoConnect::connect(bool serial, const QString &address, const QString &
     }
     // The cause (refused, no route, name unknown, timed out) tells the user what to mend.
     if (!m_transport->open(address, setting, kConnectTimeoutMs, &why))
-        return {ErrorCode::ConnectFailed, why};
+        return stopNow() ? Error(ErrorCode::Abandoned) : Error(ErrorCode::ConnectFailed, why);
     return {};
 }
 
@@ -101,6 +105,10 @@ bool cHydoConnect::isOpen(Transport::Kind kind) const
 // never been open; any other failure is one of the port itself.
 bool cHydoConnect::send(const QByteArray &bytes, Error *error)
 {
+    if (stopNow()) {
+        *error = Error(ErrorCode::Abandoned);
+        return false;
+    }
     if (!m_transport || !m_transport->isOpen()) {
         *error = Error(ErrorCode::NoLinkSend);
         return false;
@@ -141,6 +149,8 @@ Error cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
 
 Error cHydoConnect::GetBuffer()
 {
+    if (stopNow())
+        return Error(ErrorCode::Abandoned);
     if (!m_transport || !m_transport->isOpen())
         return Error(ErrorCode::NoLinkReceive);
     QString why;

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -38,6 +39,24 @@ public:
     // Empties Buffer and closes whatever link is open.
     void disconnect();
 
+    // While *flag is set (from any thread, by a program that is closing) every step of an
+    // exchange fails at once with ErrorCode::Abandoned, and a TCP connect stops waiting.
+    // A write under a WriteGuard runs to its end: a program half written is worse than a
+    // wait.
+    void setAbandonFlag(const std::atomic<bool> *flag) { m_abandon = flag; }
+    bool abandoned() const { return m_abandon && m_abandon->load(); }
+    class WriteGuard
+    {
+    public:
+        explicit WriteGuard(cHydoConnect &link) : m_link(link) { ++m_link.m_writes; }
+        ~WriteGuard() { --m_link.m_writes; }
+        WriteGuard(const WriteGuard &) = delete;
+        WriteGuard &operator=(const WriteGuard &) = delete;
+
+    private:
+        cHydoConnect &m_link;
+    };
+
     // Serial devices that can be opened, in a stable order, at most maxPorts of them.
     static QStringList Avaible_Comports(int maxPorts);
 
@@ -48,9 +67,12 @@ public:
 private:
     bool send(const QByteArray &bytes, Error *error);
     bool isOpen(Transport::Kind kind) const;
+    bool stopNow() const { return m_writes == 0 && abandoned(); }
 
     TransportFactory m_factory;
     // The one transport of the link now open (or last opened), of the kind its address needs.
     std::unique_ptr<Transport> m_transport;
     Clock &m_clock;
+    const std::atomic<bool> *m_abandon = nullptr;
+    int m_writes = 0; // WriteGuards alive; the link is used from one thread
 };

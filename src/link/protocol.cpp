@@ -234,6 +234,10 @@ Error put_Meta_Data(ProtocolContext &ctx, const QString &command, const QString 
     const QByteArray ready = readyMarker.toLatin1();
     const QByteArray check = checksumMarker.toLatin1();
 
+    // A write is not begun for a program that is closing, and once begun it is not cut.
+    if (link.abandoned())
+        return Error(ErrorCode::Abandoned);
+    const cHydoConnect::WriteGuard whole(link);
     Error error = link.connect(ctx.params.serial, ctx.params.address, ctx.params.setting);
     if (!error.ok())
         return error;

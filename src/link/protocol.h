@@ -34,12 +34,13 @@ void wait_random(Clock &clock, int minimum, int range);
 
 // Read exchange: sends the command until the start marker appears, collects the answer up to
 // the checksum marker and checks the checksum, all within 6 seconds. result receives the
-// payload only on success.
+// payload only on success. A link abandoned meanwhile ends it with ErrorCode::Abandoned.
 Error get_Meta_Data(ProtocolContext &ctx, const QString &command, const QString &startMarker,
                     const QString &endMarker, const QString &checksumMarker, QString &result,
                     int expectedLength, const QString &progressText, bool silent);
 
 // Write exchange: sends the command until the controller is ready, sends data with its
-// checksum and compares the checksum the controller echoes, all within 600 seconds.
+// checksum and compares the checksum the controller echoes, all within 600 seconds. Not
+// begun on an abandoned link; once begun, abandoning the link does not cut it.
 Error put_Meta_Data(ProtocolContext &ctx, const QString &command, const QString &readyMarker,
                     const QString &checksumMarker, const QString &data, bool quiet);

@@ -9,6 +9,8 @@ constexpr int kTcpWriteTimeoutMs = 5000;
 constexpr int kTcpCloseTimeoutMs = 1000;
 // Each zero wait picks up one batch from the kernel; a few batches per look are plenty.
 constexpr int kMaxReadBatches = 64;
+// A connect is waited for in slices, so that a closing program need not wait it out.
+constexpr int kConnectSliceMs = 100;
 
 } // namespace
 
@@ -38,8 +40,19 @@ bool TcpTransport::open(const QString &address, const QString &setting, int time
     // Created here so the socket belongs to the thread that uses it.
     m_socket = std::make_unique<QTcpSocket>();
     m_socket->connectToHost(address.trimmed(), static_cast<quint16>(port));
-    // Returns early on a refused connection or an unknown host.
-    if (!m_socket->waitForConnected(qMax(0, timeoutMs))) {
+    QElapsedTimer waited;
+    waited.start();
+    // Waited for in slices, each of which returns early on a refused connection or an
+    // unknown host.
+    bool connected = false;
+    while (!connected) {
+        const qint64 left = qMax<qint64>(0, timeoutMs - waited.elapsed());
+        connected = m_socket->waitForConnected(int(qMin<qint64>(left, kConnectSliceMs)));
+        if (!connected && (m_socket->state() == QAbstractSocket::UnconnectedState ||
+                           left <= kConnectSliceMs || stopRequested()))
+            break;
+    }
+    if (!connected) {
         if (error)
             *error = QStringLiteral("cannot connect to %1:%2: %3")
                          .arg(address.trimmed())
@@ -58,7 +71,8 @@ void TcpTransport::close()
     m_open = false;
     if (!m_socket)
         return;
-    if (m_socket->state() != QAbstractSocket::UnconnectedState) {
+    // A closing program does not wait for the peer to confirm.
+    if (m_socket->state() != QAbstractSocket::UnconnectedState && !stopRequested()) {
         m_socket->disconnectFromHost();
         if (m_socket->state() != QAbstractSocket::UnconnectedState)
             m_socket->waitForDisconnected(kTcpCloseTimeoutMs);

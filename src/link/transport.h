@@ -3,10 +3,13 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // One byte pipe to a controller: a serial line or a TCP connection. Implementations are
 // used from the link worker thread only and never block longer than the deadline they are
 // given. Errors come back as plain descriptions; the caller decides how to show them.
-class Transport {
+class Transport
+{
 public:
     enum class Kind { Serial, Tcp };
 
@@ -25,4 +28,14 @@ public:
     // Everything received so far, without waiting. Returns false when the link failed
     // (for TCP: the peer closed it); data received before the failure is still returned.
     virtual bool readAvailable(QByteArray *out, QString *error) = 0;
+
+    // Asked during a long wait (a TCP connect): true gives the wait up, as the link's user
+    // no longer needs its result.
+    void setStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
+
+protected:
+    bool stopRequested() const { return m_stopCheck && m_stopCheck(); }
+
+private:
+    std::function<bool()> m_stopCheck;
 };

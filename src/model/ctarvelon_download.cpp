@@ -53,7 +53,8 @@ Error cTarvelon::get_comp()
     for (int i = 1; i <= complete; ++i) {
         const QString problem = Event_Problem(i);
         if (problem.isEmpty())
-            records.push_back(ArchiveRecord{Event_DatumText(i), Event_Wert(i), id, Event_Sensor_nr(i)});
+            records.push_back(
+                ArchiveRecord{Event_DatumText(i), Event_Wert(i), id, Event_Sensor_nr(i)});
         else
             rejects.push_back(ArchiveSpool::Reject{id, Event_RecordText(i), problem});
     }
@@ -98,10 +99,12 @@ Error cTarvelon::get_comp()
     // archive then skips.
     if (safe && complete == announced) {
         QString snapshot;
-        get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
-                      QStringLiteral("End Data"), QStringLiteral("CheckSum"), snapshot, 0,
-                      QString(), true);
-        report.acknowledged = true;
+        const Error ack = get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
+                                        QStringLiteral("End Data"), QStringLiteral("CheckSum"),
+                                        snapshot, 0, QString(), true);
+        // A program that is closing gives the acknowledgement up: the records come again
+        // next time and are skipped as archived.
+        report.acknowledged = ack.code != ErrorCode::Abandoned;
     }
 
     if (!storeProblem.isEmpty())

@@ -11,7 +11,12 @@ LinkWorker::LinkWorker(QObject *parent) : QObject(parent)
     m_thread.start();
     // The transports' sockets belong to the thread that creates them.
     QMetaObject::invokeMethod(
-        m_context, [this] { m_link = cHydoConnect::createDefault(m_clock); }, Qt::QueuedConnection);
+        m_context,
+        [this] {
+            m_link = cHydoConnect::createDefault(m_clock);
+            m_link->setAbandonFlag(&m_abandon);
+        },
+        Qt::QueuedConnection);
 }
 
 LinkWorker::~LinkWorker()

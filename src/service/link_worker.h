@@ -33,6 +33,10 @@ public:
 
     // Queues `job` on the worker; `done` follows on this object's thread.
     void run(Job job, Done done = {});
+    // Gives up the exchange in progress and every later one, except a write already begun
+    // (see cHydoConnect::setAbandonFlag), so that a closing program need not wait for a
+    // controller's time-outs. Safe from any thread; there is no way back.
+    void abandon() { m_abandon = true; }
     // True from run() until the last `done` has been called.
     bool busy() const { return m_pending > 0; }
 
@@ -47,4 +51,5 @@ private:
     std::unique_ptr<cHydoConnect> m_link; // created, used and destroyed on m_thread only
     int m_pending = 0;
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_abandon{false};
 };

@@ -37,7 +37,8 @@ Error connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &d
         return error;
     // A controller without identifier must be programmed before it can be monitored.
     const auto answer = controller.interaction().ask(
-        Interaction::Question::NewController, ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
+        Interaction::Question::NewController,
+        ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
             ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"),
         ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel, Interaction::Icon::None);
     if (answer != Interaction::Answer::Ok) {
@@ -50,9 +51,8 @@ Error connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &d
     return error;
 }
 
-MonitoringService::MonitoringService(Database &db, const QString &dataDir,
-                                     Interaction &interaction, Progress &progress,
-                                     QObject *parent)
+MonitoringService::MonitoringService(Database &db, const QString &dataDir, Interaction &interaction,
+                                     Progress &progress, QObject *parent)
     : QObject(parent), m_db(db), m_dataDir(dataDir), m_interaction(interaction),
       m_progress(progress), m_notifier(std::make_unique<MailNotifier>(dataDir)),
       m_archive(std::make_unique<ArchiveSpool>(db, dataDir)),
@@ -98,9 +98,8 @@ void MonitoringService::addController(const LinkParams &link, const QString &add
     hold();
     m_worker->run(
         [this, attempt, link] {
-            attempt->outcome.error =
-                connectAndAdopt(*attempt->controller, link, m_db, m_worker->link(),
-                                &attempt->outcome.cancelled);
+            attempt->outcome.error = connectAndAdopt(*attempt->controller, link, m_db,
+                                                     m_worker->link(), &attempt->outcome.cancelled);
         },
         [this, attempt, link, address, keepWhenUnreachable, done](const QString &failure) {
             AddOutcome &outcome = attempt->outcome;
@@ -177,6 +176,13 @@ void MonitoringService::onTimer()
     m_due = true;
     if (m_holds == 0 && !m_cycleRunning && !m_worker->busy())
         startCycle();
+}
+
+void MonitoringService::shutDown()
+{
+    stop();
+    hold();
+    m_worker->abandon();
 }
 
 void MonitoringService::hold()

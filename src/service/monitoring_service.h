@@ -33,12 +33,12 @@ class cTarvelon;
 enum class RegulationState { Normal, Warning, Alarm };
 
 struct ControllerStatus {
-    QString address;          // as the user gave it: "tcp:HOST:PORT", "serial:DEVICE"
-    int id = 0;               // the controller's identifier, 0 until it was read once
-    bool connected = false;   // the last exchange with it worked
-    QDateTime lastDownload;   // when the last download ended well
-    int lastRecords = 0;      // records that download received
-    PollResult lastPoll;      // what the last cycle did with this controller
+    QString address;        // as the user gave it: "tcp:HOST:PORT", "serial:DEVICE"
+    int id = 0;             // the controller's identifier, 0 until it was read once
+    bool connected = false; // the last exchange with it worked
+    QDateTime lastDownload; // when the last download ended well
+    int lastRecords = 0;    // records that download received
+    PollResult lastPoll;    // what the last cycle did with this controller
     RegulationState state = RegulationState::Normal;
     Error lastError; // the last cycle's error, ok when it went well
     // No download for longer than the no-data alarm allows; since when (the last good
@@ -107,6 +107,10 @@ public:
     void hold();
     void release();
     bool cycleRunning() const { return m_cycleRunning; }
+    // For a program that is closing: no cycle starts any more, and the one in progress gives
+    // up its exchanges, so that it ends within a second or so. A record archived but not yet
+    // acknowledged comes again and is skipped; a program or calibration write is finished.
+    void shutDown();
     const ServiceStatus &status() const { return m_status; }
 
     // Runs an operation (a program write, a test mail) on the link worker between cycles.

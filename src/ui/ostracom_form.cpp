@@ -128,8 +128,10 @@ OstracomForm::~OstracomForm()
 {
     // An open programming dialog refers to its controller, which goes with the service.
     delete m_programDialog.data();
-    // An operation still running must end before the controllers and the database go.
+    // An operation still running must end before the controllers and the database go; a
+    // download gives up at once, a write is finished.
     m_interaction->shutDown();
+    m_service->shutDown();
     m_service.reset();
 }
 
@@ -386,12 +388,14 @@ void OstracomForm::display_mytarvelons(bool update)
 
     // The end of every operation: the window comes back to life.
     ListView1->setEnabled(true);
-    menuBar()->setEnabled(true);
+    Menu_Bearbeiten->menuAction()->setEnabled(true);
+    menu_extras->menuAction()->setEnabled(true);
     if (m_holding) {
         m_holding = false;
         m_service->release();
     }
-    Timer1->start();
+    if (!m_exitConfirmed)
+        Timer1->start();
 }
 
 void OstracomForm::fitColumns()
@@ -417,7 +421,9 @@ void OstracomForm::setBusy(bool holdService)
     }
     Timer1->stop();
     ListView1->setEnabled(false);
-    menuBar()->setEnabled(false);
+    // "File" stays: the exit can be asked for at any time, and is answered when it is safe.
+    Menu_Bearbeiten->menuAction()->setEnabled(false);
+    menu_extras->menuAction()->setEnabled(false);
 }
 
 void OstracomForm::sortByColumn(int column)
@@ -451,18 +457,28 @@ void OstracomForm::DisplayProgress(const QString &text, qint64 current, qint64 m
 void OstracomForm::Timer1_Timer()
 {
     Timer1->stop();
+    // A cycle that ends while the question is open restarts the timer; one question is enough.
+    if (m_askingExit || m_exitConfirmed)
+        return;
     if (m_exitRequested) {
+        // No cycle may start while the user decides; one already running goes on meanwhile.
+        m_askingExit = true;
+        m_service->hold();
         const auto answer = m_interaction->ask(
             Interaction::Question::ExitProgram, ms("Ostracom wirklich beenden ?"),
             ms("Bitte bestätigen"), Interaction::Buttons::YesNo, Interaction::Icon::Question);
+        m_askingExit = false;
         if (answer == Interaction::Answer::Yes) {
             m_exitConfirmed = true;
             close();
             return;
         }
         m_exitRequested = false;
+        m_service->release();
     }
-    finishTick();
+    // During a cycle the window stays busy; the cycle's end refreshes it.
+    if (!m_service->cycleRunning())
+        finishTick();
 }
 
 void OstracomForm::finishTick()
@@ -493,14 +509,19 @@ QString OstracomForm::statusNote() const
 void OstracomForm::closeEvent(QCloseEvent *event)
 {
     if (m_exitConfirmed) {
+        // A download in flight is given up rather than waited for; a write is finished.
         m_interaction->shutDown();
+        m_service->shutDown();
         event->accept();
         return;
     }
-    // A poll or a transfer may be talking to a controller: the next tick asks first.
+    // A poll or a transfer may be talking to a controller: the next tick asks first. A
+    // cycle stops the ticks, but a download may take minutes: the question comes at once.
     event->ignore();
     DisplayProgress(ms("Beendigung der Ostracom Software angefordert"), 0, 0);
     m_exitRequested = true;
+    if (m_service->cycleRunning() && !m_holding && !Timer1->isActive())
+        Timer1->start();
 }
 
 void OstracomForm::menuNeuerTarvelon()

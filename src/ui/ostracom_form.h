@@ -134,6 +134,7 @@ private:
     bool m_holding = false; // the window holds the service for an operation of its own
     bool m_exitRequested = false;
     bool m_exitConfirmed = false;
+    bool m_askingExit = false;
     qint64 m_lastProgress = 0;
     bool m_progressMode = false;
     int m_sortColumn = -1; // -1 until a column header is clicked

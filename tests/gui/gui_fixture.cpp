@@ -3,6 +3,7 @@
 #include "store/strings.h"
 
 #include "service/link_worker.h"
+#include "support/user_input.h"
 #include "ui/tarvelon_add.h"
 
 #include <QApplication>
@@ -138,17 +139,27 @@ QStringList MainWindowTest::menuTitles() const
     return titles;
 }
 
+bool MainWindowTest::chooseMenu(const QString &menu, const QString &entry)
+{
+    return user::chooseFromMenuBar(m_form->menuBar(), menu, entry);
+}
+
+bool MainWindowTest::clickRow(int row, bool twice)
+{
+    QTreeWidgetItem *item = list()->topLevelItem(row);
+    EXPECT_NE(item, nullptr) << "no row " << row;
+    return item && user::clickIndex(list(), list()->indexFromItem(item), twice);
+}
+
 void MainWindowTest::addByDialog(const QString &address)
 {
-    action("menu_Neuer_Tarvelon")->trigger();
+    ASSERT_TRUE(chooseMenu("Edit", "New Tarvelon"));
     auto *dialog = m_form->findChild<TarvelonAdd *>();
     ASSERT_NE(dialog, nullptr);
-    ASSERT_TRUE(dialog->isVisible());
-    dialog->findChild<QRadioButton *>(QStringLiteral("SockCom"))->click();
-    auto *box = dialog->findChild<QLineEdit *>(QStringLiteral("txtadress"));
-    box->setText(address);
+    ASSERT_TRUE(user::click(dialog, "SockCom"));
+    ASSERT_TRUE(user::retype(user::find<QLineEdit>(dialog, "txtadress"), address));
     saveScreenshot(dialog, QStringLiteral("add_dialog"));
-    dialog->findChild<QPushButton *>(QStringLiteral("cmdAdd"))->click();
+    ASSERT_TRUE(user::click(dialog, "cmdAdd"));
 }
 
 bool MainWindowTest::waitIdle(int timeoutMs)

@@ -60,7 +60,11 @@ protected:
     QStringList rowTexts(int row) const;
     QStringList menuTitles() const;
 
-    // Opens the add dialog, chooses TCP, types `address` and accepts.
+    // Clicks the menu titled `menu` on the window's menu bar, then its entry `entry`.
+    bool chooseMenu(const QString &menu, const QString &entry);
+    // Clicks the list's row `row` (as it is shown).
+    bool clickRow(int row, bool twice = false);
+    // Opens the add dialog from the menu, clicks TCP, types `address` and clicks OK.
     void addByDialog(const QString &address);
     // Waits until no operation holds the window.
     bool waitIdle(int timeoutMs = kConnectTimeoutMs);

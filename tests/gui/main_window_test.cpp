@@ -11,7 +11,9 @@
 #include "sms/ui/vek_sms_modul_konfig.h"
 #include "store/strings.h"
 #include "support/smtp_server.h"
+#include "support/user_input.h"
 #include "ui/tarvelon_add.h"
+#include "ui/tarvelon_program.h"
 
 #include <QColor>
 #include <QComboBox>
@@ -106,7 +108,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_FALSE(action("menu_Tarvelon_messwerte_anzeigen")->isEnabled());
     EXPECT_EQ(action("menu_smsmodul")->text(), "SMS Modul");
     EXPECT_TRUE(action("menu_smsmodul")->isEnabled()) << "usable without any controller";
-    action("menu_smsmodul")->trigger();
+    ASSERT_TRUE(chooseMenu("Tools", "SMS Modul"));
     vekSMSModulKonfig *sms = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *found = qobject_cast<vekSMSModulKonfig *>(w); found && found->isVisible())
@@ -138,11 +140,15 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_TRUE(timer()->isActive());
     EXPECT_EQ(timer()->interval(), 1000);
 
-    // The window stays usable when the empty list is clicked or its menu is asked for.
-    emit list()->customContextMenuRequested(QPoint(10, 10));
+    // The window stays usable when the empty list is double-clicked or its menu is asked for.
+    user::doubleClickAt(list()->viewport(), QPoint(10, 10));
+    EXPECT_TRUE(waitIdle(2000));
+    EXPECT_EQ(m_form->findChild<TarvelonProgram *>(), nullptr);
+    user::rightClickAt(list()->viewport(), QPoint(10, 10));
     EXPECT_TRUE(waitUntil([&] { return edit->isVisible(); }, 2000));
     saveScreenshot(edit, QStringLiteral("popup"));
-    edit->hide();
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_FALSE(edit->isVisible());
     EXPECT_TRUE(m_form->isIdle());
 }
 
@@ -202,27 +208,22 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     // The chart of the selected controller: its settings come first, online over the last
     // hour; then every fitted sensor is drawn beside the logbook, and polling goes on.
     QString online, unit;
-    auto *settingsShown = new QTimer(m_form.get());
-    QObject::connect(settingsShown, &QTimer::timeout, [&] {
-        auto *settings = qobject_cast<TarvelonTimeSelect *>(QApplication::activeModalWidget());
-        if (!settings)
-            return;
-        settingsShown->stop();
+    user::whenShown<TarvelonTimeSelect>([&](TarvelonTimeSelect *settings) {
         online = settings->findChild<QLineEdit *>("intervallAnzahl")->text();
         unit = settings->findChild<QComboBox *>("intervallart")->currentText();
         saveScreenshot(settings, QStringLiteral("chart_settings"));
-        settings->findChild<QPushButton *>("cmdOK")->click();
+        user::click(settings, "cmdOK");
     });
-    settingsShown->start(20);
-    action("menu_Tarvelon_messwerte_anzeigen")->trigger();
+    ASSERT_TRUE(clickRow(0));
+    ASSERT_TRUE(chooseMenu("Edit", "Show Tarvelon measurements"));
     auto *chart = m_form->findChild<TarvelonDisplay *>();
     ASSERT_NE(chart, nullptr);
     ASSERT_TRUE(waitUntil([&] { return !chart->shownPlot().series.empty(); }, 5000));
+    EXPECT_TRUE(chart->isVisible());
     EXPECT_EQ(online, "1");
     EXPECT_EQ(unit, "Hour");
     EXPECT_EQ(chart->shownPlot().series.size(), 6u) << "the logbook and five sensors";
-    EXPECT_TRUE(chart->findChild<QTimer *>("Timer1")->isActive());
-    EXPECT_TRUE(m_form->isIdle() || m_form->service().cycleRunning());
+    EXPECT_TRUE(m_form->isIdle() || m_form->service().cycleRunning()) << "polling goes on";
     saveScreenshot(chart, QStringLiteral("chart"));
     chart->close();
 }
@@ -281,7 +282,7 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     saveScreenshot(m_form.get(), QStringLiteral("download-error"));
 }
 
-TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)
+TEST_F(MainWindowFlow, rowsOpenTheProgrammingDialogAndRemovingAsksAndRenumbers)
 {
     SimProcess &first = startSim({});
     SimProcess &second = startSim({"--id", "2345"});
@@ -291,9 +292,23 @@ TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)
     EXPECT_EQ(rowTexts(0)[0], "1234");
     EXPECT_EQ(rowTexts(1)[0], "2345");
 
-    list()->setCurrentItem(list()->topLevelItem(0));
+    // A double click on a row opens its programming dialog; Back brings the window back.
+    ASSERT_TRUE(clickRow(1, true));
+    auto *program = m_form->findChild<TarvelonProgram *>();
+    ASSERT_NE(program, nullptr);
+    EXPECT_TRUE(program->isVisible());
+    EXPECT_FALSE(list()->isEnabled());
+    saveScreenshot(program, QStringLiteral("programming_dialog"));
+    ASSERT_TRUE(user::click(program, "Command2"));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(waitUntil([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; }, 2000));
+
+    // No keeps the list; the pop-up menu of the list offers the same command.
     m_boxes->script({QMessageBox::No});
-    action("menu_Tarvelon_entfernen")->trigger();
+    ASSERT_TRUE(clickRow(0));
+    const QRect row0 = list()->visualItemRect(list()->topLevelItem(0));
+    user::rightClickAt(list()->viewport(), row0.center());
+    ASSERT_TRUE(user::chooseInMenu(user::openMenu(), "Remove Tarvelon"));
     ASSERT_EQ(m_boxes->boxes().size(), 3);
     expectQuestion(m_boxes->boxes()[2], "Confirm removal", "Really remove the Tarvelon ?",
                    QMessageBox::Yes | QMessageBox::No);
@@ -301,8 +316,10 @@ TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)
     EXPECT_EQ(list()->topLevelItemCount(), 2);
     EXPECT_TRUE(m_form->isIdle());
 
+    // Yes removes the clicked row's controller.
     m_boxes->script({QMessageBox::Yes});
-    action("menu_Tarvelon_entfernen")->trigger();
+    ASSERT_TRUE(clickRow(0));
+    ASSERT_TRUE(chooseMenu("Edit", "Remove Tarvelon"));
     ASSERT_EQ(m_form->tarvelonCount(), 1);
     ASSERT_EQ(list()->topLevelItemCount(), 1);
     EXPECT_EQ(rowTexts(0)[0], "2345");
@@ -310,9 +327,9 @@ TEST_F(MainWindowFlow, removeAsksFirstKeepsTheListOnNoAndRenumbersOnYes)
     saveScreenshot(m_form.get(), QStringLiteral("one_left"));
 
     // The remaining row now stands for position 1: removing it empties the list.
-    list()->setCurrentItem(list()->topLevelItem(0));
     m_boxes->script({QMessageBox::Yes});
-    action("menu_Tarvelon_entfernen")->trigger();
+    ASSERT_TRUE(clickRow(0));
+    ASSERT_TRUE(chooseMenu("Edit", "Remove Tarvelon"));
     EXPECT_EQ(m_form->tarvelonCount(), 0);
     EXPECT_EQ(list()->topLevelItemCount(), 0);
     EXPECT_FALSE(controllerCommandsEnabled());
@@ -331,15 +348,15 @@ TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
     ASSERT_EQ(rowTexts(0)[0], "2345");
 
     QHeaderView *header = list()->header();
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                      QPoint(header->sectionPosition(0) + 5, header->height() / 2));
+    user::clickAt(header->viewport(), QPoint(header->sectionPosition(0) + 5, header->height() / 2));
     EXPECT_EQ(rowTexts(0)[0], "1234");
     EXPECT_EQ(rowTexts(1)[0], "2345");
 
-    // A refresh must write each controller's values into its own row, wherever sorting
+    // The next poll must write each controller's values into its own row, wherever sorting
     // put it.
-    ASSERT_TRUE(waitIdle());
-    m_form->display_mytarvelons(true);
+    const int cycles = m_form->service().status().cycles;
+    ASSERT_TRUE(waitUntil(
+        [&] { return m_form->service().status().cycles > cycles && m_form->isIdle(); }, 25000));
     EXPECT_EQ(rowTexts(0)[0], "1234");
     EXPECT_EQ(rowTexts(0)[2], m_form->tarvelon(2).Sensor(1).formatierter_wert());
     EXPECT_TRUE(rowTexts(0)[2].startsWith(QLocale().toString(24.0, 'f', 1)));
@@ -349,7 +366,7 @@ TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
 
     // Adding a controller that is in the list already replaces its entry.
     m_boxes->script({QMessageBox::Ok});
-    m_form->connectAtStart({b.tcpLink()});
+    addByDialog(simAddress(b));
     ASSERT_TRUE(connected(2));
     EXPECT_EQ(list()->topLevelItemCount(), 2);
 }
@@ -357,7 +374,7 @@ TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
 TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
 {
     m_boxes->script({QMessageBox::No});
-    m_form->close();
+    ASSERT_TRUE(chooseMenu("File", "Exit Ostracom"));
     EXPECT_TRUE(m_form->isVisible());
     EXPECT_EQ(statusText()->text(), "Exit of the Ostracom software requested");
     saveScreenshot(m_form.get(), QStringLiteral("exit_requested"));
@@ -374,10 +391,63 @@ TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
     EXPECT_TRUE(timer()->isActive());
 
     m_boxes->script({QMessageBox::Yes});
-    action("Menu_Ostracom_Beenden")->trigger();
+    ASSERT_TRUE(chooseMenu("File", "Exit Ostracom"));
     ASSERT_TRUE(waitUntil([&] { return !m_form->isVisible(); }, 3000));
     EXPECT_EQ(m_boxes->boxes().size(), 2);
     EXPECT_FALSE(timer()->isActive());
+}
+
+// A download takes seconds when the answers come paced as on a serial line and in pieces.
+// Exit answered during it ends the service at once, and the archive agrees with what the
+// controller was told to forget.
+TEST_F(MainWindowFlow, exitDuringADownloadGivesItUpAtOnceAndLosesNothing)
+{
+    const QString journal = m_dir.filePath(QStringLiteral("journal.txt"));
+    SimProcess &sim =
+        startSim({"--speed", "600", "--pace-9600", "--split", "2:1500", "--journal", journal});
+    m_boxes->script({QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    // Adding polls at once: wait until the download is under way.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return m_form->tarvelonCount() == 1 && m_form->service().cycleRunning() &&
+                   progressBar()->isVisible();
+        },
+        kConnectTimeoutMs));
+    EXPECT_FALSE(list()->isEnabled());
+    saveScreenshot(m_form.get(), QStringLiteral("downloading"));
+
+    m_boxes->script({QMessageBox::Yes});
+    ASSERT_TRUE(chooseMenu("File", "Exit Ostracom"));
+    ASSERT_TRUE(waitUntil([&] { return !m_form->isVisible(); }, 3000));
+    EXPECT_TRUE(m_form->service().cycleRunning()) << "the question came during the download";
+    ASSERT_EQ(m_boxes->boxes().size(), 2);
+    EXPECT_EQ(m_boxes->boxes()[1].text, "Really exit Ostracom ?");
+    // A generous ceiling: the rest of the download alone would take several seconds.
+    EXPECT_TRUE(waitUntil(
+        [&] { return !m_form->linkWorker().busy() && !m_form->service().cycleRunning(); }, 2000));
+
+    // Every record the controller forgot is archived exactly once, and nothing twice.
+    ASSERT_TRUE(sim.stop());
+    QFile file(journal);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.startsWith("forgot "))
+            continue;
+        QList<SimRecord> records;
+        ASSERT_TRUE(
+            decodeRecords(QStringLiteral("0001") + QString::fromLatin1(line.mid(7)), &records));
+        QSqlQuery q(m_db->connection());
+        q.prepare("SELECT COUNT(*) FROM HYDOARCHIVE WHERE TARVELONID=1234 AND ASID=? AND DATUM=?");
+        q.addBindValue(records[0].sensor);
+        q.addBindValue(records[0].when.toString("yyyy-MM-dd HH:mm:ss"));
+        ASSERT_TRUE(q.exec() && q.next());
+        EXPECT_EQ(q.value(0).toInt(), 1) << line.toStdString();
+    }
+    QSqlQuery q(m_db->connection());
+    ASSERT_TRUE(q.exec("SELECT COUNT(*) - COUNT(DISTINCT ASID || ' ' || DATUM) FROM HYDOARCHIVE") &&
+                q.next());
+    EXPECT_EQ(q.value(0).toInt(), 0);
 }
 
 TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
@@ -408,8 +478,11 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     ASSERT_TRUE(waitUntil(
         [&] {
             if (progressBar()->isVisible() && statusText()->text().contains("current")) {
-                if (!sawProgress)
+                if (!sawProgress) {
                     saveScreenshot(m_form.get(), QStringLiteral("programming"));
+                    // The bar and the text sit side by side inside the status bar.
+                    EXPECT_LE(progressBar()->geometry().right(), statusText()->geometry().left());
+                }
                 sawProgress = true;
             }
             return m_form->tarvelonCount() == 1 && m_form->isIdle();
@@ -453,38 +526,22 @@ TEST_F(MainWindowFlow, oldFirmwareIsRefusedWithTheVersionItNeeds)
 
 TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)
 {
-    action("menu_Neuer_Tarvelon")->trigger();
-    auto *dialog = m_form->findChild<TarvelonAdd *>();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_FALSE(list()->isEnabled());
-    EXPECT_FALSE(timer()->isActive());
-    EXPECT_EQ(statusText()->text(), "Add Tarvelon");
-    saveScreenshot(m_form.get(), QStringLiteral("adding"));
-    dialog->close();
-    EXPECT_TRUE(m_form->isIdle());
-    EXPECT_TRUE(waitUntil([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
-
-    action("menu_Neuer_Tarvelon")->trigger();
-    dialog = m_form->findChild<TarvelonAdd *>();
-    ASSERT_NE(dialog, nullptr);
-    dialog->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-    EXPECT_TRUE(m_form->isIdle());
+    for (const bool escape : {true, false}) {
+        SCOPED_TRACE(escape ? "escape" : "cancel");
+        ASSERT_TRUE(chooseMenu("Edit", "New Tarvelon"));
+        auto *dialog = m_form->findChild<TarvelonAdd *>();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_FALSE(list()->isEnabled());
+        EXPECT_FALSE(timer()->isActive());
+        EXPECT_EQ(statusText()->text(), "Add Tarvelon");
+        if (escape) {
+            saveScreenshot(m_form.get(), QStringLiteral("adding"));
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        } else {
+            ASSERT_TRUE(user::click(dialog, "Command1"));
+        }
+        EXPECT_TRUE(m_form->isIdle());
+        EXPECT_TRUE(waitUntil([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
+    }
     EXPECT_EQ(m_form->tarvelonCount(), 0);
-}
-
-TEST_F(MainWindowFlow, progressDisplaySwitchesBetweenBarAndText)
-{
-    m_form->DisplayProgress("ignored", 3, 100);
-    m_form->DisplayProgress("ignored", 5, 100);
-    EXPECT_EQ(statusText()->text(), " old  3    current  5  Max  100  CCP  7");
-    EXPECT_TRUE(progressBar()->isVisible());
-    EXPECT_EQ(progressBar()->value(), 7);
-    EXPECT_EQ(progressBar()->maximum(), 100);
-    // The bar and the text sit side by side inside the status bar.
-    EXPECT_LE(progressBar()->geometry().right(), statusText()->geometry().left());
-    saveScreenshot(m_form.get(), QStringLiteral("progress"));
-
-    m_form->DisplayProgress("Ready", 0, 0);
-    EXPECT_FALSE(progressBar()->isVisible());
-    EXPECT_EQ(statusText()->text(), "Ready");
 }

@@ -5,6 +5,7 @@
 #include "store/mail.h"
 #include "store/strings.h"
 #include "support/smtp_server.h"
+#include "support/user_input.h"
 #include "ui/ostracom_language.h"
 #include "ui/ostracom_notify_config.h"
 
@@ -28,38 +29,33 @@ constexpr int kMailTimeoutMs = 40000;
 class SettingsDialogs : public MainWindowTest
 {
 protected:
-    // Opens a modal dialog from the menu and lets `drive` work it; returns once it has closed.
+    // Opens a modal dialog from the Tools menu and lets `drive` work it; returns once it
+    // has closed.
     template <class Dialog>
-    bool withDialog(const char *menu, const std::function<void(Dialog *)> &drive)
+    bool withDialog(const QString &entry, const std::function<void(Dialog *)> &drive)
     {
         bool driven = false;
-        QTimer::singleShot(0, m_form.get(), [&] {
-            auto *dialog = m_form->findChild<Dialog *>();
-            if (!dialog) {
-                ADD_FAILURE() << "the dialog of " << menu << " did not open";
-                return;
-            }
+        user::whenShown<Dialog>([&](Dialog *dialog) {
             drive(dialog);
             driven = true;
         });
-        action(menu)->trigger();
+        EXPECT_TRUE(chooseMenu("Tools", entry));
         return driven;
     }
 
     void withNotifyDialog(const std::function<void(OstracomNotifyConfig *)> &drive)
     {
-        EXPECT_TRUE(withDialog<OstracomNotifyConfig>(
-            "menu_Alarm_Benachrichtigung", [&](OstracomNotifyConfig *d) {
-                drive(d);
-                // Closed whatever happened, so that the menu command returns.
-                waitUntil([&] { return !d->testRunning(); }, kMailTimeoutMs);
-                d->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
-            }));
+        EXPECT_TRUE(withDialog<OstracomNotifyConfig>("Alarm notification", [&](auto *d) {
+            drive(d);
+            // Closed whatever happened, so that the menu command returns.
+            waitUntil([&] { return !d->testRunning(); }, kMailTimeoutMs);
+            user::click(d, "Command2");
+        }));
     }
 
     static void fill(OstracomNotifyConfig *dialog, const char *name, const QString &text)
     {
-        dialog->findChild<QLineEdit *>(QLatin1String(name))->setText(text);
+        user::retype(user::find<QLineEdit>(dialog, QLatin1String(name)), text);
     }
 
     // Enters an enabled account for `server` and starts the test mail; waits for its answer.
@@ -68,9 +64,12 @@ protected:
         fill(dialog, "text_Server", server);
         fill(dialog, "text_Empfaenger", QStringLiteral("alarm@example.org"));
         fill(dialog, "text_Sender", QStringLiteral("ostracom@example.org"));
-        dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->setChecked(true);
-        auto *test = dialog->findChild<QPushButton *>(QStringLiteral("Command1"));
-        test->click();
+        auto *enabled = user::find<QCheckBox>(dialog, "email_enabled");
+        if (!enabled->isChecked())
+            user::click(enabled);
+        EXPECT_TRUE(enabled->isChecked());
+        auto *test = user::find<QPushButton>(dialog, "Command1");
+        user::click(test);
         // The mail goes out on the worker; the dialog waits with its buttons off.
         EXPECT_FALSE(test->isEnabled());
         EXPECT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, kMailTimeoutMs));
@@ -88,7 +87,8 @@ TEST_F(SettingsDialogs, notificationSettingsAreSavedAndTheTestMailReachesTheServ
         EXPECT_EQ(dialog->findChild<QLineEdit *>(QStringLiteral("text_Server"))->text(), "");
         EXPECT_FALSE(dialog->findChild<QCheckBox *>(QStringLiteral("email_enabled"))->isChecked());
         fill(dialog, "text_passwort", QStringLiteral("geheim"));
-        dialog->findChild<QSpinBox *>(QStringLiteral("text_KeineDaten"))->setValue(600);
+        auto *noData = user::find<QSpinBox>(dialog, "text_KeineDaten");
+        user::retype(noData->findChild<QLineEdit *>(), QStringLiteral("600"));
         saveScreenshot(dialog, QStringLiteral("notify_dialog"));
         sendTestMail(dialog, smtp.address());
     });
@@ -146,7 +146,7 @@ TEST_F(SettingsDialogs, okClosesTheNotificationDialogWithoutSaving)
 
 TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
 {
-    ASSERT_TRUE(withDialog<OstracomLanguage>("menu_sprache", [&](OstracomLanguage *dialog) {
+    ASSERT_TRUE(withDialog<OstracomLanguage>("Language", [&](OstracomLanguage *dialog) {
         auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("combo_languageselect"));
         QStringList items;
         for (int i = 0; i < combo->count(); ++i)
@@ -155,8 +155,8 @@ TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
         EXPECT_EQ(combo->currentText(), "ENGLISH");
         EXPECT_EQ(dialog->windowTitle(), "Language - Sprache");
         saveScreenshot(dialog, QStringLiteral("language_dialog"));
-        combo->setCurrentIndex(combo->findText(QStringLiteral("DEUTSCH")));
-        dialog->findChild<QPushButton *>(QStringLiteral("Command_ok"))->click();
+        user::choose(combo, QStringLiteral("DEUTSCH"));
+        user::click(dialog, "Command_ok");
     }));
 
     EXPECT_EQ(menuTitles(), (QStringList{"Datei", "Bearbeiten", "Extras", "?"}));

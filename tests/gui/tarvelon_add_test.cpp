@@ -4,6 +4,7 @@
 
 #include "store/database.h"
 #include "store/strings.h"
+#include "support/user_input.h"
 #include "ui/tarvelon_add.h"
 
 #include <QComboBox>
@@ -66,18 +67,9 @@ TEST_F(AddDialog, withoutAFreeSerialPortOnlyTcpCanBeChosen)
     EXPECT_EQ(m_dialog->windowTitle(), "Add a new Tarvelon");
     // A private-network address to start from.
     EXPECT_TRUE(child<QLineEdit>("txtadress")->text().startsWith("192.168."));
-
-    child<QLineEdit>("txtadress")->setText("10.1.2.3");
-    child<QPushButton>("cmdAdd")->click();
-    EXPECT_EQ(m_handed.tries, 1);
-    EXPECT_EQ(m_handed.cancels, 0);
-    EXPECT_FALSE(m_handed.serial);
-    EXPECT_EQ(m_handed.address, "10.1.2.3");
-    EXPECT_EQ(m_handed.setting, "4001");
-    EXPECT_FALSE(m_dialog->isVisible());
 }
 
-TEST_F(AddDialog, freePortsAreListedAndTheFirstIsHandedOnWithTheLineSettings)
+TEST_F(AddDialog, freePortsAreListedAndTheChosenOneIsHandedOnWithTheLineSettings)
 {
     open({"/dev/ttyS1", "/dev/ttyS4"});
     saveScreenshot(m_dialog.get(), QStringLiteral("serial"));
@@ -92,48 +84,61 @@ TEST_F(AddDialog, freePortsAreListedAndTheFirstIsHandedOnWithTheLineSettings)
 
     // Switching kinds swaps label and field, and back.
     for (const bool serial : {false, true}) {
-        child<QRadioButton>(serial ? "ComCon" : "SockCom")->click();
+        ASSERT_TRUE(user::click(m_dialog.get(), serial ? "ComCon" : "SockCom"));
         EXPECT_EQ(child<QLabel>("lbadress")->text(), serial ? "Com port no.:" : "IP address:");
         EXPECT_EQ(child<QLineEdit>("txtadress")->isVisible(), !serial);
         EXPECT_EQ(ports->isVisible(), serial);
     }
 
-    child<QPushButton>("cmdAdd")->click();
+    ASSERT_TRUE(user::choose(ports, "/dev/ttyS4"));
+    ASSERT_TRUE(user::click(m_dialog.get(), "cmdAdd"));
     EXPECT_EQ(m_handed.tries, 1);
     EXPECT_TRUE(m_handed.serial);
-    EXPECT_EQ(m_handed.address, "/dev/ttyS1");
+    EXPECT_EQ(m_handed.address, "/dev/ttyS4");
     EXPECT_EQ(m_handed.setting, "9600,n,8,1");
+    EXPECT_FALSE(m_dialog->isVisible());
 }
 
-TEST_F(AddDialog, anAddressWithAPortReachesThatPortAndAnEmptyOneIsStillHandedOn)
+// Whatever is typed is handed on; a port after the host reaches that port, and text that is
+// no address goes whole to the link, which reports it.
+TEST_F(AddDialog, theTypedAddressIsHandedOnWithItsPort)
 {
-    open({});
-    child<QLineEdit>("txtadress")->setText("127.0.0.1:4555");
-    child<QPushButton>("cmdAdd")->click();
-    EXPECT_EQ(m_handed.address, "127.0.0.1");
-    EXPECT_EQ(m_handed.setting, "4555");
-
-    open({});
-    child<QLineEdit>("txtadress")->setText("");
-    child<QPushButton>("cmdAdd")->click();
-    EXPECT_EQ(m_handed.tries, 2);
-    EXPECT_EQ(m_handed.address, "");
-    EXPECT_EQ(m_handed.setting, "4001");
-
-    // Not an address: passed on whole, for the link to report.
-    EXPECT_EQ(TarvelonAdd::tcpTarget("host:port").address, "host:port");
-    EXPECT_EQ(TarvelonAdd::tcpTarget("host:port").setting, "4001");
+    const struct {
+        const char *typed;
+        const char *address;
+        const char *setting;
+    } cases[] = {
+        {"10.1.2.3", "10.1.2.3", "4001"},
+        {"127.0.0.1:4555", "127.0.0.1", "4555"},
+        {"", "", "4001"},
+        {"host:port", "host:port", "4001"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.typed);
+        open({});
+        auto *address = child<QLineEdit>("txtadress");
+        ASSERT_TRUE(user::retype(address, QString::fromLatin1(c.typed)));
+        if (!*c.typed)
+            QTest::keyClick(address, Qt::Key_Delete); // the selected default goes
+        ASSERT_TRUE(user::click(m_dialog.get(), "cmdAdd"));
+        EXPECT_EQ(m_handed.cancels, 0);
+        EXPECT_FALSE(m_handed.serial);
+        EXPECT_EQ(m_handed.address, c.address);
+        EXPECT_EQ(m_handed.setting, c.setting);
+    }
+    EXPECT_EQ(m_handed.tries, 4);
 }
 
-TEST_F(AddDialog, cancelAndTheCloseBoxEachReportOneCancel)
+TEST_F(AddDialog, cancelAndEscapeEachReportOneCancel)
 {
     open({});
-    child<QPushButton>("Command1")->click();
+    ASSERT_TRUE(user::click(m_dialog.get(), "Command1"));
     EXPECT_EQ(m_handed.cancels, 1);
     EXPECT_FALSE(m_dialog->isVisible());
 
     open({});
-    m_dialog->close();
+    QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
     EXPECT_EQ(m_handed.cancels, 2);
     EXPECT_EQ(m_handed.tries, 0);
+    EXPECT_FALSE(m_dialog->isVisible());
 }

@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QRadioButton>
 #include <QStyleOptionButton>
@@ -229,6 +230,31 @@ inline bool chooseInMenu(QMenu *menu, const QString &text)
     return false;
 }
 
+// Opens the menu titled `menu` on a menu bar with the mouse and clicks its entry `entry`.
+// An entry that opens a modal dialog returns only once the dialog is closed (see whenShown).
+inline bool chooseFromMenuBar(QMenuBar *bar, const QString &menu, const QString &entry)
+{
+    if (!reachable(bar))
+        return false;
+    for (QAction *a : bar->actions()) {
+        if (!a->menu() ||
+            a->text().remove(QLatin1Char('&')) != QString(menu).remove(QLatin1Char('&')))
+            continue;
+        if (!a->isEnabled()) {
+            ADD_FAILURE() << "menu " << menu.toStdString() << " is disabled";
+            return false;
+        }
+        clickAt(bar, bar->actionGeometry(a).center());
+        if (!waitFor([a] { return a->menu()->isVisible(); }, 2000)) {
+            ADD_FAILURE() << "menu " << menu.toStdString() << " did not open";
+            return false;
+        }
+        return chooseInMenu(a->menu(), entry);
+    }
+    ADD_FAILURE() << "no menu " << menu.toStdString();
+    return false;
+}
+
 // The right mouse button at `pos` of `w`: press, release and the context menu request
 // the platform makes of them.
 inline void rightClickAt(QWidget *w, QPoint pos)
@@ -256,6 +282,9 @@ inline bool choose(QComboBox *combo, const QString &text)
         ADD_FAILURE() << "the list of " << combo->objectName().toStdString() << " did not open";
         return false;
     }
+    // A list opened by a press ignores a release that follows within the double-click time
+    // (it takes it for the end of that press); a person's second click comes later.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
     return clickIndex(view, view->model()->index(row, combo->modelColumn()));
 }
 

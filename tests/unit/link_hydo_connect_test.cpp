@@ -1,7 +1,10 @@
 #include "link/hydo_connect.h"
+#include "link/protocol.h"
 #include "support/fake_transport.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace
 {
@@ -85,6 +88,48 @@ TEST_F(HydoConnect, failingWriteIsARuntimeErrorAndStopsTheSend)
 
     openTcp();
     EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), kBrokenPipe);
+}
+
+// A closing program abandons the link: reads end at their next step, a write that has
+// begun runs to its end, and one not begun is not started.
+TEST_F(HydoConnect, anAbandonedLinkEndsReadsAtOnceButFinishesAWriteItHasBegun)
+{
+    const Error kAbandoned(ErrorCode::Abandoned);
+    std::atomic<bool> abandon{false};
+    link.setAbandonFlag(&abandon);
+    NoProgress progress;
+    ProtocolContext ctx{link, fake.clock, progress, LinkParams{false, "ctl.example", "4001"}};
+    QString result;
+    const QByteArray data = "0A0B0C0D0E0F1011";
+    controller.setPayload("DX", "400CCCCD05");
+
+    // Abandoned in the middle of the data: every character and the echo still go and come.
+    link.PutBufferProgress = [&](int index, int) {
+        if (index == 3)
+            abandon = true;
+    };
+    EXPECT_EQ(put_Meta_Data(ctx, "DI", "Receive Start", "CheckSum", data, false), Error());
+    EXPECT_EQ(controller.stored("DI"), data);
+    EXPECT_TRUE(abandon);
+
+    const int opens = controller.opens();
+    const qint64 before = fake.clock.nowMs();
+    EXPECT_EQ(put_Meta_Data(ctx, "DI", "Receive Start", "CheckSum", "FFF8", true), kAbandoned);
+    EXPECT_EQ(get_Meta_Data(ctx, "DX", "Version Data", "End Data", "CheckSum", result, 0, QString(),
+                            true),
+              kAbandoned);
+    EXPECT_EQ(controller.opens(), opens) << "nothing is opened for an abandoned link";
+    EXPECT_EQ(fake.clock.nowMs(), before) << "and nothing is waited for";
+
+    // A read under way stops at its next step: the controller says nothing more.
+    abandon = false;
+    openTcp();
+    controller.mute();
+    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), Error());
+    abandon = true;
+    EXPECT_EQ(link.GetBuffer(), kAbandoned);
+    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), kAbandoned);
+    EXPECT_EQ(controller.bursts("DX"), 1);
 }
 
 } // namespace

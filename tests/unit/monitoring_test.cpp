@@ -2,8 +2,8 @@
 // notifications, against a scripted controller in virtual time and a real SQLite file.
 
 #include "support/answer_ok.h"
-#include "support/fake_transport.h"
 #include "support/download_rig.h"
+#include "support/fake_transport.h"
 #include "support/temp_db.h"
 
 #include "link/encodings.h"
@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <ctime>
 #include <sys/resource.h>
@@ -211,6 +212,50 @@ TEST_F(Download, theControllersClockReadingIsArchivedAsItStandsInTheSummerTimeGa
     EXPECT_EQ(tmp.exec("SELECT GROUP_CONCAT(DATUM, '|') FROM HYDOARCHIVE").toString(),
               QStringLiteral("2026-03-29 02:30:00|2026-03-29 02:30:10"));
     EXPECT_TRUE(t.lastDownload().acknowledged);
+}
+
+// A closing program abandons the download wherever it is: nothing is acknowledged that was
+// not archived, and what was archived but not acknowledged comes again and is skipped.
+TEST_F(Download, anAbandonedDownloadLosesNothingAndArchivesNothingTwice)
+{
+    // Sets the flag at the chosen report of the download's progress.
+    struct Trip : Progress {
+        std::atomic<bool> flag{false};
+        bool midAnswer = true;
+        void DisplayProgress(const QString &, qint64 current, qint64 maximum) override
+        {
+            if (midAnswer ? current > 0 && current < maximum : current == maximum && current > 0)
+                flag = true;
+        }
+    } trip;
+    cTarvelon mine{fake.clock, trip, interaction};
+    mine.setArchive(&spool);
+    ASSERT_EQ(mine.connect(false, "ctl.example", "4001", &db, fake.link.get()), Error());
+    fake.link->setAbandonFlag(&trip.flag);
+    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
+
+    // In the middle of the answer: nothing is archived or acknowledged.
+    fake.controller.splitAnswerAt({30}, 600);
+    EXPECT_EQ(mine.get_comp(), Error(ErrorCode::Abandoned));
+    EXPECT_EQ(archived(), 0);
+    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+
+    // Between archiving and acknowledging: archived, not acknowledged.
+    trip.flag = false;
+    trip.midAnswer = false;
+    fake.controller.splitAnswer(1);
+    EXPECT_EQ(mine.get_comp(), Error());
+    EXPECT_EQ(archived(), 2);
+    EXPECT_FALSE(mine.lastDownload().acknowledged);
+    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+
+    // The next program's download brings them again and skips them.
+    fake.link->setAbandonFlag(nullptr);
+    EXPECT_EQ(mine.get_comp(), Error());
+    EXPECT_EQ(archived(), 2);
+    EXPECT_EQ(mine.lastDownload().archived, 0);
+    EXPECT_TRUE(mine.lastDownload().acknowledged);
+    EXPECT_EQ(fake.controller.bursts("DL"), 1);
 }
 
 TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
