@@ -179,6 +179,8 @@ Error cTarvelon::check_programing(bool withoutAsking)
     }
     const Error error = put_Program();
     if (error.ok()) {
+        // The controller now holds this program: it is what later edits are measured against.
+        m_programAsRead = m_program;
         m_interaction.tell(ms("Tarvelon Programmierung erfolgreich !"),
                            QStringLiteral("Tarvelon Programmierung"),
                            Interaction::Icon::Information);

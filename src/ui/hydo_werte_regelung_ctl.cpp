@@ -113,6 +113,7 @@ HydoWerteRegelungCtl::HydoWerteRegelungCtl(QWidget *parent) : QGroupBox(parent)
     m_fields = new QWidget(this);
     auto *grid = new QGridLayout(m_fields);
     grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(2); // the tallest panel still fits a 720-pixel screen
     // In the order of ValueIndex.
     addValueRow("Text_SoTag", "Label_SoTag",
                 [this](float v) { m_regulation->set_RW_SommerTag(v); });
@@ -200,13 +201,20 @@ HydoWerteRegelungCtl::HydoWerteRegelungCtl(QWidget *parent) : QGroupBox(parent)
     Text_Hysterese->setObjectName(QStringLiteral("Text_Hysterese"));
     Text_Hysterese->setDecimals(2);
     Text_Hysterese->setRange(0, kAlarmQualityMaxHysteresis);
+    Text_Hysterese->setMaximumWidth(
+        Text_Hysterese->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 24);
     Label_Hysterese = new QLabel(Frame_Alarmqualitaet);
+    Label_Hysterese->setWordWrap(true);
     quality->addRow(Label_Hysterese, Text_Hysterese);
     auto seconds = [&](QSpinBox *&box, const char *name, const char *caption) {
         box = new QSpinBox(Frame_Alarmqualitaet);
         box->setObjectName(QLatin1String(name));
         box->setRange(0, kAlarmQualityMaxSeconds);
-        quality->addRow(ms(caption), box);
+        // Long captions wrap, so that four panels side by side fit a small screen.
+        auto *label = new QLabel(ms(caption), Frame_Alarmqualitaet);
+        label->setWordWrap(true);
+        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 24);
+        quality->addRow(label, box);
     };
     seconds(Text_Haltezeit, "Text_Haltezeit", msKey("Haltezeit [s]"));
     seconds(Text_Wiederholung, "Text_Wiederholung", msKey("Wiederholung frühestens nach [s]"));
@@ -340,13 +348,15 @@ void HydoWerteRegelungCtl::init(cTarvelon &controller, int sensor, int index)
     }
 }
 
-bool HydoWerteRegelungCtl::commit()
+MaskedEdit *HydoWerteRegelungCtl::commit()
 {
-    bool ok = true;
+    MaskedEdit *refused = nullptr;
     for (const ValueField &f : m_values)
-        ok = f.box->commit() && ok;
+        if (!f.box->commit() && !refused)
+            refused = f.box;
     for (MaskedEdit *box : {text_Alarmzeit, Text_DosenEin, Text_DosenAus})
-        ok = box->commit() && ok;
+        if (!box->commit() && !refused)
+            refused = box;
     if (m_regulation && Text_Beschreibung->isModified()) {
         m_regulation->set_beschreibung(Text_Beschreibung->text());
         Text_Beschreibung->setModified(false);
@@ -358,7 +368,7 @@ bool HydoWerteRegelungCtl::commit()
         box->interpretText();
     }
     storeAlarmQuality();
-    return ok;
+    return refused;
 }
 
 void HydoWerteRegelungCtl::storeAlarmQuality()
@@ -395,7 +405,7 @@ void HydoWerteRegelungCtl::setDirection(int code)
 
 void HydoWerteRegelungCtl::chooseSocket()
 {
-    if (!m_regulation)
+    if (!m_regulation || (m_beforeSocketDialog && !m_beforeSocketDialog()))
         return;
     TarvelonProgramDose dialog(this);
     dialog.init(*m_controller, *m_regulation);

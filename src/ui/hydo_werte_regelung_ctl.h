@@ -30,9 +30,14 @@ public:
     // Binds the panel to regulation `index` (1..4) of sensor `sensor` and fills it. Sensor 0
     // means there is no sensor of the chosen kind: the panel then shows nothing to edit.
     void init(cTarvelon &controller, int sensor, int index);
-    // Stores the box being edited, as leaving it would; false when a box refused its text
-    // and keeps the focus.
-    bool commit();
+    // Stores the box being edited, as leaving it would; answers the box that refused its
+    // text and keeps the focus, or nullptr.
+    MaskedEdit *commit();
+    // Asked before the socket dialog opens: false keeps it closed (an edit wants correcting).
+    void setBeforeSocketDialog(std::function<bool()> settle)
+    {
+        m_beforeSocketDialog = std::move(settle);
+    }
     // The regulation shown, or nullptr.
     cHydoRegelung *regulation() const { return m_regulation; }
 
@@ -56,6 +61,7 @@ private:
     // Hands the alarm quality boxes to the regulation when they changed.
     void storeAlarmQuality();
 
+    std::function<bool()> m_beforeSocketDialog;
     cTarvelon *m_controller = nullptr;
     cHydoRegelung *m_regulation = nullptr;
 

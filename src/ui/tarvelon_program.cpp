@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -42,6 +43,20 @@ QString linearField(const char *kind)
 }
 
 } // namespace
+
+// The program image and each regulation's values kept on the PC.
+struct TarvelonProgram::Opened {
+    struct Regulation {
+        float lowerWarning = 0;
+        float upperWarning = 0;
+        QString beschreibung;
+        AlarmQuality quality;
+    };
+    QString program;
+    std::array<std::array<Regulation, cTarvelon::kRegulationsPerSensor + 1>,
+               cTarvelon::kSensors + 1>
+        regulations;
+};
 
 TarvelonProgram::TarvelonProgram(cTarvelon &controller, QWidget *parent)
     : QDialog(parent), m_controller(controller)
@@ -76,6 +91,14 @@ TarvelonProgram::TarvelonProgram(cTarvelon &controller, QWidget *parent)
     layout->addWidget(TabHauptmenu);
     layout->addLayout(buttons);
 
+    m_opened = std::make_unique<Opened>();
+    m_opened->program = m_controller.HydoProgramString();
+    for (int s = 1; s <= cTarvelon::kSensors; ++s)
+        for (int r = 1; r <= cTarvelon::kRegulationsPerSensor; ++r) {
+            const cHydoRegelung &g = m_controller.Regelung(s, r);
+            m_opened->regulations[size_t(s)][size_t(r)] = {
+                g.SW_UntereWarnung(), g.SW_ObereWarnung(), g.beschreibung(), g.alarmQuality()};
+        }
     m_controller.ProgrammingStatusChange = [this] { mvarTarvelon_ProgrammingStatusChange(); };
     Command1->setEnabled(m_controller.programming_is_dirty());
     display();
@@ -97,12 +120,36 @@ QWidget *TarvelonProgram::buildRegulationPage()
         TabStrip1->setTabData(TabStrip1->addTab(QString()), code);
     SensorCtl = new HydoSensorCtl(page);
     SensorCtl->setObjectName(QStringLiteral("SensorCtl"));
-    connect(SensorCtl, &HydoSensorCtl::SensorChanged, this, [this] { initRegulations(); });
+    // The panels are about to show another regulation: what was typed goes to the one shown.
+    connect(SensorCtl, &HydoSensorCtl::SensorChanged, this, [this] {
+        switch (settle()) {
+        case Settled::Stored:
+            initRegulations();
+            break;
+        case Settled::Correct:
+            SensorCtl->select(m_sensorShown);
+            break;
+        case Settled::Discarded:
+            break;
+        }
+    });
     connect(TabStrip1, &QTabBar::currentChanged, this, [this](int index) {
-        if (index < 0)
+        if (index < 0 || index == m_kindShown)
             return;
-        SensorCtl->init(m_controller, TabStrip1->tabData(index).toInt());
-        initRegulations();
+        switch (settle()) {
+        case Settled::Stored:
+            m_kindShown = index;
+            SensorCtl->init(m_controller, TabStrip1->tabData(index).toInt());
+            initRegulations();
+            break;
+        case Settled::Correct: {
+            const QSignalBlocker block(TabStrip1);
+            TabStrip1->setCurrentIndex(m_kindShown);
+            break;
+        }
+        case Settled::Discarded:
+            break;
+        }
     });
 
     auto *panels = new QHBoxLayout;
@@ -112,6 +159,7 @@ QWidget *TarvelonProgram::buildRegulationPage()
         ctl->setObjectName(QStringLiteral("WerteRegelungCtl%1").arg(k));
         // A socket moved to another regulation shows in every panel.
         connect(ctl, &HydoWerteRegelungCtl::socketChanged, this, &TarvelonProgram::display);
+        ctl->setBeforeSocketDialog([this] { return settle() != Settled::Correct; });
         m_regulationCtls[size_t(k - 1)] = ctl;
         panels->addWidget(ctl, 1);
     }
@@ -350,7 +398,8 @@ void TarvelonProgram::display()
     // The kind and sensor chosen stay chosen when the dialog is shown anew.
     for (int i = 0; i < TabStrip1->count(); ++i)
         TabStrip1->setTabText(i, ms(tables::sensorTypeName(TabStrip1->tabData(i).toInt())));
-    const int kind = TabStrip1->tabData(TabStrip1->currentIndex()).toInt();
+    m_kindShown = TabStrip1->currentIndex();
+    const int kind = TabStrip1->tabData(m_kindShown).toInt();
     const int sensor = SensorCtl->SelectedSensor();
     SensorCtl->init(m_controller, kind);
     if (sensor != 0 &&
@@ -361,6 +410,7 @@ void TarvelonProgram::display()
 
 void TarvelonProgram::initRegulations()
 {
+    m_sensorShown = SensorCtl->SelectedSensor();
     for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k)
         m_regulationCtls[size_t(k - 1)]->init(m_controller, SensorCtl->SelectedSensor(), k);
 }
@@ -383,12 +433,12 @@ void TarvelonProgram::mvarTarvelon_ProgrammingStatusChange()
     Command1->setEnabled(m_controller.programming_is_dirty());
 }
 
-bool TarvelonProgram::commitEdits()
+QWidget *TarvelonProgram::commitEdits()
 {
     QWidget *refused = nullptr;
     for (HydoWerteRegelungCtl *ctl : m_regulationCtls)
-        if (!ctl->commit() && !refused)
-            refused = ctl;
+        if (MaskedEdit *box = ctl->commit(); box && !refused)
+            refused = box;
     for (const Compression &c : m_compression)
         for (MaskedEdit *box : {c.horizontal, c.linear})
             if (!box->commit() && !refused)
@@ -399,12 +449,77 @@ bool TarvelonProgram::commitEdits()
             if (TabHauptmenu->widget(page)->isAncestorOf(refused))
                 TabHauptmenu->setCurrentIndex(page);
     }
-    return !refused;
+    return refused;
+}
+
+TarvelonProgram::Settled TarvelonProgram::settle()
+{
+    QWidget *refused = commitEdits();
+    if (!refused)
+        return Settled::Stored;
+    auto *box = qobject_cast<MaskedEdit *>(refused);
+    if (box && box->objectName() == QLatin1String("text_Alarmzeit"))
+        return askAboutAlarmTime(box);
+    return Settled::Correct; // a compression box has said why already
+}
+
+TarvelonProgram::Settled TarvelonProgram::askAboutAlarmTime(MaskedEdit *box)
+{
+    QString where;
+    for (HydoWerteRegelungCtl *ctl : m_regulationCtls)
+        if (ctl->isAncestorOf(box) && ctl->regulation()) {
+            const cHydoRegelung &r = *ctl->regulation();
+            where = QStringLiteral("%1-%2, %3 %4")
+                        .arg(r.sensorNumber())
+                        .arg(ms(r.Sensor().formatierter_Typ()), ms("Regelung"))
+                        .arg(r.regulationNumber());
+            if (!r.beschreibung().isEmpty())
+                where += QStringLiteral(" (%1)").arg(r.beschreibung());
+        }
+    QMessageBox question(QMessageBox::Warning, windowTitle(),
+                         ms("Die Alarmzeit ist keine gültige Uhrzeit:") + QLatin1Char(' ') +
+                             box->displayText() + QLatin1Char('\n') + where +
+                             QStringLiteral("\n\n") +
+                             ms("Korrigieren Sie sie, oder verwerfen Sie alle Änderungen dieses "
+                                "Fensters."),
+                         QMessageBox::Ok | QMessageBox::Discard, this);
+    question.button(QMessageBox::Ok)->setText(ms("Korrigieren"));
+    question.button(QMessageBox::Discard)->setText(ms("Änderungen verwerfen"));
+    question.setDefaultButton(QMessageBox::Ok);
+    question.setEscapeButton(QMessageBox::Ok);
+    if (question.exec() != QMessageBox::Discard) {
+        box->setFocus(Qt::OtherFocusReason);
+        box->selectAll();
+        return Settled::Correct;
+    }
+    restoreOpened();
+    display();
+    return Settled::Discarded;
+}
+
+void TarvelonProgram::restoreOpened()
+{
+    // Only what differs is set, so that only changed regulations are stored again.
+    for (int s = 1; s <= cTarvelon::kSensors; ++s)
+        for (int r = 1; r <= cTarvelon::kRegulationsPerSensor; ++r) {
+            cHydoRegelung &g = m_controller.Regelung(s, r);
+            const Opened::Regulation &was = m_opened->regulations[size_t(s)][size_t(r)];
+            if (g.SW_UntereWarnung() != was.lowerWarning)
+                g.set_SW_UntereWarnung(was.lowerWarning);
+            if (g.SW_ObereWarnung() != was.upperWarning)
+                g.set_SW_ObereWarnung(was.upperWarning);
+            if (g.beschreibung() != was.beschreibung)
+                g.set_beschreibung(was.beschreibung);
+            if (g.alarmQuality() != was.quality)
+                g.set_alarmQuality(was.quality);
+        }
+    if (m_controller.HydoProgramString() != m_opened->program)
+        m_controller.set_HydoProgramString(m_opened->program);
 }
 
 void TarvelonProgram::finish(Outcome outcome)
 {
-    if (m_finished || !commitEdits())
+    if (m_finished || settle() == Settled::Correct)
         return;
     m_finished = true;
     m_controller.ProgrammingStatusChange = nullptr;
@@ -420,10 +535,11 @@ void TarvelonProgram::reject()
 
 void TarvelonProgram::closeEvent(QCloseEvent *event)
 {
-    if (!m_finished) {
-        event->ignore();
+    // finish's own close() is a no-op inside this one: this event ends the dialog.
+    if (!m_finished)
         finish(Outcome::Back);
-        return;
-    }
-    QDialog::closeEvent(event);
+    if (m_finished)
+        QDialog::closeEvent(event);
+    else
+        event->ignore();
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <array>
+#include <memory>
 #include <vector>
 
 class HydoSensorCtl;
@@ -66,12 +67,28 @@ private:
     void storeCompression(MaskedEdit *box, const QString &field, bool *keepFocus);
     void initRegulations();
     void mvarTarvelon_ProgrammingStatusChange();
-    // Stores the box being edited, as leaving it would; false when one refused its text.
-    bool commitEdits();
+    // Stores the box being edited, as leaving it would; answers the box that refused its
+    // text, or nullptr.
+    QWidget *commitEdits();
+    // Every edit stored before the panels are shown anew or the dialog closes.
+    enum class Settled {
+        Stored,    // go on
+        Correct,   // the user corrects a box first: stay
+        Discarded, // the dialog's changes were undone and every control shown anew
+    };
+    Settled settle();
+    // Tells which alarm time is no time and offers to correct it or to undo the changes.
+    Settled askAboutAlarmTime(MaskedEdit *box);
+    void restoreOpened();
     void finish(Outcome outcome);
 
     cTarvelon &m_controller;
+    // What the dialog may change, as it found it, for undoing the changes.
+    struct Opened;
+    std::unique_ptr<Opened> m_opened;
     bool m_finished = false;
+    int m_kindShown = 0;   // tab index whose sensors are shown
+    int m_sensorShown = 0; // sensor whose regulations are shown
 
     QTabWidget *TabHauptmenu = nullptr;
     QTabBar *TabStrip1 = nullptr;

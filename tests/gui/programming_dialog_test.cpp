@@ -1,10 +1,11 @@
-// The programming dialog driven by its widgets against the controller emulator: which
-// fields each kind of regulation shows, the sensor selector, masked entry, the socket
-// dialog, and a transfer that writes exactly what was changed.
+// The programming dialog driven by mouse and keys against the controller emulator: which
+// fields each kind of regulation shows, edits that survive every change of panel and reach
+// the controller, the socket dialog, an alarm time that is no time, and the dialog's size.
 
 #include "gui_fixture.h"
 
 #include "model/ctarvelon.h"
+#include "support/user_input.h"
 #include "ui/masked_edit.h"
 #include "ui/tarvelon_program.h"
 #include "ui/tarvelon_program_dose.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <functional>
 #include <map>
 
 namespace
@@ -74,6 +76,25 @@ QString withoutClock(QString image)
     return image;
 }
 
+// Clicks into a box, selects its text with the keyboard and types over it.
+void enter(QWidget *in, const QString &box, const QString &keys)
+{
+    auto *edit = user::find<QLineEdit>(in, box);
+    // A click into a window that a closed message box left inactive activates it first.
+    ASSERT_TRUE(user::activate(edit->window()));
+    ASSERT_TRUE(user::retype(edit, keys));
+}
+
+// Types into a box and leaves it with the Tab key.
+void enterAndLeave(QWidget *in, const QString &box, const QString &keys)
+{
+    enter(in, box, keys);
+    auto *edit = user::find<QWidget>(in, box);
+    EXPECT_TRUE(edit->hasFocus()) << "typed into a box without the focus";
+    QTest::keyClick(edit, Qt::Key_Tab);
+    QTest::qWait(20);
+}
+
 } // namespace
 
 class ProgrammingDialog : public MainWindowTest
@@ -91,49 +112,34 @@ protected:
                               kConnectTimeoutMs));
     }
 
+    // Opens the dialog by a double click on the controller's row.
     TarvelonProgram *open()
     {
-        QTreeWidgetItem *row = list()->topLevelItem(0);
-        emit list()->itemDoubleClicked(row, 0);
+        EXPECT_TRUE(user::clickIndex(list(), list()->model()->index(0, 0), true));
         TarvelonProgram *dialog = nullptr;
-        for (auto *d : m_form->findChildren<TarvelonProgram *>())
-            if (d->isVisible())
-                dialog = d; // one that closed may not be deleted yet
-        if (dialog) {
-            dialog->activateWindow();
-            QApplication::setActiveWindow(dialog);
-            QTest::qWait(20);
-        }
+        waitUntil(
+            [&] {
+                for (auto *d : m_form->findChildren<TarvelonProgram *>())
+                    if (d->isVisible())
+                        dialog = d; // one that closed may not be deleted yet
+                return dialog != nullptr;
+            },
+            2000);
+        if (dialog)
+            EXPECT_TRUE(user::activate(dialog));
         return dialog;
     }
 
-    template <class W> W *find(QWidget *in, const QString &name)
+    bool closed()
     {
-        W *w = in->findChild<W *>(name);
-        EXPECT_NE(w, nullptr) << name.toStdString();
-        return w;
+        return waitUntil([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; }, 2000);
     }
 
     void chooseKind(TarvelonProgram *dialog, const QString &caption)
     {
-        auto *tabs = find<QTabBar>(dialog, "TabStrip1");
-        for (int i = 0; i < tabs->count(); ++i)
-            if (tabs->tabText(i) == caption)
-                tabs->setCurrentIndex(i);
+        auto *tabs = user::find<QTabBar>(dialog, "TabStrip1");
+        ASSERT_TRUE(user::clickTab(tabs, caption));
         ASSERT_EQ(tabs->tabText(tabs->currentIndex()), caption);
-    }
-
-    // Types `keys` into a box as a user would, then moves the focus on.
-    void type(QWidget *panel, const QString &box, const QString &keys, QWidget *next)
-    {
-        auto *edit = find<MaskedEdit>(panel, box);
-        // A modal dialog that closed may have left no window active.
-        QApplication::setActiveWindow(edit->window());
-        edit->setFocus(Qt::MouseFocusReason);
-        QTest::qWait(10); // the whole text gets selected
-        QTest::keyClicks(edit, keys);
-        next->setFocus(Qt::TabFocusReason);
-        QTest::qWait(10);
     }
 
     // The visible value fields of a regulation panel, by box name.
@@ -165,8 +171,8 @@ TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUs
     TarvelonProgram *dialog = open();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(list()->isEnabled()) << "the window rests while the dialog is open";
-    EXPECT_FALSE(find<QPushButton>(dialog, "Command1")->isEnabled()) << "nothing changed yet";
-    auto *panel = find<QWidget>(dialog, "WerteRegelungCtl1");
+    EXPECT_FALSE(user::find<QPushButton>(dialog, "Command1")->isEnabled()) << "nothing changed";
+    auto *panel = user::find<QWidget>(dialog, "WerteRegelungCtl1");
     const QStringList always{"Frame_Vorgang", "Text_Beschreibung"};
     struct Case {
         const char *tab;
@@ -175,12 +181,7 @@ TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUs
         QStringList shown;  // fields of regulation 1 beside direction and description
     };
     const Case cases[] = {
-        {"pH",
-         2,
-         {2},
-         {"Text_SoTag", "Text_SoNacht", "Text_ObAlarm", "Text_UtAlarm", "Text_ObWarnung",
-          "Text_UtWarnung", "Text_Dose"}},
-        {"Temperatur",
+        {"Temperature",
          1,
          {1, 7},
          {"Text_SoTag", "Text_SoNacht", "Text_WiTag", "Text_WiNacht", "Text_ObAlarm",
@@ -192,137 +193,274 @@ TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUs
          {5},
          {"Text_SoTag", "Text_SoNacht", "Text_ObAlarm", "Text_UtAlarm", "Text_ObWarnung",
           "Text_UtWarnung", "Text_Dose", "Text_DosenEin", "Text_DosenAus"}},
-        {"Leitwert", 0, {}, {}},
+        {"Conductivity", 0, {}, {}},
+        {"pH",
+         2,
+         {2},
+         {"Text_SoTag", "Text_SoNacht", "Text_ObAlarm", "Text_UtAlarm", "Text_ObWarnung",
+          "Text_UtWarnung", "Text_Dose"}},
     };
-    const QMap<QString, QString> captions{{"pH", "pH"},
-                                          {"Temperatur", "Temperature"},
-                                          {"PE", "PE"},
-                                          {"O²", "O²"},
-                                          {"Leitwert", "Conductivity"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.tab);
-        chooseKind(dialog, captions[c.tab]);
+        chooseKind(dialog, c.tab);
         for (int n = 1; n <= 8; ++n) {
-            auto *option = find<QRadioButton>(dialog, QStringLiteral("Opt_Sensor%1").arg(n));
+            auto *option = user::find<QRadioButton>(dialog, QStringLiteral("Opt_Sensor%1").arg(n));
             EXPECT_EQ(option->isEnabled(), c.offered.contains(n)) << "sensor " << n;
             EXPECT_EQ(option->isChecked(), n == c.selected) << "sensor " << n;
         }
         EXPECT_EQ(visibleFields(panel), c.selected ? always + c.shown : QStringList{});
         saveScreenshot(dialog, QStringLiteral("regulation_%1").arg(c.selected));
     }
-    EXPECT_EQ(find<QLabel>(dialog, "Label_Sensor7")->text(), "7-Temperature");
-    EXPECT_EQ(find<QLabel>(dialog, "Label_Sensor8")->text(), "8-No sensor");
+    EXPECT_EQ(user::find<QLabel>(dialog, "Label_Sensor7")->text(), "7-Temperature");
+    EXPECT_EQ(user::find<QLabel>(dialog, "Label_Sensor8")->text(), "8-No sensor");
 
-    // Picking the other temperature sensor shows its regulations.
+    // Picking the other temperature sensor by its option shows its regulations.
     chooseKind(dialog, "Temperature");
-    find<QRadioButton>(dialog, "Opt_Sensor7")->click();
-    auto *description = find<QLineEdit>(panel, "Text_Beschreibung");
-    EXPECT_EQ(description->text(), m_form->tarvelon(1).Regelung(7, 1).beschreibung());
+    ASSERT_TRUE(user::click(dialog, "Opt_Sensor7"));
+    EXPECT_EQ(user::find<QLineEdit>(panel, "Text_Beschreibung")->text(),
+              m_form->tarvelon(1).Regelung(7, 1).beschreibung());
 
-    auto *pages = find<QTabWidget>(dialog, "TabHauptmenu");
-    for (int page = 1; page < pages->count(); ++page) {
-        pages->setCurrentIndex(page);
-        saveScreenshot(dialog, QStringLiteral("page%1").arg(page));
+    auto *pages = user::find<QTabWidget>(dialog, "TabHauptmenu");
+    for (const char *page : {"Measurement settings", "System"}) {
+        ASSERT_TRUE(user::clickTab(pages, page));
+        saveScreenshot(dialog, QLatin1String(page));
     }
     // Back sends nothing and gives the window back.
-    find<QPushButton>(dialog, "Command2")->click();
+    ASSERT_TRUE(user::click(dialog, "Command2"));
+    EXPECT_TRUE(closed());
     EXPECT_TRUE(waitIdle());
-    EXPECT_TRUE(waitUntil([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; }, 2000));
+    EXPECT_TRUE(list()->isEnabled());
 }
 
-TEST_F(ProgrammingDialog, editsGoIntoTheImageAndTheTransferWritesExactlyThem)
+// A value typed and not yet left, then a change of panel, of sensor, or the dialog's end:
+// the value is in the image, and the transfer takes it to the controller.
+TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTransfer)
+{
+    connectSim();
+    cTarvelon &controller = m_form->tarvelon(1);
+    TarvelonProgram *dialog = open();
+    ASSERT_NE(dialog, nullptr);
+    struct Case {
+        const char *kind;
+        const char *panel;
+        const char *box;
+        const char *keys;
+        const char *shown;
+        std::function<void()> away; // what the user does next, and back
+        const char *field;
+        QString stored;
+    };
+    auto clickBoth = [&](const char *first, const char *second) {
+        return [=] {
+            for (const char *name : {first, second}) {
+                auto *tabs = user::find<QTabBar>(dialog, "TabStrip1");
+                bool isTab = false;
+                for (int i = 0; i < tabs->count(); ++i)
+                    isTab = isTab || tabs->tabText(i) == QLatin1String(name);
+                if (isTab)
+                    user::clickTab(tabs, name);
+                else
+                    user::click(dialog, name);
+            }
+        };
+    };
+    const Case cases[] = {
+        {"pH", "WerteRegelungCtl1", "Text_SoTag", "8.3", "08.30", clickBoth("Redox", "pH"),
+         "Regelung(2,1).RW_SommerTag", "8.3"},
+        {"Temperature", "WerteRegelungCtl1", "Text_SoTag", "26.5", "26.5",
+         clickBoth("Label_Sensor7", "Label_Sensor1"), "Regelung(1,1).RW_SommerTag", "26.5"},
+        {"Temperature", "WerteRegelungCtl2", "Text_Beschreibung", "Heater 2", "Heater 2",
+         clickBoth("pH", "Temperature"), "Regelung(1,2).beschreibung", "Heater 2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.box);
+        chooseKind(dialog, c.kind);
+        auto *panel = user::find<QWidget>(dialog, c.panel);
+        auto *box = user::find<QLineEdit>(panel, c.box);
+        if (QLatin1String(c.box) == QLatin1String("Text_Beschreibung")) {
+            ASSERT_TRUE(user::retype(box, c.keys));
+        } else {
+            enter(panel, c.box, c.keys);
+        }
+        ASSERT_TRUE(box->hasFocus()) << "the box is still being edited";
+        c.away();
+        EXPECT_TRUE(box->text().startsWith(QLatin1String(c.shown))) << box->text().toStdString();
+        EXPECT_EQ(controller.fieldText(c.field).value_or(QString()), c.stored);
+    }
+    // One more typed and never left; the transfer button ends the editing.
+    chooseKind(dialog, "pH");
+    auto *panel = user::find<QWidget>(dialog, "WerteRegelungCtl1");
+    enter(panel, "Text_ObAlarm", "9.1");
+    saveScreenshot(dialog, QStringLiteral("edited"));
+    m_boxes->script({QMessageBox::Yes, QMessageBox::Ok}); // start? - done
+    ASSERT_TRUE(user::click(dialog, "Command1"));
+    // The whole program goes out paced as the controller needs it: about a minute.
+    ASSERT_TRUE(
+        waitUntil([&] { return m_form->isIdle() && m_boxes->unusedAnswers() == 0; }, 150000));
+    EXPECT_EQ(m_boxes->boxes().last().text, "Tarvelon programming successful !");
+
+    // The emulator holds the typed values; the description is the PC's own.
+    cTarvelon written(controller.clock(), controller.progress(), controller.interaction());
+    written.set_HydoProgramString(stateProgram());
+    written.setKalibController(controller.kalibController());
+    for (const char *field : {"Regelung(2,1).RW_SommerTag", "Regelung(1,1).RW_SommerTag",
+                              "Regelung(2,1).RW_ObererAlarm"})
+        EXPECT_EQ(written.fieldText(field), controller.fieldText(field)) << field;
+    EXPECT_EQ(written.fieldText("Regelung(2,1).RW_ObererAlarm").value_or(QString()), "9.1");
+    EXPECT_EQ(withoutClock(stateProgram()), withoutClock(controller.HydoProgramString()));
+    const auto row = m_db->regulationRow(1234, 1, 2);
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->beschreibung, "Heater 2");
+
+    // What was written is what later edits are measured against.
+    EXPECT_FALSE(controller.programming_is_dirty());
+    dialog = open();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(user::find<QPushButton>(dialog, "Command1")->isEnabled());
+    ASSERT_TRUE(user::click(dialog, "Command2"));
+    EXPECT_TRUE(closed());
+}
+
+TEST_F(ProgrammingDialog, editsByMouseAndKeysGoIntoTheImageAndBackSendsNothing)
 {
     connectSim();
     cTarvelon &controller = m_form->tarvelon(1);
     const auto before = fieldsOf(controller);
+    const QString asRead = stateProgram();
     TarvelonProgram *dialog = open();
     ASSERT_NE(dialog, nullptr);
-    auto *transfer = find<QPushButton>(dialog, "Command1");
-    auto *panel = find<QWidget>(dialog, "WerteRegelungCtl1");
-    auto *description = find<QLineEdit>(panel, "Text_Beschreibung");
+    auto *transfer = user::find<QPushButton>(dialog, "Command1");
+    auto *panel = user::find<QWidget>(dialog, "WerteRegelungCtl1");
 
-    // A set point and a warning limit of the pH regulation; "," and "." both type the
-    // separator, and a blank left among the integer places is no digit.
+    // "," and "." both type the separator; a blank among the integer places is no digit.
     chooseKind(dialog, "pH");
-    type(panel, "Text_SoTag", "8,1", description);
-    EXPECT_EQ(find<MaskedEdit>(panel, "Text_SoTag")->text(), "08.10");
-    type(panel, "Text_ObWarnung", "8.35", description);
+    enterAndLeave(panel, "Text_SoTag", "8,1");
+    EXPECT_EQ(user::find<QLineEdit>(panel, "Text_SoTag")->text(), "08.10");
+    enterAndLeave(panel, "Text_ObWarnung", "8.35");
     EXPECT_TRUE(transfer->isEnabled()) << "the set point changed the image";
 
     // A dimmable socket's values are limited to 100.
     chooseKind(dialog, "O²");
-    type(panel, "Text_DosenAus", "250", description);
-    EXPECT_EQ(find<MaskedEdit>(panel, "Text_DosenAus")->text(), "100");
-
-    // An alarm time that is no time keeps the focus until it is corrected.
-    chooseKind(dialog, "PE");
-    auto *alarmTime = find<MaskedEdit>(panel, "text_Alarmzeit");
-    type(panel, "text_Alarmzeit", "259900", description);
-    QTest::qWait(20);
-    EXPECT_TRUE(alarmTime->hasFocus());
-    EXPECT_EQ(alarmTime->selectedText(), "25:99:00");
-    transfer->click();
-    EXPECT_TRUE(dialog->isVisible()) << "refused while the box is wrong";
-    type(panel, "text_Alarmzeit", "013000", description);
-    EXPECT_FALSE(alarmTime->hasFocus());
+    enterAndLeave(panel, "Text_DosenAus", "250");
+    EXPECT_EQ(user::find<QLineEdit>(panel, "Text_DosenAus")->text(), "100");
 
     // The fan moves from socket 2 to socket 4.
     chooseKind(dialog, "Temperature");
-    auto *fan = find<QWidget>(dialog, "WerteRegelungCtl2");
-    QTimer::singleShot(0, [&] {
-        auto *sockets = QApplication::activeModalWidget()
-                            ? QApplication::activeModalWidget()->findChild<QTreeWidget *>()
-                            : nullptr;
-        auto *socketDialog = qobject_cast<TarvelonProgramDose *>(QApplication::activeModalWidget());
-        ASSERT_NE(sockets, nullptr);
-        saveScreenshot(socketDialog, QStringLiteral("sockets"));
-        EXPECT_EQ(sockets->topLevelItemCount(), 8) << "the fitted sockets";
-        for (int r = 0; r < sockets->topLevelItemCount(); ++r)
-            if (sockets->topLevelItem(r)->text(0) == "4")
-                sockets->setCurrentItem(sockets->topLevelItem(r));
-        socketDialog->findChild<QPushButton *>("Command1")->click();
+    auto *fan = user::find<QWidget>(dialog, "WerteRegelungCtl2");
+    bool answered = false;
+    user::whenShown<TarvelonProgramDose>([&](TarvelonProgramDose *sockets) {
+        answered = true;
+        saveScreenshot(sockets, QStringLiteral("sockets"));
+        auto *list = user::find<QTreeWidget>(sockets, "ListView1");
+        EXPECT_EQ(list->topLevelItemCount(), 8) << "the fitted sockets";
+        for (int r = 0; r < list->topLevelItemCount(); ++r)
+            if (list->topLevelItem(r)->text(0) == "4")
+                user::clickIndex(list, list->model()->index(r, 0));
+        user::click(sockets, "Command1");
     });
-    find<QPushButton>(fan, "Cmd_Dose")->click();
-    EXPECT_EQ(find<QLineEdit>(fan, "Text_Dose")->text(), "4");
-    EXPECT_EQ(find<QTabBar>(dialog, "TabStrip1")
-                  ->tabText(find<QTabBar>(dialog, "TabStrip1")->currentIndex()),
-              "Temperature")
-        << "the dialog is shown anew where it was";
+    ASSERT_TRUE(user::click(fan, "Cmd_Dose"));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(user::find<QLineEdit>(fan, "Text_Dose")->text(), "4");
+    auto *kinds = user::find<QTabBar>(dialog, "TabStrip1");
+    EXPECT_EQ(kinds->tabText(kinds->currentIndex()), "Temperature") << "shown anew where it was";
 
-    // A display unit, a compression value, the programming level.
-    find<QRadioButton>(dialog, "Opt_Anzeige_Temperatur_Fahrenheit")->click();
-    find<QRadioButton>(dialog, "Opt_Anzeige_InternesDisplay_3Sekunden")->click();
-    find<QTabWidget>(dialog, "TabHauptmenu")->setCurrentIndex(2);
-    auto *compression = find<MaskedEdit>(dialog, "edit_hd_ph");
-    type(dialog, "edit_hd_ph", "0,25", find<MaskedEdit>(dialog, "edit_ld_ph"));
-    EXPECT_EQ(compression->text(), "00.25");
+    // A display unit, an interval, a compression value, the programming level.
+    ASSERT_TRUE(
+        user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "Measurement settings"));
+    ASSERT_TRUE(user::click(dialog, "Opt_Anzeige_Temperatur_Fahrenheit"));
+    ASSERT_TRUE(user::click(dialog, "Opt_Anzeige_InternesDisplay_3Sekunden"));
+    enterAndLeave(dialog, "edit_hd_ph", "0,25");
+    EXPECT_FLOAT_EQ(controller.aq_hd_ph(), 0.25f);
     saveScreenshot(dialog, QStringLiteral("changed"));
+    ASSERT_TRUE(user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "System"));
+    ASSERT_TRUE(user::click(dialog, "OPT_Programmierstufe_Normal"));
+    EXPECT_EQ(controller.aq_ProgStufe(), 0);
 
+    ASSERT_TRUE(user::click(dialog, "Command2"));
+    EXPECT_TRUE(closed());
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(
+        changedFields(before, fieldsOf(controller)),
+        (QStringList{"Aktor(2)", "Aktor(4)", "Aktor(6)", "Regelung(1,2).DosenNr",
+                     "Regelung(2,1).RW_SommerTag", "Regelung(2,1).SW_ObereWarnung",
+                     "aq_AnzeigeIntervallInt", "aq_ProgStufe", "aq_anzTemperatur", "aq_hd_ph"}));
     const auto after = fieldsOf(controller);
-    EXPECT_EQ(changedFields(before, after),
-              (QStringList{"Aktor(2)", "Aktor(4)", "Aktor(6)", "Regelung(1,2).DosenNr",
-                           "Regelung(2,1).RW_SommerTag", "Regelung(2,1).SW_ObereWarnung",
-                           "Regelung(6,1).PegelAlarmzeit", "aq_AnzeigeIntervallInt",
-                           "aq_anzTemperatur", "aq_hd_ph"}));
     EXPECT_EQ(after.at("Aktor(2)"), "1 0 100 0") << "the old socket is free";
     EXPECT_EQ(after.at("Aktor(4)"), "1 2 100 0") << "the new one serves a temperature";
     EXPECT_EQ(after.at("Aktor(6)"), "2 6 100 100");
-    EXPECT_EQ(after.at("Regelung(6,1).PegelAlarmzeit"), "01:30:00");
     EXPECT_EQ(after.at("aq_AnzeigeIntervallInt"), "2");
     EXPECT_EQ(after.at("aq_anzTemperatur"), "1");
-
-    m_boxes->script({QMessageBox::Yes, QMessageBox::Ok}); // start? - done
-    transfer->click();
-    // The whole program goes out paced as the controller needs it: about a minute.
-    ASSERT_TRUE(
-        waitUntil([&] { return m_form->isIdle() && m_boxes->unusedAnswers() == 0; }, 150000))
-        << m_boxes->boxes().last().text.toStdString();
-    EXPECT_EQ(m_boxes->boxes().last().text, "Tarvelon programming successful !");
-    // The emulator holds exactly the edited image; the warning limit is in the database.
-    EXPECT_EQ(withoutClock(stateProgram()), withoutClock(controller.HydoProgramString()));
+    EXPECT_TRUE(controller.programming_is_dirty()) << "kept in the object";
+    EXPECT_EQ(withoutClock(stateProgram()), withoutClock(asRead)) << "nothing was sent";
     const auto row = m_db->regulationRow(1234, 2, 1);
     ASSERT_TRUE(row.has_value());
-    EXPECT_NEAR(row->upperWarning, 8.35, 1e-5);
+    EXPECT_NEAR(row->upperWarning, 8.35, 1e-5) << "the warning limit is kept on the PC";
+}
+
+// An alarm time that is no time is named when the user wants to go on, whichever way; he
+// corrects it or undoes the dialog's changes.
+TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDiscarded)
+{
+    connectSim();
+    cTarvelon &controller = m_form->tarvelon(1);
+    struct Case {
+        const char *leave; // what the user does after typing the time
+        QMessageBox::StandardButton answer;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"tab", QMessageBox::Ok, false},
+        {"Command2", QMessageBox::Ok, false},
+        {"close box", QMessageBox::Discard, true},
+        {"Command1", QMessageBox::Discard, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.leave);
+        const QString imageBefore = controller.HydoProgramString();
+        const bool dirtyBefore = controller.programming_is_dirty();
+        TarvelonProgram *dialog = open();
+        ASSERT_NE(dialog, nullptr);
+        chooseKind(dialog, "pH");
+        auto *panel = user::find<QWidget>(dialog, "WerteRegelungCtl1");
+        enterAndLeave(panel, "Text_SoNacht", "6.5"); // undone by a discard
+        chooseKind(dialog, "PE");
+        auto *alarmTime = user::find<MaskedEdit>(panel, "text_Alarmzeit");
+        enter(panel, "text_Alarmzeit", "259900");
+        const int boxes = int(m_boxes->boxes().size());
+        m_boxes->script({c.answer});
+        // A transfer goes on once the changes are undone; the older edit is not sent.
+        if (QLatin1String(c.leave) == QLatin1String("Command1"))
+            m_boxes->script({QMessageBox::No});
+        if (QLatin1String(c.leave) == QLatin1String("tab"))
+            user::clickTab(user::find<QTabBar>(dialog, "TabStrip1"), "pH");
+        else if (QLatin1String(c.leave) == QLatin1String("close box"))
+            dialog->close();
+        else
+            user::click(dialog, c.leave);
+        ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() > boxes; }, 2000))
+            << "nothing says why the dialog stays";
+        const QString said = m_boxes->boxes().at(boxes).text;
+        EXPECT_TRUE(said.contains("The alarm time is not a valid time of day: 25:99:00"))
+            << said.toStdString();
+        EXPECT_TRUE(said.contains("6-PE, Regulation 1")) << said.toStdString();
+        EXPECT_EQ(closed(), c.closes);
+        if (!c.closes) {
+            auto *kinds = user::find<QTabBar>(dialog, "TabStrip1");
+            EXPECT_EQ(kinds->tabText(kinds->currentIndex()), "PE") << "the time stays shown";
+            EXPECT_TRUE(waitUntil([&] { return dialog->focusWidget() == alarmTime; }, 1000));
+            saveScreenshot(dialog, QStringLiteral("alarm_time_%1").arg(c.leave));
+            enter(panel, "text_Alarmzeit", "013000");
+            ASSERT_TRUE(user::click(dialog, "Command2"));
+            EXPECT_TRUE(closed());
+            EXPECT_EQ(controller.Regelung(6, 1).PegelAlarmzeit(), QTime(1, 30));
+            EXPECT_NEAR(controller.Regelung(2, 1).RW_SommerNacht(), 6.5, 1e-6);
+        } else {
+            EXPECT_EQ(controller.HydoProgramString(), imageBefore) << "as the dialog found it";
+            EXPECT_EQ(controller.programming_is_dirty(), dirtyBefore);
+        }
+        ASSERT_TRUE(waitIdle());
+    }
+    EXPECT_EQ(m_boxes->unusedAnswers(), 0);
 }
 
 TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing)
@@ -337,26 +475,24 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(m_boxes->withText("alarm state").size(), 1);
     // An air pressure compression beyond what the controller's word holds is refused.
-    find<QTabWidget>(dialog, "TabHauptmenu")->setCurrentIndex(2);
+    ASSERT_TRUE(
+        user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "Measurement settings"));
     m_boxes->script({QMessageBox::Ok});
-    type(dialog, "edit_hd_press", "9999", find<MaskedEdit>(dialog, "edit_ld_press"));
+    enterAndLeave(dialog, "edit_hd_press", "9999");
     EXPECT_TRUE(waitUntil([&] { return m_boxes->withText("too large").size() == 1; }, 2000));
-    type(dialog, "edit_hd_press", "20", find<MaskedEdit>(dialog, "edit_ld_press"));
+    enterAndLeave(dialog, "edit_hd_press", "20");
     EXPECT_EQ(controller.aq_hd_press(), 20);
-    find<QRadioButton>(dialog, "Opt_Programmierstufe_Profi")->click();
-    find<QRadioButton>(dialog, "OPT_Programmierstufe_Normal")->click();
-    EXPECT_EQ(controller.aq_ProgStufe(), 0);
     // The hold time of the pH regulation is the PC's own, stored however the dialog ends.
-    find<QTabWidget>(dialog, "TabHauptmenu")->setCurrentIndex(0);
-    auto *panel = find<QWidget>(dialog, "WerteRegelungCtl1");
-    auto *hold = find<QSpinBox>(panel, "Text_Haltezeit");
-    QApplication::setActiveWindow(dialog);
-    hold->setFocus(Qt::MouseFocusReason);
-    hold->selectAll();
+    ASSERT_TRUE(user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "Regulation"));
+    auto *panel = user::find<QWidget>(dialog, "WerteRegelungCtl1");
+    auto *hold = user::find<QSpinBox>(panel, "Text_Haltezeit");
+    ASSERT_TRUE(user::click(hold));
+    QTest::keyClick(hold, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(hold, "45");
-    find<QWidget>(panel, "Text_Beschreibung")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(hold, Qt::Key_Tab);
     saveScreenshot(dialog, QStringLiteral("alarm_quality"));
-    dialog->close();
+    dialog->close(); // as the window's close box does
+    EXPECT_TRUE(closed());
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(m_db->alarmQuality(1234, 2, 1), (AlarmQuality{0, 45, 0}));
     EXPECT_TRUE(controller.programming_is_dirty()) << "kept in the object";
@@ -366,13 +502,35 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     dialog = open();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(m_boxes->withText("alarm state").size(), 2);
-    EXPECT_TRUE(find<QPushButton>(dialog, "Command1")->isEnabled());
     m_boxes->script({QMessageBox::No});
-    find<QPushButton>(dialog, "Command1")->click();
+    ASSERT_TRUE(user::click(dialog, "Command1"));
     ASSERT_TRUE(waitIdle());
     ASSERT_FALSE(m_boxes->boxes().isEmpty());
     EXPECT_EQ(m_boxes->boxes().last().text, "Start programming the Tarvelon ?");
     EXPECT_EQ(withoutClock(stateProgram()), withoutClock(asRead)) << "nothing was written";
+    EXPECT_TRUE(controller.programming_is_dirty()) << "the refused program stays to be written";
+}
+
+// The dialog as it opens fits a 1280 x 720 screen with its buttons in sight.
+TEST_F(ProgrammingDialog, fitsA1280By720Screen)
+{
+    connectSim();
+    TarvelonProgram *dialog = open();
+    ASSERT_NE(dialog, nullptr);
+    const QSize screen(1280, 720);
+    EXPECT_LE(dialog->minimumSizeHint().width(), screen.width());
+    EXPECT_LE(dialog->minimumSizeHint().height(), screen.height());
+    const QRect frame = dialog->frameGeometry();
+    EXPECT_LE(frame.width(), screen.width()) << frame.width();
+    EXPECT_LE(frame.height(), screen.height()) << frame.height();
+    for (const char *button : {"Command1", "Command2"}) {
+        auto *b = user::find<QWidget>(dialog, button);
+        EXPECT_TRUE(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint()), b->size())))
+            << button;
+    }
+    saveScreenshot(dialog, QStringLiteral("as_opened"));
+    ASSERT_TRUE(user::click(dialog, "Command2"));
+    EXPECT_TRUE(closed());
 }
 
 TEST(MaskedEntry, typingPastingAndSeparatorsGiveTheValueMeant)
@@ -402,6 +560,7 @@ TEST(MaskedEntry, typingPastingAndSeparatorsGiveTheValueMeant)
         QLocale::setDefault(QLocale(QLatin1String(c.locale)));
         QWidget window;
         auto *box = new MaskedEdit(&window);
+        box->setObjectName("box");
         auto *other = new QLineEdit(&window);
         other->move(0, 40);
         box->setMaskAndFormat(c.mask, c.format, 450);
@@ -413,19 +572,16 @@ TEST(MaskedEntry, typingPastingAndSeparatorsGiveTheValueMeant)
             box->showNumber(stored);
         });
         window.show();
-        window.activateWindow();
-        QApplication::setActiveWindow(&window);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-        box->setFocus(Qt::MouseFocusReason);
-        QTest::qWait(10);
+        ASSERT_TRUE(user::activate(&window));
         if (QLatin1String(c.action) == QLatin1String("type")) {
-            QTest::keyClicks(box, c.input);
+            enterAndLeave(&window, "box", c.input);
         } else {
+            ASSERT_TRUE(user::click(box));
             QApplication::clipboard()->setText(c.input);
             QTest::keySequence(box, QKeySequence::Paste);
+            QTest::keyClick(box, Qt::Key_Tab);
         }
-        other->setFocus(Qt::TabFocusReason);
-        QTest::qWait(10);
+        EXPECT_FALSE(box->hasFocus());
         if (c.shown.isEmpty()) {
             EXPECT_EQ(box->text(), untouched);
             EXPECT_EQ(stored, -1) << "nothing to store";

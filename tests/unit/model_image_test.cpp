@@ -5,7 +5,9 @@
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "model/ctarvelon.h"
+#include "model/program_change.h"
 #include "support/answer_ok.h"
+#include "support/download_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -301,4 +303,28 @@ TEST_F(ControllerImage, fieldsAreSetByNameOnlyWhenNameAndValueFit)
     EXPECT_FALSE(t.setFieldByName(QStringLiteral("aq_SpeicherIntervall"),
                                   QStringLiteral("25:00:00"), &error));
     EXPECT_EQ(t.HydoProgramString(), before);
+}
+
+// What the controller took is what later edits are measured against; a program it did not
+// take stays to be written.
+TEST(ProgramTransfer, aWrittenProgramBecomesTheReferenceAndAFailedOneStaysChanged)
+{
+    for (const bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "write fails" : "write taken");
+        ConnectedController c;
+        ASSERT_EQ(c.connected, Error());
+        if (fails)
+            c.fake.controller.noEchoAfterWrite();
+        const ProgramChange change = changeProgram(c.t, {{"aq_hd_ph", "7.25"}});
+        EXPECT_EQ(change.written, !fails);
+        EXPECT_EQ(c.t.programming_is_dirty(), fails);
+        if (fails)
+            continue;
+        EXPECT_EQ(c.fake.controller.stored("DB"), c.t.HydoProgramString().toLatin1());
+        EXPECT_EQ(c.t.programAsRead(), c.t.HydoProgramString());
+        // The same change once more finds nothing to send.
+        const int writes = c.fake.controller.bursts("DB");
+        EXPECT_FALSE(changeProgram(c.t, {{"aq_hd_ph", "7.25"}}).written);
+        EXPECT_EQ(c.fake.controller.bursts("DB"), writes);
+    }
 }
