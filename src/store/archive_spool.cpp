@@ -1,12 +1,18 @@
 #include "store/archive_spool.h"
 
+#include "store/strings.h"
+
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QUrl>
+#include <QUrlQuery>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +20,15 @@
 
 namespace
 {
+
+const QByteArray kHeader = QByteArrayLiteral("ostracom archive spool ");
+const QByteArray kVersion = QByteArrayLiteral("2");
+const QByteArray kFrameMark = QByteArrayLiteral("#\t");
+// Records replayed in the first transaction of a store; each one that goes through lets the
+// next grow, up to the last. A database that still refuses costs one small attempt, not the
+// backlog.
+constexpr size_t kFirstReplay = 64;
+constexpr size_t kLastReplay = 8192;
 
 // One record a line: DATUM, WERT, TARVELONID, ASID, separated by tabs. WERT is written with
 // enough digits to read back the same double.
@@ -25,17 +40,71 @@ QByteArray recordLine(const ArchiveRecord &r)
         .toUtf8();
 }
 
-bool parseLine(const QString &line, ArchiveRecord *r)
+bool parseLine(const QByteArray &line, ArchiveRecord *r)
 {
-    const QStringList f = line.split(QLatin1Char('\t'));
+    const QList<QByteArray> f = (line.endsWith('\n') ? line.chopped(1) : line).split('\t');
     if (f.size() != 4)
         return false;
     bool okW = false, okI = false, okA = false;
-    r->datum = f[0];
+    r->datum = QString::fromLatin1(f[0]);
     r->wert = f[1].toDouble(&okW);
     r->tarvelonId = f[2].toInt(&okI);
     r->asid = f[3].toInt(&okA);
     return Database::isDatumText(r->datum) && okW && okI && okA;
+}
+
+QByteArray checksum(const QByteArray &lines)
+{
+    return QCryptographicHash::hash(lines, QCryptographicHash::Sha256).left(8).toHex();
+}
+
+QByteArray frameOf(const std::vector<QByteArray> &lines)
+{
+    QByteArray body;
+    for (const QByteArray &l : lines)
+        body += l;
+    return kFrameMark + QByteArray::number(static_cast<qulonglong>(lines.size())) + '\t' +
+           checksum(body) + '\n' + body;
+}
+
+// A field of the rejects file or the spool header on one line: backslash, tab, newline and
+// carriage return are written as \\, \t, \n and \r.
+QString escaped(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\\'))
+            out += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString unescaped(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c != QLatin1Char('\\') || i + 1 == text.size()) {
+            out += c;
+            continue;
+        }
+        const QChar e = text.at(++i);
+        out += e == QLatin1Char('t')   ? QChar('\t')
+               : e == QLatin1Char('n') ? QChar('\n')
+               : e == QLatin1Char('r') ? QChar('\r')
+                                       : e;
+    }
+    return out;
 }
 
 QString systemError(const QString &what, const QString &path, int error)
@@ -58,189 +127,560 @@ bool syncDirectoryOf(const QString &path, QString *error)
     return true;
 }
 
-// Replaces the file at `path` with `data`, whole or not at all: the data goes to a new file
-// that is synced to disk and then renamed over the old one. A full disk or a crash leaves
-// either the old file or the new one, never a torn line.
-bool replaceFile(const QString &path, const QByteArray &data, QString *error)
+// Writes all of `data` at `offset`; 0 or the cause.
+int writeAll(int fd, const QByteArray &data, off_t offset)
 {
-    const QString temp = path + QStringLiteral(".new");
-    const QByteArray tempName = QFile::encodeName(temp);
-    const int fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *error = systemError(QStringLiteral("write"), temp, errno);
-        return false;
-    }
     qsizetype done = 0;
-    int failure = 0;
     while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, static_cast<size_t>(data.size() - done));
+        const ssize_t n = ::pwrite(fd, data.constData() + done,
+                                   static_cast<size_t>(data.size() - done), offset + done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            failure = n < 0 ? errno : ENOSPC;
-            break;
-        }
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
         done += n;
     }
+    return 0;
+}
+
+// Reads the whole file, never through a symbolic link: the data folder may be shared, and
+// a link planted there must not make this program read or write another file.
+bool readNoFollow(const QString &path, QByteArray *data, int *error, struct stat *st = nullptr)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return false;
+    }
+    struct stat s {
+    };
+    if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
+        *error = S_ISREG(s.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        return false;
+    }
+    data->clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = errno;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        data->append(buffer, n);
+    }
+    if (st)
+        *st = s;
+    ::close(fd);
+    return true;
+}
+
+// Replaces the file at `path` with `data`, whole or not at all: the data goes to a new file
+// of a name nobody can foresee (created, never opened through a link), synced and renamed
+// over the old one. A full disk or a crash leaves either the old file or the new one.
+bool replaceFile(const QString &path, const QByteArray &data, QString *error)
+{
+    const QFileInfo info(path);
+    QByteArray temp =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) +
+        QByteArrayLiteral(".XXXXXX");
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *error = systemError(QStringLiteral("write"), path, errno);
+        return false;
+    }
+    int failure = ::fchmod(fd, 0600) == 0 ? writeAll(fd, data, 0) : errno;
     if (failure == 0 && ::fsync(fd) != 0)
         failure = errno;
     if (::close(fd) != 0 && failure == 0)
         failure = errno;
-    if (failure == 0 && ::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0)
+    if (failure == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
         failure = errno;
     if (failure != 0) {
-        ::unlink(tempName.constData());
+        ::unlink(temp.constData());
         *error = systemError(QStringLiteral("write"), path, failure);
         return false;
     }
     return syncDirectoryOf(path, error);
 }
 
+qint64 mtimeNs(const struct stat &s)
+{
+    return static_cast<qint64>(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
+}
+
+bool sameDatabase(const QString &a, const QString &b)
+{
+    if (a == b)
+        return true;
+    if (a.startsWith(QLatin1String("postgresql://")) ||
+        b.startsWith(QLatin1String("postgresql://")))
+        return false;
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
 } // namespace
 
 ArchiveSpool::ArchiveSpool(Database &db, const QString &dataDir)
     : m_db(db), m_path(QDir(dataDir).filePath(QString::fromLatin1(kFileName))),
-      m_rejectsPath(QDir(dataDir).filePath(QString::fromLatin1(kRejectsFileName)))
+      m_rejectsPath(QDir(dataDir).filePath(QString::fromLatin1(kRejectsFileName))),
+      m_database(databaseName(db.location()))
 {
 }
 
-std::vector<ArchiveRecord> ArchiveSpool::readSpool(QString *problem, SpoolState *state) const
+QString ArchiveSpool::databaseName(const QString &location)
 {
-    std::vector<ArchiveRecord> out;
-    *state = SpoolState::Fine;
-    QFile f(m_path);
-    if (!f.exists())
-        return out;
-    if (!f.open(QIODevice::ReadOnly)) {
-        *state = SpoolState::Unreadable;
-        *problem = QStringLiteral("cannot read %1: %2; it is kept as it is")
-                       .arg(m_path, f.errorString());
-        return out;
-    }
-    const QByteArray data = f.readAll();
-    int bad = 0;
-    for (const QByteArray &line : data.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        ArchiveRecord r;
-        if (parseLine(QString::fromUtf8(line), &r))
-            out.push_back(r);
-        else
-            ++bad;
-    }
-    // Spool files are replaced whole, so a damaged line was not written by this program
-    // (or the disk lost it): the whole file is set aside untouched by store().
-    if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n'))) {
-        *state = SpoolState::Damaged;
-        *problem = QStringLiteral("%1 has %2 unreadable line(s)").arg(m_path).arg(std::max(bad, 1));
-    }
-    return out;
+    if (!location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive))
+        return QFileInfo(location).absoluteFilePath();
+    const QUrl url(location);
+    // A socket folder given as an option stands in for the host.
+    const QString socket = QUrlQuery(url).queryItemValue(QStringLiteral("host"));
+    const QString user = url.userName();
+    return QStringLiteral("postgresql://") +
+           (user.isEmpty() ? QString() : user + QLatin1Char('@')) +
+           (socket.isEmpty() ? url.host() : socket) + QLatin1Char(':') +
+           QString::number(url.port(5432)) + url.path();
 }
 
-int ArchiveSpool::writeSpool(const std::vector<ArchiveRecord> &records, QString *error)
+QString ArchiveSpool::problemText(Problem problem, const QStringList &details)
 {
-    // A controller that was not acknowledged sends the same records again; the spool keeps
-    // each once, so it grows with new records only.
-    QSet<QByteArray> seen;
+    const auto at = [&](int i) { return details.value(i); };
+    switch (problem) {
+    case Problem::None:
+        return {};
+    case Problem::Unreadable:
+        return QStringLiteral("cannot read %1: %2; it is kept as it is").arg(at(0), at(1));
+    case Problem::Damaged:
+        return QStringLiteral("%1 is damaged (%2); ").arg(at(0), at(2)) +
+               (at(1).isEmpty() ? QStringLiteral("it could not be set aside and is kept")
+                                : QStringLiteral("it was kept as %1").arg(at(1)));
+    case Problem::WriteFailed:
+        return at(1);
+    case Problem::ForeignDatabase:
+        return ms("Der Zwischenspeicher ") + at(0) + ms(" gehört zur Datenbank ") + at(1) +
+               ms(", nicht zu ") + at(2) + ms(". Starten Sie mit --db ") + at(1) +
+               ms(" oder verschieben Sie die Datei. Bis dahin behält der Tarvelon Messwerte, "
+                  "die die Datenbank nicht annimmt.");
+    }
+    return details.join(QLatin1Char(' '));
+}
+
+void ArchiveSpool::note(Result &result, Problem problem, const QStringList &details) const
+{
+    if (result.problem == Problem::None) {
+        result.problem = problem;
+        result.problemDetails = details;
+    }
+    const QString text = problemText(problem, details);
+    result.spoolProblem +=
+        (result.spoolProblem.isEmpty() ? QString() : QStringLiteral("; ")) + text;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+void ArchiveSpool::forgetFile() const
+{
+    m_cache = Cache{};
+    m_cache.loaded = true;
+}
+
+// Takes the file's identity as it is now, so the cache is trusted until something else
+// changes it.
+bool ArchiveSpool::rememberFile() const
+{
+    struct stat s {
+    };
+    if (::lstat(QFile::encodeName(m_path).constData(), &s) != 0) {
+        m_cache.exists = false;
+        return errno == ENOENT;
+    }
+    m_cache.exists = true;
+    m_cache.dev = s.st_dev;
+    m_cache.ino = s.st_ino;
+    m_cache.size = s.st_size;
+    m_cache.mtimeNs = mtimeNs(s);
+    return true;
+}
+
+void ArchiveSpool::load() const
+{
+    struct stat s {
+    };
+    const bool exists = ::lstat(QFile::encodeName(m_path).constData(), &s) == 0;
+    if (m_cache.loaded && (m_cache.state == State::Fine || m_cache.state == State::Foreign)) {
+        if (!exists && !m_cache.exists)
+            return; // nothing on disk; records set aside from a damaged file may be waiting
+        if (exists && m_cache.exists && s.st_dev == m_cache.dev && s.st_ino == m_cache.ino &&
+            s.st_size == m_cache.size && mtimeNs(s) == m_cache.mtimeNs)
+            return;
+    }
+    forgetFile();
+    if (!exists)
+        return;
     QByteArray data;
-    for (const ArchiveRecord &r : records) {
-        const QByteArray line = recordLine(r);
-        if (!seen.contains(line)) {
-            seen.insert(line);
-            data += line;
-        }
+    int error = 0;
+    struct stat read {
+    };
+    if (!readNoFollow(m_path, &data, &error, &read)) {
+        m_cache.state = State::Unreadable;
+        m_cache.reason = error == ELOOP    ? QStringLiteral("it is a symbolic link")
+                         : error == EINVAL ? QStringLiteral("it is not a plain file")
+                                           : QString::fromLocal8Bit(std::strerror(error));
+        m_cache.loaded = false; // looked at again next time
+        return;
     }
-    return replaceFile(m_path, data, error) ? static_cast<int>(seen.size()) : -1;
+    m_cache.exists = true;
+    m_cache.dev = read.st_dev;
+    m_cache.ino = read.st_ino;
+    m_cache.size = read.st_size;
+    m_cache.mtimeNs = mtimeNs(read);
+    readFile(data);
+}
+
+void ArchiveSpool::readFile(const QByteArray &data) const
+{
+    Cache &c = m_cache;
+    auto keep = [&](const QByteArray &line) {
+        if (!c.keys.contains(line)) {
+            c.keys.insert(line);
+            c.lines.push_back(line);
+        }
+    };
+    if (!data.startsWith(kHeader)) {
+        // The older form: record lines alone, the file replaced whole at every write, so a
+        // line that does not read was not written by this program.
+        c.form = Form::Old;
+        int bad = 0;
+        for (const QByteArray &line : data.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            ArchiveRecord r;
+            if (parseLine(line, &r))
+                keep(line + '\n');
+            else
+                ++bad;
+        }
+        if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n'))) {
+            c.state = State::Damaged;
+            c.reason = QStringLiteral("%1 unreadable line(s)").arg(std::max(bad, 1));
+        }
+        return;
+    }
+
+    qsizetype pos = data.indexOf('\n');
+    const QList<QByteArray> head = data.left(pos).mid(kHeader.size()).split('\t');
+    if (pos < 0 || head.size() != 2 || head[0] != kVersion) {
+        // A newer program's spool, or a header cut short: never replaced, never replayed.
+        c.state = State::Unreadable;
+        c.reason = QStringLiteral("it is of a form this program does not know");
+        c.loaded = false;
+        return;
+    }
+    c.form = Form::Journal;
+    c.database = unescaped(QString::fromUtf8(head[1]));
+    if (!sameDatabase(c.database, m_database))
+        c.state = State::Foreign;
+    ++pos;
+    c.goodEnd = pos;
+    int badFrames = 0;
+    while (pos < data.size()) {
+        const qsizetype eol = data.indexOf('\n', pos);
+        if (eol < 0)
+            break; // torn tail
+        const QByteArray mark = data.mid(pos, eol - pos);
+        const QList<QByteArray> f = mark.split('\t');
+        bool ok = false;
+        const qlonglong count = f.size() == 3 && f[0] == "#" ? f[1].toLongLong(&ok) : -1;
+        if (!ok || count < 0) {
+            ++badFrames; // a stray line: on to the next frame
+            pos = eol + 1;
+            continue;
+        }
+        qsizetype end = eol + 1;
+        qlonglong got = 0;
+        while (got < count) {
+            const qsizetype next = data.indexOf('\n', end);
+            if (next < 0)
+                break;
+            end = next + 1;
+            ++got;
+        }
+        if (got < count) {
+            if (data.indexOf("\n#\t", eol) < 0)
+                break; // the last append never finished: torn tail
+            // A frame follows, so this is no unfinished append but a damaged mark.
+            ++badFrames;
+            pos = eol + 1;
+            continue;
+        }
+        const QByteArray body = data.mid(eol + 1, end - eol - 1);
+        std::vector<QByteArray> lines;
+        bool sound = checksum(body) == f[2];
+        for (qsizetype at = 0; sound && at < body.size();) {
+            const qsizetype nl = body.indexOf('\n', at);
+            const QByteArray line = body.mid(at, nl + 1 - at);
+            ArchiveRecord r;
+            sound = parseLine(line, &r);
+            lines.push_back(line);
+            at = nl + 1;
+        }
+        if (!sound) {
+            // Whole but wrong: not what this program wrote. Its records are not trusted, and
+            // the search for the next frame starts right after its mark.
+            ++badFrames;
+            pos = eol + 1;
+            continue;
+        }
+        for (const QByteArray &l : lines)
+            keep(l);
+        pos = end;
+        if (badFrames == 0)
+            c.goodEnd = end;
+    }
+    if (badFrames > 0 && c.state == State::Fine) {
+        c.state = State::Damaged;
+        c.reason = QStringLiteral("%1 unreadable part(s)").arg(badFrames);
+    }
+}
+
+int ArchiveSpool::pending() const
+{
+    QMutexLocker lock(&m_mutex);
+    load();
+    if (m_cache.state == State::Unreadable)
+        return 0;
+    return static_cast<int>(m_cache.lines.size() - m_cache.replayed);
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
+bool ArchiveSpool::appendFrame(const QByteArray &frame, QString *error)
+{
+    Cache &c = m_cache;
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat s {
+    };
+    int failure = fd < 0 ? errno : ::fstat(fd, &s) != 0 ? errno : 0;
+    if (failure == 0 && (s.st_dev != c.dev || s.st_ino != c.ino))
+        failure = ESTALE; // replaced behind this program's back since it was read
+    const bool ours = failure == 0;
+    // An append that never finished is cut off first, so that the new frame follows the
+    // last whole one.
+    if (ours && s.st_size != c.goodEnd && ::ftruncate(fd, c.goodEnd) != 0)
+        failure = errno;
+    if (failure == 0)
+        failure = writeAll(fd, frame, c.goodEnd);
+    if (failure == 0 && ::fdatasync(fd) != 0)
+        failure = errno;
+    if (failure != 0 && ours) {
+        // Whatever part of the frame made it is an incomplete frame, which reads as nothing;
+        // cutting it off keeps the file as it was.
+        if (::ftruncate(fd, c.goodEnd) == 0)
+            ::fdatasync(fd);
+    }
+    if (fd >= 0)
+        ::close(fd);
+    if (failure != 0) {
+        *error = systemError(QStringLiteral("write"), m_path, failure);
+        c.loaded = false;
+        return false;
+    }
+    c.goodEnd += frame.size();
+    rememberFile();
+    return true;
+}
+
+// A new spool file holding what waits and the fresh lines, in place of the old one.
+bool ArchiveSpool::rewrite(const std::vector<QByteArray> &fresh, QString *error)
+{
+    Cache &c = m_cache;
+    std::vector<QByteArray> lines(c.lines.begin() + static_cast<std::ptrdiff_t>(c.replayed),
+                                  c.lines.end());
+    lines.insert(lines.end(), fresh.begin(), fresh.end());
+    const QByteArray head = kHeader + kVersion + '\t' + escaped(m_database).toUtf8() + '\n';
+    const QByteArray data = head + frameOf(lines);
+    if (!replaceFile(m_path, data, error))
+        return false;
+    c.lines = std::move(lines);
+    c.keys = QSet<QByteArray>(c.lines.begin(), c.lines.end());
+    c.replayed = 0;
+    c.form = Form::Journal;
+    c.database = m_database;
+    c.goodEnd = data.size();
+    c.state = State::Fine;
+    if (!rememberFile())
+        c.loaded = false;
+    return true;
+}
+
+bool ArchiveSpool::spoolLines(const std::vector<QByteArray> &fresh, QString *error)
+{
+    Cache &c = m_cache;
+    if (c.form == Form::Journal && c.exists) {
+        if (fresh.empty())
+            return true;
+        if (!appendFrame(frameOf(fresh), error))
+            return false;
+        for (const QByteArray &l : fresh) {
+            c.keys.insert(l);
+            c.lines.push_back(l);
+        }
+        return true;
+    }
+    // No file yet, one of the older form, or records saved from a damaged one: written
+    // anew once, appended to from then on.
+    if (fresh.empty() && (c.exists || c.replayed == c.lines.size()))
+        return true;
+    return rewrite(fresh, error);
 }
 
 ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &records)
 {
     QMutexLocker lock(&m_mutex);
     Result result;
-    SpoolState state = SpoolState::Fine;
-    std::vector<ArchiveRecord> all = readSpool(&result.spoolProblem, &state);
-    if (state == SpoolState::Damaged) {
+    Cache &c = m_cache;
+    load();
+    if (c.state == State::Unreadable)
+        note(result, Problem::Unreadable, {m_path, c.reason});
+    if (c.state == State::Foreign)
+        note(result, Problem::ForeignDatabase, {m_path, c.database, m_database});
+    if (c.state == State::Damaged) {
         // Set the damaged file aside, so that its readable records can be archived or
         // spooled anew without losing what could not be read.
         const QString aside =
             m_path + QStringLiteral(".damaged-") +
             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
         if (QFile::rename(m_path, aside)) {
-            result.spoolProblem += QStringLiteral("; it was kept as %1").arg(aside);
+            note(result, Problem::Damaged, {m_path, aside, c.reason});
             QString syncError;
             if (!syncDirectoryOf(aside, &syncError))
                 result.spoolProblem += QStringLiteral("; ") + syncError;
-            state = SpoolState::Fine;
+            // What could be read waits in memory until it is archived or spooled anew below.
+            c.state = State::Fine;
+            c.form = Form::None;
+            c.exists = false;
+            c.goodEnd = 0;
         } else {
-            result.spoolProblem += QStringLiteral("; it could not be set aside and is kept");
-            state = SpoolState::Unreadable;
-            all.clear();
+            note(result, Problem::Damaged, {m_path, QString(), c.reason});
+            forgetFile();
+            c.state = State::Unreadable;
+            c.loaded = false;
         }
     }
-    const bool readable = state == SpoolState::Fine;
-    const size_t spooledBefore = all.size();
-    all.insert(all.end(), records.begin(), records.end());
-    if (all.empty())
-        return result;
-    try {
-        result.written = m_db.appendArchive(all, Database::SkipExisting::Yes);
-        if (spooledBefore > 0 && readable && ::unlink(QFile::encodeName(m_path).constData()) != 0 &&
-            errno != ENOENT) {
-            // Harmless: the rows are in the archive, and replaying them skips every one.
-            result.error = systemError(QStringLiteral("remove"), m_path, errno);
+    const bool usable = c.state == State::Fine;
+
+    // The backlog first, in transactions that grow while the database takes them: records
+    // of a transaction that went through are known to be archived even when a later one is
+    // refused (a crash before the file is compacted only means they are skipped next time).
+    bool refused = false;
+    if (usable) {
+        size_t chunk = kFirstReplay;
+        while (c.replayed < c.lines.size()) {
+            const size_t n = std::min(chunk, c.lines.size() - c.replayed);
+            std::vector<ArchiveRecord> batch(n);
+            for (size_t i = 0; i < n; ++i)
+                parseLine(c.lines[c.replayed + i], &batch[i]);
+            try {
+                result.written += m_db.appendArchive(batch, Database::SkipExisting::Yes);
+            } catch (const StoreError &e) {
+                result.error = e.message();
+                result.busy = e.kind() == StoreError::Kind::Busy;
+                refused = true;
+                break;
+            }
+            c.replayed += n;
+            chunk = std::min(chunk * 4, kLastReplay);
         }
-        return result;
-    } catch (const StoreError &e) {
-        result.error = e.message();
-        result.busy = e.kind() == StoreError::Kind::Busy;
+        if (!c.lines.empty() && c.replayed == c.lines.size()) {
+            // All of it is archived: the file goes.
+            if (c.exists && ::unlink(QFile::encodeName(m_path).constData()) != 0 &&
+                errno != ENOENT) {
+                // Harmless: the rows are in the archive, and replaying them skips every one.
+                result.error = systemError(QStringLiteral("remove"), m_path, errno);
+                c.loaded = false;
+            } else {
+                forgetFile();
+            }
+        }
     }
-    // The database refused: keep the new records with the spooled ones. A spool that could
-    // not be read is never replaced, since that would lose what it holds.
-    QString writeError;
-    const int spooled = readable ? writeSpool(all, &writeError) : -1;
-    if (spooled >= 0) {
-        result.spooled = spooled;
+
+    if (!records.empty() && !refused) {
+        try {
+            result.written += m_db.appendArchive(records, Database::SkipExisting::Yes);
+            result.spooled = usable ? static_cast<int>(c.lines.size() - c.replayed) : 0;
+            return result;
+        } catch (const StoreError &e) {
+            result.error = e.message();
+            result.busy = e.kind() == StoreError::Kind::Busy;
+        }
+    }
+
+    // The database refused: the new records follow the spooled ones. A spool that could not
+    // be read is never replaced, since that would lose what it holds; nor is a spool of
+    // another database written to, which would mix two archives in one file. Then the
+    // records are not safe and the controller keeps them until the database takes them.
+    if (usable) {
+        std::vector<QByteArray> fresh;
+        QSet<QByteArray> seen;
+        for (const ArchiveRecord &r : records) {
+            const QByteArray line = recordLine(r);
+            if (!c.keys.contains(line) && !seen.contains(line)) {
+                seen.insert(line);
+                fresh.push_back(line);
+            }
+        }
+        QString writeError;
+        if (!spoolLines(fresh, &writeError)) {
+            result.safe = records.empty();
+            note(result, Problem::WriteFailed, {m_path, writeError});
+        }
     } else {
         result.safe = records.empty();
-        result.spooled = static_cast<int>(spooledBefore);
-        if (!writeError.isEmpty())
-            result.spoolProblem +=
-                (result.spoolProblem.isEmpty() ? QString() : QStringLiteral("; ")) + writeError;
     }
+    result.spooled = usable ? static_cast<int>(c.lines.size() - c.replayed) : 0;
     return result;
 }
 
-int ArchiveSpool::pending() const
-{
-    QMutexLocker lock(&m_mutex);
-    QString problem;
-    SpoolState state = SpoolState::Fine;
-    return static_cast<int>(readSpool(&problem, &state).size());
-}
+// ---------------------------------------------------------------------------------------
+// Rejects
 
+// The rejects file holds one reject a line, whatever the record holds: the time it was kept,
+// the controller, the record as received and the reason, separated by tabs; a backslash,
+// tab, newline or carriage return inside a field is written as \\, \t, \n or \r.
 bool ArchiveSpool::keepRejects(const std::vector<Reject> &rejects, QString *error)
 {
     if (rejects.empty())
         return true;
     QMutexLocker lock(&m_mutex);
     QByteArray data;
-    QFile existing(m_rejectsPath);
-    if (existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("cannot read %1: %2").arg(m_rejectsPath, existing.errorString());
-            return false;
-        }
-        data = existing.readAll();
-        if (!data.isEmpty() && !data.endsWith('\n'))
-            data += '\n';
+    int readError = 0;
+    if (!readNoFollow(m_rejectsPath, &data, &readError) && readError != ENOENT) {
+        *error = systemError(QStringLiteral("read"), m_rejectsPath, readError);
+        return false;
     }
-    const QString now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    for (const Reject &r : rejects) {
-        QString reason = r.reason;
-        reason.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    if (!data.isEmpty() && !data.endsWith('\n'))
+        data += '\n';
+    const QString now =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    for (const Reject &r : rejects)
         data += (now + QLatin1Char('\t') + QString::number(r.tarvelonId) + QLatin1Char('\t') +
-                 r.record + QLatin1Char('\t') + reason + QLatin1Char('\n'))
+                 escaped(r.record) + QLatin1Char('\t') + escaped(r.reason) + QLatin1Char('\n'))
                     .toUtf8();
-    }
     return replaceFile(m_rejectsPath, data, error);
+}
+
+QStringList ArchiveSpool::rejectFields(const QString &line)
+{
+    QStringList fields = line.split(QLatin1Char('\t'));
+    for (QString &f : fields)
+        f = unescaped(f);
+    return fields;
 }
