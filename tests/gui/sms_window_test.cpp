@@ -12,8 +12,10 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -85,16 +87,27 @@ protected:
         }
         ADD_FAILURE() << "no menu " << title;
     }
-    // Answers the next file dialog as a user does: the name typed into it, then Enter.
+    // Answers the next file dialog as a user does: the name typed into it, then its button.
     std::shared_ptr<bool> typeFileName(const QString &path)
     {
+        QDir::setCurrent(QFileInfo(path).absolutePath());
         auto shown = std::make_shared<bool>(false);
         user::whenShown<QFileDialog>([path, shown](QFileDialog *dialog) {
             *shown = true;
             saveScreenshot(dialog, QStringLiteral("file_dialog"));
             auto *name = user::find<QLineEdit>(dialog, QStringLiteral("fileNameEdit"));
-            if (user::retype(name, path))
-                QTest::keyClick(name, Qt::Key_Return);
+            QPushButton *confirm = nullptr;
+            for (QAbstractButton *b : dialog->findChild<QDialogButtonBox *>()->buttons())
+                if (dialog->findChild<QDialogButtonBox *>()->buttonRole(b) ==
+                    QDialogButtonBox::AcceptRole)
+                    confirm = qobject_cast<QPushButton *>(b);
+            // The dialog starts in the current folder, where the user has put the file.
+            const bool typed = user::retype(name, QFileInfo(path).fileName());
+            // The name box's completion list closes first, as a person's Escape closes it.
+            if (QApplication::activePopupWidget())
+                QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+            if (typed && confirm)
+                user::click(confirm);
             else
                 dialog->reject();
         });
