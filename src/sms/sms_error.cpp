@@ -109,3 +109,12 @@ QList<SmsMessage> smsMessages(const SmsError &error)
     }
     return boxes;
 }
+
+SmsMessage smsUnmarkedReadWarning()
+{
+    return {ms("Warnung"),
+            ms("Die Konfiguration im SMS Controller ist nicht als gültig gekennzeichnet und kann "
+               "unvollständig sein ! Prüfen Sie die Einträge, bevor Sie sie an den SMS Controller "
+               "übertragen !"),
+            Interaction::Icon::Warning};
+}

@@ -16,7 +16,7 @@ enum class SmsErrorCode {
     BadChecksum,      // a read answer's checksum did not match its data
     NoEndMarker,      // a read answer did not end with its end marker
     WriteIncomplete,  // a block write failed; cause: why; the validity marker stays unset
-    ConfigInvalid,    // the validity marker is not set; cause: why it could not be read, if so
+    ConfigInvalid,    // the marker is not set after a write; cause: why it could not be read
     FileInvalid,      // detail: the file, line: the line that is no configuration line
     RecordIncomplete, // detail: the file, line: the record whose closing field is wrong
     FileError,        // detail: the file, extra: the system's reason; saving: see `saving`
@@ -48,3 +48,7 @@ struct SmsMessage {
 
 // The boxes shown for an error, in order; none for success.
 QList<SmsMessage> smsMessages(const SmsError &error);
+
+// The warning after a configuration read that found the validity marker unset: the table
+// holds what the device holds, which may be a write cut short.
+SmsMessage smsUnmarkedReadWarning();

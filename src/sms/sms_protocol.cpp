@@ -343,17 +343,14 @@ SmsError cSmsController::readVersion(SmsVersion *version)
     return {};
 }
 
-SmsError cSmsController::readConfiguration(QByteArray *image)
+SmsError cSmsController::readConfiguration(QByteArray *image, bool *marked)
 {
     SmsError error = ServiceBetriebsartEinschalten();
     if (error.ok())
         error = SvcSetDeviceEepromExtern();
-    // A configuration whose write never finished is refused rather than shown.
     QByteArray marker;
     if (error.ok())
         error = svc_read(kSmsMarkerAddress, 2, &marker, QString(), 0, 0, true);
-    if (error.ok() && marker != kValidMarker)
-        return SmsError(SmsErrorCode::ConfigInvalid);
     const QString title = ms("Konfiguration aus SMS Controller laden ... ");
     QByteArray all;
     for (int offset = 0; offset < kSmsImageLength && error.ok(); offset += kReadBlock) {
@@ -366,6 +363,8 @@ SmsError cSmsController::readConfiguration(QByteArray *image)
     if (!error.ok())
         return error;
     *image = all;
+    if (marked)
+        *marked = marker == kValidMarker;
     return {};
 }
 

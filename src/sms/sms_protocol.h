@@ -58,8 +58,10 @@ public:
 
     // Service mode, then the two version bytes. Followed by the busy wait.
     SmsError readVersion(SmsVersion *version);
-    // Service mode, the validity marker, then the 1800 bytes of the image.
-    SmsError readConfiguration(QByteArray *image);
+    // Service mode, the validity marker, then the 1800 bytes of the image. An unset marker
+    // (never configured, or a write cut short) does not stop the read: what the device holds
+    // is all the user has to repair it from. marked, when given, says whether it was set.
+    SmsError readConfiguration(QByteArray *image, bool *marked = nullptr);
     // Service mode, marker cleared, the image in blocks of 20 bytes, marker set and checked,
     // then the busy wait. image must hold 1800 bytes.
     SmsError writeConfiguration(const QByteArray &image);

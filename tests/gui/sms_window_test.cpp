@@ -1,18 +1,21 @@
-// The SMS controller window: its editing rules, files, the exit question, the about box,
-// and transfers against telvara-sim.
+// The SMS controller window as a user meets it: rows clicked in the table, fields typed
+// into, menus opened with the mouse, file dialogs answered by typing a name, and transfers
+// against telvara-sim.
 
 #include "gui_fixture.h"
 
 #include "sms/ui/vek_sms_modul_konfig.h"
-#include "store/database.h"
 #include "store/strings.h"
 #include "support/telvara_process.h"
+#include "support/user_input.h"
 #include "ui/infoform.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -21,49 +24,94 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <utility>
 
 class SmsWindow : public EnglishSuite
 {
 protected:
-    void SetUp() override
+    static constexpr int kTransferMs = 30000;
+
+    void SetUp() override { open(); }
+
+    // A fresh window on the ports of m_ports, after it has probed them.
+    void open(std::function<void(QMessageBox *, int)> picture = {})
     {
+        m_window = nullptr;
         vekSMSModulKonfig::Environment env;
         env.clock = std::make_shared<FastClock>();
         env.availablePorts = [this] { return m_ports; };
         env.portsInUse = m_portsInUse;
-        env.chooseFile = [this](QWidget *, bool) { return m_file; };
         m_window = std::make_unique<vekSMSModulKonfig>(env);
         m_window->show();
-        m_boxes = std::make_unique<BoxAnswerer>();
-        // The ports are probed on the worker first.
+        m_boxes = std::make_unique<BoxAnswerer>(std::move(picture));
         ASSERT_TRUE(waitUntil([&] { return !m_window->busy(); }, 10000));
     }
 
-    template <typename T> T *child(const char *name) const
+    template <typename T = QWidget> T *child(const char *name) const
     {
-        T *w = m_window->findChild<T *>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
+        return user::find<T>(m_window.get(), QString::fromLatin1(name));
     }
     QLineEdit *edit(const char *name) const { return child<QLineEdit>(name); }
+    QTableWidget *table() const { return child<QTableWidget>("paramlistfield"); }
     int number() const { return edit("Text1")->text().toInt(); }
-    QString cell(int n, int column) const
+    QString cell(int n, int column) const { return table()->item(n - 1, column)->text(); }
+    bool idle() const { return !m_window->busy(); }
+
+    void goTo(int n) { user::clickIndex(table(), table()->model()->index(n - 1, 0)); }
+    void chooseCause(const char *key) { user::choose(child<QComboBox>("Combo1"), ms(key)); }
+    // Empties the field with the keyboard, then types `text` key by key.
+    void typeAnew(const char *field, const QString &text)
     {
-        return child<QTableWidget>("paramlistfield")->item(n - 1, column)->text();
+        QLineEdit *e = edit(field);
+        ASSERT_TRUE(user::retype(e, QString()));
+        QTest::keyClick(e, Qt::Key_Backspace);
+        QTest::keyClicks(e, text);
     }
-    void goTo(int n) { child<QTableWidget>("paramlistfield")->cellClicked(n - 1, 0); }
-    void chooseCause(int index)
+    void accept() { user::click(m_window.get(), QStringLiteral("Einstellungenuebernehmen")); }
+
+    // Opens the menu titled `title` on the menu bar with the mouse and clicks `entry`.
+    void menu(const char *title, const char *entry)
     {
-        auto *combo = child<QComboBox>("Combo1");
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
+        QMenuBar *bar = m_window->menuBar();
+        for (QAction *a : bar->actions()) {
+            if (a->text() != ms(title))
+                continue;
+            ASSERT_TRUE(a->isEnabled()) << title;
+            user::clickAt(bar, bar->actionGeometry(a).center());
+            ASSERT_TRUE(user::waitFor([] { return user::openMenu() != nullptr; }, 2000)) << title;
+            user::chooseInMenu(user::openMenu(), ms(entry));
+            return;
+        }
+        ADD_FAILURE() << "no menu " << title;
     }
-    void trigger(const char *action)
+    // Answers the next file dialog as a user does: the name typed into it, then its button.
+    std::shared_ptr<bool> typeFileName(const QString &path)
     {
-        m_window->findChild<QAction *>(QString::fromLatin1(action))->trigger();
+        QDir::setCurrent(QFileInfo(path).absolutePath());
+        auto shown = std::make_shared<bool>(false);
+        user::whenShown<QFileDialog>([path, shown](QFileDialog *dialog) {
+            *shown = true;
+            saveScreenshot(dialog, QStringLiteral("file_dialog"));
+            auto *name = user::find<QLineEdit>(dialog, QStringLiteral("fileNameEdit"));
+            QPushButton *confirm = nullptr;
+            for (QAbstractButton *b : dialog->findChild<QDialogButtonBox *>()->buttons())
+                if (dialog->findChild<QDialogButtonBox *>()->buttonRole(b) ==
+                    QDialogButtonBox::AcceptRole)
+                    confirm = qobject_cast<QPushButton *>(b);
+            // The dialog starts in the current folder, where the user has put the file.
+            const bool typed = user::retype(name, QFileInfo(path).fileName());
+            // The name box's completion list closes first, as a person's Escape closes it.
+            if (QApplication::activePopupWidget())
+                QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+            if (typed && confirm)
+                user::click(confirm);
+            else
+                dialog->reject();
+        });
+        return shown;
     }
     int boxesTitled(const QString &title) const
     {
@@ -75,7 +123,6 @@ protected:
 
     QStringList m_ports;
     QStringList m_portsInUse;
-    QString m_file;
     std::unique_ptr<vekSMSModulKonfig> m_window;
     std::unique_ptr<BoxAnswerer> m_boxes;
 };
@@ -85,69 +132,70 @@ TEST_F(SmsWindow, reservedNumbersAreRefusedAndTheArrowsWrapAround)
     EXPECT_EQ(number(), 2) << "the window opens on the first number the device can store";
     saveScreenshot(m_window.get(), QStringLiteral("fresh"));
     const struct {
+        int row; // clicked first
         const char *button;
-        int from;
         int expected;
         int boxes;
     } steps[] = {
-        {"Ab", 2, 2, 1},   // 1 is reserved: moved on to 2
-        {"Auf", 30, 2, 1}, // wraps to 1, moved on to 2
-        {"Auf", 8, 10, 1}, // 9 is reserved
-        {"Ab", 14, 14, 1}, // 13 is reserved: moved on to 14
-        {"Auf", 3, 4, 0},
+        {2, "Ab", 2, 1},      // 1 is reserved: moved on to 2
+        {30, "Auf", 2, 1},    // wraps to 1, moved on to 2
+        {8, "Auf", 10, 1},    // 9 is reserved
+        {14, "Ab", 14, 1},    // 13 is reserved: moved on to 14
+        {3, "Auf", 4, 0},     //
+        {17, nullptr, 18, 1}, // a reserved row clicked in the table
     };
     for (const auto &s : steps) {
-        goTo(s.from);
         const int before = int(m_boxes->boxes().size());
-        child<QToolButton>(s.button)->click();
-        EXPECT_EQ(number(), s.expected) << s.button << " from " << s.from;
-        EXPECT_EQ(int(m_boxes->boxes().size()) - before, s.boxes) << s.button << " from " << s.from;
+        goTo(s.row);
+        if (s.button)
+            user::click(m_window.get(), QString::fromLatin1(s.button));
+        ASSERT_TRUE(
+            waitUntil([&] { return int(m_boxes->boxes().size()) - before >= s.boxes; }, 2000));
+        EXPECT_EQ(number(), s.expected) << s.row << " " << (s.button ? s.button : "");
+        EXPECT_EQ(int(m_boxes->boxes().size()) - before, s.boxes) << s.row;
+        EXPECT_EQ(table()->currentRow(), s.expected - 1) << "the table shows the number's row";
     }
     ASSERT_FALSE(m_boxes->boxes().isEmpty());
     EXPECT_EQ(m_boxes->boxes().first().title, ms("Fehler"));
-    EXPECT_TRUE(m_boxes->boxes().first().text.contains(ms("Verwenden Sie eine andere "
-                                                          "Konfigurationsnummer !")));
-
-    // "Übernehmen" on a reserved number stores nothing.
-    child<QTableWidget>("paramlistfield")->setCurrentCell(8, 0);
-    edit("Text1")->setText(QStringLiteral("9"));
-    edit("Text2")->setText(QStringLiteral("+4930"));
-    child<QPushButton>("Einstellungenuebernehmen")->click();
-    EXPECT_EQ(cell(9, 0), QString());
-    EXPECT_EQ(number(), 10);
+    EXPECT_TRUE(m_boxes->boxes().first().text.contains(
+        ms("Verwenden Sie eine andere Konfigurationsnummer !")));
 }
 
 TEST_F(SmsWindow, acceptStoresTheFieldsWith75MinutesAs59AndDeleteClears)
 {
     goTo(5);
-    QTest::keyClicks(edit("Text2"), QStringLiteral("+49 171.123,4567"));
-    QTest::keyClicks(edit("Text4"), QStringLiteral("+491722270880"));
-    QTest::keyClicks(edit("Text3"), QStringLiteral("Pumpe aus"));
-    chooseCause(3); // daily info: a time, no input wiring
-    edit("Stunden")->setText(QStringLiteral("1"));
-    edit("Minuten")->setText(QStringLiteral("75"));
+    typeAnew("Text2", QStringLiteral("+49 171.123,4567"));
+    typeAnew("Text4", QStringLiteral("+491722270880"));
+    typeAnew("Text3", QStringLiteral("Pumpe aus"));
+    chooseCause("Tägl. Info"); // a time, no input wiring
+    user::retype(edit("Stunden"), QStringLiteral("1"));
+    user::retype(edit("Minuten"), QStringLiteral("75"));
     saveScreenshot(m_window.get(), QStringLiteral("edited"));
-    child<QPushButton>("Einstellungenuebernehmen")->click();
+    accept();
 
-    const cHydoSmsModul &record = m_window->record();
-    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_mobile_number(5)), QStringLiteral("+491711234567"));
-    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_service_number(5)), QStringLiteral("+491722270880"));
-    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_cause_name(5)), QStringLiteral("Pumpe aus"));
-    EXPECT_EQ(record.ee_cause(5), 3);
-    EXPECT_EQ(record.ee_time(5), 119);
-    EXPECT_EQ(cell(5, 5), QStringLiteral("01:59"));
-    EXPECT_EQ(cell(5, 3), ms("Tägl. Info"));
-    EXPECT_EQ(number(), 6);
+    const QStringList row5{QStringLiteral("+491711234567"),
+                           QStringLiteral("+491722270880"),
+                           QStringLiteral("Pumpe aus"),
+                           ms("Tägl. Info"),
+                           ms("kein"),
+                           QStringLiteral("01:59")};
+    for (int c = 0; c < row5.size(); ++c)
+        EXPECT_EQ(cell(5, c), row5[c]) << c;
+    EXPECT_EQ(m_window->record().ee_time(5), 119);
+    EXPECT_EQ(number(), 6) << "accepting moves on to the next number";
     saveScreenshot(m_window.get(), QStringLiteral("accepted"));
 
     goTo(5);
+    EXPECT_EQ(edit("Text2")->text(), QStringLiteral("+491711234567"));
     EXPECT_EQ(edit("Minuten")->text(), QStringLiteral("59"));
-    child<QPushButton>("Einstellungenloeschen")->click();
-    EXPECT_EQ(record.ee_cause(5), 0);
-    EXPECT_EQ(cHydoSmsModul::textOf(record.ee_mobile_number(5)), QString());
+    user::click(m_window.get(), QStringLiteral("Einstellungenloeschen"));
+    EXPECT_EQ(cell(5, 0), QString());
+    EXPECT_EQ(cell(5, 3), ms("AUS"));
     EXPECT_EQ(cell(5, 5), QStringLiteral("00:00"));
+    EXPECT_EQ(m_window->record().ee_cause(5), 0);
+    EXPECT_EQ(edit("Text2")->text(), QString());
     EXPECT_EQ(edit("Stunden")->text(), QStringLiteral("0"));
-    EXPECT_EQ(m_boxes->boxes().size(), 0);
+    EXPECT_EQ(m_boxes->boxes().size(), 0) << m_boxes->boxes().value(0).text.toStdString();
 }
 
 TEST_F(SmsWindow, typedFieldsTakeOnlyWhatTheyCanStore)
@@ -173,11 +221,10 @@ TEST_F(SmsWindow, typedFieldsTakeOnlyWhatTheyCanStore)
         {"Text3", "say \"hi\"", "say hi", nullptr},
     };
     for (const auto &c : cases) {
-        QLineEdit *field = edit(c.field);
-        field->clear();
         const int before = int(m_boxes->boxes().size());
-        QTest::keyClicks(field, QString::fromLatin1(c.typed));
-        EXPECT_EQ(field->text(), QString::fromLatin1(c.shown)) << c.field << " " << c.typed;
+        typeAnew(c.field, QString::fromLatin1(c.typed));
+        QTest::qWait(60); // the answerer looks every 20 ms
+        EXPECT_EQ(edit(c.field)->text(), QString::fromLatin1(c.shown)) << c.field << " " << c.typed;
         const auto shown = m_boxes->boxes().mid(before);
         if (c.box) {
             ASSERT_EQ(shown.size(), 1) << c.field << " " << c.typed;
@@ -192,17 +239,23 @@ TEST_F(SmsWindow, typedFieldsTakeOnlyWhatTheyCanStore)
 TEST_F(SmsWindow, theCauseDecidesWhichFieldsAreOpen)
 {
     auto *wiring = child<QComboBox>("Combo2");
+    auto *causes = child<QComboBox>("Combo1");
     auto *hours = edit("Stunden");
-    edit("Text2")->setText(QStringLiteral("+4930"));
+    auto *minutes = edit("Minuten");
+    typeAnew("Text2", QStringLiteral("+4930"));
+    // From a timed cause with 7 hours typed to each cause in turn.
     for (int cause = 0; cause <= 10; ++cause) {
-        hours->setText(QStringLiteral("7"));
-        chooseCause(cause);
+        chooseCause("Alarm");
+        user::retype(hours, QStringLiteral("7"));
+        user::choose(causes, causes->itemText(cause));
         const bool input = cause >= 5 && cause <= 8;
         const bool timed = cause != 0 && cause != 4 && cause != 10;
+        EXPECT_EQ(causes->currentIndex(), cause);
         EXPECT_EQ(wiring->isEnabled(), input) << cause;
         EXPECT_EQ(hours->isEnabled(), timed) << cause;
-        EXPECT_EQ(child<QComboBox>("Combo1")->currentIndex(), cause);
-        EXPECT_EQ(hours->text(), QStringLiteral("0")) << "a new cause starts from time 0";
+        EXPECT_EQ(minutes->isEnabled(), timed) << cause;
+        EXPECT_EQ(hours->text(), cause == 1 ? QStringLiteral("7") : QStringLiteral("0"))
+            << "a new cause starts from time 0: " << cause;
         if (!input) {
             EXPECT_EQ(wiring->currentIndex(), 0) << cause;
         }
@@ -210,37 +263,39 @@ TEST_F(SmsWindow, theCauseDecidesWhichFieldsAreOpen)
     EXPECT_TRUE(m_boxes->boxes().isEmpty());
 
     // "Anruf Info" needs an international number first.
-    edit("Text2")->clear();
-    chooseCause(4);
-    EXPECT_EQ(child<QComboBox>("Combo1")->currentIndex(), 0);
-    ASSERT_EQ(m_boxes->boxes().size(), 1);
+    typeAnew("Text2", QString());
+    chooseCause("Anruf Info");
+    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 2000));
+    EXPECT_EQ(causes->currentIndex(), 0);
     EXPECT_EQ(m_boxes->boxes().first().title, ms("Ursache: Anruf Info "));
 
     // A time for anything but the daily info needs one too, said whenever the hour or
     // minute field is left, changed, untouched or empty.
-    auto *minutes = edit("Minuten");
     const struct {
-        int cause;
+        const char *cause;
         QLineEdit *field;
-        const char *typed;
+        const char *typed; // nullptr: only clicked into
         int boxes;
-    } leaves[] = {
-        {1, hours, "", 1}, {1, minutes, "5", 1}, {2, minutes, nullptr, 1}, {3, hours, "2", 0}};
+    } leaves[] = {{"Alarm", hours, "", 1},
+                  {"Alarm", minutes, "5", 1},
+                  {"Keine Kontrolle", minutes, nullptr, 1},
+                  {"Tägl. Info", hours, "2", 0}};
     for (const auto &l : leaves) {
-        // Focus moves only in the active window; a box shown before may have taken it.
-        m_window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+        // Leaving the field of the case before for the cause list may bring the box too.
         chooseCause(l.cause);
-        l.field->setFocus();
-        if (l.typed) {
-            l.field->clear();
-            QTest::keyClicks(l.field, QString::fromLatin1(l.typed));
-        }
+        // Focus moves only in the active window; a box shown before has taken it.
+        ASSERT_TRUE(user::activate(m_window.get()));
+        if (l.typed)
+            user::retype(l.field, QString::fromLatin1(l.typed));
+        else
+            user::click(l.field);
         const int before = int(m_boxes->boxes().size());
         QTest::keyClick(l.field, Qt::Key_Tab);
-        EXPECT_FALSE(l.field->hasFocus());
+
+        QTest::qWait(60);
+        EXPECT_NE(m_window->focusWidget(), l.field) << "Tab leaves the field";
         EXPECT_EQ(int(m_boxes->boxes().size()) - before, l.boxes)
-            << l.cause << (l.typed ? l.typed : "untouched");
+            << l.cause << " " << (l.typed ? l.typed : "untouched");
     }
 }
 
@@ -250,25 +305,30 @@ TEST_F(SmsWindow, savedFileReopensAndABadFileIsRefusedWithItsName)
     // A port a connected controller uses is not offered.
     m_ports = {QStringLiteral("/dev/ttyS3"), QStringLiteral("/dev/ttyS12")};
     m_portsInUse = {QStringLiteral("/dev/ttyS3")};
-    m_window = nullptr;
-    SetUp();
+    open();
     EXPECT_EQ(child<QComboBox>("Schnittstelle")->count(), 1);
     goTo(7);
-    edit("Text2")->setText(QStringLiteral("+4930"));
-    chooseCause(5);
-    child<QComboBox>("Combo2")->setCurrentIndex(2);
-    child<QPushButton>("Einstellungenuebernehmen")->click();
-    m_file = dir.filePath(QStringLiteral("module.cfg"));
-    trigger("mnuSaveAs");
-    const QString saved = m_file;
-    ASSERT_TRUE(QFile::exists(saved));
+    typeAnew("Text2", QStringLiteral("+4930"));
+    chooseCause("Eingang 1");
+    user::choose(child<QComboBox>("Combo2"), ms("Öffner"));
+    accept();
+    const QString saved = dir.filePath(QStringLiteral("module.cfg"));
+    auto shown = typeFileName(saved);
+    menu("&Datei", "Speichern &unter...");
+    EXPECT_TRUE(*shown);
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.startsWith("12\x03")) << "the port's number, then code 3";
+    EXPECT_TRUE(text.contains("\"+4930\"\t\"\"\t\"\"\t\"5\"\t\"2\"\t\"0\"\t\"0\"\r\n"))
+        << text.toStdString();
 
     // A fresh window takes the file back, after saying that the table is replaced.
-    m_window = nullptr;
-    SetUp();
-    m_file = saved;
+    open();
     m_boxes->script({QMessageBox::Yes});
-    trigger("mnuOpen");
+    shown = typeFileName(saved);
+    menu("&Datei", "&Öffnen...");
+    EXPECT_TRUE(*shown);
     EXPECT_EQ(cell(7, 0), QStringLiteral("+4930"));
     EXPECT_EQ(cell(7, 3), ms("Eingang 1"));
     EXPECT_EQ(cell(7, 4), ms("Öffner"));
@@ -279,17 +339,19 @@ TEST_F(SmsWindow, savedFileReopensAndABadFileIsRefusedWithItsName)
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write("1\x03\"\"\t\"\"\r\n\x03");
     bad.close();
-    m_file = bad.fileName();
     m_boxes->script({QMessageBox::Yes});
-    trigger("mnuOpen");
+    typeFileName(bad.fileName());
+    menu("&Datei", "&Öffnen...");
     EXPECT_EQ(cell(7, 0), QStringLiteral("+4930")) << "a refused file changes nothing";
     ASSERT_EQ(m_boxes->boxes().size(), 3);
     EXPECT_TRUE(m_boxes->boxes().last().text.contains(QStringLiteral("broken.cfg")));
 
     // No to the question leaves the file dialog closed.
-    m_file.clear();
     m_boxes->script({QMessageBox::No});
-    trigger("mnuOpen");
+    shown = typeFileName(bad.fileName());
+    menu("&Datei", "&Öffnen...");
+    QTest::qWait(100);
+    EXPECT_FALSE(*shown);
     EXPECT_EQ(m_boxes->boxes().size(), 4);
     EXPECT_EQ(m_boxes->unexpected(), 1) << "only the refusal was unscripted";
 }
@@ -304,12 +366,11 @@ TEST_F(SmsWindow, aStoredRowIsShownAndAcceptedAsItIsWithoutTheTypingRules)
     stored.set_ee_service_number(4, "5");
     stored.set_ee_mobile_number(5, "7");
     stored.set_ee_cause(5, 4);
-    m_file = dir.filePath(QStringLiteral("stored.cfg"));
-    ASSERT_TRUE(saveSmsConfigFile(m_file, stored, 1).ok());
+    const QString path = dir.filePath(QStringLiteral("stored.cfg"));
+    ASSERT_TRUE(saveSmsConfigFile(path, stored, 1).ok());
     m_boxes->script({QMessageBox::Yes});
-    trigger("mnuOpen");
-    goTo(2);
-    QTest::keyClicks(edit("Text2"), QStringLiteral("+4930"));
+    typeFileName(path);
+    menu("&Datei", "&Öffnen...");
 
     goTo(5);
     EXPECT_EQ(edit("Text2")->text(), QStringLiteral("7"));
@@ -317,7 +378,7 @@ TEST_F(SmsWindow, aStoredRowIsShownAndAcceptedAsItIsWithoutTheTypingRules)
     goTo(4);
     EXPECT_EQ(edit("Text2")->text(), QStringLiteral("0049-30"));
     EXPECT_EQ(edit("Text4")->text(), QStringLiteral("5"));
-    child<QPushButton>("Einstellungenuebernehmen")->click();
+    accept();
     EXPECT_EQ(m_window->record().ee_mobile_number(4).left(8), QByteArray("0049-30\0", 8));
     EXPECT_EQ(m_window->record().ee_service_number(4).left(2), QByteArray("5\0", 2));
     EXPECT_EQ(m_window->record().ee_cause(5), 4);
@@ -327,7 +388,7 @@ TEST_F(SmsWindow, aStoredRowIsShownAndAcceptedAsItIsWithoutTheTypingRules)
 TEST_F(SmsWindow, closingIsAskedOnTheNextTickAndNoKeepsTheWindowOpen)
 {
     m_boxes->script({QMessageBox::No});
-    m_window->close();
+    menu("&Datei", "&Beenden");
     EXPECT_TRUE(m_window->isVisible()) << "the first attempt is only a request";
     ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 3000));
     EXPECT_EQ(m_boxes->boxes().first().text, ms("Telvara wirklich beenden ?"));
@@ -336,41 +397,51 @@ TEST_F(SmsWindow, closingIsAskedOnTheNextTickAndNoKeepsTheWindowOpen)
     EXPECT_TRUE(m_window->isVisible());
 
     m_boxes->script({QMessageBox::Yes});
-    m_window->close();
+    menu("&Datei", "&Beenden");
     ASSERT_TRUE(waitUntil([&] { return !m_window->isVisible(); }, 3000));
 }
 
 TEST_F(SmsWindow, aboutBoxShowsTitleVersionAndTheSystemFacts)
 {
-    Infoform box(m_window.get());
-    box.show();
-    EXPECT_EQ(box.windowTitle(), ms("Info zu ") + QStringLiteral("Ostracom"));
-    const auto labels = box.findChildren<QLabel *>();
-    bool version = false;
-    for (const QLabel *l : labels)
-        version = version || l->text() == ms("Version ") + QStringLiteral(OSTRACOM_PROJECT_VERSION);
-    EXPECT_TRUE(version);
-    saveScreenshot(&box, QStringLiteral("about"));
-
-    const auto facts = Infoform::systemFacts();
-    ASSERT_FALSE(facts.isEmpty());
-    for (const auto &[name, value] : facts)
-        EXPECT_FALSE(value.isEmpty()) << name.toStdString();
-    auto found = std::make_shared<bool>(false);
-    QTimer::singleShot(200, [found] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->objectName() == QLatin1String("sysInfo") && w->isVisible()) {
-                *found = true;
-                saveScreenshot(w, QStringLiteral("sysinfo"));
-                EXPECT_EQ(w->findChild<QTreeWidget *>()->topLevelItemCount(),
-                          Infoform::systemFacts().size());
+    auto facts = std::make_shared<int>(-1);
+    auto seen = std::make_shared<bool>(false);
+    user::whenShown<Infoform>([facts, seen](Infoform *box) {
+        *seen = true;
+        EXPECT_EQ(box->windowTitle(), ms("Info zu ") + QStringLiteral("Ostracom"));
+        bool version = false;
+        for (const QLabel *l : box->findChildren<QLabel *>())
+            version =
+                version || l->text() == ms("Version ") + QStringLiteral(OSTRACOM_PROJECT_VERSION);
+        EXPECT_TRUE(version);
+        saveScreenshot(box, QStringLiteral("about"));
+        QPushButton *sysInfo = nullptr;
+        QPushButton *ok = nullptr;
+        for (QPushButton *b : box->findChildren<QPushButton *>()) {
+            if (b->text() == ms("&Systeminfo..."))
+                sysInfo = b;
+            if (b->text() == QLatin1String("OK"))
+                ok = b;
+        }
+        ASSERT_NE(sysInfo, nullptr);
+        ASSERT_NE(ok, nullptr);
+        user::whenShown<QDialog>([facts](QDialog *dialog) {
+            if (dialog->objectName() == QLatin1String("sysInfo")) {
+                saveScreenshot(dialog, QStringLiteral("sysinfo"));
+                *facts = dialog->findChild<QTreeWidget *>()->topLevelItemCount();
+                user::click(
+                    dialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Close));
+            } else {
+                dialog->reject();
             }
-        // Whatever runs modally is closed, so the test fails instead of waiting for ever.
-        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
-            dialog->reject();
+        });
+        user::click(sysInfo);
+        user::click(ok);
     });
-    Infoform::StartSysInfo(&box);
-    EXPECT_TRUE(*found) << "no visible system information dialog";
+    menu("&Info", "&Info über Telvara...");
+    EXPECT_TRUE(*seen);
+    EXPECT_EQ(*facts, Infoform::systemFacts().size());
+    for (const auto &[name, value] : Infoform::systemFacts())
+        EXPECT_FALSE(value.isEmpty()) << name.toStdString();
 }
 
 TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
@@ -380,69 +451,113 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
     ASSERT_TRUE(sim.start({QStringLiteral("--firmware"), QStringLiteral("03.1C")}, &error))
         << error.toStdString();
     m_ports = {sim.ptyDevice()};
-    m_window = nullptr;
-    SetUp();
-    auto *menuBar = m_window->menuBar();
-    auto idle = [&] { return !m_window->busy(); };
+    open();
 
     goTo(3);
-    edit("Text2")->setText(QStringLiteral("+491711234567"));
-    edit("Text3")->setText(QStringLiteral("Alarm Becken"));
-    chooseCause(1);
-    child<QPushButton>("Einstellungenuebernehmen")->click();
+    typeAnew("Text2", QStringLiteral("+491711234567"));
+    typeAnew("Text3", QStringLiteral("Alarm Becken"));
+    chooseCause("Alarm");
+    accept();
     const QByteArray image = m_window->record().HydoSmsModulString();
 
     // Nothing that edits the table or picks the port takes input while a transfer runs.
-    const QList<QWidget *> controls{child<QTableWidget>("paramlistfield"), edit("Text2"),
-                                    child<QPushButton>("Einstellungenuebernehmen"),
-                                    child<QComboBox>("Schnittstelle")};
+    const QList<QWidget *> controls{table(), edit("Text2"), child("Einstellungenuebernehmen"),
+                                    child("Schnittstelle")};
     auto enabled = [&](bool expected) {
         for (QWidget *w : controls)
             EXPECT_EQ(w->isEnabled(), expected) << w->objectName().toStdString();
-        EXPECT_EQ(menuBar->actions().first()->isEnabled(), expected);
+        for (QAction *a : m_window->menuBar()->actions())
+            EXPECT_EQ(a->isEnabled(), expected) << a->text().toStdString();
     };
-    trigger("mnuWriteDevice");
+    menu("&Konfiguration...", "... an SMS &Controller übertragen");
     enabled(false);
     saveScreenshot(m_window.get(), QStringLiteral("writing"));
-    ASSERT_TRUE(waitUntil(idle, 30000));
+    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
     EXPECT_EQ(m_boxes->boxes().size(), 0) << m_boxes->boxes().value(0).text.toStdString();
     enabled(true);
+    const QByteArray eeprom = sim.savedExternalMemory();
+    EXPECT_EQ(eeprom.left(2), QByteArray("\x61\x19")) << "marked valid";
+    EXPECT_EQ(eeprom.mid(0x400, 1800), image);
+    EXPECT_EQ(eeprom.mid(0x400 + 2 * 60, 14), QByteArray("+491711234567\0", 14));
 
-    // Another table in the window, then the device's configuration read back over it.
-    child<QPushButton>("Einstellungenloeschen")->click();
+    // The row emptied in the window, then the device's configuration read back over it.
     goTo(3);
-    child<QPushButton>("Einstellungenloeschen")->click();
+    user::click(m_window.get(), QStringLiteral("Einstellungenloeschen"));
+    ASSERT_EQ(cell(3, 0), QString());
     m_boxes->script({QMessageBox::Yes});
-    trigger("mnuReadDevice");
-    ASSERT_TRUE(waitUntil(idle, 30000));
+    menu("&Konfiguration...", "... &aus SMS Controller laden");
+    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
     EXPECT_EQ(m_window->record().HydoSmsModulString(), image);
-    EXPECT_EQ(cell(3, 0), QStringLiteral("+491711234567"));
-    EXPECT_EQ(cell(3, 2), QStringLiteral("Alarm Becken"));
-    EXPECT_EQ(cell(3, 3), ms("Alarm"));
-    // Rows never edited went out as the table showed them.
-    EXPECT_EQ(cell(4, 3), ms("AUS"));
-    EXPECT_EQ(cell(4, 5), QStringLiteral("00:00"));
+    const QStringList row3{QStringLiteral("+491711234567"),
+                           QString(),
+                           QStringLiteral("Alarm Becken"),
+                           ms("Alarm"),
+                           ms("kein"),
+                           QStringLiteral("00:00")};
+    for (int c = 0; c < row3.size(); ++c)
+        EXPECT_EQ(cell(3, c), row3[c]) << c;
+    EXPECT_EQ(cell(4, 3), ms("AUS")) << "rows never edited went out as the table showed them";
 
-    trigger("mnuVersion");
+    menu("&Info", "SMS Controller &Version auslesen");
     EXPECT_EQ(edit("release")->text(), QStringLiteral("??"));
-    ASSERT_TRUE(waitUntil(idle, 30000));
+    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
     EXPECT_EQ(edit("release")->text(), QStringLiteral("03"));
     EXPECT_EQ(edit("subrelease")->text(), QStringLiteral("1C"));
 
-    trigger("mnuReset");
-    ASSERT_TRUE(waitUntil(idle, 30000));
+    menu("&Info", "Reset SMS Controller");
+    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
     EXPECT_TRUE(sim.log().contains(QStringLiteral("reset")));
     EXPECT_EQ(m_boxes->unexpected(), 0);
     saveScreenshot(m_window.get(), QStringLiteral("read_back"));
 
-    // A device that says nothing: both boxes, and the table stays.
-    sim.stop();
+    // A device that says nothing, its port typed in: both boxes, and the table stays.
+    ASSERT_TRUE(sim.stop());
     ASSERT_TRUE(sim.start({QStringLiteral("--mute")}, &error)) << error.toStdString();
-    child<QComboBox>("Schnittstelle")->setEditText(sim.ptyDevice());
+    user::retype(child<QComboBox>("Schnittstelle")->lineEdit(), sim.ptyDevice());
     m_boxes->script({QMessageBox::Yes});
-    trigger("mnuReadDevice");
-    ASSERT_TRUE(waitUntil(idle, 30000));
+    menu("&Konfiguration...", "... &aus SMS Controller laden");
+    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
     EXPECT_EQ(boxesTitled(ms("Fehler bei Verbindungsaufnahme")), 2);
     EXPECT_EQ(m_window->record().HydoSmsModulString(), image);
     enabled(true);
+}
+
+TEST_F(SmsWindow, aWriteCutShortIsReadBackWithAWarningThatItMayBeIncomplete)
+{
+    TelvaraProcess sim;
+    QString error;
+    // Both markers and 8 blocks: rows 1 and 2 arrive, row 4 does not.
+    ASSERT_TRUE(sim.start({QStringLiteral("--mute-after-writes"), QStringLiteral("10")}, &error))
+        << error.toStdString();
+    m_ports = {sim.ptyDevice()};
+    open();
+    for (const auto &[row, mobile] : {std::pair{2, "+4930222"}, std::pair{4, "+4930444"}}) {
+        goTo(row);
+        typeAnew("Text2", QString::fromLatin1(mobile));
+        accept();
+    }
+    menu("&Konfiguration...", "... an SMS &Controller übertragen");
+    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    EXPECT_FALSE(m_boxes->withText(ms("Konfiguration nicht komplett übertragen !")).isEmpty());
+    ASSERT_TRUE(sim.stop());
+    EXPECT_EQ(sim.savedExternalMemory().left(2), QByteArray(2, '\0')) << "left unmarked";
+
+    // The device answers again; a fresh window reads what it holds.
+    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+    m_ports = {sim.ptyDevice()};
+    open([](QMessageBox *box, int n) { saveScreenshot(box, QStringLiteral("box%1").arg(n)); });
+    m_boxes->script({QMessageBox::Yes});
+    menu("&Konfiguration...", "... &aus SMS Controller laden");
+    ASSERT_TRUE(waitUntil([&] { return idle() && m_boxes->boxes().size() >= 2; }, kTransferMs));
+    EXPECT_EQ(cell(2, 0), QStringLiteral("+4930222"));
+    EXPECT_EQ(cell(4, 0), QString()) << "never arrived";
+    EXPECT_EQ(boxesTitled(ms("Übertragung wiederholen ")), 0);
+    const auto warnings = m_boxes->withText(
+        ms("Die Konfiguration im SMS Controller ist nicht als gültig gekennzeichnet und kann "
+           "unvollständig sein ! Prüfen Sie die Einträge, bevor Sie sie an den SMS Controller "
+           "übertragen !"));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_EQ(warnings.first().title, ms("Warnung"));
+    EXPECT_EQ(warnings.first().icon, QMessageBox::Warning);
+    saveScreenshot(m_window.get(), QStringLiteral("unmarked_read"));
 }

@@ -20,7 +20,8 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     auto cli = [&](const QStringList &args, QString *err = nullptr) {
         QProcess p;
         p.start(QStringLiteral(OSTRACOM_CLI_PATH),
-                QStringList{QStringLiteral("--data-dir"), data, QStringLiteral("sms"),
+                QStringList{QStringLiteral("--data-dir"), data, QStringLiteral("--lang"),
+                            QStringLiteral("ENGLISH"), QStringLiteral("sms"),
                             QStringLiteral("--port"), sim.ptyDevice()} +
                     args);
         // A run that hangs or crashes must not pass for one that exited with 0.
@@ -48,6 +49,24 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     EXPECT_EQ(sim.log(), logBefore) << "nothing may reach the device";
 
     EXPECT_EQ(cli({QStringLiteral("erase")}), 2);
+
+    // A write cut short after the markers and four blocks leaves the marker unset; the next
+    // read still saves what the device holds and warns.
+    ASSERT_TRUE(sim.stop());
+    ASSERT_TRUE(sim.start({QStringLiteral("--mute-after-writes"), QStringLiteral("6")}, &error))
+        << error.toStdString();
+    record.set_ee_mobile_number(2, "+4930123");
+    ASSERT_TRUE(saveSmsConfigFile(saved, record, 1).ok());
+    EXPECT_EQ(cli({QStringLiteral("write"), saved}), 1);
+    ASSERT_TRUE(sim.stop());
+    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+    const QString unmarked = sim.scratchPath(QStringLiteral("unmarked.cfg"));
+    EXPECT_EQ(cli({QStringLiteral("read"), unmarked}, &message), 0) << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("not marked as valid and may be incomplete")))
+        << message.toStdString();
+    cHydoSmsModul back;
+    ASSERT_TRUE(openSmsConfigFile(unmarked, &back).ok());
+    EXPECT_EQ(cHydoSmsModul::textOf(back.ee_mobile_number(2)), QStringLiteral("+4930123"));
 }
 
 } // namespace

@@ -156,7 +156,13 @@ inline bool activate(QWidget *window)
 {
     window->activateWindow();
     window->raise();
-    return QTest::qWaitForWindowActive(window);
+    if (!QTest::qWaitForWindowActive(window))
+        return false;
+    // The offscreen platform does not hand activation back when a popup or box it thinks
+    // was on top closes; take it back as a click on the window would.
+    if (QApplication::activeWindow() != window)
+        QApplication::setActiveWindow(window);
+    return QApplication::activeWindow() == window;
 }
 
 // A key sequence such as Ctrl+P pressed in `window`, reaching its menu shortcuts.
@@ -282,10 +288,22 @@ inline bool choose(QComboBox *combo, const QString &text)
         ADD_FAILURE() << "the list of " << combo->objectName().toStdString() << " did not open";
         return false;
     }
-    // A list opened by a press ignores a release that follows within the double-click time
-    // (it takes it for the end of that press); a person's second click comes later.
+    // The open list ignores a release sooner than a double click after it opened (the click
+    // that opened it); a person's hand is slower than that too.
     QTest::qWait(QApplication::doubleClickInterval() + 50);
-    return clickIndex(view, view->model()->index(row, combo->modelColumn()));
+    const QModelIndex index = view->model()->index(row, combo->modelColumn());
+    view->scrollTo(index);
+    QTest::mouseMove(view->viewport(), view->visualRect(index).center());
+    if (!clickIndex(view, index))
+        return false;
+    // Back in the window with the list closed, as a desktop leaves it.
+    if (!waitFor([view] { return !view->isVisible(); }, 2000)) {
+        ADD_FAILURE() << "the list of " << combo->objectName().toStdString() << " stayed open";
+        return false;
+    }
+    if (QApplication::activeWindow() != combo->window())
+        QApplication::setActiveWindow(combo->window());
+    return true;
 }
 
 // Runs `answer` once on the next shown modal dialog (or popup) of type D, from the event

@@ -39,7 +39,11 @@ int cmdSms(const CliOptions &options, const QStringList &args)
                                     "  write FILE.cfg   send the configurations of FILE.cfg to it\n"
                                     "  reset            reset it"),
                      QStringLiteral("A file that is not a valid configuration file is refused "
-                                    "before anything is sent.\nread replaces FILE.cfg."));
+                                    "before anything is sent.\nread replaces FILE.cfg. When the "
+                                    "controller's configuration is not marked valid (never\n"
+                                    "configured, or a write cut short), read saves it all the "
+                                    "same, warns on stderr\nthat it may be incomplete and exits "
+                                    "with 0."));
     line.add(QStringLiteral("port"), QStringLiteral("the serial device, e.g. /dev/ttyUSB0"),
              QStringLiteral("DEVICE"));
     if (const auto done = line.parse(args))
@@ -78,7 +82,8 @@ int cmdSms(const CliOptions &options, const QStringList &args)
                              .arg(hexByte(version.release), hexByte(version.subRelease));
         } else if (action == QLatin1String("read")) {
             QByteArray image;
-            error = sms.readConfiguration(&image);
+            bool marked = true;
+            error = sms.readConfiguration(&image, &marked);
             session.progress().finish();
             cHydoSmsModul record;
             if (error.ok() && !record.setHydoSmsModulString(image))
@@ -88,6 +93,10 @@ int cmdSms(const CliOptions &options, const QStringList &args)
                                      .arg(cHydoSmsModul::kImageLength));
             if (error.ok())
                 error = saveSmsConfigFile(file, record, portNumberOf(port));
+            if (error.ok() && !marked) {
+                const SmsMessage warning = smsUnmarkedReadWarning();
+                err() << consoleText(warning.title + QStringLiteral(": ") + warning.text) << "\n";
+            }
         } else if (action == QLatin1String("write")) {
             cHydoSmsModul record;
             error = openSmsConfigFile(file, &record);

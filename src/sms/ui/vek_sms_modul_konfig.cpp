@@ -102,6 +102,9 @@ vekSMSModulKonfig::vekSMSModulKonfig(Environment environment, QWidget *parent)
         m_env.chooseFile = [](QWidget *parent, bool save) {
             QFileDialog dialog(parent, ms("Konfigurationsdatei öffnen"), QDir::currentPath(),
                                ms("Konfigurationsdateien") + QStringLiteral(" (*.cfg)"));
+            // The program's own dialog, the same on every desktop, so that its file name box can
+            // be typed into and confirmed with Enter wherever the program runs.
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
             dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
             dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
             // The dialog adds the extension itself, so its question before replacing a file
@@ -841,9 +844,10 @@ void vekSMSModulKonfig::readFromDevice()
     if (m_busy || !askOverwrite(ms("Möchten Sie die Konfiguration aus dem SMS Controller laden ?")))
         return;
     auto image = std::make_shared<QByteArray>();
+    auto marked = std::make_shared<bool>(true);
     runDeviceOperation(
-        [image](cSmsController &sms) {
-            const SmsError error = sms.readConfiguration(image.get());
+        [image, marked](cSmsController &sms) {
+            const SmsError error = sms.readConfiguration(image.get(), marked.get());
             if (error.ok() && image->size() != cHydoSmsModul::kImageLength)
                 return SmsError(SmsErrorCode::Runtime,
                                 QStringLiteral("the controller gave %1 bytes instead of %2")
@@ -851,10 +855,15 @@ void vekSMSModulKonfig::readFromDevice()
                                     .arg(cHydoSmsModul::kImageLength));
             return error;
         },
-        [this, image](const SmsError &error) {
+        [this, image, marked](const SmsError &error) {
             // A read that failed midway leaves the record as it was.
-            if (error.ok() && m_record.setHydoSmsModulString(*image))
-                refreshTable();
+            if (!error.ok() || !m_record.setHydoSmsModulString(*image))
+                return;
+            refreshTable();
+            if (!*marked) {
+                const SmsMessage warning = smsUnmarkedReadWarning();
+                m_interaction->tell(warning.text, warning.title, warning.icon);
+            }
         });
 }
 
