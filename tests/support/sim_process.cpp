@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <csignal>
 
@@ -54,6 +56,21 @@ SimProcess::~SimProcess()
     if (isRunning() && !stop()) {
         m_process.kill();
         m_process.waitForFinished(2000);
+    }
+    // A sanitizer report of the emulator fails the test, even one whose test never looks at
+    // the emulator's exit or its log (a leak is only reported as it exits).
+    for (int start = 1; start <= m_starts; ++start) {
+        QFile file(m_dir->filePath(QStringLiteral("sim-%1.log").arg(start)));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray log = file.readAll();
+        for (const char *marker : {"==ERROR: ", ": runtime error: "}) {
+            if (const qsizetype at = log.indexOf(marker); at >= 0) {
+                const qsizetype from = log.lastIndexOf('\n', at) + 1;
+                ADD_FAILURE() << "tarvelon-sim reported a fault:\n" << log.mid(from).toStdString();
+                break;
+            }
+        }
     }
 }
 
