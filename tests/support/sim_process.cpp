@@ -4,13 +4,12 @@
 #include "link/encodings.h"
 #include "link/hydo_connect.h"
 #include "link/progress.h"
+#include "support/sanitizer_report.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
@@ -63,14 +62,7 @@ SimProcess::~SimProcess()
         QFile file(m_dir->filePath(QStringLiteral("sim-%1.log").arg(start)));
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        const QByteArray log = file.readAll();
-        for (const char *marker : {"==ERROR: ", ": runtime error: "}) {
-            if (const qsizetype at = log.indexOf(marker); at >= 0) {
-                const qsizetype from = log.lastIndexOf('\n', at) + 1;
-                ADD_FAILURE() << "tarvelon-sim reported a fault:\n" << log.mid(from).toStdString();
-                break;
-            }
-        }
+        expectNoSanitizerReport("tarvelon-sim", file.readAll());
     }
 }
 
