@@ -1,6 +1,7 @@
 // The headless service as a user runs it: ostracom-cli poll against the emulator, with a
 // scripted value crossing and leaving the limits and a real SMTP server receiving the mails.
 
+#include "support/sanitizer_report.h"
 #include "support/sim_process.h"
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
@@ -74,8 +75,10 @@ protected:
         EXPECT_TRUE(p.waitForFinished(30000));
         if (out)
             *out = QString::fromUtf8(p.readAllStandardOutput());
+        const QByteArray errors = p.readAllStandardError();
+        expectNoSanitizerReport("ostracom-cli", errors);
         if (err)
-            *err = QString::fromUtf8(p.readAllStandardError());
+            *err = QString::fromUtf8(errors);
         return p.exitCode();
     }
 

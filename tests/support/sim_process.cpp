@@ -4,6 +4,7 @@
 #include "link/encodings.h"
 #include "link/hydo_connect.h"
 #include "link/progress.h"
+#include "support/sanitizer_report.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -54,6 +55,14 @@ SimProcess::~SimProcess()
     if (isRunning() && !stop()) {
         m_process.kill();
         m_process.waitForFinished(2000);
+    }
+    // A sanitizer report of the emulator fails the test, even one whose test never looks at
+    // the emulator's exit or its log (a leak is only reported as it exits).
+    for (int start = 1; start <= m_starts; ++start) {
+        QFile file(m_dir->filePath(QStringLiteral("sim-%1.log").arg(start)));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        expectNoSanitizerReport("tarvelon-sim", file.readAll());
     }
 }
 
