@@ -34,7 +34,8 @@ void ensureGuiApplication()
 
 void saveScreenshot(QWidget *widget, const QString &label)
 {
-    const QString dir = QStringLiteral(OSTRACOM_BINARY_DIR "/screenshots");
+    // One place for every build's pictures (the sanitizer build runs the suite too).
+    const QString dir = QStringLiteral(OSTRACOM_SOURCE_DIR "/build/screenshots");
     QDir().mkpath(dir);
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
     const QString test = info ? QString::fromLatin1(info->name()) : QStringLiteral("gui");
