@@ -21,6 +21,10 @@ QString errorText(const Error &error)
         return ms("Verbindungszeitlimit überschritten !");
     case ErrorCode::Communication:
         return ms("Fehler bei der Kommunikation mit dem Tarvelon");
+    case ErrorCode::ReceiveOverflow:
+        return ms("Fehler bei der Kommunikation mit dem Tarvelon") + cr +
+               ms("Zu viele Daten empfangen, Verbindung getrennt. Empfangene Bytes: ") +
+               error.detail;
     case ErrorCode::TransferFailed:
         return ms("Fehler bei der Datenübertragung zum Tarvelon !");
     case ErrorCode::FirmwareTooOld:
@@ -38,6 +42,9 @@ QString errorText(const Error &error)
         return QStringLiteral("%1 unreadable record(s) kept in %2").arg(error.detail, error.extra);
     case ErrorCode::Abandoned:
         return ms("Verbindung abgebrochen, Ostracom wird beendet");
+    case ErrorCode::NotAcknowledged:
+        return ms("Messwerte archiviert, vom Tarvelon aber nicht quittiert: ") +
+               errorText(Error(error.cause, error.detail, error.extra));
     case ErrorCode::Other:
         return error.detail;
     }

@@ -13,6 +13,7 @@ enum class ErrorCode {
     Runtime,                  // the port itself failed; detail: its cause
     Timeout,                  // no whole answer within the deadline
     Communication,            // an answer with a wrong checksum
+    ReceiveOverflow,          // more arrived than any answer holds; detail: bytes received
     TransferFailed,           // the controller echoed a wrong checksum for what it was sent
     FirmwareTooOld,           // detail: the version needed, extra: the version found ("2.19 R24")
     ClockRefused,             // the user declined to take over the controller's clock
@@ -20,6 +21,7 @@ enum class ErrorCode {
     IncompleteRecords,        // detail: records received, extra: records announced
     RecordsRejected,          // detail: unreadable records kept, extra: the rejects file
     Abandoned,                // the program is closing; the exchange was given up unfinished
+    NotAcknowledged,          // records archived, but "DL" failed: cause, detail, extra tell why
     Other,                    // detail: a text made elsewhere (database, field check), shown as is
 };
 
@@ -27,11 +29,21 @@ struct Error {
     ErrorCode code = ErrorCode::None;
     QString detail;
     QString extra;
+    // For an error that follows from another one: that one's code (its detail and extra are
+    // the ones above).
+    ErrorCode cause = ErrorCode::None;
 
     Error() = default;
     Error(ErrorCode c, QString d = {}, QString e = {})
         : code(c), detail(std::move(d)), extra(std::move(e))
     {
+    }
+    // code, because of the error why.
+    static Error because(ErrorCode c, const Error &why)
+    {
+        Error e(c, why.detail, why.extra);
+        e.cause = why.code;
+        return e;
     }
     bool ok() const { return code == ErrorCode::None; }
     bool operator==(const Error &) const = default;

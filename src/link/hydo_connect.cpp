@@ -154,7 +154,16 @@ Error cHydoConnect::GetBuffer()
     if (!m_transport || !m_transport->isOpen())
         return Error(ErrorCode::NoLinkReceive);
     QString why;
-    if (!m_transport->readAvailable(&Buffer, &why))
+    // One byte beyond the room left tells a full buffer from a peer that sends too much.
+    const qint64 room = std::max<qint64>(0, kReceiveLimit - Buffer.size());
+    const bool alive = m_transport->readUpTo(&Buffer, room + 1, &why);
+    if (Buffer.size() > kReceiveLimit) {
+        const Error tooMuch(ErrorCode::ReceiveOverflow, QString::number(Buffer.size()));
+        // The rest of the flood goes with the link, so the next exchange starts clean.
+        disconnect();
+        return tooMuch;
+    }
+    if (!alive)
         return m_transport->isOpen() ? Error(ErrorCode::Runtime, why)
                                      : Error(ErrorCode::NoLinkReceive);
     return {};

@@ -34,7 +34,9 @@ public:
     // Sends data one character at a time with delayMs after each, then the terminator. Over
     // TCP a two-character command goes out as one burst of 100 copies instead.
     Error PutBuffer(const QString &data, int delayMs, bool quiet, const QString &terminator);
-    // Appends whatever has arrived to Buffer, without waiting.
+    // Appends whatever has arrived to Buffer, without waiting. Buffer holds at most
+    // kReceiveLimit bytes: a peer that sends more ends with ErrorCode::ReceiveOverflow and
+    // the link disconnected.
     Error GetBuffer();
     // Empties Buffer and closes whatever link is open.
     void disconnect();

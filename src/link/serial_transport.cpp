@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QStringList>
 
+#include <algorithm>
+#include <limits>
+
 namespace
 {
 
@@ -102,6 +105,8 @@ bool SerialTransport::open(const QString &address, const QString &setting, int, 
         return false;
     }
     m_port->clear();
+    // What the port takes from the driver is bounded too; the rest waits there.
+    m_port->setReadBufferSize(kReceiveLimit);
     return true;
 }
 
@@ -150,6 +155,11 @@ bool SerialTransport::write(const QByteArray &data, QString *error)
 
 bool SerialTransport::readAvailable(QByteArray *out, QString *error)
 {
+    return readUpTo(out, std::numeric_limits<qint64>::max(), error);
+}
+
+bool SerialTransport::readUpTo(QByteArray *out, qint64 maxBytes, QString *error)
+{
     if (!isOpen()) {
         if (error)
             *error = QStringLiteral("serial port is not open");
@@ -158,7 +168,7 @@ bool SerialTransport::readAvailable(QByteArray *out, QString *error)
     // A zero wait lets the port pick up what the driver holds; its time-out is no failure.
     m_port->waitForReadyRead(0);
     const QSerialPort::SerialPortError failure = m_port->error();
-    out->append(m_port->readAll());
+    out->append(m_port->read(std::min(maxBytes, m_port->bytesAvailable())));
     if (failure == QSerialPort::NoError || failure == QSerialPort::TimeoutError) {
         m_port->clearError();
         return true;

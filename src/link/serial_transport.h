@@ -32,6 +32,7 @@ public:
     bool isOpen() const override;
     bool write(const QByteArray &data, QString *error) override;
     bool readAvailable(QByteArray *out, QString *error) override;
+    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error) override;
 
 private:
     std::unique_ptr<QSerialPort> m_port;

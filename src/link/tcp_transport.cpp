@@ -2,6 +2,9 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
+#include <limits>
+
 namespace
 {
 
@@ -39,6 +42,8 @@ bool TcpTransport::open(const QString &address, const QString &setting, int time
     }
     // Created here so the socket belongs to the thread that uses it.
     m_socket = std::make_unique<QTcpSocket>();
+    // What the socket takes from the kernel is bounded too; beyond it the peer waits.
+    m_socket->setReadBufferSize(kReceiveLimit);
     m_socket->connectToHost(address.trimmed(), static_cast<quint16>(port));
     QElapsedTimer waited;
     waited.start();
@@ -120,14 +125,21 @@ bool TcpTransport::write(const QByteArray &data, QString *error)
 
 bool TcpTransport::readAvailable(QByteArray *out, QString *error)
 {
+    return readUpTo(out, std::numeric_limits<qint64>::max(), error);
+}
+
+bool TcpTransport::readUpTo(QByteArray *out, qint64 maxBytes, QString *error)
+{
     if (!m_open) {
         if (error)
             *error = QStringLiteral("not connected");
         return false;
     }
-    for (int i = 0; i < kMaxReadBatches && m_socket->waitForReadyRead(0); ++i) {
+    for (int i = 0; i < kMaxReadBatches && m_socket->bytesAvailable() < maxBytes &&
+                    m_socket->waitForReadyRead(0);
+         ++i) {
     }
-    const QByteArray data = m_socket->readAll();
+    const QByteArray data = m_socket->read(std::min(maxBytes, m_socket->bytesAvailable()));
     out->append(data);
     if (!data.isEmpty() || m_socket->state() == QAbstractSocket::ConnectedState)
         return true;

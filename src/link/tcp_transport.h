@@ -24,6 +24,7 @@ public:
     // Data that arrived before the peer closed is handed out first; the failure is
     // reported by the first read that finds nothing left.
     bool readAvailable(QByteArray *out, QString *error) override;
+    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error) override;
 
 private:
     std::unique_ptr<QTcpSocket> m_socket;

@@ -5,6 +5,10 @@
 
 #include <functional>
 
+// The most a link keeps of what a controller sent: the longest answer is under 6 KiB, so a
+// peer that sends more is no controller, and must not fill the memory before the deadline.
+inline constexpr qint64 kReceiveLimit = 64 * 1024;
+
 // One byte pipe to a controller: a serial line or a TCP connection. Implementations are
 // used from the link worker thread only and never block longer than the deadline they are
 // given. Errors come back as plain descriptions; the caller decides how to show them.
@@ -28,6 +32,12 @@ public:
     // Everything received so far, without waiting. Returns false when the link failed
     // (for TCP: the peer closed it); data received before the failure is still returned.
     virtual bool readAvailable(QByteArray *out, QString *error) = 0;
+    // As readAvailable, but appends at most maxBytes; the rest waits for a later read. The
+    // default, for pipes that cannot be flooded, takes everything.
+    virtual bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error)
+    {
+        return readAvailable(out, error);
+    }
 
     // Asked during a long wait (a TCP connect): true gives the wait up, as the link's user
     // no longer needs its result.

@@ -97,18 +97,21 @@ Error cTarvelon::get_comp()
     // Records announced but not received stay on the controller: after "DL" it would forget
     // them too. The next download brings them again with those received now, which the
     // archive then skips.
+    Error ack;
     if (safe && complete == announced) {
         QString snapshot;
-        const Error ack = get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
-                                        QStringLiteral("End Data"), QStringLiteral("CheckSum"),
-                                        snapshot, 0, QString(), true);
-        // A program that is closing gives the acknowledgement up: the records come again
-        // next time and are skipped as archived.
-        report.acknowledged = ack.code != ErrorCode::Abandoned;
+        ack = get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
+                            QStringLiteral("End Data"), QStringLiteral("CheckSum"), snapshot, 0,
+                            QString(), true);
+        // Unacknowledged records (no answer, a bad one, a program that is closing) come again
+        // next time and are skipped as archived; the user still learns that they stay.
+        report.acknowledged = ack.ok();
     }
 
     if (!storeProblem.isEmpty())
         error = Error(ErrorCode::Other, storeProblem);
+    else if (!ack.ok())
+        error = Error::because(ErrorCode::NotAcknowledged, ack);
     for (int i = 1; i <= complete; ++i) {
         const int n = Event_Sensor_nr(i);
         if (n < 1 || n > kSensors || !Event_Problem(i).isEmpty())

@@ -1,5 +1,8 @@
 #include "support/fake_transport.h"
 
+#include <QScopeGuard>
+
+#include <algorithm>
 #include <cctype>
 #include <stdexcept>
 
@@ -20,6 +23,8 @@ const Markers kReadMarkers[] = {
 const QByteArray kChecksumMarker("CheckSum");
 const QByteArray kReadyMarker("Receive Start");
 constexpr int kChecksumDigits = 2;
+// What a flooding peer has ready at each read: more than any receive buffer should take.
+constexpr qint64 kFloodChunk = 256 * 1024;
 
 QByteArray twoHexDigits(int value)
 {
@@ -99,6 +104,7 @@ void FakeController::clearHistory()
     m_closes = 0;
     m_stored.clear();
     m_lastWriteReceived.clear();
+    m_largestBuffer = 0;
 }
 
 bool FakeController::open(Transport::Kind kind, const QString &address, const QString &setting,
@@ -134,7 +140,9 @@ void FakeController::close(Transport::Kind kind)
 
 bool FakeController::write(Transport::Kind kind, const QByteArray &data, QString *error)
 {
-    if (!isOpen(kind) || m_failWrites) {
+    const bool failing =
+        m_failWrites || (!m_failCommand.isEmpty() && commandIn(data) == m_failCommand);
+    if (!isOpen(kind) || failing) {
         if (error)
             *error = isOpen(kind) ? QStringLiteral("broken pipe (fake)")
                                   : QStringLiteral("not open (fake)");
@@ -148,18 +156,30 @@ bool FakeController::write(Transport::Kind kind, const QByteArray &data, QString
     return true;
 }
 
-bool FakeController::read(Transport::Kind kind, QByteArray *out, QString *error)
+bool FakeController::read(Transport::Kind kind, QByteArray *out, qint64 maxBytes, QString *error)
 {
     if (!isOpen(kind)) {
         if (error)
             *error = QStringLiteral("not open (fake)");
         return false;
     }
+    const auto noteSize =
+        qScopeGuard([&] { m_largestBuffer = qMax(m_largestBuffer, out->size()); });
+    if (m_flooding) {
+        out->append(QByteArray(std::min(maxBytes, kFloodChunk), 'F'));
+        return true;
+    }
     // The PC only looks for the echo once it has sent all of its data.
     if (m_takingData && !m_writeData.isEmpty() && m_pending.empty())
         finishWriteData();
     if (m_pending.empty() || m_pending.front().readyAtMs > m_clock.nowMs())
         return true;
+    // What does not fit waits for the next read.
+    if (m_pending.front().bytes.size() > maxBytes) {
+        out->append(m_pending.front().bytes.first(maxBytes));
+        m_pending.front().bytes.remove(0, maxBytes);
+        return true;
+    }
     const Piece piece = m_pending.front();
     m_pending.pop_front();
     out->append(piece.bytes);
@@ -183,6 +203,7 @@ void FakeController::resetConnection()
     m_writeCommand.clear();
     m_takingData = false;
     m_writeData.clear();
+    m_flooding = false;
 }
 
 void FakeController::takeCommandText(const QByteArray &data)
@@ -208,6 +229,7 @@ void FakeController::onBurst(const QString &command)
 {
     ++m_bursts[command];
     const int seen = ++m_connectionBursts[command];
+    m_flooding = m_flooding || (!m_mute && command == m_floodCommand);
     // A controller busy answering does not start a second answer.
     const auto it = m_answers.constFind(command);
     if (m_mute || !m_pending.empty() || seen < m_answerAfter || it == m_answers.constEnd())

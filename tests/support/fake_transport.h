@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <deque>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -72,6 +73,11 @@ public:
     void hangOnOpen(bool on = true) { m_hangOnOpen = on; }
     // Takes the data of a write but never echoes its checksum.
     void noEchoAfterWrite(bool on = true) { m_noEcho = on; }
+    // Per command: no answer at all; a burst of it fails to write; or it is answered by
+    // bytes without end, as a wrong peer would send them (an empty command ends that).
+    void forget(const QString &command) { m_answers.remove(command); }
+    void failWritesOf(const QString &command) { m_failCommand = command; }
+    void floodOn(const QString &command) { m_floodCommand = command; }
 
     // ---- what happened
     const QList<Write> &writes() const { return m_writes; }
@@ -80,6 +86,8 @@ public:
     // Bursts of a command recognised, over all connections.
     int bursts(const QString &command) const { return m_bursts.value(command); }
     int opens() const { return m_opens; }
+    // The most the PC's receive buffer held after one of its reads.
+    qsizetype largestBuffer() const { return m_largestBuffer; }
     int closes() const { return m_closes; }
     QString lastAddress() const { return m_lastAddress; }
     QString lastSetting() const { return m_lastSetting; }
@@ -97,7 +105,7 @@ public:
     void close(Transport::Kind kind);
     bool isOpen(Transport::Kind kind) const { return m_openKind == kind && !m_lost; }
     bool write(Transport::Kind kind, const QByteArray &data, QString *error);
-    bool read(Transport::Kind kind, QByteArray *out, QString *error);
+    bool read(Transport::Kind kind, QByteArray *out, qint64 maxBytes, QString *error);
 
 private:
     enum class Kind { Framed, Raw, Write };
@@ -133,6 +141,8 @@ private:
     bool m_refuseOpen = false;
     bool m_hangOnOpen = false;
     bool m_noEcho = false;
+    QString m_failCommand;
+    QString m_floodCommand;
 
     QList<Write> m_writes;
     QHash<QString, int> m_bursts;
@@ -142,6 +152,7 @@ private:
     QString m_lastSetting;
     QHash<QString, QByteArray> m_stored;
     QByteArray m_lastWriteReceived;
+    qsizetype m_largestBuffer = 0;
 
     // One connection's state.
     std::optional<Transport::Kind> m_openKind;
@@ -152,6 +163,7 @@ private:
     QString m_writeCommand;    // set once "Receive Start" is queued
     bool m_takingData = false; // "Receive Start" delivered: what follows is data
     QByteArray m_writeData;
+    bool m_flooding = false;
 };
 
 class FakeTransport : public Transport
@@ -172,7 +184,11 @@ public:
     }
     bool readAvailable(QByteArray *out, QString *error) override
     {
-        return m_controller.read(m_kind, out, error);
+        return m_controller.read(m_kind, out, std::numeric_limits<qint64>::max(), error);
+    }
+    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error) override
+    {
+        return m_controller.read(m_kind, out, maxBytes, error);
     }
 
 private:

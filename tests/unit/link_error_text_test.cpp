@@ -33,6 +33,14 @@ TEST(ErrorText, eachCodeReadsExactlyAsShownToTheUser)
          "Unvollständige Messwerte vom Tarvelon: 3 / 5"},
         {Error(ErrorCode::RecordsRejected, "2", "/data/rejects.txt"),
          "2 unreadable record(s) kept in /data/rejects.txt"},
+        {Error(ErrorCode::ReceiveOverflow, "65537"),
+         "Fehler bei der Kommunikation mit dem Tarvelon\rZu viele Daten empfangen, Verbindung "
+         "getrennt. Empfangene Bytes: 65537"},
+        {Error::because(ErrorCode::NotAcknowledged, Error(ErrorCode::Runtime, "broken pipe")),
+         "Messwerte archiviert, vom Tarvelon aber nicht quittiert: Runtime Error: broken pipe"},
+        {Error::because(ErrorCode::NotAcknowledged, Error(ErrorCode::Timeout)),
+         "Messwerte archiviert, vom Tarvelon aber nicht quittiert: "
+         "Verbindungszeitlimit überschritten !"},
         {Error(ErrorCode::Other, "database is locked"), "database is locked"},
     };
     for (const auto &c : cases) {

@@ -90,6 +90,48 @@ TEST_F(HydoConnect, failingWriteIsARuntimeErrorAndStopsTheSend)
     EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), kBrokenPipe);
 }
 
+// A wrong peer (another service behind the port) may send without end: the link takes no
+// more than its limit, ends the exchange there and drops the rest with the connection.
+TEST_F(HydoConnect, aPeerSendingWithoutEndIsCutOffAtTheLimitAndTheNextExchangeStartsClean)
+{
+    NoProgress progress;
+    const Error tooMuch(ErrorCode::ReceiveOverflow, QString::number(kReceiveLimit + 1));
+    // An answer that fills the buffer to the last byte is still an answer.
+    const QByteArray framing = "Version DataEnd Data00CheckSum";
+    const QByteArray fullPayload(kReceiveLimit - framing.size(), '0');
+    controller.setPayload("DX", fullPayload);
+
+    for (const bool serial : {false, true}) {
+        for (const char *command : {"DX", "DI"}) {
+            SCOPED_TRACE(std::string(command) + (serial ? " serial" : " tcp"));
+            ProtocolContext ctx{link, fake.clock, progress,
+                                serial ? LinkParams{true, "/dev/ttyFAKE0", "9600,n,8,1"}
+                                       : LinkParams{false, "ctl.example", "4001"}};
+            auto readVersion = [&](QString &result) {
+                return get_Meta_Data(ctx, "DX", "Version Data", "End Data", "CheckSum", result, 0,
+                                     QString(), true);
+            };
+            controller.clearHistory();
+            controller.floodOn(command);
+            const qint64 start = fake.clock.nowMs();
+            QString result;
+            const Error error =
+                QByteArray(command) == "DX"
+                    ? readVersion(result)
+                    : put_Meta_Data(ctx, "DI", "Receive Start", "CheckSum", "0A0B", true);
+            EXPECT_EQ(error, tooMuch);
+            EXPECT_LE(controller.largestBuffer(), kReceiveLimit + 1);
+            EXPECT_LT(fake.clock.nowMs() - start, 1000) << "ended at once, not at the deadline";
+            EXPECT_TRUE(link.Buffer.isEmpty());
+            EXPECT_EQ(controller.closes(), controller.opens()) << "and the link closed";
+
+            controller.floodOn({});
+            ASSERT_EQ(readVersion(result), Error());
+            EXPECT_EQ(result.size(), fullPayload.size());
+        }
+    }
+}
+
 // A closing program abandons the link: reads end at their next step, a write that has
 // begun runs to its end, and one not begun is not started.
 TEST_F(HydoConnect, anAbandonedLinkEndsReadsAtOnceButFinishesAWriteItHasBegun)

@@ -86,6 +86,26 @@ TEST_F(SerialOnPty, farEndGoingAwayIsALostLink)
     EXPECT_TRUE(error.contains(m_device)) << error.toStdString();
 }
 
+// A device that talks without end must not fill the memory: a read takes what it is allowed
+// and leaves the rest waiting.
+TEST_F(SerialOnPty, aBoundedReadTakesNoMoreThanAllowedAndTheRestLater)
+{
+    QString error;
+    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
+    const QByteArray sent(100, 'x');
+    ASSERT_EQ(::write(m_master, sent.constData(), sent.size()), sent.size());
+    QByteArray got;
+    QElapsedTimer timer;
+    timer.start();
+    while (got.isEmpty() && timer.elapsed() < kPatienceMs) {
+        ASSERT_TRUE(transport.readUpTo(&got, 30, &error)) << error.toStdString();
+        usleep(5000);
+    }
+    EXPECT_EQ(got.size(), 30);
+    EXPECT_TRUE(readTransport(sent.size(), &got, &error)) << error.toStdString();
+    EXPECT_EQ(got, sent);
+}
+
 TEST(SerialTransport, missingDeviceOrBadSettingsAreNamedInTheError)
 {
     SerialTransport transport;

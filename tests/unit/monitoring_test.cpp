@@ -21,6 +21,7 @@
 #include <atomic>
 #include <csignal>
 #include <ctime>
+#include <functional>
 #include <sys/resource.h>
 
 #include <QDir>
@@ -167,6 +168,51 @@ TEST_F(Download, nothingIsAcknowledgedUnlessAllAnnouncedRecordsArrived)
     }
 }
 
+// A "DL" that fails leaves the records on the controller: the poll reports them archived
+// but not acknowledged, and why.
+TEST_F(Download, aFailedAcknowledgementIsReportedWithItsCause)
+{
+    const struct {
+        const char *name;
+        std::function<void(FakeController &, bool on)> fault;
+        Error cause;
+    } cases[] = {
+        {"bad checksum",
+         [](FakeController &c, bool on) {
+             if (on)
+                 c.setRawAnswer("DL", framedAnswer("SnapshotNr Data", "0001", "End Data", 1));
+             else
+                 c.setPayload("DL", "0001");
+         },
+         Error(ErrorCode::Communication)},
+        {"no answer",
+         [](FakeController &c, bool on) {
+             if (on)
+                 c.forget("DL");
+             else
+                 c.setPayload("DL", "0001");
+         },
+         Error(ErrorCode::Timeout)},
+        {"write fails", [](FakeController &c, bool on) { c.failWritesOf(on ? "DL" : ""); },
+         Error(ErrorCode::Runtime, "broken pipe (fake)")},
+        {"flooded", [](FakeController &c, bool on) { c.floodOn(on ? "DL" : ""); },
+         Error(ErrorCode::ReceiveOverflow, QString::number(kReceiveLimit + 1))},
+    };
+    int minute = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.controller.setPayload("DO", storedData({{1, 250, kT0.addSecs(60 * ++minute)}}));
+        c.fault(fake.controller, true);
+        const PollResult poll = pollController(t);
+        c.fault(fake.controller, false);
+        EXPECT_EQ(poll.error, Error::because(ErrorCode::NotAcknowledged, c.cause));
+        EXPECT_EQ(poll.archived, 1);
+        EXPECT_FALSE(t.lastDownload().acknowledged);
+    }
+    EXPECT_EQ(pollController(t).error, Error());
+    EXPECT_TRUE(t.lastDownload().acknowledged);
+}
+
 TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
 {
     const struct {
@@ -244,7 +290,8 @@ TEST_F(Download, anAbandonedDownloadLosesNothingAndArchivesNothingTwice)
     trip.flag = false;
     trip.midAnswer = false;
     fake.controller.splitAnswer(1);
-    EXPECT_EQ(mine.get_comp(), Error());
+    EXPECT_EQ(mine.get_comp(),
+              Error::because(ErrorCode::NotAcknowledged, Error(ErrorCode::Abandoned)));
     EXPECT_EQ(archived(), 2);
     EXPECT_FALSE(mine.lastDownload().acknowledged);
     EXPECT_EQ(fake.controller.bursts("DL"), 0);
