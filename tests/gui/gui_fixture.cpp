@@ -46,14 +46,7 @@ void saveScreenshot(QWidget *widget, const QString &label)
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
+    return user::waitFor(done, timeoutMs);
 }
 
 void EnglishSuite::SetUpTestSuite()
