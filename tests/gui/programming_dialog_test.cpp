@@ -125,8 +125,9 @@ protected:
                 return dialog != nullptr;
             },
             2000);
-        if (dialog)
+        if (dialog) {
             EXPECT_TRUE(user::activate(dialog));
+        }
         return dialog;
     }
 
