@@ -4,8 +4,10 @@
 #include "store/database.h"
 
 #include "store/database_sql.h"
+#include "store/strings.h"
 
 #include <QAtomicInteger>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -15,6 +17,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <dlfcn.h>
+#include <poll.h>
 #include <sys/statvfs.h>
 #include <utility>
 
@@ -133,27 +137,121 @@ struct ThreadConnections {
 
 thread_local ThreadConnections t_connections;
 
-// The kind of a refused PostgreSQL connection: a server that cannot be reached now may be
-// reachable at the next cycle; a wrong name or password is not.
-StoreError::Kind kindOfRefusedConnection(const QSqlError &error)
+// Why a PostgreSQL server refused a connection, as SQLSTATE. QPSQL reports a failed open
+// without one; libpq, which the driver has loaded anyway, gives it when asked before the
+// server answers, so the connection is tried once more by hand. Empty when no server
+// answered in time, "28P01" when it wanted a password and none was found.
+QString refusalState(const Database::Shared &s)
 {
-    const QString text = error.text();
-    if (text.contains(QLatin1String("does not exist")))
-        return StoreError::Kind::Missing;
-    if (text.contains(QLatin1String("authentication")) || text.contains(QLatin1String("password")))
-        return StoreError::Kind::Other;
-    return StoreError::Kind::Busy;
+    struct Libpq {
+        void *(*connectStartParams)(const char *const *, const char *const *, int);
+        int (*connectPoll)(void *);
+        int (*setErrorVerbosity)(void *, int);
+        int (*socket)(const void *);
+        int (*status)(const void *);
+        int (*needsPassword)(const void *);
+        char *(*errorMessage)(const void *);
+        void (*finish)(void *);
+    };
+    static const std::optional<Libpq> pq = []() -> std::optional<Libpq> {
+        void *lib = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
+        if (!lib)
+            return std::nullopt;
+        Libpq f{};
+        const bool all =
+            (f.connectStartParams = reinterpret_cast<decltype(f.connectStartParams)>(
+                 ::dlsym(lib, "PQconnectStartParams"))) &&
+            (f.connectPoll =
+                 reinterpret_cast<decltype(f.connectPoll)>(::dlsym(lib, "PQconnectPoll"))) &&
+            (f.setErrorVerbosity = reinterpret_cast<decltype(f.setErrorVerbosity)>(
+                 ::dlsym(lib, "PQsetErrorVerbosity"))) &&
+            (f.socket = reinterpret_cast<decltype(f.socket)>(::dlsym(lib, "PQsocket"))) &&
+            (f.status = reinterpret_cast<decltype(f.status)>(::dlsym(lib, "PQstatus"))) &&
+            (f.needsPassword = reinterpret_cast<decltype(f.needsPassword)>(
+                 ::dlsym(lib, "PQconnectionNeedsPassword"))) &&
+            (f.errorMessage =
+                 reinterpret_cast<decltype(f.errorMessage)>(::dlsym(lib, "PQerrorMessage"))) &&
+            (f.finish = reinterpret_cast<decltype(f.finish)>(::dlsym(lib, "PQfinish")));
+        return all ? std::optional<Libpq>(f) : std::nullopt;
+    }();
+    if (!pq)
+        return QString();
+    // libpq's values: CONNECTION_BAD, PGRES_POLLING_FAILED/READING/WRITING/OK, PQERRORS_SQLSTATE.
+    constexpr int kBad = 1, kFailed = 0, kReading = 1, kWriting = 2, kOk = 3, kSqlstate = 3;
+    std::vector<QByteArray> keys{"host", "user", "dbname"};
+    std::vector<QByteArray> values{s.host.toUtf8(), s.user.toUtf8(), s.databaseName.toUtf8()};
+    if (s.port > 0) {
+        keys.push_back("port");
+        values.push_back(QByteArray::number(s.port));
+    }
+    for (const QString &option : s.connectOptions.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const qsizetype equals = option.indexOf(QLatin1Char('='));
+        keys.push_back(option.left(equals).toUtf8());
+        values.push_back(option.mid(equals + 1).toUtf8());
+    }
+    std::vector<const char *> k, v;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        k.push_back(keys[i].constData());
+        v.push_back(values[i].constData());
+    }
+    k.push_back(nullptr);
+    v.push_back(nullptr);
+    void *conn = pq->connectStartParams(k.data(), v.data(), 0);
+    if (!conn)
+        return QString();
+    pq->setErrorVerbosity(conn, kSqlstate);
+    // A server that refused the driver a moment ago answers at once; one that does not is
+    // as good as unreachable.
+    constexpr int kAnswerMs = 3000;
+    QElapsedTimer clock;
+    clock.start();
+    int state = pq->status(conn) == kBad ? kFailed : kWriting;
+    while (state != kFailed && state != kOk) {
+        pollfd p{pq->socket(conn), short(state == kReading ? POLLIN : POLLOUT), 0};
+        const qint64 left = kAnswerMs - clock.elapsed();
+        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0)
+            break;
+        state = pq->connectPoll(conn);
+    }
+    QString code;
+    if (state == kFailed) {
+        // Each line of an answer reads "SEVERITY:  SQLSTATE"; libpq's own lines have none.
+        static const QRegularExpression sqlstate(QStringLiteral(":\\s+([0-9A-Z]{5})\\s*$"),
+                                                 QRegularExpression::MultilineOption);
+        auto it = sqlstate.globalMatch(QString::fromUtf8(pq->errorMessage(conn)));
+        while (it.hasNext())
+            code = it.next().captured(1);
+        if (code.isEmpty() && pq->needsPassword(conn))
+            code = QStringLiteral("28P01");
+    }
+    pq->finish(conn);
+    return code;
 }
 
 void openConnection(QSqlDatabase &db, const Database::Shared &s)
 {
     if (!db.open()) {
         const QSqlError error = db.lastError();
-        const auto kind = s.dialect == Dialect::Postgres ? kindOfRefusedConnection(error)
-                                                         : kindOf(error, s.location);
-        throw StoreError(QStringLiteral("Cannot open database %1: %2%3")
-                             .arg(s.location, error.text(), fullDiskNote(kind)),
-                         kind);
+        if (s.dialect != Dialect::Postgres) {
+            const auto kind = kindOf(error, s.location);
+            throw StoreError(QStringLiteral("Cannot open database %1: %2%3")
+                                 .arg(s.location, error.text(), fullDiskNote(kind)),
+                             kind);
+        }
+        QString state = error.nativeErrorCode();
+        if (state.isEmpty())
+            state = refusalState(s);
+        // A server that cannot be reached now may be at the next cycle; a wrong name or a
+        // refused login needs the user.
+        if (state == QLatin1String("28P01") || state == QLatin1String("28000"))
+            throw StoreError(ms("Der Datenbankserver hat die Anmeldung abgelehnt: ") + s.location +
+                             QStringLiteral(" (SQLSTATE ") + state + QLatin1Char(')'));
+        if (state == QLatin1String("3D000"))
+            throw StoreError(ms("Diese Datenbank gibt es auf dem Server nicht: ") + s.location,
+                             StoreError::Kind::Missing);
+        const auto kind = StoreError::kindOfPostgresState(state);
+        throw StoreError(
+            QStringLiteral("Cannot open database %1: %2").arg(s.location, error.text()), kind);
     }
     QSqlQuery q(db);
     if (s.dialect == Dialect::Postgres) {
@@ -166,31 +264,170 @@ void openConnection(QSqlDatabase &db, const Database::Shared &s)
     }
 }
 
-// Reads a postgresql://[user@]host[:port]/dbname[?option=value&...] address into `s`.
-// A password in it is refused: it would be visible to every user of the machine.
+// The parts of a postgresql://[user@]host[:port]/dbname[?option=value&...] address.
+struct PostgresAddress {
+    QString user;
+    QString host;
+    QString socketDir; // option host: a folder instead of a server name
+    int port = -1;
+    QString database;
+    QList<QPair<QString, QString>> options;
+
+    // The address as messages and the spool name it, and as it is opened again.
+    QString text() const
+    {
+        QString t = QStringLiteral("postgresql://");
+        if (!user.isEmpty())
+            t += QString::fromLatin1(QUrl::toPercentEncoding(user)) + QLatin1Char('@');
+        t += host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+        if (port >= 0)
+            t += QLatin1Char(':') + QString::number(port);
+        t += QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(database));
+        QStringList pairs;
+        if (!socketDir.isEmpty())
+            pairs << QStringLiteral("host=") + socketDir;
+        for (const auto &[key, value] : options)
+            pairs << key + QLatin1Char('=') + value;
+        if (!pairs.isEmpty())
+            t += QLatin1Char('?') + pairs.join(QLatin1Char('&'));
+        return t;
+    }
+};
+
+// Options passed on to libpq. Passwords stay out (they belong in ~/.pgpass), and so does
+// anything that would change where or as whom the program connects behind the address.
+bool isAllowedOption(const QString &key)
+{
+    static const QStringList allowed{
+        QStringLiteral("sslmode"),          QStringLiteral("sslrootcert"),
+        QStringLiteral("sslcert"),          QStringLiteral("sslkey"),
+        QStringLiteral("sslcrl"),           QStringLiteral("connect_timeout"),
+        QStringLiteral("application_name"), QStringLiteral("host")};
+    return allowed.contains(key);
+}
+
+QString passwordProblem()
+{
+    return ms("Ein Passwort gehört nicht in die Datenbankadresse; es steht in ~/.pgpass (oder "
+              "der Datei, die PGPASSFILE nennt) oder in PGPASSWORD");
+}
+
+// Reads an address part by part. Its text is never quoted back, only the name of the part
+// that is wrong: a mistyped address may well hold a password.
+std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QString *problem)
+{
+    auto fail = [&](const QString &why) {
+        *problem = why;
+        return std::nullopt;
+    };
+    static const QString scheme = QStringLiteral("postgresql://");
+    if (!location.startsWith(scheme, Qt::CaseInsensitive))
+        return fail(ms("Die Datenbankadresse hat ein unbekanntes Schema; sie beginnt mit "
+                       "postgresql://"));
+    QString rest = location.mid(scheme.size());
+    if (rest.contains(QLatin1Char('#')) || rest.contains(QRegularExpression(QStringLiteral("\\s"))))
+        return fail(ms("Die Datenbankadresse enthält Leerraum oder #"));
+    // The query may hold '/' and '@' (a socket folder), so it is split off first.
+    const qsizetype question = rest.indexOf(QLatin1Char('?'));
+    const QString query = question < 0 ? QString() : rest.mid(question + 1);
+    rest.truncate(question < 0 ? rest.size() : question);
+    const qsizetype slash = rest.indexOf(QLatin1Char('/'));
+    const QString authority = slash < 0 ? rest : rest.left(slash);
+    const QString path = slash < 0 ? QString() : rest.mid(slash + 1);
+    auto decoded = [](const QString &part) {
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(part.toUtf8()));
+    };
+    static const QRegularExpression name(QStringLiteral("^[^\\x00-\\x20\\x7f/]+$"));
+
+    PostgresAddress a;
+    const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0) {
+        const QString userInfo = authority.left(at);
+        if (userInfo.contains(QLatin1Char(':')))
+            return fail(passwordProblem());
+        a.user = decoded(userInfo);
+        if (!name.match(a.user).hasMatch())
+            return fail(ms("Der Benutzername in der Datenbankadresse ist ungültig"));
+    }
+    const QString hostPort = authority.mid(at + 1);
+    const QString badHost = ms("Der Rechnername in der Datenbankadresse ist ungültig");
+    std::optional<QString> port;
+    if (hostPort.startsWith(QLatin1Char('['))) {
+        const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return fail(badHost);
+        a.host = hostPort.mid(1, close - 1).toLower();
+        const QString after = hostPort.mid(close + 1);
+        if (!QRegularExpression(QStringLiteral("^[0-9a-f:.]+$")).match(a.host).hasMatch() ||
+            !(after.isEmpty() || after.startsWith(QLatin1Char(':'))))
+            return fail(badHost);
+        if (!after.isEmpty())
+            port = after.mid(1);
+    } else {
+        const qsizetype colon = hostPort.indexOf(QLatin1Char(':'));
+        a.host = hostPort.left(colon < 0 ? hostPort.size() : colon).toLower();
+        if (!QRegularExpression(QStringLiteral("^[a-z0-9._-]*$")).match(a.host).hasMatch())
+            return fail(badHost);
+        if (colon >= 0)
+            port = hostPort.mid(colon + 1);
+    }
+    if (port) {
+        const bool digits =
+            QRegularExpression(QStringLiteral("^[0-9]{1,5}$")).match(*port).hasMatch();
+        a.port = digits ? port->toInt() : 0;
+        if (a.port < 1 || a.port > 65535)
+            return fail(ms("Der Port in der Datenbankadresse ist ungültig (1 bis 65535)"));
+    }
+    a.database = decoded(path);
+    if (!name.match(a.database).hasMatch())
+        return fail(ms("Der Datenbankname fehlt in der Datenbankadresse oder ist ungültig"));
+
+    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*$"));
+    for (const QString &item : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
+        const qsizetype equals = item.indexOf(QLatin1Char('='));
+        const QString key = decoded(item.left(equals < 0 ? item.size() : equals));
+        const QString value = equals < 0 ? QString() : decoded(item.mid(equals + 1));
+        if (key.contains(QLatin1String("password"), Qt::CaseInsensitive))
+            return fail(passwordProblem());
+        // An unknown option is named only when it reads name=value: a lone word may be a
+        // password typed in the wrong place.
+        if (!isAllowedOption(key))
+            return fail(ms("Unbekannte Option in der Datenbankadresse") +
+                        (equals >= 0 && Database::isPlainIdentifier(key)
+                             ? QStringLiteral(": ") + key
+                             : QString()));
+        if (equals < 0 || !plainValue.match(value).hasMatch())
+            return fail(ms("Diese Option der Datenbankadresse hat einen Wert, den das Programm "
+                           "nicht weitergeben kann: ") +
+                        key);
+        if (key == QLatin1String("host"))
+            a.socketDir = value;
+        else
+            a.options.append({key, value});
+    }
+    return a;
+}
+
+// Any scheme://, so that an address of another kind is refused as one instead of being
+// taken for a file name, which would then be shown.
+bool isAddress(const QString &location)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(location).hasMatch();
+}
+
 void readPostgresLocation(const QString &location, Database::Shared &s)
 {
-    const QUrl url(location, QUrl::StrictMode);
-    // What messages name: the address without any password in it.
-    QUrl clean = url;
-    QUrlQuery cleanQuery(url);
-    cleanQuery.removeAllQueryItems(QStringLiteral("password"));
-    clean.setQuery(cleanQuery);
-    const QString shown = clean.toDisplayString(QUrl::RemovePassword);
-    auto refuse = [&](const QString &why) {
-        throw StoreError(QStringLiteral("Cannot open database %1: %2").arg(shown, why));
-    };
-    if (!url.isValid())
-        refuse(QStringLiteral("the address is not valid (%1)").arg(url.errorString()));
-    if (!url.password().isEmpty())
-        refuse(QStringLiteral("a password does not belong in the address; put it in ~/.pgpass "
-                              "(or the file PGPASSFILE names) or in PGPASSWORD"));
-    s.location = shown;
+    QString problem;
+    const auto a = parsePostgresAddress(location, &problem);
+    if (!a)
+        throw StoreError(problem);
+    s.location = a->text();
     s.dialect = Dialect::Postgres;
-    s.host = url.host();
-    s.port = url.port(-1);
-    s.user = url.userName();
-    s.databaseName = url.path().mid(1);
+    s.host = a->socketDir.isEmpty() ? a->host : a->socketDir;
+    s.port = a->port;
+    s.user = a->user;
+    s.databaseName = a->database;
     // A server that vanished without closing the connection (power cut, network gone) is
     // noticed within about a minute instead of blocking the cycle until TCP gives up.
     QStringList options{QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds),
@@ -199,18 +436,8 @@ void readPostgresLocation(const QString &location, Database::Shared &s)
                         QStringLiteral("keepalives_interval=10"),
                         QStringLiteral("keepalives_count=3"),
                         QStringLiteral("tcp_user_timeout=60000")};
-    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*$"));
-    for (const auto &[key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
-        if (key == QLatin1String("password"))
-            refuse(QStringLiteral("a password does not belong in the address; put it in "
-                                  "~/.pgpass (or the file PGPASSFILE names) or in PGPASSWORD"));
-        if (!Database::isPlainIdentifier(key) || !plainValue.match(value).hasMatch())
-            refuse(QStringLiteral("option %1 has a value this program cannot pass on").arg(key));
-        if (key == QLatin1String("host"))
-            s.host = value; // a socket folder
-        else
-            options << key + QLatin1Char('=') + value;
-    }
+    for (const auto &[key, value] : a->options)
+        options << key + QLatin1Char('=') + value;
     s.connectOptions = options.join(QLatin1Char(';'));
 }
 
@@ -239,6 +466,11 @@ QSqlDatabase Database::connection() const
 
     Shared &s = *m_shared;
     const QString name = QStringLiteral("ostracom-db%1-c%2").arg(s.instance).arg(++g_connections);
+    // Without the driver no cycle can ever reach the server: that is the user's to mend.
+    if (s.dialect == Dialect::Postgres &&
+        !QSqlDatabase::isDriverAvailable(QLatin1String(kPostgresDriver)))
+        throw StoreError(ms("Der PostgreSQL-Treiber QPSQL fehlt; installieren Sie das Paket "
+                            "libqt6sql6-psql"));
     const bool create = std::exchange(s.createFile, false);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(
@@ -291,7 +523,7 @@ Database::Database(const QString &location, Mode mode, int busyTimeoutMs)
 {
     if (location.isEmpty())
         throw StoreError(QStringLiteral("No database file was given"));
-    if (isPostgresLocation(location))
+    if (isAddress(location))
         readPostgresLocation(location, *m_shared);
     else
         m_shared->location = QFileInfo(location).absoluteFilePath();
@@ -323,6 +555,14 @@ Database::Database(const QString &location, Mode mode, int busyTimeoutMs)
 Database::~Database()
 {
     closeAllConnections(*m_shared);
+}
+
+QString Database::addressProblem(const QString &location)
+{
+    QString problem;
+    if (isAddress(location))
+        parsePostgresAddress(location, &problem);
+    return problem;
 }
 
 QString Database::location() const

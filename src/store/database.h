@@ -124,8 +124,9 @@ public:
         Attach,  // use an existing, prepared database as it is (a second handle)
     };
 
-    // Opens the database at `location` (a SQLite file path). Throws StoreError naming the
-    // path and the cause; a file that is refused is never written to.
+    // Opens the database at `location`: a SQLite file path or a postgresql:// address.
+    // Throws StoreError naming the path and the cause; a file that is refused is never
+    // written to.
     explicit Database(const QString &location, Mode mode = Mode::Prepare,
                       int busyTimeoutMs = kDefaultBusyTimeoutMs);
     // Whether the schema is older than this program's, so that a handle opened with Attach
@@ -137,6 +138,9 @@ public:
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
+    // Why `location` cannot be used when it is an address (scheme://...): the part that is
+    // wrong, never its text. Empty for a usable address and for a file name.
+    static QString addressProblem(const QString &location);
     QString location() const;
     // The connection of the calling thread, opened on first use in that thread.
     QSqlDatabase connection() const;

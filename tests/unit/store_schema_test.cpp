@@ -69,13 +69,13 @@ QByteArray writeMark(TempDb &db)
         // Every row written carries the writing transaction's id (other tests share the
         // server, so its transaction counter says nothing about this database): the ids of
         // every table's rows, and of the tables themselves for changes of the schema.
-        return db.exec(
-                     "SELECT coalesce(string_agg(c.relname || ':' || c.xmin::text || '=' || "
-                     "coalesce((xpath('/row/x/text()', query_to_xml(format('SELECT "
-                     "string_agg(xmin::text, '','' ORDER BY xmin::text) AS x FROM %I', "
-                     "c.relname), false, true, '')))[1]::text, ''), ';' ORDER BY c.relname), '') "
-                     "FROM pg_class c WHERE c.relkind = 'r' AND c.relnamespace = "
-                     "current_schema()::regnamespace")
+        return db
+            .exec("SELECT coalesce(string_agg(c.relname || ':' || c.xmin::text || '=' || "
+                  "coalesce((xpath('/row/x/text()', query_to_xml(format('SELECT "
+                  "string_agg(xmin::text, '','' ORDER BY xmin::text) AS x FROM %I', "
+                  "c.relname), false, true, '')))[1]::text, ''), ';' ORDER BY c.relname), '') "
+                  "FROM pg_class c WHERE c.relkind = 'r' AND c.relnamespace = "
+                  "current_schema()::regnamespace")
             .toByteArray();
     }
     return TempDb::fileHash(db.path());
@@ -341,42 +341,63 @@ TEST_P(StoreSchema, unusableDatabasesAreRefusedWithTheirReasonAndLeftUnchanged)
     }
 }
 
-// What a PostgreSQL address may hold, and the kinds of a server that does not answer or
-// has no such database: the poller waits for the first, the user has to mend the second.
+// What a PostgreSQL address may hold, and the kinds of a refused connection: the poller
+// waits for a server that does not answer; a wrong address, role or database needs the user.
+// No message repeats a secret of the address, wherever it was put.
 TEST(StorePostgreSQL, addressesAreCheckedAndRefusalsHaveTheirKind)
 {
     TempDb tmp(TempDb::Start::Empty, Backend::Postgres);
     const QUrl good(tmp.path());
     QUrl unknownDb(good);
     unknownDb.setPath("/no_such_database");
+    QUrl unknownRole(good);
+    unknownRole.setUserName("no_such_role");
     QUrl withPassword(good);
     withPassword.setPassword("geheim");
-    QUrl optionWithPassword(good);
-    optionWithPassword.setQuery("password=geheim");
+    const QString base = good.toString();
+    // Address: refused before any connection, by Database::addressProblem as well.
+    enum class Refused { Address, Busy, Missing, Login };
     const struct {
         QString location;
-        StoreError::Kind kind;
-        const char *says;
+        Refused by;
+        const char *says; // nullptr: the text of the part is not repeated
     } cases[] = {
-        {withPassword.toString(), StoreError::Kind::Other, "PGPASSWORD"},
-        {optionWithPassword.toString(), StoreError::Kind::Other, ".pgpass"},
-        {good.toString() + "?sslmode=require;x", StoreError::Kind::Other, "sslmode"},
-        {"postgresql://postgres@127.0.0.1:1/ostracom", StoreError::Kind::Busy, "127.0.0.1:1"},
-        {unknownDb.toString(), StoreError::Kind::Missing, "no_such_database"},
+        {withPassword.toString(), Refused::Address, "PGPASSWORD"},
+        {base + "?password=geheim", Refused::Address, ".pgpass"},
+        {base + "?sslpassword=geheim", Refused::Address, ".pgpass"},
+        {base + "?krbsrvname=geheim", Refused::Address, "krbsrvname"},
+        {base + "?geheim", Refused::Address, nullptr},
+        {base + "?sslmode=require;geheim", Refused::Address, "sslmode"},
+        {"postgresql://postgres@127.0.0.1:99999/geheim", Refused::Address, "65535"},
+        {"postgresql://postgres@127.0.0.1:geheim/x", Refused::Address, "65535"},
+        {"postgresql://postgres@[geheim/x", Refused::Address, nullptr},
+        {"postgresql://geheim", Refused::Address, nullptr},
+        {"postgres://u:geheim@h/x", Refused::Address, "postgresql://"},
+        {"postgresql://postgres@127.0.0.1:1/ostracom", Refused::Busy, "127.0.0.1:1"},
+        {unknownDb.toString(), Refused::Missing, "no_such_database"},
+        {unknownRole.toString(), Refused::Login, "no_such_role"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.location.toStdString());
+        const QString problem = Database::addressProblem(c.location);
         try {
             Database db(c.location);
             ADD_FAILURE() << "opened";
         } catch (const StoreError &e) {
-            EXPECT_EQ(e.kind(), c.kind) << e.what();
-            EXPECT_TRUE(e.message().contains(c.says)) << e.what();
+            const auto kind = c.by == Refused::Busy      ? StoreError::Kind::Busy
+                              : c.by == Refused::Missing ? StoreError::Kind::Missing
+                                                         : StoreError::Kind::Other;
+            EXPECT_EQ(e.kind(), kind) << e.what();
+            EXPECT_EQ(problem.isEmpty(), c.by != Refused::Address) << problem.toStdString();
+            if (c.says)
+                EXPECT_TRUE(e.message().contains(c.says)) << e.what();
             EXPECT_FALSE(e.message().contains("geheim")) << e.what();
         }
     }
-    Database db(good.toString() + "?connect_timeout=5");
+    Database db(base + "?connect_timeout=5&sslmode=disable");
     EXPECT_EQ(db.languages(), (QStringList{"DEUTSCH", "ENGLISH"}));
+    // Reopened from its own name, as the language table and the spool do.
+    EXPECT_EQ(Database(db.location()).location(), db.location());
 }
 
 TEST_F(StoreFolders, unusableFoldersAreRefusedWithTheirPath)

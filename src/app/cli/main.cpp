@@ -4,6 +4,7 @@
 #include "app/cli/command_line.h"
 
 #include "ostracom_version.h"
+#include "store/database.h"
 
 #include <QCoreApplication>
 #ifdef OSTRACOM_CLI_CHART
@@ -167,6 +168,9 @@ int main(int argc, char **argv)
     options.dataDir = global.value(QStringLiteral("data-dir"));
     options.dbPath = global.value(QStringLiteral("db"));
     options.lang = global.value(QStringLiteral("lang"));
+    // A wrong address is a wrong option: refused before any folder is made for it.
+    if (const QString problem = Database::addressProblem(options.dbPath); !problem.isEmpty())
+        return global.usageError(QStringLiteral("--db: ") + problem);
 
     QStringList args = global.arguments();
     if (args.isEmpty()) {
