@@ -389,8 +389,9 @@ TEST(StorePostgreSQL, addressesAreCheckedAndRefusalsHaveTheirKind)
                                                          : StoreError::Kind::Other;
             EXPECT_EQ(e.kind(), kind) << e.what();
             EXPECT_EQ(problem.isEmpty(), c.by != Refused::Address) << problem.toStdString();
-            if (c.says)
+            if (c.says) {
                 EXPECT_TRUE(e.message().contains(c.says)) << e.what();
+            }
             EXPECT_FALSE(e.message().contains("geheim")) << e.what();
         }
     }
