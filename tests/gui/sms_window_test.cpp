@@ -481,6 +481,7 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
     EXPECT_EQ(eeprom.mid(0x400 + 2 * 60, 14), QByteArray("+491711234567\0", 14));
     EXPECT_EQ(child<QLabel>("statustext2")->text(),
               ms("Konfiguration an SMS Controller übertragen und geprüft !"));
+    saveScreenshot(m_window.get(), QStringLiteral("written"));
 
     // The row emptied in the window, then the device's configuration read back over it.
     goTo(3);
