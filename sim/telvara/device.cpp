@@ -137,6 +137,12 @@ QByteArray Device::answer(const QByteArray &frame)
             return {};
         }
         ++m_writes;
+        if (address == failures.loseWriteAt) {
+            logLine(QStringLiteral("write %1 bytes at %2 acknowledged and lost")
+                        .arg(n - 2)
+                        .arg(address));
+            return kAck;
+        }
         m_memory->replace(address, n - 2, payload.mid(2));
         m_changed = true;
         logLine(QStringLiteral("write %1 bytes at %2").arg(n - 2).arg(address));

@@ -12,6 +12,7 @@ struct FailureModes {
     int muteAfterWrites = -1;     // stops answering after this many block writes
     bool badReadChecksum = false; // read answers carry a checksum one too high
     bool noEndMarker = false;     // read answers end in 0x55 instead of 0x00
+    int loseWriteAt = -1;         // a block written to this address is acknowledged, not kept
 };
 
 // The SMS controller as the service protocol sees it: a handshake into service mode, then

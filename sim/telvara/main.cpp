@@ -153,8 +153,14 @@ int main(int argc, char **argv)
                                          QStringLiteral("read answers carry a wrong checksum"));
     const QCommandLineOption noEnd(QStringLiteral("no-end-marker"),
                                    QStringLiteral("read answers lack their end marker"));
+    const QCommandLineOption loseWrite(
+        QStringLiteral("lose-write-at"),
+        QStringLiteral("acknowledge block writes to ADDRESS (decimal or 0x hex) without keeping "
+                       "them"),
+        QStringLiteral("ADDRESS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("no log lines"));
-    parser.addOptions({link, state, firmware, mute, muteAfter, badChecksum, noEnd, quiet});
+    parser.addOptions(
+        {link, state, firmware, mute, muteAfter, badChecksum, noEnd, loseWrite, quiet});
     if (!parser.parse(app.arguments()))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -189,6 +195,13 @@ int main(int argc, char **argv)
     device.failures.mute = parser.isSet(mute);
     device.failures.badReadChecksum = parser.isSet(badChecksum);
     device.failures.noEndMarker = parser.isSet(noEnd);
+    if (parser.isSet(loseWrite)) {
+        bool ok = false;
+        device.failures.loseWriteAt = parser.value(loseWrite).toInt(&ok, 0);
+        if (!ok || device.failures.loseWriteAt < 0 ||
+            device.failures.loseWriteAt >= telvara::Device::kMemorySize)
+            return usage(QStringLiteral("--lose-write-at wants an address below 4096"));
+    }
     if (parser.isSet(muteAfter)) {
         bool ok = false;
         device.failures.muteAfterWrites = parser.value(muteAfter).toInt(&ok);

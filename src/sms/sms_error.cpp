@@ -41,6 +41,13 @@ void linkMessages(SmsErrorCode code, const QString &detail, QList<SmsMessage> *b
              ms("Fehler bei der Kommunikation mit dem Tarvelon: Endekennung nicht gefunden"),
              Interaction::Icon::None});
         break;
+    case SmsErrorCode::ReceiveOverflow:
+        boxes->append(
+            {QString(), ms("Fehler bei der Kommunikation mit dem Tarvelon") + kCr +
+                            ms("Zu viele Daten empfangen, Verbindung getrennt. Empfangene "
+                               "Bytes: ") +
+                            detail});
+        break;
     default:
         break;
     }
@@ -73,9 +80,16 @@ QList<SmsMessage> smsMessages(const SmsError &error)
         boxes.append(
             {QString(), ms("Konfiguration nicht komplett übertragen !"), Interaction::Icon::None});
         [[fallthrough]];
+    case SmsErrorCode::ReadBackDiffers:
     case SmsErrorCode::ConfigInvalid:
         if (error.code == SmsErrorCode::ConfigInvalid)
             linkMessages(error.cause, error.detail, &boxes);
+        if (error.code == SmsErrorCode::ReadBackDiffers)
+            boxes.append(
+                {QString(), ms("Die Konfiguration im SMS Controller weicht von der gesendeten ab ! "
+                               "Abweichende Konfigurationen: ") +
+                                error.detail + kCr + ms("Erste Abweichung an Adresse ") +
+                                error.extra});
         boxes.append({ms("Übertragung wiederholen "),
                       ms("Konfiguration im SMS Controller nicht gültig ! Übertragung an SMS "
                          "Controller wiederholen ! ")});

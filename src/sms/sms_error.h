@@ -17,6 +17,9 @@ enum class SmsErrorCode {
     NoEndMarker,      // a read answer did not end with its end marker
     WriteIncomplete,  // a block write failed; cause: why; the validity marker stays unset
     ConfigInvalid,    // the marker is not set after a write; cause: why it could not be read
+    ReadBackDiffers,  // the image read back after a write is not the one sent; detail: the
+                      // configurations that differ ("4, 7"), extra: the first address, hex
+    ReceiveOverflow,  // more arrived than any answer holds; detail: bytes received
     FileInvalid,      // detail: the file, line: the line that is no configuration line
     RecordIncomplete, // detail: the file, line: the record whose closing field is wrong
     FileError,        // detail: the file, extra: the system's reason; saving: see `saving`

@@ -1,8 +1,10 @@
 #include "sms/sms_protocol.h"
 
 #include "link/serial_transport.h"
+#include "sms/hydo_sms_modul.h"
 #include "store/strings.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -48,6 +50,27 @@ QByteArray addressBytes(quint16 address)
 bool answerBegun(const QByteArray &buffer, const QByteArray &prefix)
 {
     return prefix.isEmpty() ? !buffer.isEmpty() : buffer.contains(prefix);
+}
+
+// Which configurations of the image differ, and the EEPROM address of the first byte that does.
+SmsError readBackDifference(const QByteArray &sent, const QByteArray &back)
+{
+    QStringList numbers;
+    qsizetype first = -1;
+    for (qsizetype i = 0; i < kSmsImageLength; ++i) {
+        if (i < back.size() && i < sent.size() && back.at(i) == sent.at(i))
+            continue;
+        if (first < 0)
+            first = i;
+        const QString number = QString::number(i / cHydoSmsModul::kRecordLength + 1);
+        if (numbers.isEmpty() || numbers.last() != number)
+            numbers << number;
+    }
+    SmsError e(SmsErrorCode::ReadBackDiffers, numbers.join(QStringLiteral(", ")));
+    const qsizetype address = kSmsImageAddress + qMax<qsizetype>(0, first);
+    e.extra = QStringLiteral("0x") +
+              QString::number(address, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    return e;
 }
 
 } // namespace
@@ -169,9 +192,21 @@ SmsError cSmsController::GetBuffer()
 {
     if (!m_transport || !m_transport->isOpen())
         return {};
+    // The longest answer is 260 bytes and a request is repeated at most every 99 ms for 5 s:
+    // a peer that sends more than the link's limit in one exchange is no SMS controller, and
+    // is cut off at once instead of filling the memory until the deadline. One byte beyond
+    // the room left tells the two apart.
     QByteArray received;
     QString why;
-    const bool alive = m_transport->readAvailable(&received, &why);
+    const qint64 room = std::max<qint64>(0, kReceiveLimit - m_received);
+    const bool alive = m_transport->readUpTo(&received, room + 1, &why);
+    m_received += received.size();
+    if (m_received > kReceiveLimit) {
+        const SmsError tooMuch(SmsErrorCode::ReceiveOverflow, QString::number(m_received));
+        // The rest of the flood goes with the port, so the next exchange starts clean.
+        disconnect();
+        return tooMuch;
+    }
     m_buffer += received;
     if (!alive)
         return SmsError(SmsErrorCode::Runtime, why);
@@ -191,6 +226,7 @@ SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *d
     if (!error.ok())
         return error;
 
+    m_received = 0;
     const qint64 start = m_clock.nowMs();
     auto inTime = [&] { return m_clock.nowMs() - start < kDeadlineMs; };
     auto sendAndLook = [&] {
@@ -220,7 +256,10 @@ SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *d
     }
     const qsizetype at = request.prefix.isEmpty() ? 0 : m_buffer.indexOf(request.prefix);
     if (!request.silent) {
-        const qint64 received = at < 0 ? 0 : m_buffer.size() - at - request.prefix.size();
+        qint64 received = at < 0 ? 0 : m_buffer.size() - at - request.prefix.size();
+        // Data bytes only, so that one block's end is the next one's start.
+        if (request.check)
+            received = qMin<qint64>(received, request.expectedLength - kReadFraming);
         m_progress.DisplayProgress(request.title, request.position + qMax<qint64>(0, received),
                                    request.maximum);
     }
@@ -343,6 +382,23 @@ SmsError cSmsController::readVersion(SmsVersion *version)
     return {};
 }
 
+SmsError cSmsController::readImage(QByteArray *image, const QString &title, qint64 position,
+                                   qint64 maximum)
+{
+    SmsError error;
+    QByteArray all;
+    for (int offset = 0; offset < kSmsImageLength && error.ok(); offset += kReadBlock) {
+        const int length = qMin(kReadBlock, kSmsImageLength - offset);
+        QByteArray block;
+        error = svc_read(quint16(kSmsImageAddress + offset), quint8(length), &block, title,
+                         position + offset, maximum, false);
+        all += block;
+    }
+    if (error.ok())
+        *image = all;
+    return error;
+}
+
 SmsError cSmsController::readConfiguration(QByteArray *image, bool *marked)
 {
     SmsError error = ServiceBetriebsartEinschalten();
@@ -351,15 +407,10 @@ SmsError cSmsController::readConfiguration(QByteArray *image, bool *marked)
     QByteArray marker;
     if (error.ok())
         error = svc_read(kSmsMarkerAddress, 2, &marker, QString(), 0, 0, true);
-    const QString title = ms("Konfiguration aus SMS Controller laden ... ");
     QByteArray all;
-    for (int offset = 0; offset < kSmsImageLength && error.ok(); offset += kReadBlock) {
-        const int length = qMin(kReadBlock, kSmsImageLength - offset);
-        QByteArray block;
-        error = svc_read(quint16(kSmsImageAddress + offset), quint8(length), &block, title, offset,
-                         kSmsImageLength, false);
-        all += block;
-    }
+    if (error.ok())
+        error =
+            readImage(&all, ms("Konfiguration aus SMS Controller laden ... "), 0, kSmsImageLength);
     if (!error.ok())
         return error;
     *image = all;
@@ -380,10 +431,12 @@ SmsError cSmsController::writeConfiguration(const QByteArray &image)
     if (!error.ok())
         return error;
 
+    // The progress runs over the blocks and then over their reading back.
+    const qint64 total = 2 * kSmsImageLength;
     const QString title = ms("Konfiguration an SMS Controller übertragen ");
     for (int offset = 0; offset < kSmsImageLength; offset += kWriteBlock) {
         error = svc_write(quint16(kSmsImageAddress + offset), image.mid(offset, kWriteBlock), title,
-                          offset, kSmsImageLength);
+                          offset, total);
         if (!error.ok()) {
             // The marker stays cleared: a half-written configuration must never read as valid.
             SmsError incomplete(SmsErrorCode::WriteIncomplete, error.detail);
@@ -391,6 +444,19 @@ SmsError cSmsController::writeConfiguration(const QByteArray &image)
             return incomplete;
         }
     }
+
+    // The device acknowledges a block before it stores it, so a block it lost is found only
+    // by reading it back; until it matches, the marker stays cleared.
+    QByteArray back;
+    error =
+        readImage(&back, ms("Konfiguration im SMS Controller prüfen ... "), kSmsImageLength, total);
+    if (!error.ok()) {
+        SmsError invalid(SmsErrorCode::ConfigInvalid, error.detail);
+        invalid.cause = error.code;
+        return invalid;
+    }
+    if (back != image.left(kSmsImageLength))
+        return readBackDifference(image, back);
 
     error = SvcSetDeviceEepromExtern();
     if (error.ok())

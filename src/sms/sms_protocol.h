@@ -62,8 +62,9 @@ public:
     // (never configured, or a write cut short) does not stop the read: what the device holds
     // is all the user has to repair it from. marked, when given, says whether it was set.
     SmsError readConfiguration(QByteArray *image, bool *marked = nullptr);
-    // Service mode, marker cleared, the image in blocks of 20 bytes, marker set and checked,
-    // then the busy wait. image must hold 1800 bytes.
+    // Service mode, marker cleared, the image in blocks of 20 bytes, read back and compared
+    // (ReadBackDiffers names where it differs), then marker set and checked, then the busy
+    // wait. image must hold 1800 bytes.
     SmsError writeConfiguration(const QByteArray &image);
     // Service mode, reset, busy wait.
     SmsError reset();
@@ -102,6 +103,8 @@ private:
     SmsError GetBuffer();
     void sleep_random_sms(int minimum, int range);
     void busyWait();
+    // The 1800 bytes of the image, in blocks, with progress from position on.
+    SmsError readImage(QByteArray *image, const QString &title, qint64 position, qint64 maximum);
 
     TransportFactory m_factory;
     Clock &m_clock;
@@ -109,4 +112,5 @@ private:
     std::unique_ptr<Transport> m_transport;
     QString m_port;
     QByteArray m_buffer;
+    qint64 m_received = 0; // by the current exchange, however much of it was kept
 };

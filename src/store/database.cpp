@@ -519,6 +519,11 @@ void closeAllConnections(Database::Shared &shared)
 } // namespace
 
 Database::Database(const QString &location, Mode mode, int busyTimeoutMs)
+    : Database(location, QString(), mode, busyTimeoutMs)
+{
+}
+
+Database::Database(const QString &location, const QString &dataDir, Mode mode, int busyTimeoutMs)
     : m_shared(std::make_shared<Shared>())
 {
     if (location.isEmpty())
@@ -529,10 +534,16 @@ Database::Database(const QString &location, Mode mode, int busyTimeoutMs)
         m_shared->location = QFileInfo(location).absoluteFilePath();
     m_shared->busyTimeoutMs = busyTimeoutMs;
     m_shared->instance = ++g_instances;
+    if (!dataDir.isEmpty())
+        m_shared->dataDir = QFileInfo(dataDir).absoluteFilePath();
 
     try {
         if (mode == Mode::Prepare) {
             prepareSchema();
+            // A read-only start passes a folder it must not create; the password then stays
+            // where it is until a start that has the folder.
+            if (!mailPasswordFile().isEmpty() && QFileInfo(m_shared->dataDir).isDir())
+                moveMailPasswordToFile();
         } else if (m_shared->dialect == Dialect::Postgres) {
             if (!connection().tables().contains(QLatin1String("hydoarchive"), Qt::CaseInsensitive))
                 throw StoreError(

@@ -129,6 +129,11 @@ public:
     // written to.
     explicit Database(const QString &location, Mode mode = Mode::Prepare,
                       int busyTimeoutMs = kDefaultBusyTimeoutMs);
+    // The same, with the program's data folder: a PostgreSQL database keeps the mail
+    // password there (see mailPasswordFile), and Prepare moves a password still in its
+    // settings row there, when the folder exists.
+    Database(const QString &location, const QString &dataDir, Mode mode = Mode::Prepare,
+             int busyTimeoutMs = kDefaultBusyTimeoutMs);
     // Whether the schema is older than this program's, so that a handle opened with Attach
     // would miss tables or columns, the archive's summaries lack a table or a trigger, or
     // seed rows are missing; such a database is to be opened with Prepare first.
@@ -174,8 +179,15 @@ public:
     static bool isPlainIdentifier(const QString &name);
 
     // ---- settings row (OSTRACOMID = -1)
+    // On PostgreSQL every user of the database could read the row, so the password is kept
+    // in mailPasswordFile() on this machine and the row's column stays empty; another
+    // machine sharing the database has its own file, or none and no password. Saving there
+    // without a data folder throws StoreError, unless the password is empty.
     std::optional<MailSettings> mailSettings() const;
     void saveMailSettings(const MailSettings &settings);
+    // Where this machine keeps the mail password of a PostgreSQL database; empty for SQLite
+    // (a private file already, which keeps it in its row) and without a data folder.
+    QString mailPasswordFile() const;
     std::optional<QString> languageSetting() const;
     void saveLanguageSetting(const QString &language);
 
@@ -298,6 +310,9 @@ public:
 
 private:
     void prepareSchema();
+    // Writes a password still in the settings row to mailPasswordFile(), then empties the
+    // column: a crash in between leaves the password in both places, never in neither.
+    void moveMailPasswordToFile();
     // Changes the first row of `table` whose key columns equal `keyValues`, or adds a row
     // holding keys and values when none matches.
     void insertOrUpdate(const QString &table, const QStringList &keyColumns,

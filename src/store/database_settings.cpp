@@ -1,6 +1,7 @@
 #include "store/database.h"
 
 #include "store/database_sql.h"
+#include "store/mail_secret.h"
 
 #include <QRegularExpression>
 #include <QSqlQuery>
@@ -102,17 +103,34 @@ std::optional<MailSettings> Database::mailSettings() const
     m.username = q.value(3).toString();
     m.passwort = q.value(4).toString();
     m.enabled = q.value(5).toInt();
+    // A password still in the row is one not moved yet, or one another machine saved since.
+    const QString file = mailPasswordFile();
+    if (m.passwort.isEmpty() && !file.isEmpty())
+        m.passwort = readMailSecret(file).value_or(QString());
     return m;
 }
 
 void Database::saveMailSettings(const MailSettings &m)
 {
+    QString column = m.passwort;
+    if (m_shared->dialect == Dialect::Postgres) {
+        const QString file = mailPasswordFile();
+        if (file.isEmpty() && !m.passwort.isEmpty())
+            throw StoreError(QStringLiteral("Saving the mail settings failed on database %1: "
+                                            "its mail password is kept in the data folder, "
+                                            "and none was given")
+                                 .arg(location()));
+        // First the file: should the row fail, the password is kept all the same.
+        if (!file.isEmpty())
+            writeMailSecret(file, m.passwort);
+        column.clear();
+    }
     insertOrUpdate(QStringLiteral("OSTRACOM"), {QStringLiteral("OSTRACOMID")}, {kSettingsRowId},
                    {QStringLiteral("email_servername"), QStringLiteral("email_receiver"),
                     QStringLiteral("email_sender"), QStringLiteral("email_username"),
                     QStringLiteral("email_passwort"), QStringLiteral("email_enabled")},
                    {textValue(m.servername), textValue(m.receiver), textValue(m.sender),
-                    textValue(m.username), textValue(m.passwort), m.enabled},
+                    textValue(m.username), textValue(column), m.enabled},
                    "Saving the mail settings");
 }
 

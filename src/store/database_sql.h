@@ -33,6 +33,7 @@ struct Database::Shared {
     QString user;
     QString databaseName;
     QString connectOptions;
+    QString dataDir; // where a PostgreSQL database's mail password is kept; may be empty
     QStringList restoredSummaryObjects; // by the preparation of this handle
 
     QMutex mutex;

@@ -479,6 +479,9 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
     EXPECT_EQ(eeprom.left(2), QByteArray("\x61\x19")) << "marked valid";
     EXPECT_EQ(eeprom.mid(0x400, 1800), image);
     EXPECT_EQ(eeprom.mid(0x400 + 2 * 60, 14), QByteArray("+491711234567\0", 14));
+    EXPECT_EQ(child<QLabel>("statustext2")->text(),
+              ms("Konfiguration an SMS Controller übertragen und geprüft !"));
+    saveScreenshot(m_window.get(), QStringLiteral("written"));
 
     // The row emptied in the window, then the device's configuration read back over it.
     goTo(3);
@@ -520,6 +523,36 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
     EXPECT_EQ(boxesTitled(ms("Fehler bei Verbindungsaufnahme")), 2);
     EXPECT_EQ(m_window->record().HydoSmsModulString(), image);
     enabled(true);
+}
+
+TEST_F(SmsWindow, aBlockTheDeviceLostIsNamedAndTheConfigurationLeftUnmarked)
+{
+    TelvaraProcess sim;
+    QString error;
+    // Row 2 begins at 0x0400 + 60.
+    ASSERT_TRUE(sim.start({QStringLiteral("--lose-write-at"), QStringLiteral("0x043C")}, &error))
+        << error.toStdString();
+    m_ports = {sim.ptyDevice()};
+    open([](QMessageBox *box, int n) {
+        saveScreenshot(box, QStringLiteral("lost_block%1").arg(n));
+    });
+    goTo(2);
+    typeAnew("Text2", QStringLiteral("+4930222"));
+    accept();
+    menu("&Konfiguration...", "... an SMS &Controller übertragen");
+    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    const auto differs =
+        m_boxes->withText(ms("Die Konfiguration im SMS Controller weicht von der gesendeten ab ! "
+                             "Abweichende Konfigurationen: ") +
+                          QStringLiteral("2"));
+    ASSERT_EQ(differs.size(), 1);
+    EXPECT_TRUE(differs.first().text.contains(ms("Erste Abweichung an Adresse ") +
+                                              QStringLiteral("0x043C")));
+    EXPECT_EQ(boxesTitled(ms("Übertragung wiederholen ")), 1);
+    EXPECT_NE(child<QLabel>("statustext2")->text(),
+              ms("Konfiguration an SMS Controller übertragen und geprüft !"));
+    ASSERT_TRUE(sim.stop());
+    EXPECT_EQ(sim.savedExternalMemory().left(2), QByteArray(2, '\0')) << "left unmarked";
 }
 
 TEST_F(SmsWindow, aWriteCutShortIsReadBackWithAWarningThatItMayBeIncomplete)

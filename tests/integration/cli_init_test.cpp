@@ -152,16 +152,30 @@ TEST(CliInit, dataFolderAndEveryFileInItArePrivate)
     }
 }
 
-TEST(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLine)
+class CliSettings : public ::testing::TestWithParam<Backend>
 {
-    TempDb tmp;
-    const QStringList mail{"--data-dir", tmp.dir(), "settings", "mail"};
+};
+
+OSTRACOM_ON_EVERY_BACKEND(CliSettings);
+
+// A shared database keeps the password in the data folder of each machine, never in a row
+// every database user can read; the output says so.
+TEST_P(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLine)
+{
+    const bool shared = GetParam() == Backend::Postgres;
+    TempDb tmp(TempDb::Start::Prepared, GetParam());
+    const QString data = tmp.filePath("data");
+    const QStringList mail{"--data-dir", data, "--db", tmp.path(), "settings", "mail"};
     const QString privateFile = tmp.filePath("pw-private");
     const QString openFile = tmp.filePath("pw-open");
     writeFile(privateFile, "Datei 17!\nsecond line\n", 0600);
     writeFile(openFile, "Offen 17!\n", 0644);
     const auto stored = [&] {
-        return tmp.exec("SELECT email_passwort FROM OSTRACOM WHERE OSTRACOMID = -1").toString();
+        const QString column =
+            tmp.exec("SELECT email_passwort FROM OSTRACOM WHERE OSTRACOMID = -1").toString();
+        if (shared)
+            EXPECT_EQ(column, "") << "not in the database";
+        return Database(tmp.path(), data, Database::Mode::Attach).mailSettings()->passwort;
     };
 
     const struct {
@@ -178,6 +192,7 @@ TEST(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLin
         {{"--password", "Zeile 17!"}, "", 2, "Datei 17!", "--password-stdin"},
         {{"--password=Zeile 17!"}, "", 2, "Datei 17!", "--password-file FILE"},
         {{"--password-stdin", "--password-file", privateFile}, "x\n", 2, "Datei 17!", "one way"},
+        {{}, "", 0, "Datei 17!", ""},
         {{"--password-stdin"}, "\n", 0, "", ""},
     };
     for (const auto &c : cases) {
@@ -188,8 +203,19 @@ TEST(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandLin
         EXPECT_TRUE(r.err.contains(QLatin1String(c.says))) << r.err.toStdString();
         EXPECT_FALSE((r.out + r.err).contains(QLatin1String(" 17!")))
             << "a password never reaches the console";
+        EXPECT_EQ(r.out.contains("kept on this machine only"), shared && c.exitCode == 0)
+            << r.out.toStdString();
     }
-    EXPECT_TRUE(cli(mail).out.contains("user      wart\npassword  (none)\n"));
+    EXPECT_TRUE(cli(mail).out.contains("user      wart\npassword  (none)")) << "cleared";
+
+    // Another machine sharing the database: its password is its own, none so far.
+    ASSERT_EQ(cli(mail + QStringList{"--password-stdin"}, "Geheim 17!\n").exitCode, 0);
+    const CliRun other = cli(
+        QStringList{"--data-dir", tmp.filePath("other"), "--db", tmp.path(), "settings", "mail"});
+    EXPECT_EQ(other.exitCode, 0) << other.err.toStdString();
+    EXPECT_TRUE(other.out.contains(shared ? "password  (none) - kept on this machine only"
+                                          : "password  (set)\n"))
+        << other.out.toStdString();
 }
 
 // What alarm-quality stores is what the store reads back; a controller that is not in the

@@ -17,7 +17,7 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     QString error;
     ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
     const QString data = sim.scratchPath(QStringLiteral("data"));
-    auto cli = [&](const QStringList &args, QString *err = nullptr) {
+    auto cli = [&](const QStringList &args, QString *err = nullptr, QString *said = nullptr) {
         QProcess p;
         p.start(QStringLiteral(OSTRACOM_CLI_PATH),
                 QStringList{QStringLiteral("--data-dir"), data, QStringLiteral("--lang"),
@@ -28,6 +28,8 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
         const bool exited = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
         if (err)
             *err = QString::fromUtf8(p.readAllStandardError());
+        if (said)
+            *said = QString::fromUtf8(p.readAllStandardOutput());
         return exited ? p.exitCode() : -1;
     };
 
@@ -67,6 +69,26 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     cHydoSmsModul back;
     ASSERT_TRUE(openSmsConfigFile(unmarked, &back).ok());
     EXPECT_EQ(cHydoSmsModul::textOf(back.ee_mobile_number(2)), QStringLiteral("+4930123"));
+
+    // Every write is read back: a block the device acknowledged but lost fails it, and the
+    // message names the configuration; success is said only when all came back equal.
+    record.set_ee_mobile_number(2, "+4930999");
+    ASSERT_TRUE(saveSmsConfigFile(saved, record, 1).ok());
+    ASSERT_TRUE(sim.stop());
+    ASSERT_TRUE(sim.start({QStringLiteral("--lose-write-at"), QStringLiteral("0x043C")}, &error))
+        << error.toStdString();
+    QString said;
+    EXPECT_EQ(cli({QStringLiteral("write"), saved}, &message, &said), 1);
+    // "+4930" was there already: the first byte that differs is the sixth.
+    EXPECT_TRUE(message.contains(QStringLiteral("differs from the one sent! Differing "
+                                                "configurations: 2\nFirst difference at address "
+                                                "0x0441")))
+        << message.toStdString();
+    EXPECT_EQ(said, QString());
+    ASSERT_TRUE(sim.stop());
+    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+    EXPECT_EQ(cli({QStringLiteral("write"), saved}, &message, &said), 0) << message.toStdString();
+    EXPECT_EQ(said, QStringLiteral("Configuration sent to the SMS controller and verified!\n"));
 }
 
 } // namespace

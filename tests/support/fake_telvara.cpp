@@ -1,5 +1,7 @@
 #include "support/fake_telvara.h"
 
+#include <limits>
+
 namespace
 {
 
@@ -21,7 +23,12 @@ public:
     }
     bool readAvailable(QByteArray *out, QString *) override
     {
-        *out += m_device.take();
+        *out += m_device.take(std::numeric_limits<qint64>::max());
+        return true;
+    }
+    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *) override
+    {
+        *out += m_device.take(maxBytes);
         return true;
     }
 
@@ -59,12 +66,15 @@ bool FakeTelvara::open(QString *error)
     return true;
 }
 
-QByteArray FakeTelvara::take()
+QByteArray FakeTelvara::take(qint64 maxBytes)
 {
-    const qsizetype n =
-        bytesPerRead > 0 ? qMin<qsizetype>(bytesPerRead, m_out.size()) : m_out.size();
+    if (floodPerLook > 0)
+        m_out += QByteArray(floodPerLook, '\x55');
+    qint64 n = bytesPerRead > 0 ? qMin<qint64>(bytesPerRead, m_out.size()) : m_out.size();
+    n = qMin(n, maxBytes);
     const QByteArray out = m_out.left(n);
     m_out.remove(0, n);
+    bytesTaken += n;
     return out;
 }
 
@@ -119,7 +129,8 @@ void FakeTelvara::answer(const QByteArray &frame)
         if (mute)
             return;
         ++writesTaken;
-        m_memory->replace(address, n - 2, payload.mid(2));
+        if (address != loseWriteAt)
+            m_memory->replace(address, n - 2, payload.mid(2));
         reply(ack);
         break;
     case 0x03: {

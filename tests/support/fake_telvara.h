@@ -40,12 +40,17 @@ public:
     QByteArray strayBytes;
     // At most this many bytes arrive per look at the line (0: all that is waiting).
     int bytesPerRead = 0;
+    // A block written to this address is acknowledged but not kept (-1: none).
+    int loseWriteAt = -1;
+    // A peer that streams: this many noise bytes more arrive at every look.
+    int floodPerLook = 0;
 
     // ---- what happened
     QList<Sent> sent;         // every write of the PC, one character each
     QList<QByteArray> frames; // every request recognised, in order
     int resets = 0;
     int writesTaken = 0;
+    qint64 bytesTaken = 0; // by the PC, noise included
 
     std::unique_ptr<Transport> transport();
 
@@ -54,7 +59,8 @@ public:
     void close() { m_open = false; }
     bool isOpen() const { return m_open; }
     void receive(const QByteArray &bytes);
-    QByteArray take();
+    // What the PC reads, at most maxBytes; the rest waits for its next look.
+    QByteArray take(qint64 maxBytes);
 
 private:
     void answer(const QByteArray &frame);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -176,7 +178,7 @@ TEST_F(SmsExchange, aPortThatCannotBeOpenedEndsTheOperationAtOnce)
     EXPECT_TRUE(smsMessages(error).first().text.contains(QStringLiteral("No such file")));
 }
 
-TEST_F(SmsExchange, configurationWrittenInBlocksReadsBackWithTheMarkerSet)
+TEST_F(SmsExchange, configurationWrittenInBlocksIsReadBackBeforeTheMarkerIsSet)
 {
     device.external[0] = 0;
     const QByteArray image = sampleImage();
@@ -185,13 +187,30 @@ TEST_F(SmsExchange, configurationWrittenInBlocksReadsBackWithTheMarkerSet)
     EXPECT_EQ(device.external.left(2), hex("6119"));
 
     const auto frames = framesAfterHandshake();
-    // select, marker set, marker cleared, 90 blocks, select, marker set, marker read.
-    ASSERT_EQ(frames.size(), 1 + 2 + 90 + 1 + 1 + 1);
+    // select, marker set, marker cleared, 90 blocks, 8 reads back, select, marker set, marker
+    // read.
+    ASSERT_EQ(frames.size(), 1 + 2 + 90 + 8 + 1 + 1 + 1);
     EXPECT_EQ(frames[1], hex("02fd04020000611984"));
     EXPECT_EQ(frames[2], hex("02fd040200000000fe"));
     EXPECT_EQ(frames[3], smsFrame(0x02, hex("0004") + image.left(20)));
     EXPECT_EQ(frames[3 + 24], smsFrame(0x02, hex("e005") + image.mid(480, 20)));
+    EXPECT_EQ(frames[93], smsReadFrame(1024, 255));
+    EXPECT_EQ(frames[100], smsReadFrame(2809, 15));
+    EXPECT_EQ(frames[102], hex("02fd04020000611984"));
     EXPECT_EQ(frames.last(), hex("02fd0303000002fb"));
+
+    // The bar runs once over blocks and read-back together, then the busy wait.
+    QList<qint64> positions;
+    for (const auto &r : progress.reports)
+        if (r.maximum == 3600)
+            positions << r.current;
+    ASSERT_FALSE(positions.isEmpty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(positions.last(), 3600);
+    EXPECT_TRUE(std::any_of(progress.reports.begin(), progress.reports.end(), [](const auto &r) {
+        return r.text == QStringLiteral("Konfiguration im SMS Controller prüfen ... ") &&
+               r.current == 1800;
+    }));
 
     QByteArray back;
     ASSERT_TRUE(sms.readConfiguration(&back).ok());
@@ -202,6 +221,69 @@ TEST_F(SmsExchange, configurationWrittenInBlocksReadsBackWithTheMarkerSet)
     EXPECT_EQ(reads[2], smsReadFrame(1024, 255));
     EXPECT_EQ(reads[3], smsReadFrame(1279, 255));
     EXPECT_EQ(reads[9], smsReadFrame(2809, 15));
+}
+
+TEST_F(SmsExchange, aBlockTheDeviceLostIsFoundByTheReadBackAndTheMarkerStaysUnset)
+{
+    const struct {
+        int lostAt;
+        const char *configurations;
+        const char *address;
+    } cases[] = {
+        {0x0400, "1", "0x0400"},
+        {0x05E0, "9", "0x05E0"},
+        {0x0400 + 1780, "30", "0x0AF4"},
+    };
+    const QByteArray image = sampleImage();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.address);
+        device.external.fill('\0');
+        device.loseWriteAt = c.lostAt;
+        const SmsError error = sms.writeConfiguration(image);
+        EXPECT_EQ(error.code, SmsErrorCode::ReadBackDiffers);
+        EXPECT_EQ(error.detail, QString::fromLatin1(c.configurations));
+        EXPECT_EQ(error.extra, QString::fromLatin1(c.address));
+        EXPECT_EQ(error.resultCode(), QStringLiteral("-1"));
+        EXPECT_EQ(device.external.left(2), hex("0000")) << "never marked valid";
+        const auto boxes = smsMessages(error);
+        ASSERT_EQ(boxes.size(), 2);
+        EXPECT_EQ(boxes[0].text,
+                  QStringLiteral("Die Konfiguration im SMS Controller weicht von der gesendeten ab "
+                                 "! Abweichende Konfigurationen: %1\rErste Abweichung an "
+                                 "Adresse %2")
+                      .arg(QLatin1String(c.configurations), QLatin1String(c.address)));
+        EXPECT_EQ(boxes[1].title, QStringLiteral("Übertragung wiederholen "));
+    }
+}
+
+// Answers no SMS controller gives: the exchange ends at once with what came in capped.
+TEST_F(SmsExchange, aPeerThatStreamsIsCutOffLongBeforeTheDeadline)
+{
+    const struct {
+        const char *what;
+        bool mute;
+        int floodPerLook;
+    } cases[] = {
+        {"noise instead of an answer, over two looks", true, 40 * 1024},
+        {"an answer drowned in noise at the first look", false, 100 * 1024},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        device.mute = c.mute;
+        device.floodPerLook = c.floodPerLook;
+        device.bytesTaken = 0;
+        const qint64 start = clock.nowMs();
+        QByteArray image;
+        const SmsError error = sms.readConfiguration(&image);
+        EXPECT_EQ(error.code, SmsErrorCode::ReceiveOverflow);
+        EXPECT_EQ(error.detail, QString::number(kReceiveLimit + 1));
+        EXPECT_EQ(device.bytesTaken, kReceiveLimit + 1) << "nothing is read beyond the limit";
+        EXPECT_LT(clock.nowMs() - start, 1000) << "not at the 5 s deadline";
+        EXPECT_FALSE(device.isOpen()) << "the rest of the flood goes with the port";
+        const auto boxes = smsMessages(error);
+        ASSERT_EQ(boxes.size(), 1);
+        EXPECT_TRUE(boxes[0].text.endsWith(QString::number(kReceiveLimit + 1)));
+    }
 }
 
 TEST_F(SmsExchange, aWriteCutShortLeavesTheMarkerUnsetAndTheNextReadLoadsWhatArrived)

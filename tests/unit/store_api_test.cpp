@@ -5,11 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 #include <atomic>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace
 {
+
+// The permission bits of a file or folder, e.g. 0600.
+int modeOf(const QString &path)
+{
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
 
 QDateTime at(const char *text)
 {
@@ -22,7 +36,7 @@ class StoreApi : public ::testing::TestWithParam<Backend>
 {
 protected:
     TempDb tmp{TempDb::Start::Prepared, GetParam()};
-    Database db{tmp.path()};
+    Database db{tmp.path(), tmp.dir()};
 };
 
 OSTRACOM_ON_EVERY_BACKEND(StoreApi);
@@ -78,6 +92,51 @@ TEST_P(StoreApi, settingsRowIsWrittenWithItsKeyEvenWhenItWasMissing)
     EXPECT_EQ(tmp.exec("SELECT email_passwort FROM OSTRACOM").toString(), "");
     EXPECT_FALSE(tmp.exec("SELECT email_passwort FROM OSTRACOM").isNull())
         << "an empty text stays an empty text";
+}
+
+TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine)
+{
+    const bool shared = GetParam() == Backend::Postgres;
+    const QString column = QStringLiteral("SELECT email_passwort FROM OSTRACOM WHERE "
+                                          "OSTRACOMID = -1");
+    const MailSettings mail{"smtp.example", "to@example", "from@example", "wart", "Geheim 17! ", 1};
+    ASSERT_EQ(::chmod(QFile::encodeName(tmp.dir()).constData(), 0755), 0);
+    db.saveMailSettings(mail);
+    EXPECT_EQ(db.mailSettings(), mail);
+    EXPECT_EQ(tmp.exec(column).toString(), shared ? "" : "Geheim 17! ");
+    const QString file = db.mailPasswordFile();
+    EXPECT_EQ(file.isEmpty(), !shared) << "a SQLite file is private already";
+    if (shared) {
+        EXPECT_EQ(QFileInfo(file).absolutePath(), QFileInfo(tmp.dir()).absoluteFilePath());
+        EXPECT_EQ(modeOf(file), 0600);
+        EXPECT_EQ(modeOf(tmp.dir()), 0700);
+        EXPECT_EQ(QDir(tmp.dir()).entryList({"mail-password-*"}, QDir::Files).size(), 1)
+            << "no temporary file is left behind";
+    }
+
+    // A row as an older version left it: the next start moves the password out.
+    tmp.exec("UPDATE OSTRACOM SET email_passwort = 'Alt 1' WHERE OSTRACOMID = -1");
+    EXPECT_EQ(db.mailSettings()->passwort, "Alt 1") << "usable before it is moved";
+    EXPECT_EQ(Database(tmp.path(), tmp.dir()).mailSettings()->passwort, "Alt 1");
+    EXPECT_EQ(tmp.exec(column).toString(), shared ? "" : "Alt 1");
+
+    // Another machine of the same database has no file: no password, and nothing breaks.
+    QTemporaryDir elsewhere;
+    EXPECT_EQ(Database(tmp.path(), elsewhere.path()).mailSettings()->passwort,
+              shared ? "" : "Alt 1");
+    if (shared) {
+        EXPECT_THROW(Database(tmp.path()).saveMailSettings(mail), StoreError)
+            << "without a data folder the password has nowhere to go";
+        EXPECT_EQ(tmp.exec(column).toString(), "");
+
+        // The file is written before the column is emptied: when it cannot be, the start
+        // fails and the password stays where it was.
+        tmp.exec("UPDATE OSTRACOM SET email_passwort = 'Alt 2' WHERE OSTRACOMID = -1");
+        ASSERT_TRUE(QFile::remove(file));
+        ASSERT_TRUE(QDir().mkdir(file));
+        EXPECT_THROW(Database(tmp.path(), tmp.dir()), StoreError);
+        EXPECT_EQ(tmp.exec(column).toString(), "Alt 2");
+    }
 }
 
 TEST_P(StoreApi, textsThatLookLikeSqlRoundTripUnchanged)

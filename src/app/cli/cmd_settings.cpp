@@ -20,14 +20,22 @@
 namespace
 {
 
-void printSettings(const MailSettings &s)
+// passwordFile: where this machine keeps the password of a shared database, else empty.
+void printSettings(const MailSettings &s, const QString &passwordFile)
 {
+    QString password = s.passwort.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("(set)");
+    // Another machine of the same database has a password of its own, or none: its mails
+    // then go without one, which the user must know before an alarm fails to arrive.
+    if (!passwordFile.isEmpty())
+        password += QStringLiteral(" - kept on this machine only, in %1; every machine that "
+                                   "shares this database keeps its own and sends without one "
+                                   "until it is set there")
+                        .arg(passwordFile);
     out() << "server    " << s.servername << "\n"
           << "receiver  " << s.receiver << "\n"
           << "sender    " << s.sender << "\n"
           << "user      " << s.username << "\n"
-          << "password  "
-          << (s.passwort.isEmpty() ? QStringLiteral("(none)") : QStringLiteral("(set)")) << "\n"
+          << "password  " << password << "\n"
           << "sending   " << (s.enabled ? "enabled" : "disabled") << "\n";
 }
 
@@ -104,7 +112,9 @@ int cmdSettings(const CliOptions &options, const QStringList &args)
     CommandLine line(
         QStringLiteral("settings"), QStringLiteral("mail [options]"),
         QStringLiteral("Without options it prints the stored alarm e-mail settings (never the "
-                       "password);\nwith options it changes them."));
+                       "password);\nwith options it changes them. With a PostgreSQL database "
+                       "the password is kept\nper machine, in the data folder, never in the "
+                       "database."));
     const struct {
         const char *name;
         QString MailSettings::*field;
@@ -163,8 +173,8 @@ int cmdSettings(const CliOptions &options, const QStringList &args)
     std::optional<QString> password;
     if (passwordStdin || !passwordFile.isEmpty()) {
         QString problem;
-        password = passwordStdin ? passwordFromStdin(&problem)
-                                 : passwordFromFile(passwordFile, &problem);
+        password =
+            passwordStdin ? passwordFromStdin(&problem) : passwordFromFile(passwordFile, &problem);
         if (!password) {
             err() << problem << "\n";
             return kExitFailed;
@@ -185,7 +195,7 @@ int cmdSettings(const CliOptions &options, const QStringList &args)
             s.enabled = *enabled;
         if (changes)
             session.db().saveMailSettings(s);
-        printSettings(s);
+        printSettings(s, session.db().mailPasswordFile());
         return kExitOk;
     } catch (const StoreError &e) {
         err() << e.message() << "\n";

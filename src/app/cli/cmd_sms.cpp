@@ -6,6 +6,7 @@
 #include "sms/hydo_sms_modul.h"
 #include "sms/sms_protocol.h"
 #include "store/store_error.h"
+#include "store/strings.h"
 
 #include <QFileInfo>
 
@@ -36,7 +37,10 @@ int cmdSms(const CliOptions &options, const QStringList &args)
                                     "sub-release\n"
                                     "  read FILE.cfg    save its 30 message configurations to "
                                     "FILE.cfg\n"
-                                    "  write FILE.cfg   send the configurations of FILE.cfg to it\n"
+                                    "  write FILE.cfg   send the configurations of FILE.cfg to "
+                                    "it and read them\n"
+                                    "                   back; a difference fails, naming the "
+                                    "configurations\n"
                                     "  reset            reset it"),
                      QStringLiteral("A file that is not a valid configuration file is refused "
                                     "before anything is sent.\nread replaces FILE.cfg. When the "
@@ -103,6 +107,10 @@ int cmdSms(const CliOptions &options, const QStringList &args)
             if (error.ok())
                 error = sms.writeConfiguration(record.HydoSmsModulString());
             session.progress().finish();
+            // Said only once the device's copy was read back equal to the file.
+            if (error.ok())
+                out() << consoleText(ms("Konfiguration an SMS Controller übertragen und geprüft !"))
+                      << "\n";
         } else {
             error = sms.reset();
             session.progress().finish();

@@ -87,15 +87,15 @@ CliSession::CliSession(const CliOptions &options, Access access)
     if (access == Access::ReadOnly) {
         // Reading never creates a folder or a database: a mistyped path is an error.
         m_dataDir = dataDir;
-        m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath),
-                                          Database::Mode::Attach);
+        const QString location = databaseLocation(m_dataDir, options.dbPath);
+        m_db = std::make_unique<Database>(location, m_dataDir, Database::Mode::Attach);
         // A database of an older version is brought up to date as any start of the program
         // would, instead of failing on a table it does not have yet.
         if (m_db->needsUpgrade())
-            m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath));
+            m_db = std::make_unique<Database>(location, m_dataDir);
     } else {
         m_dataDir = prepareDataDirectory(dataDir);
-        m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath));
+        m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath), m_dataDir);
     }
     const QString languageProblem = initProgramLanguage(*m_db, options.lang);
     if (!languageProblem.isEmpty())

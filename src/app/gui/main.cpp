@@ -148,7 +148,7 @@ int main(int argc, char *argv[])
     try {
         dataDir = prepareDataDirectory(chooseDataDirectory(options.dataDir, options.dbPath));
         lock.acquire(dataDir);
-        db = std::make_unique<Database>(databaseLocation(dataDir, options.dbPath));
+        db = std::make_unique<Database>(databaseLocation(dataDir, options.dbPath), dataDir);
         Database::setUpgradeProgress({});
         upgrade.reset();
     } catch (const StoreError &e) {

@@ -871,7 +871,12 @@ void vekSMSModulKonfig::writeToDevice()
 {
     const QByteArray image = m_record.HydoSmsModulString();
     runDeviceOperation([image](cSmsController &sms) { return sms.writeConfiguration(image); },
-                       [](const SmsError &) {});
+                       [this](const SmsError &error) {
+                           // The device's copy was read back equal: the one place that says so.
+                           if (error.ok())
+                               statustext2->setText(
+                                   ms("Konfiguration an SMS Controller übertragen und geprüft !"));
+                       });
 }
 
 void vekSMSModulKonfig::readVersion()
