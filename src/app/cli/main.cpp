@@ -52,6 +52,9 @@ const Command kCommands[] = {
      "                             alarm for controllers that deliver no data"},
     {"mail-test", cmdMailTest,
      "mail-test                  send a test message with the stored settings"},
+    {"mail-queue", cmdMailQueue,
+     "mail-queue [--retry-now]   list the alarm mails waiting for the mail server, or try\n"
+     "                             them now"},
     {"export", cmdExport,
      "export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n"
      "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
