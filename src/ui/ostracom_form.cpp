@@ -450,6 +450,8 @@ void OstracomForm::DisplayProgress(const QString &text, qint64 current, qint64 m
         m_progressMode = false;
         ProgressBar1->hide();
         statustext1->setText(statusLine(text));
+        // A long note (a mail server's complaint) is cut at the window's edge.
+        statustext1->setToolTip(statustext1->text());
     }
     layoutStatusBar();
 }

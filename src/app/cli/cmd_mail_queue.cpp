@@ -83,7 +83,7 @@ int deliverNow(const CliOptions &options, AlarmOutbox &outbox)
             break;
         case AlarmSender::Result::NotDue:
             failed = true;
-            out() << "not tried\n";
+            out() << "not tried: it waits behind the one that failed\n";
             break;
         }
     }
