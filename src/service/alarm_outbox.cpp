@@ -138,6 +138,13 @@ int writeAll(int fd, const QByteArray &data)
     return 0;
 }
 
+MailLimits cancellable(const std::atomic<bool> *flag)
+{
+    MailLimits limits;
+    limits.cancel = flag;
+    return limits;
+}
+
 QString lateNote(const QDateTime &eventTime)
 {
     return QStringLiteral("\r") + ms("Verspätet versandt; das Ereignis war am ") +
@@ -303,7 +310,7 @@ AlarmSender::Send AlarmSender::notificationSender(const QString &dataDir, const 
 
 AlarmSender::AlarmSender(AlarmOutbox &outbox, const QString &dataDir, Send send, Now now)
     : m_outbox(outbox), m_logPath(QDir(dataDir).filePath(QLatin1String(kLogFileName))),
-      m_send(send ? std::move(send) : notificationSender(dataDir)),
+      m_send(send ? std::move(send) : notificationSender(dataDir, cancellable(&m_cancel))),
       m_now(now ? std::move(now) : [] { return QDateTime::currentDateTimeUtc(); })
 {
 }
@@ -455,6 +462,7 @@ void AlarmSender::start()
     if (m_thread.joinable())
         return;
     m_stopping = false;
+    m_cancel = false;
     m_thread = std::thread([this] { run(); });
 }
 
@@ -473,6 +481,7 @@ void AlarmSender::requestStop()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
+    m_cancel = true;
     m_wakeUp.notify_all();
 }
 

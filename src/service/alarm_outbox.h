@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -126,9 +127,10 @@ public:
     // a new one comes (wake), or another program asks for a retry.
     void start();
     void wake();
-    // No further attempt starts; returns at once.
+    // No further attempt starts and the one in progress (of the real sender) is given up
+    // within a second; returns at once.
     void requestStop();
-    // Waits at most for the attempt in progress.
+    // Waits for the attempt in progress to end.
     void stop();
 
 private:
@@ -150,5 +152,6 @@ private:
     QDateTime m_nextDue;     // when the next waiting mail falls due; invalid: none waits
     bool m_woken = false;
     bool m_stopping = false;
+    std::atomic<bool> m_cancel{false}; // cuts the attempt in progress short
     std::thread m_thread;
 };
