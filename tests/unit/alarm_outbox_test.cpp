@@ -2,6 +2,7 @@
 // survive a restart, failures are retried with growing pauses, old mails are given up,
 // late ones say when their event was, and a damaged file holds up nobody.
 
+#include "model/mail_notifier.h"
 #include "service/alarm_outbox.h"
 
 #include <gtest/gtest.h>
@@ -282,4 +283,23 @@ TEST_F(Outbox, theThreadSendsAtStartOnWakeAndOnRequest)
     EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty());
     EXPECT_FALSE(
         QFile::exists(QDir(folder()).filePath(QLatin1String(AlarmOutbox::kRetryRequestName))));
+}
+
+// An outbox that cannot be written loses no alarm: the mail is sent at once, as it was
+// before there was an outbox, and the trouble is reported.
+TEST_F(Outbox, aMailTheOutboxCannotTakeIsSentAtOnceAndTheTroubleReported)
+{
+    QFile blocker(folder()); // a file where the folder belongs
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    MailNotifier notifier(
+        m_dir.path(), [this](const QDateTime &when, const QString &subject, const QString &body) {
+            return m_outbox.add(when, subject, body);
+        });
+    EXPECT_EQ(notifier.notify(QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert")),
+              QString());
+    EXPECT_TRUE(notifier.problem().contains(folder())) << notifier.problem().toStdString();
+    const QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << "sent (here: sending is disabled) and logged at once";
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("E-Mail Versandt ist deaktiviert !")));
 }

@@ -83,7 +83,8 @@ QString commandList()
 void addGlobalOptions(CommandLine &line)
 {
     line.add(QStringLiteral("data-dir"),
-             QStringLiteral("where ostracom.db, mail.txt and ostracom.log live\n"
+             QStringLiteral("where ostracom.db, mail.txt, ostracom.log and the outbox\n"
+                            "of waiting alarm mails live\n"
                             "(default: the user's application data folder)"),
              QStringLiteral("DIR"));
     line.add(QStringLiteral("db"),
