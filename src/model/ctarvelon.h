@@ -258,9 +258,10 @@ public:
     // rows not stored stay noted for the next call.
     Error writeHeldRegulations();
 
-    // Takes up alarm qualities another program stored meanwhile (one query). Database
-    // errors throw; nothing is read while the dialog holds the regulations.
-    void refreshAlarmQuality();
+    // Takes up warning limits, descriptions and alarm qualities another program stored
+    // meanwhile. Database errors throw; nothing is read while the dialog holds the
+    // regulations, and a regulation whose edit is not yet stored keeps it.
+    void refreshRegulations();
 
     // ---- by-name access to controller and regulation fields (ostracom-cli)
     static QStringList fieldNames();

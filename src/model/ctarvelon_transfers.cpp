@@ -293,16 +293,25 @@ Error cTarvelon::writeHeldRegulations()
     return {};
 }
 
-void cTarvelon::refreshAlarmQuality()
+void cTarvelon::refreshRegulations()
 {
     if (!m_db || m_adoptionPending || m_holdRegulationWrites)
         return;
+    const int id = aq_id();
     std::array<std::array<AlarmQuality, kRegulationsPerSensor + 1>, kSensors + 1> stored{};
-    for (const Database::AlarmQualityRow &row : m_db->alarmQualities(aq_id()))
+    for (const Database::AlarmQualityRow &row : m_db->alarmQualities(id))
         if (row.sensor >= 1 && row.sensor <= kSensors && row.regulation >= 1 &&
             row.regulation <= kRegulationsPerSensor)
             stored[size_t(row.sensor)][size_t(row.regulation)] = row.quality;
     for (int s = 1; s <= kSensors; ++s)
-        for (int r = 1; r <= kRegulationsPerSensor; ++r)
-            Regelung(s, r).applyAlarmQuality(stored[size_t(s)][size_t(r)]);
+        for (int r = 1; r <= kRegulationsPerSensor; ++r) {
+            // An edit that could not be stored yet is newer than the row.
+            if (m_heldRegulations.count({s, r}))
+                continue;
+            cHydoRegelung &regulation = Regelung(s, r);
+            regulation.applyAlarmQuality(stored[size_t(s)][size_t(r)]);
+            if (const auto row = m_db->regulationRow(id, s, r))
+                regulation.applyStoredLimits(row->lowerWarning, row->upperWarning,
+                                             row->beschreibung);
+        }
 }

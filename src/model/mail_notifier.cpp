@@ -1,7 +1,7 @@
 #include "model/mail_notifier.h"
 
-MailNotifier::MailNotifier(const QString &dataDir, const MailSettings &account)
-    : m_dataDir(dataDir), m_account(account)
+MailNotifier::MailNotifier(const QString &dataDir, Enqueue enqueue)
+    : m_dataDir(dataDir), m_enqueue(std::move(enqueue))
 {
 }
 
@@ -19,22 +19,42 @@ MailSettings MailNotifier::account() const
 
 QString MailNotifier::notify(const QString &subject, const QString &body)
 {
+    QString queueProblem;
+    if (m_enqueue) {
+        queueProblem = m_enqueue(QDateTime::currentDateTimeUtc(), subject, body);
+        if (queueProblem.isEmpty()) {
+            QMutexLocker lock(&m_mutex);
+            m_problem.clear();
+            return QString();
+        }
+    }
+    const QString result = sendNow(subject, body);
+    if (!queueProblem.isEmpty()) {
+        QMutexLocker lock(&m_mutex);
+        m_problem =
+            m_problem.isEmpty() ? queueProblem : queueProblem + QStringLiteral("; ") + m_problem;
+    }
+    return result;
+}
+
+QString MailNotifier::sendNow(const QString &subject, const QString &body)
+{
     const MailSettings account = this->account();
     try {
         const QString result = sendNotification(account, m_dataDir, subject, body);
         QMutexLocker lock(&m_mutex);
-        m_lastLogError.clear();
+        m_problem.clear();
         return result;
     } catch (const MailLogError &e) {
         // The mail may have gone out; the log could not record it. Keep polling.
         QMutexLocker lock(&m_mutex);
-        m_lastLogError = e.message();
+        m_problem = e.message();
         return e.sendResult().isEmpty() ? e.message() : e.sendResult();
     }
 }
 
-QString MailNotifier::lastLogError() const
+QString MailNotifier::problem() const
 {
     QMutexLocker lock(&m_mutex);
-    return m_lastLogError;
+    return m_problem;
 }

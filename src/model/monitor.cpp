@@ -12,11 +12,12 @@ PollResult pollController(cTarvelon &controller)
     result.spooled = download.spooled;
     result.rejected = download.rejected;
     result.spoolProblem = download.spoolProblem;
-    // Alarm qualities changed by ostracom-cli take effect at the next cycle. A database that
-    // cannot be read now keeps the ones in use; its trouble shows in the archiving.
+    // Limits, descriptions and alarm qualities changed by ostracom-cli or another window
+    // take effect at this cycle. A database that cannot be read now keeps the ones in use.
     try {
-        controller.refreshAlarmQuality();
-    } catch (const StoreError &) {
+        controller.refreshRegulations();
+    } catch (const StoreError &e) {
+        result.settingsProblem = e.message();
     }
     for (int s = 1; s <= cTarvelon::kSensors; ++s) {
         for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k) {

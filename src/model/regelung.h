@@ -57,6 +57,13 @@ public:
     void set_SW_UntereWarnung(float value);
     void set_SW_ObereWarnung(float value);
     void set_beschreibung(const QString &text);
+    // Takes up warning limits and description stored by another program, without storing.
+    void applyStoredLimits(double lowerWarning, double upperWarning, const QString &beschreibung)
+    {
+        m_lowerWarning = static_cast<float>(lowerWarning);
+        m_upperWarning = static_cast<float>(upperWarning);
+        m_beschreibung = beschreibung;
+    }
 
     // Hysteresis, hold time and repeat interval of this regulation's notifications; stored in
     // the database like the warning limits.

@@ -54,13 +54,23 @@ Error connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &d
 MonitoringService::MonitoringService(Database &db, const QString &dataDir, Interaction &interaction,
                                      Progress &progress, QObject *parent)
     : QObject(parent), m_db(db), m_dataDir(dataDir), m_interaction(interaction),
-      m_progress(progress), m_notifier(std::make_unique<MailNotifier>(dataDir)),
+      m_progress(progress), m_outbox(std::make_unique<AlarmOutbox>(dataDir)),
+      m_sender(std::make_unique<AlarmSender>(*m_outbox, dataDir)),
+      m_notifier(std::make_unique<MailNotifier>(
+          dataDir,
+          [this](const QDateTime &when, const QString &subject, const QString &body) {
+              const QString problem = m_outbox->add(when, subject, body);
+              if (problem.isEmpty())
+                  m_sender->wake();
+              return problem;
+          })),
       m_archive(std::make_unique<ArchiveSpool>(db, dataDir)),
       m_worker(std::make_unique<LinkWorker>())
 {
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, &MonitoringService::onTimer);
     m_status.spoolBacklog = m_archive->pending();
+    m_status.settingsProblem = readSettings();
 }
 
 MonitoringService::~MonitoringService()
@@ -70,11 +80,32 @@ MonitoringService::~MonitoringService()
     // before waiting for it.
     m_worker->finish();
     m_worker.reset();
+    m_sender->stop();
 }
 
 void MonitoringService::setMailSettings(const MailSettings &account)
 {
     m_notifier->setAccount(account);
+    m_sender->setAccount(account);
+}
+
+MailSettings MonitoringService::mailSettings() const
+{
+    return m_sender->account();
+}
+
+QString MonitoringService::readSettings()
+{
+    // A database that cannot be read now leaves the settings in use.
+    try {
+        if (const auto account = m_db.mailSettings())
+            setMailSettings(*account);
+        m_sender->setMaxAgeSeconds(m_db.outboxMaxAgeSeconds());
+        m_staleAlarmSeconds = m_db.staleAlarmSeconds();
+        return QString();
+    } catch (const StoreError &e) {
+        return e.message();
+    }
 }
 
 std::unique_ptr<cTarvelon> MonitoringService::newController()
@@ -154,6 +185,7 @@ cTarvelon *MonitoringService::controller(int position)
 
 void MonitoringService::start(int intervalMs, FirstCycle first)
 {
+    m_sender->start();
     m_timer.start(intervalMs);
     if (first == FirstCycle::AtOnce)
         pollNow();
@@ -183,6 +215,7 @@ void MonitoringService::shutDown()
     stop();
     hold();
     m_worker->abandon();
+    m_sender->requestStop();
 }
 
 void MonitoringService::hold()
@@ -217,21 +250,23 @@ void MonitoringService::startCycle()
     emit cycleStarted();
     const std::vector<std::shared_ptr<Slot>> polled = m_slots;
     auto backlog = std::make_shared<int>(0);
+    auto settingsProblem = std::make_shared<QString>();
     m_worker->run(
-        [this, polled, backlog] {
-            // A changed setting (the window's mail settings, ostracom-cli) counts from this
-            // cycle on; a database that cannot be read now leaves the one in use.
-            try {
-                m_staleAlarmSeconds = m_db.staleAlarmSeconds();
-            } catch (const StoreError &) {
-            }
-            for (const auto &slot : polled)
+        [this, polled, backlog, settingsProblem] {
+            // A changed setting (the window's settings dialog, ostracom-cli) counts from
+            // this cycle on.
+            *settingsProblem = readSettings();
+            for (const auto &slot : polled) {
                 checkStale(*slot, pollSlot(*slot));
+                if (settingsProblem->isEmpty())
+                    *settingsProblem = slot->status.lastPoll.settingsProblem;
+            }
             *backlog = m_archive->pending();
         },
-        [this, backlog](const QString &failure) {
+        [this, backlog, settingsProblem](const QString &failure) {
             m_cycleRunning = false;
             m_status.spoolBacklog = *backlog;
+            m_status.settingsProblem = *settingsProblem;
             ++m_status.cycles;
             publishStatus();
             if (!failure.isEmpty() && !m_status.controllers.isEmpty())
@@ -323,8 +358,21 @@ void MonitoringService::publishStatus()
         if (!slot->status.lastPoll.spoolProblem.isEmpty())
             m_status.spoolProblem = slot->status.lastPoll.spoolProblem;
         if (!slot->status.lastPoll.notifyProblems.isEmpty())
-            m_status.mailProblem = slot->status.lastPoll.notifyProblems;
+            m_cycleMailProblem = slot->status.lastPoll.notifyProblems;
         else if (slot->status.lastPoll.notifications > 0)
-            m_status.mailProblem.clear();
+            m_cycleMailProblem.clear();
     }
+}
+
+const ServiceStatus &MonitoringService::status() const
+{
+    const AlarmSender::Status mail = m_sender->status();
+    m_status.mailsWaiting = mail.waiting;
+    m_status.mailFailure = mail.lastFailure;
+    QStringList problems;
+    for (const QString &p : {m_cycleMailProblem, m_notifier->problem(), mail.problem})
+        if (!p.isEmpty())
+            problems << p;
+    m_status.mailProblem = problems.join(QStringLiteral("; "));
+    return m_status;
 }

@@ -8,6 +8,7 @@
 #include "link/protocol.h"
 #include "model/alarm_gate.h"
 #include "model/monitor.h"
+#include "service/alarm_outbox.h"
 #include "service/link_worker.h"
 #include "store/mail.h"
 
@@ -51,7 +52,10 @@ struct ServiceStatus {
     QList<ControllerStatus> controllers; // in the order they were added
     int spoolBacklog = 0;                // records waiting in the spool file
     QString spoolProblem;                // the spool file cannot be read or written
-    QString mailProblem;                 // why the last failed notification failed
+    int mailsWaiting = 0;                // alarm mails in the outbox
+    QString mailFailure;                 // why the last attempt failed, while mails wait
+    QString mailProblem;                 // a mail that failed, or the outbox or log is unusable
+    QString settingsProblem;             // stored settings could not be read; the old ones stay
     int cycles = 0;                      // cycles finished so far
 };
 
@@ -67,11 +71,14 @@ public:
                       Progress &progress, QObject *parent = nullptr);
     ~MonitoringService() override;
 
+    // The mail settings for the next mail; each cycle reads the stored ones again.
     void setMailSettings(const MailSettings &account);
+    MailSettings mailSettings() const;
     // Seconds without a good download after which a controller is reported once by mail,
     // and again when it delivers; 0: off. The stored setting, read at each cycle.
     int staleAlarmSeconds() const { return m_staleAlarmSeconds; }
     MailNotifier &notifier() { return *m_notifier; }
+    AlarmSender &mailSender() { return *m_sender; }
     ArchiveSpool &archive() { return *m_archive; }
     LinkWorker &worker() { return *m_worker; }
 
@@ -96,7 +103,8 @@ public:
     cTarvelon *controller(int position);
 
     // ---- the cycle
-    // Polls every `intervalMs`; the first cycle at once or after the first interval.
+    // Polls every `intervalMs`; the first cycle at once or after the first interval. The
+    // alarm mail sender starts too, and tries the mails left waiting at once.
     enum class FirstCycle { AtOnce, AfterInterval };
     void start(int intervalMs = kCycleMs, FirstCycle first = FirstCycle::AtOnce);
     void stop();
@@ -111,7 +119,8 @@ public:
     // up its exchanges, so that it ends within a second or so. A record archived but not yet
     // acknowledged comes again and is skipped; a program or calibration write is finished.
     void shutDown();
-    const ServiceStatus &status() const { return m_status; }
+    // The alarm mail fields are current; the others as of the last cycle.
+    const ServiceStatus &status() const;
 
     // Runs an operation (a program write, a test mail) on the link worker between cycles.
     void run(LinkWorker::Job job, LinkWorker::Done done = {});
@@ -139,15 +148,20 @@ private:
     bool pollSlot(Slot &slot);
     // Runs the no-data alarm of one controller after its poll, on the worker.
     void checkStale(Slot &slot, bool answered);
+    // Reads the settings that apply from the next mail and cycle on; "" or the trouble.
+    QString readSettings();
 
     Database &m_db;
     const QString m_dataDir;
     Interaction &m_interaction;
     Progress &m_progress;
+    std::unique_ptr<AlarmOutbox> m_outbox;
+    std::unique_ptr<AlarmSender> m_sender;
     std::unique_ptr<MailNotifier> m_notifier;
     std::unique_ptr<ArchiveSpool> m_archive;
     std::vector<std::shared_ptr<Slot>> m_slots;
-    ServiceStatus m_status;
+    mutable ServiceStatus m_status;
+    QString m_cycleMailProblem; // from the notifications of the last cycle
     QTimer m_timer;
     int m_holds = 0;
     bool m_due = false;

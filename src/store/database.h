@@ -214,6 +214,10 @@ public:
     // Seconds without a download after which a controller is reported; 0: never.
     int staleAlarmSeconds() const;
     void saveStaleAlarmSeconds(int seconds);
+    // How long an alarm mail may wait for its delivery before it is given up; 0: the
+    // program's default.
+    int outboxMaxAgeSeconds() const;
+    void saveOutboxMaxAgeSeconds(int seconds);
 
     // ---- controllers
     std::optional<QString> calibration(int tarvelonId) const;

@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
+
 using namespace database_detail;
 
 // ---------------------------------------------------------------------------------------
@@ -151,4 +153,32 @@ void Database::saveLanguageSetting(const QString &language)
     insertOrUpdate(QStringLiteral("OSTRACOM"), {QStringLiteral("OSTRACOMID")}, {kSettingsRowId},
                    {QStringLiteral("langtype")}, {textValue(language)},
                    "Saving the language setting");
+}
+
+// ---------------------------------------------------------------------------------------
+// The outbox's longest wait. It needs one number beside the no-data alarm's: it lives in a
+// row of its own of the settings table, in the seconds column that alarm added, so no
+// database has to change its schema for it.
+
+namespace
+{
+constexpr int kOutboxRowId = -2;
+}
+
+int Database::outboxMaxAgeSeconds() const
+{
+    Sql sql(connection(), location());
+    QSqlQuery q =
+        sql.run(QStringLiteral("SELECT stale_alarm_seconds FROM OSTRACOM WHERE OSTRACOMID = ? "
+                               "AND stale_alarm_seconds IS NOT NULL ORDER BY %1 LIMIT 1")
+                    .arg(QLatin1String(kRowKey)),
+                {kOutboxRowId}, "Reading the longest wait of alarm mails");
+    return q.next() ? std::max(0, q.value(0).toInt()) : 0;
+}
+
+void Database::saveOutboxMaxAgeSeconds(int seconds)
+{
+    insertOrUpdate(QStringLiteral("OSTRACOM"), {QStringLiteral("OSTRACOMID")}, {kOutboxRowId},
+                   {QStringLiteral("stale_alarm_seconds")}, {seconds},
+                   "Saving the longest wait of alarm mails");
 }

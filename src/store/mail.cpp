@@ -153,6 +153,11 @@ int codeForCurl(CURLcode rc, long smtpCode, bool dataStarted, const char *errorT
     }
 }
 
+int cancelCheck(void *flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const std::atomic<bool> *>(flag)->load() ? 1 : 0;
+}
+
 struct CurlEasyDeleter {
     void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
 };
@@ -241,6 +246,11 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
     const QByteArray caFile = qgetenv("SSL_CERT_FILE");
     if (!caFile.isEmpty())
         curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
+    if (limits.cancel) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, cancelCheck);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(limits.cancel));
+    }
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, mailFrom.constData());
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
@@ -277,8 +287,10 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
     // libcurl's own words for it ("STARTTLS not supported.") do not say what was at stake.
     outcome.noEncryption = rc == CURLE_USE_SSL_FAILED && !username.isEmpty();
     if (rc != CURLE_OK) {
-        QString why =
-            errorText[0] ? QString::fromUtf8(errorText) : QString::fromUtf8(curl_easy_strerror(rc));
+        QString why = rc == CURLE_ABORTED_BY_CALLBACK
+                          ? QStringLiteral("given up, the program is closing")
+                      : errorText[0] ? QString::fromUtf8(errorText)
+                                     : QString::fromUtf8(curl_easy_strerror(rc));
         if (outcome.noEncryption)
             why = QString::fromLatin1(kNoEncryptionText) + QStringLiteral(" (") + why +
                   QLatin1Char(')');
@@ -346,8 +358,8 @@ void appendLogLine(const QString &logPath, const QString &line)
             QStringLiteral("Cannot write log file %1: %2").arg(logPath, file.errorString()));
 }
 
-QString sendNotification(const MailSettings &account, const QString &dataDir, const QString &subject,
-                         const QString &body, const MailLimits &limits)
+QString sendNotification(const MailSettings &account, const QString &dataDir,
+                         const QString &subject, const QString &body, const MailLimits &limits)
 {
     QMutexLocker lock(&notificationMutex);
     const QDir dir(dataDir);

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QDateTime>
 #include "store/mail_settings.h"
+#include <QDateTime>
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 
@@ -35,6 +36,9 @@ struct MailLimits {
     std::chrono::milliseconds connect{10'000};
     // The whole attempt, connect included.
     std::chrono::milliseconds transfer{30'000};
+    // When set and it turns true, the attempt is given up within a second (code 1): a
+    // closing program need not wait for a server that hangs.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 struct SendOutcome {
@@ -99,5 +103,6 @@ void appendLogLine(const QString &logPath, const QString &line);
 // disabled, otherwise the status text (followed by a sentence saying so when a login
 // was withheld for want of encryption) or the message file's error. A failure to write
 // the log throws MailLogError after both lines were tried.
-QString sendNotification(const MailSettings &account, const QString &dataDir, const QString &subject,
-                         const QString &body, const MailLimits &limits = {});
+QString sendNotification(const MailSettings &account, const QString &dataDir,
+                         const QString &subject, const QString &body,
+                         const MailLimits &limits = {});

@@ -450,6 +450,8 @@ void OstracomForm::DisplayProgress(const QString &text, qint64 current, qint64 m
         m_progressMode = false;
         ProgressBar1->hide();
         statustext1->setText(statusLine(text));
+        // A long note (a mail server's complaint) is cut at the window's edge.
+        statustext1->setToolTip(statustext1->text());
     }
     layoutStatusBar();
 }
@@ -489,6 +491,8 @@ void OstracomForm::finishTick()
 
 void OstracomForm::cycleFinished()
 {
+    // The cycle read the stored settings, which another program may have changed.
+    m_mail = m_service->mailSettings();
     unsetCursor();
     finishTick();
 }
@@ -501,8 +505,15 @@ QString OstracomForm::statusNote() const
         note << ms("Messwerte warten im Zwischenspeicher: ") + QString::number(status.spoolBacklog);
     if (!status.spoolProblem.isEmpty())
         note << ms("Zwischenspeicher: ") + status.spoolProblem;
+    if (status.mailsWaiting > 0)
+        note << ms("E-Mails warten auf den Versand: ") + QString::number(status.mailsWaiting) +
+                    (status.mailFailure.isEmpty() ? QString()
+                                                  : QStringLiteral(" (") + ms("Letzter Fehler: ") +
+                                                        status.mailFailure + QLatin1Char(')'));
     if (!status.mailProblem.isEmpty())
         note << ms("E-Mail konnte nicht versendet werden: ") + status.mailProblem;
+    if (!status.settingsProblem.isEmpty())
+        note << ms("Einstellungen konnten nicht gelesen werden: ") + status.settingsProblem;
     return note.join(QStringLiteral("  |  "));
 }
 

@@ -232,7 +232,8 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
 {
     SmtpServer smtp;
     ASSERT_TRUE(smtp.start()) << smtp.error().toStdString();
-    m_form->setMailSettings(
+    // Stored as another program would: the window's cycle takes it up.
+    m_db->saveMailSettings(
         {smtp.address(), "alarm@example.org", "ostracom@example.org", QString(), QString(), 1});
 
     // Above the emulated temperature's upper alarm limit of 27.0.

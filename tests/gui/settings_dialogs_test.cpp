@@ -2,6 +2,8 @@
 
 #include "gui_fixture.h"
 
+#include "service/monitoring_service.h"
+
 #include "store/mail.h"
 #include "store/strings.h"
 #include "support/smtp_server.h"
@@ -13,6 +15,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -69,10 +72,12 @@ protected:
             user::click(enabled);
         EXPECT_TRUE(enabled->isChecked());
         auto *test = user::find<QPushButton>(dialog, "Command1");
+        const qsizetype boxes = m_boxes->boxes().size();
         user::click(test);
         // The mail goes out on the worker; the dialog waits with its buttons off.
         EXPECT_FALSE(test->isEnabled());
-        EXPECT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, kMailTimeoutMs));
+        EXPECT_TRUE(
+            waitUntil([&] { return m_boxes->boxes().size() == boxes + 1; }, kMailTimeoutMs));
     }
 };
 
@@ -167,4 +172,56 @@ TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
     EXPECT_EQ(m_db->languageSetting(), "DEUTSCH");
     EXPECT_TRUE(m_form->isIdle());
     saveScreenshot(m_form.get(), QStringLiteral("german"));
+}
+
+// Alarm mails the mail server does not take wait and show in the status bar; once the user
+// names a working server in the dialog they go out, and the note goes.
+TEST_F(SettingsDialogs, waitingAlarmMailsShowInTheStatusBarUntilTheServerTakesThem)
+{
+    m_boxes->script({QMessageBox::Ok});
+    withNotifyDialog([&](OstracomNotifyConfig *dialog) {
+        sendTestMail(dialog, QStringLiteral("127.0.0.1:%1").arg(closedLocalPort()));
+    });
+
+    // Above the emulated temperature's upper alarm limit of 27.0.
+    const QString values = m_dir.filePath(QStringLiteral("values.txt"));
+    {
+        QFile f(values);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("1=28.0\n");
+    }
+    SimProcess &sim = startSim({"--speed", "60", "--values", values});
+    m_boxes->script({QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    auto *status = m_form->findChild<QLabel *>(QStringLiteral("statustext1"));
+    ASSERT_NE(status, nullptr);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return status->text().contains("Mails waiting to be sent: ") &&
+                   status->text().contains("(Last failure: 1 --- ");
+        },
+        kConnectTimeoutMs))
+        << status->text().toStdString();
+    saveScreenshot(m_form.get(), QStringLiteral("mails-waiting"));
+
+    SmtpServer smtp;
+    ASSERT_TRUE(smtp.start()) << smtp.error().toStdString();
+    m_boxes->script({QMessageBox::Ok});
+    withNotifyDialog([&](OstracomNotifyConfig *dialog) { sendTestMail(dialog, smtp.address()); });
+    auto alarms = [&] {
+        int n = 0;
+        for (const ReceivedMail &m : smtp.messages())
+            n += m.header("Subject") == QLatin1String("Ostracom---Alarm") ? 1 : 0;
+        return n;
+    };
+    // The note goes with the next refresh of the idle window, not while a cycle shows its
+    // progress there.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return alarms() > 0 && m_form->isIdle() && !status->text().contains("Mails waiting");
+        },
+        kConnectTimeoutMs))
+        << status->text().toStdString();
+    EXPECT_EQ(m_form->service().status().mailsWaiting, 0);
+    saveScreenshot(m_form.get(), QStringLiteral("mails-delivered"));
 }

@@ -244,6 +244,8 @@ TEST(CliAlarmQuality, storesAndShowsTheSettingsOfKnownControllersOnly)
          "2-1         0.25        30      0         Becken links\n"},
         {{"--controller", "17", "--repeat", "600"}, 0, "2-1         0.25        30      600 "},
         {{"--stale-after", "900"}, 0, "no-data alarm  after 900 s\n"},
+        {{"--mail-max-age", "3600"}, 0, "alarm mails    given up after 3600 s\n"},
+        {{"--mail-max-age", "604801"}, 2, "--mail-max-age needs whole seconds from 0 to 604800"},
         {{"--controller", "18", "--hold", "5"}, 1, "no controller #18"},
     };
     for (const auto &c : cases) {
@@ -257,6 +259,7 @@ TEST(CliAlarmQuality, storesAndShowsTheSettingsOfKnownControllersOnly)
     EXPECT_EQ(db.alarmQuality(17, 2, 1), (AlarmQuality{0.25, 30, 600}));
     EXPECT_EQ(db.alarmQuality(17, 8, 4), (AlarmQuality{0, 0, 600})) << "all regulations";
     EXPECT_EQ(db.staleAlarmSeconds(), 900);
+    EXPECT_EQ(db.outboxMaxAgeSeconds(), 3600) << "beside it, not in place of it";
     EXPECT_TRUE(db.alarmQualities(18).empty());
 }
 
@@ -295,6 +298,8 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
         {{"settings", "mail", "--help"}, 0, "--password-file FILE"},
         {{"help", "export"}, 0, "--sensor S"},
         {{"mail-test", "--help"}, 0, "ostracom-cli mail-test"},
+        {{"mail-queue", "--help"}, 0, "--retry-now"},
+        {{"mail-queue", "now"}, 2, "unexpected argument 'now'"},
         {{"help", "check"}, 0, "--repair"},
         {{"check", "extra"}, 2, "unexpected argument 'extra'"},
         {{"check", "--max-lines", "many"}, 2, "--max-lines"},

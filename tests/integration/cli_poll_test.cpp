@@ -6,6 +6,8 @@
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
 
+#include "store/database.h"
+
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
@@ -113,6 +115,17 @@ protected:
         for (const ReceivedMail &m : m_smtp.messages())
             s << m.header(QStringLiteral("Subject"));
         return s;
+    }
+
+    // Reads the service's output until it holds `text` (bounded); all read so far in `seen`.
+    bool waitForOutput(const QString &text, QString *seen, int timeoutMs = 20000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!seen->contains(text) && !deadline.hasExpired()) {
+            m_poll.waitForReadyRead(200);
+            *seen += QString::fromUtf8(m_poll.readAll());
+        }
+        return seen->contains(text);
     }
 
     // Waits (bounded) until the server holds `count` messages.
@@ -255,7 +268,9 @@ TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
     EXPECT_EQ(m_poll.state(), QProcess::Running) << "a busy database never stops the service";
 }
 
-TEST_F(CliPoll, aSecondStopSignalEndsAHangingMailAtOnce)
+// A mail server that never answers holds up neither the cycle nor the end of the service:
+// one stop signal cuts the attempt short and keeps the mails; a second one ends at once.
+TEST_F(CliPoll, aStopSignalEndsTheServiceWhileTheMailServerHangs)
 {
     SmtpServerOptions hang;
     hang.mode = SmtpServerOptions::Mode::Hang;
@@ -263,14 +278,31 @@ TEST_F(CliPoll, aSecondStopSignalEndsAHangingMailAtOnce)
     ASSERT_TRUE(hanging.start()) << hanging.error().toStdString();
     ASSERT_EQ(setMailServer(hanging.address()), 0);
     setValue(35.0); // beyond the alarm limit: the first cycle sends mails
-    startPoll();
-    QThread::sleep(4);
-    ASSERT_EQ(m_poll.state(), QProcess::Running);
-    ::kill(static_cast<pid_t>(m_poll.processId()), SIGINT);
-    QThread::msleep(300);
-    ::kill(static_cast<pid_t>(m_poll.processId()), SIGINT);
-    EXPECT_TRUE(m_poll.waitForFinished(3000)) << "the mail's 30-second bound was not waited out";
-    EXPECT_EQ(m_poll.exitCode(), 128 + SIGINT);
+    const struct {
+        int stops;
+        int exitCode;
+    } cases[] = {{1, 0}, {2, 128 + SIGINT}};
+    int waiting = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.stops);
+        waiting += 4; // each start mails the alarm states it finds
+        startPoll(QProcess::MergedChannels);
+        QString seen;
+        ASSERT_TRUE(waitForOutput(QStringLiteral("archived"), &seen)) << seen.toStdString();
+        QThread::sleep(1);
+        ASSERT_EQ(m_poll.state(), QProcess::Running);
+        for (int i = 0; i < c.stops; ++i) {
+            ::kill(static_cast<pid_t>(m_poll.processId()), SIGINT);
+            QThread::msleep(50);
+        }
+        EXPECT_TRUE(m_poll.waitForFinished(3000))
+            << "the mail's 30-second bound was not waited out";
+        EXPECT_EQ(m_poll.exitCode(), c.exitCode);
+        QString queue;
+        EXPECT_EQ(runCli({"mail-queue"}, &queue), 0);
+        EXPECT_TRUE(queue.contains(QStringLiteral("%1 alarm mail(s) wait.").arg(waiting)))
+            << queue.toStdString();
+    }
 }
 
 TEST_F(CliPoll, filesGoToTheDataFolderAndReadingNeverCreatesADatabase)
@@ -325,4 +357,80 @@ TEST_F(CliPoll, aFullDiskIsReportedAsFullNotAsADamagedDatabase)
     EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
     EXPECT_TRUE(err.contains(QLatin1String("the disk is full"))) << err.toStdString();
     EXPECT_FALSE(err.contains(QLatin1String("damaged"))) << err.toStdString();
+}
+
+// The mail server is unreachable while a regulation goes into alarm: the mails wait in the
+// outbox through a killed service and its restart, a retry asked from the command line is
+// taken up, and once the settings name a working server each mail arrives exactly once.
+TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
+{
+    const QString down = QStringLiteral("127.0.0.1:%1").arg(closedLocalPort());
+    ASSERT_EQ(setMailServer(down), 0);
+    setValue(35.0); // beyond the warning and alarm limits of regulations 1 and 2
+    startPoll(QProcess::MergedChannels);
+    QString seen;
+    ASSERT_TRUE(waitForOutput(
+        QStringLiteral("4 alarm mail(s) wait in the outbox; last failure: 1 --- "), &seen))
+        << seen.toStdString();
+
+    ::kill(static_cast<pid_t>(m_poll.processId()), SIGKILL);
+    ASSERT_TRUE(m_poll.waitForFinished(5000));
+    QString queue;
+    EXPECT_EQ(runCli({"mail-queue"}, &queue), 0);
+    EXPECT_EQ(queue.count(QLatin1String("Ostracom---Alarm ")), 2) << queue.toStdString();
+    EXPECT_EQ(queue.count(QLatin1String("Ostracom---Warnung ")), 2) << queue.toStdString();
+    EXPECT_TRUE(queue.contains(QLatin1String("4 alarm mail(s) wait."))) << queue.toStdString();
+    EXPECT_TRUE(queue.contains(QLatin1String("1 --- Bad argument given"))) << queue.toStdString();
+
+    // Without a service the command sends them itself, and says that it failed; the
+    // mails behind a failed one are not sent to the same dead server.
+    EXPECT_EQ(runCli({"mail-queue", "--retry-now"}, &queue), 1);
+    EXPECT_EQ(queue.count(QLatin1String("failed: 1 --- ")), 1) << queue.toStdString();
+    EXPECT_EQ(queue.count(QLatin1String("not tried")), 3) << queue.toStdString();
+
+    // The restarted service tries them at once; a retry asked meanwhile is taken up. (Back
+    // inside the limits, so the restart has no new crossing of its own to mail.)
+    setValue(25.0);
+    QThread::sleep(2); // the emulator records a value at 25 °C, the newest the restart reads
+    startPoll(QProcess::MergedChannels);
+    seen.clear();
+    ASSERT_TRUE(waitForOutput(QStringLiteral("alarm mail(s) wait in the outbox"), &seen));
+    EXPECT_EQ(runCli({"mail-queue", "--retry-now"}, &queue), 0);
+    EXPECT_TRUE(queue.contains(QLatin1String("The running poller tries the waiting mails now")))
+        << queue.toStdString();
+    EXPECT_TRUE(m_smtp.messages().isEmpty());
+
+    // A new mail server reaches the running service at its next cycle.
+    ASSERT_EQ(setMailServer(m_smtp.address()), 0);
+    ASSERT_TRUE(waitForMails(4)) << subjects().join(", ").toStdString();
+    QThread::sleep(3);
+    QStringList got = subjects();
+    got.sort();
+    EXPECT_EQ(got, (QStringList{"Ostracom---Alarm", "Ostracom---Alarm", "Ostracom---Warnung",
+                                "Ostracom---Warnung"}))
+        << "each mail once: " << got.join(", ").toStdString();
+    EXPECT_EQ(runCli({"mail-queue"}, &queue), 0);
+    EXPECT_TRUE(queue.contains(QLatin1String("No alarm mail waits."))) << queue.toStdString();
+}
+
+// Warning limits and descriptions stored by another program count from the next cycle.
+TEST_F(CliPoll, aWarningLimitStoredMeanwhileCountsFromTheNextCycle)
+{
+    ASSERT_EQ(setMailServer(m_smtp.address()), 0);
+    startPoll(QProcess::MergedChannels);
+    QString seen;
+    ASSERT_TRUE(waitForOutput(QStringLiteral("#1234  1: 25.0 °C"), &seen)) << seen.toStdString();
+    QThread::sleep(2);
+    EXPECT_TRUE(m_smtp.messages().isEmpty()) << "25 °C is inside every limit";
+    {
+        Database db(m_data.filePath(QStringLiteral("ostracom.db")));
+        db.saveRegulationUpperWarning(1234, 1, 1, 24.5);
+        db.saveRegulationBeschreibung(1234, 1, 1, QStringLiteral("Becken links"));
+    }
+    ASSERT_TRUE(waitForMails(1)) << seen.toStdString();
+    const ReceivedMail warning = m_smtp.messages().first();
+    EXPECT_EQ(warning.header("Subject"), QStringLiteral("Ostracom---Warnung"));
+    EXPECT_TRUE(warning.body.contains(QStringLiteral("Becken links")));
+    EXPECT_TRUE(warning.body.contains(QStringLiteral("überschreitet die Grenze von 24.5°C")))
+        << warning.body.toStdString();
 }

@@ -110,22 +110,34 @@ TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
               QStringLiteral("2026-12-04 10:00:01"));
 }
 
-// An alarm quality stored by another program counts from the next poll on, but not over
-// edits the programming dialog holds and has not stored yet.
-TEST_F(Download, storedAlarmQualityIsTakenUpByThePollUnlessTheDialogHoldsEdits)
+// Warning limits, descriptions and alarm qualities stored by another program count from
+// the next poll on, but not over edits the programming dialog holds and has not stored
+// yet; a database that cannot be read keeps the ones in use and says so.
+TEST_F(Download, storedRegulationSettingsAreTakenUpByThePollUnlessTheDialogHoldsEdits)
 {
     fake.controller.setPayload("DO", storedData({}));
     db.saveAlarmQuality(kId, 2, 3, {0.5, 30, 600});
-    pollController(t);
+    db.saveRegulationUpperWarning(kId, 2, 3, 8.25);
+    db.saveRegulationBeschreibung(kId, 2, 3, QStringLiteral("Becken links"));
+    EXPECT_EQ(pollController(t).settingsProblem, QString());
     EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0.5, 30, 600}));
     EXPECT_EQ(t.Regelung(2, 4).alarmQuality(), AlarmQuality{});
+    EXPECT_FLOAT_EQ(t.Regelung(2, 3).SW_ObereWarnung(), 8.25f);
+    EXPECT_EQ(t.Regelung(2, 3).beschreibung(), QStringLiteral("Becken links"));
 
     t.holdRegulationWrites();
     t.Regelung(2, 3).set_alarmQuality({0, 5, 0});
+    t.Regelung(2, 3).set_SW_ObereWarnung(9.5f);
     pollController(t);
     EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0, 5, 0}));
+    EXPECT_FLOAT_EQ(t.Regelung(2, 3).SW_ObereWarnung(), 9.5f);
     EXPECT_EQ(t.writeHeldRegulations(), Error());
     EXPECT_EQ(db.alarmQuality(kId, 2, 3), (AlarmQuality{0, 5, 0}));
+    EXPECT_DOUBLE_EQ(db.regulationRow(kId, 2, 3)->upperWarning, 9.5);
+
+    tmp.exec("DROP TABLE HYDOALARMQUALITAET");
+    EXPECT_TRUE(pollController(t).settingsProblem.contains(QStringLiteral("alarm qualities")));
+    EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0, 5, 0}));
 }
 
 TEST_F(Download, recordsDeliveredTwiceAreArchivedOnceAndCountedOnce)

@@ -26,6 +26,7 @@ int cmdProgram(const CliOptions &options, const QStringList &args);
 int cmdPoll(const CliOptions &options, const QStringList &args);
 int cmdSettings(const CliOptions &options, const QStringList &args);
 int cmdMailTest(const CliOptions &options, const QStringList &args);
+int cmdMailQueue(const CliOptions &options, const QStringList &args);
 int cmdAlarmQuality(const CliOptions &options, const QStringList &args);
 int cmdExport(const CliOptions &options, const QStringList &args);
 int cmdCheck(const CliOptions &options, const QStringList &args);

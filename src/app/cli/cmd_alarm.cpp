@@ -6,6 +6,7 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "service/alarm_outbox.h"
 
 #include <optional>
 
@@ -23,6 +24,8 @@ constexpr const char *kAbout =
     "              back is mailed later if it still holds, one undone meanwhile is not\n"
     "  no-data     a controller without a good download for this many seconds is mailed\n"
     "              once, and once more when it delivers again\n"
+    "  mail-max-age  an alarm mail the mail server has not taken for this many seconds\n"
+    "              is given up, with a line in the log (0: the default, one day)\n"
     "All 0: every crossing and return is mailed at once, and no-data is off.";
 
 struct Regulation {
@@ -54,6 +57,9 @@ std::optional<int> secondsFrom(const QString &text)
     return v;
 }
 
+// Mails wait at most a week: an alarm older than that helps nobody.
+constexpr int kMailMaxAgeLimit = 7 * 24 * 3600;
+
 QString staleText(int seconds)
 {
     return seconds > 0 ? QStringLiteral("after %1 s").arg(seconds) : QStringLiteral("off");
@@ -66,7 +72,8 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
     CommandLine line(QStringLiteral("alarm-quality"),
                      QStringLiteral("[--controller ID [--regulation S-R]] [--hysteresis V]\n"
                                     "                        [--hold SECONDS] [--repeat SECONDS] "
-                                    "[--stale-after SECONDS]"),
+                                    "[--stale-after SECONDS]\n"
+                                    "                        [--mail-max-age SECONDS]"),
                      QLatin1String(kAbout));
     line.add(QStringLiteral("controller"), QStringLiteral("the controller's identifier"),
              QStringLiteral("ID"));
@@ -85,6 +92,10 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
     line.add(QStringLiteral("stale-after"),
              QStringLiteral("no-data alarm after this many seconds; 0: off"),
              QStringLiteral("SECONDS"));
+    line.add(QStringLiteral("mail-max-age"),
+             QStringLiteral("give up an alarm mail not delivered after this\n"
+                            "many seconds; 0: the default (86400)"),
+             QStringLiteral("SECONDS"));
     if (const auto done = line.parse(args))
         return *done;
     if (!line.arguments().isEmpty())
@@ -92,7 +103,7 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
             QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
 
     // Every option is checked before anything changes.
-    std::optional<int> controller, hold, repeat, staleAfter;
+    std::optional<int> controller, hold, repeat, staleAfter, mailMaxAge;
     std::optional<double> hysteresis;
     std::optional<Regulation> only;
     const QString maxSeconds = QString::number(kAlarmQualityMaxSeconds);
@@ -106,6 +117,7 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
         {"hold", QStringLiteral("whole seconds from 0 to ") + maxSeconds},
         {"repeat", QStringLiteral("whole seconds from 0 to ") + maxSeconds},
         {"stale-after", QStringLiteral("whole seconds from 0 to ") + maxSeconds},
+        {"mail-max-age", QStringLiteral("whole seconds from 0 to %1").arg(kMailMaxAgeLimit)},
     };
     for (const auto &c : checks) {
         const QString option = QLatin1String(c.name);
@@ -122,6 +134,9 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
             // The decimal point of the C locale, or a comma as German users write it.
             hysteresis = QString(v).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
             ok = ok && *hysteresis >= 0 && *hysteresis <= kAlarmQualityMaxHysteresis;
+        } else if (option == QLatin1String("mail-max-age")) {
+            mailMaxAge = v.toInt(&ok);
+            ok = ok && *mailMaxAge >= 0 && *mailMaxAge <= kMailMaxAgeLimit;
         } else {
             std::optional<int> &target = option == QLatin1String("hold")     ? hold
                                          : option == QLatin1String("repeat") ? repeat
@@ -138,8 +153,9 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
         return line.usageError(QStringLiteral("--controller is missing"));
 
     try {
-        CliSession session(options, qualityChange || staleAfter ? CliSession::Access::ReadWrite
-                                                                : CliSession::Access::ReadOnly);
+        CliSession session(options, qualityChange || staleAfter || mailMaxAge
+                                        ? CliSession::Access::ReadWrite
+                                        : CliSession::Access::ReadOnly);
         Database &db = session.db();
         if (controller && !db.controllerIdInUse(*controller)) {
             err() << "There is no controller #" << *controller << " in database " << db.location()
@@ -148,7 +164,12 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
         }
         if (staleAfter)
             db.saveStaleAlarmSeconds(*staleAfter);
+        if (mailMaxAge)
+            db.saveOutboxMaxAgeSeconds(*mailMaxAge);
         out() << "no-data alarm  " << staleText(db.staleAlarmSeconds()) << "\n";
+        const int maxAge = db.outboxMaxAgeSeconds();
+        out() << "alarm mails    given up after "
+              << (maxAge > 0 ? maxAge : AlarmSender::kDefaultMaxAgeSeconds) << " s\n";
         if (!controller)
             return kExitOk;
 

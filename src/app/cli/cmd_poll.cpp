@@ -15,10 +15,10 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
-#include <QTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <csignal>
@@ -70,6 +70,12 @@ constexpr const char *kAbout =
     "Connects every controller, then every interval (default 10 s) downloads its stored\n"
     "measurements into the archive and checks every regulation's warning and alarm limits,\n"
     "sending alarm e-mails with the stored mail settings. One line per controller and cycle.\n"
+    "Changed settings (mail, warning limits, descriptions, alarm quality) count from the\n"
+    "next cycle on.\n"
+    "Alarm mails wait in the outbox folder of the data directory until the mail server\n"
+    "takes them: a failed one is tried again after 30 s, 60 s, 120 s ... at most every\n"
+    "10 min, and at once when the service starts; one older than the longest wait\n"
+    "(alarm-quality --mail-max-age) is given up with a line in the log. See mail-queue.\n"
     "With the no-data alarm on (see alarm-quality) a controller without a good download\n"
     "for that long is mailed once and shown as NO DATA until it delivers again, which is\n"
     "mailed too.\n"
@@ -159,8 +165,6 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
         session.interaction().programNew = yes;
         MonitoringService service(session.db(), session.dataDir(), session.interaction(),
                                   session.progress());
-        if (const auto s = session.db().mailSettings())
-            service.setMailSettings(*s);
         const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
         // Problems of the archive also go to the log, where they stay after the console.
         auto logProblem = [&](const QString &text) {
@@ -175,17 +179,18 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
               << intervalSeconds << " s; archive " << session.db().location() << "\n";
         out().flush();
         for (const ControllerArg &c : controllers)
-            service.addController(c.params, c.text, true,
-                                  [text = c.text, &session](const MonitoringService::AddOutcome &o) {
-                                      session.progress().finish();
-                                      if (o.error.ok())
-                                          return;
-                                      out() << stamp() << "  " << text << "  not connected: "
-                                            << consoleText(errorText(o.error))
-                                                   .replace(QLatin1Char('\n'), QLatin1Char(' '))
-                                            << "\n";
-                                      out().flush();
-                                  });
+            service.addController(
+                c.params, c.text, true,
+                [text = c.text, &session](const MonitoringService::AddOutcome &o) {
+                    session.progress().finish();
+                    if (o.error.ok())
+                        return;
+                    out() << stamp() << "  " << text << "  not connected: "
+                          << consoleText(errorText(o.error))
+                                 .replace(QLatin1Char('\n'), QLatin1Char(' '))
+                          << "\n";
+                    out().flush();
+                });
 
         QEventLoop loop;
         QObject::connect(&service, &MonitoringService::cycleFinished, &loop, [&] {
@@ -212,7 +217,8 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                 QString line = stamp() + QStringLiteral("  #") + QString::number(t->aq_id_raw());
                 for (int s = 1; s <= cTarvelon::kSensors; ++s)
                     if (t->Sensor(s).sensortyp() != 0)
-                        line += QStringLiteral("  %1: %2").arg(s).arg(t->Sensor(s).formatierter_wert());
+                        line +=
+                            QStringLiteral("  %1: %2").arg(s).arg(t->Sensor(s).formatierter_wert());
                 line += QStringLiteral("  archived %1").arg(r.archived);
                 if (r.spooled)
                     line += QStringLiteral("  spooled %1").arg(r.spooled);
@@ -229,7 +235,8 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                                 .replace(QLatin1Char('\n'), QLatin1Char(' '));
                 if (!r.spoolProblem.isEmpty()) {
                     line += QStringLiteral("  spool: ") + r.spoolProblem;
-                    logProblem(QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.spoolProblem));
+                    logProblem(
+                        QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.spoolProblem));
                 }
                 if (r.rejected)
                     logProblem(QStringLiteral("#%1 %2 unreadable record(s) kept in %3")
@@ -238,10 +245,20 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                                    .arg(service.archive().rejectsPath()));
                 if (!r.notifyProblems.isEmpty())
                     line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
-                if (!service.notifier().lastLogError().isEmpty())
-                    line += QStringLiteral("  log: ") + service.notifier().lastLogError();
                 out() << line << "\n";
             }
+            if (status.mailsWaiting > 0) {
+                out() << stamp() << "  " << status.mailsWaiting
+                      << " alarm mail(s) wait in the outbox";
+                if (!status.mailFailure.isEmpty())
+                    out() << "; last failure: " << consoleText(status.mailFailure);
+                out() << "\n";
+            }
+            if (!status.mailProblem.isEmpty())
+                out() << stamp() << "  mail: " << consoleText(status.mailProblem) << "\n";
+            if (!status.settingsProblem.isEmpty())
+                out() << stamp() << "  settings: " << consoleText(status.settingsProblem)
+                      << " (the settings in use stay)\n";
             if (status.spoolBacklog > 0)
                 out() << stamp() << "  " << status.spoolBacklog
                       << " record(s) wait in the spool file for the database\n";

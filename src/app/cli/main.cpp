@@ -52,6 +52,9 @@ const Command kCommands[] = {
      "                             alarm for controllers that deliver no data"},
     {"mail-test", cmdMailTest,
      "mail-test                  send a test message with the stored settings"},
+    {"mail-queue", cmdMailQueue,
+     "mail-queue [--retry-now]   list the alarm mails waiting for the mail server, or try\n"
+     "                             them now"},
     {"export", cmdExport,
      "export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n"
      "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
@@ -80,7 +83,8 @@ QString commandList()
 void addGlobalOptions(CommandLine &line)
 {
     line.add(QStringLiteral("data-dir"),
-             QStringLiteral("where ostracom.db, mail.txt and ostracom.log live\n"
+             QStringLiteral("where ostracom.db, mail.txt, ostracom.log and the outbox\n"
+                            "of waiting alarm mails live\n"
                             "(default: the user's application data folder)"),
              QStringLiteral("DIR"));
     line.add(QStringLiteral("db"),

@@ -1,0 +1,305 @@
+// The alarm outbox and its sender on a virtual clock with a scripted mail server: mails
+// survive a restart, failures are retried with growing pauses, old mails are given up,
+// late ones say when their event was, and a damaged file holds up nobody.
+
+#include "model/mail_notifier.h"
+#include "service/alarm_outbox.h"
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace
+{
+
+const QDateTime kT0(QDate(2026, 12, 7), QTime(9, 0, 0), Qt::UTC);
+const MailSettings kAccount{QStringLiteral("mail.example.org"),
+                            QStringLiteral("keeper@example.org"),
+                            QStringLiteral("ostracom@example.org"),
+                            QString(),
+                            QString(),
+                            1};
+
+// A mail server that takes or refuses what it is told to, and remembers every attempt.
+struct ScriptedServer {
+    struct Try {
+        QDateTime at;
+        QString subject;
+        QString body;
+    };
+    std::mutex mutex;
+    QList<Try> tries;
+    std::atomic<bool> refuse{false};
+    QDateTime *now = nullptr;
+
+    AlarmSender::Send send()
+    {
+        return [this](const MailSettings &, const QString &subject, const QString &body) {
+            std::lock_guard lock(mutex);
+            tries.append({now ? *now : QDateTime(), subject, body});
+            return AlarmSender::Attempt{refuse ? QStringLiteral("1 --- server down") : QString(),
+                                        QString()};
+        };
+    }
+    int count()
+    {
+        std::lock_guard lock(mutex);
+        return int(tries.size());
+    }
+};
+
+class Outbox : public ::testing::Test
+{
+protected:
+    QString folder() const { return QDir(m_dir.path()).filePath(QStringLiteral("outbox")); }
+    QString log() const
+    {
+        QFile f(QDir(m_dir.path()).filePath(QLatin1String(kLogFileName)));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    std::unique_ptr<AlarmSender> sender(AlarmSender::Send send)
+    {
+        auto s = std::make_unique<AlarmSender>(m_outbox, m_dir.path(), std::move(send),
+                                               [this] { return m_now; });
+        s->setAccount(kAccount);
+        return s;
+    }
+
+    QTemporaryDir m_dir;
+    AlarmOutbox m_outbox{m_dir.path()};
+    QDateTime m_now = kT0;
+};
+
+} // namespace
+
+TEST_F(Outbox, aStoredMailSurvivesAReopenInPrivateFiles)
+{
+    ASSERT_EQ(
+        m_outbox.add(kT0, QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert\rzu hoch")),
+        QString());
+    QStringList problems;
+    const QList<OutboxMail> mails = AlarmOutbox(m_dir.path()).load(&problems, true);
+    ASSERT_EQ(mails.size(), 1);
+    EXPECT_TRUE(problems.isEmpty());
+    EXPECT_EQ(mails[0].eventTime, kT0);
+    EXPECT_EQ(mails[0].subject, QStringLiteral("Ostracom---Alarm"));
+    EXPECT_EQ(mails[0].body, QStringLiteral("Wert\rzu hoch"));
+    EXPECT_EQ(mails[0].attempts, 0);
+
+    struct stat folderStat {
+    }, fileStat{};
+    ASSERT_EQ(::stat(QFile::encodeName(folder()).constData(), &folderStat), 0);
+    ASSERT_EQ(
+        ::stat(QFile::encodeName(QDir(folder()).filePath(mails[0].file)).constData(), &fileStat),
+        0);
+    EXPECT_EQ(folderStat.st_mode & 0777, 0700u);
+    EXPECT_EQ(fileStat.st_mode & 0777, 0600u);
+    EXPECT_EQ(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 1)
+        << "no temp file left";
+}
+
+// The server is down for a while: each failure doubles the pause up to ten minutes, the
+// mails behind the failed one wait with it, and once the server is back each goes once.
+TEST_F(Outbox, failuresAreRetriedWithGrowingPausesAndEachMailGoesOnce)
+{
+    ScriptedServer server;
+    server.now = &m_now;
+    server.refuse = true;
+    auto s = sender(server.send());
+    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("first"), QStringLiteral("a")), QString());
+    ASSERT_EQ(m_outbox.add(kT0.addSecs(1), QStringLiteral("second"), QStringLiteral("b")),
+              QString());
+
+    // Step a second at a time for 40 minutes, as if the thread woke that often.
+    for (int second = 0; second < 2400; ++second) {
+        m_now = kT0.addSecs(second);
+        s->deliverDue();
+    }
+    QList<qint64> pauses;
+    for (int i = 1; i < server.tries.size(); ++i)
+        pauses << server.tries[i - 1].at.secsTo(server.tries[i].at);
+    EXPECT_EQ(pauses, (QList<qint64>{30, 60, 120, 240, 480, 600, 600}));
+    for (const auto &t : server.tries)
+        EXPECT_EQ(t.subject, QStringLiteral("first")) << "the second waits behind the first";
+    EXPECT_EQ(s->status().waiting, 2);
+    EXPECT_EQ(s->status().lastFailure, QStringLiteral("1 --- server down"));
+
+    QStringList problems;
+    const QList<OutboxMail> stored = m_outbox.load(&problems, true);
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_EQ(stored[0].attempts, 8);
+    EXPECT_EQ(stored[0].lastFailure, QStringLiteral("1 --- server down"));
+
+    // A changed mail setting lifts the pause at once; the server is back.
+    server.refuse = false;
+    server.tries.clear();
+    s->setAccount(MailSettings{kAccount.servername + QStringLiteral(":587"),
+                               kAccount.receiver,
+                               kAccount.sender,
+                               {},
+                               {},
+                               1});
+    s->deliverDue();
+    s->deliverDue();
+    ASSERT_EQ(server.tries.size(), 2);
+    EXPECT_EQ(server.tries[1].subject, QStringLiteral("second"));
+    EXPECT_EQ(s->status(), AlarmSender::Status{});
+    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty()) << "delivered mails are removed";
+}
+
+TEST_F(Outbox, lateMailsSayWhenTheEventWasAndTooOldOnesAreGivenUpWithALogLine)
+{
+    ScriptedServer server;
+    auto s = sender(server.send());
+    s->setMaxAgeSeconds(3600);
+    const struct {
+        int ageSeconds;
+        bool sent;
+        bool noted;
+    } cases[] = {
+        {AlarmSender::kLateSeconds, true, false},
+        {AlarmSender::kLateSeconds + 1, true, true},
+        {3600, true, true},
+        {3601, false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ageSeconds);
+        server.tries.clear();
+        m_now = kT0.addSecs(c.ageSeconds);
+        ASSERT_EQ(
+            m_outbox.add(kT0, QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert zu hoch")),
+            QString());
+        const QList<AlarmSender::Outcome> outcomes = s->deliverDue();
+        ASSERT_EQ(outcomes.size(), 1);
+        EXPECT_EQ(outcomes[0].result,
+                  c.sent ? AlarmSender::Result::Delivered : AlarmSender::Result::GivenUp);
+        ASSERT_EQ(server.tries.size(), c.sent ? 1 : 0);
+        if (c.sent) {
+            const QString body = server.tries[0].body;
+            EXPECT_TRUE(body.startsWith(QStringLiteral("Wert zu hoch")));
+            EXPECT_EQ(body.contains(QStringLiteral("\rVerspätet versandt; das Ereignis war am ") +
+                                    logTimestamp(kT0.toLocalTime())),
+                      c.noted)
+                << body.toStdString();
+        }
+    }
+    const QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << log().toStdString();
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("E-Mail nach zu langer Wartezeit verworfen: "
+                                                 "Ostracom---Alarm   ") +
+                                  logTimestamp(kT0.toLocalTime())))
+        << lines[0].toStdString();
+    QStringList problems;
+    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty());
+}
+
+TEST_F(Outbox, aDamagedFileIsReportedAndKeptAsideWhileTheOthersGo)
+{
+    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("good"), QStringLiteral("body")), QString());
+    const QString damaged = QDir(folder()).filePath(QStringLiteral("20261207-085959000-x.mail"));
+    for (const QByteArray &content : {QByteArray("{\"format\":1,\"subject\":\"torn"), QByteArray(),
+                                      QByteArray("\xff\xfe garbage")}) {
+        QFile f(damaged);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+        f.close();
+
+        QStringList problems;
+        EXPECT_EQ(m_outbox.load(&problems, false).size(), 1) << "a reader leaves the file alone";
+        EXPECT_TRUE(QFile::exists(damaged));
+        ScriptedServer server;
+        auto s = sender(server.send());
+        ASSERT_EQ(s->deliverDue().size(), 1);
+        EXPECT_EQ(server.count(), 1);
+        EXPECT_TRUE(s->status().problem.contains(QStringLiteral("is not a readable mail")))
+            << s->status().problem.toStdString();
+        EXPECT_FALSE(QFile::exists(damaged));
+        EXPECT_TRUE(QFile::exists(damaged + QStringLiteral(".bad")));
+        QFile::remove(damaged + QStringLiteral(".bad"));
+        ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("good"), QStringLiteral("body")), QString());
+    }
+}
+
+// With the real sender: sending disabled logs its two lines and the mail is done; before
+// any settings are known nothing is tried, since unknown settings are not "disabled".
+TEST_F(Outbox, disabledSendingEndsTheMailButUnknownSettingsDoNot)
+{
+    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert")),
+              QString());
+    AlarmSender s(m_outbox, m_dir.path(), AlarmSender::notificationSender(m_dir.path()),
+                  [this] { return m_now; });
+    EXPECT_EQ(s.deliverDue(true).value(0).result, AlarmSender::Result::NotDue);
+    EXPECT_EQ(s.status().waiting, 1);
+    EXPECT_TRUE(log().isEmpty());
+
+    s.setAccount(MailSettings{});
+    EXPECT_EQ(s.deliverDue().value(0).result, AlarmSender::Result::Delivered);
+    const QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("   Ostracom---Alarm   Wert")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("   E-Mail Versandt ist deaktiviert !")));
+    QStringList problems;
+    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty());
+}
+
+// The thread: waiting mails go at start whatever their pause, a new one goes when the
+// sender is woken, another program's request is taken up, and stop returns promptly.
+TEST_F(Outbox, theThreadSendsAtStartOnWakeAndOnRequest)
+{
+    ScriptedServer server;
+    auto s = sender(server.send());
+    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("old"), QStringLiteral("a")), QString());
+    QStringList problems;
+    OutboxMail paused = m_outbox.load(&problems, true).value(0);
+    paused.attempts = 3;
+    paused.nextAttempt = kT0.addSecs(600);
+    ASSERT_EQ(m_outbox.update(paused), QString());
+
+    auto waitFor = [&](int count) {
+        QDeadlineTimer deadline(10000); // a ceiling against a hang
+        while (server.count() < count && !deadline.hasExpired())
+            QThread::msleep(10);
+        return server.count() >= count;
+    };
+    s->start();
+    EXPECT_TRUE(waitFor(1));
+    server.refuse = true;
+    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("new"), QStringLiteral("b")), QString());
+    s->wake();
+    EXPECT_TRUE(waitFor(2));
+    server.refuse = false;
+    ASSERT_EQ(AlarmOutbox(m_dir.path()).requestRetry(), QString());
+    EXPECT_TRUE(waitFor(3)) << "the request lifts the pause";
+    s->stop();
+    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty());
+    EXPECT_FALSE(
+        QFile::exists(QDir(folder()).filePath(QLatin1String(AlarmOutbox::kRetryRequestName))));
+}
+
+// An outbox that cannot be written loses no alarm: the mail is sent at once, as it was
+// before there was an outbox, and the trouble is reported.
+TEST_F(Outbox, aMailTheOutboxCannotTakeIsSentAtOnceAndTheTroubleReported)
+{
+    QFile blocker(folder()); // a file where the folder belongs
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    MailNotifier notifier(
+        m_dir.path(), [this](const QDateTime &when, const QString &subject, const QString &body) {
+            return m_outbox.add(when, subject, body);
+        });
+    EXPECT_EQ(notifier.notify(QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert")),
+              QString());
+    EXPECT_TRUE(notifier.problem().contains(folder())) << notifier.problem().toStdString();
+    const QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << "sent (here: sending is disabled) and logged at once";
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("E-Mail Versandt ist deaktiviert !")));
+}
