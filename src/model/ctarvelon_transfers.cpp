@@ -298,11 +298,18 @@ void cTarvelon::refreshRegulations()
     if (!m_db || m_adoptionPending || m_holdRegulationWrites)
         return;
     const int id = aq_id();
+    const auto inRange = [](int s, int r) {
+        return s >= 1 && s <= kSensors && r >= 1 && r <= kRegulationsPerSensor;
+    };
     std::array<std::array<AlarmQuality, kRegulationsPerSensor + 1>, kSensors + 1> stored{};
     for (const Database::AlarmQualityRow &row : m_db->alarmQualities(id))
-        if (row.sensor >= 1 && row.sensor <= kSensors && row.regulation >= 1 &&
-            row.regulation <= kRegulationsPerSensor)
+        if (inRange(row.sensor, row.regulation))
             stored[size_t(row.sensor)][size_t(row.regulation)] = row.quality;
+    std::array<std::array<std::optional<RegulationRow>, kRegulationsPerSensor + 1>, kSensors + 1>
+        limits{};
+    for (const Database::KeyedRegulationRow &row : m_db->regulationRows(id))
+        if (inRange(row.sensor, row.regulation))
+            limits[size_t(row.sensor)][size_t(row.regulation)] = row.row;
     for (int s = 1; s <= kSensors; ++s)
         for (int r = 1; r <= kRegulationsPerSensor; ++r) {
             // An edit that could not be stored yet is newer than the row.
@@ -310,7 +317,7 @@ void cTarvelon::refreshRegulations()
                 continue;
             cHydoRegelung &regulation = Regelung(s, r);
             regulation.applyAlarmQuality(stored[size_t(s)][size_t(r)]);
-            if (const auto row = m_db->regulationRow(id, s, r))
+            if (const auto &row = limits[size_t(s)][size_t(r)])
                 regulation.applyStoredLimits(row->lowerWarning, row->upperWarning,
                                              row->beschreibung);
         }

@@ -109,7 +109,7 @@ public:
     // Schema versions: 1 the six tables, 2 their indexes, 3 the archive index that covers
     // the value and the summary tables of the archive, 4 the regulations' alarm quality and
     // the no-data alarm setting.
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
     // Slot lengths of the archive's summary tables, finest first. Every sensor value is
     // summarised in each, in the transaction that archives it.
     static constexpr int kSummarySlots[] = {60, 600, 3600};
@@ -193,6 +193,14 @@ public:
 
     // ---- regulations
     std::optional<RegulationRow> regulationRow(int tarvelonId, int sensor, int regulation) const;
+    struct KeyedRegulationRow {
+        int sensor = 0;
+        int regulation = 0;
+        RegulationRow row;
+    };
+    // Every regulation row of one controller in one query (the first row of each key, as
+    // regulationRow reads it), for the refresh at each cycle.
+    std::vector<KeyedRegulationRow> regulationRows(int tarvelonId) const;
     void saveRegulationRow(int tarvelonId, int sensor, int regulation, double lowerWarning,
                            double upperWarning, const QString &beschreibung);
     void saveRegulationBeschreibung(int tarvelonId, int sensor, int regulation,

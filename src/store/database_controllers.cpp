@@ -2,6 +2,8 @@
 
 #include "store/database_sql.h"
 
+#include <QPair>
+#include <QSet>
 #include <QSqlQuery>
 
 using namespace database_detail;
@@ -34,6 +36,29 @@ std::optional<RegulationRow> Database::regulationRow(int tarvelonId, int sensor,
     if (!q.next())
         return std::nullopt;
     return RegulationRow{q.value(0).toDouble(), q.value(1).toDouble(), q.value(2).toString()};
+}
+
+std::vector<Database::KeyedRegulationRow> Database::regulationRows(int tarvelonId) const
+{
+    Sql sql(connection(), location());
+    QSqlQuery q = sql.run(QStringLiteral("SELECT HYDOSENSORID, HYDOVORGANG, sw_UntereWarnung, "
+                                         "sw_obereWarnung, beschreibung FROM HYDOREGELUNG "
+                                         "WHERE TARVELONID = ? ORDER BY %1")
+                              .arg(QLatin1String(kRowKey)),
+                          {tarvelonId}, "Reading the regulations");
+    std::vector<KeyedRegulationRow> rows;
+    QSet<QPair<int, int>> seen;
+    while (q.next()) {
+        const int sensor = q.value(0).toInt();
+        const int regulation = q.value(1).toInt();
+        if (seen.contains({sensor, regulation}))
+            continue; // a later duplicate; the first row is the one that counts
+        seen.insert({sensor, regulation});
+        rows.push_back({sensor,
+                        regulation,
+                        {q.value(2).toDouble(), q.value(3).toDouble(), q.value(4).toString()}});
+    }
+    return rows;
 }
 
 void Database::saveRegulationRow(int tarvelonId, int sensor, int regulation, double lowerWarning,

@@ -136,6 +136,7 @@ const Migration kMigrations[] = {
     {2, createIndexes},
     {3, createArchiveSummaries},
     {4, createAlarmQuality},
+    {5, addMailMaxAge},
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 

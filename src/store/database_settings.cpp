@@ -156,29 +156,28 @@ void Database::saveLanguageSetting(const QString &language)
 }
 
 // ---------------------------------------------------------------------------------------
-// The outbox's longest wait. It needs one number beside the no-data alarm's: it lives in a
-// row of its own of the settings table, in the seconds column that alarm added, so no
-// database has to change its schema for it.
+// The outbox's longest wait: a column of the settings row, NULL (like 0) for the default.
 
-namespace
+void database_detail::addMailMaxAge(Sql &sql)
 {
-constexpr int kOutboxRowId = -2;
+    sql.direct(QStringLiteral("ALTER TABLE OSTRACOM ADD COLUMN mail_max_age_seconds INTEGER"),
+               "Adding the longest wait of alarm mails");
 }
 
 int Database::outboxMaxAgeSeconds() const
 {
     Sql sql(connection(), location());
     QSqlQuery q =
-        sql.run(QStringLiteral("SELECT stale_alarm_seconds FROM OSTRACOM WHERE OSTRACOMID = ? "
-                               "AND stale_alarm_seconds IS NOT NULL ORDER BY %1 LIMIT 1")
+        sql.run(QStringLiteral("SELECT mail_max_age_seconds FROM OSTRACOM WHERE OSTRACOMID = ? "
+                               "AND mail_max_age_seconds IS NOT NULL ORDER BY %1 LIMIT 1")
                     .arg(QLatin1String(kRowKey)),
-                {kOutboxRowId}, "Reading the longest wait of alarm mails");
+                {kSettingsRowId}, "Reading the longest wait of alarm mails");
     return q.next() ? std::max(0, q.value(0).toInt()) : 0;
 }
 
 void Database::saveOutboxMaxAgeSeconds(int seconds)
 {
-    insertOrUpdate(QStringLiteral("OSTRACOM"), {QStringLiteral("OSTRACOMID")}, {kOutboxRowId},
-                   {QStringLiteral("stale_alarm_seconds")}, {seconds},
+    insertOrUpdate(QStringLiteral("OSTRACOM"), {QStringLiteral("OSTRACOMID")}, {kSettingsRowId},
+                   {QStringLiteral("mail_max_age_seconds")}, {seconds},
                    "Saving the longest wait of alarm mails");
 }

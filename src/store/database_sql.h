@@ -235,6 +235,8 @@ QStringList missingSummaryObjects(Sql &sql);
 
 // Version 4: the regulations' alarm quality and the no-data alarm setting.
 void createAlarmQuality(Sql &sql);
+// Version 5: how long an alarm mail may wait in the outbox.
+void addMailMaxAge(Sql &sql);
 
 inline QString equalsAll(const QStringList &columns)
 {

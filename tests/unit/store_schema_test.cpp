@@ -168,10 +168,10 @@ TEST_P(StoreSchema, newDatabaseHasItsTablesTheirColumnsAndTheSeedRows)
     EXPECT_EQ(columnsOf(tmp, "HYDOARCHIVE"), "tarvelonid asid datum wert bemerkung");
     EXPECT_EQ(columnsOf(tmp, "OSTRACOM"),
               "ostracomid email_servername email_receiver email_sender email_username "
-              "email_passwort email_enabled langtype stale_alarm_seconds");
+              "email_passwort email_enabled langtype stale_alarm_seconds mail_max_age_seconds");
     EXPECT_EQ(columnsOf(tmp, "HYDOLANG"), "deutsch english");
     EXPECT_EQ(columnsOf(tmp, "HYDOLANGTYPE"), "langtype");
-    EXPECT_EQ(schemaVersion(tmp), 4);
+    EXPECT_EQ(schemaVersion(tmp), Database::kSchemaVersion);
     if (GetParam() == Backend::Sqlite) {
         EXPECT_EQ(tmp.exec("PRAGMA journal_mode").toString(), "wal");
     }
@@ -225,7 +225,7 @@ TEST_P(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     ASSERT_FALSE(progress.isEmpty());
     EXPECT_EQ(progress.last().first, progress.last().second);
 
-    EXPECT_EQ(schemaVersion(tmp), 4);
+    EXPECT_EQ(schemaVersion(tmp), Database::kSchemaVersion);
     EXPECT_EQ(tmp.count("TARVELON", "TARVELONID = 17 AND KALIBSTRING = 'ABCD'"), 1);
     EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'Becken links'"), 1);
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 17"), 2);
@@ -298,9 +298,9 @@ TEST_P(StoreSchema, unusableDatabasesAreRefusedWithTheirReasonAndLeftUnchanged)
         {"newer schema version",
          [](TempDb &t) {
              t.exec("CREATE TABLE LATER (x INTEGER)");
-             setSchemaVersion(t, 5);
+             setSchemaVersion(t, Database::kSchemaVersion + 1);
          },
-         {"version 5"}},
+         {"version 6"}},
         {"text file",
          [](TempDb &t) { writeFile(t.path(), "Ostracom settings\nnot a database\n"); },
          {"not a SQLite database"},
