@@ -13,9 +13,13 @@
 #include <QSysInfo>
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -167,6 +171,31 @@ struct CurlListDeleter {
 
 // Serialises notifications: they share one message file.
 QMutex notificationMutex;
+
+// The same between programs on one data folder (a poller's sender and ostracom-cli mail-test):
+// an advisory lock on the folder itself, let go with the process. Without the folder there is
+// nothing to share and nothing to lock.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString &folder)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd >= 0)
+            while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~FolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // closing lets go of the lock
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int m_fd;
+};
 
 } // namespace
 
@@ -362,6 +391,7 @@ QString sendNotification(const MailSettings &account, const QString &dataDir,
                          const QString &subject, const QString &body, const MailLimits &limits)
 {
     QMutexLocker lock(&notificationMutex);
+    const FolderLock folderLock(dataDir);
     const QDir dir(dataDir);
 
     QString result;

@@ -9,6 +9,14 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace
 {
 
@@ -277,5 +285,26 @@ TEST_F(MailFiles, UnusableSettingsFailWithCodeOneBeforeAnyConnection)
                     .startsWith(statusText(1) + QStringLiteral(" (")));
     EXPECT_EQ(readAll(path("mail.txt")), "Zeile 1\nZeile 2\n");
     // The two log lines of a failed notification are checked with a real server down.
+    EXPECT_EQ(readAll(path("ostracom.log")).count('\n'), 2);
+}
+
+// Another program's notification on the same folder (a poller's sender while ostracom-cli
+// mail-test runs) holds the folder; this one waits for it instead of rewriting mail.txt under it.
+TEST_F(MailFiles, NotificationWaitsForAnotherProgramUsingTheFolder)
+{
+    const int held = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        sendNotification(MailSettings{}, dir.path(), QStringLiteral("Betreff"),
+                         QStringLiteral("Text"));
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(done) << "the notification went on while the folder was held";
+    EXPECT_FALSE(QFile::exists(path("ostracom.log")));
+    ::close(held);
+    other.join();
     EXPECT_EQ(readAll(path("ostracom.log")).count('\n'), 2);
 }
