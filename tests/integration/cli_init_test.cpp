@@ -230,6 +230,7 @@ TEST(CliAlarmQuality, storesAndShowsTheSettingsOfKnownControllersOnly)
     // As the previous version left it: showing must bring it up to date, not fail.
     tmp.exec("DROP TABLE HYDOALARMQUALITAET");
     tmp.exec("ALTER TABLE OSTRACOM DROP COLUMN stale_alarm_seconds");
+    tmp.exec("ALTER TABLE OSTRACOM DROP COLUMN mail_max_age_seconds");
     tmp.exec("PRAGMA user_version = 3");
     tmp.close();
     const QStringList base{"--data-dir", tmp.dir(), "alarm-quality"};
