@@ -378,6 +378,10 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
         if (a.port < 1 || a.port > 65535)
             return fail(ms("Der Port in der Datenbankadresse ist ungültig (1 bis 65535)"));
     }
+    // An '@' after the first '/' ends a user part whose password holds a '/': what follows
+    // the '/' is no database name and would be shown as one.
+    if (path.contains(QLatin1Char('@')))
+        return fail(passwordProblem());
     a.database = decoded(path);
     if (!name.match(a.database).hasMatch())
         return fail(ms("Der Datenbankname fehlt in der Datenbankadresse oder ist ungültig"));
@@ -563,6 +567,17 @@ QString Database::addressProblem(const QString &location)
     if (isAddress(location))
         parsePostgresAddress(location, &problem);
     return problem;
+}
+
+QString Database::locationText(const QString &location, QString *problem)
+{
+    if (!isAddress(location))
+        return QFileInfo(location).absoluteFilePath();
+    QString why;
+    const auto a = parsePostgresAddress(location, &why);
+    if (problem)
+        *problem = why;
+    return a ? a->text() : QString();
 }
 
 QString Database::location() const
