@@ -1,5 +1,6 @@
 #include "store/mail_message.h"
 
+#include <QHostAddress>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QUrl>
@@ -137,6 +138,10 @@ std::optional<MailServerAddress> parseMailServer(const QString &server)
     if (host.isEmpty() || host.contains(unusable))
         return std::nullopt;
     if (host.contains(QLatin1Char(':'))) {
+        // Only an IPv6 address holds colons; anything else is a mistyped host:port.
+        if (host.contains(QLatin1Char('[')) || host.contains(QLatin1Char(']')) ||
+            QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
+            return std::nullopt;
         result.host = host;
     } else {
         // Names with umlauts reach the resolver in their ASCII (punycode) form.

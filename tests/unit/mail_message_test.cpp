@@ -81,7 +81,7 @@ TEST(MailServerSetting, HostPortAndTlsAreRead)
         EXPECT_EQ(server->url(QStringLiteral("pc1")), c.url);
     }
     for (const char *bad : {"", "   ", "mail:0", "mail:65536", "mail:smtp", "mail host",
-                            "user@mail", "[::1", "mail\r\nQUIT"})
+                            "user@mail", "[::1", "mail\r\nQUIT", "mail.example.com:25:587"})
         EXPECT_FALSE(parseMailServer(utf8(bad))) << bad;
 }
 
