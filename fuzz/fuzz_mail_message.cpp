@@ -3,8 +3,10 @@
 // crash": the server named is taken as a host without blanks or markup and a port from 1 to
 // 65535, and its URL names it again; an envelope address holds nothing that breaks an SMTP
 // command; the message has exactly its own header fields, in order, whatever the texts
-// hold (no line break of a text starts a header or the body), every line ends in CRLF and
-// stays within 998 characters, and the subject and body decode to the texts given.
+// hold (no line break of a text starts a header or the body), every line ends in CRLF, the
+// subject and body decode to the texts given, and in a mail that can be sent (its sender and
+// receivers have envelope addresses) every line stays within 998 characters and the header
+// holds no control character.
 
 #include "fuzz_check.h"
 #include "store/mail_message.h"
@@ -94,7 +96,8 @@ void checkMessage(const MailContent &content, bool sendable)
     QByteArray encoding;
     for (QByteArray line : header) {
         line.chop(line.endsWith('\r') ? 1 : 0);
-        FUZZ_CHECK(line.size() <= kLineMax, "a header line stays within 998 characters");
+        if (sendable)
+            FUZZ_CHECK(line.size() <= kLineMax, "a header line stays within 998 characters");
         if (line.startsWith(' ') || line.startsWith('\t')) {
             FUZZ_CHECK(field > 0, "a continuation follows a field");
             if (field == 4)
