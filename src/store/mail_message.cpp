@@ -163,8 +163,10 @@ std::optional<MailServerAddress> parseMailServer(const QString &server)
     if (host.isEmpty() || host.contains(unusable))
         return std::nullopt;
     if (host.contains(QLatin1Char(':'))) {
-        // Only an IPv6 address holds colons; anything else is a mistyped host:port.
-        if (host.contains(QLatin1Char('[')) || host.contains(QLatin1Char(']')) ||
+        // Only an IPv6 address holds colons; anything else is a mistyped host:port. Its scope
+        // is a plain interface name: the URL carries it as it stands.
+        static const QRegularExpression v6(QStringLiteral("^[0-9A-Fa-f:.]+(%[A-Za-z0-9._-]+)?$"));
+        if (!v6.match(host).hasMatch() ||
             QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
             return std::nullopt;
         result.host = host;

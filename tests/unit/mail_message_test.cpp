@@ -81,7 +81,8 @@ TEST(MailServerSetting, HostPortAndTlsAreRead)
         EXPECT_EQ(server->url(QStringLiteral("pc1")), c.url);
     }
     for (const char *bad : {"", "   ", "mail:0", "mail:65536", "mail:smtp", "mail host",
-                            "user@mail", "[::1", "mail\r\nQUIT", "mail.example.com:25:587"})
+                            "user@mail", "[::1", "mail\r\nQUIT", "mail.example.com:25:587",
+                            "[fe80::1%eth\xc3\xbc]:25", "[fe80::1%a?b]:25"})
         EXPECT_FALSE(parseMailServer(utf8(bad))) << bad;
 }
 
