@@ -337,7 +337,8 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
     auto decoded = [](const QString &part) {
         return QString::fromUtf8(QByteArray::fromPercentEncoding(part.toUtf8()));
     };
-    static const QRegularExpression name(QStringLiteral("^[^\\x00-\\x20\\x7f/]+$"));
+    // \\z, not $: a '$' also matches before a last line break, which decoding lets in.
+    static const QRegularExpression name(QStringLiteral("^[^\\x00-\\x20\\x7f/]+\\z"));
 
     PostgresAddress a;
     const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
@@ -386,7 +387,7 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
     if (!name.match(a.database).hasMatch())
         return fail(ms("Der Datenbankname fehlt in der Datenbankadresse oder ist ungültig"));
 
-    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*$"));
+    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*\\z"));
     for (const QString &item : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
         const qsizetype equals = item.indexOf(QLatin1Char('='));
         const QString key = decoded(item.left(equals < 0 ? item.size() : equals));

@@ -83,7 +83,9 @@ QByteArray formatAddressHeader(const QString &setting)
         static const QRegularExpression quotedPair(QStringLiteral("\\\\(.)"));
         display.replace(quotedPair, QStringLiteral("\\1"));
     }
-    const QByteArray address = text.mid(open).toUtf8();
+    // What follows the closing '>' is no part of the address.
+    const int close = text.indexOf(QLatin1Char('>'), open);
+    const QByteArray address = text.mid(open, close < 0 ? -1 : close - open + 1).toUtf8();
     if (display.isEmpty())
         return address;
     return (display.size() > kPlainHeaderMax ? encodedWords(display) : encodeHeaderText(display)) +

@@ -233,6 +233,10 @@ TEST(MailHeaders, LongReceiverListsAndNamesStayWithinTheLineLimit)
     int words = 0;
     EXPECT_EQ(decodedWords(message.left(message.indexOf("\r\nTo: ")), &words),
               QByteArray(950, 'N'));
+    MailContent trailing = content;
+    trailing.from = utf8("Süd <a@b.c> ") + QString(400, QChar(0xFC));
+    EXPECT_TRUE(buildMessage(trailing).contains("\r\nFrom: =?UTF-8?B?U8O8ZA==?= <a@b.c>\r\n"))
+        << "text after the address is no part of it";
     EXPECT_EQ(envelopeAddress(QString(250, 'a') + QStringLiteral("@x.de")), QString())
         << "no SMTP server takes a path beyond 256 characters";
 }
