@@ -138,8 +138,10 @@ std::optional<LinkParams> parseControllerAddress(const QString &text, QString *e
     }
     if (host.isEmpty())
         return fail(QStringLiteral("controller address '%1' names no host").arg(text));
+    // A bracket within the host is one of a mistyped [ADDRESS]:PORT, which the IPv6 check
+    // lets pass inside a scope ("fe80::1%eth0]:4001").
     for (const QChar c : host) {
-        if (c.isSpace() || c == QLatin1Char('/'))
+        if (c.isSpace() || c == QLatin1Char('/') || c == QLatin1Char('[') || c == QLatin1Char(']'))
             return fail(QStringLiteral("controller address '%1': bad host '%2'").arg(text, host));
     }
     if (port.isEmpty())

@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <stdexcept>
@@ -46,6 +47,13 @@ const FieldInfo *findField(const FieldInfo *begin, const FieldInfo *end, const Q
         if (name == QLatin1String(f->name))
             return f;
     return nullptr;
+}
+
+// Equal values, or the same bits: a field that holds no number (an unset record's FFFFFFFF)
+// equals itself, as it would never compare equal as a number.
+bool sameSingle(float a, float b)
+{
+    return a == b || std::bit_cast<quint32>(a) == std::bit_cast<quint32>(b);
 }
 
 void checkIndex(const char *what, int i, int high)
@@ -160,7 +168,8 @@ double cTarvelon::Event_Wert(int i) const
     int type = 0;
     if (sensor >= 1 && sensor <= kSensors)
         type = const_cast<cTarvelon *>(this)->Sensor(sensor).sensortyp();
-    return static_cast<double>(HexWordGet(m_eventData, eventBase(i) + 2)) / tables::scaleFactor(type);
+    return static_cast<double>(HexWordGet(m_eventData, eventBase(i) + 2)) /
+           tables::scaleFactor(type);
 }
 
 QDateTime cTarvelon::Event_Datum(int i) const
@@ -322,7 +331,8 @@ bool cTarvelon::kalib_is_dirty()
         const float offsetController = HexSingleGet(m_kalibController, base + 14);
         const float slopeDatabase = HexSingleGet(m_kalibDatabase, base + 10);
         const float offsetDatabase = HexSingleGet(m_kalibDatabase, base + 14);
-        if (slopeController != slopeDatabase || offsetController != offsetDatabase)
+        if (!sameSingle(slopeController, slopeDatabase) ||
+            !sameSingle(offsetController, offsetDatabase))
             return true;
     }
     return false;
@@ -440,7 +450,7 @@ bool cTarvelon::setFieldByName(const QString &name, const QString &value, QStrin
     if (field == QLatin1String("SW_UntereWarnung") || field == QLatin1String("SW_ObereWarnung")) {
         bool ok = false;
         const double d = value.trimmed().toDouble(&ok);
-        if (!ok || !std::isfinite(d) || std::fabs(d) > 3.4e38)
+        if (!ok || !std::isfinite(d) || std::fabs(d) > kLargestSingle)
             return fail(QStringLiteral("%1=%2 is not a number").arg(name, value));
         if (field == QLatin1String("SW_UntereWarnung"))
             reg.set_SW_UntereWarnung(static_cast<float>(d));

@@ -58,7 +58,7 @@ std::optional<QString> fieldFromText(const QString &image, int base, const Field
         case FieldKind::Scaled:
         case FieldKind::Single: {
             const double d = t.toDouble(&ok);
-            if (!ok || !std::isfinite(d) || std::fabs(d) > 3.4e38) {
+            if (!ok || !std::isfinite(d) || std::fabs(d) > kLargestSingle) {
                 ok = false;
                 break;
             }

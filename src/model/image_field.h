@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTime>
 
+#include <limits>
 #include <optional>
 #include <stdexcept>
 
@@ -44,6 +45,9 @@ namespace field_detail
 void checkRange(const char *what, double value, double low, double high);
 }
 
+// Every finite single the controller may hold, up to the largest, fits a single field.
+inline constexpr double kLargestSingle = std::numeric_limits<float>::max();
+
 template <FieldKind K> FieldValue<K> readField(const QString &image, int pos, int scaleType)
 {
     if constexpr (K == FieldKind::Byte)
@@ -77,7 +81,7 @@ QString writeField(const QString &image, int pos, int scaleType, const FieldValu
                                  -32768, 32767);
         return ScaledWordPut(image, pos, value, factor);
     } else if constexpr (K == FieldKind::Single) {
-        field_detail::checkRange("single", value, -3.4e38, 3.4e38);
+        field_detail::checkRange("single", value, -kLargestSingle, kLargestSingle);
         return HexSinglePut(image, pos, value);
     } else if constexpr (K == FieldKind::Time) {
         if (!value.isValid())

@@ -58,15 +58,6 @@ QByteArray checksum(const QByteArray &lines)
     return QCryptographicHash::hash(lines, QCryptographicHash::Sha256).left(8).toHex();
 }
 
-QByteArray frameOf(const std::vector<QByteArray> &lines)
-{
-    QByteArray body;
-    for (const QByteArray &l : lines)
-        body += l;
-    return kFrameMark + QByteArray::number(static_cast<qulonglong>(lines.size())) + '\t' +
-           checksum(body) + '\n' + body;
-}
-
 // A field of the rejects file or the spool header on one line: backslash, tab, newline and
 // carriage return are written as \\, \t, \n and \r.
 QString escaped(const QString &text)
@@ -347,9 +338,33 @@ void ArchiveSpool::load() const
 void ArchiveSpool::readFile(const QByteArray &data) const
 {
     Cache &c = m_cache;
+    Contents read = readContents(data);
+    if (!read.known) {
+        c.state = State::Unreadable;
+        c.reason = read.problem;
+        c.loaded = false;
+        return;
+    }
+    c.form = read.form;
+    c.database = read.database;
+    c.goodEnd = read.goodEnd;
+    c.lines = std::move(read.lines);
+    c.keys = QSet<QByteArray>(c.lines.begin(), c.lines.end());
+    if (c.form == Form::Journal && !sameDatabase(c.database, m_database)) {
+        c.state = State::Foreign;
+    } else if (!read.problem.isEmpty()) {
+        c.state = State::Damaged;
+        c.reason = read.problem;
+    }
+}
+
+ArchiveSpool::Contents ArchiveSpool::readContents(const QByteArray &data)
+{
+    Contents c;
+    QSet<QByteArray> seen;
     auto keep = [&](const QByteArray &line) {
-        if (!c.keys.contains(line)) {
-            c.keys.insert(line);
+        if (!seen.contains(line)) {
+            seen.insert(line);
             c.lines.push_back(line);
         }
     };
@@ -358,35 +373,32 @@ void ArchiveSpool::readFile(const QByteArray &data) const
         // line that does not read was not written by this program.
         c.form = Form::Old;
         int bad = 0;
-        for (const QByteArray &line : data.split('\n')) {
-            if (line.isEmpty())
+        const QList<QByteArray> lines = data.split('\n');
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (lines[i].isEmpty())
                 continue;
+            // A last line without its line end was cut, perhaps within a field.
             ArchiveRecord r;
-            if (parseLine(line, &r))
-                keep(line + '\n');
+            if (i + 1 < lines.size() && parseLine(lines[i], &r))
+                keep(lines[i] + '\n');
             else
                 ++bad;
         }
-        if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n'))) {
-            c.state = State::Damaged;
-            c.reason = QStringLiteral("%1 unreadable line(s)").arg(std::max(bad, 1));
-        }
-        return;
+        if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n')))
+            c.problem = QStringLiteral("%1 unreadable line(s)").arg(std::max(bad, 1));
+        return c;
     }
 
     qsizetype pos = data.indexOf('\n');
     const QList<QByteArray> head = data.left(pos).mid(kHeader.size()).split('\t');
     if (pos < 0 || head.size() != 2 || head[0] != kVersion) {
         // A newer program's spool, or a header cut short: never replaced, never replayed.
-        c.state = State::Unreadable;
-        c.reason = QStringLiteral("it is of a form this program does not know");
-        c.loaded = false;
-        return;
+        c.known = false;
+        c.problem = QStringLiteral("it is of a form this program does not know");
+        return c;
     }
     c.form = Form::Journal;
     c.database = unescaped(QString::fromUtf8(head[1]));
-    if (!sameDatabase(c.database, m_database))
-        c.state = State::Foreign;
     ++pos;
     c.goodEnd = pos;
     int badFrames = 0;
@@ -444,10 +456,9 @@ void ArchiveSpool::readFile(const QByteArray &data) const
         if (badFrames == 0)
             c.goodEnd = end;
     }
-    if (badFrames > 0 && c.state == State::Fine) {
-        c.state = State::Damaged;
-        c.reason = QStringLiteral("%1 unreadable part(s)").arg(badFrames);
-    }
+    if (badFrames > 0)
+        c.problem = QStringLiteral("%1 unreadable part(s)").arg(badFrames);
+    return c;
 }
 
 int ArchiveSpool::pending() const
@@ -505,8 +516,7 @@ bool ArchiveSpool::rewrite(const std::vector<QByteArray> &fresh, QString *error)
     std::vector<QByteArray> lines(c.lines.begin() + static_cast<std::ptrdiff_t>(c.replayed),
                                   c.lines.end());
     lines.insert(lines.end(), fresh.begin(), fresh.end());
-    const QByteArray head = kHeader + kVersion + '\t' + escaped(m_database).toUtf8() + '\n';
-    const QByteArray data = head + frameOf(lines);
+    const QByteArray data = journalText(m_database, lines);
     if (!replaceFile(m_path, data, error))
         return false;
     c.lines = std::move(lines);
@@ -527,7 +537,7 @@ bool ArchiveSpool::spoolLines(const std::vector<QByteArray> &fresh, QString *err
     if (c.form == Form::Journal && c.exists) {
         if (fresh.empty())
             return true;
-        if (!appendFrame(frameOf(fresh), error))
+        if (!appendFrame(frameText(fresh), error))
             return false;
         for (const QByteArray &l : fresh) {
             c.keys.insert(l);
@@ -671,9 +681,7 @@ bool ArchiveSpool::keepRejects(const std::vector<Reject> &rejects, QString *erro
     const QString now =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     for (const Reject &r : rejects)
-        data += (now + QLatin1Char('\t') + QString::number(r.tarvelonId) + QLatin1Char('\t') +
-                 escaped(r.record) + QLatin1Char('\t') + escaped(r.reason) + QLatin1Char('\n'))
-                    .toUtf8();
+        data += rejectLine(now, r);
     return replaceFile(m_rejectsPath, data, error);
 }
 
@@ -683,4 +691,26 @@ QStringList ArchiveSpool::rejectFields(const QString &line)
     for (QString &f : fields)
         f = unescaped(f);
     return fields;
+}
+
+QByteArray ArchiveSpool::rejectLine(const QString &time, const Reject &reject)
+{
+    return (escaped(time) + QLatin1Char('\t') + QString::number(reject.tarvelonId) +
+            QLatin1Char('\t') + escaped(reject.record) + QLatin1Char('\t') +
+            escaped(reject.reason) + QLatin1Char('\n'))
+        .toUtf8();
+}
+
+QByteArray ArchiveSpool::frameText(const std::vector<QByteArray> &lines)
+{
+    QByteArray body;
+    for (const QByteArray &l : lines)
+        body += l;
+    return kFrameMark + QByteArray::number(static_cast<qulonglong>(lines.size())) + '\t' +
+           checksum(body) + '\n' + body;
+}
+
+QByteArray ArchiveSpool::journalText(const QString &database, const std::vector<QByteArray> &lines)
+{
+    return kHeader + kVersion + '\t' + escaped(database).toUtf8() + '\n' + frameText(lines);
 }

@@ -86,6 +86,23 @@ public:
     // The fields of one line of the rejects file (time, controller, record, reason) as they
     // were before escaping.
     static QStringList rejectFields(const QString &line);
+    // The line of the rejects file that keeps `reject` at `time`, ending in '\n'.
+    static QByteArray rejectLine(const QString &time, const Reject &reject);
+
+    // What the text of a spool file holds, read without the file or a database.
+    struct Contents {
+        enum class Form { None, Old, Journal };
+        Form form = Form::None;
+        bool known = true;             // false: a newer or cut header; never replaced
+        QString database;              // as the header names it
+        std::vector<QByteArray> lines; // record lines of the sound frames, each once, with '\n'
+        qsizetype goodEnd = 0;         // end of the last whole frame before any damage
+        QString problem;               // why it is damaged or unknown; empty when sound
+    };
+    static Contents readContents(const QByteArray &text);
+    // A spool file holding `lines` for `database`, and the frame that appends `lines` to one.
+    static QByteArray journalText(const QString &database, const std::vector<QByteArray> &lines);
+    static QByteArray frameText(const std::vector<QByteArray> &lines);
     // How a spool header names a database: the absolute path of a SQLite file, or
     // postgresql://user@host:port/name (never a password).
     static QString databaseName(const QString &location);
@@ -93,7 +110,7 @@ public:
 
 private:
     enum class State { Fine, Damaged, Unreadable, Foreign };
-    enum class Form { None, Old, Journal };
+    using Form = Contents::Form;
 
     // What the spool file holds, kept between calls so that a store during an outage does
     // not read the backlog again. Trusted while the file is the one last read or written.

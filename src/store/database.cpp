@@ -337,7 +337,8 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
     auto decoded = [](const QString &part) {
         return QString::fromUtf8(QByteArray::fromPercentEncoding(part.toUtf8()));
     };
-    static const QRegularExpression name(QStringLiteral("^[^\\x00-\\x20\\x7f/]+$"));
+    // \\z, not $: a '$' also matches before a last line break, which decoding lets in.
+    static const QRegularExpression name(QStringLiteral("^[^\\x00-\\x20\\x7f/]+\\z"));
 
     PostgresAddress a;
     const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
@@ -378,11 +379,15 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
         if (a.port < 1 || a.port > 65535)
             return fail(ms("Der Port in der Datenbankadresse ist ungültig (1 bis 65535)"));
     }
+    // An '@' after the first '/' ends a user part whose password holds a '/': what follows
+    // the '/' is no database name and would be shown as one.
+    if (path.contains(QLatin1Char('@')))
+        return fail(passwordProblem());
     a.database = decoded(path);
     if (!name.match(a.database).hasMatch())
         return fail(ms("Der Datenbankname fehlt in der Datenbankadresse oder ist ungültig"));
 
-    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*$"));
+    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*\\z"));
     for (const QString &item : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
         const qsizetype equals = item.indexOf(QLatin1Char('='));
         const QString key = decoded(item.left(equals < 0 ? item.size() : equals));
@@ -574,6 +579,17 @@ QString Database::addressProblem(const QString &location)
     if (isAddress(location))
         parsePostgresAddress(location, &problem);
     return problem;
+}
+
+QString Database::locationText(const QString &location, QString *problem)
+{
+    if (!isAddress(location))
+        return QFileInfo(location).absoluteFilePath();
+    QString why;
+    const auto a = parsePostgresAddress(location, &why);
+    if (problem)
+        *problem = why;
+    return a ? a->text() : QString();
 }
 
 QString Database::location() const

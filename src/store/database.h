@@ -146,6 +146,10 @@ public:
     // Why `location` cannot be used when it is an address (scheme://...): the part that is
     // wrong, never its text. Empty for a usable address and for a file name.
     static QString addressProblem(const QString &location);
+    // What location() gives for a database opened at `location`: the absolute path of a
+    // file, or an address as messages show it and as it is opened again; empty, with the
+    // problem, for an address that cannot be used.
+    static QString locationText(const QString &location, QString *problem);
     QString location() const;
     // The connection of the calling thread, opened on first use in that thread.
     QSqlDatabase connection() const;

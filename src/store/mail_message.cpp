@@ -1,5 +1,6 @@
 #include "store/mail_message.h"
 
+#include <QHostAddress>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QUrl>
@@ -17,6 +18,10 @@ constexpr int kEncodedWordBytes = 45;
 constexpr int kPlainHeaderMax = 900;
 // RFC 5322 line limit without CRLF; longer body lines force quoted-printable.
 constexpr int kMaxLineOctets = 998;
+// Where address headers fold between addresses, as RFC 5322 recommends.
+constexpr int kFoldAt = 78;
+// The longest envelope address an SMTP path can carry (256 with its angle brackets).
+constexpr int kMaxEnvelopeAddress = 254;
 // Quoted-printable line limit without CRLF, the soft break "=" included.
 constexpr int kQpLineMax = 76;
 
@@ -42,10 +47,30 @@ QString withoutLineBreaks(const QString &text)
     return unifyLineEnds(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
 }
 
+// UTF-8 "B" encoded words of at most 75 characters, folded onto continuation lines.
+QByteArray encodedWords(const QString &flat)
+{
+    const QByteArray utf8 = flat.toUtf8();
+    QByteArray out;
+    int pos = 0;
+    while (pos < utf8.size()) {
+        int end = std::min<int>(pos + kEncodedWordBytes, utf8.size());
+        // A character's bytes stay in one word: back off from continuation bytes.
+        while (end < utf8.size() && end > pos + 1 && (uchar(utf8[end]) & 0xC0) == 0x80)
+            --end;
+        if (!out.isEmpty())
+            out += "\r\n ";
+        out += "=?UTF-8?B?" + utf8.mid(pos, end - pos).toBase64() + "?=";
+        pos = end;
+    }
+    return out;
+}
+
 QByteArray formatAddressHeader(const QString &setting)
 {
     const QString text = withoutLineBreaks(setting).trimmed();
-    if (isPrintableAscii(text))
+    // A name too long for one line is encoded, so that it folds.
+    if (isPrintableAscii(text) && text.size() <= kPlainHeaderMax)
         return text.toLatin1();
     const int open = text.lastIndexOf(QLatin1Char('<'));
     if (open < 0)
@@ -58,10 +83,13 @@ QByteArray formatAddressHeader(const QString &setting)
         static const QRegularExpression quotedPair(QStringLiteral("\\\\(.)"));
         display.replace(quotedPair, QStringLiteral("\\1"));
     }
-    const QByteArray address = text.mid(open).toUtf8();
+    // What follows the closing '>' is no part of the address.
+    const int close = text.indexOf(QLatin1Char('>'), open);
+    const QByteArray address = text.mid(open, close < 0 ? -1 : close - open + 1).toUtf8();
     if (display.isEmpty())
         return address;
-    return encodeHeaderText(display) + ' ' + address;
+    return (display.size() > kPlainHeaderMax ? encodedWords(display) : encodeHeaderText(display)) +
+           ' ' + address;
 }
 
 QByteArray hexEscape(unsigned char byte)
@@ -137,6 +165,12 @@ std::optional<MailServerAddress> parseMailServer(const QString &server)
     if (host.isEmpty() || host.contains(unusable))
         return std::nullopt;
     if (host.contains(QLatin1Char(':'))) {
+        // Only an IPv6 address holds colons; anything else is a mistyped host:port. Its scope
+        // is a plain interface name: the URL carries it as it stands.
+        static const QRegularExpression v6(QStringLiteral("^[0-9A-Fa-f:.]+(%[A-Za-z0-9._-]+)?$"));
+        if (!v6.match(host).hasMatch() ||
+            QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
+            return std::nullopt;
         result.host = host;
     } else {
         // Names with umlauts reach the resolver in their ASCII (punycode) form.
@@ -168,6 +202,8 @@ QString envelopeAddress(const QString &setting)
         if (u <= 0x20 || u == 0x7f || c == QLatin1Char('<') || c == QLatin1Char('>'))
             return QString();
     }
+    if (address.toUtf8().size() > kMaxEnvelopeAddress)
+        return QString();
     return address;
 }
 
@@ -213,21 +249,7 @@ QByteArray encodeHeaderText(const QString &text)
     if (isPrintableAscii(flat) && !flat.contains(QLatin1String("=?")) &&
         flat.size() <= kPlainHeaderMax)
         return flat.toLatin1();
-
-    const QByteArray utf8 = flat.toUtf8();
-    QByteArray out;
-    int pos = 0;
-    while (pos < utf8.size()) {
-        int end = std::min<int>(pos + kEncodedWordBytes, utf8.size());
-        // A character's bytes stay in one word: back off from continuation bytes.
-        while (end < utf8.size() && end > pos + 1 && (uchar(utf8[end]) & 0xC0) == 0x80)
-            --end;
-        if (!out.isEmpty())
-            out += "\r\n ";
-        out += "=?UTF-8?B?" + utf8.mid(pos, end - pos).toBase64() + "?=";
-        pos = end;
-    }
-    return out;
+    return encodedWords(flat);
 }
 
 QByteArray formatMailDate(const QDateTime &when)
@@ -282,11 +304,20 @@ QByteArray quotedPrintable(const QByteArray &utf8)
 
 QByteArray buildMessage(const MailContent &content)
 {
+    // Many receivers fold between their addresses, keeping each line within limits.
     QByteArray toHeader;
+    qsizetype lineLength = 4; // "To: "
     for (const QString &receiver : content.to) {
-        if (!toHeader.isEmpty())
-            toHeader += ", ";
-        toHeader += formatAddressHeader(receiver);
+        const QByteArray address = formatAddressHeader(receiver);
+        const qsizetype firstLine = address.contains('\n') ? address.indexOf('\r') : address.size();
+        if (!toHeader.isEmpty()) {
+            const bool fold = lineLength + 2 + firstLine > kFoldAt;
+            toHeader += fold ? ",\r\n " : ", ";
+            lineLength = fold ? 1 : lineLength + 2;
+        }
+        toHeader += address;
+        lineLength = address.contains('\n') ? address.size() - address.lastIndexOf('\n') - 1
+                                            : lineLength + address.size();
     }
 
     QString body = unifyLineEnds(content.body);

@@ -32,7 +32,6 @@ QList<Rec> records(int first, int count)
 struct Site : ConnectedController {
     explicit Site(Backend backend) : ConnectedController(1234, backend) {}
 
-
     // One cycle: the controller hands over what it holds and forgets it once acknowledged.
     void cycle()
     {

@@ -153,6 +153,18 @@ TEST_F(SpoolFile, aSpoolOfTheOlderFormIsReplayed)
     }
 }
 
+// Such a file was replaced whole at every write: a last line without its line end was cut,
+// and "...\t1234\t1" may be the start of sensor 12's record.
+TEST_F(SpoolFile, aCutLastLineOfTheOlderFormIsNeverReplayed)
+{
+    writeAll(spool.path(), "2026-12-04 10:00:00\t20\t1234\t1\n"
+                           "2026-12-04 10:00:10\t20.5\t1234\t1");
+    EXPECT_EQ(spool.pending(), 1);
+    spool.flush();
+    EXPECT_EQ(archive(), QStringList{QStringLiteral("2026-12-04 10:00:00 20")});
+    EXPECT_EQ(damagedCopies().size(), 1);
+}
+
 // The spool of another database (the program started with another --db) stays as it is and
 // is reported; new records go to this database, or stay with the controller.
 TEST_F(SpoolFile, aSpoolOfAnotherDatabaseIsNeverReplayedIntoThisOne)

@@ -37,7 +37,7 @@ TEST(ControllerAddress, malformedAddressesAreRefusedWithAReason)
     for (const char *text :
          {"", "tank.local:4001", "udp:host", "tcp:", "tcp:host:", "tcp:host:0", "tcp:host:65536",
           "tcp:host:12ab", "tcp:host:-5", "tcp:[::1", "tcp:[nohost]:1", "tcp:[::1]x", "tcp:ho st",
-          "tcp:fe80::zz", "serial:"}) {
+          "tcp:fe80::zz", "tcp:fe80::1%eth0]:4001", "serial:"}) {
         SCOPED_TRACE(text);
         QString error;
         EXPECT_FALSE(parseControllerAddress(text, &error));

@@ -89,7 +89,8 @@ TEST(MailServerSetting, HostPortAndTlsAreRead)
         EXPECT_EQ(server->url(QStringLiteral("pc1")), c.url);
     }
     for (const char *bad : {"", "   ", "mail:0", "mail:65536", "mail:smtp", "mail host",
-                            "user@mail", "[::1", "mail\r\nQUIT"})
+                            "user@mail", "[::1", "mail\r\nQUIT", "mail.example.com:25:587",
+                            "[fe80::1%eth\xc3\xbc]:25", "[fe80::1%a?b]:25"})
         EXPECT_FALSE(parseMailServer(utf8(bad))) << bad;
 }
 
@@ -210,12 +211,42 @@ TEST(MailBody, MessageHasAllHeadersCrlfLinesAndAFittingEncoding)
     EXPECT_TRUE(utf.endsWith("\r\n\r\nTemperatur 28,5 =C2=B0C\r\n"));
     EXPECT_TRUE(utf.contains("From: =?UTF-8?B?VGFuayBTw7xk?= <ostracom@tank.example>\r\n"));
     // An encoded word stands for the whole display name, without the quotes around it.
-    EXPECT_TRUE(utf.contains(R"(To: =?UTF-8?B?TcO8bGxlciwgSGFucw==?= <h@x>, "Doe, John" <j@x>, )"
-                             "=?UTF-8?B?TcO8bGxlciAiV2FydCI=?= <w@x>\r\n"))
+    EXPECT_TRUE(utf.contains(R"(To: =?UTF-8?B?TcO8bGxlciwgSGFucw==?= <h@x>, "Doe, John" <j@x>,)"
+                             "\r\n =?UTF-8?B?TcO8bGxlciAiV2FydCI=?= <w@x>\r\n"))
         << utf.toStdString();
     for (char c : utf)
         EXPECT_LT(uchar(c), 0x80) << "the message is 7-bit clean";
     EXPECT_FALSE(QByteArray(utf).replace("\r\n", "").contains('\n')) << "no bare LF";
+}
+
+// Many receivers, or a long name, fold between the addresses and words: no header line of
+// a mail that can be sent passes 998 characters, which a server may refuse or cut.
+TEST(MailHeaders, LongReceiverListsAndNamesStayWithinTheLineLimit)
+{
+    QStringList receivers;
+    for (int i = 0; i < 40; ++i)
+        receivers << QStringLiteral("Receiver %1 <receiver.%1@tank.example>").arg(i);
+    const MailContent content{QStringLiteral("%1 <ostracom@tank.example>").arg(QString(950, 'N')),
+                              receiverList(receivers.join(QLatin1Char(';'))),
+                              QStringLiteral("Alarm"),
+                              QStringLiteral("Wert"),
+                              QDateTime(QDate(2024, 3, 1), QTime(14, 5, 9), Qt::OffsetFromUTC, 0),
+                              "abc@tank.example"};
+    const QByteArray message = buildMessage(content);
+    for (const QByteArray &line : message.split('\n'))
+        EXPECT_LE(line.size(), 999) << line.left(40).toStdString();
+    const qsizetype to = message.indexOf("\r\nTo: ") + 6;
+    const QByteArray toField = message.mid(to, message.indexOf("\r\nSubject: ") - to);
+    EXPECT_EQ(QByteArray(toField).replace(",\r\n ", ", "), receivers.join(", ").toLatin1());
+    int words = 0;
+    EXPECT_EQ(decodedWords(message.left(message.indexOf("\r\nTo: ")), &words),
+              QByteArray(950, 'N'));
+    MailContent trailing = content;
+    trailing.from = utf8("Süd <a@b.c> ") + QString(400, QChar(0xFC));
+    EXPECT_TRUE(buildMessage(trailing).contains("\r\nFrom: =?UTF-8?B?U8O8ZA==?= <a@b.c>\r\n"))
+        << "text after the address is no part of it";
+    EXPECT_EQ(envelopeAddress(QString(250, 'a') + QStringLiteral("@x.de")), QString())
+        << "no SMTP server takes a path beyond 256 characters";
 }
 
 TEST(MailBody, MessageIdIsUniqueUnderTheSendersDomain)

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace
 {
 
@@ -281,6 +284,29 @@ TEST_F(ControllerImage, calibrationDifferenceIsSlopeOrOffset)
     EXPECT_FALSE(t.kalib_is_dirty()) << "current values are not calibration";
     t.Sensor(4).set_offset(0.5f);
     EXPECT_TRUE(t.kalib_is_dirty());
+
+    // An unset record holds FFFFFFFF, no number: the same bits on both sides are no change.
+    t.setKalibController(HexWordPut(HexWordPut(t.kalibController(), 10, -1), 12, -1));
+    t.setKalibDatabase(t.kalibController());
+    EXPECT_TRUE(std::isnan(t.Sensor(1).Steigung()));
+    EXPECT_FALSE(t.kalib_is_dirty());
+}
+
+TEST_F(ControllerImage, everyFiniteSingleReadIsWrittenBackAndOnlyNoNumberIsRefused)
+{
+    const float largest = std::numeric_limits<float>::max();
+    t.Sensor(1).set_Steigung(largest);
+    EXPECT_EQ(t.Sensor(1).Steigung(), largest);
+    t.Regelung(1, 1).set_RW_ObererAlarm(-largest);
+    EXPECT_EQ(t.Regelung(1, 1).RW_ObererAlarm(), -largest);
+    QString error;
+    EXPECT_TRUE(t.setFieldByName(QStringLiteral("Regelung(1,1).RW_UntererAlarm"),
+                                 QStringLiteral("3.40282e+38"), &error))
+        << qPrintable(error);
+    const QString before = t.kalibController();
+    EXPECT_THROW(t.Sensor(1).set_offset(std::numeric_limits<float>::quiet_NaN()), FieldOverflow);
+    EXPECT_THROW(t.Sensor(1).set_offset(std::numeric_limits<float>::infinity()), FieldOverflow);
+    EXPECT_EQ(t.kalibController(), before);
 }
 
 TEST_F(ControllerImage, fieldsAreSetByNameOnlyWhenNameAndValueFit)
