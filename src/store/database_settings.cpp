@@ -16,7 +16,7 @@ using namespace database_detail;
 
 bool Database::isPlainIdentifier(const QString &name)
 {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    static const QRegularExpression plain(QStringLiteral("\\A[A-Za-z_][A-Za-z0-9_]*\\z"));
     return plain.match(name).hasMatch();
 }
 

@@ -282,9 +282,11 @@ TEST_P(StoreApi, languageColumnMustBeAPlainNameOfAnExistingColumn)
     const bool folded = GetParam() == Backend::Postgres;
     EXPECT_EQ(db.languageColumn("english"), folded ? "english" : "ENGLISH");
     EXPECT_EQ(db.languageColumn("Deutsch"), folded ? "deutsch" : "Deutsch");
-    for (const char *bad : {"FRENCH", "ENGLISH FROM HYDOLANG; --", "1ENGLISH", ""})
+    for (const char *bad : {"FRENCH", "ENGLISH FROM HYDOLANG; --", "1ENGLISH", "", "ENGLISH\n"})
         EXPECT_FALSE(db.languageColumn(bad).has_value()) << bad;
-    EXPECT_THROW(db.translations("ENGLISH, Deutsch"), StoreError);
+    // "$" also matches before a last line break, which would reach the SQL text.
+    for (const char *bad : {"ENGLISH, Deutsch", "ENGLISH\n"})
+        EXPECT_THROW(db.translations(bad), StoreError) << bad;
     EXPECT_THROW(db.addTranslation("FRENCH", "Warnung", "Attention"), StoreError);
 }
 
