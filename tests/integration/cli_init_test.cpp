@@ -173,8 +173,9 @@ TEST_P(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandL
     const auto stored = [&] {
         const QString column =
             tmp.exec("SELECT email_passwort FROM OSTRACOM WHERE OSTRACOMID = -1").toString();
-        if (shared)
+        if (shared) {
             EXPECT_EQ(column, "") << "not in the database";
+        }
         return Database(tmp.path(), data, Database::Mode::Attach).mailSettings()->passwort;
     };
 
