@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,16 @@ inline void fuzzProcessSetup()
 {
     setenv("TZ", "UTC", 1);
     tzset();
+}
+
+// Qt's warnings about odd input (a file name holding a NUL, say) are expected here by the
+// thousand; written out they would slow the run to a crawl and bury the findings.
+inline void fuzzQuietQtWarnings()
+{
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
 }
 
 inline QByteArray bytesOf(const uint8_t *data, size_t size)

@@ -91,6 +91,12 @@ std::vector<Secret> secretsOf(const QString &address)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzzQuietQtWarnings();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString input = QString::fromUtf8(bytesOf(data, size));
