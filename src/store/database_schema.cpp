@@ -132,11 +132,8 @@ struct Migration {
 // Portable SQL serves both; where the dialects differ, Sql::dialectSql fills in the
 // spelling (a new table gets {rowid} for "the first matching row", {real} for doubles).
 const Migration kMigrations[] = {
-    {1, createTables},
-    {2, createIndexes},
-    {3, createArchiveSummaries},
-    {4, createAlarmQuality},
-    {5, addMailMaxAge},
+    {1, createTables},       {2, createIndexes}, {3, createArchiveSummaries},
+    {4, createAlarmQuality}, {5, addMailMaxAge}, {6, createSummaryBatch},
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -440,7 +437,8 @@ QStringList upgradeSchema(Sql &sql)
     // Rows archived while a summary trigger was missing (dropped by hand, a restore of
     // the tables alone) were never summarised: the trigger comes back and the summaries
     // are computed anew.
-    const bool summariesWhole = version < kSummaryVersion || missingSummaryObjects(sql).isEmpty();
+    const bool summariesWhole =
+        version < kSummaryVersion || missingSummaryObjects(sql, version).isEmpty();
     // A second open of a current database finds nothing to do and writes nothing.
     if (version == Database::kSchemaVersion && summariesWhole && planSeed(sql).empty())
         return {};
@@ -460,7 +458,7 @@ QStringList upgradeSchema(Sql &sql)
         // Looked for again under the lock: another program may have restored them.
         QStringList restored;
         if (current >= kSummaryVersion) {
-            restored = missingSummaryObjects(sql);
+            restored = missingSummaryObjects(sql, current);
             if (!restored.isEmpty())
                 createArchiveSummaries(sql);
         }
@@ -486,6 +484,6 @@ bool Database::needsUpgrade() const
     const int version = userVersion(sql);
     // Missing seed rows too: a reading command would show new texts untranslated.
     return version < kSchemaVersion ||
-           (version >= kSummaryVersion && !missingSummaryObjects(sql).isEmpty()) ||
+           (version >= kSummaryVersion && !missingSummaryObjects(sql, version).isEmpty()) ||
            !planSeed(sql).empty();
 }

@@ -11,9 +11,11 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <tuple>
 
 using namespace database_detail;
 
@@ -22,6 +24,8 @@ namespace
 
 constexpr int kLevels = static_cast<int>(std::size(Database::kSummarySlots));
 constexpr qint64 kSecondsPerDay = 86400;
+// Summary rows per upsert of a batch of this program's.
+constexpr int kSlotsPerStatement = 20;
 
 QString summaryTable(int slotSeconds)
 {
@@ -195,6 +199,45 @@ QString triggerBody(const std::function<QString(int)> &perLevel)
     return body;
 }
 
+// SQLite: a batch this program archives is summarised by one grouped upsert per level instead
+// of a trigger run per row. While its transaction lasts it sets this flag, and the insert
+// trigger leaves rows alone while the flag is set. Other programs never see it set (it is
+// set and cleared before the commit), so their rows are still summarised row by row. A
+// table rather than anything of this connection's own, because the trigger runs the same
+// for every connection; a set flag found committed is mended at the next open.
+const QString kBatchTable = QStringLiteral("HYDOARCHIVE_SUMMARY_BATCH");
+
+void createBatchFlag(Sql &sql)
+{
+    const char *what = "Creating the archive summaries";
+    sql.direct(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (ONE INTEGER PRIMARY KEY "
+                              "CHECK (ONE = 1), ACTIVE INTEGER NOT NULL)")
+                   .arg(kBatchTable),
+               what);
+    sql.direct(QStringLiteral("INSERT INTO %1 (ONE, ACTIVE) VALUES (1, 0) ON CONFLICT (ONE) "
+                              "DO UPDATE SET ACTIVE = 0")
+                   .arg(kBatchTable),
+               what);
+}
+
+void createInsertTrigger(Sql &sql, bool replace)
+{
+    const char *what = "Creating the archive summaries";
+    if (replace)
+        sql.direct(QStringLiteral("DROP TRIGGER IF EXISTS HYDOARCHIVE_SUMMARY_INSERT"), what);
+    // The flag first: a batch's rows then cost the trigger no conversion of their time.
+    const QString when =
+        QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 WHERE ACTIVE <> 0) AND %2 AND "
+                       "NEW.WERT IS NOT NULL AND %3 IS NOT NULL")
+            .arg(kBatchTable, isSensorRow(QStringLiteral("NEW")),
+                 secondOf(sql, QStringLiteral("NEW.DATUM")));
+    sql.direct(
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
+                       "INSERT ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
+            .arg(when, triggerBody([&](int slotSeconds) { return addNewRow(sql, slotSeconds); })),
+        what);
+}
+
 qint64 floorDiv(qint64 a, qint64 b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
@@ -250,10 +293,6 @@ void createArchiveSummaries(Sql &sql)
                            .arg(summaryTable(slotSeconds))),
                    what);
 
-    const QString newIsMeasurement = isSensorRow(QStringLiteral("NEW")) +
-                                     QStringLiteral(" AND NEW.WERT IS NOT NULL AND %1 IS NOT NULL")
-                                         .arg(secondOf(sql, QStringLiteral("NEW.DATUM")));
-    auto addNew = [&](int slotSeconds) { return addNewRow(sql, slotSeconds); };
     auto recompute = [&](const QString &row) {
         return triggerBody([&](int slotSeconds) { return recomputeSlotOf(sql, row, slotSeconds); });
     };
@@ -299,10 +338,8 @@ void createArchiveSummaries(Sql &sql)
             sql.direct(QStringLiteral("ALTER TABLE HYDOARCHIVE ENABLE TRIGGER %1").arg(name), what);
         }
     } else {
-        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
-                                  "INSERT ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
-                       .arg(newIsMeasurement, triggerBody(addNew)),
-                   what);
+        createBatchFlag(sql);
+        createInsertTrigger(sql, false);
         sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_DELETE AFTER "
                                   "DELETE ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
                        .arg(isSensorRow(QStringLiteral("OLD")), recompute(QStringLiteral("OLD"))),
@@ -414,7 +451,68 @@ void fillArchiveSummaries(Sql &sql, unsigned levels)
     }
 }
 
-QStringList missingSummaryObjects(Sql &sql)
+void createSummaryBatch(Sql &sql)
+{
+    // PostgreSQL's insert trigger already summarises each statement's rows in one grouped
+    // pass (its transition table holds exactly the rows inserted), whoever writes them: a
+    // batch of this program's needs no flag there.
+    if (sql.postgres())
+        return;
+    createBatchFlag(sql);
+    createInsertTrigger(sql, true);
+}
+
+void beginSummaryBatch(Sql &sql)
+{
+    // Sets the flag even where someone removed its row: the trigger must not count the
+    // batch as well.
+    sql.run(QStringLiteral("INSERT INTO %1 (ONE, ACTIVE) VALUES (1, 1) ON CONFLICT (ONE) DO "
+                           "UPDATE SET ACTIVE = 1")
+                .arg(kBatchTable),
+            "Archiving measurements");
+}
+
+void finishSummaryBatch(Sql &sql, const std::vector<const ArchiveRecord *> &rows)
+{
+    const char *what = "Archiving measurements";
+    // The slots of the finest level from the rows, each coarser level from the one below:
+    // the rows are all at hand, so grouping them here costs a fraction of reading them back.
+    using Slots = std::map<std::tuple<int, int, qint64>, ArchiveColumn>;
+    Slots bySlot;
+    for (const ArchiveRecord *r : rows) {
+        // What the insert trigger counts: no logbook entries, no rows without a value
+        // (SQLite stores NaN as NULL), no time that is no DATUM.
+        const auto second = Database::wallSecond(r->datum);
+        if ((r->tarvelonId == Database::kLogbookTarvelonId && r->asid == Database::kLogbookAsid) ||
+            std::isnan(r->wert) || !second)
+            continue;
+        bySlot[{r->tarvelonId, r->asid, floorTo(*second, Database::kSummarySlots[0])}].add(
+            ArchiveSample{*second, r->wert});
+    }
+    for (int level = 0; level < kLevels; ++level) {
+        const int slotSeconds = Database::kSummarySlots[level];
+        if (level > 0) {
+            Slots coarser;
+            for (const auto &[key, column] : bySlot)
+                coarser[{std::get<0>(key), std::get<1>(key),
+                         floorTo(std::get<2>(key), slotSeconds)}]
+                    .merge(column);
+            bySlot.swap(coarser);
+        }
+        QVariantList values;
+        values.reserve(qsizetype(bySlot.size()) * 11);
+        for (const auto &[key, c] : bySlot)
+            values << std::get<0>(key) << std::get<1>(key) << std::get<2>(key) << c.count << c.sum
+                   << c.minimum << c.maximum << c.firstSecond << c.first << c.lastSecond << c.last;
+        const QString table = summaryTable(slotSeconds);
+        RowStatements(sql, QStringLiteral("INSERT INTO %1 (%2) VALUES").arg(table, kColumns),
+                      mergeIntoSlot(sql, table), 11, kSlotsPerStatement, what)
+            .run(values);
+    }
+    sql.run(QStringLiteral("UPDATE %1 SET ACTIVE = 0").arg(kBatchTable), what);
+}
+
+QStringList missingSummaryObjects(Sql &sql, int version)
 {
     const char *what = "Looking for the archive summaries";
     QStringList tables;
@@ -454,6 +552,12 @@ QStringList missingSummaryObjects(Sql &sql)
     for (const QString &name : summaryTriggers(sql))
         if (!triggers.contains(name, Qt::CaseInsensitive))
             missing << name;
+    // A flag left set outside a batch keeps other programs' rows out of the summaries.
+    if (!sql.postgres() && version >= kSummaryBatchVersion &&
+        (!tables.contains(kBatchTable, Qt::CaseInsensitive) ||
+         sql.run(QStringLiteral("SELECT 1 FROM %1 WHERE ACTIVE <> 0").arg(kBatchTable), what)
+             .next()))
+        missing << kBatchTable;
     return missing;
 }
 
