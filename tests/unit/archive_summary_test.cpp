@@ -92,8 +92,9 @@ TEST_P(ArchiveSummary, downloadsAndOtherProgramsWritesKeepTheSummariesAsARebuild
         {"the same download again", [&] { EXPECT_EQ(download(last, skip), 0); }},
         {"a download repeating records of its own and of the one before",
          [&] {
-             auto batch = next(400);
-             batch.insert(batch.end(), batch.begin(), batch.begin() + 30);
+             const auto fresh = next(400);
+             auto batch = fresh;
+             batch.insert(batch.end(), fresh.begin(), fresh.begin() + 30);
              batch.insert(batch.end(), last.begin(), last.begin() + 30);
              EXPECT_EQ(download(batch, skip), 400);
          }},
