@@ -1,5 +1,6 @@
 #include "store/archive_spool.h"
 
+#include "store/private_file.h"
 #include "store/strings.h"
 
 #include <QCryptographicHash>
@@ -98,106 +99,16 @@ QString unescaped(const QString &text)
     return out;
 }
 
-QString systemError(const QString &what, const QString &path, int error)
-{
-    return QStringLiteral("cannot %1 %2: %3")
-        .arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
-}
+using private_file::problem;
 
-bool syncDirectoryOf(const QString &path, QString *error)
-{
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        *error = systemError(QStringLiteral("sync folder"), QString::fromLocal8Bit(dir), errno);
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-// Writes all of `data` at `offset`; 0 or the cause.
-int writeAll(int fd, const QByteArray &data, off_t offset)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.constData() + done,
-                                   static_cast<size_t>(data.size() - done), offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        done += n;
-    }
-    return 0;
-}
-
-// Reads the whole file, never through a symbolic link: the data folder may be shared, and
-// a link planted there must not make this program read or write another file.
-bool readNoFollow(const QString &path, QByteArray *data, int *error, struct stat *st = nullptr)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        *error = errno;
-        return false;
-    }
-    struct stat s {
-    };
-    if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
-        *error = S_ISREG(s.st_mode) ? errno : EINVAL;
-        ::close(fd);
-        return false;
-    }
-    data->clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *error = errno;
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        data->append(buffer, n);
-    }
-    if (st)
-        *st = s;
-    ::close(fd);
-    return true;
-}
-
-// Replaces the file at `path` with `data`, whole or not at all: the data goes to a new file
-// of a name nobody can foresee (created, never opened through a link), synced and renamed
-// over the old one. A full disk or a crash leaves either the old file or the new one.
+// The data folder's whole-file replacement, its problem told the way the spool tells them.
 bool replaceFile(const QString &path, const QByteArray &data, QString *error)
 {
-    const QFileInfo info(path);
-    QByteArray temp =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) +
-        QByteArrayLiteral(".XXXXXX");
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = systemError(QStringLiteral("write"), path, errno);
-        return false;
-    }
-    int failure = ::fchmod(fd, 0600) == 0 ? writeAll(fd, data, 0) : errno;
-    if (failure == 0 && ::fsync(fd) != 0)
-        failure = errno;
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
-        failure = errno;
-    if (failure != 0) {
-        ::unlink(temp.constData());
-        *error = systemError(QStringLiteral("write"), path, failure);
-        return false;
-    }
-    return syncDirectoryOf(path, error);
+    const private_file::Failure f = private_file::replace(path, data);
+    if (f)
+        *error = problem(f.folderSync ? QStringLiteral("sync folder") : QStringLiteral("write"),
+                         f.folderSync ? QFileInfo(path).absolutePath() : path, f.error);
+    return !f;
 }
 
 qint64 mtimeNs(const struct stat &s)
@@ -316,10 +227,9 @@ void ArchiveSpool::load() const
     if (!exists)
         return;
     QByteArray data;
-    int error = 0;
     struct stat read {
     };
-    if (!readNoFollow(m_path, &data, &error, &read)) {
+    if (const int error = private_file::read(m_path, &data, -1, &read)) {
         m_cache.state = State::Unreadable;
         m_cache.reason = error == ELOOP    ? QStringLiteral("it is a symbolic link")
                          : error == EINVAL ? QStringLiteral("it is not a plain file")
@@ -488,7 +398,7 @@ bool ArchiveSpool::appendFrame(const QByteArray &frame, QString *error)
     if (ours && s.st_size != c.goodEnd && ::ftruncate(fd, c.goodEnd) != 0)
         failure = errno;
     if (failure == 0)
-        failure = writeAll(fd, frame, c.goodEnd);
+        failure = private_file::writeAt(fd, frame, c.goodEnd);
     if (failure == 0 && ::fdatasync(fd) != 0)
         failure = errno;
     if (failure != 0 && ours) {
@@ -500,7 +410,7 @@ bool ArchiveSpool::appendFrame(const QByteArray &frame, QString *error)
     if (fd >= 0)
         ::close(fd);
     if (failure != 0) {
-        *error = systemError(QStringLiteral("write"), m_path, failure);
+        *error = problem(QStringLiteral("write"), m_path, failure);
         c.loaded = false;
         return false;
     }
@@ -570,9 +480,10 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
         if (QFile::rename(m_path, aside)) {
             note(result, Problem::Damaged, {m_path, aside, c.reason});
-            QString syncError;
-            if (!syncDirectoryOf(aside, &syncError))
-                result.spoolProblem += QStringLiteral("; ") + syncError;
+            const QString folder = QFileInfo(aside).absolutePath();
+            if (const int e = private_file::syncFolder(folder))
+                result.spoolProblem +=
+                    QStringLiteral("; ") + problem(QStringLiteral("sync folder"), folder, e);
             // What could be read waits in memory until it is archived or spooled anew below.
             c.state = State::Fine;
             c.form = Form::None;
@@ -614,7 +525,7 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
             if (c.exists && ::unlink(QFile::encodeName(m_path).constData()) != 0 &&
                 errno != ENOENT) {
                 // Harmless: the rows are in the archive, and replaying them skips every one.
-                result.error = systemError(QStringLiteral("remove"), m_path, errno);
+                result.error = problem(QStringLiteral("remove"), m_path, errno);
                 c.loaded = false;
             } else {
                 forgetFile();
@@ -671,9 +582,8 @@ bool ArchiveSpool::keepRejects(const std::vector<Reject> &rejects, QString *erro
         return true;
     QMutexLocker lock(&m_mutex);
     QByteArray data;
-    int readError = 0;
-    if (!readNoFollow(m_rejectsPath, &data, &readError) && readError != ENOENT) {
-        *error = systemError(QStringLiteral("read"), m_rejectsPath, readError);
+    if (const int e = private_file::read(m_rejectsPath, &data); e != 0 && e != ENOENT) {
+        *error = problem(QStringLiteral("read"), m_rejectsPath, e);
         return false;
     }
     if (!data.isEmpty() && !data.endsWith('\n'))
