@@ -313,17 +313,7 @@ QList<AlarmSender::Outcome> AlarmSender::deliverDue(bool all)
         }
         const qint64 age = mail.eventTime.secsTo(now);
         if (age > maxAge) {
-            try {
-                appendLogLine(m_logPath, logTimestamp() + QLatin1String(kFieldSeparator) +
-                                             ms("E-Mail nach zu langer Wartezeit verworfen: ") +
-                                             mail.subject + QLatin1String(kFieldSeparator) +
-                                             logTimestamp(mail.eventTime.toLocalTime()) +
-                                             QLatin1String(kFieldSeparator) + mail.lastFailure);
-            } catch (const MailLogError &e) {
-                problems << e.message();
-            }
-            if (const QString p = m_outbox.remove(mail); !p.isEmpty())
-                problems << p;
+            giveUp(mail, &problems);
             outcomes.append({mail, Result::GivenUp});
             continue;
         }
@@ -350,6 +340,29 @@ QList<AlarmSender::Outcome> AlarmSender::deliverDue(bool all)
         all = false;
         outcomes.append({mail, Result::Failed});
     }
+    takeStock(outcomes, waiting, pausedUntil, lastFailure, problems);
+    return outcomes;
+}
+
+void AlarmSender::giveUp(const OutboxMail &mail, QStringList *problems)
+{
+    try {
+        appendLogLine(m_logPath, logTimestamp() + QLatin1String(kFieldSeparator) +
+                                     ms("E-Mail nach zu langer Wartezeit verworfen: ") +
+                                     mail.subject + QLatin1String(kFieldSeparator) +
+                                     logTimestamp(mail.eventTime.toLocalTime()) +
+                                     QLatin1String(kFieldSeparator) + mail.lastFailure);
+    } catch (const MailLogError &e) {
+        *problems << e.message();
+    }
+    if (const QString p = m_outbox.remove(mail); !p.isEmpty())
+        *problems << p;
+}
+
+void AlarmSender::takeStock(const QList<Outcome> &outcomes, int waiting,
+                            const QDateTime &pausedUntil, const QString &lastFailure,
+                            const QStringList &problems)
+{
     std::lock_guard lock(m_mutex);
     m_pausedUntil = waiting > 0 ? pausedUntil : QDateTime();
     m_status.waiting = waiting;
@@ -367,7 +380,6 @@ QList<AlarmSender::Outcome> AlarmSender::deliverDue(bool all)
                 next = due;
         }
     m_nextDue = next;
-    return outcomes;
 }
 
 AlarmSender::Status AlarmSender::status() const
