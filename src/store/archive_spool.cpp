@@ -472,66 +472,10 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
         note(result, Problem::Unreadable, {m_path, c.reason});
     if (c.state == State::Foreign)
         note(result, Problem::ForeignDatabase, {m_path, c.database, m_database});
-    if (c.state == State::Damaged) {
-        // Set the damaged file aside, so that its readable records can be archived or
-        // spooled anew without losing what could not be read.
-        const QString aside =
-            m_path + QStringLiteral(".damaged-") +
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-        if (QFile::rename(m_path, aside)) {
-            note(result, Problem::Damaged, {m_path, aside, c.reason});
-            const QString folder = QFileInfo(aside).absolutePath();
-            if (const int e = private_file::syncFolder(folder))
-                result.spoolProblem +=
-                    QStringLiteral("; ") + problem(QStringLiteral("sync folder"), folder, e);
-            // What could be read waits in memory until it is archived or spooled anew below.
-            c.state = State::Fine;
-            c.form = Form::None;
-            c.exists = false;
-            c.goodEnd = 0;
-        } else {
-            note(result, Problem::Damaged, {m_path, QString(), c.reason});
-            forgetFile();
-            c.state = State::Unreadable;
-            c.loaded = false;
-        }
-    }
+    if (c.state == State::Damaged)
+        setDamagedAside(result);
     const bool usable = c.state == State::Fine;
-
-    // The backlog first, in transactions that grow while the database takes them: records
-    // of a transaction that went through are known to be archived even when a later one is
-    // refused (a crash before the file is compacted only means they are skipped next time).
-    bool refused = false;
-    if (usable) {
-        size_t chunk = kFirstReplay;
-        while (c.replayed < c.lines.size()) {
-            const size_t n = std::min(chunk, c.lines.size() - c.replayed);
-            std::vector<ArchiveRecord> batch(n);
-            for (size_t i = 0; i < n; ++i)
-                parseLine(c.lines[c.replayed + i], &batch[i]);
-            try {
-                result.written += m_db.appendArchive(batch, Database::SkipExisting::Yes);
-            } catch (const StoreError &e) {
-                result.error = e.message();
-                result.busy = e.kind() == StoreError::Kind::Busy;
-                refused = true;
-                break;
-            }
-            c.replayed += n;
-            chunk = std::min(chunk * 4, kLastReplay);
-        }
-        if (!c.lines.empty() && c.replayed == c.lines.size()) {
-            // All of it is archived: the file goes.
-            if (c.exists && ::unlink(QFile::encodeName(m_path).constData()) != 0 &&
-                errno != ENOENT) {
-                // Harmless: the rows are in the archive, and replaying them skips every one.
-                result.error = problem(QStringLiteral("remove"), m_path, errno);
-                c.loaded = false;
-            } else {
-                forgetFile();
-            }
-        }
-    }
+    const bool refused = usable && !replayBacklog(result);
 
     if (!records.empty() && !refused) {
         try {
@@ -548,26 +492,94 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
     // be read is never replaced, since that would lose what it holds; nor is a spool of
     // another database written to, which would mix two archives in one file. Then the
     // records are not safe and the controller keeps them until the database takes them.
-    if (usable) {
-        std::vector<QByteArray> fresh;
-        QSet<QByteArray> seen;
-        for (const ArchiveRecord &r : records) {
-            const QByteArray line = recordLine(r);
-            if (!c.keys.contains(line) && !seen.contains(line)) {
-                seen.insert(line);
-                fresh.push_back(line);
-            }
-        }
-        QString writeError;
-        if (!spoolLines(fresh, &writeError)) {
-            result.safe = records.empty();
-            note(result, Problem::WriteFailed, {m_path, writeError});
-        }
-    } else {
+    if (usable)
+        spoolRecords(records, result);
+    else
         result.safe = records.empty();
-    }
     result.spooled = usable ? static_cast<int>(c.lines.size() - c.replayed) : 0;
     return result;
+}
+
+// Sets the damaged file aside, so that its readable records can be archived or spooled anew
+// without losing what could not be read.
+void ArchiveSpool::setDamagedAside(Result &result)
+{
+    Cache &c = m_cache;
+    const QString aside =
+        m_path + QStringLiteral(".damaged-") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    if (!QFile::rename(m_path, aside)) {
+        note(result, Problem::Damaged, {m_path, QString(), c.reason});
+        forgetFile();
+        c.state = State::Unreadable;
+        c.loaded = false;
+        return;
+    }
+    note(result, Problem::Damaged, {m_path, aside, c.reason});
+    const QString folder = QFileInfo(aside).absolutePath();
+    if (const int e = private_file::syncFolder(folder))
+        result.spoolProblem +=
+            QStringLiteral("; ") + problem(QStringLiteral("sync folder"), folder, e);
+    // What could be read waits in memory until it is archived or spooled anew.
+    c.state = State::Fine;
+    c.form = Form::None;
+    c.exists = false;
+    c.goodEnd = 0;
+}
+
+// The backlog first, in transactions that grow while the database takes them: records of a
+// transaction that went through are known to be archived even when a later one is refused
+// (a crash before the file is compacted only means they are skipped next time). False when
+// the database refused.
+bool ArchiveSpool::replayBacklog(Result &result)
+{
+    Cache &c = m_cache;
+    size_t chunk = kFirstReplay;
+    while (c.replayed < c.lines.size()) {
+        const size_t n = std::min(chunk, c.lines.size() - c.replayed);
+        std::vector<ArchiveRecord> batch(n);
+        for (size_t i = 0; i < n; ++i)
+            parseLine(c.lines[c.replayed + i], &batch[i]);
+        try {
+            result.written += m_db.appendArchive(batch, Database::SkipExisting::Yes);
+        } catch (const StoreError &e) {
+            result.error = e.message();
+            result.busy = e.kind() == StoreError::Kind::Busy;
+            return false;
+        }
+        c.replayed += n;
+        chunk = std::min(chunk * 4, kLastReplay);
+    }
+    if (!c.lines.empty()) {
+        // All of it is archived: the file goes.
+        if (c.exists && ::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT) {
+            // Harmless: the rows are in the archive, and replaying them skips every one.
+            result.error = problem(QStringLiteral("remove"), m_path, errno);
+            c.loaded = false;
+        } else {
+            forgetFile();
+        }
+    }
+    return true;
+}
+
+// The records the database did not take, after those already waiting, each once.
+void ArchiveSpool::spoolRecords(const std::vector<ArchiveRecord> &records, Result &result)
+{
+    std::vector<QByteArray> fresh;
+    QSet<QByteArray> seen;
+    for (const ArchiveRecord &r : records) {
+        const QByteArray line = recordLine(r);
+        if (!m_cache.keys.contains(line) && !seen.contains(line)) {
+            seen.insert(line);
+            fresh.push_back(line);
+        }
+    }
+    QString writeError;
+    if (!spoolLines(fresh, &writeError)) {
+        result.safe = records.empty();
+        note(result, Problem::WriteFailed, {m_path, writeError});
+    }
 }
 
 // ---------------------------------------------------------------------------------------
