@@ -268,37 +268,72 @@ void ArchiveSpool::readFile(const QByteArray &data) const
     }
 }
 
+namespace
+{
+
+// Each line once, in the order first met.
+struct UniqueLines {
+    std::vector<QByteArray> &lines;
+    QSet<QByteArray> seen;
+    void keep(const QByteArray &line)
+    {
+        if (!seen.contains(line)) {
+            seen.insert(line);
+            lines.push_back(line);
+        }
+    }
+};
+
+// The older form: record lines alone, the file replaced whole at every write, so a line that
+// does not read was not written by this program.
+void readOldForm(const QByteArray &data, std::vector<QByteArray> &kept, QString *problem)
+{
+    UniqueLines unique{kept, {}};
+    int bad = 0;
+    const QList<QByteArray> lines = data.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].isEmpty())
+            continue;
+        // A last line without its line end was cut, perhaps within a field.
+        ArchiveRecord r;
+        if (i + 1 < lines.size() && parseLine(lines[i], &r))
+            unique.keep(lines[i] + '\n');
+        else
+            ++bad;
+    }
+    if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n')))
+        *problem = QStringLiteral("%1 unreadable line(s)").arg(std::max(bad, 1));
+}
+
+// A frame's record lines when its checksum and every line are sound; nothing otherwise.
+std::optional<std::vector<QByteArray>> frameLines(const QByteArray &body, const QByteArray &sum)
+{
+    if (checksum(body) != sum)
+        return std::nullopt;
+    std::vector<QByteArray> lines;
+    for (qsizetype at = 0; at < body.size();) {
+        const qsizetype nl = body.indexOf('\n', at);
+        const QByteArray line = body.mid(at, nl + 1 - at);
+        ArchiveRecord r;
+        if (!parseLine(line, &r))
+            return std::nullopt;
+        lines.push_back(line);
+        at = nl + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
 ArchiveSpool::Contents ArchiveSpool::readContents(const QByteArray &data)
 {
     Contents c;
-    QSet<QByteArray> seen;
-    auto keep = [&](const QByteArray &line) {
-        if (!seen.contains(line)) {
-            seen.insert(line);
-            c.lines.push_back(line);
-        }
-    };
     if (!data.startsWith(kHeader)) {
-        // The older form: record lines alone, the file replaced whole at every write, so a
-        // line that does not read was not written by this program.
         c.form = Form::Old;
-        int bad = 0;
-        const QList<QByteArray> lines = data.split('\n');
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            if (lines[i].isEmpty())
-                continue;
-            // A last line without its line end was cut, perhaps within a field.
-            ArchiveRecord r;
-            if (i + 1 < lines.size() && parseLine(lines[i], &r))
-                keep(lines[i] + '\n');
-            else
-                ++bad;
-        }
-        if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n')))
-            c.problem = QStringLiteral("%1 unreadable line(s)").arg(std::max(bad, 1));
+        readOldForm(data, c.lines, &c.problem);
         return c;
     }
-
+    UniqueLines unique{c.lines, {}};
     qsizetype pos = data.indexOf('\n');
     const QList<QByteArray> head = data.left(pos).mid(kHeader.size()).split('\t');
     if (pos < 0 || head.size() != 2 || head[0] != kVersion) {
@@ -342,26 +377,16 @@ ArchiveSpool::Contents ArchiveSpool::readContents(const QByteArray &data)
             pos = eol + 1;
             continue;
         }
-        const QByteArray body = data.mid(eol + 1, end - eol - 1);
-        std::vector<QByteArray> lines;
-        bool sound = checksum(body) == f[2];
-        for (qsizetype at = 0; sound && at < body.size();) {
-            const qsizetype nl = body.indexOf('\n', at);
-            const QByteArray line = body.mid(at, nl + 1 - at);
-            ArchiveRecord r;
-            sound = parseLine(line, &r);
-            lines.push_back(line);
-            at = nl + 1;
-        }
-        if (!sound) {
+        const auto lines = frameLines(data.mid(eol + 1, end - eol - 1), f[2]);
+        if (!lines) {
             // Whole but wrong: not what this program wrote. Its records are not trusted, and
             // the search for the next frame starts right after its mark.
             ++badFrames;
             pos = eol + 1;
             continue;
         }
-        for (const QByteArray &l : lines)
-            keep(l);
+        for (const QByteArray &l : *lines)
+            unique.keep(l);
         pos = end;
         if (badFrames == 0)
             c.goodEnd = end;
