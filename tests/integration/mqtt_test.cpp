@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 
 namespace
@@ -156,17 +157,31 @@ ControllerView tank(double ph, RegulationState heater)
 
 const QString kDiscovery = QStringLiteral("homeassistant/sensor/ostracom_17_sensor1/config");
 
+// A broker, a hub subscribed to everything, and a publisher connected to the broker.
+struct MqttRig {
+    Broker broker;
+    std::unique_ptr<Subscriber> hub;
+    std::unique_ptr<MqttPublisher> publisher;
+    void connect()
+    {
+        broker.start();
+        hub = std::make_unique<Subscriber>(broker.port());
+        publisher = std::make_unique<MqttPublisher>(
+            MqttAddress{QStringLiteral("127.0.0.1"), broker.port(), false}, std::nullopt,
+            QString());
+        ASSERT_EQ(publisher->start().toStdString(), "");
+        ASSERT_TRUE(waitUntil([&] { return publisher->connected(); }))
+            << publisher->problem().toStdString();
+    }
+};
+
 TEST(Mqtt, aHubDiscoversTheSensorsAndGetsEachCyclesValues)
 {
-    Broker broker;
-    broker.start();
-    Subscriber hub(broker.port());
+    MqttRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.connect());
+    Subscriber &hub = *rig.hub;
     {
-        MqttPublisher publisher({QStringLiteral("127.0.0.1"), broker.port(), false}, std::nullopt,
-                                QString());
-        ASSERT_EQ(publisher.start().toStdString(), "");
-        ASSERT_TRUE(waitUntil([&] { return publisher.connected(); }))
-            << publisher.problem().toStdString();
+        MqttPublisher &publisher = *rig.publisher;
         publisher.publish({tank(7.254, RegulationState::Normal)});
         EXPECT_TRUE(hub.sees("ostracom/status", "online"));
         EXPECT_TRUE(hub.sees("ostracom/17/sensor/1", "7.25")) << "in the display's decimals";
@@ -183,19 +198,18 @@ TEST(Mqtt, aHubDiscoversTheSensorsAndGetsEachCyclesValues)
         publisher.publish({tank(7.5, RegulationState::Alarm)});
         EXPECT_TRUE(hub.sees("ostracom/17/regulation/2-1", "alarm"));
         EXPECT_EQ(hub.all(kDiscovery).size(), 1) << "discovery once per connection";
+        rig.publisher.reset();
     }
     EXPECT_TRUE(hub.sees("ostracom/status", "offline")) << "a service that ends says so";
 }
 
 TEST(Mqtt, aBrokerThatGoesAwayNeitherHoldsUpACycleNorGetsOldValuesReplayed)
 {
-    Broker broker;
-    broker.start();
-    Subscriber hub(broker.port());
-    MqttPublisher publisher({QStringLiteral("127.0.0.1"), broker.port(), false}, std::nullopt,
-                            QString());
-    ASSERT_EQ(publisher.start().toStdString(), "");
-    ASSERT_TRUE(waitUntil([&] { return publisher.connected(); }));
+    MqttRig rig;
+    ASSERT_NO_FATAL_FAILURE(rig.connect());
+    Subscriber &hub = *rig.hub;
+    MqttPublisher &publisher = *rig.publisher;
+    Broker &broker = rig.broker;
     publisher.publish({tank(7.1, RegulationState::Normal)});
     ASSERT_TRUE(hub.sees("ostracom/17/sensor/1", "7.10"));
 
