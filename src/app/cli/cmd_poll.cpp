@@ -5,6 +5,7 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "model/mail_notifier.h"
 #include "model/monitor.h"
 #include "service/monitoring_service.h"

@@ -6,6 +6,7 @@
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "link/protocol.h"
+#include "model/error_text.h"
 #include "store/store_error.h"
 
 namespace

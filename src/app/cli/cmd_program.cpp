@@ -5,6 +5,7 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "model/program_change.h"
 #include "model/tables.h"
 #include "store/strings.h"

@@ -1,6 +1,7 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "service/monitoring_service.h"
 #include "store/datadir.h"
 #include "store/strings.h"
