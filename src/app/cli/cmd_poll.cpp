@@ -95,8 +95,7 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                                     "[--calibration database|controller]"),
                      QLatin1String(kAbout), QLatin1String(kQuestionRules));
     line.add(QStringLiteral("controller"),
-             QStringLiteral("a controller to poll: tcp:HOST[:PORT] or\n"
-                            "serial:DEVICE; may be repeated"),
+             QLatin1String(kControllerAddressHelp) + QStringLiteral("; may be repeated"),
              QStringLiteral("ADDR"));
     line.add(QStringLiteral("cycles"), QStringLiteral("end after N cycles (default: when stopped)"),
              QStringLiteral("N"));
