@@ -114,19 +114,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    QTemporaryDir dir;
-    const QString info = QDir(dir.path()).filePath(QStringLiteral("server.info"));
+    // The server of `pg_virtualenv -t -o fsync=on bench_archive_backends`; without one only
+    // SQLite is measured.
     QString error;
-    std::unique_ptr<PgServer> server;
-    if (PgServer::start(info, &error, true))
-        server = PgServer::described(info, &error);
-    if (!server)
+    g_server = PgServer::shared(&error);
+    if (!g_server)
         std::fprintf(stderr, "PostgreSQL server: %s\n", error.toLocal8Bit().constData());
-    g_server = server.get();
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    if (server)
-        PgServer::stop(info, &error);
     return 0;
 }
