@@ -3,6 +3,8 @@
 // and comes back.
 
 #include "service/mqtt_publisher.h"
+#include "support/cli_run.h"
+#include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -18,6 +21,7 @@
 
 #include <mosquitto.h>
 
+#include <csignal>
 #include <functional>
 #include <map>
 #include <memory>
@@ -278,6 +282,51 @@ TEST(Mqtt, addressesAndLoginFiles)
     ASSERT_TRUE(login);
     EXPECT_EQ(login->user, "hub");
     EXPECT_EQ(login->password, "geheim 1");
+}
+
+TEST(Mqtt, pollPublishesEachDownloadAndArchivesEverythingWhileTheBrokerIsAway)
+{
+    ensureCoreApplication();
+    Broker broker;
+    broker.start();
+    Subscriber hub(broker.port());
+    SimProcess sim;
+    QString error;
+    ASSERT_TRUE(sim.start({"--quiet", "--interval", "1"}, &error)) << error.toStdString();
+    QTemporaryDir data;
+    const QStringList global{"--data-dir", data.path(), "--lang", "ENGLISH"};
+    QProcess poll;
+    startCli(poll, global + QStringList{"poll", "--controller",
+                                        QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()),
+                                        "--interval", "1", "--mqtt",
+                                        QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port())});
+    ASSERT_TRUE(poll.waitForStarted());
+    const QString value = QStringLiteral("ostracom/1234/sensor/1");
+    EXPECT_TRUE(waitUntil([&] {
+        return !hub.last("homeassistant/sensor/ostracom_1234_sensor1/config").isEmpty();
+    })) << "the emulated controller's sensor is announced";
+    EXPECT_TRUE(waitUntil([&] { return !hub.last(value).isEmpty(); }));
+
+    broker.stop();
+    QThread::sleep(3); // cycles go on while the broker is away
+    hub.forget();
+    broker.start();
+    EXPECT_TRUE(waitUntil([&] { return !hub.last(value).isEmpty(); }, 90000))
+        << "publishing resumes";
+    ::kill(poll.processId(), SIGTERM);
+    ASSERT_TRUE(poll.waitForFinished(30000));
+    const QString output = QString::fromUtf8(poll.readAllStandardOutput());
+    EXPECT_TRUE(output.contains("mqtt: connected")) << output.toStdString();
+
+    // Every record the cycles archived is in the archive, the time without broker included.
+    int archived = 0;
+    auto it = QRegularExpression(QStringLiteral("archived (\\d+)")).globalMatch(output);
+    while (it.hasNext())
+        archived += it.next().captured(1).toInt();
+    EXPECT_GT(archived, 3);
+    const CliRun csv = runCli(global + QStringList{"export", "--controller", "1234"});
+    ASSERT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+    EXPECT_EQ(csv.out.count(QStringLiteral(",1234,")), archived);
 }
 
 } // namespace
