@@ -1,9 +1,9 @@
 #pragma once
 
 // The download's writing path (ArchiveSpool::store: one transaction, the check that skips rows
-// already archived, the summaries) measured on SQLite or on a PostgreSQL server of the
-// benchmark's own, started as the tests start theirs (in a temporary folder, with its syncs to
-// disk as a real server has them) and removed afterwards.
+// already archived, the summaries) measured on SQLite or on the PostgreSQL server the
+// environment names, as `pg_virtualenv -t -o fsync=on` sets one up (with its syncs to disk as a
+// real server has them).
 
 #include "archive_records.h"
 #include "store/archive_spool.h"
@@ -12,43 +12,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <memory>
-
-class BenchPgServer
-{
-public:
-    BenchPgServer()
-    {
-        const QString info = QDir(m_dir.path()).filePath(QStringLiteral("server.info"));
-        QString error;
-        if (PgServer::start(info, &error, true)) {
-            m_info = info;
-            m_server = PgServer::described(info, &error);
-        }
-        if (!m_server)
-            std::fprintf(stderr, "PostgreSQL server: %s\n", error.toLocal8Bit().constData());
-    }
-    ~BenchPgServer()
-    {
-        QString error;
-        if (!m_info.isEmpty())
-            PgServer::stop(m_info, &error);
-    }
-    BenchPgServer(const BenchPgServer &) = delete;
-    BenchPgServer &operator=(const BenchPgServer &) = delete;
-
-    // nullptr when no server could be started.
-    const PgServer *get() const { return m_server.get(); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_info;
-    std::unique_ptr<PgServer> m_server;
-};
 
 // Stores a fresh batch of state.range(0) records per iteration, by the wall clock (the
 // server's work and the waits for the disk are no CPU time of this process); making the

@@ -12,6 +12,7 @@
 #include "link/hydo_connect.h"
 #include "link/progress.h"
 #include "link/protocol.h"
+#include "model/error_text.h"
 
 #include <benchmark/benchmark.h>
 

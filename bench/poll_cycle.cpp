@@ -9,6 +9,7 @@
 
 #include "emulator.h"
 #include "link/progress.h"
+#include "model/error_text.h"
 #include "model/interaction.h"
 #include "service/monitoring_service.h"
 #include "store/database.h"

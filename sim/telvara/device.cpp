@@ -83,6 +83,10 @@ QByteArray Device::receive(const QByteArray &bytes)
         const qsizetype frameStart = m_in.indexOf("\x02\xFD");
         if (handshake >= 0 && (frameStart < 0 || handshake < frameStart || !m_service)) {
             m_in.remove(0, handshake + kHandshake.size());
+            if (heard)
+                heard(kHandshake);
+            if (m_requests++ < failures.ignoreFirst)
+                continue;
             m_service = true;
             if (!failures.mute) {
                 logLine(QStringLiteral("service mode"));
@@ -100,7 +104,9 @@ QByteArray Device::receive(const QByteArray &bytes)
             return out;
         const QByteArray frame = m_in.left(5 + quint8(m_in.at(2)));
         m_in.remove(0, frame.size());
-        if (!failures.mute)
+        if (heard)
+            heard(frame);
+        if (!failures.mute && m_requests++ >= failures.ignoreFirst)
             out += answer(frame);
     }
 }

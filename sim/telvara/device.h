@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace telvara
 {
 
@@ -13,6 +15,7 @@ struct FailureModes {
     bool badReadChecksum = false; // read answers carry a checksum one too high
     bool noEndMarker = false;     // read answers end in 0x55 instead of 0x00
     int loseWriteAt = -1;         // a block written to this address is acknowledged, not kept
+    int ignoreFirst = 0;          // this many requests go unheard before the first answer
 };
 
 // The SMS controller as the service protocol sees it: a handshake into service mode, then
@@ -32,6 +35,11 @@ public:
     QByteArray receive(const QByteArray &bytes);
     // True once after a write or reset changed what the state file holds.
     bool takeChanged();
+    // The line was closed: a request cut short by it is forgotten.
+    void dropInput() { m_in.clear(); }
+
+    // Told of every request recognised (the handshake or a whole frame), answered or not.
+    std::function<void(const QByteArray &)> heard;
 
     FailureModes failures;
     QByteArray external; // marker at 0, configuration at 0x400
@@ -45,6 +53,7 @@ private:
     bool m_resetArmed = false;
     QByteArray *m_memory = &external;
     int m_writes = 0;
+    int m_requests = 0;
     bool m_changed = false;
 };
 

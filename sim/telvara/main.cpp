@@ -158,9 +158,12 @@ int main(int argc, char **argv)
         QStringLiteral("acknowledge block writes to ADDRESS (decimal or 0x hex) without keeping "
                        "them"),
         QStringLiteral("ADDRESS"));
+    const QCommandLineOption ignoreFirst(QStringLiteral("ignore-first"),
+                                         QStringLiteral("leave the first N requests unanswered"),
+                                         QStringLiteral("N"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("no log lines"));
-    parser.addOptions(
-        {link, state, firmware, mute, muteAfter, badChecksum, noEnd, loseWrite, quiet});
+    parser.addOptions({link, state, firmware, mute, muteAfter, badChecksum, noEnd, loseWrite,
+                       ignoreFirst, quiet});
     if (!parser.parse(app.arguments()))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -207,6 +210,12 @@ int main(int argc, char **argv)
         device.failures.muteAfterWrites = parser.value(muteAfter).toInt(&ok);
         if (!ok || device.failures.muteAfterWrites < 0)
             return usage(QStringLiteral("--mute-after-writes wants a number of 0 or more"));
+    }
+    if (parser.isSet(ignoreFirst)) {
+        bool ok = false;
+        device.failures.ignoreFirst = parser.value(ignoreFirst).toInt(&ok);
+        if (!ok || device.failures.ignoreFirst < 0)
+            return usage(QStringLiteral("--ignore-first wants a number of 0 or more"));
     }
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)

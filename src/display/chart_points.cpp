@@ -106,6 +106,94 @@ int ChartSlotSeconds(qint64 spanSeconds, int pixelWidth)
     return slot;
 }
 
+namespace
+{
+
+// Where a chart's columns are read: which series, which seconds, how they fall into columns.
+struct FetchRange {
+    const Database &db;
+    int aqid;
+    int sid;
+    WallSecond from;
+    WallSecond to;
+    ColumnGrid grid;
+};
+
+// The columns from the summaries, one point pair a column; false when the conversion needs
+// every stored value instead.
+bool addSummaryPoints(const FetchRange &r, int slot,
+                      const std::optional<SensorConversion> &conversion, ChartSeries &out,
+                      Extremes &extremes)
+{
+    ColumnGrid slotted = r.grid;
+    slotted.slotSeconds = slot;
+    const std::vector<ArchiveColumn> columns =
+        r.db.archiveColumns(r.aqid, r.sid, r.from, r.to, slotted);
+    double lowest = 0;
+    for (size_t i = 0; i < columns.size(); ++i)
+        lowest = i == 0 ? columns[i].minimum : std::min(lowest, columns[i].minimum);
+    const bool compensated = conversion && conversion->needsCompensation();
+    // A conversion that does not keep the order of values needs every stored value.
+    if (conversion && !compensated && !columns.empty() && !conversion->keepsOrderFrom(lowest))
+        return false;
+    // A compensated value converts with the mean of its compensation sensors over the same
+    // column: close enough at a column of minutes or hours, and a year is still read from
+    // summaries rather than from millions of rows.
+    std::map<int, double> temperature;
+    std::map<int, double> pressure;
+    auto means = [&](int sensor, std::map<int, double> &into) {
+        if (!compensated || sensor == 0)
+            return;
+        for (const ArchiveColumn &c : r.db.archiveColumns(r.aqid, sensor, r.from, r.to, slotted))
+            if (c.count > 0)
+                into[c.column] = c.sum / double(c.count);
+    };
+    means(conversion ? conversion->kompSensor1 : 0, temperature);
+    means(conversion ? conversion->kompSensor2 : 0, pressure);
+    auto at = [](const std::map<int, double> &m, int column) -> std::optional<double> {
+        const auto it = m.find(column);
+        return it == m.end() ? std::nullopt : std::optional<double>(it->second);
+    };
+    for (const ArchiveColumn &c : columns)
+        addSummaryColumn(c, slot, conversion, at(temperature, c.column), at(pressure, c.column),
+                         out.points, extremes);
+    out.slotSeconds = slot;
+    return true;
+}
+
+// Every stored value: the logbook's as they are, a sensor's thinned to each column's points.
+void addRawPoints(const FetchRange &r, bool logbook,
+                  const std::optional<SensorConversion> &conversion, ChartSeries &out,
+                  Extremes &extremes)
+{
+    const std::vector<ArchiveSample> rows = r.db.archiveSamples(r.aqid, r.sid, r.from, r.to);
+    std::vector<double> values;
+    if (conversion) {
+        values = DerivedValues(r.db, *conversion, rows);
+    } else {
+        values.reserve(rows.size());
+        for (const ArchiveSample &s : rows)
+            values.push_back(s.wert);
+    }
+    for (double v : values)
+        extremes.note(v);
+    if (logbook) {
+        for (size_t i = 0; i < rows.size(); ++i)
+            out.points.push_back({DayNumber(rows[i].second), values[i]});
+        return;
+    }
+    for (size_t begin = 0; begin < rows.size();) {
+        const int column = r.grid.columnOf(rows[begin].second);
+        size_t end = begin + 1;
+        while (end < rows.size() && r.grid.columnOf(rows[end].second) == column)
+            ++end;
+        addRawColumn(rows, values, begin, end, out.points);
+        begin = end;
+    }
+}
+
+} // namespace
+
 ChartSeries ChartFetchSeries(const Database &db, int aqid, int sid, const QDateTime &start,
                              const QDateTime &end, int pixelWidth,
                              const std::optional<SensorConversion> &conversion)
@@ -117,9 +205,10 @@ ChartSeries ChartFetchSeries(const Database &db, int aqid, int sid, const QDateT
     const WallSecond origin = Database::wallSecond(start);
     const WallSecond last = Database::wallSecond(end);
     // DATUM > start and DATUM < end, compared to the second.
-    const WallSecond from = origin + 1;
-    const WallSecond to = last;
-    ColumnGrid grid{origin, std::max<qint64>(last - origin, 1), std::max(pixelWidth, 1), 1};
+    const FetchRange range{
+        db,   aqid,
+        sid,  origin + 1,
+        last, ColumnGrid{origin, std::max<qint64>(last - origin, 1), std::max(pixelWidth, 1), 1}};
 
     Extremes extremes;
     auto boundary = [&](const QDateTime &t, double margin) {
@@ -132,70 +221,9 @@ ChartSeries ChartFetchSeries(const Database &db, int aqid, int sid, const QDateT
         extremes.note(*v);
     };
     boundary(start, logbook ? -kLogbookMarginDays : 0);
-
-    const int slot = logbook ? 1 : ChartSlotSeconds(grid.span, grid.columns);
-    bool raw = slot == 1;
-    if (!raw) {
-        ColumnGrid slotted = grid;
-        slotted.slotSeconds = slot;
-        const std::vector<ArchiveColumn> columns = db.archiveColumns(aqid, sid, from, to, slotted);
-        double lowest = 0;
-        for (size_t i = 0; i < columns.size(); ++i)
-            lowest = i == 0 ? columns[i].minimum : std::min(lowest, columns[i].minimum);
-        const bool compensated = conversion && conversion->needsCompensation();
-        // A conversion that does not keep the order of values needs every stored value.
-        raw = conversion && !compensated && !columns.empty() && !conversion->keepsOrderFrom(lowest);
-        if (!raw) {
-            // A compensated value converts with the mean of its compensation sensors over the
-            // same column: close enough at a column of minutes or hours, and a year is still
-            // read from summaries rather than from millions of rows.
-            std::map<int, double> temperature;
-            std::map<int, double> pressure;
-            auto means = [&](int sensor, std::map<int, double> &out) {
-                if (!compensated || sensor == 0)
-                    return;
-                for (const ArchiveColumn &c : db.archiveColumns(aqid, sensor, from, to, slotted))
-                    if (c.count > 0)
-                        out[c.column] = c.sum / double(c.count);
-            };
-            means(conversion ? conversion->kompSensor1 : 0, temperature);
-            means(conversion ? conversion->kompSensor2 : 0, pressure);
-            auto at = [](const std::map<int, double> &m, int column) -> std::optional<double> {
-                const auto it = m.find(column);
-                return it == m.end() ? std::nullopt : std::optional<double>(it->second);
-            };
-            for (const ArchiveColumn &c : columns)
-                addSummaryColumn(c, slot, conversion, at(temperature, c.column),
-                                 at(pressure, c.column), out.points, extremes);
-            out.slotSeconds = slot;
-        }
-    }
-    if (raw) {
-        const std::vector<ArchiveSample> rows = db.archiveSamples(aqid, sid, from, to);
-        std::vector<double> values;
-        if (conversion) {
-            values = DerivedValues(db, *conversion, rows);
-        } else {
-            values.reserve(rows.size());
-            for (const ArchiveSample &s : rows)
-                values.push_back(s.wert);
-        }
-        for (double v : values)
-            extremes.note(v);
-        if (logbook) {
-            for (size_t i = 0; i < rows.size(); ++i)
-                out.points.push_back({DayNumber(rows[i].second), values[i]});
-        } else {
-            for (size_t begin = 0; begin < rows.size();) {
-                const int column = grid.columnOf(rows[begin].second);
-                size_t end = begin + 1;
-                while (end < rows.size() && grid.columnOf(rows[end].second) == column)
-                    ++end;
-                addRawColumn(rows, values, begin, end, out.points);
-                begin = end;
-            }
-        }
-    }
+    const int slot = logbook ? 1 : ChartSlotSeconds(range.grid.span, range.grid.columns);
+    if (slot == 1 || !addSummaryPoints(range, slot, conversion, out, extremes))
+        addRawPoints(range, logbook, conversion, out, extremes);
     boundary(end, logbook ? kLogbookMarginDays : 0);
     if (!out.points.empty()) {
         out.minimum = extremes.low();

@@ -77,11 +77,6 @@ int HexByteGet(const QString &text, int pos)
     return readUnsigned(text, pos, 1, &v) ? static_cast<int>(v) : 0;
 }
 
-int HexByteGetRaw(const QString &text, int pos)
-{
-    return HexByteGet(text, pos);
-}
-
 QString HexBytePut(const QString &text, int pos, int value)
 {
     return writeUnsigned(text, pos, 1, static_cast<quint32>(value) & 0xFFu);

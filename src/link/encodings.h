@@ -15,9 +15,6 @@
 double RoundHalfEven(double value);
 
 int HexByteGet(const QString &text, int pos);
-// The variant used for the time-zone byte; identical here because an empty text already
-// reads as 0 under the past-the-end rule.
-int HexByteGetRaw(const QString &text, int pos);
 QString HexBytePut(const QString &text, int pos, int value);
 
 // Signed 16-bit: FFFF reads as -1.

@@ -3,8 +3,8 @@
 #include <QString>
 
 // What went wrong in an exchange with a controller, as a code the program can act on. The
-// text the user reads is made from it only where it is shown (errorText), in the language
-// selected then.
+// text the user reads is made from it only where it is shown (model/error_text.h), in the
+// language selected then.
 enum class ErrorCode {
     None,
     NoLinkSend,               // nothing open to send on
@@ -48,6 +48,3 @@ struct Error {
     bool ok() const { return code == ErrorCode::None; }
     bool operator==(const Error &) const = default;
 };
-
-// The text shown for an error, in the selected language; empty for no error.
-QString errorText(const Error &error);

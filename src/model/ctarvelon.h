@@ -59,9 +59,7 @@ public:
     void setProgramAsRead(const QString &image) { m_programAsRead = image; }
     QString kalibController() const { return m_kalibController; }
     void setKalibController(const QString &image) { m_kalibController = image; }
-    QString kalibDatabase() const { return m_kalibDatabase; }
     void setKalibDatabase(const QString &image) { m_kalibDatabase = image; }
-    QString versionData() const { return m_versionData; }
     void setVersionData(const QString &data) { m_versionData = data; }
     QString eventData() const { return m_eventData; }
     void setEventData(const QString &data) { m_eventData = data; }
@@ -144,10 +142,6 @@ public:
     {
         return m_serial;
     }
-    QString linkSetting() const
-    {
-        return m_setting;
-    }
 
     bool programming_is_dirty() const
     {
@@ -220,10 +214,6 @@ public:
     Database *database() const
     {
         return m_db;
-    }
-    cHydoConnect *mvarHydoConnect() const
-    {
-        return m_link;
     }
     Clock &clock() const
     {

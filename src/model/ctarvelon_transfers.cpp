@@ -3,6 +3,7 @@
 
 #include "link/protocol.h"
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "model/interaction.h"
 #include "store/database.h"
 #include "store/strings.h"

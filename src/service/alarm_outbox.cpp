@@ -1,5 +1,6 @@
 #include "service/alarm_outbox.h"
 
+#include "store/private_file.h"
 #include "store/strings.h"
 
 #include <QDir>
@@ -26,11 +27,7 @@ constexpr const char *kFieldSeparator = "   ";
 // How often a running sender looks for another program's retry request.
 constexpr auto kRequestCheck = std::chrono::seconds(1);
 
-QString systemError(const QString &what, const QString &path, int error)
-{
-    return QStringLiteral("cannot %1 %2: %3")
-        .arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
-}
+using private_file::problem;
 
 QString timeText(const QDateTime &t)
 {
@@ -75,69 +72,6 @@ bool decode(const QByteArray &data, OutboxMail *mail)
     return mail->eventTime.isValid();
 }
 
-bool syncFolder(const QString &folder, QString *error)
-{
-    const int fd =
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        *error = systemError(QStringLiteral("sync folder"), folder, errno);
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-// Never through a symbolic link: a link planted in the folder must not make the program
-// read another file.
-bool readNoFollow(const QString &path, QByteArray *data, int *error)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        *error = errno;
-        return false;
-    }
-    struct stat s {
-    };
-    if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
-        *error = EINVAL;
-        ::close(fd);
-        return false;
-    }
-    data->clear();
-    char buffer[16384];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *error = errno;
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        data->append(buffer, n);
-    }
-    ::close(fd);
-    return true;
-}
-
-int writeAll(int fd, const QByteArray &data)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        done += n;
-    }
-    return 0;
-}
-
 MailLimits cancellable(const std::atomic<bool> *flag)
 {
     MailLimits limits;
@@ -162,15 +96,15 @@ QString AlarmOutbox::ensureFolder()
 {
     const QByteArray path = QFile::encodeName(m_folder);
     if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
-        return systemError(QStringLiteral("create folder"), m_folder, errno);
+        return problem(QStringLiteral("create folder"), m_folder, errno);
     struct stat s {
     };
     if (::lstat(path.constData(), &s) != 0)
-        return systemError(QStringLiteral("use folder"), m_folder, errno);
+        return problem(QStringLiteral("use folder"), m_folder, errno);
     if (!S_ISDIR(s.st_mode))
-        return systemError(QStringLiteral("use folder"), m_folder, ENOTDIR);
+        return problem(QStringLiteral("use folder"), m_folder, ENOTDIR);
     if ((s.st_mode & 077) != 0 && s.st_uid == ::geteuid() && ::chmod(path.constData(), 0700) != 0)
-        return systemError(QStringLiteral("restrict folder"), m_folder, errno);
+        return problem(QStringLiteral("restrict folder"), m_folder, errno);
     return QString();
 }
 
@@ -179,24 +113,11 @@ QString AlarmOutbox::write(const QString &name, const OutboxMail &mail)
     if (const QString problem = ensureFolder(); !problem.isEmpty())
         return problem;
     const QString path = QDir(m_folder).filePath(name);
-    QByteArray temp = QFile::encodeName(QDir(m_folder).filePath(QLatin1Char('.') + name)) +
-                      QByteArrayLiteral(".XXXXXX");
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return systemError(QStringLiteral("write"), path, errno);
-    int failure = ::fchmod(fd, 0600) == 0 ? writeAll(fd, encode(mail)) : errno;
-    if (failure == 0 && ::fsync(fd) != 0)
-        failure = errno;
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
-        failure = errno;
-    if (failure != 0) {
-        ::unlink(temp.constData());
-        return systemError(QStringLiteral("write"), path, failure);
-    }
-    QString error;
-    return syncFolder(m_folder, &error) ? QString() : error;
+    const private_file::Failure f = private_file::replace(path, encode(mail));
+    if (f)
+        return problem(f.folderSync ? QStringLiteral("sync folder") : QStringLiteral("write"),
+                       f.folderSync ? m_folder : path, f.error);
+    return QString();
 }
 
 QString AlarmOutbox::add(const QDateTime &eventTime, const QString &subject, const QString &body)
@@ -221,9 +142,10 @@ QString AlarmOutbox::remove(const OutboxMail &mail)
 {
     const QString path = QDir(m_folder).filePath(mail.file);
     if (::unlink(QFile::encodeName(path).constData()) != 0 && errno != ENOENT)
-        return systemError(QStringLiteral("remove"), path, errno);
-    QString error;
-    return syncFolder(m_folder, &error) ? QString() : error;
+        return problem(QStringLiteral("remove"), path, errno);
+    if (const int e = private_file::syncFolder(m_folder))
+        return problem(QStringLiteral("sync folder"), m_folder, e);
+    return QString();
 }
 
 QList<OutboxMail> AlarmOutbox::load(QStringList *problems, bool setAside)
@@ -237,25 +159,23 @@ QList<OutboxMail> AlarmOutbox::load(QStringList *problems, bool setAside)
     for (const QString &name : names) {
         const QString path = dir.filePath(name);
         QByteArray data;
-        int error = 0;
         OutboxMail mail;
-        if (!readNoFollow(path, &data, &error)) {
+        if (const int error = private_file::read(path, &data)) {
             if (error == ENOENT)
                 continue; // delivered meanwhile by the owner
-            problems->append(systemError(QStringLiteral("read"), path, error));
+            problems->append(problem(QStringLiteral("read"), path, error));
             continue;
         }
         if (!decode(data, &mail)) {
-            QString problem = QStringLiteral("%1 is not a readable mail").arg(path);
+            QString text = QStringLiteral("%1 is not a readable mail").arg(path);
             if (setAside) {
                 if (::rename(QFile::encodeName(path).constData(),
                              QFile::encodeName(path + kSetAsideSuffix).constData()) == 0)
-                    problem += QStringLiteral("; kept as %1").arg(name + kSetAsideSuffix);
+                    text += QStringLiteral("; kept as %1").arg(name + kSetAsideSuffix);
                 else
-                    problem +=
-                        QStringLiteral("; ") + systemError(QStringLiteral("rename"), path, errno);
+                    text += QStringLiteral("; ") + problem(QStringLiteral("rename"), path, errno);
             }
-            problems->append(problem);
+            problems->append(text);
             continue;
         }
         mail.file = name;
@@ -283,7 +203,7 @@ QString AlarmOutbox::requestRetry()
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return systemError(QStringLiteral("write"), path, errno);
+        return problem(QStringLiteral("write"), path, errno);
     ::close(fd);
     return QString();
 }
@@ -393,17 +313,7 @@ QList<AlarmSender::Outcome> AlarmSender::deliverDue(bool all)
         }
         const qint64 age = mail.eventTime.secsTo(now);
         if (age > maxAge) {
-            try {
-                appendLogLine(m_logPath, logTimestamp() + QLatin1String(kFieldSeparator) +
-                                             ms("E-Mail nach zu langer Wartezeit verworfen: ") +
-                                             mail.subject + QLatin1String(kFieldSeparator) +
-                                             logTimestamp(mail.eventTime.toLocalTime()) +
-                                             QLatin1String(kFieldSeparator) + mail.lastFailure);
-            } catch (const MailLogError &e) {
-                problems << e.message();
-            }
-            if (const QString p = m_outbox.remove(mail); !p.isEmpty())
-                problems << p;
+            giveUp(mail, &problems);
             outcomes.append({mail, Result::GivenUp});
             continue;
         }
@@ -430,6 +340,29 @@ QList<AlarmSender::Outcome> AlarmSender::deliverDue(bool all)
         all = false;
         outcomes.append({mail, Result::Failed});
     }
+    takeStock(outcomes, waiting, pausedUntil, lastFailure, problems);
+    return outcomes;
+}
+
+void AlarmSender::giveUp(const OutboxMail &mail, QStringList *problems)
+{
+    try {
+        appendLogLine(m_logPath, logTimestamp() + QLatin1String(kFieldSeparator) +
+                                     ms("E-Mail nach zu langer Wartezeit verworfen: ") +
+                                     mail.subject + QLatin1String(kFieldSeparator) +
+                                     logTimestamp(mail.eventTime.toLocalTime()) +
+                                     QLatin1String(kFieldSeparator) + mail.lastFailure);
+    } catch (const MailLogError &e) {
+        *problems << e.message();
+    }
+    if (const QString p = m_outbox.remove(mail); !p.isEmpty())
+        *problems << p;
+}
+
+void AlarmSender::takeStock(const QList<Outcome> &outcomes, int waiting,
+                            const QDateTime &pausedUntil, const QString &lastFailure,
+                            const QStringList &problems)
+{
     std::lock_guard lock(m_mutex);
     m_pausedUntil = waiting > 0 ? pausedUntil : QDateTime();
     m_status.waiting = waiting;
@@ -447,7 +380,6 @@ QList<AlarmSender::Outcome> AlarmSender::deliverDue(bool all)
                 next = due;
         }
     m_nextDue = next;
-    return outcomes;
 }
 
 AlarmSender::Status AlarmSender::status() const

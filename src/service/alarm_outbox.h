@@ -135,6 +135,10 @@ public:
 
 private:
     void run();
+    void giveUp(const OutboxMail &mail, QStringList *problems);
+    // After a pass: what waits, why, and when the next mail falls due. Holds m_mutex.
+    void takeStock(const QList<Outcome> &outcomes, int waiting, const QDateTime &pausedUntil,
+                   const QString &lastFailure, const QStringList &problems);
 
     AlarmOutbox &m_outbox;
     const QString m_logPath;

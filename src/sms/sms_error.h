@@ -38,11 +38,12 @@ struct SmsError {
     SmsError() = default;
     SmsError(SmsErrorCode c, QString d = {}) : code(c), detail(std::move(d)) {}
     bool ok() const { return code == SmsErrorCode::None; }
-    // The old program's result texts: "" success, "-2" wrong checksum, "-1" any other failure.
+    // The short result of a transfer with the SMS controller: "" success, "-2" wrong
+    // checksum, "-1" any other failure.
     QString resultCode() const;
 };
 
-// One message box: what the old program showed for an error, in the selected language.
+// One message box the SMS configuration window shows for an error, in the selected language.
 struct SmsMessage {
     QString title;
     QString text; // lines separated by "\r"

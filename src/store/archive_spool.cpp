@@ -1,5 +1,6 @@
 #include "store/archive_spool.h"
 
+#include "store/private_file.h"
 #include "store/strings.h"
 
 #include <QCryptographicHash>
@@ -98,106 +99,16 @@ QString unescaped(const QString &text)
     return out;
 }
 
-QString systemError(const QString &what, const QString &path, int error)
-{
-    return QStringLiteral("cannot %1 %2: %3")
-        .arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
-}
+using private_file::problem;
 
-bool syncDirectoryOf(const QString &path, QString *error)
-{
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        *error = systemError(QStringLiteral("sync folder"), QString::fromLocal8Bit(dir), errno);
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-// Writes all of `data` at `offset`; 0 or the cause.
-int writeAll(int fd, const QByteArray &data, off_t offset)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.constData() + done,
-                                   static_cast<size_t>(data.size() - done), offset + done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        done += n;
-    }
-    return 0;
-}
-
-// Reads the whole file, never through a symbolic link: the data folder may be shared, and
-// a link planted there must not make this program read or write another file.
-bool readNoFollow(const QString &path, QByteArray *data, int *error, struct stat *st = nullptr)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        *error = errno;
-        return false;
-    }
-    struct stat s {
-    };
-    if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
-        *error = S_ISREG(s.st_mode) ? errno : EINVAL;
-        ::close(fd);
-        return false;
-    }
-    data->clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *error = errno;
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        data->append(buffer, n);
-    }
-    if (st)
-        *st = s;
-    ::close(fd);
-    return true;
-}
-
-// Replaces the file at `path` with `data`, whole or not at all: the data goes to a new file
-// of a name nobody can foresee (created, never opened through a link), synced and renamed
-// over the old one. A full disk or a crash leaves either the old file or the new one.
+// The data folder's whole-file replacement, its problem told the way the spool tells them.
 bool replaceFile(const QString &path, const QByteArray &data, QString *error)
 {
-    const QFileInfo info(path);
-    QByteArray temp =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) +
-        QByteArrayLiteral(".XXXXXX");
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = systemError(QStringLiteral("write"), path, errno);
-        return false;
-    }
-    int failure = ::fchmod(fd, 0600) == 0 ? writeAll(fd, data, 0) : errno;
-    if (failure == 0 && ::fsync(fd) != 0)
-        failure = errno;
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && ::rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
-        failure = errno;
-    if (failure != 0) {
-        ::unlink(temp.constData());
-        *error = systemError(QStringLiteral("write"), path, failure);
-        return false;
-    }
-    return syncDirectoryOf(path, error);
+    const private_file::Failure f = private_file::replace(path, data);
+    if (f)
+        *error = problem(f.folderSync ? QStringLiteral("sync folder") : QStringLiteral("write"),
+                         f.folderSync ? QFileInfo(path).absolutePath() : path, f.error);
+    return !f;
 }
 
 qint64 mtimeNs(const struct stat &s)
@@ -316,10 +227,9 @@ void ArchiveSpool::load() const
     if (!exists)
         return;
     QByteArray data;
-    int error = 0;
     struct stat read {
     };
-    if (!readNoFollow(m_path, &data, &error, &read)) {
+    if (const int error = private_file::read(m_path, &data, -1, &read)) {
         m_cache.state = State::Unreadable;
         m_cache.reason = error == ELOOP    ? QStringLiteral("it is a symbolic link")
                          : error == EINVAL ? QStringLiteral("it is not a plain file")
@@ -358,37 +268,72 @@ void ArchiveSpool::readFile(const QByteArray &data) const
     }
 }
 
+namespace
+{
+
+// Each line once, in the order first met.
+struct UniqueLines {
+    std::vector<QByteArray> &lines;
+    QSet<QByteArray> seen;
+    void keep(const QByteArray &line)
+    {
+        if (!seen.contains(line)) {
+            seen.insert(line);
+            lines.push_back(line);
+        }
+    }
+};
+
+// The older form: record lines alone, the file replaced whole at every write, so a line that
+// does not read was not written by this program.
+void readOldForm(const QByteArray &data, std::vector<QByteArray> &kept, QString *problem)
+{
+    UniqueLines unique{kept, {}};
+    int bad = 0;
+    const QList<QByteArray> lines = data.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].isEmpty())
+            continue;
+        // A last line without its line end was cut, perhaps within a field.
+        ArchiveRecord r;
+        if (i + 1 < lines.size() && parseLine(lines[i], &r))
+            unique.keep(lines[i] + '\n');
+        else
+            ++bad;
+    }
+    if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n')))
+        *problem = QStringLiteral("%1 unreadable line(s)").arg(std::max(bad, 1));
+}
+
+// A frame's record lines when its checksum and every line are sound; nothing otherwise.
+std::optional<std::vector<QByteArray>> frameLines(const QByteArray &body, const QByteArray &sum)
+{
+    if (checksum(body) != sum)
+        return std::nullopt;
+    std::vector<QByteArray> lines;
+    for (qsizetype at = 0; at < body.size();) {
+        const qsizetype nl = body.indexOf('\n', at);
+        const QByteArray line = body.mid(at, nl + 1 - at);
+        ArchiveRecord r;
+        if (!parseLine(line, &r))
+            return std::nullopt;
+        lines.push_back(line);
+        at = nl + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
 ArchiveSpool::Contents ArchiveSpool::readContents(const QByteArray &data)
 {
     Contents c;
-    QSet<QByteArray> seen;
-    auto keep = [&](const QByteArray &line) {
-        if (!seen.contains(line)) {
-            seen.insert(line);
-            c.lines.push_back(line);
-        }
-    };
     if (!data.startsWith(kHeader)) {
-        // The older form: record lines alone, the file replaced whole at every write, so a
-        // line that does not read was not written by this program.
         c.form = Form::Old;
-        int bad = 0;
-        const QList<QByteArray> lines = data.split('\n');
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            if (lines[i].isEmpty())
-                continue;
-            // A last line without its line end was cut, perhaps within a field.
-            ArchiveRecord r;
-            if (i + 1 < lines.size() && parseLine(lines[i], &r))
-                keep(lines[i] + '\n');
-            else
-                ++bad;
-        }
-        if (bad > 0 || (!data.isEmpty() && !data.endsWith('\n')))
-            c.problem = QStringLiteral("%1 unreadable line(s)").arg(std::max(bad, 1));
+        readOldForm(data, c.lines, &c.problem);
         return c;
     }
-
+    UniqueLines unique{c.lines, {}};
     qsizetype pos = data.indexOf('\n');
     const QList<QByteArray> head = data.left(pos).mid(kHeader.size()).split('\t');
     if (pos < 0 || head.size() != 2 || head[0] != kVersion) {
@@ -432,26 +377,16 @@ ArchiveSpool::Contents ArchiveSpool::readContents(const QByteArray &data)
             pos = eol + 1;
             continue;
         }
-        const QByteArray body = data.mid(eol + 1, end - eol - 1);
-        std::vector<QByteArray> lines;
-        bool sound = checksum(body) == f[2];
-        for (qsizetype at = 0; sound && at < body.size();) {
-            const qsizetype nl = body.indexOf('\n', at);
-            const QByteArray line = body.mid(at, nl + 1 - at);
-            ArchiveRecord r;
-            sound = parseLine(line, &r);
-            lines.push_back(line);
-            at = nl + 1;
-        }
-        if (!sound) {
+        const auto lines = frameLines(data.mid(eol + 1, end - eol - 1), f[2]);
+        if (!lines) {
             // Whole but wrong: not what this program wrote. Its records are not trusted, and
             // the search for the next frame starts right after its mark.
             ++badFrames;
             pos = eol + 1;
             continue;
         }
-        for (const QByteArray &l : lines)
-            keep(l);
+        for (const QByteArray &l : *lines)
+            unique.keep(l);
         pos = end;
         if (badFrames == 0)
             c.goodEnd = end;
@@ -488,7 +423,7 @@ bool ArchiveSpool::appendFrame(const QByteArray &frame, QString *error)
     if (ours && s.st_size != c.goodEnd && ::ftruncate(fd, c.goodEnd) != 0)
         failure = errno;
     if (failure == 0)
-        failure = writeAll(fd, frame, c.goodEnd);
+        failure = private_file::writeAt(fd, frame, c.goodEnd);
     if (failure == 0 && ::fdatasync(fd) != 0)
         failure = errno;
     if (failure != 0 && ours) {
@@ -500,7 +435,7 @@ bool ArchiveSpool::appendFrame(const QByteArray &frame, QString *error)
     if (fd >= 0)
         ::close(fd);
     if (failure != 0) {
-        *error = systemError(QStringLiteral("write"), m_path, failure);
+        *error = problem(QStringLiteral("write"), m_path, failure);
         c.loaded = false;
         return false;
     }
@@ -562,65 +497,10 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
         note(result, Problem::Unreadable, {m_path, c.reason});
     if (c.state == State::Foreign)
         note(result, Problem::ForeignDatabase, {m_path, c.database, m_database});
-    if (c.state == State::Damaged) {
-        // Set the damaged file aside, so that its readable records can be archived or
-        // spooled anew without losing what could not be read.
-        const QString aside =
-            m_path + QStringLiteral(".damaged-") +
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-        if (QFile::rename(m_path, aside)) {
-            note(result, Problem::Damaged, {m_path, aside, c.reason});
-            QString syncError;
-            if (!syncDirectoryOf(aside, &syncError))
-                result.spoolProblem += QStringLiteral("; ") + syncError;
-            // What could be read waits in memory until it is archived or spooled anew below.
-            c.state = State::Fine;
-            c.form = Form::None;
-            c.exists = false;
-            c.goodEnd = 0;
-        } else {
-            note(result, Problem::Damaged, {m_path, QString(), c.reason});
-            forgetFile();
-            c.state = State::Unreadable;
-            c.loaded = false;
-        }
-    }
+    if (c.state == State::Damaged)
+        setDamagedAside(result);
     const bool usable = c.state == State::Fine;
-
-    // The backlog first, in transactions that grow while the database takes them: records
-    // of a transaction that went through are known to be archived even when a later one is
-    // refused (a crash before the file is compacted only means they are skipped next time).
-    bool refused = false;
-    if (usable) {
-        size_t chunk = kFirstReplay;
-        while (c.replayed < c.lines.size()) {
-            const size_t n = std::min(chunk, c.lines.size() - c.replayed);
-            std::vector<ArchiveRecord> batch(n);
-            for (size_t i = 0; i < n; ++i)
-                parseLine(c.lines[c.replayed + i], &batch[i]);
-            try {
-                result.written += m_db.appendArchive(batch, Database::SkipExisting::Yes);
-            } catch (const StoreError &e) {
-                result.error = e.message();
-                result.busy = e.kind() == StoreError::Kind::Busy;
-                refused = true;
-                break;
-            }
-            c.replayed += n;
-            chunk = std::min(chunk * 4, kLastReplay);
-        }
-        if (!c.lines.empty() && c.replayed == c.lines.size()) {
-            // All of it is archived: the file goes.
-            if (c.exists && ::unlink(QFile::encodeName(m_path).constData()) != 0 &&
-                errno != ENOENT) {
-                // Harmless: the rows are in the archive, and replaying them skips every one.
-                result.error = systemError(QStringLiteral("remove"), m_path, errno);
-                c.loaded = false;
-            } else {
-                forgetFile();
-            }
-        }
-    }
+    const bool refused = usable && !replayBacklog(result);
 
     if (!records.empty() && !refused) {
         try {
@@ -637,26 +517,94 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
     // be read is never replaced, since that would lose what it holds; nor is a spool of
     // another database written to, which would mix two archives in one file. Then the
     // records are not safe and the controller keeps them until the database takes them.
-    if (usable) {
-        std::vector<QByteArray> fresh;
-        QSet<QByteArray> seen;
-        for (const ArchiveRecord &r : records) {
-            const QByteArray line = recordLine(r);
-            if (!c.keys.contains(line) && !seen.contains(line)) {
-                seen.insert(line);
-                fresh.push_back(line);
-            }
-        }
-        QString writeError;
-        if (!spoolLines(fresh, &writeError)) {
-            result.safe = records.empty();
-            note(result, Problem::WriteFailed, {m_path, writeError});
-        }
-    } else {
+    if (usable)
+        spoolRecords(records, result);
+    else
         result.safe = records.empty();
-    }
     result.spooled = usable ? static_cast<int>(c.lines.size() - c.replayed) : 0;
     return result;
+}
+
+// Sets the damaged file aside, so that its readable records can be archived or spooled anew
+// without losing what could not be read.
+void ArchiveSpool::setDamagedAside(Result &result)
+{
+    Cache &c = m_cache;
+    const QString aside =
+        m_path + QStringLiteral(".damaged-") +
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    if (!QFile::rename(m_path, aside)) {
+        note(result, Problem::Damaged, {m_path, QString(), c.reason});
+        forgetFile();
+        c.state = State::Unreadable;
+        c.loaded = false;
+        return;
+    }
+    note(result, Problem::Damaged, {m_path, aside, c.reason});
+    const QString folder = QFileInfo(aside).absolutePath();
+    if (const int e = private_file::syncFolder(folder))
+        result.spoolProblem +=
+            QStringLiteral("; ") + problem(QStringLiteral("sync folder"), folder, e);
+    // What could be read waits in memory until it is archived or spooled anew.
+    c.state = State::Fine;
+    c.form = Form::None;
+    c.exists = false;
+    c.goodEnd = 0;
+}
+
+// The backlog first, in transactions that grow while the database takes them: records of a
+// transaction that went through are known to be archived even when a later one is refused
+// (a crash before the file is compacted only means they are skipped next time). False when
+// the database refused.
+bool ArchiveSpool::replayBacklog(Result &result)
+{
+    Cache &c = m_cache;
+    size_t chunk = kFirstReplay;
+    while (c.replayed < c.lines.size()) {
+        const size_t n = std::min(chunk, c.lines.size() - c.replayed);
+        std::vector<ArchiveRecord> batch(n);
+        for (size_t i = 0; i < n; ++i)
+            parseLine(c.lines[c.replayed + i], &batch[i]);
+        try {
+            result.written += m_db.appendArchive(batch, Database::SkipExisting::Yes);
+        } catch (const StoreError &e) {
+            result.error = e.message();
+            result.busy = e.kind() == StoreError::Kind::Busy;
+            return false;
+        }
+        c.replayed += n;
+        chunk = std::min(chunk * 4, kLastReplay);
+    }
+    if (!c.lines.empty()) {
+        // All of it is archived: the file goes.
+        if (c.exists && ::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT) {
+            // Harmless: the rows are in the archive, and replaying them skips every one.
+            result.error = problem(QStringLiteral("remove"), m_path, errno);
+            c.loaded = false;
+        } else {
+            forgetFile();
+        }
+    }
+    return true;
+}
+
+// The records the database did not take, after those already waiting, each once.
+void ArchiveSpool::spoolRecords(const std::vector<ArchiveRecord> &records, Result &result)
+{
+    std::vector<QByteArray> fresh;
+    QSet<QByteArray> seen;
+    for (const ArchiveRecord &r : records) {
+        const QByteArray line = recordLine(r);
+        if (!m_cache.keys.contains(line) && !seen.contains(line)) {
+            seen.insert(line);
+            fresh.push_back(line);
+        }
+    }
+    QString writeError;
+    if (!spoolLines(fresh, &writeError)) {
+        result.safe = records.empty();
+        note(result, Problem::WriteFailed, {m_path, writeError});
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -671,9 +619,8 @@ bool ArchiveSpool::keepRejects(const std::vector<Reject> &rejects, QString *erro
         return true;
     QMutexLocker lock(&m_mutex);
     QByteArray data;
-    int readError = 0;
-    if (!readNoFollow(m_rejectsPath, &data, &readError) && readError != ENOENT) {
-        *error = systemError(QStringLiteral("read"), m_rejectsPath, readError);
+    if (const int e = private_file::read(m_rejectsPath, &data); e != 0 && e != ENOENT) {
+        *error = problem(QStringLiteral("read"), m_rejectsPath, e);
         return false;
     }
     if (!data.isEmpty() && !data.endsWith('\n'))

@@ -139,6 +139,9 @@ private:
     void forgetFile() const;
     bool rememberFile() const;
     void note(Result &result, Problem problem, const QStringList &details) const;
+    void setDamagedAside(Result &result);
+    bool replayBacklog(Result &result);
+    void spoolRecords(const std::vector<ArchiveRecord> &records, Result &result);
 
     Database &m_db;
     const QString m_path;

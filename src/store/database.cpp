@@ -137,22 +137,21 @@ struct ThreadConnections {
 
 thread_local ThreadConnections t_connections;
 
-// Why a PostgreSQL server refused a connection, as SQLSTATE. QPSQL reports a failed open
-// without one; libpq, which the driver has loaded anyway, gives it when asked before the
-// server answers, so the connection is tried once more by hand. Empty when no server
-// answered in time, "28P01" when it wanted a password and none was found.
-QString refusalState(const Database::Shared &s)
+// The few libpq functions needed to learn why a server refused a connection.
+struct Libpq {
+    void *(*connectStartParams)(const char *const *, const char *const *, int);
+    int (*connectPoll)(void *);
+    int (*setErrorVerbosity)(void *, int);
+    int (*socket)(const void *);
+    int (*status)(const void *);
+    int (*needsPassword)(const void *);
+    char *(*errorMessage)(const void *);
+    void (*finish)(void *);
+};
+
+// libpq as the driver has loaded it, reached without linking it.
+const std::optional<Libpq> &libpq()
 {
-    struct Libpq {
-        void *(*connectStartParams)(const char *const *, const char *const *, int);
-        int (*connectPoll)(void *);
-        int (*setErrorVerbosity)(void *, int);
-        int (*socket)(const void *);
-        int (*status)(const void *);
-        int (*needsPassword)(const void *);
-        char *(*errorMessage)(const void *);
-        void (*finish)(void *);
-    };
     static const std::optional<Libpq> pq = []() -> std::optional<Libpq> {
         void *lib = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_LOCAL);
         if (!lib)
@@ -174,12 +173,21 @@ QString refusalState(const Database::Shared &s)
             (f.finish = reinterpret_cast<decltype(f.finish)>(::dlsym(lib, "PQfinish")));
         return all ? std::optional<Libpq>(f) : std::nullopt;
     }();
-    if (!pq)
-        return QString();
-    // libpq's values: CONNECTION_BAD, PGRES_POLLING_FAILED/READING/WRITING/OK, PQERRORS_SQLSTATE.
-    constexpr int kBad = 1, kFailed = 0, kReading = 1, kWriting = 2, kOk = 3, kSqlstate = 3;
-    std::vector<QByteArray> keys{"host", "user", "dbname"};
-    std::vector<QByteArray> values{s.host.toUtf8(), s.user.toUtf8(), s.databaseName.toUtf8()};
+    return pq;
+}
+
+// The shared location's host, user, database, port and options as libpq's keys and values.
+struct ConnectParams {
+    std::vector<QByteArray> keys, values;
+    std::vector<const char *> k, v;
+};
+
+void fillConnectParams(const Database::Shared &s, ConnectParams *p)
+{
+    std::vector<QByteArray> &keys = p->keys;
+    std::vector<QByteArray> &values = p->values;
+    keys = {"host", "user", "dbname"};
+    values = {s.host.toUtf8(), s.user.toUtf8(), s.databaseName.toUtf8()};
     if (s.port > 0) {
         keys.push_back("port");
         values.push_back(QByteArray::number(s.port));
@@ -189,14 +197,28 @@ QString refusalState(const Database::Shared &s)
         keys.push_back(option.left(equals).toUtf8());
         values.push_back(option.mid(equals + 1).toUtf8());
     }
-    std::vector<const char *> k, v;
     for (size_t i = 0; i < keys.size(); ++i) {
-        k.push_back(keys[i].constData());
-        v.push_back(values[i].constData());
+        p->k.push_back(keys[i].constData());
+        p->v.push_back(values[i].constData());
     }
-    k.push_back(nullptr);
-    v.push_back(nullptr);
-    void *conn = pq->connectStartParams(k.data(), v.data(), 0);
+    p->k.push_back(nullptr);
+    p->v.push_back(nullptr);
+}
+
+// Why a PostgreSQL server refused a connection, as SQLSTATE. QPSQL reports a failed open
+// without one; libpq, which the driver has loaded anyway, gives it when asked before the
+// server answers, so the connection is tried once more by hand. Empty when no server
+// answered in time, "28P01" when it wanted a password and none was found.
+QString refusalState(const Database::Shared &s)
+{
+    const std::optional<Libpq> &pq = libpq();
+    if (!pq)
+        return QString();
+    // libpq's values: CONNECTION_BAD, PGRES_POLLING_FAILED/READING/WRITING/OK, PQERRORS_SQLSTATE.
+    constexpr int kBad = 1, kFailed = 0, kReading = 1, kWriting = 2, kOk = 3, kSqlstate = 3;
+    ConnectParams params;
+    fillConnectParams(s, &params);
+    void *conn = pq->connectStartParams(params.k.data(), params.v.data(), 0);
     if (!conn)
         return QString();
     pq->setErrorVerbosity(conn, kSqlstate);
@@ -314,6 +336,73 @@ QString passwordProblem()
 
 // Reads an address part by part. Its text is never quoted back, only the name of the part
 // that is wrong: a mistyped address may well hold a password.
+QString decodedPart(const QString &part)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(part.toUtf8()));
+}
+
+// HOST, HOST:PORT, [V6], [V6]:PORT into `a`; the problem or an empty text.
+QString parseHostPort(const QString &hostPort, PostgresAddress *a)
+{
+    const QString badHost = ms("Der Rechnername in der Datenbankadresse ist ungültig");
+    std::optional<QString> port;
+    if (hostPort.startsWith(QLatin1Char('['))) {
+        const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return badHost;
+        a->host = hostPort.mid(1, close - 1).toLower();
+        const QString after = hostPort.mid(close + 1);
+        if (!QRegularExpression(QStringLiteral("^[0-9a-f:.]+$")).match(a->host).hasMatch() ||
+            !(after.isEmpty() || after.startsWith(QLatin1Char(':'))))
+            return badHost;
+        if (!after.isEmpty())
+            port = after.mid(1);
+    } else {
+        const qsizetype colon = hostPort.indexOf(QLatin1Char(':'));
+        a->host = hostPort.left(colon < 0 ? hostPort.size() : colon).toLower();
+        if (!QRegularExpression(QStringLiteral("^[a-z0-9._-]*$")).match(a->host).hasMatch())
+            return badHost;
+        if (colon >= 0)
+            port = hostPort.mid(colon + 1);
+    }
+    if (port) {
+        const bool digits =
+            QRegularExpression(QStringLiteral("^[0-9]{1,5}$")).match(*port).hasMatch();
+        a->port = digits ? port->toInt() : 0;
+        if (a->port < 1 || a->port > 65535)
+            return ms("Der Port in der Datenbankadresse ist ungültig (1 bis 65535)");
+    }
+    return QString();
+}
+
+// The options after '?' into `a`; the problem or an empty text.
+QString parseOptions(const QString &query, PostgresAddress *a)
+{
+    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*\\z"));
+    for (const QString &item : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
+        const qsizetype equals = item.indexOf(QLatin1Char('='));
+        const QString key = decodedPart(item.left(equals < 0 ? item.size() : equals));
+        const QString value = equals < 0 ? QString() : decodedPart(item.mid(equals + 1));
+        if (key.contains(QLatin1String("password"), Qt::CaseInsensitive))
+            return passwordProblem();
+        // An unknown option is named only when it reads name=value: a lone word may be a
+        // password typed in the wrong place.
+        if (!isAllowedOption(key))
+            return ms("Unbekannte Option in der Datenbankadresse") +
+                   (equals >= 0 && Database::isPlainIdentifier(key) ? QStringLiteral(": ") + key
+                                                                    : QString());
+        if (equals < 0 || !plainValue.match(value).hasMatch())
+            return ms("Diese Option der Datenbankadresse hat einen Wert, den das Programm "
+                      "nicht weitergeben kann: ") +
+                   key;
+        if (key == QLatin1String("host"))
+            a->socketDir = value;
+        else
+            a->options.append({key, value});
+    }
+    return QString();
+}
+
 std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QString *problem)
 {
     auto fail = [&](const QString &why) {
@@ -334,9 +423,6 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
     const qsizetype slash = rest.indexOf(QLatin1Char('/'));
     const QString authority = slash < 0 ? rest : rest.left(slash);
     const QString path = slash < 0 ? QString() : rest.mid(slash + 1);
-    auto decoded = [](const QString &part) {
-        return QString::fromUtf8(QByteArray::fromPercentEncoding(part.toUtf8()));
-    };
     // \\z, not $: a '$' also matches before a last line break, which decoding lets in.
     static const QRegularExpression name(QStringLiteral("^[^\\x00-\\x20\\x7f/]+\\z"));
 
@@ -346,70 +432,21 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
         const QString userInfo = authority.left(at);
         if (userInfo.contains(QLatin1Char(':')))
             return fail(passwordProblem());
-        a.user = decoded(userInfo);
+        a.user = decodedPart(userInfo);
         if (!name.match(a.user).hasMatch())
             return fail(ms("Der Benutzername in der Datenbankadresse ist ungültig"));
     }
-    const QString hostPort = authority.mid(at + 1);
-    const QString badHost = ms("Der Rechnername in der Datenbankadresse ist ungültig");
-    std::optional<QString> port;
-    if (hostPort.startsWith(QLatin1Char('['))) {
-        const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return fail(badHost);
-        a.host = hostPort.mid(1, close - 1).toLower();
-        const QString after = hostPort.mid(close + 1);
-        if (!QRegularExpression(QStringLiteral("^[0-9a-f:.]+$")).match(a.host).hasMatch() ||
-            !(after.isEmpty() || after.startsWith(QLatin1Char(':'))))
-            return fail(badHost);
-        if (!after.isEmpty())
-            port = after.mid(1);
-    } else {
-        const qsizetype colon = hostPort.indexOf(QLatin1Char(':'));
-        a.host = hostPort.left(colon < 0 ? hostPort.size() : colon).toLower();
-        if (!QRegularExpression(QStringLiteral("^[a-z0-9._-]*$")).match(a.host).hasMatch())
-            return fail(badHost);
-        if (colon >= 0)
-            port = hostPort.mid(colon + 1);
-    }
-    if (port) {
-        const bool digits =
-            QRegularExpression(QStringLiteral("^[0-9]{1,5}$")).match(*port).hasMatch();
-        a.port = digits ? port->toInt() : 0;
-        if (a.port < 1 || a.port > 65535)
-            return fail(ms("Der Port in der Datenbankadresse ist ungültig (1 bis 65535)"));
-    }
+    if (const QString why = parseHostPort(authority.mid(at + 1), &a); !why.isEmpty())
+        return fail(why);
     // An '@' after the first '/' ends a user part whose password holds a '/': what follows
     // the '/' is no database name and would be shown as one.
     if (path.contains(QLatin1Char('@')))
         return fail(passwordProblem());
-    a.database = decoded(path);
+    a.database = decodedPart(path);
     if (!name.match(a.database).hasMatch())
         return fail(ms("Der Datenbankname fehlt in der Datenbankadresse oder ist ungültig"));
-
-    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*\\z"));
-    for (const QString &item : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
-        const qsizetype equals = item.indexOf(QLatin1Char('='));
-        const QString key = decoded(item.left(equals < 0 ? item.size() : equals));
-        const QString value = equals < 0 ? QString() : decoded(item.mid(equals + 1));
-        if (key.contains(QLatin1String("password"), Qt::CaseInsensitive))
-            return fail(passwordProblem());
-        // An unknown option is named only when it reads name=value: a lone word may be a
-        // password typed in the wrong place.
-        if (!isAllowedOption(key))
-            return fail(ms("Unbekannte Option in der Datenbankadresse") +
-                        (equals >= 0 && Database::isPlainIdentifier(key)
-                             ? QStringLiteral(": ") + key
-                             : QString()));
-        if (equals < 0 || !plainValue.match(value).hasMatch())
-            return fail(ms("Diese Option der Datenbankadresse hat einen Wert, den das Programm "
-                           "nicht weitergeben kann: ") +
-                        key);
-        if (key == QLatin1String("host"))
-            a.socketDir = value;
-        else
-            a.options.append({key, value});
-    }
+    if (const QString why = parseOptions(query, &a); !why.isEmpty())
+        return fail(why);
     return a;
 }
 

@@ -199,27 +199,121 @@ private:
 
 } // namespace
 
+namespace
+{
+
+// The server, sender and receivers as usable addresses, or why not.
+std::optional<SendOutcome> addressProblem(const std::optional<MailServerAddress> &address,
+                                          const QString &server, const QString &from,
+                                          const QString &sender, const QStringList &receivers)
+{
+    if (!address)
+        return SendOutcome{
+            kSendTransferFailed,
+            QStringLiteral("Mail server \"%1\" is not a host name or host:port").arg(server)};
+    if (from.isEmpty())
+        return SendOutcome{kSendTransferFailed,
+                           QStringLiteral("Sender address \"%1\" is not usable").arg(sender)};
+    if (receivers.isEmpty())
+        return SendOutcome{kSendTransferFailed, QStringLiteral("No receiver address given")};
+    for (const QString &r : receivers) {
+        if (envelopeAddress(r).isEmpty())
+            return SendOutcome{kSendTransferFailed,
+                               QStringLiteral("Receiver address \"%1\" is not usable").arg(r)};
+    }
+    return std::nullopt;
+}
+
+// The envelope's RCPT list; null when memory ran out.
+std::unique_ptr<curl_slist, CurlListDeleter> envelopeReceivers(const QStringList &receivers)
+{
+    std::unique_ptr<curl_slist, CurlListDeleter> list;
+    for (const QString &r : receivers) {
+        const QByteArray rcpt = '<' + envelopeAddress(r).toUtf8() + '>';
+        curl_slist *grown = curl_slist_append(list.get(), rcpt.constData());
+        if (!grown)
+            return nullptr;
+        list.release();
+        list.reset(grown);
+    }
+    return list;
+}
+
+// Time limits, encryption, certificates and cancelling: how a transfer may go.
+void setTransferRules(CURL *h, const MailServerAddress &address, bool login,
+                      const MailLimits &limits, char *errorText)
+{
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kProtocols);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // Verbose output would show the AUTH exchange, and with it the password.
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connect.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.transfer.count()));
+    // libcurl waits for the answer to the end of the message on a clock of its own
+    // (two minutes by default) that the whole-transfer bound does not cut short.
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     long(std::max<qint64>(1, (limits.transfer.count() + 999) / 1000)));
+    // A login goes over TLS or not at all; without one, plain SMTP is accepted from a
+    // server that cannot upgrade.
+    if (!address.implicitTls)
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(login ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    // libcurl has its CA bundle compiled in and so ignores OpenSSL's variable; a site whose
+    // mail server has a certificate from its own CA names that CA this way.
+    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
+    if (!caFile.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
+    if (limits.cancel) {
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, cancelCheck);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(limits.cancel));
+    }
+}
+
+// Cleaning up says QUIT and waits for the answer. After a failure the server is not worth
+// that wait: the socket is shut so the QUIT fails at once. After a success the server gets
+// a short grace.
+void prepareQuit(CURL *h, CURLcode rc)
+{
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, kQuitGraceSeconds);
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    if (rc != CURLE_OK && curl_easy_getinfo(h, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+        socket != CURL_SOCKET_BAD)
+        ::shutdown(socket, SHUT_RDWR);
+}
+
+SendOutcome outcomeOf(CURLcode rc, long smtpCode, bool dataStarted, const char *errorText,
+                      bool login, const MailServerAddress &address)
+{
+    SendOutcome outcome;
+    outcome.code = codeForCurl(rc, smtpCode, dataStarted, errorText);
+    // libcurl's own words for it ("STARTTLS not supported.") do not say what was at stake.
+    outcome.noEncryption = rc == CURLE_USE_SSL_FAILED && login;
+    if (rc != CURLE_OK) {
+        QString why = rc == CURLE_ABORTED_BY_CALLBACK
+                          ? QStringLiteral("given up, the program is closing")
+                      : errorText[0] ? QString::fromUtf8(errorText)
+                                     : QString::fromUtf8(curl_easy_strerror(rc));
+        if (outcome.noEncryption)
+            why = QString::fromLatin1(kNoEncryptionText) + QStringLiteral(" (") + why +
+                  QLatin1Char(')');
+        outcome.detail =
+            QStringLiteral("Mail server %1:%2: %3").arg(address.host).arg(address.port).arg(why);
+    }
+    return outcome;
+}
+
+} // namespace
+
 SendOutcome sendMail(const QString &messageFile, const QString &server, const QString &receiver,
                      const QString &sender, const QString &subject, const QString &username,
                      const QString &password, const MailLimits &limits)
 {
     const auto address = parseMailServer(server);
-    if (!address)
-        return {kSendTransferFailed, QStringLiteral("Mail server \"%1\" is not a host name or "
-                                                    "host:port")
-                                         .arg(server)};
     const QString from = envelopeAddress(sender);
-    if (from.isEmpty())
-        return {kSendTransferFailed,
-                QStringLiteral("Sender address \"%1\" is not usable").arg(sender)};
     const QStringList receivers = receiverList(receiver);
-    if (receivers.isEmpty())
-        return {kSendTransferFailed, QStringLiteral("No receiver address given")};
-    for (const QString &r : receivers) {
-        if (envelopeAddress(r).isEmpty())
-            return {kSendTransferFailed,
-                    QStringLiteral("Receiver address \"%1\" is not usable").arg(r)};
-    }
+    if (const auto problem = addressProblem(address, server, from, sender, receivers))
+        return *problem;
 
     const MessageFile file = readMessageFile(messageFile);
     if (file.outcome.code != kSendOk)
@@ -235,16 +329,9 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
     Upload upload;
     upload.data = buildMessage({sender, receivers, subject, file.text, QDateTime::currentDateTime(),
                                 newMessageId(sender)});
-
-    std::unique_ptr<curl_slist, CurlListDeleter> recipients;
-    for (const QString &r : receivers) {
-        const QByteArray rcpt = '<' + envelopeAddress(r).toUtf8() + '>';
-        curl_slist *grown = curl_slist_append(recipients.get(), rcpt.constData());
-        if (!grown)
-            return {kSendInternalError, QStringLiteral("Out of memory")};
-        recipients.release();
-        recipients.reset(grown);
-    }
+    const auto recipients = envelopeReceivers(receivers);
+    if (!recipients)
+        return {kSendInternalError, QStringLiteral("Out of memory")};
 
     QString ehloName = QSysInfo::machineHostName();
     if (ehloName.isEmpty())
@@ -252,34 +339,10 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
     const QByteArray url = address->url(ehloName);
     const QByteArray mailFrom = '<' + from.toUtf8() + '>';
     char errorText[CURL_ERROR_SIZE] = {};
+    const bool login = !username.isEmpty();
 
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kProtocols);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    // Verbose output would show the AUTH exchange, and with it the password.
-    curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connect.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, long(limits.transfer.count()));
-    // libcurl waits for the answer to the end of the message on a clock of its own
-    // (two minutes by default) that the whole-transfer bound does not cut short.
-    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT,
-                     long(std::max<qint64>(1, (limits.transfer.count() + 999) / 1000)));
-    // A login goes over TLS or not at all; without one, plain SMTP is accepted from a
-    // server that cannot upgrade.
-    if (!address->implicitTls)
-        curl_easy_setopt(h, CURLOPT_USE_SSL,
-                         long(username.isEmpty() ? CURLUSESSL_TRY : CURLUSESSL_ALL));
-    // libcurl has its CA bundle compiled in and so ignores OpenSSL's variable; a site whose
-    // mail server has a certificate from its own CA names that CA this way.
-    const QByteArray caFile = qgetenv("SSL_CERT_FILE");
-    if (!caFile.isEmpty())
-        curl_easy_setopt(h, CURLOPT_CAINFO, caFile.constData());
-    if (limits.cancel) {
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, cancelCheck);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool> *>(limits.cancel));
-    }
+    setTransferRules(h, *address, login, limits, errorText);
     curl_easy_setopt(h, CURLOPT_MAIL_FROM, mailFrom.constData());
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
@@ -289,7 +352,7 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
 
     QByteArray user;
     QByteArray secret;
-    if (!username.isEmpty()) {
+    if (login) {
         user = username.toUtf8();
         if (password != QLatin1String(kNoPassword))
             secret = password.toUtf8();
@@ -301,32 +364,8 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
     secret.fill('\0');
     long smtpCode = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &smtpCode);
-
-    // Cleaning up says QUIT and waits for the answer. After a failure the server is not
-    // worth that wait: the socket is shut so the QUIT fails at once. After a success
-    // the server gets a short grace.
-    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, kQuitGraceSeconds);
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    if (rc != CURLE_OK && curl_easy_getinfo(h, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
-        socket != CURL_SOCKET_BAD)
-        ::shutdown(socket, SHUT_RDWR);
-
-    SendOutcome outcome;
-    outcome.code = codeForCurl(rc, smtpCode, upload.started, errorText);
-    // libcurl's own words for it ("STARTTLS not supported.") do not say what was at stake.
-    outcome.noEncryption = rc == CURLE_USE_SSL_FAILED && !username.isEmpty();
-    if (rc != CURLE_OK) {
-        QString why = rc == CURLE_ABORTED_BY_CALLBACK
-                          ? QStringLiteral("given up, the program is closing")
-                      : errorText[0] ? QString::fromUtf8(errorText)
-                                     : QString::fromUtf8(curl_easy_strerror(rc));
-        if (outcome.noEncryption)
-            why = QString::fromLatin1(kNoEncryptionText) + QStringLiteral(" (") + why +
-                  QLatin1Char(')');
-        outcome.detail =
-            QStringLiteral("Mail server %1:%2: %3").arg(address->host).arg(address->port).arg(why);
-    }
-    return outcome;
+    prepareQuit(h, rc);
+    return outcomeOf(rc, smtpCode, upload.started, errorText, login, *address);
 }
 
 int Send(const QString &messageFile, const QString &server, const QString &receiver,

@@ -3,8 +3,8 @@
 #include "model/ctarvelon.h"
 #include "model/interaction.h"
 #include "store/strings.h"
-#include "ui/masked_edit.h"
 #include "ui/tarvelon_program_dose.h"
+#include "widgets/masked_edit.h"
 
 #include <QDoubleSpinBox>
 #include <QEvent>

@@ -5,8 +5,8 @@
 #include "store/database.h"
 #include "store/mail.h"
 #include "store/strings.h"
-#include "ui/gui_interaction.h"
 #include "ui/ostracom_form.h"
+#include "widgets/gui_interaction.h"
 
 #include <QCheckBox>
 #include <QFormLayout>

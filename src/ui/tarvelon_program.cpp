@@ -5,7 +5,7 @@
 #include "store/strings.h"
 #include "ui/hydo_sensor_ctl.h"
 #include "ui/hydo_werte_regelung_ctl.h"
-#include "ui/masked_edit.h"
+#include "widgets/masked_edit.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

@@ -6,9 +6,9 @@
 
 #include "model/ctarvelon.h"
 #include "support/user_input.h"
-#include "ui/masked_edit.h"
 #include "ui/tarvelon_program.h"
 #include "ui/tarvelon_program_dose.h"
+#include "widgets/masked_edit.h"
 
 #include <QApplication>
 #include <QClipboard>

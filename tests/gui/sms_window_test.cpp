@@ -8,7 +8,7 @@
 #include "store/strings.h"
 #include "support/telvara_process.h"
 #include "support/user_input.h"
-#include "ui/infoform.h"
+#include "widgets/infoform.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

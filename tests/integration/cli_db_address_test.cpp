@@ -2,39 +2,17 @@
 // refused without showing what it holds, and the poller ends on what waiting cannot mend
 // but waits for a server that is down.
 
+#include "support/cli_run.h"
 #include "support/pg_server.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace
 {
-
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun cli(const QStringList &args, const QString &program = QStringLiteral(OSTRACOM_CLI_PATH))
-{
-    QProcess p;
-    p.start(program, args);
-    CliRun r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        ADD_FAILURE() << "did not finish: " << args.join(' ').toStdString();
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 QStringList pollArgs(const QString &dataDir, const QString &db)
 {
@@ -60,7 +38,7 @@ TEST(CliDbAddress, wrongAddressesAreRefusedWithoutShowingWhatTheyHold)
     };
     for (const char *address : addresses) {
         SCOPED_TRACE(address);
-        const CliRun r = cli({"--data-dir", dataDir, "--db", address, "init"});
+        const CliRun r = runCli({"--data-dir", dataDir, "--db", address, "init"});
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_TRUE(r.err.contains("--db")) << r.err.toStdString();
         EXPECT_FALSE((r.out + r.err).contains("s3cret")) << (r.out + r.err).toStdString();
@@ -80,8 +58,8 @@ TEST(CliDbAddress, pollEndsWhenThePostgresDriverIsMissing)
     ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
     conf.write("[Paths]\nPlugins = plugins\n");
     conf.close();
-    const CliRun r =
-        cli(pollArgs(tmp.filePath("data"), "postgresql://u@127.0.0.1:1/site"), program);
+    const CliRun r = runCli(pollArgs(tmp.filePath("data"), "postgresql://u@127.0.0.1:1/site"),
+                            {.program = program});
     EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
     EXPECT_TRUE(r.err.contains("libqt6sql6-psql")) << r.err.toStdString();
 }
@@ -102,7 +80,7 @@ TEST(CliPostgreSQL, pollEndsOnARefusedLoginOrUnknownDatabaseAndWaitsForADownServ
     };
     for (const auto &c : refused) {
         SCOPED_TRACE(c.db.toStdString());
-        const CliRun r = cli(pollArgs(tmp.filePath("data"), c.db));
+        const CliRun r = runCli(pollArgs(tmp.filePath("data"), c.db));
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
         EXPECT_FALSE(r.out.contains("trying again")) << r.out.toStdString();
@@ -110,8 +88,7 @@ TEST(CliPostgreSQL, pollEndsOnARefusedLoginOrUnknownDatabaseAndWaitsForADownServ
 
     // A server that is down may be up at the next cycle: the poller waits until stopped.
     QProcess poller;
-    poller.start(OSTRACOM_CLI_PATH,
-                 pollArgs(tmp.filePath("data"), "postgresql://postgres@127.0.0.1:1/site"));
+    startCli(poller, pollArgs(tmp.filePath("data"), "postgresql://postgres@127.0.0.1:1/site"));
     QString out;
     while (!out.contains("trying again") && poller.waitForReadyRead(30000))
         out += QString::fromUtf8(poller.readAllStandardOutput());

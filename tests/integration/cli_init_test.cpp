@@ -3,12 +3,12 @@
 // printed, the exit codes. Also the version both programs report.
 
 #include "store/database.h"
+#include "support/cli_run.h"
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -16,36 +16,6 @@
 
 namespace
 {
-
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliRun run(const QString &program, const QStringList &args, const QByteArray &input)
-{
-    QProcess p;
-    p.start(program, args);
-    p.write(input);
-    p.closeWriteChannel();
-    CliRun r;
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
-        ADD_FAILURE() << program.toStdString() << " did not finish";
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-CliRun cli(const QStringList &args, const QByteArray &input = QByteArray())
-{
-    return run(QStringLiteral(OSTRACOM_CLI_PATH), args, input);
-}
 
 // The permission bits of a file or folder, e.g. 0600.
 int modeOf(const QString &path)
@@ -69,7 +39,7 @@ void writeFile(const QString &path, const QByteArray &content, int mode)
 TEST(CliInit, createsTheDatabaseInTheDataFolderOnceAndPrintsItsPath)
 {
     TempDb tmp;
-    const CliRun first = cli({"--data-dir", tmp.dir(), "init"});
+    const CliRun first = runCli({"--data-dir", tmp.dir(), "init"});
     ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
     EXPECT_EQ(first.out, tmp.path() + "\n");
     EXPECT_EQ(first.err, QString());
@@ -78,7 +48,7 @@ TEST(CliInit, createsTheDatabaseInTheDataFolderOnceAndPrintsItsPath)
     tmp.close();
 
     const QByteArray before = TempDb::fileHash(tmp.path());
-    const CliRun second = cli({"--data-dir", tmp.dir(), "init"});
+    const CliRun second = runCli({"--data-dir", tmp.dir(), "init"});
     EXPECT_EQ(second.exitCode, 0) << second.err.toStdString();
     EXPECT_EQ(second.out, first.out);
     EXPECT_EQ(TempDb::fileHash(tmp.path()), before) << "a second run changes nothing";
@@ -88,7 +58,7 @@ TEST(CliInit, dbOptionChoosesTheFileAndAnUnusableLanguageIsOnlyReported)
 {
     TempDb tmp;
     const QString file = tmp.filePath("site.db");
-    const CliRun r = cli({"--db", file, "--lang", "FRANCAIS", "init"});
+    const CliRun r = runCli({"--db", file, "--lang", "FRANCAIS", "init"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, file + "\n");
     EXPECT_TRUE(r.err.contains("FRANCAIS")) << r.err.toStdString();
@@ -105,7 +75,7 @@ TEST(CliInit, refusesAFileThatIsNoDatabaseWithExitCodeOne)
         f.write("just some text\n");
     }
     const QByteArray before = TempDb::fileHash(tmp.path());
-    const CliRun r = cli({"--data-dir", tmp.dir(), "init"});
+    const CliRun r = runCli({"--data-dir", tmp.dir(), "init"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, QString());
     EXPECT_TRUE(r.err.contains(tmp.path())) << r.err.toStdString();
@@ -140,7 +110,7 @@ TEST(CliInit, dataFolderAndEveryFileInItArePrivate)
         };
         for (const auto &run : runs) {
             SCOPED_TRACE(run.args.first().toStdString());
-            EXPECT_EQ(cli(QStringList{"--data-dir", data} + run.args).exitCode, run.exitCode);
+            EXPECT_EQ(runCli(QStringList{"--data-dir", data} + run.args).exitCode, run.exitCode);
             EXPECT_EQ(modeOf(data), 0700);
             for (const QString &name : QDir(data).entryList(QDir::Files | QDir::Hidden))
                 EXPECT_EQ(modeOf(data + "/" + name), 0600) << name.toStdString();
@@ -198,7 +168,7 @@ TEST_P(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandL
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        const CliRun r = cli(mail + c.args, c.input);
+        const CliRun r = runCli(mail + c.args, {.input = c.input});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         EXPECT_EQ(stored(), QString::fromUtf8(c.stored));
         EXPECT_TRUE(r.err.contains(QLatin1String(c.says))) << r.err.toStdString();
@@ -207,11 +177,12 @@ TEST_P(CliSettings, passwordComesFromStandardInputOrAPrivateFileNeverTheCommandL
         EXPECT_EQ(r.out.contains("kept on this machine only"), shared && c.exitCode == 0)
             << r.out.toStdString();
     }
-    EXPECT_TRUE(cli(mail).out.contains("user      wart\npassword  (none)")) << "cleared";
+    EXPECT_TRUE(runCli(mail).out.contains("user      wart\npassword  (none)")) << "cleared";
 
     // Another machine sharing the database: its password is its own, none so far.
-    ASSERT_EQ(cli(mail + QStringList{"--password-stdin"}, "Geheim 17!\n").exitCode, 0);
-    const CliRun other = cli(
+    ASSERT_EQ(runCli(mail + QStringList{"--password-stdin"}, {.input = "Geheim 17!\n"}).exitCode,
+              0);
+    const CliRun other = runCli(
         QStringList{"--data-dir", tmp.filePath("other"), "--db", tmp.path(), "settings", "mail"});
     EXPECT_EQ(other.exitCode, 0) << other.err.toStdString();
     EXPECT_TRUE(other.out.contains(shared ? "password  (none) - kept on this machine only"
@@ -252,7 +223,7 @@ TEST(CliAlarmQuality, storesAndShowsTheSettingsOfKnownControllersOnly)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        const CliRun r = cli(base + c.args);
+        const CliRun r = runCli(base + c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         EXPECT_TRUE((c.exitCode == 0 ? r.out : r.err).contains(QLatin1String(c.says)))
             << r.out.toStdString() << r.err.toStdString();
@@ -286,7 +257,9 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
         {{"program", "--controller", "tcp:a", "--controller", "tcp:b", "show"}, 2, "once"},
         {{"poll", "--controller", "tcp:127.0.0.1", "--interval", "86401"}, 2, "--interval"},
         {{"export", "--sensor", "9", "--id", "1"}, 2, "--sensor"},
-        {{"export", "--sensor", "1"}, 2, "--id is missing"},
+        {{"export", "--sensor", "1"}, 2, "--controller is missing"},
+        {{"export", "--controller", "tcp:127.0.0.1"}, 2, "by identifier, not by address"},
+        {{"probe", "--controller", "1234"}, 2, "--controller 1234: a controller is reached at"},
         {{"settings", "smtp"}, 2, "smtp"},
         {{"alarm-quality", "--hold", "30"}, 2, "--controller is missing"},
         {{"alarm-quality", "--controller", "1", "--regulation", "9-1"}, 2, "--regulation"},
@@ -298,7 +271,7 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
         {{"program", "--help"}, 0, "--calibration database|controller"},
         {{"poll", "--help"}, 0, "--interval SECONDS"},
         {{"settings", "mail", "--help"}, 0, "--password-file FILE"},
-        {{"help", "export"}, 0, "--sensor S"},
+        {{"help", "export"}, 0, "--controller, --id ID"},
         {{"mail-test", "--help"}, 0, "ostracom-cli mail-test"},
         {{"mail-queue", "--help"}, 0, "--retry-now"},
         {{"mail-queue", "now"}, 2, "unexpected argument 'now'"},
@@ -316,7 +289,7 @@ TEST(CliCommandLine, usageErrorsAndHelpOfEveryCommand)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
-        const CliRun r = cli(QStringList{"--data-dir", tmp.dir()} + c.args);
+        const CliRun r = runCli(QStringList{"--data-dir", tmp.dir()} + c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
         const QString &said = c.exitCode == 0 ? r.out : r.err;
         const QString &quiet = c.exitCode == 0 ? r.err : r.out;
@@ -344,7 +317,7 @@ TEST(CliChart, picturesAndTheCsvOfExactlyThePointsDrawn)
     for (const char *name : {"c.png", "c.svg", "c.csv"}) {
         SCOPED_TRACE(name);
         const QString path = tmp.filePath(QLatin1String(name));
-        const CliRun r = cli(range + QStringList{"--out", path});
+        const CliRun r = runCli(range + QStringList{"--out", path});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_TRUE(r.err.startsWith("1 series and the logbook")) << r.err.toStdString();
         QFile f(path);
@@ -374,7 +347,7 @@ TEST(ProgramVersion, eachProgramPrintsTheVersionTheBuildWasConfiguredWith)
     };
     for (const auto &program : programs) {
         SCOPED_TRACE(program.name);
-        const CliRun r = run(QString::fromUtf8(program.path), {"--version"}, QByteArray());
+        const CliRun r = runCli({"--version"}, {.program = QString::fromUtf8(program.path)});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.out, QStringLiteral("%1 %2\n").arg(program.name, OSTRACOM_PROJECT_VERSION));
         EXPECT_EQ(r.err, QString());
@@ -396,7 +369,7 @@ TEST(CliCheck, findsADifferenceInEachSummaryLevelAndRepairMendsIt)
     }
     const QStringList check{"--db", tmp.path(), "check"};
     const QString agree = "All summaries agree with the archive.\n";
-    const CliRun clean = cli(check);
+    const CliRun clean = runCli(check);
     EXPECT_EQ(clean.exitCode, 0) << clean.err.toStdString();
     EXPECT_TRUE(clean.out.endsWith(agree)) << clean.out.toStdString();
 
@@ -418,7 +391,7 @@ TEST(CliCheck, findsADifferenceInEachSummaryLevelAndRepairMendsIt)
                                 "SLOT = ?")
                      .arg(table),
                  {start});
-        const CliRun found = cli(check);
+        const CliRun found = runCli(check);
         EXPECT_EQ(found.exitCode, 1) << found.err.toStdString();
         EXPECT_TRUE(found.out.startsWith(
             QStringLiteral("%1  Tarvelon 7  Sensor 1  2026-03-01 00:00:00  stored: MAXWERT=99  "
@@ -428,27 +401,27 @@ TEST(CliCheck, findsADifferenceInEachSummaryLevelAndRepairMendsIt)
         EXPECT_TRUE(found.out.contains(QStringLiteral(", 1 differences\n")))
             << found.out.toStdString();
 
-        const CliRun repaired = cli(check + QStringList{"--repair"});
+        const CliRun repaired = runCli(check + QStringList{"--repair"});
         EXPECT_EQ(repaired.exitCode, 0) << repaired.err.toStdString();
         EXPECT_TRUE(repaired.out.contains(QStringLiteral("Rebuilding: %1\n").arg(l.level)))
             << repaired.out.toStdString();
         EXPECT_TRUE(repaired.out.endsWith(agree)) << repaired.out.toStdString();
-        EXPECT_EQ(cli(check).exitCode, 0);
+        EXPECT_EQ(runCli(check).exitCode, 0);
     }
 
     tmp.exec("UPDATE HYDOARCHIVE_SUMMARY_60 SET N = N + 1 WHERE ASID = 2");
     const qint64 changed = tmp.count("HYDOARCHIVE_SUMMARY_60", "ASID = 2");
-    const CliRun many = cli(check + QStringList{"--max-lines", "2"});
+    const CliRun many = runCli(check + QStringList{"--max-lines", "2"});
     EXPECT_EQ(many.exitCode, 1);
     EXPECT_EQ(many.out.count("  stored: N="), 2) << many.out.toStdString();
     EXPECT_TRUE(many.out.contains(QStringLiteral("... %1 more differences\n").arg(changed - 2)))
         << many.out.toStdString();
-    EXPECT_EQ(cli(check + QStringList{"--repair"}).exitCode, 0);
+    EXPECT_EQ(runCli(check + QStringList{"--repair"}).exitCode, 0);
 
     tmp.exec("DROP TRIGGER HYDOARCHIVE_SUMMARY_INSERT");
     tmp.exec("INSERT INTO HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT) VALUES (7, 1, "
              "'2026-03-02 12:00:00', 5)");
-    const CliRun restored = cli(check);
+    const CliRun restored = runCli(check);
     EXPECT_EQ(restored.exitCode, 0) << restored.out.toStdString();
     EXPECT_TRUE(restored.err.contains("were restored and the summaries rebuilt: "
                                       "HYDOARCHIVE_SUMMARY_INSERT\n"))

@@ -1,7 +1,7 @@
 // The headless service as a user runs it: ostracom-cli poll against the emulator, with a
 // scripted value crossing and leaving the limits and a real SMTP server receiving the mails.
 
-#include "support/sanitizer_report.h"
+#include "support/cli_run.h"
 #include "support/sim_process.h"
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
@@ -60,53 +60,29 @@ protected:
         return {"--data-dir", m_data.path(), "--lang", "DEUTSCH"};
     }
 
-    int runCli(const QStringList &args, QString *out = nullptr)
+    // Runs the CLI on this test's data folder; out takes standard output.
+    int cli(const QStringList &args, QString *out = nullptr)
     {
-        return runIn(QString(), globalArgs() + args, out);
-    }
-
-    // Runs the CLI with exactly these arguments in a working folder; out takes standard
-    // output, err standard error.
-    static int runIn(const QString &cwd, const QStringList &args, QString *out = nullptr,
-                     QString *err = nullptr)
-    {
-        QProcess p;
-        p.setProcessEnvironment(environment());
-        p.setWorkingDirectory(cwd);
-        p.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
-        EXPECT_TRUE(p.waitForFinished(30000));
+        const CliRun r = runCli(globalArgs() + args);
         if (out)
-            *out = QString::fromUtf8(p.readAllStandardOutput());
-        const QByteArray errors = p.readAllStandardError();
-        expectNoSanitizerReport("ostracom-cli", errors);
-        if (err)
-            *err = QString::fromUtf8(errors);
-        return p.exitCode();
+            *out = r.out;
+        return r.exitCode;
     }
 
     // Starts the service against the emulator in m_poll.
     void startPoll(QProcess::ProcessChannelMode mode = QProcess::SeparateChannels)
     {
-        m_poll.setProcessEnvironment(environment());
         m_poll.setProcessChannelMode(mode);
-        m_poll.start(QStringLiteral(OSTRACOM_CLI_PATH),
-                     globalArgs() +
-                         QStringList{"poll", "--controller", m_address, "--interval", "1"});
+        startCli(m_poll,
+                 globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
         ASSERT_TRUE(m_poll.waitForStarted());
     }
 
     int setMailServer(const QString &address)
     {
-        return runCli({"settings", "mail", "--server", address, "--receiver",
-                       "keeper@aquarium.example", "--sender", "ostracom@aquarium.example",
-                       "--enable"});
-    }
-
-    static QProcessEnvironment environment()
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        return env;
+        return cli({"settings", "mail", "--server", address, "--receiver",
+                    "keeper@aquarium.example", "--sender", "ostracom@aquarium.example",
+                    "--enable"});
     }
 
     QStringList subjects() const
@@ -158,8 +134,7 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
     // Regulation 2 of the same sensor warns at its alarm limit, as a new regulation does.
     // (Set before the service starts: the emulator serves one client at a time.)
     ASSERT_EQ(
-        runCli({"program", "--controller", m_address, "set", "Regelung(1,1).SW_ObereWarnung=26"}),
-        0);
+        cli({"program", "--controller", m_address, "set", "Regelung(1,1).SW_ObereWarnung=26"}), 0);
     startPoll(QProcess::MergedChannels);
     QThread::sleep(3);
     EXPECT_TRUE(m_smtp.messages().isEmpty()) << "25 °C is inside every limit";
@@ -197,7 +172,7 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral("E-Mail Versand erfolgreich durchgeführt !")));
 
     QString csv;
-    ASSERT_EQ(runCli({"export", "--id", "1234", "--sensor", "1"}, &csv), 0);
+    ASSERT_EQ(cli({"export", "--id", "1234", "--sensor", "1"}, &csv), 0);
     const QStringList rows = csv.split('\n', Qt::SkipEmptyParts);
     ASSERT_GT(rows.size(), 5);
     EXPECT_EQ(rows.first(), QStringLiteral("DATUM,TARVELONID,ASID,WERT,BEMERKUNG"));
@@ -208,9 +183,9 @@ TEST_F(CliPoll, aControllerThatDoesNotAnswerIsReportedAndTheOthersGoOn)
 {
     QString out;
     EXPECT_EQ(
-        runCli({"poll", "--controller", QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
-                "--controller", m_address, "--cycles", "2", "--interval", "1"},
-               &out),
+        cli({"poll", "--controller", QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
+             "--controller", m_address, "--cycles", "2", "--interval", "1"},
+            &out),
         0);
     EXPECT_EQ(out.count(QLatin1String("not connected: Verbindungsfehler ! cannot connect to")), 3)
         << "at start and again in each cycle:\n"
@@ -222,12 +197,12 @@ TEST_F(CliPoll, aControllerThatDoesNotAnswerIsReportedAndTheOthersGoOn)
 TEST_F(CliPoll, aSilentControllerIsMailedOnceWhenTheNoDataAlarmIsOn)
 {
     ASSERT_EQ(setMailServer(m_smtp.address()), 0);
-    ASSERT_EQ(runCli({"alarm-quality", "--stale-after", "1"}), 0);
+    ASSERT_EQ(cli({"alarm-quality", "--stale-after", "1"}), 0);
     QString out;
     EXPECT_EQ(
-        runCli({"poll", "--controller", QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
-                "--cycles", "4", "--interval", "1"},
-               &out),
+        cli({"poll", "--controller", QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort()),
+             "--cycles", "4", "--interval", "1"},
+            &out),
         0);
     EXPECT_TRUE(out.contains(QLatin1String("not connected: Verbindungsfehler ! cannot connect to "
                                            "127.0.0.1")));
@@ -238,7 +213,7 @@ TEST_F(CliPoll, aSilentControllerIsMailedOnceWhenTheNoDataAlarmIsOn)
 
 TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
 {
-    ASSERT_EQ(runCli({"init"}), 0);
+    ASSERT_EQ(cli({"init"}), 0);
     const QString db = m_data.filePath(QStringLiteral("ostracom.db"));
     {
         // Another program holds the database while the service connects and downloads.
@@ -247,13 +222,10 @@ TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
         startPoll(QProcess::MergedChannels);
         QThread::sleep(2);
 
-        QString err;
-        EXPECT_EQ(runIn(QString(), globalArgs() + QStringList{"poll", "--controller", m_address},
-                        nullptr, &err),
-                  1)
-            << "a second poller is refused";
-        EXPECT_TRUE(err.contains(QStringLiteral("process %1").arg(m_poll.processId())))
-            << err.toStdString();
+        const CliRun second = runCli(globalArgs() + QStringList{"poll", "--controller", m_address});
+        EXPECT_EQ(second.exitCode, 1) << "a second poller is refused";
+        EXPECT_TRUE(second.err.contains(QStringLiteral("process %1").arg(m_poll.processId())))
+            << second.err.toStdString();
 
         QThread::sleep(6); // beyond the database's five-second wait
     }
@@ -299,7 +271,7 @@ TEST_F(CliPoll, aStopSignalEndsTheServiceWhileTheMailServerHangs)
             << "the mail's 30-second bound was not waited out";
         EXPECT_EQ(m_poll.exitCode(), c.exitCode);
         QString queue;
-        EXPECT_EQ(runCli({"mail-queue"}, &queue), 0);
+        EXPECT_EQ(cli({"mail-queue"}, &queue), 0);
         EXPECT_TRUE(queue.contains(QStringLiteral("%1 alarm mail(s) wait.").arg(waiting)))
             << queue.toStdString();
     }
@@ -308,33 +280,48 @@ TEST_F(CliPoll, aStopSignalEndsTheServiceWhileTheMailServerHangs)
 TEST_F(CliPoll, filesGoToTheDataFolderAndReadingNeverCreatesADatabase)
 {
     QTemporaryDir cwd;
-    auto run = [&](const QStringList &args, QString *err = nullptr) {
-        return runIn(cwd.path(), args, nullptr, err);
+    auto run = [&](const QStringList &args) {
+        return runCli(args, {.workingDirectory = cwd.path()});
     };
     // With only --db, the data folder is the database's folder, never the current one.
     const QString db = m_data.filePath(QStringLiteral("site/archive.db"));
     ASSERT_TRUE(QDir().mkpath(m_data.filePath(QStringLiteral("site"))));
-    EXPECT_EQ(run({"--db", db, "poll", "--controller", m_address, "--cycles", "1"}), 0);
+    EXPECT_EQ(run({"--db", db, "poll", "--controller", m_address, "--cycles", "1"}).exitCode, 0);
     EXPECT_TRUE(QFile::exists(m_data.filePath(QStringLiteral("site/ostracom.lock"))));
     EXPECT_TRUE(QDir(cwd.path()).isEmpty());
 
+    // The polled controller is 1234: by either name of the option its rows, by no other
+    // identifier any; a controller is not found at an address where none answers.
+    const QString nobody = QStringLiteral("tcp:127.0.0.1:%1").arg(closedLocalPort());
     const struct {
         QStringList args;
         int exitCode;
-        const char *says;
+        QString says; // on standard error, or in the CSV on success
     } cases[] = {
+        {{"--db", db, "probe", "--controller", nobody}, 1, nobody + ": "},
+        {{"--db", db, "program", "--controller", nobody, "show"}, 1, nobody + ": "},
         {{"--db", m_data.filePath("typo.db"), "export", "--id", "1234"}, 1, "does not exist"},
         {{"--db", db, "export", "--id", "1234", "--from", "2026-12-02", "--to", "2026-12-01"},
          2,
          "lies after"},
-        {{"--db", db, "export", "--id", "1234", "--from", "2026-12-01"}, 0, ""},
+        {{"--db", db, "export", "--id", "1234", "--from", "2026-12-01"}, 0, ",1234,1,"},
+        {{"--db", db, "export", "--controller", "1234", "--from", "2026-12-01"}, 0, ",1234,1,"},
+        {{"--db", db, "export", "--controller", "1235"}, 1, "There is no controller #1235 in"},
+        {{"--db", db, "alarm-quality", "--controller", "1235"}, 1, "no controller #1235"},
+        {{"--db", db, "chart", "--controller", "1235", "--from", "2026-12-01", "--to", "2026-12-02",
+          "--out", cwd.filePath("c.png")},
+         1,
+         "no controller #1235"},
     };
     for (const auto &c : cases) {
-        QString err;
-        EXPECT_EQ(run(c.args, &err), c.exitCode) << c.args.join(' ').toStdString();
-        EXPECT_TRUE(err.contains(QLatin1String(c.says))) << err.toStdString();
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const CliRun r = run(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err.toStdString();
+        EXPECT_TRUE((c.exitCode == 0 ? r.out : r.err).contains(c.says))
+            << r.out.left(300).toStdString() << r.err.toStdString();
     }
     EXPECT_FALSE(QFile::exists(m_data.filePath("typo.db")));
+    EXPECT_FALSE(QFile::exists(cwd.filePath("c.png")));
 }
 
 // A small memory file system of its own (root only: a mount namespace) plays the full disk.
@@ -342,21 +329,18 @@ TEST_F(CliPoll, aFullDiskIsReportedAsFullNotAsADamagedDatabase)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root for a private mount";
-    ASSERT_EQ(runCli({"init"}), 0);
+    ASSERT_EQ(cli({"init"}), 0);
     QTemporaryDir disk;
     const QString script = QStringLiteral(
         "mount -t tmpfs -o size=400k tmpfs \"$1\" && cp \"$2/ostracom.db\" \"$1\" && "
         "(dd if=/dev/zero of=\"$1/fill\" bs=1k count=1000 2>/dev/null; true) && "
         "exec \"$3\" --data-dir \"$1\" settings mail --server smtp.example.org");
-    QProcess p;
-    p.setProcessEnvironment(environment());
-    p.start(QStringLiteral("unshare"), {"-m", "sh", "-c", script, "sh", disk.path(), m_data.path(),
-                                        QStringLiteral(OSTRACOM_CLI_PATH)});
-    ASSERT_TRUE(p.waitForFinished(30000));
-    const QString err = QString::fromUtf8(p.readAllStandardError());
-    EXPECT_EQ(p.exitCode(), 1) << err.toStdString();
-    EXPECT_TRUE(err.contains(QLatin1String("the disk is full"))) << err.toStdString();
-    EXPECT_FALSE(err.contains(QLatin1String("damaged"))) << err.toStdString();
+    const CliRun r = runCli({"-m", "sh", "-c", script, "sh", disk.path(), m_data.path(),
+                             QStringLiteral(OSTRACOM_CLI_PATH)},
+                            {.program = QStringLiteral("unshare")});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String("the disk is full"))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QLatin1String("damaged"))) << r.err.toStdString();
 }
 
 // The mail server is unreachable while a regulation goes into alarm: the mails wait in the
@@ -376,7 +360,7 @@ TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
     ::kill(static_cast<pid_t>(m_poll.processId()), SIGKILL);
     ASSERT_TRUE(m_poll.waitForFinished(5000));
     QString queue;
-    EXPECT_EQ(runCli({"mail-queue"}, &queue), 0);
+    EXPECT_EQ(cli({"mail-queue"}, &queue), 0);
     EXPECT_EQ(queue.count(QLatin1String("Ostracom---Alarm ")), 2) << queue.toStdString();
     EXPECT_EQ(queue.count(QLatin1String("Ostracom---Warnung ")), 2) << queue.toStdString();
     EXPECT_TRUE(queue.contains(QLatin1String("4 alarm mail(s) wait."))) << queue.toStdString();
@@ -384,7 +368,7 @@ TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
 
     // Without a service the command sends them itself, and says that it failed; the
     // mails behind a failed one are not sent to the same dead server.
-    EXPECT_EQ(runCli({"mail-queue", "--retry-now"}, &queue), 1);
+    EXPECT_EQ(cli({"mail-queue", "--retry-now"}, &queue), 1);
     EXPECT_EQ(queue.count(QLatin1String("failed: 1 --- ")), 1) << queue.toStdString();
     EXPECT_EQ(queue.count(QLatin1String("not tried")), 3) << queue.toStdString();
 
@@ -395,7 +379,7 @@ TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
     startPoll(QProcess::MergedChannels);
     seen.clear();
     ASSERT_TRUE(waitForOutput(QStringLiteral("alarm mail(s) wait in the outbox"), &seen));
-    EXPECT_EQ(runCli({"mail-queue", "--retry-now"}, &queue), 0);
+    EXPECT_EQ(cli({"mail-queue", "--retry-now"}, &queue), 0);
     EXPECT_TRUE(queue.contains(QLatin1String("The running poller tries the waiting mails now")))
         << queue.toStdString();
     EXPECT_TRUE(m_smtp.messages().isEmpty());
@@ -409,7 +393,7 @@ TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
     EXPECT_EQ(got, (QStringList{"Ostracom---Alarm", "Ostracom---Alarm", "Ostracom---Warnung",
                                 "Ostracom---Warnung"}))
         << "each mail once: " << got.join(", ").toStdString();
-    EXPECT_EQ(runCli({"mail-queue"}, &queue), 0);
+    EXPECT_EQ(cli({"mail-queue"}, &queue), 0);
     EXPECT_TRUE(queue.contains(QLatin1String("No alarm mail waits."))) << queue.toStdString();
 }
 

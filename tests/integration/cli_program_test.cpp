@@ -1,23 +1,17 @@
 // ostracom-cli program against the emulator started as a user would: show, a refused
 // change, and a change written to the controller and read back.
 
+#include "support/cli_run.h"
 #include "support/sim_process.h"
 
 #include "link/encodings.h"
 
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 namespace
 {
-
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 class CliProgram : public ::testing::Test
 {
@@ -30,18 +24,10 @@ protected:
         m_address = QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.port());
     }
 
-    CliRun run(const QStringList &args, int timeoutMs = 30000)
+    CliRun run(const QStringList &args)
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(OSTRACOM_CLI_PATH),
-                QStringList{"--data-dir", m_data.path(), "program", "--controller", m_address} +
-                    args);
-        EXPECT_TRUE(p.waitForFinished(timeoutMs)) << "ostracom-cli did not finish";
-        return CliRun{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-                      QString::fromUtf8(p.readAllStandardError())};
+        return runCli(
+            QStringList{"--data-dir", m_data.path(), "program", "--controller", m_address} + args);
     }
 
     QTemporaryDir m_data;
@@ -78,8 +64,8 @@ TEST_F(CliProgram, unknownNamesAndValuesThatDoNotFitAreRefusedBeforeAnyTransfer)
 // Writes a whole program image over TCP: about 70 seconds at 12 ms per character.
 TEST_F(CliProgram, changedSetPointIsWrittenAndReadBackFromTheController)
 {
-    const CliRun set = run(
-        {"set", "Regelung(2,1).RW_ObererAlarm=8.6", "Regelung(2,1).SW_ObereWarnung=8.45"}, 150000);
+    const CliRun set =
+        run({"set", "Regelung(2,1).RW_ObererAlarm=8.6", "Regelung(2,1).SW_ObereWarnung=8.45"});
     ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
     EXPECT_TRUE(set.out.contains(QLatin1String("Program written to controller 1234")));
 

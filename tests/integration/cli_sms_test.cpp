@@ -1,10 +1,10 @@
 // ostracom-cli sms against telvara-sim over a pseudo-terminal, in real time.
 
 #include "sms/hydo_sms_modul.h"
+#include "support/cli_run.h"
 #include "support/telvara_process.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -17,24 +17,14 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     QString error;
     ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
     const QString data = sim.scratchPath(QStringLiteral("data"));
-    auto cli = [&](const QStringList &args, QString *err = nullptr, QString *said = nullptr) {
-        QProcess p;
-        p.start(QStringLiteral(OSTRACOM_CLI_PATH),
-                QStringList{QStringLiteral("--data-dir"), data, QStringLiteral("--lang"),
-                            QStringLiteral("ENGLISH"), QStringLiteral("sms"),
-                            QStringLiteral("--port"), sim.ptyDevice()} +
-                    args);
-        // A run that hangs or crashes must not pass for one that exited with 0.
-        const bool exited = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit;
-        if (err)
-            *err = QString::fromUtf8(p.readAllStandardError());
-        if (said)
-            *said = QString::fromUtf8(p.readAllStandardOutput());
-        return exited ? p.exitCode() : -1;
+    auto sms = [&](const QStringList &args) {
+        return runCli(
+            QStringList{"--data-dir", data, "--lang", "ENGLISH", "sms", "--port", sim.ptyDevice()} +
+            args);
     };
 
     const QString saved = sim.scratchPath(QStringLiteral("module.cfg"));
-    ASSERT_EQ(cli({QStringLiteral("read"), saved}), 0) << sim.log().toStdString();
+    ASSERT_EQ(sms({"read", saved}).exitCode, 0) << sim.log().toStdString();
     cHydoSmsModul record;
     ASSERT_TRUE(openSmsConfigFile(saved, &record).ok());
     EXPECT_EQ(record.ee_cause(2), 0) << "a fresh device holds empty configurations";
@@ -45,12 +35,12 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     f.write("1\x03\"\"\t\"\"\r\n\x03");
     f.close();
     const QString logBefore = sim.log();
-    QString message;
-    EXPECT_EQ(cli({QStringLiteral("write"), bad}, &message), 1);
-    EXPECT_TRUE(message.contains(QStringLiteral("bad.cfg"))) << message.toStdString();
+    const CliRun refused = sms({"write", bad});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("bad.cfg"))) << refused.err.toStdString();
     EXPECT_EQ(sim.log(), logBefore) << "nothing may reach the device";
 
-    EXPECT_EQ(cli({QStringLiteral("erase")}), 2);
+    EXPECT_EQ(sms({"erase"}).exitCode, 2);
 
     // A write cut short after the markers and four blocks leaves the marker unset; the next
     // read still saves what the device holds and warns.
@@ -59,13 +49,14 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
         << error.toStdString();
     record.set_ee_mobile_number(2, "+4930123");
     ASSERT_TRUE(saveSmsConfigFile(saved, record, 1).ok());
-    EXPECT_EQ(cli({QStringLiteral("write"), saved}), 1);
+    EXPECT_EQ(sms({"write", saved}).exitCode, 1);
     ASSERT_TRUE(sim.stop());
     ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
     const QString unmarked = sim.scratchPath(QStringLiteral("unmarked.cfg"));
-    EXPECT_EQ(cli({QStringLiteral("read"), unmarked}, &message), 0) << message.toStdString();
-    EXPECT_TRUE(message.contains(QStringLiteral("not marked as valid and may be incomplete")))
-        << message.toStdString();
+    const CliRun read = sms({"read", unmarked});
+    EXPECT_EQ(read.exitCode, 0) << read.err.toStdString();
+    EXPECT_TRUE(read.err.contains(QStringLiteral("not marked as valid and may be incomplete")))
+        << read.err.toStdString();
     cHydoSmsModul back;
     ASSERT_TRUE(openSmsConfigFile(unmarked, &back).ok());
     EXPECT_EQ(cHydoSmsModul::textOf(back.ee_mobile_number(2)), QStringLiteral("+4930123"));
@@ -77,18 +68,20 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     ASSERT_TRUE(sim.stop());
     ASSERT_TRUE(sim.start({QStringLiteral("--lose-write-at"), QStringLiteral("0x043C")}, &error))
         << error.toStdString();
-    QString said;
-    EXPECT_EQ(cli({QStringLiteral("write"), saved}, &message, &said), 1);
+    const CliRun lost = sms({"write", saved});
+    EXPECT_EQ(lost.exitCode, 1);
     // "+4930" was there already: the first byte that differs is the sixth.
-    EXPECT_TRUE(message.contains(QStringLiteral("differs from the one sent! Differing "
-                                                "configurations: 2\nFirst difference at address "
-                                                "0x0441")))
-        << message.toStdString();
-    EXPECT_EQ(said, QString());
+    EXPECT_TRUE(lost.err.contains(QStringLiteral("differs from the one sent! Differing "
+                                                 "configurations: 2\nFirst difference at address "
+                                                 "0x0441")))
+        << lost.err.toStdString();
+    EXPECT_EQ(lost.out, QString());
     ASSERT_TRUE(sim.stop());
     ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
-    EXPECT_EQ(cli({QStringLiteral("write"), saved}, &message, &said), 0) << message.toStdString();
-    EXPECT_EQ(said, QStringLiteral("Configuration sent to the SMS controller and verified!\n"));
+    const CliRun written = sms({"write", saved});
+    EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
+    EXPECT_EQ(written.out,
+              QStringLiteral("Configuration sent to the SMS controller and verified!\n"));
 }
 
 } // namespace

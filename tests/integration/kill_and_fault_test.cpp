@@ -7,6 +7,7 @@
 //
 // OSTRACOM_KILL_SEED=N repeats a run's kill moments and faults.
 
+#include "support/cli_run.h"
 #include "support/sim_process.h"
 #include "support/temp_db.h"
 
@@ -91,33 +92,24 @@ QStringList spoolRecords(const QString &path)
     return records;
 }
 
-QProcessEnvironment cliEnvironment()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    env.insert(kZone.section(QLatin1Char('='), 0, 0), kZone.section(QLatin1Char('='), 1));
-    return env;
-}
-
 // One run of ostracom-cli, its console output collected as it comes.
 class Cli
 {
 public:
     explicit Cli(const QStringList &args, bool limitFileSize = false)
     {
-        m_process.setProcessEnvironment(cliEnvironment());
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         if (limitFileSize) {
             // SIGXFSZ ignored, so that a write past the limit fails with EFBIG as on a full disk.
-            m_process.start(
-                QStringLiteral("sh"),
-                QStringList{"-c",
-                            QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"")
-                                .arg(kFileSizeBlocks),
-                            QStringLiteral(OSTRACOM_CLI_PATH)} +
-                    args);
+            startCli(m_process,
+                     QStringList{"-c",
+                                 QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"")
+                                     .arg(kFileSizeBlocks),
+                                 QStringLiteral(OSTRACOM_CLI_PATH)} +
+                         args,
+                     {.environment = {kZone}, .program = QStringLiteral("sh")});
         } else {
-            m_process.start(QStringLiteral(OSTRACOM_CLI_PATH), args);
+            startCli(m_process, args, {.environment = {kZone}});
         }
         m_started = m_process.waitForStarted(5000);
         m_timer.start();

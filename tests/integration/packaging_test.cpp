@@ -1,9 +1,10 @@
 // The Debian packages as cpack builds them from this build: what each installs, what it
 // needs, and maintainer scripts that a shell accepts.
 
+#include "support/cli_run.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -16,16 +17,13 @@ namespace
 
 QString run(const QString &program, const QStringList &args, const QString &dir = QString())
 {
-    QProcess p;
-    if (!dir.isEmpty())
-        p.setWorkingDirectory(dir);
-    p.start(program, args);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+    const CliRun r = runCli(args, {.workingDirectory = dir, .program = program});
+    if (r.exitCode != 0) {
         ADD_FAILURE() << program.toStdString() << " " << args.join(' ').toStdString() << ": "
-                      << p.readAllStandardError().toStdString();
+                      << r.err.toStdString();
         return {};
     }
-    return QString::fromUtf8(p.readAllStandardOutput());
+    return r.out;
 }
 
 } // namespace

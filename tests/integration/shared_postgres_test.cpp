@@ -4,6 +4,7 @@
 // the archive exactly once, nothing else may be there, and the chart summaries must agree
 // with the rows.
 
+#include "support/cli_run.h"
 #include "support/sim_process.h"
 #include "support/temp_db.h"
 
@@ -79,7 +80,7 @@ struct Site {
     {
         poller = std::make_unique<QProcess>();
         poller->setProcessChannelMode(QProcess::MergedChannels);
-        poller->start(QStringLiteral(OSTRACOM_CLI_PATH), args(db, more));
+        startCli(*poller, args(db, more));
     }
     QString output() const
     {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/error.h"
+#include "model/error_text.h"
 
 #include <ostream>
 

@@ -95,9 +95,9 @@ QSqlDatabase TempDb::raw()
     const PgServer *server = m_backend == Backend::Postgres ? PgServer::shared(&ignored) : nullptr;
     if (server) {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connection);
-        db.setHostName(server->socketDir());
+        db.setHostName(server->host());
         db.setPort(server->port());
-        db.setUserName(PgServer::user());
+        db.setUserName(server->user());
         db.setDatabaseName(m_pgDatabase);
     } else {
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);

@@ -1,6 +1,6 @@
 // The one place where an error's code and details become the text the user reads.
 
-#include "link/error.h"
+#include "model/error_text.h"
 #include "store/database.h"
 #include "store/strings.h"
 #include "support/temp_db.h"

@@ -8,7 +8,7 @@
 namespace
 {
 
-// A file as the old program wrote it: port 1, thirty records, closing code 3.
+// An SMS configuration file (.cfg) as sites keep it: port 1, thirty records, closing code 3.
 QByteArray oldFile(const QByteArray &port = "1", const QList<QByteArray> &replace = {})
 {
     QByteArray text = port + '\x03';

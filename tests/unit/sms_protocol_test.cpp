@@ -117,10 +117,11 @@ TEST_F(SmsExchange, answersAreCheckedForChecksumAndEndMarker)
         {"check byte 0, data summing to 1", hex("0100"), true, false, SmsErrorCode::BadChecksum,
          "-2"},
     };
+    device.receive("@K"); // a bare read assumes service mode begun earlier
     for (const Case &c : cases) {
         device.external.replace(0x100, 2, c.data);
-        device.badReadChecksum = c.badChecksum;
-        device.noEndMarker = c.noEndMarker;
+        device.failures.badReadChecksum = c.badChecksum;
+        device.failures.noEndMarker = c.noEndMarker;
         QByteArray data;
         const SmsError error = sms.svc_read(0x100, 2, &data, QString(), 0, 0, true);
         EXPECT_EQ(error.code, c.expected) << c.what;
@@ -134,6 +135,7 @@ TEST_F(SmsExchange, strayBytesAheadOfAnAnswerDoNotCountTowardsItsLength)
     // The first look sees the noise and 15 of the 25 answer bytes: 25 in the buffer.
     device.strayBytes = QByteArray(10, '\x55');
     device.bytesPerRead = 25;
+    device.receive("@K");
     device.external.replace(0x100, 20, sampleImage().left(20));
     QByteArray data;
     const SmsError error = sms.svc_read(0x100, 20, &data, QString(), 0, 0, true);
@@ -144,7 +146,7 @@ TEST_F(SmsExchange, strayBytesAheadOfAnAnswerDoNotCountTowardsItsLength)
 
 TEST_F(SmsExchange, aMuteDeviceIsAskedAgainForFiveSecondsThenBothBoxesAppear)
 {
-    device.mute = true;
+    device.failures.mute = true;
     SmsVersion version{7, 9};
     const SmsError error = sms.readVersion(&version);
     EXPECT_EQ(error.code, SmsErrorCode::NoAnswer);
@@ -163,7 +165,7 @@ TEST_F(SmsExchange, aMuteDeviceIsAskedAgainForFiveSecondsThenBothBoxesAppear)
 
 TEST_F(SmsExchange, aDeviceThatMissesRequestsIsAskedAgain)
 {
-    device.ignoreFirst = 3;
+    device.failures.ignoreFirst = 3;
     SmsVersion version;
     EXPECT_TRUE(sms.readVersion(&version).ok());
     EXPECT_EQ(device.frames.count("@K"), 4);
@@ -238,7 +240,7 @@ TEST_F(SmsExchange, aBlockTheDeviceLostIsFoundByTheReadBackAndTheMarkerStaysUnse
     for (const auto &c : cases) {
         SCOPED_TRACE(c.address);
         device.external.fill('\0');
-        device.loseWriteAt = c.lostAt;
+        device.failures.loseWriteAt = c.lostAt;
         const SmsError error = sms.writeConfiguration(image);
         EXPECT_EQ(error.code, SmsErrorCode::ReadBackDiffers);
         EXPECT_EQ(error.detail, QString::fromLatin1(c.configurations));
@@ -269,7 +271,7 @@ TEST_F(SmsExchange, aPeerThatStreamsIsCutOffLongBeforeTheDeadline)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        device.mute = c.mute;
+        device.failures.mute = c.mute;
         device.floodPerLook = c.floodPerLook;
         device.bytesTaken = 0;
         const qint64 start = clock.nowMs();
@@ -288,7 +290,7 @@ TEST_F(SmsExchange, aPeerThatStreamsIsCutOffLongBeforeTheDeadline)
 
 TEST_F(SmsExchange, aWriteCutShortLeavesTheMarkerUnsetAndTheNextReadLoadsWhatArrived)
 {
-    device.muteAfterWrites = 2 + 40; // both marker writes, then 40 of the 90 blocks
+    device.failures.muteAfterWrites = 2 + 40; // both marker writes, then 40 of the 90 blocks
     const QByteArray image = sampleImage();
     const SmsError error = sms.writeConfiguration(image);
     EXPECT_EQ(error.code, SmsErrorCode::WriteIncomplete);
@@ -299,8 +301,8 @@ TEST_F(SmsExchange, aWriteCutShortLeavesTheMarkerUnsetAndTheNextReadLoadsWhatArr
     EXPECT_EQ(boxes[2].text, QStringLiteral("Konfiguration nicht komplett übertragen !"));
     EXPECT_EQ(boxes[3].title, QStringLiteral("Übertragung wiederholen "));
 
-    device.mute = false;
-    device.muteAfterWrites = -1;
+    device.failures.mute = false;
+    device.failures.muteAfterWrites = -1;
     const struct {
         QByteArray marker;
         bool marked;
@@ -320,7 +322,7 @@ TEST_F(SmsExchange, resetIsSelectedThenSentUntilAnyCharacterComesBack)
 {
     ASSERT_TRUE(sms.reset().ok());
     EXPECT_EQ(framesAfterHandshake(), (QList<QByteArray>{hex("02fd010108f7"), hex("02fd006300")}));
-    EXPECT_EQ(device.resets, 1);
+    EXPECT_TRUE(device.takeChanged()) << "the device acted on the reset";
     EXPECT_EQ(progress.reports.first().text, QStringLiteral("Reset SMS controller"));
 }
 

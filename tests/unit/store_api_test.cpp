@@ -110,7 +110,8 @@ TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine
         EXPECT_EQ(QFileInfo(file).absolutePath(), QFileInfo(tmp.dir()).absoluteFilePath());
         EXPECT_EQ(modeOf(file), 0600);
         EXPECT_EQ(modeOf(tmp.dir()), 0700);
-        EXPECT_EQ(QDir(tmp.dir()).entryList({"mail-password-*"}, QDir::Files).size(), 1)
+        EXPECT_EQ(
+            QDir(tmp.dir()).entryList({"*mail-password-*"}, QDir::Files | QDir::Hidden).size(), 1)
             << "no temporary file is left behind";
     }
 

@@ -75,8 +75,7 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
                                     "[--stale-after SECONDS]\n"
                                     "                        [--mail-max-age SECONDS]"),
                      QLatin1String(kAbout));
-    line.add(QStringLiteral("controller"), QStringLiteral("the controller's identifier"),
-             QStringLiteral("ID"));
+    line.add(QStringLiteral("controller"), QLatin1String(kControllerIdHelp), QStringLiteral("ID"));
     line.add(QStringLiteral("regulation"),
              QStringLiteral("only this regulation: sensor 1 to 8, regulation 1 to 4\n"
                             "(default: all of the controller)"),
@@ -111,7 +110,6 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
         const char *name;
         QString accepted;
     } checks[] = {
-        {"controller", QStringLiteral("a controller identifier")},
         {"regulation", QStringLiteral("S-R with S 1 to 8 and R 1 to 4")},
         {"hysteresis", QStringLiteral("a number from 0 to %1").arg(kAlarmQualityMaxHysteresis)},
         {"hold", QStringLiteral("whole seconds from 0 to ") + maxSeconds},
@@ -119,15 +117,21 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
         {"stale-after", QStringLiteral("whole seconds from 0 to ") + maxSeconds},
         {"mail-max-age", QStringLiteral("whole seconds from 0 to %1").arg(kMailMaxAgeLimit)},
     };
+    if (line.isSet(QStringLiteral("controller"))) {
+        int id = 0;
+        const QString problem =
+            storedControllerFrom(line.values(QStringLiteral("controller")), &id);
+        if (!problem.isEmpty())
+            return line.usageError(problem);
+        controller = id;
+    }
     for (const auto &c : checks) {
         const QString option = QLatin1String(c.name);
         if (!line.isSet(option))
             continue;
         const QString v = line.value(option).trimmed();
         bool ok = false;
-        if (option == QLatin1String("controller")) {
-            controller = v.toInt(&ok);
-        } else if (option == QLatin1String("regulation")) {
+        if (option == QLatin1String("regulation")) {
             only = regulationFrom(v);
             ok = only.has_value();
         } else if (option == QLatin1String("hysteresis")) {
@@ -157,11 +161,8 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
                                         ? CliSession::Access::ReadWrite
                                         : CliSession::Access::ReadOnly);
         Database &db = session.db();
-        if (controller && !db.controllerIdInUse(*controller)) {
-            err() << "There is no controller #" << *controller << " in database " << db.location()
-                  << "\n";
+        if (controller && reportMissingController(db, *controller))
             return kExitFailed;
-        }
         if (staleAfter)
             db.saveStaleAlarmSeconds(*staleAfter);
         if (mailMaxAge)

@@ -37,8 +37,7 @@ int cmdChart(const CliOptions &options, const QStringList &args)
                        "drawn as archived: converting salinity, density, rH or oxygen needs the "
                        "controller's display settings, which the window takes from the "
                        "connected controller."));
-    line.add(QStringLiteral("controller"), QStringLiteral("the controller's identifier"),
-             QStringLiteral("ID"));
+    line.add(QStringLiteral("controller"), QLatin1String(kControllerIdHelp), QStringLiteral("ID"));
     line.add(QStringLiteral("sensor"), QStringLiteral("a sensor 1 to 8; may be repeated"),
              QStringLiteral("N"));
     line.add(QStringLiteral("from"), QStringLiteral("start of the range"), QStringLiteral("T"));
@@ -54,10 +53,12 @@ int cmdChart(const CliOptions &options, const QStringList &args)
         return line.usageError(
             QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
 
+    int id = 0;
+    if (const QString problem =
+            storedControllerFrom(line.values(QStringLiteral("controller")), &id);
+        !problem.isEmpty())
+        return line.usageError(problem);
     bool ok = false;
-    const int id = line.value(QStringLiteral("controller")).toInt(&ok);
-    if (!line.isSet(QStringLiteral("controller")) || !ok)
-        return line.usageError(QStringLiteral("--controller needs a controller's identifier"));
     QList<int> sensors;
     for (const QString &v : line.values(QStringLiteral("sensor"))) {
         const int n = v.toInt(&ok);
@@ -91,6 +92,8 @@ int cmdChart(const CliOptions &options, const QStringList &args)
 
     try {
         CliSession session(options, CliSession::Access::ReadOnly);
+        if (reportMissingController(session.db(), id))
+            return kExitFailed;
         cHydoDisplay definition;
         for (int n : sensors.isEmpty() ? QList<int>{1, 2, 3, 4, 5, 6, 7, 8} : sensors)
             definition.add(id, n, 0, 0);

@@ -26,12 +26,12 @@ int cmdExport(const CliOptions &options, const QStringList &args)
 {
     CommandLine line(
         QStringLiteral("export"),
-        QStringLiteral("--id N [--sensor S] [--from T] [--to T] [--out FILE]"),
+        QStringLiteral("--controller ID [--sensor S] [--from T] [--to T] [--out FILE]"),
         QStringLiteral("Writes the archive of one controller as CSV.\n"
                        "T: YYYY-MM-DD or YYYY-MM-DD HH:MM:SS; a day alone is its start\n"
                        "for --from, its end for --to."));
-    line.add(QStringLiteral("id"), QStringLiteral("the controller's identifier"),
-             QStringLiteral("N"));
+    line.add(QStringLiteral("controller"), QLatin1String(kControllerIdHelp), QStringLiteral("ID"),
+             {QStringLiteral("id")});
     line.add(QStringLiteral("sensor"), QStringLiteral("only this sensor, 0 to 8"),
              QStringLiteral("S"));
     line.add(QStringLiteral("from"), QStringLiteral("only records from T on"), QStringLiteral("T"));
@@ -43,18 +43,21 @@ int cmdExport(const CliOptions &options, const QStringList &args)
     if (!line.arguments().isEmpty())
         return line.usageError(
             QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
-    std::optional<int> id, sensor;
+    int id = 0;
+    if (const QString problem =
+            storedControllerFrom(line.values(QStringLiteral("controller")), &id);
+        !problem.isEmpty())
+        return line.usageError(problem);
+    std::optional<int> sensor;
     std::optional<QDateTime> from, to;
     const QString outPath = line.value(QStringLiteral("out"));
-    for (const char *name : {"id", "sensor", "from", "to"}) {
+    for (const char *name : {"sensor", "from", "to"}) {
         const QString option = QLatin1String(name);
         if (!line.isSet(option))
             continue;
         const QString v = line.value(option);
         bool ok = true;
-        if (option == QLatin1String("id")) {
-            id = v.toInt(&ok);
-        } else if (option == QLatin1String("sensor")) {
+        if (option == QLatin1String("sensor")) {
             sensor = v.toInt(&ok);
             ok = ok && *sensor >= 0 && *sensor <= 8;
         } else if (option == QLatin1String("from")) {
@@ -70,14 +73,14 @@ int cmdExport(const CliOptions &options, const QStringList &args)
                                "HH:MM:SS)")
                     .arg(option, v));
     }
-    if (!id)
-        return line.usageError(QStringLiteral("--id is missing"));
     if (from && to && *from > *to)
         return line.usageError(QStringLiteral("--from %1 lies after --to %2")
                                    .arg(Database::datumText(*from), Database::datumText(*to)));
     try {
         CliSession session(options, CliSession::Access::ReadOnly);
-        const auto rows = session.db().archiveRows(*id, sensor, from, to);
+        if (reportMissingController(session.db(), id))
+            return kExitFailed;
+        const auto rows = session.db().archiveRows(id, sensor, from, to);
         QString csv = QStringLiteral("DATUM,TARVELONID,ASID,WERT,BEMERKUNG\n");
         for (const auto &r : rows) {
             csv += r.datum + QLatin1Char(',') + QString::number(r.tarvelonId) + QLatin1Char(',') +

@@ -5,9 +5,12 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "model/mail_notifier.h"
 #include "model/monitor.h"
+#include "service/controller_view.h"
 #include "service/monitoring_service.h"
+#include "service/mqtt_publisher.h"
 #include "store/archive_spool.h"
 #include "store/datadir_lock.h"
 #include "store/mail.h"
@@ -22,6 +25,9 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <unistd.h>
 
 namespace
@@ -82,7 +88,258 @@ constexpr const char *kAbout =
     "A controller that does not answer is reported and tried again in the next cycle.\n"
     "SIGINT or SIGTERM ends the service after the exchange in progress; a second one\n"
     "ends it at once. A database that is locked by another program is tried again in\n"
-    "the next cycle; meanwhile the records wait in the spool file.";
+    "the next cycle; meanwhile the records wait in the spool file.\n"
+    "With --mqtt each cycle's values, regulation states and connections go to an MQTT\n"
+    "broker (retained), with discovery messages for home-automation hubs; a broker that\n"
+    "is away never delays a cycle and is reconnected with growing pauses.";
+
+struct PollOptions {
+    int cycles = 0; // 0: until stopped
+    double intervalSeconds = 10.0;
+    bool calibrationFromController = false;
+    bool yes = false;
+    QList<ControllerArg> controllers;
+    std::optional<MqttAddress> mqtt;
+    std::optional<MqttLogin> mqttLogin;
+    QString mqttCa;
+};
+
+void describeOptions(CommandLine &line)
+{
+    line.add(QStringLiteral("controller"),
+             QLatin1String(kControllerAddressHelp) + QStringLiteral("; may be repeated"),
+             QStringLiteral("ADDR"));
+    line.add(QStringLiteral("cycles"), QStringLiteral("end after N cycles (default: when stopped)"),
+             QStringLiteral("N"));
+    line.add(QStringLiteral("interval"),
+             QStringLiteral("seconds between cycles, 0 to 86400 (default: 10)"),
+             QStringLiteral("SECONDS"));
+    line.add(QStringLiteral("mqtt"),
+             QStringLiteral("publish to this MQTT broker: mqtt://HOST[:PORT] or\n"
+                            "mqtts://HOST[:PORT] (TLS, the certificate checked)"),
+             QStringLiteral("URL"));
+    line.add(QStringLiteral("mqtt-login"),
+             QStringLiteral("the broker's user and password, one a line, in a file\n"
+                            "only its owner may read"),
+             QStringLiteral("FILE"));
+    line.add(QStringLiteral("mqtt-ca"),
+             QStringLiteral("the certificate authority of a broker with its own CA\n"
+                            "(default: the system's)"),
+             QStringLiteral("FILE"));
+    line.addConnectAnswers();
+}
+
+// The options, or the exit code of a usage error.
+std::optional<int> readOptions(const CommandLine &line, PollOptions *o)
+{
+    o->yes = line.isSet(QStringLiteral("yes"));
+    for (const char *name : {"cycles", "interval", "calibration"}) {
+        const QString option = QLatin1String(name);
+        if (!line.isSet(option))
+            continue;
+        const QString v = line.value(option);
+        bool ok = false;
+        if (option == QLatin1String("cycles")) {
+            o->cycles = v.toInt(&ok);
+            ok = ok && o->cycles > 0;
+        } else if (option == QLatin1String("interval")) {
+            o->intervalSeconds = v.toDouble(&ok);
+            ok = ok && o->intervalSeconds >= 0 && o->intervalSeconds <= 86400;
+        } else {
+            ok = v == QLatin1String("database") || v == QLatin1String("controller");
+            o->calibrationFromController = v == QLatin1String("controller");
+        }
+        if (!ok)
+            return line.usageError(
+                QStringLiteral("--%1 needs a valid value (got '%2')").arg(option, v));
+    }
+    const QString controllerProblem =
+        controllersFrom(line.values(QStringLiteral("controller")), &o->controllers, true);
+    if (!controllerProblem.isEmpty())
+        return line.usageError(controllerProblem);
+    if (!line.arguments().isEmpty())
+        return line.usageError(QStringLiteral("unknown arguments: ") +
+                               line.arguments().join(QLatin1Char(' ')));
+    QString problem;
+    if (line.isSet(QStringLiteral("mqtt"))) {
+        o->mqtt = parseMqttAddress(line.value(QStringLiteral("mqtt")), &problem);
+        if (!o->mqtt)
+            return line.usageError(problem);
+    }
+    for (const char *name : {"mqtt-login", "mqtt-ca"})
+        if (!o->mqtt && line.isSet(QLatin1String(name)))
+            return line.usageError(
+                QStringLiteral("--%1 goes with --mqtt").arg(QLatin1String(name)));
+    if (line.isSet(QStringLiteral("mqtt-login"))) {
+        o->mqttLogin = readMqttLogin(line.value(QStringLiteral("mqtt-login")), &problem);
+        if (!o->mqttLogin) {
+            err() << consoleText(problem) << "\n";
+            return kExitFailed;
+        }
+    }
+    o->mqttCa = line.value(QStringLiteral("mqtt-ca"));
+    return std::nullopt;
+}
+
+// Opens the database; one held by another program at start is waited for, as it is in
+// every cycle. Null when the user stopped meanwhile or the database cannot be used (said).
+std::unique_ptr<CliSession> openWhenFree(const CliOptions &options, double intervalSeconds,
+                                         int *exitCode)
+{
+    for (;;) {
+        try {
+            return std::make_unique<CliSession>(options);
+        } catch (const StoreError &e) {
+            if (e.kind() != StoreError::Kind::Busy) {
+                err() << e.message() << "\n";
+                *exitCode = kExitFailed;
+                return nullptr;
+            }
+            out() << stamp() << "  " << e.message() << "; trying again in " << intervalSeconds
+                  << " s\n";
+            out().flush();
+            sleepUnlessStopped(static_cast<qint64>(std::max(1.0, intervalSeconds) * 1000));
+            if (g_stop.load()) {
+                *exitCode = kExitOk;
+                return nullptr;
+            }
+        }
+    }
+}
+
+QString oneLine(const QString &text)
+{
+    return consoleText(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+// The cycle's line of one controller; problems of the archive also go to the log, where
+// they stay after the console.
+void printController(MonitoringService &service, int position,
+                     const std::function<void(const QString &)> &logProblem)
+{
+    const ControllerStatus &st = service.status().controllers[position - 1];
+    cTarvelon *t = service.controller(position);
+    const QString noData = st.stale
+                               ? QStringLiteral("  NO DATA since ") +
+                                     st.staleSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                               : QString();
+    if (!t || (!st.connected && st.lastPoll.archived == 0)) {
+        out() << stamp() << "  " << st.address
+              << "  not connected: " << oneLine(errorText(st.lastError)) << noData << "\n";
+        if (!st.lastPoll.notifyProblems.isEmpty())
+            out() << stamp() << "  " << st.address
+                  << "  mail: " << consoleText(st.lastPoll.notifyProblems) << "\n";
+        return;
+    }
+    const PollResult &r = st.lastPoll;
+    QString line = stamp() + QStringLiteral("  #") + QString::number(t->aq_id_raw());
+    for (int s = 1; s <= cTarvelon::kSensors; ++s)
+        if (t->Sensor(s).sensortyp() != 0)
+            line += QStringLiteral("  %1: %2").arg(s).arg(t->Sensor(s).formatierter_wert());
+    line += QStringLiteral("  archived %1").arg(r.archived);
+    if (r.spooled)
+        line += QStringLiteral("  spooled %1").arg(r.spooled);
+    if (r.rejected)
+        line += QStringLiteral("  rejected %1").arg(r.rejected);
+    line += QStringLiteral("  notifications %1").arg(r.notifications);
+    line += noData;
+    if (st.state != RegulationState::Normal)
+        line += st.state == RegulationState::Alarm ? QStringLiteral("  ALARM")
+                                                   : QStringLiteral("  WARNING");
+    if (!st.lastError.ok())
+        line += QStringLiteral("  error: ") + oneLine(errorText(st.lastError));
+    if (!r.spoolProblem.isEmpty()) {
+        line += QStringLiteral("  spool: ") + r.spoolProblem;
+        logProblem(QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.spoolProblem));
+    }
+    if (r.rejected)
+        logProblem(QStringLiteral("#%1 %2 unreadable record(s) kept in %3")
+                       .arg(t->aq_id_raw())
+                       .arg(r.rejected)
+                       .arg(service.archive().rejectsPath()));
+    if (!r.notifyProblems.isEmpty())
+        line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
+    out() << line << "\n";
+}
+
+// What concerns the whole service: the outbox, the settings, the spool.
+void printServiceNotes(const ServiceStatus &status)
+{
+    if (status.mailsWaiting > 0) {
+        out() << stamp() << "  " << status.mailsWaiting << " alarm mail(s) wait in the outbox";
+        if (!status.mailFailure.isEmpty())
+            out() << "; last failure: " << consoleText(status.mailFailure);
+        out() << "\n";
+    }
+    if (!status.mailProblem.isEmpty())
+        out() << stamp() << "  mail: " << consoleText(status.mailProblem) << "\n";
+    if (!status.settingsProblem.isEmpty())
+        out() << stamp() << "  settings: " << consoleText(status.settingsProblem)
+              << " (the settings in use stay)\n";
+    if (status.spoolBacklog > 0)
+        out() << stamp() << "  " << status.spoolBacklog
+              << " record(s) wait in the spool file for the database\n";
+}
+
+// Hands the cycle to the broker; a change in the broker's reachability is said once.
+void publishCycle(MonitoringService &service, MqttPublisher *mqtt, QString *lastProblem)
+{
+    if (!mqtt)
+        return;
+    mqtt->publish(controllerViews(service));
+    const QString problem = mqtt->connected() ? QString() : mqtt->problem();
+    if (problem != *lastProblem)
+        out() << stamp() << "  mqtt: "
+              << (problem.isEmpty() ? QStringLiteral("connected") : consoleText(problem)) << "\n";
+    *lastProblem = problem;
+}
+
+// Runs the service until the cycles are done or a stop signal came.
+void runService(MonitoringService &service, CliSession &session, const PollOptions &o,
+                MqttPublisher *mqtt)
+{
+    const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
+    auto logProblem = [&](const QString &text) {
+        try {
+            appendLogLine(logPath, logTimestamp() + QStringLiteral("   ") + text);
+        } catch (const MailLogError &e) {
+            err() << e.what() << "\n";
+        }
+    };
+    for (const ControllerArg &c : o.controllers)
+        service.addController(c.params, c.text, true,
+                              [text = c.text, &session](const MonitoringService::AddOutcome &a) {
+                                  session.progress().finish();
+                                  if (a.error.ok())
+                                      return;
+                                  out()
+                                      << stamp() << "  " << text
+                                      << "  not connected: " << oneLine(errorText(a.error)) << "\n";
+                                  out().flush();
+                              });
+    QEventLoop loop;
+    QString mqttProblem;
+    QObject::connect(&service, &MonitoringService::cycleFinished, &loop, [&] {
+        session.progress().finish();
+        for (int i = 1; i <= service.status().controllers.size(); ++i)
+            printController(service, i, logProblem);
+        printServiceNotes(service.status());
+        publishCycle(service, mqtt, &mqttProblem);
+        out().flush();
+        if (o.cycles != 0 && service.status().cycles >= o.cycles)
+            loop.quit();
+    });
+    // The stop flag is set by a signal handler; the loop looks at it ten times a second.
+    QTimer stopWatch;
+    QObject::connect(&stopWatch, &QTimer::timeout, &loop, [&] {
+        if (g_stop.load())
+            loop.quit();
+    });
+    stopWatch.start(100);
+    service.start(static_cast<int>(o.intervalSeconds * 1000));
+    loop.exec();
+    service.stop();
+}
 
 } // namespace
 
@@ -91,191 +348,42 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
     CommandLine line(QStringLiteral("poll"),
                      QStringLiteral("--controller ADDR [--controller ADDR ...] [--cycles N]\n"
                                     "                        [--interval SECONDS] [--yes] "
-                                    "[--calibration database|controller]"),
+                                    "[--calibration database|controller]\n"
+                                    "                        [--mqtt URL [--mqtt-login FILE] "
+                                    "[--mqtt-ca FILE]]"),
                      QLatin1String(kAbout), QLatin1String(kQuestionRules));
-    line.add(QStringLiteral("controller"),
-             QStringLiteral("a controller to poll: tcp:HOST[:PORT] or\n"
-                            "serial:DEVICE; may be repeated"),
-             QStringLiteral("ADDR"));
-    line.add(QStringLiteral("cycles"), QStringLiteral("end after N cycles (default: when stopped)"),
-             QStringLiteral("N"));
-    line.add(QStringLiteral("interval"),
-             QStringLiteral("seconds between cycles, 0 to 86400 (default: 10)"),
-             QStringLiteral("SECONDS"));
-    line.addConnectAnswers();
+    describeOptions(line);
     if (const auto done = line.parse(args))
         return *done;
-    const bool yes = line.isSet(QStringLiteral("yes"));
-    int cycles = 0; // 0: until stopped
-    double intervalSeconds = 10.0;
-    bool calibrationFromController = false;
-    for (const char *name : {"cycles", "interval", "calibration"}) {
-        const QString option = QLatin1String(name);
-        if (!line.isSet(option))
-            continue;
-        const QString v = line.value(option);
-        bool ok = false;
-        if (option == QLatin1String("cycles")) {
-            cycles = v.toInt(&ok);
-            ok = ok && cycles > 0;
-        } else if (option == QLatin1String("interval")) {
-            intervalSeconds = v.toDouble(&ok);
-            ok = ok && intervalSeconds >= 0 && intervalSeconds <= 86400;
-        } else {
-            ok = v == QLatin1String("database") || v == QLatin1String("controller");
-            calibrationFromController = v == QLatin1String("controller");
-        }
-        if (!ok)
-            return line.usageError(
-                QStringLiteral("--%1 needs a valid value (got '%2')").arg(option, v));
-    }
-    QList<ControllerArg> controllers;
-    const QString controllerProblem =
-        controllersFrom(line.values(QStringLiteral("controller")), &controllers, true);
-    if (!controllerProblem.isEmpty())
-        return line.usageError(controllerProblem);
-    if (!line.arguments().isEmpty())
-        return line.usageError(QStringLiteral("unknown arguments: ") +
-                               line.arguments().join(QLatin1Char(' ')));
+    PollOptions o;
+    if (const auto done = readOptions(line, &o))
+        return *done;
 
     installStopHandlers();
-    // A database held by another program at start is waited for, as it is in every cycle.
-    std::unique_ptr<CliSession> opened;
-    while (!opened) {
-        try {
-            opened = std::make_unique<CliSession>(options);
-        } catch (const StoreError &e) {
-            if (e.kind() != StoreError::Kind::Busy) {
-                err() << e.message() << "\n";
-                return kExitFailed;
-            }
-            out() << stamp() << "  " << e.message() << "; trying again in " << intervalSeconds
-                  << " s\n";
-            out().flush();
-            sleepUnlessStopped(static_cast<qint64>(std::max(1.0, intervalSeconds) * 1000));
-            if (g_stop.load())
-                return kExitOk;
-        }
-    }
+    int exitCode = kExitOk;
+    const std::unique_ptr<CliSession> opened = openWhenFree(options, o.intervalSeconds, &exitCode);
+    if (!opened)
+        return exitCode;
     CliSession &session = *opened;
     try {
         DataDirLock lock;
         lock.acquire(session.dataDir());
-        session.interaction().calibrationFromController = calibrationFromController;
-        session.interaction().programNew = yes;
+        session.interaction().calibrationFromController = o.calibrationFromController;
+        session.interaction().programNew = o.yes;
+        std::unique_ptr<MqttPublisher> mqtt;
+        if (o.mqtt) {
+            mqtt = std::make_unique<MqttPublisher>(*o.mqtt, o.mqttLogin, o.mqttCa);
+            if (const QString problem = mqtt->start(); !problem.isEmpty()) {
+                err() << consoleText(problem) << "\n";
+                return kExitFailed;
+            }
+        }
         MonitoringService service(session.db(), session.dataDir(), session.interaction(),
                                   session.progress());
-        const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
-        // Problems of the archive also go to the log, where they stay after the console.
-        auto logProblem = [&](const QString &text) {
-            try {
-                appendLogLine(logPath, logTimestamp() + QStringLiteral("   ") + text);
-            } catch (const MailLogError &e) {
-                err() << e.what() << "\n";
-            }
-        };
-
-        out() << stamp() << "  polling " << controllers.size() << " controller(s) every "
-              << intervalSeconds << " s; archive " << session.db().location() << "\n";
+        out() << stamp() << "  polling " << o.controllers.size() << " controller(s) every "
+              << o.intervalSeconds << " s; archive " << session.db().location() << "\n";
         out().flush();
-        for (const ControllerArg &c : controllers)
-            service.addController(
-                c.params, c.text, true,
-                [text = c.text, &session](const MonitoringService::AddOutcome &o) {
-                    session.progress().finish();
-                    if (o.error.ok())
-                        return;
-                    out() << stamp() << "  " << text << "  not connected: "
-                          << consoleText(errorText(o.error))
-                                 .replace(QLatin1Char('\n'), QLatin1Char(' '))
-                          << "\n";
-                    out().flush();
-                });
-
-        QEventLoop loop;
-        QObject::connect(&service, &MonitoringService::cycleFinished, &loop, [&] {
-            session.progress().finish();
-            const ServiceStatus &status = service.status();
-            for (int i = 1; i <= status.controllers.size(); ++i) {
-                const ControllerStatus &st = status.controllers[i - 1];
-                cTarvelon *t = service.controller(i);
-                const QString noData =
-                    st.stale ? QStringLiteral("  NO DATA since ") +
-                                   st.staleSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                             : QString();
-                if (!t || (!st.connected && st.lastPoll.archived == 0)) {
-                    out() << stamp() << "  " << st.address << "  not connected: "
-                          << consoleText(errorText(st.lastError))
-                                 .replace(QLatin1Char('\n'), QLatin1Char(' '))
-                          << noData << "\n";
-                    if (!st.lastPoll.notifyProblems.isEmpty())
-                        out() << stamp() << "  " << st.address
-                              << "  mail: " << consoleText(st.lastPoll.notifyProblems) << "\n";
-                    continue;
-                }
-                const PollResult &r = st.lastPoll;
-                QString line = stamp() + QStringLiteral("  #") + QString::number(t->aq_id_raw());
-                for (int s = 1; s <= cTarvelon::kSensors; ++s)
-                    if (t->Sensor(s).sensortyp() != 0)
-                        line +=
-                            QStringLiteral("  %1: %2").arg(s).arg(t->Sensor(s).formatierter_wert());
-                line += QStringLiteral("  archived %1").arg(r.archived);
-                if (r.spooled)
-                    line += QStringLiteral("  spooled %1").arg(r.spooled);
-                if (r.rejected)
-                    line += QStringLiteral("  rejected %1").arg(r.rejected);
-                line += QStringLiteral("  notifications %1").arg(r.notifications);
-                line += noData;
-                if (st.state != RegulationState::Normal)
-                    line += st.state == RegulationState::Alarm ? QStringLiteral("  ALARM")
-                                                               : QStringLiteral("  WARNING");
-                if (!st.lastError.ok())
-                    line += QStringLiteral("  error: ") +
-                            consoleText(errorText(st.lastError))
-                                .replace(QLatin1Char('\n'), QLatin1Char(' '));
-                if (!r.spoolProblem.isEmpty()) {
-                    line += QStringLiteral("  spool: ") + r.spoolProblem;
-                    logProblem(
-                        QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.spoolProblem));
-                }
-                if (r.rejected)
-                    logProblem(QStringLiteral("#%1 %2 unreadable record(s) kept in %3")
-                                   .arg(t->aq_id_raw())
-                                   .arg(r.rejected)
-                                   .arg(service.archive().rejectsPath()));
-                if (!r.notifyProblems.isEmpty())
-                    line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);
-                out() << line << "\n";
-            }
-            if (status.mailsWaiting > 0) {
-                out() << stamp() << "  " << status.mailsWaiting
-                      << " alarm mail(s) wait in the outbox";
-                if (!status.mailFailure.isEmpty())
-                    out() << "; last failure: " << consoleText(status.mailFailure);
-                out() << "\n";
-            }
-            if (!status.mailProblem.isEmpty())
-                out() << stamp() << "  mail: " << consoleText(status.mailProblem) << "\n";
-            if (!status.settingsProblem.isEmpty())
-                out() << stamp() << "  settings: " << consoleText(status.settingsProblem)
-                      << " (the settings in use stay)\n";
-            if (status.spoolBacklog > 0)
-                out() << stamp() << "  " << status.spoolBacklog
-                      << " record(s) wait in the spool file for the database\n";
-            out().flush();
-            if (cycles != 0 && status.cycles >= cycles)
-                loop.quit();
-        });
-        // The stop flag is set by a signal handler; the loop looks at it ten times a second.
-        QTimer stopWatch;
-        QObject::connect(&stopWatch, &QTimer::timeout, &loop, [&] {
-            if (g_stop.load())
-                loop.quit();
-        });
-        stopWatch.start(100);
-        service.start(static_cast<int>(intervalSeconds * 1000));
-        loop.exec();
-        service.stop();
+        runService(service, session, o, mqtt.get());
         if (g_stop.load())
             out() << stamp() << "  stopped\n";
         out().flush();

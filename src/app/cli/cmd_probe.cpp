@@ -6,6 +6,7 @@
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "link/protocol.h"
+#include "model/error_text.h"
 #include "store/store_error.h"
 
 namespace
@@ -23,20 +24,16 @@ int cmdProbe(const CliOptions &options, const QStringList &args)
     CommandLine line(QStringLiteral("probe"), QStringLiteral("--controller ADDR"),
                      QStringLiteral("Reads a controller's version, as a quick check that it "
                                     "answers."));
-    line.add(QStringLiteral("controller"),
-             QStringLiteral("the controller: tcp:HOST[:PORT] or serial:DEVICE"),
+    line.add(QStringLiteral("controller"), QLatin1String(kControllerAddressHelp),
              QStringLiteral("ADDR"));
     if (const auto done = line.parse(args))
         return *done;
     if (!line.arguments().isEmpty())
         return line.usageError(
             QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
-    const QString address = line.value(QStringLiteral("controller"));
-    if (address.isEmpty())
-        return line.usageError(QStringLiteral("--controller is required"));
-    QString error;
-    const auto params = parseControllerAddress(address, &error);
-    if (!params)
+    QList<ControllerArg> controllers;
+    QString error = controllersFrom(line.values(QStringLiteral("controller")), &controllers, false);
+    if (!error.isEmpty())
         return line.usageError(error);
 
     QString version;
@@ -44,7 +41,7 @@ int cmdProbe(const CliOptions &options, const QStringList &args)
         // The session sets the language, so link errors read as everywhere else.
         CliSession session(options);
         NoProgress progress;
-        ProtocolContext ctx{session.link(), session.clock(), progress, *params};
+        ProtocolContext ctx{session.link(), session.clock(), progress, controllers.first().params};
         // Made into text here, while the session's language is selected.
         error = errorText(get_Meta_Data(ctx, QStringLiteral("DX"), QStringLiteral("Version Data"),
                                         QStringLiteral("End Data"), QStringLiteral("CheckSum"),
@@ -54,7 +51,7 @@ int cmdProbe(const CliOptions &options, const QStringList &args)
         return kExitFailed;
     }
     if (!error.isEmpty()) {
-        err() << error << "\n";
+        err() << controllers.first().text << ": " << consoleText(error) << "\n";
         return kExitFailed;
     }
     if (version.size() < kVersionDataLength) {

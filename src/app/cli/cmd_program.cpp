@@ -5,13 +5,14 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "model/program_change.h"
 #include "model/tables.h"
 #include "store/strings.h"
 
 #include <QLocale>
-#include <stdexcept>
 #include <QRegularExpression>
+#include <stdexcept>
 
 namespace
 {
@@ -109,8 +110,7 @@ int cmdProgram(const CliOptions &options, const QStringList &argsIn)
             "         aq_hd_ph=7.25  aq_AnzLeitwert=1  Regelung(2,1).RW_ObererAlarm=27.5\n"
             "         Regelung(2,1).SW_ObereWarnung=26.8  Regelung(2,1).beschreibung=Heater"),
         QLatin1String(kQuestionRules));
-    line.add(QStringLiteral("controller"),
-             QStringLiteral("the controller: tcp:HOST[:PORT] or serial:DEVICE"),
+    line.add(QStringLiteral("controller"), QLatin1String(kControllerAddressHelp),
              QStringLiteral("ADDR"));
     line.addConnectAnswers();
     if (const auto done = line.parse(argsIn))
@@ -129,9 +129,9 @@ int cmdProgram(const CliOptions &options, const QStringList &argsIn)
     QStringList args = line.arguments();
     const QString action = args.isEmpty() ? QString() : args.takeFirst();
     if (action != QLatin1String("show") && action != QLatin1String("set"))
-        return line.usageError(action.isEmpty()
-                                   ? QStringLiteral("show or set is missing")
-                                   : QStringLiteral("unknown action '%1' (show or set)").arg(action));
+        return line.usageError(
+            action.isEmpty() ? QStringLiteral("show or set is missing")
+                             : QStringLiteral("unknown action '%1' (show or set)").arg(action));
     if (action == QLatin1String("show") && !args.isEmpty())
         return line.usageError(QStringLiteral("show takes no further arguments"));
     if (action == QLatin1String("set") && args.isEmpty())

@@ -27,9 +27,10 @@ CommandLine::CommandLine(QString command, QString synopsis, QString about, QStri
     add(QStringLiteral("help"), QStringLiteral("this text"));
 }
 
-void CommandLine::add(const QString &name, const QString &description, const QString &valueName)
+void CommandLine::add(const QString &name, const QString &description, const QString &valueName,
+                      const QStringList &aliases)
 {
-    QStringList names{name};
+    QStringList names = QStringList{name} + aliases;
     if (name == QLatin1String("help"))
         names.prepend(QStringLiteral("h"));
     QCommandLineOption option(names, description, valueName);

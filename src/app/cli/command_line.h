@@ -20,8 +20,10 @@ public:
     // usage line; about is printed before the options, notes after them.
     CommandLine(QString command, QString synopsis, QString about = {}, QString notes = {});
 
-    // A switch, or an option taking a value when valueName is given.
-    void add(const QString &name, const QString &description, const QString &valueName = {});
+    // A switch, or an option taking a value when valueName is given; aliases are other
+    // names of the same option, read under `name`.
+    void add(const QString &name, const QString &description, const QString &valueName = {},
+             const QStringList &aliases = {});
     // --yes and --calibration: how the questions of connecting a controller are answered.
     void addConnectAnswers();
     // An option that is refused with a message of its own instead of "unknown option".

@@ -31,9 +31,7 @@ struct Command {
 const Command kCommands[] = {
     {"init", cmdInit,
      "init                       create or upgrade the database and print its path"},
-    {"probe", cmdProbe,
-     "probe --controller ADDR    read a controller's version (ADDR: tcp:HOST[:PORT] or "
-     "serial:DEVICE)"},
+    {"probe", cmdProbe, "probe --controller ADDR    read a controller's version"},
     {"program", cmdProgram,
      "program --controller ADDR [--yes] [--calibration database|controller] show|set "
      "NAME=VALUE...\n"
@@ -56,7 +54,7 @@ const Command kCommands[] = {
      "mail-queue [--retry-now]   list the alarm mails waiting for the mail server, or try\n"
      "                             them now"},
     {"export", cmdExport,
-     "export --id N [--sensor S] [--from T] [--to T] [--out FILE]\n"
+     "export --controller ID [--sensor S] [--from T] [--to T] [--out FILE]\n"
      "                             the archive as CSV (T: YYYY-MM-DD[ HH:MM:SS])"},
     {"check", cmdCheck,
      "check [--repair] [--max-lines N]\n"
@@ -77,7 +75,10 @@ QString commandList()
     QString text = QStringLiteral("Commands (COMMAND --help or help COMMAND tells more):\n");
     for (const Command &c : kCommands)
         text += QStringLiteral("  ") + QLatin1String(c.usage) + u'\n';
-    return text;
+    return text +
+           QStringLiteral("--controller names a controller as ID, its identifier in the database, "
+                          "where the\ndatabase is read, or as ADDR, tcp:HOST[:PORT] or "
+                          "serial:DEVICE, where the controller\nitself is reached.\n");
 }
 
 void addGlobalOptions(CommandLine &line)

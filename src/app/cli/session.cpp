@@ -1,9 +1,12 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "service/monitoring_service.h"
 #include "store/datadir.h"
 #include "store/strings.h"
+
+#include <QRegularExpression>
 
 #include <unistd.h>
 
@@ -115,21 +118,73 @@ cHydoConnect &CliSession::link()
     return *m_link;
 }
 
-QString controllersFrom(const QStringList &addresses, QList<ControllerArg> *controllers,
+const char *const kControllerIdHelp = "the controller's identifier in the database\n"
+                                      "(poll and program show print it)";
+const char *const kControllerAddressHelp = "the controller's address: tcp:HOST[:PORT] or\n"
+                                           "serial:DEVICE";
+
+namespace
+{
+
+// A plain number names a stored controller; anything else is taken for an address.
+std::optional<int> controllerId(const QString &value)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\d{1,9}$"));
+    const QString v = value.trimmed();
+    if (!digits.match(v).hasMatch())
+        return std::nullopt;
+    return v.toInt();
+}
+
+} // namespace
+
+QString controllersFrom(const QStringList &values, QList<ControllerArg> *controllers,
                         bool repeatable)
 {
-    if (addresses.isEmpty())
+    if (values.isEmpty())
         return QStringLiteral("--controller is missing: tcp:HOST[:PORT] or serial:DEVICE");
-    if (!repeatable && addresses.size() > 1)
+    if (!repeatable && values.size() > 1)
         return QStringLiteral("--controller may be given once here");
-    for (const QString &address : addresses) {
+    for (const QString &value : values) {
+        if (controllerId(value))
+            return QStringLiteral("--controller %1: a controller is reached at its address, "
+                                  "tcp:HOST[:PORT] or serial:DEVICE; the database keeps no "
+                                  "addresses to look an identifier up")
+                .arg(value);
         QString error;
-        const auto params = parseControllerAddress(address, &error);
+        const auto params = parseControllerAddress(value, &error);
         if (!params)
             return error;
-        controllers->append(ControllerArg{*params, address});
+        controllers->append(ControllerArg{*params, value});
     }
     return QString();
+}
+
+QString storedControllerFrom(const QStringList &values, int *id)
+{
+    if (values.isEmpty())
+        return QStringLiteral("--controller is missing: the controller's identifier");
+    if (values.size() > 1)
+        return QStringLiteral("--controller may be given once here");
+    const QString &value = values.first();
+    if (const auto n = controllerId(value)) {
+        *id = *n;
+        return QString();
+    }
+    if (parseControllerAddress(value, nullptr))
+        return QStringLiteral("--controller %1: the database knows controllers by identifier, "
+                              "not by address; poll and program show print it")
+            .arg(value);
+    return QStringLiteral("--controller needs a controller's identifier (got '%1')").arg(value);
+}
+
+bool reportMissingController(const Database &db, int id)
+{
+    if (db.controllerIdInUse(id))
+        return false;
+    err() << "There is no controller #" << id << " in database " << db.location() << "\n";
+    err().flush();
+    return true;
 }
 
 std::unique_ptr<cTarvelon> connectController(CliSession &session, const ControllerArg &controller,
@@ -149,7 +204,8 @@ std::unique_ptr<cTarvelon> connectController(CliSession &session, const Controll
         return nullptr;
     }
     if (!e.ok()) {
-        *error = consoleText(errorText(e));
+        // Named, since the link's own texts do not say which controller failed.
+        *error = controller.text + QStringLiteral(": ") + consoleText(errorText(e));
         return nullptr;
     }
     return t;

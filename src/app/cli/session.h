@@ -68,14 +68,25 @@ private:
 // Texts of the program use a carriage return as line break.
 QString consoleText(const QString &text);
 
+// --controller names a controller as the user knows it: by its identifier in the database
+// (a number) or by its address. The database keeps no addresses, so a command that talks to
+// the controller needs the address and one that reads the database needs the identifier.
 struct ControllerArg {
     LinkParams params;
     QString text;
 };
-// The controllers the --controller options name. Returns why they are no good, or an empty
-// text.
-QString controllersFrom(const QStringList &addresses, QList<ControllerArg> *controllers,
+// The controllers to reach at the addresses given. Returns why they are no good, or an
+// empty text.
+QString controllersFrom(const QStringList &values, QList<ControllerArg> *controllers,
                         bool repeatable);
+// The stored controller given by its identifier. Returns why it is no good, or an empty text.
+QString storedControllerFrom(const QStringList &values, int *id);
+// Says so on standard error and returns true when the database knows no controller `id`.
+bool reportMissingController(const Database &db, int id);
+
+// The help of --controller for either kind of command.
+extern const char *const kControllerIdHelp;
+extern const char *const kControllerAddressHelp;
 
 class cTarvelon;
 

@@ -3,8 +3,8 @@
 #include "store/database.h"
 #include "store/store_error.h"
 #include "store/strings.h"
-#include "ui/gui_interaction.h"
-#include "ui/masked_edit.h"
+#include "widgets/gui_interaction.h"
+#include "widgets/masked_edit.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

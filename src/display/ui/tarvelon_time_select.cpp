@@ -2,7 +2,7 @@
 
 #include "display/hydo_display.h"
 #include "store/strings.h"
-#include "ui/masked_edit.h"
+#include "widgets/masked_edit.h"
 
 #include <QComboBox>
 #include <QGridLayout>

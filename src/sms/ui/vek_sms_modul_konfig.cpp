@@ -3,8 +3,8 @@
 #include "link/hydo_connect.h"
 #include "service/link_worker.h"
 #include "store/strings.h"
-#include "ui/gui_interaction.h"
-#include "ui/infoform.h"
+#include "widgets/gui_interaction.h"
+#include "widgets/infoform.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "ui/masked_edit.h"
+#include "widgets/masked_edit.h"
 
 #include "model/tables.h"
 

@@ -1,4 +1,4 @@
-#include "link/error.h"
+#include "model/error_text.h"
 
 #include "store/strings.h"
 

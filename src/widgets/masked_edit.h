@@ -27,7 +27,6 @@ public:
     // pattern ("00.00", "000") or a date and time format ("hh:mm:ss", "dd.MM.yyyy HH:mm:ss");
     // `widthTwips` the least width (15 twips to a pixel), widened until the mask fits.
     void setMaskAndFormat(const QString &mask, const QString &format, int widthTwips);
-    QString maskText() const { return m_mask; }
     // Lets the first place take a minus sign (for fields that hold negative values).
     void setSigned(bool allowSign);
     QString format() const { return m_format; }

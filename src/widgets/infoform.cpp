@@ -1,4 +1,4 @@
-#include "ui/infoform.h"
+#include "widgets/infoform.h"
 
 #include "store/strings.h"
 

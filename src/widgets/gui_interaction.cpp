@@ -1,4 +1,4 @@
-#include "ui/gui_interaction.h"
+#include "widgets/gui_interaction.h"
 
 #include <QSemaphore>
 #include <QThread>

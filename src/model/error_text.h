@@ -1,0 +1,9 @@
+#pragma once
+
+#include "link/error.h"
+
+#include <QString>
+
+// The text shown for an error, in the language selected now; empty for no error. The link
+// only hands on codes: the words belong to whoever shows them.
+QString errorText(const Error &error);
