@@ -1,63 +1,25 @@
-// Archive rate of the download's writing path (ArchiveSpool::store: one transaction, the check
-// that skips rows already archived, the summary triggers) on SQLite and on PostgreSQL, with the
-// same batches, by the wall clock (the server's work is not this process's CPU time). The
-// PostgreSQL server is started here in a temporary folder, with its syncs to
-// disk as a real server has them, and removed afterwards.
+// Archive rate of the download's writing path on SQLite and on PostgreSQL, with the same
+// batches of several sizes, by the wall clock (the server's work is not this process's CPU
+// time).
 
-#include "archive_records.h"
-#include "store/archive_spool.h"
-#include "store/database.h"
-#include "support/pg_server.h"
+#include "archive_spool_rate.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <vector>
 
 namespace
 {
 
-
 const PgServer *g_server = nullptr;
 
 void ArchiveSpoolStore(benchmark::State &state, bool postgres)
 {
-    QTemporaryDir dir;
-    QString location = dir.filePath(QStringLiteral("ostracom.db"));
-    QString error;
-    QString pgDatabase;
-    if (postgres) {
-        pgDatabase = g_server ? g_server->createDatabase(false, &error) : QString();
-        if (pgDatabase.isEmpty()) {
-            state.SkipWithError(("no PostgreSQL database: " + error).toStdString().c_str());
-            return;
-        }
-        location = g_server->url(pgDatabase);
-    }
-    {
-        Database db(location);
-        ArchiveSpool spool(db, dir.path());
-        const int count = static_cast<int>(state.range(0));
-        int batch = 0;
-        for (auto _ : state) {
-            state.PauseTiming();
-            const auto records = makeRecords(count, batch++);
-            state.ResumeTiming();
-            const ArchiveSpool::Result r = spool.store(records);
-            if (!r.error.isEmpty() || r.written != count)
-                state.SkipWithError(("not archived: " + r.error).toStdString().c_str());
-        }
-        state.counters["records_per_s"] = benchmark::Counter(
-            static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
-    }
-    if (postgres)
-        g_server->dropDatabase(pgDatabase);
+    measureSpoolStore(state, g_server, postgres);
 }
 
 // Prints the runs as usual and then both rates of each batch size and their ratio.

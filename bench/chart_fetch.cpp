@@ -1,8 +1,7 @@
 // Charts of a year-long archive of 8 sensors at one record per 10 s (about 25 million rows):
 // fetching and preparing a day, a month and a year of 8 series for a chart 1000 pixels wide,
 // beside the plain algorithm that reads every row twice; a derived series over a month in
-// one pass beside a query per compensation value; and the archive rate with the summaries
-// kept beside the same writes without them.
+// one pass beside a query per compensation value. (The archive rate is bench_archive_rate's.)
 //
 // The archive is generated once into the build folder (bench-data/) and reused; generating
 // it writes the rows directly and lets the schema upgrade fill the summaries, as it would
@@ -23,7 +22,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -245,47 +243,6 @@ void DerivedMonthPerPoint(benchmark::State &state)
     }
 }
 
-// ---- archive rate: batches of 8 sensors x 1250 records, as the download writes them.
-std::vector<ArchiveRecord> batchOf(int batch)
-{
-    std::vector<ArchiveRecord> records;
-    const WallSecond start = *Database::wallSecond(u"2026-01-01 00:00:00") + batch * 12500;
-    for (int i = 0; i < 10000; ++i)
-        records.push_back({Database::datumText(start + (i / kSensors) * kRecordSeconds),
-                           20.0 + (i % 100) * 0.1, kController, 1 + i % kSensors});
-    return records;
-}
-
-void archiveRate(benchmark::State &state, bool summaries)
-{
-    QTemporaryDir dir;
-    Database db(dir.filePath(QStringLiteral("ostracom.db")));
-    if (!summaries) {
-        QSqlQuery q(db.connection());
-        for (const char *t : {"INSERT", "DELETE", "UPDATE_OLD", "UPDATE_NEW"})
-            q.exec(QStringLiteral("DROP TRIGGER HYDOARCHIVE_SUMMARY_%1").arg(QLatin1String(t)));
-    }
-    int batch = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const auto records = batchOf(batch++);
-        state.ResumeTiming();
-        db.appendArchive(records, Database::SkipExisting::Yes);
-    }
-    state.counters["records_per_s"] =
-        benchmark::Counter(10000, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-void ArchiveWithSummaries(benchmark::State &state)
-{
-    archiveRate(state, true);
-}
-
-void ArchiveWithoutSummaries(benchmark::State &state)
-{
-    archiveRate(state, false);
-}
-
 } // namespace
 
 BENCHMARK(ChartOfEightSeries)->Arg(1)->Arg(30)->Arg(365)->Unit(benchmark::kMillisecond);
@@ -297,8 +254,6 @@ BENCHMARK(PlainChartOfEightSeries)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(DerivedMonthOnePass)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(DerivedMonthPerPoint)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(ArchiveWithSummaries)->Iterations(20)->Unit(benchmark::kMillisecond);
-BENCHMARK(ArchiveWithoutSummaries)->Iterations(20)->Unit(benchmark::kMillisecond);
 
 namespace
 {
@@ -327,8 +282,6 @@ public:
              "PlainChartOfEightSeries/365/iterations:1", "100 ms"},
             {"derived month", "DerivedMonthOnePass/iterations:3",
              "DerivedMonthPerPoint/iterations:1", "ratio >= 10"},
-            {"archive 10000 records", "ArchiveWithSummaries/iterations:20",
-             "ArchiveWithoutSummaries/iterations:20", "-"},
         };
         for (const auto &p : pairs) {
             const auto fast = m_ms.find(p.fast);

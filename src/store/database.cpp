@@ -653,6 +653,12 @@ bool Database::isDatumText(const QString &text)
 {
     if (text.size() != 19 || text[10] != QLatin1Char(' '))
         return false;
+    // The form every program writes is checked by hand: parsing it with a format took longer
+    // than archiving the record. Anything else is left to the parser.
+    if (wallSecond(text)) {
+        const QStringView t(text);
+        return QDate::isValid(t.left(4).toInt(), t.mid(5, 2).toInt(), t.mid(8, 2).toInt());
+    }
     return QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd")).isValid() &&
            QTime::fromString(text.mid(11), QStringLiteral("HH:mm:ss")).isValid();
 }

@@ -108,8 +108,9 @@ class Database
 public:
     // Schema versions: 1 the six tables, 2 their indexes, 3 the archive index that covers
     // the value and the summary tables of the archive, 4 the regulations' alarm quality and
-    // the no-data alarm setting.
-    static constexpr int kSchemaVersion = 5;
+    // the no-data alarm setting, 5 the outbox's longest wait, 6 the flag that lets a batch
+    // of this program's be summarised in one pass.
+    static constexpr int kSchemaVersion = 6;
     // Slot lengths of the archive's summary tables, finest first. Every sensor value is
     // summarised in each, in the transaction that archives it.
     static constexpr int kSummarySlots[] = {60, 600, 3600};

@@ -3,12 +3,14 @@
 #include "store/database_sql.h"
 
 #include <QMap>
-#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <set>
+#include <unordered_set>
 
 using namespace database_detail;
 
@@ -33,12 +35,34 @@ namespace
 // First key of the locks that keep two writers of one controller's archive apart.
 constexpr int kArchiveLockClass = 0x4f53;
 
-// Identity of an archived value for the duplicate check.
-QString archiveKey(int tarvelonId, int asid, const QString &datum, double wert)
-{
-    return QString::number(tarvelonId) + QLatin1Char('|') + QString::number(asid) +
-           QLatin1Char('|') + datum + QLatin1Char('|') + QString::number(wert, 'g', 17);
-}
+// Identity of an archived value for the duplicate check: the value by its bits, so that
+// equal means the same number written the same way (every NaN is one value, as its text is).
+struct ArchiveKey {
+    int tarvelonId;
+    int asid;
+    QString datum;
+    quint64 wert;
+
+    ArchiveKey(int id, int sensor, const QString &d, double w)
+        : tarvelonId(id), asid(sensor), datum(d), wert(std::isnan(w) ? ~quint64(0) : bitsOf(w))
+    {
+    }
+    static quint64 bitsOf(double w)
+    {
+        quint64 bits;
+        std::memcpy(&bits, &w, sizeof bits);
+        return bits;
+    }
+    bool operator==(const ArchiveKey &) const = default;
+};
+
+struct ArchiveKeyHash {
+    size_t operator()(const ArchiveKey &k) const
+    {
+        return qHashMulti(0, k.tarvelonId, k.asid, k.datum, k.wert);
+    }
+};
+
 // Records per statement on PostgreSQL: one round trip each, and one run of the summary
 // trigger over all of them, instead of one of each per record.
 constexpr size_t kPostgresRowsPerStatement = 5000;
@@ -65,6 +89,35 @@ void insertPostgres(Sql &sql, const std::vector<const ArchiveRecord *> &records,
                                "precision[]), CAST(? AS integer[]), CAST(? AS integer[]))"),
                 {arrayLiteral(datum), arrayLiteral(wert), arrayLiteral(id), arrayLiteral(asid)},
                 what);
+    }
+}
+
+// Records per INSERT on SQLite: the summary trigger's frame and Qt's work per statement are
+// paid once for all of them, not once per record.
+constexpr int kSqliteRowsPerStatement = 50;
+
+void insertSqlite(Sql &sql, const std::vector<const ArchiveRecord *> &records, const char *what)
+{
+    // Sensor by sensor, in the order of the batch within each: a sensor's controller and
+    // number are bound once a statement (Qt's work per bound value is most of the work).
+    std::vector<const ArchiveRecord *> bySensor = records;
+    std::stable_sort(bySensor.begin(), bySensor.end(), [](auto *a, auto *b) {
+        return std::pair(a->tarvelonId, a->asid) < std::pair(b->tarvelonId, b->asid);
+    });
+    RowStatements insert(sql,
+                         QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, ASID) "
+                                        "SELECT column1, column2, ?, ? FROM (VALUES"),
+                         QStringLiteral(")"), 2, kSqliteRowsPerStatement, what);
+    QVariantList values;
+    for (auto run = bySensor.begin(); run != bySensor.end();) {
+        auto end = run;
+        values.clear();
+        for (; end != bySensor.end() && (*end)->tarvelonId == (*run)->tarvelonId &&
+               (*end)->asid == (*run)->asid;
+             ++end)
+            values << (*end)->datum << (*end)->wert;
+        insert.run(values, {(*run)->tarvelonId, (*run)->asid}); // a failure rolls back
+        run = end;
     }
 }
 
@@ -99,11 +152,11 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
                         {kArchiveLockClass, id}, what);
         }
         {
-            QSqlQuery q(sql.db());
             // Rows already archived are found with one range query per controller instead of
             // a lookup per record: a download normally holds only new records.
-            QSet<QString> existing;
+            std::unordered_set<ArchiveKey, ArchiveKeyHash> existing;
             if (skip == SkipExisting::Yes) {
+                existing.reserve(records.size());
                 // Per controller and sensor, so that each look-up runs on the archive's index.
                 QMap<QPair<int, int>, QPair<QString, QString>> ranges; // -> first, last DATUM
                 for (const ArchiveRecord &r : records) {
@@ -122,8 +175,8 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
                                                "DATUM >= ? AND DATUM <= ?"),
                                 {it.key().first, it.key().second, it->first, it->second}, what);
                     while (e.next())
-                        existing.insert(archiveKey(it.key().first, it.key().second,
-                                                   e.value(0).toString(), e.value(1).toDouble()));
+                        existing.emplace(it.key().first, it.key().second, e.value(0).toString(),
+                                         e.value(1).toDouble());
                 }
             }
             std::vector<const ArchiveRecord *> fresh;
@@ -131,28 +184,17 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
             for (const ArchiveRecord &r : records) {
                 if (skip == SkipExisting::Yes) {
                     // Also catches a record repeated within this batch.
-                    const QString key = archiveKey(r.tarvelonId, r.asid, r.datum, r.wert);
-                    if (existing.contains(key))
+                    if (!existing.emplace(r.tarvelonId, r.asid, r.datum, r.wert).second)
                         continue;
-                    existing.insert(key);
                 }
                 fresh.push_back(&r);
             }
             if (sql.postgres()) {
                 insertPostgres(sql, fresh, what);
-            } else {
-                if (!q.prepare(QStringLiteral("INSERT INTO HYDOARCHIVE (DATUM, WERT, TARVELONID, "
-                                              "ASID) VALUES (?, ?, ?, ?)")))
-                    sql.fail(what, q.lastError());
-                for (const ArchiveRecord *r : fresh) {
-                    q.addBindValue(r->datum);
-                    q.addBindValue(r->wert);
-                    q.addBindValue(r->tarvelonId);
-                    q.addBindValue(r->asid);
-                    sql.beforeWrite(what);
-                    if (!q.exec())
-                        sql.fail(what, q.lastError()); // the transaction rolls back
-                }
+            } else if (!fresh.empty()) {
+                beginSummaryBatch(sql);
+                insertSqlite(sql, fresh, what);
+                finishSummaryBatch(sql, fresh);
             }
             added = static_cast<int>(fresh.size());
         }

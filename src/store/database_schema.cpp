@@ -132,11 +132,8 @@ struct Migration {
 // Portable SQL serves both; where the dialects differ, Sql::dialectSql fills in the
 // spelling (a new table gets {rowid} for "the first matching row", {real} for doubles).
 const Migration kMigrations[] = {
-    {1, createTables},
-    {2, createIndexes},
-    {3, createArchiveSummaries},
-    {4, createAlarmQuality},
-    {5, addMailMaxAge},
+    {1, createTables},       {2, createIndexes}, {3, createArchiveSummaries},
+    {4, createAlarmQuality}, {5, addMailMaxAge}, {6, createSummaryBatch},
 };
 static_assert(std::size(kMigrations) == Database::kSchemaVersion);
 
@@ -319,6 +316,72 @@ namespace
 // Brings the schema and the seed rows of an open database up to date. Returns the summary
 // tables and triggers it found missing and restored.
 QStringList upgradeSchema(Sql &sql);
+
+// An existing file must be one this program can read, write and take for SQLite's.
+void requireUsableSqliteFile(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        throw StoreError(QStringLiteral("Database %1 is a folder, not a file").arg(path));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw StoreError(
+            QStringLiteral("Database %1 cannot be read: %2").arg(path, f.errorString()));
+    // Opening for writing without truncating changes nothing, and tells now rather than
+    // at the first archived value that the file is read-only.
+    QFile w(path);
+    if (!w.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        throw StoreError(
+            QStringLiteral("Database %1 cannot be written: %2").arg(path, w.errorString()));
+    const QByteArray head = f.read(sizeof kSqliteHeader);
+    // An empty file is an empty database; anything else must carry the header.
+    if (f.size() > 0 && head != QByteArray(kSqliteHeader, sizeof kSqliteHeader))
+        throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
+                                        "unchanged")
+                             .arg(path));
+}
+
+// SQLite's own check of an existing file, with the problems it reports.
+void requireIntactSqliteFile(Sql &sql, const QString &path)
+{
+    QSqlQuery q(sql.db());
+    if (!q.exec(QStringLiteral("PRAGMA quick_check(%1)").arg(kReportedProblems))) {
+        // Only a file SQLite itself calls corrupt is "damaged": a full disk or another
+        // program's lock also stops the check, and each needs a different remedy.
+        const QSqlError error = q.lastError();
+        const auto kind = kindOf(error, path);
+        if (error.nativeErrorCode() == QLatin1String(kSqliteNotADatabase))
+            throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
+                                            "unchanged")
+                                 .arg(path),
+                             kind);
+        if (kind == StoreError::Kind::Damaged)
+            throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
+                                 .arg(path, error.text()),
+                             kind);
+        if (kind == StoreError::Kind::Full)
+            throw StoreError(QStringLiteral("Database %1 cannot be opened: the disk is full "
+                                            "(%2)")
+                                 .arg(path, error.text()),
+                             kind);
+        if (kind == StoreError::Kind::Busy)
+            throw StoreError(QStringLiteral("Database %1 is locked by another program (%2)")
+                                 .arg(path, error.text()),
+                             kind);
+        throw StoreError(
+            QStringLiteral("Database %1 cannot be checked: %2").arg(path, error.text()), kind);
+    }
+    QStringList problems;
+    while (q.next())
+        problems << q.value(0).toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    problems.removeIf([](const QString &line) { return line.startsWith(QLatin1String("***")); });
+    if (problems.size() > kReportedProblems)
+        problems.resize(kReportedProblems);
+    if (problems != QStringList{QStringLiteral("ok")})
+        throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
+                             .arg(path, problems.join(QStringLiteral("; "))),
+                         StoreError::Kind::Damaged);
+}
+
 } // namespace
 
 void Database::prepareSchema()
@@ -338,70 +401,13 @@ void Database::prepareSchema()
         throw StoreError(QStringLiteral("Database %1 cannot be used: %2").arg(path, e.message()));
     }
     const bool exists = file.exists();
-    if (exists) {
-        if (file.isDir())
-            throw StoreError(QStringLiteral("Database %1 is a folder, not a file").arg(path));
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            throw StoreError(
-                QStringLiteral("Database %1 cannot be read: %2").arg(path, f.errorString()));
-        // Opening for writing without truncating changes nothing, and tells now rather than
-        // at the first archived value that the file is read-only.
-        QFile w(path);
-        if (!w.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-            throw StoreError(
-                QStringLiteral("Database %1 cannot be written: %2").arg(path, w.errorString()));
-        const QByteArray head = f.read(sizeof kSqliteHeader);
-        // An empty file is an empty database; anything else must carry the header.
-        if (f.size() > 0 && head != QByteArray(kSqliteHeader, sizeof kSqliteHeader))
-            throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
-                                            "unchanged")
-                                 .arg(path));
-    }
+    if (exists)
+        requireUsableSqliteFile(path);
 
     m_shared->createFile = !exists;
     Sql sql(connection(), path);
-
-    if (exists) {
-        QSqlQuery q(sql.db());
-        if (!q.exec(QStringLiteral("PRAGMA quick_check(%1)").arg(kReportedProblems))) {
-            // Only a file SQLite itself calls corrupt is "damaged": a full disk or another
-            // program's lock also stops the check, and each needs a different remedy.
-            const QSqlError error = q.lastError();
-            const auto kind = kindOf(error, path);
-            if (error.nativeErrorCode() == QLatin1String(kSqliteNotADatabase))
-                throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
-                                                "unchanged")
-                                     .arg(path),
-                                 kind);
-            if (kind == StoreError::Kind::Damaged)
-                throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
-                                     .arg(path, error.text()),
-                                 kind);
-            if (kind == StoreError::Kind::Full)
-                throw StoreError(QStringLiteral("Database %1 cannot be opened: the disk is full "
-                                                "(%2)")
-                                     .arg(path, error.text()),
-                                 kind);
-            if (kind == StoreError::Kind::Busy)
-                throw StoreError(QStringLiteral("Database %1 is locked by another program (%2)")
-                                     .arg(path, error.text()),
-                                 kind);
-            throw StoreError(
-                QStringLiteral("Database %1 cannot be checked: %2").arg(path, error.text()), kind);
-        }
-        QStringList problems;
-        while (q.next())
-            problems << q.value(0).toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        problems.removeIf(
-            [](const QString &line) { return line.startsWith(QLatin1String("***")); });
-        if (problems.size() > kReportedProblems)
-            problems.resize(kReportedProblems);
-        if (problems != QStringList{QStringLiteral("ok")})
-            throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
-                                 .arg(path, problems.join(QStringLiteral("; "))),
-                             StoreError::Kind::Damaged);
-    }
+    if (exists)
+        requireIntactSqliteFile(sql, path);
 
     m_shared->restoredSummaryObjects = upgradeSchema(sql);
 }
@@ -440,7 +446,8 @@ QStringList upgradeSchema(Sql &sql)
     // Rows archived while a summary trigger was missing (dropped by hand, a restore of
     // the tables alone) were never summarised: the trigger comes back and the summaries
     // are computed anew.
-    const bool summariesWhole = version < kSummaryVersion || missingSummaryObjects(sql).isEmpty();
+    const bool summariesWhole =
+        version < kSummaryVersion || missingSummaryObjects(sql, version).isEmpty();
     // A second open of a current database finds nothing to do and writes nothing.
     if (version == Database::kSchemaVersion && summariesWhole && planSeed(sql).empty())
         return {};
@@ -460,7 +467,7 @@ QStringList upgradeSchema(Sql &sql)
         // Looked for again under the lock: another program may have restored them.
         QStringList restored;
         if (current >= kSummaryVersion) {
-            restored = missingSummaryObjects(sql);
+            restored = missingSummaryObjects(sql, current);
             if (!restored.isEmpty())
                 createArchiveSummaries(sql);
         }
@@ -486,6 +493,6 @@ bool Database::needsUpgrade() const
     const int version = userVersion(sql);
     // Missing seed rows too: a reading command would show new texts untranslated.
     return version < kSchemaVersion ||
-           (version >= kSummaryVersion && !missingSummaryObjects(sql).isEmpty()) ||
+           (version >= kSummaryVersion && !missingSummaryObjects(sql, version).isEmpty()) ||
            !planSeed(sql).empty();
 }

@@ -13,7 +13,10 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
+#include <map>
 #include <utility>
+#include <vector>
 
 namespace database_detail
 {
@@ -171,6 +174,64 @@ private:
     mutable bool m_conflict = false;
 };
 
+// Statements of many rows: `head`, the placeholders of up to `rowsPerStatement` rows of
+// `width` values, then `tail`. The work per statement (and per run of a trigger) is shared by
+// its rows. Each row count is prepared once: SQLite's parser takes much longer than that many
+// times as long for a statement with many times the placeholders.
+class RowStatements
+{
+public:
+    RowStatements(Sql &sql, QString head, QString tail, int width, int rowsPerStatement,
+                  const char *what)
+        : m_sql(sql), m_head(std::move(head)), m_tail(std::move(tail)), m_width(width),
+          m_rowsPerStatement(rowsPerStatement), m_what(what)
+    {
+    }
+
+    // Writes the rows of `values` (width values each); `leading` is bound before the rows
+    // in each statement, for placeholders of `head`.
+    void run(const QVariantList &values, const QVariantList &leading = {})
+    {
+        const qsizetype rows = values.size() / m_width;
+        for (qsizetype from = 0; from < rows; from += m_rowsPerStatement) {
+            const qsizetype count = std::min<qsizetype>(m_rowsPerStatement, rows - from);
+            QSqlQuery &q = prepared(count);
+            for (const QVariant &v : leading)
+                q.addBindValue(v);
+            for (qsizetype i = from * m_width; i < (from + count) * m_width; ++i)
+                q.addBindValue(values[i]);
+            m_sql.beforeWrite(m_what);
+            if (!q.exec())
+                m_sql.fail(m_what, q.lastError());
+        }
+    }
+
+private:
+    QSqlQuery &prepared(qsizetype count)
+    {
+        auto [it, added] = m_prepared.try_emplace(count, m_sql.db());
+        if (added) {
+            const QString row =
+                QLatin1Char('(') +
+                QStringList(m_width, QStringLiteral("?")).join(QStringLiteral(", ")) +
+                QLatin1Char(')');
+            if (!it->second.prepare(m_head + QLatin1Char(' ') +
+                                    QStringList(count, row).join(QStringLiteral(", ")) +
+                                    QLatin1Char(' ') + m_tail))
+                m_sql.fail(m_what, it->second.lastError());
+        }
+        return it->second;
+    }
+
+    Sql &m_sql;
+    QString m_head;
+    QString m_tail;
+    int m_width;
+    int m_rowsPerStatement;
+    const char *m_what;
+    std::map<qsizetype, QSqlQuery> m_prepared;
+};
+
 // Runs `body` (one whole transaction) again when it lost a conflict with another writer.
 template <typename Body> auto retryConflicts(const Sql &sql, Body body)
 {
@@ -229,9 +290,19 @@ void createArchiveSummaries(Sql &sql);
 // and fills them from the archive, or from the next finer level, which must be whole.
 inline constexpr unsigned kAllSummaryLevels = ~0u;
 void fillArchiveSummaries(Sql &sql, unsigned levels = kAllSummaryLevels);
-// The summary tables and the triggers that keep them that the database lacks (a disabled
-// trigger counts as missing).
-QStringList missingSummaryObjects(Sql &sql);
+// The summary tables and the triggers that keep them that a database of schema `version`
+// lacks (a disabled trigger counts as missing, so does a batch flag left set).
+QStringList missingSummaryObjects(Sql &sql, int version);
+
+// Version 6: on SQLite the flag with which this program's own archive batches are summarised
+// in one grouped pass per level rather than by the insert trigger row by row.
+inline constexpr int kSummaryBatchVersion = 6;
+void createSummaryBatch(Sql &sql);
+// SQLite, in the transaction that archives new rows, before they are written: sets the flag.
+// finishSummaryBatch, after the rows are written, adds them to the summaries and clears it.
+// (PostgreSQL's statement trigger groups each statement's rows anyway.)
+void beginSummaryBatch(Sql &sql);
+void finishSummaryBatch(Sql &sql, const std::vector<const ArchiveRecord *> &rows);
 
 // Version 4: the regulations' alarm quality and the no-data alarm setting.
 void createAlarmQuality(Sql &sql);

@@ -11,9 +11,11 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <tuple>
 
 using namespace database_detail;
 
@@ -22,6 +24,8 @@ namespace
 
 constexpr int kLevels = static_cast<int>(std::size(Database::kSummarySlots));
 constexpr qint64 kSecondsPerDay = 86400;
+// Summary rows per upsert of a batch of this program's.
+constexpr int kSlotsPerStatement = 20;
 
 QString summaryTable(int slotSeconds)
 {
@@ -195,6 +199,45 @@ QString triggerBody(const std::function<QString(int)> &perLevel)
     return body;
 }
 
+// SQLite: a batch this program archives is summarised by one grouped upsert per level instead
+// of a trigger run per row. While its transaction lasts it sets this flag, and the insert
+// trigger leaves rows alone while the flag is set. Other programs never see it set (it is
+// set and cleared before the commit), so their rows are still summarised row by row. A
+// table rather than anything of this connection's own, because the trigger runs the same
+// for every connection; a set flag found committed is mended at the next open.
+const QString kBatchTable = QStringLiteral("HYDOARCHIVE_SUMMARY_BATCH");
+
+void createBatchFlag(Sql &sql)
+{
+    const char *what = "Creating the archive summaries";
+    sql.direct(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (ONE INTEGER PRIMARY KEY "
+                              "CHECK (ONE = 1), ACTIVE INTEGER NOT NULL)")
+                   .arg(kBatchTable),
+               what);
+    sql.direct(QStringLiteral("INSERT INTO %1 (ONE, ACTIVE) VALUES (1, 0) ON CONFLICT (ONE) "
+                              "DO UPDATE SET ACTIVE = 0")
+                   .arg(kBatchTable),
+               what);
+}
+
+void createInsertTrigger(Sql &sql, bool replace)
+{
+    const char *what = "Creating the archive summaries";
+    if (replace)
+        sql.direct(QStringLiteral("DROP TRIGGER IF EXISTS HYDOARCHIVE_SUMMARY_INSERT"), what);
+    // The flag first: a batch's rows then cost the trigger no conversion of their time.
+    const QString when =
+        QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 WHERE ACTIVE <> 0) AND %2 AND "
+                       "NEW.WERT IS NOT NULL AND %3 IS NOT NULL")
+            .arg(kBatchTable, isSensorRow(QStringLiteral("NEW")),
+                 secondOf(sql, QStringLiteral("NEW.DATUM")));
+    sql.direct(
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
+                       "INSERT ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
+            .arg(when, triggerBody([&](int slotSeconds) { return addNewRow(sql, slotSeconds); })),
+        what);
+}
+
 qint64 floorDiv(qint64 a, qint64 b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
@@ -229,7 +272,11 @@ qint64 daysFromCivil(qint64 y, unsigned m, unsigned d)
 namespace database_detail
 {
 
-void createArchiveSummaries(Sql &sql)
+namespace
+{
+
+// The archive's index with the value, and one table per summary level.
+void createSummaryTables(Sql &sql)
 {
     const char *what = "Creating the archive summaries";
     // The value in the index lets a chart read a sensor's range without touching the table;
@@ -249,71 +296,87 @@ void createArchiveSummaries(Sql &sql)
                                       "PRIMARY KEY (TARVELONID, ASID, SLOT)){norowid}")
                            .arg(summaryTable(slotSeconds))),
                    what);
+}
 
-    const QString newIsMeasurement = isSensorRow(QStringLiteral("NEW")) +
-                                     QStringLiteral(" AND NEW.WERT IS NOT NULL AND %1 IS NOT NULL")
-                                         .arg(secondOf(sql, QStringLiteral("NEW.DATUM")));
-    auto addNew = [&](int slotSeconds) { return addNewRow(sql, slotSeconds); };
-    auto recompute = [&](const QString &row) {
-        return triggerBody([&](int slotSeconds) { return recomputeSlotOf(sql, row, slotSeconds); });
+QString recomputeBody(const Sql &sql, const QString &row)
+{
+    return triggerBody([&](int slotSeconds) { return recomputeSlotOf(sql, row, slotSeconds); });
+}
+
+const QString kUpdatedColumns = QStringLiteral("TARVELONID, ASID, DATUM, WERT");
+
+void createPostgresTriggers(Sql &sql)
+{
+    const char *what = "Creating the archive summaries";
+    auto recompute = [&](const QString &row) { return recomputeBody(sql, row); };
+    // The same statements as SQLite's triggers, in trigger functions: they run in the
+    // transaction of the archive change, whichever program makes it.
+    const QString oldIsMeasurement =
+        isSensorRow(QStringLiteral("OLD")) +
+        QStringLiteral(" AND %1 IS NOT NULL").arg(secondOf(sql, QStringLiteral("OLD.DATUM")));
+    const QString newIsSensor =
+        isSensorRow(QStringLiteral("NEW")) +
+        QStringLiteral(" AND %1 IS NOT NULL").arg(secondOf(sql, QStringLiteral("NEW.DATUM")));
+    const struct {
+        const char *name;
+        QString event;
+        QString body;
+    } triggers[] = {
+        {"HYDOARCHIVE_SUMMARY_INSERT",
+         QStringLiteral("INSERT ON HYDOARCHIVE REFERENCING NEW TABLE AS new_rows FOR EACH "
+                        "STATEMENT"),
+         triggerBody([&](int slotSeconds) { return addNewRows(sql, slotSeconds); })},
+        {"HYDOARCHIVE_SUMMARY_DELETE", QStringLiteral("DELETE ON HYDOARCHIVE FOR EACH ROW"),
+         QStringLiteral("IF %1 THEN %2 END IF;")
+             .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")))},
+        {"HYDOARCHIVE_SUMMARY_UPDATE",
+         QStringLiteral("UPDATE OF %1 ON HYDOARCHIVE FOR EACH ROW").arg(kUpdatedColumns),
+         QStringLiteral("IF %1 THEN %2 END IF; IF %3 THEN %4 END IF;")
+             .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")), newIsSensor,
+                  recompute(QStringLiteral("NEW")))},
     };
-    const QString updatedColumns = QStringLiteral("TARVELONID, ASID, DATUM, WERT");
-    if (sql.postgres()) {
-        // The same statements as SQLite's triggers, in trigger functions: they run in the
-        // transaction of the archive change, whichever program makes it.
-        const QString oldIsMeasurement =
-            isSensorRow(QStringLiteral("OLD")) +
-            QStringLiteral(" AND %1 IS NOT NULL").arg(secondOf(sql, QStringLiteral("OLD.DATUM")));
-        const QString newIsSensor =
-            isSensorRow(QStringLiteral("NEW")) +
-            QStringLiteral(" AND %1 IS NOT NULL").arg(secondOf(sql, QStringLiteral("NEW.DATUM")));
-        const struct {
-            const char *name;
-            QString event;
-            QString body;
-        } triggers[] = {
-            {"HYDOARCHIVE_SUMMARY_INSERT",
-             QStringLiteral("INSERT ON HYDOARCHIVE REFERENCING NEW TABLE AS new_rows FOR EACH "
-                            "STATEMENT"),
-             triggerBody([&](int slotSeconds) { return addNewRows(sql, slotSeconds); })},
-            {"HYDOARCHIVE_SUMMARY_DELETE", QStringLiteral("DELETE ON HYDOARCHIVE FOR EACH ROW"),
-             QStringLiteral("IF %1 THEN %2 END IF;")
-                 .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")))},
-            {"HYDOARCHIVE_SUMMARY_UPDATE",
-             QStringLiteral("UPDATE OF %1 ON HYDOARCHIVE FOR EACH ROW").arg(updatedColumns),
-             QStringLiteral("IF %1 THEN %2 END IF; IF %3 THEN %4 END IF;")
-                 .arg(oldIsMeasurement, recompute(QStringLiteral("OLD")), newIsSensor,
-                      recompute(QStringLiteral("NEW")))},
-        };
-        for (const auto &t : triggers) {
-            const QString name = QLatin1String(t.name);
-            sql.direct(QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger "
-                                      "LANGUAGE plpgsql AS $body$ BEGIN %2 RETURN NULL; END "
-                                      "$body$")
-                           .arg(name, t.body),
-                       what);
-            sql.direct(QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER %2 EXECUTE FUNCTION %1()")
-                           .arg(name, t.event),
-                       what);
-            // A trigger someone disabled must fire again.
-            sql.direct(QStringLiteral("ALTER TABLE HYDOARCHIVE ENABLE TRIGGER %1").arg(name), what);
-        }
-    } else {
-        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_INSERT AFTER "
-                                  "INSERT ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
-                       .arg(newIsMeasurement, triggerBody(addNew)),
+    for (const auto &t : triggers) {
+        const QString name = QLatin1String(t.name);
+        sql.direct(QStringLiteral("CREATE OR REPLACE FUNCTION %1() RETURNS trigger "
+                                  "LANGUAGE plpgsql AS $body$ BEGIN %2 RETURN NULL; END "
+                                  "$body$")
+                       .arg(name, t.body),
                    what);
-        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_DELETE AFTER "
-                                  "DELETE ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
-                       .arg(isSensorRow(QStringLiteral("OLD")), recompute(QStringLiteral("OLD"))),
+        sql.direct(QStringLiteral("CREATE OR REPLACE TRIGGER %1 AFTER %2 EXECUTE FUNCTION %1()")
+                       .arg(name, t.event),
                    what);
-        for (const char *row : {"OLD", "NEW"})
-            sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_UPDATE_%1 "
-                                      "AFTER UPDATE OF %2 ON HYDOARCHIVE WHEN %3 BEGIN %4 END")
-                           .arg(QLatin1String(row), updatedColumns, isSensorRow(QLatin1String(row)),
-                                recompute(QLatin1String(row))),
-                       what);
+        // A trigger someone disabled must fire again.
+        sql.direct(QStringLiteral("ALTER TABLE HYDOARCHIVE ENABLE TRIGGER %1").arg(name), what);
     }
+}
+
+void createSqliteTriggers(Sql &sql)
+{
+    const char *what = "Creating the archive summaries";
+    auto recompute = [&](const QString &row) { return recomputeBody(sql, row); };
+    createBatchFlag(sql);
+    createInsertTrigger(sql, false);
+    sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_DELETE AFTER "
+                              "DELETE ON HYDOARCHIVE WHEN %1 BEGIN %2 END")
+                   .arg(isSensorRow(QStringLiteral("OLD")), recompute(QStringLiteral("OLD"))),
+               what);
+    for (const char *row : {"OLD", "NEW"})
+        sql.direct(QStringLiteral("CREATE TRIGGER IF NOT EXISTS HYDOARCHIVE_SUMMARY_UPDATE_%1 "
+                                  "AFTER UPDATE OF %2 ON HYDOARCHIVE WHEN %3 BEGIN %4 END")
+                       .arg(QLatin1String(row), kUpdatedColumns, isSensorRow(QLatin1String(row)),
+                            recompute(QLatin1String(row))),
+                   what);
+}
+
+} // namespace
+
+void createArchiveSummaries(Sql &sql)
+{
+    createSummaryTables(sql);
+    if (sql.postgres())
+        createPostgresTriggers(sql);
+    else
+        createSqliteTriggers(sql);
     fillArchiveSummaries(sql);
 }
 
@@ -414,7 +477,68 @@ void fillArchiveSummaries(Sql &sql, unsigned levels)
     }
 }
 
-QStringList missingSummaryObjects(Sql &sql)
+void createSummaryBatch(Sql &sql)
+{
+    // PostgreSQL's insert trigger already summarises each statement's rows in one grouped
+    // pass (its transition table holds exactly the rows inserted), whoever writes them: a
+    // batch of this program's needs no flag there.
+    if (sql.postgres())
+        return;
+    createBatchFlag(sql);
+    createInsertTrigger(sql, true);
+}
+
+void beginSummaryBatch(Sql &sql)
+{
+    // Sets the flag even where someone removed its row: the trigger must not count the
+    // batch as well.
+    sql.run(QStringLiteral("INSERT INTO %1 (ONE, ACTIVE) VALUES (1, 1) ON CONFLICT (ONE) DO "
+                           "UPDATE SET ACTIVE = 1")
+                .arg(kBatchTable),
+            "Archiving measurements");
+}
+
+void finishSummaryBatch(Sql &sql, const std::vector<const ArchiveRecord *> &rows)
+{
+    const char *what = "Archiving measurements";
+    // The slots of the finest level from the rows, each coarser level from the one below:
+    // the rows are all at hand, so grouping them here costs a fraction of reading them back.
+    using Slots = std::map<std::tuple<int, int, qint64>, ArchiveColumn>;
+    Slots bySlot;
+    for (const ArchiveRecord *r : rows) {
+        // What the insert trigger counts: no logbook entries, no rows without a value
+        // (SQLite stores NaN as NULL), no time that is no DATUM.
+        const auto second = Database::wallSecond(r->datum);
+        if ((r->tarvelonId == Database::kLogbookTarvelonId && r->asid == Database::kLogbookAsid) ||
+            std::isnan(r->wert) || !second)
+            continue;
+        bySlot[{r->tarvelonId, r->asid, floorTo(*second, Database::kSummarySlots[0])}].add(
+            ArchiveSample{*second, r->wert});
+    }
+    for (int level = 0; level < kLevels; ++level) {
+        const int slotSeconds = Database::kSummarySlots[level];
+        if (level > 0) {
+            Slots coarser;
+            for (const auto &[key, column] : bySlot)
+                coarser[{std::get<0>(key), std::get<1>(key),
+                         floorTo(std::get<2>(key), slotSeconds)}]
+                    .merge(column);
+            bySlot.swap(coarser);
+        }
+        QVariantList values;
+        values.reserve(qsizetype(bySlot.size()) * 11);
+        for (const auto &[key, c] : bySlot)
+            values << std::get<0>(key) << std::get<1>(key) << std::get<2>(key) << c.count << c.sum
+                   << c.minimum << c.maximum << c.firstSecond << c.first << c.lastSecond << c.last;
+        const QString table = summaryTable(slotSeconds);
+        RowStatements(sql, QStringLiteral("INSERT INTO %1 (%2) VALUES").arg(table, kColumns),
+                      mergeIntoSlot(sql, table), 11, kSlotsPerStatement, what)
+            .run(values);
+    }
+    sql.run(QStringLiteral("UPDATE %1 SET ACTIVE = 0").arg(kBatchTable), what);
+}
+
+QStringList missingSummaryObjects(Sql &sql, int version)
 {
     const char *what = "Looking for the archive summaries";
     QStringList tables;
@@ -454,6 +578,12 @@ QStringList missingSummaryObjects(Sql &sql)
     for (const QString &name : summaryTriggers(sql))
         if (!triggers.contains(name, Qt::CaseInsensitive))
             missing << name;
+    // A flag left set outside a batch keeps other programs' rows out of the summaries.
+    if (!sql.postgres() && version >= kSummaryBatchVersion &&
+        (!tables.contains(kBatchTable, Qt::CaseInsensitive) ||
+         sql.run(QStringLiteral("SELECT 1 FROM %1 WHERE ACTIVE <> 0").arg(kBatchTable), what)
+             .next()))
+        missing << kBatchTable;
     return missing;
 }
 
@@ -492,6 +622,68 @@ QStringList Database::restoredSummaryObjects() const
     return m_shared->restoredSummaryObjects;
 }
 
+namespace
+{
+
+// Sensors of the archive and of every summary table: a summary row of a sensor the archive
+// no longer holds is a difference as well.
+std::vector<std::pair<int, int>> summarisedOrArchivedSensors(const Sql &sql)
+{
+    std::vector<std::pair<int, int>> sensors = archivedSensors(sql);
+    for (int slotSeconds : Database::kSummarySlots) {
+        const auto more = archivedSensors(sql, summaryTable(slotSeconds));
+        sensors.insert(sensors.end(), more.begin(), more.end());
+    }
+    std::sort(sensors.begin(), sensors.end());
+    sensors.erase(std::unique(sensors.begin(), sensors.end()), sensors.end());
+    return sensors;
+}
+
+// The slots of one level as a rebuild computes them (first and last: the smallest and the
+// largest value of their second), beside the stored rows, both ways round; binds controller
+// and sensor four times. Sums are compared with room for the order of adding.
+QString summaryCheckStatement(const Sql &sql, int slotSeconds)
+{
+    const QString a = QStringLiteral("a");
+    const QString table = summaryTable(slotSeconds);
+    const QString firstOrLast = QStringLiteral(
+        "(SELECT %1(h.WERT) FROM HYDOARCHIVE h WHERE h.TARVELONID = ? AND h.ASID = ? AND "
+        "h.DATUM = %2)");
+    const QString differs =
+        QStringLiteral("s.SLOT IS NULL OR s.N <> r.n OR abs(s.SUMWERT - r.sm) > 1e-9 * (1 + "
+                       "r.n * %1) OR %2 OR %3 OR %4 OR %5 OR %6 OR %7")
+            .arg(greatest(sql, QStringLiteral("abs(r.mn)"), QStringLiteral("abs(r.mx)")),
+                 distinct(sql, QStringLiteral("s.MINWERT"), QStringLiteral("r.mn")),
+                 distinct(sql, QStringLiteral("s.MAXWERT"), QStringLiteral("r.mx")),
+                 distinct(sql, QStringLiteral("s.FIRSTSECOND"), QStringLiteral("r.fs")),
+                 distinct(sql, QStringLiteral("s.FIRSTWERT"), QStringLiteral("r.fw")),
+                 distinct(sql, QStringLiteral("s.LASTSECOND"), QStringLiteral("r.ls")),
+                 distinct(sql, QStringLiteral("s.LASTWERT"), QStringLiteral("r.lw")));
+    return QStringLiteral(
+               "WITH m AS (SELECT WERT, %1 AS sec FROM HYDOARCHIVE a WHERE TARVELONID = ? AND "
+               "ASID = ? AND %2 AND WERT IS NOT NULL), "
+               "g AS (SELECT %3 AS slot, count(*) AS n, sum(WERT) AS sm, min(WERT) AS mn, "
+               "max(WERT) AS mx, min(sec) AS fs, max(sec) AS ls FROM m WHERE sec IS NOT NULL "
+               "GROUP BY %3), "
+               "r AS (SELECT g.*, %4 AS fw, %5 AS lw FROM g), "
+               "s AS (SELECT SLOT, N, SUMWERT, MINWERT, MAXWERT, FIRSTSECOND, FIRSTWERT, "
+               "LASTSECOND, LASTWERT FROM %6 WHERE TARVELONID = ? AND ASID = ?) "
+               "SELECT r.slot, s.N, s.SUMWERT, s.MINWERT, s.MAXWERT, s.FIRSTSECOND, s.FIRSTWERT, "
+               "s.LASTSECOND, s.LASTWERT, r.n, r.sm, r.mn, r.mx, r.fs, r.fw, r.ls, r.lw "
+               "FROM r LEFT JOIN s ON s.SLOT = r.slot WHERE %7 "
+               "UNION ALL "
+               "SELECT s.SLOT, s.N, s.SUMWERT, s.MINWERT, s.MAXWERT, s.FIRSTSECOND, s.FIRSTWERT, "
+               "s.LASTSECOND, s.LASTWERT, 0, NULL, NULL, NULL, NULL, NULL, NULL, NULL "
+               "FROM s LEFT JOIN r ON r.slot = s.SLOT WHERE r.slot IS NULL ORDER BY 1")
+        .arg(secondOf(sql, QStringLiteral("DATUM")), isSensorRow(a),
+             slotOf(QStringLiteral("sec"), slotSeconds),
+             firstOrLast.arg(QStringLiteral("min"), datumOf(sql, QStringLiteral("g.fs"))),
+             firstOrLast.arg(QStringLiteral("max"), datumOf(sql, QStringLiteral("g.ls"))), table,
+             differs);
+}
+
+} // namespace
+
 std::vector<Database::SummaryLevelCheck>
 Database::checkArchiveSummaries(const std::function<void(const SummaryDifference &)> &difference,
                                 const UpgradeProgress &progress) const
@@ -499,22 +691,10 @@ Database::checkArchiveSummaries(const std::function<void(const SummaryDifference
     Sql sql(connection(), location());
     const char *what = "Checking the archive summaries";
     std::vector<SummaryLevelCheck> levels;
-    // Sensors of the archive and of every summary table: a summary row of a sensor the
-    // archive no longer holds is a difference as well.
-    std::vector<std::pair<int, int>> sensors = archivedSensors(sql);
-    for (int slotSeconds : kSummarySlots) {
-        const auto more = archivedSensors(sql, summaryTable(slotSeconds));
-        sensors.insert(sensors.end(), more.begin(), more.end());
-    }
-    std::sort(sensors.begin(), sensors.end());
-    sensors.erase(std::unique(sensors.begin(), sensors.end()), sensors.end());
+    const std::vector<std::pair<int, int>> sensors = summarisedOrArchivedSensors(sql);
     const qint64 total = qint64(sensors.size()) * kLevels;
     qint64 done = 0;
 
-    // The slots as a rebuild computes them (first and last: the smallest and the largest
-    // value of their second), beside the stored rows, both ways round. Sums are compared
-    // with room for the order of adding.
-    const QString a = QStringLiteral("a");
     auto column = [](const QSqlQuery &q, int at) {
         return ArchiveColumn{0,
                              q.value(at).toLongLong(),
@@ -528,41 +708,7 @@ Database::checkArchiveSummaries(const std::function<void(const SummaryDifference
     };
     for (int slotSeconds : kSummarySlots) {
         const QString table = summaryTable(slotSeconds);
-        const QString firstOrLast = QStringLiteral(
-            "(SELECT %1(h.WERT) FROM HYDOARCHIVE h WHERE h.TARVELONID = ? AND h.ASID = ? AND "
-            "h.DATUM = %2)");
-        const QString differs =
-            QStringLiteral("s.SLOT IS NULL OR s.N <> r.n OR abs(s.SUMWERT - r.sm) > 1e-9 * (1 + "
-                           "r.n * %1) OR %2 OR %3 OR %4 OR %5 OR %6 OR %7")
-                .arg(greatest(sql, QStringLiteral("abs(r.mn)"), QStringLiteral("abs(r.mx)")),
-                     distinct(sql, QStringLiteral("s.MINWERT"), QStringLiteral("r.mn")),
-                     distinct(sql, QStringLiteral("s.MAXWERT"), QStringLiteral("r.mx")),
-                     distinct(sql, QStringLiteral("s.FIRSTSECOND"), QStringLiteral("r.fs")),
-                     distinct(sql, QStringLiteral("s.FIRSTWERT"), QStringLiteral("r.fw")),
-                     distinct(sql, QStringLiteral("s.LASTSECOND"), QStringLiteral("r.ls")),
-                     distinct(sql, QStringLiteral("s.LASTWERT"), QStringLiteral("r.lw")));
-        const QString statement =
-            QStringLiteral(
-                "WITH m AS (SELECT WERT, %1 AS sec FROM HYDOARCHIVE a WHERE TARVELONID = ? AND "
-                "ASID = ? AND %2 AND WERT IS NOT NULL), "
-                "g AS (SELECT %3 AS slot, count(*) AS n, sum(WERT) AS sm, min(WERT) AS mn, "
-                "max(WERT) AS mx, min(sec) AS fs, max(sec) AS ls FROM m WHERE sec IS NOT NULL "
-                "GROUP BY %3), "
-                "r AS (SELECT g.*, %4 AS fw, %5 AS lw FROM g), "
-                "s AS (SELECT SLOT, N, SUMWERT, MINWERT, MAXWERT, FIRSTSECOND, FIRSTWERT, "
-                "LASTSECOND, LASTWERT FROM %6 WHERE TARVELONID = ? AND ASID = ?) "
-                "SELECT r.slot, s.N, s.SUMWERT, s.MINWERT, s.MAXWERT, s.FIRSTSECOND, s.FIRSTWERT, "
-                "s.LASTSECOND, s.LASTWERT, r.n, r.sm, r.mn, r.mx, r.fs, r.fw, r.ls, r.lw "
-                "FROM r LEFT JOIN s ON s.SLOT = r.slot WHERE %7 "
-                "UNION ALL "
-                "SELECT s.SLOT, s.N, s.SUMWERT, s.MINWERT, s.MAXWERT, s.FIRSTSECOND, s.FIRSTWERT, "
-                "s.LASTSECOND, s.LASTWERT, 0, NULL, NULL, NULL, NULL, NULL, NULL, NULL "
-                "FROM s LEFT JOIN r ON r.slot = s.SLOT WHERE r.slot IS NULL ORDER BY 1")
-                .arg(secondOf(sql, QStringLiteral("DATUM")), isSensorRow(a),
-                     slotOf(QStringLiteral("sec"), slotSeconds),
-                     firstOrLast.arg(QStringLiteral("min"), datumOf(sql, QStringLiteral("g.fs"))),
-                     firstOrLast.arg(QStringLiteral("max"), datumOf(sql, QStringLiteral("g.ls"))),
-                     table, differs);
+        const QString statement = summaryCheckStatement(sql, slotSeconds);
         SummaryLevelCheck level{slotSeconds, 0, 0};
         for (const auto &[id, asid] : sensors) {
             QSqlQuery q = sql.run(statement, {id, asid, id, asid, id, asid, id, asid}, what);

@@ -265,6 +265,50 @@ TEST_P(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     EXPECT_EQ(noteTime("Wasserwechsel"), "2026-12-04 10:00:02");
 }
 
+TEST_P(StoreSchema, upgradeFromVersionFiveKeepsTheSummariesAndThenCountsADownloadOnce)
+{
+    const auto record = [](const char *datum, double wert) {
+        return ArchiveRecord{QString::fromLatin1(datum), wert, 17, 1};
+    };
+    {
+        Database db(tmp.path());
+        db.appendArchive({record("2026-12-04 23:10:05", 7.25), record("2026-12-04 23:10:35", 7.5)});
+    }
+    // As the previous version left it: no batch flag, an insert trigger that counts every row.
+    if (GetParam() == Backend::Sqlite) {
+        const QString flag = QStringLiteral(
+            "NOT EXISTS (SELECT 1 FROM HYDOARCHIVE_SUMMARY_BATCH WHERE ACTIVE <> 0) AND ");
+        QString trigger = tmp.exec("SELECT sql FROM sqlite_master WHERE name = "
+                                   "'HYDOARCHIVE_SUMMARY_INSERT'")
+                              .toString();
+        ASSERT_TRUE(trigger.contains(flag)) << trigger.toStdString();
+        tmp.exec("DROP TRIGGER HYDOARCHIVE_SUMMARY_INSERT");
+        tmp.exec("DROP TABLE HYDOARCHIVE_SUMMARY_BATCH");
+        tmp.exec(trigger.remove(flag));
+        tmp.exec("PRAGMA user_version = 5");
+    } else {
+        tmp.exec("UPDATE OSTRACOM_SCHEMA SET VERSION = 5");
+    }
+    tmp.exec("INSERT INTO HYDOARCHIVE (TARVELONID, ASID, DATUM, WERT) VALUES "
+             "(17, 1, '2026-12-04 23:10:50', 8)");
+    const QStringList summaries = tmp.summaryRows();
+    tmp.close();
+
+    bool refilled = false;
+    Database::setUpgradeProgress([&](qint64, qint64) { refilled = true; });
+    {
+        Database db(tmp.path());
+        EXPECT_FALSE(refilled) << "the summaries are kept, not computed anew";
+        EXPECT_EQ(tmp.summaryRows(), summaries);
+        EXPECT_EQ(db.appendArchive({record("2026-12-04 23:10:55", 9)}, Database::SkipExisting::Yes),
+                  1);
+    }
+    Database::setUpgradeProgress({});
+    EXPECT_EQ(schemaVersion(tmp), Database::kSchemaVersion);
+    EXPECT_EQ(tmp.rows("SELECT N, SUMWERT, LASTWERT FROM HYDOARCHIVE_SUMMARY_3600"),
+              (QList<QVariantList>{{4, 31.75, 9}}));
+}
+
 TEST_P(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
 {
     TempDb tmp(TempDb::Start::Prepared, GetParam());
@@ -300,7 +344,7 @@ TEST_P(StoreSchema, unusableDatabasesAreRefusedWithTheirReasonAndLeftUnchanged)
              t.exec("CREATE TABLE LATER (x INTEGER)");
              setSchemaVersion(t, Database::kSchemaVersion + 1);
          },
-         {"version 6"}},
+         {"version 7"}},
         {"text file",
          [](TempDb &t) { writeFile(t.path(), "Ostracom settings\nnot a database\n"); },
          {"not a SQLite database"},
