@@ -97,7 +97,7 @@ TEST_F(HydoConnect, aPeerSendingWithoutEndIsCutOffAtTheLimitAndTheNextExchangeSt
     NoProgress progress;
     const Error tooMuch(ErrorCode::ReceiveOverflow, QString::number(kReceiveLimit + 1));
     // An answer that fills the buffer to the last byte is still an answer.
-    const QByteArray framing = "Version DataEnd Data00CheckSum";
+    const QByteArray framing = "\r\nVersion DataEnd Data00CheckSum\r\n";
     const QByteArray fullPayload(kReceiveLimit - framing.size(), '0');
     controller.setPayload("DX", fullPayload);
 
