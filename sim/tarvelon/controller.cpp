@@ -142,15 +142,69 @@ bool SimController::journal(const char *word, const QStringList &records)
     return false;
 }
 
-QString SimController::versionPayload() const
+std::optional<AnswerSource::Answer> SimController::answer(char letter, QString *why)
 {
-    return sim::versionPayload(m_state.version);
+    auto framed = [](const QString &payload, const QString &note) {
+        return Answer{Kind::Framed, payload.toLatin1(), note};
+    };
+    auto chars = [](const QString &payload) {
+        return QStringLiteral("%1 chars").arg(payload.size());
+    };
+    switch (letter) {
+    case 'X': {
+        const QString p = sim::versionPayload(m_state.version);
+        return framed(p, chars(p));
+    }
+    case 'N': {
+        // The clock fields show the controller's time at the moment of reading.
+        const QString p = withClock(m_state.program, now(), wallClock(m_nextStorageMs));
+        return framed(p, chars(p));
+    }
+    case 'K':
+        return framed(m_state.calibration, chars(m_state.calibration));
+    case 'O': {
+        int count = 0;
+        int announced = 0;
+        const auto p = storedRecordsPayload(&count, &announced);
+        if (!p)
+            break;
+        const QString shortNote =
+            announced != count ? QStringLiteral(", %1 announced").arg(announced) : QString();
+        return framed(*p, QStringLiteral("%1 records%2, %3 chars, %4 pending")
+                              .arg(count)
+                              .arg(shortNote)
+                              .arg(p->size())
+                              .arg(pendingCount()));
+    }
+    case 'L': {
+        int dropped = 0;
+        const auto p = acknowledgePayload(&dropped);
+        if (!p)
+            break;
+        return framed(
+            *p,
+            QStringLiteral("%1 records acknowledged, %2 pending").arg(dropped).arg(pendingCount()));
+    }
+    case 'B':
+    case 'I':
+        return Answer{Kind::Write, {}, {}};
+    default:
+        *why = QStringLiteral("unknown command");
+        return std::nullopt;
+    }
+    *why = QStringLiteral("the journal cannot be written");
+    return std::nullopt;
 }
 
-QString SimController::programPayload()
+int SimController::writeLength(char letter) const
 {
-    // The clock fields show the controller's time at the moment of reading.
-    return withClock(m_state.program, now(), wallClock(m_nextStorageMs));
+    return 2 * (letter == 'B' ? kProgramBytes : kCalibrationBytes) + 2;
+}
+
+bool SimController::store(char letter, const QByteArray &data)
+{
+    return letter == 'B' ? storeProgram(QString::fromLatin1(data))
+                         : storeCalibration(QString::fromLatin1(data));
 }
 
 std::optional<QString> SimController::storedRecordsPayload(int *carried, int *announced)

@@ -4,6 +4,7 @@
 #include "journal.h"
 #include "state_file.h"
 #include "tank_model.h"
+#include "wire_session.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -37,7 +38,7 @@ struct ControllerSettings {
 
 // The controller behind the wire: its memory images, its clock, and the measurement memory
 // that fills at every storage interval and empties when the PC acknowledges a download.
-class SimController : public QObject
+class SimController : public QObject, public AnswerSource
 {
     Q_OBJECT
 public:
@@ -54,19 +55,10 @@ public:
     // Saves the state when a state file is in use; true without one.
     bool save();
 
-    QString versionPayload() const;
-    QString programPayload();
-    QString calibrationPayload() const { return m_state.calibration; }
-    // The oldest records not yet acknowledged (count word, then the records). Remembers
-    // which it returned, for the acknowledgement. Nothing when the journal cannot be
-    // written: the answer must not go out then.
-    std::optional<QString> storedRecordsPayload(int *carried, int *announced);
-    // Acknowledges the records of the last "DO" answer: they leave the memory. Nothing (and
-    // nothing dropped) when the journal cannot be written.
-    std::optional<QString> acknowledgePayload(int *dropped);
-
-    bool storeProgram(const QString &image);
-    bool storeCalibration(const QString &image);
+    // What the wire sessions answer: the memory images, the records and their acknowledgement.
+    std::optional<Answer> answer(char letter, QString *why) override;
+    int writeLength(char letter) const override;
+    bool store(char letter, const QByteArray &data) override;
 
     int pendingCount() const { return int(m_pending.size()); }
     // The controller's clock: a plain wall clock (date and time of a UTC QDateTime) that
@@ -83,6 +75,15 @@ public:
                                 const QDateTime &time);
 
 private:
+    // The oldest records not yet acknowledged (count word, then the records). Remembers
+    // which it returned, for the acknowledgement. Nothing when the journal cannot be
+    // written: the answer must not go out then.
+    std::optional<QString> storedRecordsPayload(int *carried, int *announced);
+    // Acknowledges the records of the last "DO" answer: they leave the memory. Nothing (and
+    // nothing dropped) when the journal cannot be written.
+    std::optional<QString> acknowledgePayload(int *dropped);
+    bool storeProgram(const QString &image);
+    bool storeCalibration(const QString &image);
     void storeDueRecords();
     void storeRecordsAt(const QDateTime &time);
     void scheduleNextStorage(bool realign);

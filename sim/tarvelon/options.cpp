@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 
+#include <optional>
+
 namespace sim
 {
 
@@ -23,6 +25,57 @@ const char kDescription[] =
     "--garble; an old firmware with --version 2.19R23, a controller without identifier\n"
     "with --id 0. --journal lists every record handed over and every record dropped.";
 
+// The options in the order --help lists them: names, value name (none: a switch), text.
+struct OptionText {
+    const char *names; // comma-separated
+    const char *valueName;
+    const char *description;
+};
+const OptionText kOptions[] = {
+    {"h,help", nullptr, "Show this help and exit."},
+    {"port", "N", "TCP port (default 4001; 0 picks a free one)."},
+    {"listen", "ADDR", "Address to listen on (default 127.0.0.1)."},
+    {"no-tcp", nullptr, "Do not listen on TCP (use with --pty or --serial)."},
+    {"pty", nullptr, "Serve a pseudo-terminal; prints \"pty DEVICE\"."},
+    {"pty-link", "PATH", "Also make PATH a symlink to the pseudo-terminal (implies --pty)."},
+    {"serial", "DEVICE", "Serve a serial device at 9600,n,8,1."},
+    {"state", "FILE",
+     "Keep images, version, identifier and pending records in this JSON file (loaded at "
+     "start, saved after writes, acknowledgements and at exit)."},
+    {"values", "FILE",
+     "Force sensor values from lines SENSOR=VALUE (e.g. 2=7.95); re-read before each record."},
+    {"speed", "F", "Run the controller clock F times faster (default 1)."},
+    {"clock", "YYYY-MM-DD HH:MM:SS",
+     "Start the controller's clock at this local wall-clock time (then it runs with --speed; "
+     "summer time never moves it)."},
+    {"interval", "SECONDS", "Storage interval in seconds (default 10, or the stored program's)."},
+    {"max-records", "N", "Records the memory holds before the oldest are dropped (default 2000)."},
+    {"version", "VERSION", "Firmware version, e.g. 2.19R23 (default 2.20R5)."},
+    {"id", "N", "Controller identifier (default 1234; 0 = none assigned yet)."},
+    {"seed", "N", "Seed of the measurement noise."},
+    {"journal", "FILE",
+     "Append \"handed RECORD\" for every record of a DO answer and \"forgot RECORD\" for every "
+     "record a DL drops, synced to disk before the answer goes out."},
+    {"quiet", nullptr, "No log lines on stderr."},
+    {"answer-after", "N",
+     "Answer only the Nth burst of a command (the earlier repeats go unanswered)."},
+    {"split", "N:MS", "Send every answer in N pieces with MS milliseconds between them."},
+    {"bad-checksum", nullptr, "Read answers carry a wrong checksum."},
+    {"drop-mid-answer", nullptr,
+     "Break off halfway through every answer (TCP: close the connection)."},
+    {"mute", nullptr, "Never answer."},
+    {"pace-9600", nullptr,
+     "Send answers at 9600-baud speed (about 1.04 ms per character), also over TCP."},
+    {"bad-write-checksum", nullptr, "Echo a wrong checksum for every write and keep nothing."},
+    {"short-batch", "N",
+     "Every Nth DO answer announces 2 records more than it carries (checksum right)."},
+    {"garble", "N",
+     "Every Nth stored record has non-hex digits in its value, time and date (checksum right)."},
+    {"sensor", "N=TYPE",
+     "Fit sensor N (1-8) with this type code (0 none, 1 pH, 2 temperature, 3 redox, 4/5 "
+     "conductivity, 6 oxygen, 7 level, 8 air pressure); may be repeated."},
+};
+
 bool parseInt(const QString &text, int min, int max, int *out)
 {
     bool ok = false;
@@ -33,6 +86,142 @@ bool parseInt(const QString &text, int min, int max, int *out)
     return true;
 }
 
+// Whole-number options: the range, the complaint, and where the number goes.
+struct IntOption {
+    const char *name;
+    int min;
+    int max;
+    const char *complaint;
+    void (*store)(SimOptions &, int);
+};
+const IntOption kIntOptions[] = {
+    {"port", 0, 65535, "--port needs a number 0 to 65535",
+     [](SimOptions &o, int n) { o.port = quint16(n); }},
+    {"interval", 1, 86399, "--interval needs 1 to 86399 seconds",
+     [](SimOptions &o, int n) { o.controller.intervalSeconds = n; }},
+    {"max-records", 1, 65535, "--max-records needs a number 1 to 65535",
+     [](SimOptions &o, int n) { o.controller.maxPending = n; }},
+    {"id", 0, 32767, "--id needs a number 0 to 32767",
+     [](SimOptions &o, int n) { o.controller.id = n; }},
+    {"short-batch", 1, 1000000, "--short-batch needs a number 1 to 1000000",
+     [](SimOptions &o, int n) { o.controller.shortBatchEvery = n; }},
+    {"garble", 1, 1000000, "--garble needs a number 1 to 1000000",
+     [](SimOptions &o, int n) { o.controller.garbleEvery = n; }},
+    {"answer-after", 1, 1000, "--answer-after needs a number 1 to 1000",
+     [](SimOptions &o, int n) { o.failures.answerAfter = n; }},
+};
+
+// Each step reads its options into o; a complaint ends the parse as a usage error.
+using Complaint = std::optional<QString>;
+
+Complaint readIntOptions(const QCommandLineParser &p, SimOptions &o)
+{
+    for (const IntOption &opt : kIntOptions) {
+        const QString name = QLatin1String(opt.name);
+        int n = 0;
+        if (!p.isSet(name))
+            continue;
+        if (!parseInt(p.value(name), opt.min, opt.max, &n))
+            return QString::fromLatin1(opt.complaint);
+        opt.store(o, n);
+    }
+    return std::nullopt;
+}
+
+Complaint readLinkOptions(const QCommandLineParser &p, SimOptions &o)
+{
+    const QString listen = p.value(QStringLiteral("listen"));
+    if (p.isSet(QStringLiteral("listen")) && !o.listenAddress.setAddress(listen))
+        return QStringLiteral("--listen needs an IP address, not \"%1\"").arg(listen);
+    o.tcp = !p.isSet(QStringLiteral("no-tcp"));
+    o.pty = p.isSet(QStringLiteral("pty")) || p.isSet(QStringLiteral("pty-link"));
+    o.ptyLink = p.value(QStringLiteral("pty-link"));
+    o.serialDevice = p.value(QStringLiteral("serial"));
+    if (!o.tcp && !o.pty && o.serialDevice.isEmpty())
+        return QStringLiteral("--no-tcp needs --pty or --serial");
+    o.quiet = p.isSet(QStringLiteral("quiet"));
+    return std::nullopt;
+}
+
+Complaint readClock(const QString &text, ControllerSettings &c)
+{
+    // Date and time read apart: as one local QDateTime the hour summer time skips would
+    // not exist.
+    const QStringList parts = text.split(QLatin1Char(' '));
+    const QDate date =
+        parts.size() == 2 ? QDate::fromString(parts[0], QStringLiteral("yyyy-MM-dd")) : QDate();
+    const QTime time =
+        parts.size() == 2 ? QTime::fromString(parts[1], QStringLiteral("HH:mm:ss")) : QTime();
+    if (!date.isValid() || !time.isValid())
+        return QStringLiteral("--clock needs \"YYYY-MM-DD HH:MM:SS\", not \"%1\"").arg(text);
+    c.clockStart = QDateTime(date, time, Qt::UTC);
+    return std::nullopt;
+}
+
+Complaint readSensors(const QStringList &fits, ControllerSettings &c)
+{
+    for (const QString &fit : fits) {
+        const QStringList parts = fit.split(QLatin1Char('='));
+        int number = 0;
+        int type = 0;
+        if (parts.size() != 2 || !parseInt(parts[0], 1, 8, &number) ||
+            !parseInt(parts[1], 0, 8, &type))
+            return QStringLiteral("--sensor needs N=TYPE with N 1 to 8 and TYPE 0 to 8, not "
+                                  "\"%1\"")
+                .arg(fit);
+        c.sensorTypes[number] = type;
+    }
+    return std::nullopt;
+}
+
+Complaint readControllerOptions(const QCommandLineParser &p, SimOptions &o)
+{
+    ControllerSettings &c = o.controller;
+    c.statePath = p.value(QStringLiteral("state"));
+    c.valuesPath = p.value(QStringLiteral("values"));
+    c.journalPath = p.value(QStringLiteral("journal"));
+    bool ok = true;
+    if (p.isSet(QStringLiteral("speed"))) {
+        c.speed = p.value(QStringLiteral("speed")).toDouble(&ok);
+        if (!ok || !(c.speed > 0.0) || c.speed > 1.0e7)
+            return QStringLiteral("--speed needs a number above 0");
+    }
+    if (p.isSet(QStringLiteral("clock"))) {
+        if (const Complaint bad = readClock(p.value(QStringLiteral("clock")), c))
+            return bad;
+    }
+    if (p.isSet(QStringLiteral("version"))) {
+        c.version = parseFirmwareVersion(p.value(QStringLiteral("version")));
+        if (!c.version)
+            return QStringLiteral("--version needs the form 2.20R5, not \"%1\"")
+                .arg(p.value(QStringLiteral("version")));
+    }
+    if (const Complaint bad = readSensors(p.values(QStringLiteral("sensor")), c))
+        return bad;
+    c.seed = p.isSet(QStringLiteral("seed")) ? p.value(QStringLiteral("seed")).toUInt(&ok)
+                                             : quint32(QDateTime::currentMSecsSinceEpoch());
+    if (!ok)
+        return QStringLiteral("--seed needs a non-negative number");
+    return std::nullopt;
+}
+
+Complaint readFailureOptions(const QCommandLineParser &p, SimOptions &o)
+{
+    FailureModes &f = o.failures;
+    if (p.isSet(QStringLiteral("split"))) {
+        const QStringList parts = p.value(QStringLiteral("split")).split(QLatin1Char(':'));
+        if (parts.size() != 2 || !parseInt(parts[0], 1, 10000, &f.splitChunks) ||
+            !parseInt(parts[1], 0, 60000, &f.splitPauseMs))
+            return QStringLiteral("--split needs N:MS, e.g. 4:300");
+    }
+    f.badChecksum = p.isSet(QStringLiteral("bad-checksum"));
+    f.dropMidAnswer = p.isSet(QStringLiteral("drop-mid-answer"));
+    f.mute = p.isSet(QStringLiteral("mute"));
+    f.pace9600 = p.isSet(QStringLiteral("pace-9600"));
+    f.badWriteChecksum = p.isSet(QStringLiteral("bad-write-checksum"));
+    return std::nullopt;
+}
+
 } // namespace
 
 ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QString *message)
@@ -40,117 +229,17 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
     QCommandLineParser p;
     p.setApplicationDescription(QString::fromLatin1(kDescription));
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Show this help and exit."));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("TCP port (default 4001; 0 picks a free one)."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("Address to listen on (default 127.0.0.1)."),
-                                    QStringLiteral("ADDR"));
-    const QCommandLineOption noTcp(QStringLiteral("no-tcp"),
-                                   QStringLiteral("Do not listen on TCP (use with --pty or "
-                                                  "--serial)."));
-    const QCommandLineOption pty(QStringLiteral("pty"),
-                                 QStringLiteral("Serve a pseudo-terminal; prints \"pty DEVICE\"."));
-    const QCommandLineOption ptyLink(QStringLiteral("pty-link"),
-                                     QStringLiteral("Also make PATH a symlink to the "
-                                                    "pseudo-terminal (implies --pty)."),
-                                     QStringLiteral("PATH"));
-    const QCommandLineOption serial(QStringLiteral("serial"),
-                                    QStringLiteral("Serve a serial device at 9600,n,8,1."),
-                                    QStringLiteral("DEVICE"));
-    const QCommandLineOption state(QStringLiteral("state"),
-                                   QStringLiteral("Keep images, version, identifier and pending "
-                                                  "records in this JSON file (loaded at start, "
-                                                  "saved after writes, acknowledgements and at "
-                                                  "exit)."),
-                                   QStringLiteral("FILE"));
-    const QCommandLineOption values(QStringLiteral("values"),
-                                    QStringLiteral("Force sensor values from lines SENSOR=VALUE "
-                                                   "(e.g. 2=7.95); re-read before each record."),
-                                    QStringLiteral("FILE"));
-    const QCommandLineOption speed(QStringLiteral("speed"),
-                                   QStringLiteral("Run the controller clock F times faster "
-                                                  "(default 1)."),
-                                   QStringLiteral("F"));
-    const QCommandLineOption clock(QStringLiteral("clock"),
-                                   QStringLiteral("Start the controller's clock at this local "
-                                                  "wall-clock time (then it runs with --speed; "
-                                                  "summer time never moves it)."),
-                                   QStringLiteral("YYYY-MM-DD HH:MM:SS"));
-    const QCommandLineOption interval(QStringLiteral("interval"),
-                                      QStringLiteral("Storage interval in seconds (default 10, "
-                                                     "or the stored program's)."),
-                                      QStringLiteral("SECONDS"));
-    const QCommandLineOption maxRecords(QStringLiteral("max-records"),
-                                        QStringLiteral("Records the memory holds before the "
-                                                       "oldest are dropped (default 2000)."),
-                                        QStringLiteral("N"));
-    const QCommandLineOption version(QStringLiteral("version"),
-                                     QStringLiteral("Firmware version, e.g. 2.19R23 (default "
-                                                    "2.20R5)."),
-                                     QStringLiteral("VERSION"));
-    const QCommandLineOption id(QStringLiteral("id"),
-                                QStringLiteral("Controller identifier (default 1234; 0 = none "
-                                               "assigned yet)."),
-                                QStringLiteral("N"));
-    const QCommandLineOption sensor(QStringLiteral("sensor"),
-                                    QStringLiteral("Fit sensor N (1-8) with this type code "
-                                                   "(0 none, 1 pH, 2 temperature, 3 redox, 4/5 "
-                                                   "conductivity, 6 oxygen, 7 level, 8 air "
-                                                   "pressure); may be repeated."),
-                                    QStringLiteral("N=TYPE"));
-    const QCommandLineOption seed(QStringLiteral("seed"),
-                                  QStringLiteral("Seed of the measurement noise."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption journal(QStringLiteral("journal"),
-                                     QStringLiteral("Append \"handed RECORD\" for every record "
-                                                    "of a DO answer and \"forgot RECORD\" for "
-                                                    "every record a DL drops, synced to disk "
-                                                    "before the answer goes out."),
-                                     QStringLiteral("FILE"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"),
-                                   QStringLiteral("No log lines on stderr."));
-    const QCommandLineOption answerAfter(QStringLiteral("answer-after"),
-                                         QStringLiteral("Answer only the Nth burst of a command "
-                                                        "(the earlier repeats go unanswered)."),
-                                         QStringLiteral("N"));
-    const QCommandLineOption split(QStringLiteral("split"),
-                                   QStringLiteral("Send every answer in N pieces with MS "
-                                                  "milliseconds between them."),
-                                   QStringLiteral("N:MS"));
-    const QCommandLineOption badChecksum(QStringLiteral("bad-checksum"),
-                                         QStringLiteral("Read answers carry a wrong checksum."));
-    const QCommandLineOption dropMid(QStringLiteral("drop-mid-answer"),
-                                     QStringLiteral("Break off halfway through every answer "
-                                                    "(TCP: close the connection)."));
-    const QCommandLineOption mute(QStringLiteral("mute"), QStringLiteral("Never answer."));
-    const QCommandLineOption pace(QStringLiteral("pace-9600"),
-                                  QStringLiteral("Send answers at 9600-baud speed (about "
-                                                 "1.04 ms per character), also over TCP."));
-    const QCommandLineOption badWrite(QStringLiteral("bad-write-checksum"),
-                                      QStringLiteral("Echo a wrong checksum for every write and "
-                                                     "keep nothing."));
-    const QCommandLineOption shortBatch(QStringLiteral("short-batch"),
-                                        QStringLiteral("Every Nth DO answer announces 2 records "
-                                                       "more than it carries (checksum right)."),
-                                        QStringLiteral("N"));
-    const QCommandLineOption garble(QStringLiteral("garble"),
-                                    QStringLiteral("Every Nth stored record has non-hex digits "
-                                                   "in its value, time and date (checksum "
-                                                   "right)."),
-                                    QStringLiteral("N"));
-    p.addOptions({help,    port,   listen,  noTcp,    pty,         ptyLink,    serial,
-                  state,   values, speed,   clock,    interval,    maxRecords, version,
-                  id,      seed,   journal, quiet,    answerAfter, split,      badChecksum,
-                  dropMid, mute,   pace,    badWrite, shortBatch,  garble,     sensor});
-
+    for (const OptionText &t : kOptions) {
+        const QStringList names = QString::fromLatin1(t.names).split(QLatin1Char(','));
+        p.addOption(t.valueName ? QCommandLineOption(names, QString::fromUtf8(t.description),
+                                                     QString::fromLatin1(t.valueName))
+                                : QCommandLineOption(names, QString::fromUtf8(t.description)));
+    }
     if (!p.parse(arguments)) {
         *message = p.errorText();
         return ParseOutcome::UsageError;
     }
-    if (p.isSet(help)) {
+    if (p.isSet(QStringLiteral("help"))) {
         *message = p.helpText();
         return ParseOutcome::ExitOk;
     }
@@ -158,137 +247,14 @@ ParseOutcome parseOptions(const QStringList &arguments, SimOptions *options, QSt
         *message = QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first());
         return ParseOutcome::UsageError;
     }
-
     SimOptions o;
-    int n = 0;
-    if (p.isSet(port)) {
-        if (!parseInt(p.value(port), 0, 65535, &n)) {
-            *message = QStringLiteral("--port needs a number 0 to 65535");
-            return ParseOutcome::UsageError;
-        }
-        o.port = quint16(n);
-    }
-    if (p.isSet(listen) && !o.listenAddress.setAddress(p.value(listen))) {
-        *message = QStringLiteral("--listen needs an IP address, not \"%1\"").arg(p.value(listen));
-        return ParseOutcome::UsageError;
-    }
-    o.tcp = !p.isSet(noTcp);
-    o.pty = p.isSet(pty) || p.isSet(ptyLink);
-    o.ptyLink = p.value(ptyLink);
-    o.serialDevice = p.value(serial);
-    if (!o.tcp && !o.pty && o.serialDevice.isEmpty()) {
-        *message = QStringLiteral("--no-tcp needs --pty or --serial");
-        return ParseOutcome::UsageError;
-    }
-    o.quiet = p.isSet(quiet);
-
-    ControllerSettings &c = o.controller;
-    c.statePath = p.value(state);
-    c.valuesPath = p.value(values);
-    if (p.isSet(speed)) {
-        bool ok = false;
-        c.speed = p.value(speed).toDouble(&ok);
-        if (!ok || !(c.speed > 0.0) || c.speed > 1.0e7) {
-            *message = QStringLiteral("--speed needs a number above 0");
+    for (const auto &step :
+         {readIntOptions, readLinkOptions, readControllerOptions, readFailureOptions}) {
+        if (const Complaint bad = step(p, o)) {
+            *message = *bad;
             return ParseOutcome::UsageError;
         }
     }
-    if (p.isSet(clock)) {
-        // Date and time read apart: as one local QDateTime the hour summer time skips would
-        // not exist.
-        const QStringList parts = p.value(clock).split(QLatin1Char(' '));
-        const QDate date =
-            parts.size() == 2 ? QDate::fromString(parts[0], QStringLiteral("yyyy-MM-dd")) : QDate();
-        const QTime time =
-            parts.size() == 2 ? QTime::fromString(parts[1], QStringLiteral("HH:mm:ss")) : QTime();
-        if (!date.isValid() || !time.isValid()) {
-            *message = QStringLiteral("--clock needs \"YYYY-MM-DD HH:MM:SS\", not \"%1\"")
-                           .arg(p.value(clock));
-            return ParseOutcome::UsageError;
-        }
-        c.clockStart = QDateTime(date, time, Qt::UTC);
-    }
-    if (p.isSet(interval)) {
-        if (!parseInt(p.value(interval), 1, 86399, &n)) {
-            *message = QStringLiteral("--interval needs 1 to 86399 seconds");
-            return ParseOutcome::UsageError;
-        }
-        c.intervalSeconds = n;
-    }
-    if (p.isSet(maxRecords)) {
-        if (!parseInt(p.value(maxRecords), 1, 65535, &c.maxPending)) {
-            *message = QStringLiteral("--max-records needs a number 1 to 65535");
-            return ParseOutcome::UsageError;
-        }
-    }
-    if (p.isSet(version)) {
-        c.version = parseFirmwareVersion(p.value(version));
-        if (!c.version) {
-            *message =
-                QStringLiteral("--version needs the form 2.20R5, not \"%1\"").arg(p.value(version));
-            return ParseOutcome::UsageError;
-        }
-    }
-    if (p.isSet(id)) {
-        if (!parseInt(p.value(id), 0, 32767, &n)) {
-            *message = QStringLiteral("--id needs a number 0 to 32767");
-            return ParseOutcome::UsageError;
-        }
-        c.id = n;
-    }
-    for (const QString &fit : p.values(sensor)) {
-        const QStringList parts = fit.split(QLatin1Char('='));
-        int number = 0;
-        int type = 0;
-        if (parts.size() != 2 || !parseInt(parts[0], 1, 8, &number) ||
-            !parseInt(parts[1], 0, 8, &type)) {
-            *message = QStringLiteral("--sensor needs N=TYPE with N 1 to 8 and TYPE 0 to 8, not "
-                                      "\"%1\"")
-                           .arg(fit);
-            return ParseOutcome::UsageError;
-        }
-        c.sensorTypes[number] = type;
-    }
-    if (p.isSet(seed)) {
-        bool ok = false;
-        c.seed = p.value(seed).toUInt(&ok);
-        if (!ok) {
-            *message = QStringLiteral("--seed needs a non-negative number");
-            return ParseOutcome::UsageError;
-        }
-    } else {
-        c.seed = quint32(QDateTime::currentMSecsSinceEpoch());
-    }
-
-    c.journalPath = p.value(journal);
-    if (p.isSet(shortBatch) && !parseInt(p.value(shortBatch), 1, 1000000, &c.shortBatchEvery)) {
-        *message = QStringLiteral("--short-batch needs a number 1 to 1000000");
-        return ParseOutcome::UsageError;
-    }
-    if (p.isSet(garble) && !parseInt(p.value(garble), 1, 1000000, &c.garbleEvery)) {
-        *message = QStringLiteral("--garble needs a number 1 to 1000000");
-        return ParseOutcome::UsageError;
-    }
-
-    FailureModes &f = o.failures;
-    if (p.isSet(answerAfter) && !parseInt(p.value(answerAfter), 1, 1000, &f.answerAfter)) {
-        *message = QStringLiteral("--answer-after needs a number 1 to 1000");
-        return ParseOutcome::UsageError;
-    }
-    if (p.isSet(split)) {
-        const QStringList parts = p.value(split).split(QLatin1Char(':'));
-        if (parts.size() != 2 || !parseInt(parts[0], 1, 10000, &f.splitChunks) ||
-            !parseInt(parts[1], 0, 60000, &f.splitPauseMs)) {
-            *message = QStringLiteral("--split needs N:MS, e.g. 4:300");
-            return ParseOutcome::UsageError;
-        }
-    }
-    f.badChecksum = p.isSet(badChecksum);
-    f.dropMidAnswer = p.isSet(dropMid);
-    f.mute = p.isSet(mute);
-    f.pace9600 = p.isSet(pace);
-    f.badWriteChecksum = p.isSet(badWrite);
-
     *options = o;
     return ParseOutcome::Run;
 }

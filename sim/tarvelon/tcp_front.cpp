@@ -6,7 +6,7 @@ namespace sim
 {
 
 TcpFrontEnd::TcpFrontEnd(SimController &controller, const FailureModes &modes, QObject *parent)
-    : QObject(parent), m_session(controller, modes, *this)
+    : QObject(parent), m_session(m_clock, controller, modes, *this)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TcpFrontEnd::onNewConnection);
 }

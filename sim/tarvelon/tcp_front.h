@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controller.h"
 #include "wire_session.h"
 
 #include <QHostAddress>
@@ -31,6 +32,7 @@ private:
 
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
+    RealClock m_clock;
     WireSession m_session;
 };
 

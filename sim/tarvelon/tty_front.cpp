@@ -52,7 +52,7 @@ bool makeRaw(int fd, QString *error)
 } // namespace
 
 TtyFrontEnd::TtyFrontEnd(SimController &controller, const FailureModes &modes, QObject *parent)
-    : QObject(parent), m_session(controller, modes, *this)
+    : QObject(parent), m_session(m_clock, controller, modes, *this)
 {
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controller.h"
 #include "wire_session.h"
 
 #include <QObject>
@@ -46,6 +47,7 @@ private:
     QByteArray m_out;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    RealClock m_clock;
     WireSession m_session;
 };
 

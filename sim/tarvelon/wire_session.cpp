@@ -1,6 +1,6 @@
 #include "wire_session.h"
 
-#include "controller.h"
+#include "images.h"
 #include "log.h"
 
 #include "link/encodings.h"
@@ -18,11 +18,21 @@ namespace
 constexpr qint64 kPaceCharsPerSecond = 960;
 constexpr int kPaceTickMs = 5;
 
-constexpr int kProgramChars = 5630;
-constexpr int kCalibrationChars = 672;
 constexpr int kChecksumChars = 2;
 
 const char kCommandLetters[] = "XNKOLBI";
+
+// The markers around each read answer's payload.
+struct Markers {
+    char letter;
+    const char *start;
+    const char *end;
+};
+const Markers kReadMarkers[] = {
+    {'X', "Version Data", "End Data"},    {'N', "Data RAM", "End RAM"},
+    {'K', "Kalib RAM", "End RAM"},        {'O', "Stored Data", "End Data"},
+    {'L', "SnapshotNr Data", "End Data"},
+};
 
 bool isCommandLetter(char c)
 {
@@ -43,16 +53,30 @@ int hexValue(const QByteArray &digits, bool *ok)
 
 } // namespace
 
-WireSession::WireSession(SimController &controller, const FailureModes &modes, ByteChannel &channel,
-                         QObject *parent)
-    : QObject(parent), m_controller(controller), m_modes(modes), m_channel(channel)
+WireSession::WireSession(Clock &clock, AnswerSource &source, const FailureModes &modes,
+                         ByteChannel &channel, Driven driven, QObject *parent)
+    : QObject(parent), m_clock(clock), m_source(source), m_modes(modes), m_channel(channel),
+      m_driven(driven)
 {
-    m_clock.start();
     m_sendTimer.setSingleShot(true);
     m_sendTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_sendTimer, &QTimer::timeout, this, &WireSession::sendSome);
     m_writeTimer.setSingleShot(true);
     connect(&m_writeTimer, &QTimer::timeout, this, &WireSession::checkWrite);
+}
+
+void WireSession::wakeIn(QTimer &timer, qint64 ms)
+{
+    if (m_driven == Driven::ByTimers)
+        timer.start(int(std::max<qint64>(0, ms)));
+}
+
+void WireSession::poll()
+{
+    if (m_sending)
+        sendSome();
+    if (m_input == Input::CollectingWrite)
+        checkWrite();
 }
 
 void WireSession::reset()
@@ -74,14 +98,14 @@ void WireSession::reset()
 
 void WireSession::receive(const QByteArray &bytes)
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = m_clock.nowMs();
     const bool withinBurst = m_lastInputMs >= 0 && now - m_lastInputMs < kBurstGapMs;
     m_lastInputMs = now;
 
     switch (m_input) {
     case Input::CollectingWrite:
         m_writeData += bytes;
-        m_writeTimer.start(kWriteQuietMs);
+        wakeIn(m_writeTimer, kWriteQuietMs);
         return;
     case Input::Discarding:
         // The rest of a burst, and anything arriving while an answer goes out, is not a
@@ -105,9 +129,7 @@ void WireSession::scanForCommand()
             const QByteArray rest = m_pending.mid(i + 2);
             m_pending.clear();
             m_input = Input::Discarding;
-            handleCommand(letter);
-            if (m_input == Input::CollectingWrite)
-                m_writeData = rest; // may hold more repeats; only the tail counts
+            handleCommand(letter, rest);
             return;
         }
     }
@@ -116,8 +138,9 @@ void WireSession::scanForCommand()
     m_pending = keepD ? QByteArray("D") : QByteArray();
 }
 
-void WireSession::handleCommand(char letter)
+void WireSession::handleCommand(char letter, const QByteArray &rest)
 {
+    m_source.heard(letter);
     m_burstCount = letter == m_lastCommand ? m_burstCount + 1 : 1;
     m_lastCommand = letter;
     const QString name = commandName(letter);
@@ -134,88 +157,42 @@ void WireSession::handleCommand(char letter)
     }
     m_burstCount = 0;
     m_lastCommand = 0;
-    if (letter == 'B' || letter == 'I')
-        startWrite(letter);
-    else
-        answerRead(letter);
-}
-
-QByteArray WireSession::frame(const QString &start, const QString &payload,
-                              const QString &end) const
-{
-    const int sum = (Sum8(payload) + (m_modes.badChecksum ? 1 : 0)) & 0xFF;
-    return QStringLiteral("\r\n%1%2%3%4CheckSum\r\n")
-        .arg(start, payload, end, Sum8Text(sum))
-        .toLatin1();
-}
-
-void WireSession::answerRead(char letter)
-{
-    const QString name = commandName(letter);
-    switch (letter) {
-    case 'X': {
-        const QString p = m_controller.versionPayload();
-        transmit(frame(QStringLiteral("Version Data"), p, QStringLiteral("End Data")),
-                 QStringLiteral("%1 answered (%2 chars)").arg(name).arg(p.size()));
-        break;
+    QString why;
+    const auto answer = m_source.answer(letter, &why);
+    if (!answer) {
+        logLine(QStringLiteral("%1 not answered: %2").arg(name, why));
+        return;
     }
-    case 'N': {
-        const QString p = m_controller.programPayload();
-        transmit(frame(QStringLiteral("Data RAM"), p, QStringLiteral("End RAM")),
-                 QStringLiteral("%1 answered (%2 chars)").arg(name).arg(p.size()));
+    switch (answer->kind) {
+    case AnswerSource::Kind::Write:
+        startWrite(letter, rest);
         break;
-    }
-    case 'K': {
-        const QString p = m_controller.calibrationPayload();
-        transmit(frame(QStringLiteral("Kalib RAM"), p, QStringLiteral("End RAM")),
-                 QStringLiteral("%1 answered (%2 chars)").arg(name).arg(p.size()));
+    case AnswerSource::Kind::Raw:
+        transmit(answer->bytes, QStringLiteral("%1 answered (as scripted)").arg(name));
         break;
-    }
-    case 'O': {
-        int count = 0;
-        int announced = 0;
-        const auto p = m_controller.storedRecordsPayload(&count, &announced);
-        if (!p) {
-            logLine(QStringLiteral("%1 not answered: the journal cannot be written").arg(name));
-            break;
+    case AnswerSource::Kind::Framed:
+        for (const Markers &m : kReadMarkers) {
+            if (m.letter == letter)
+                transmit(frame(m.start, answer->bytes, m.end),
+                         QStringLiteral("%1 answered (%2)").arg(name, answer->note));
         }
-        const QString shortNote =
-            announced != count ? QStringLiteral(", %1 announced").arg(announced) : QString();
-        transmit(frame(QStringLiteral("Stored Data"), *p, QStringLiteral("End Data")),
-                 QStringLiteral("%1 answered (%2 records%3, %4 chars, %5 pending)")
-                     .arg(name)
-                     .arg(count)
-                     .arg(shortNote)
-                     .arg(p->size())
-                     .arg(m_controller.pendingCount()));
-        break;
-    }
-    case 'L': {
-        int dropped = 0;
-        const auto p = m_controller.acknowledgePayload(&dropped);
-        if (!p) {
-            logLine(QStringLiteral("%1 not answered: the journal cannot be written").arg(name));
-            break;
-        }
-        transmit(frame(QStringLiteral("SnapshotNr Data"), *p, QStringLiteral("End Data")),
-                 QStringLiteral("%1 answered (%2 records acknowledged, %3 pending)")
-                     .arg(name)
-                     .arg(dropped)
-                     .arg(m_controller.pendingCount()));
-        break;
-    }
-    default:
         break;
     }
 }
 
-void WireSession::startWrite(char letter)
+QByteArray WireSession::frame(const char *start, const QByteArray &payload, const char *end) const
+{
+    const int sum = (Sum8(QByteArrayView(payload)) + (m_modes.badChecksum ? 1 : 0)) & 0xFF;
+    return "\r\n" + QByteArray(start) + payload + end + Sum8Text(sum).toLatin1() + "CheckSum\r\n";
+}
+
+void WireSession::startWrite(char letter, const QByteArray &rest)
 {
     m_input = Input::CollectingWrite;
     m_writeCommand = letter;
-    m_writeLength = (letter == 'B' ? kProgramChars : kCalibrationChars) + kChecksumChars;
-    m_writeData.clear();
-    m_writeStartMs = m_clock.elapsed();
+    m_writeLength = m_source.writeLength(letter);
+    m_writeData = rest; // may hold more repeats; only the tail counts
+    m_writeStartMs = m_clock.nowMs();
     // The ready marker goes out whole even with --drop-mid-answer; the checksum answer is
     // the one that breaks.
     const bool drop = m_modes.dropMidAnswer;
@@ -224,21 +201,25 @@ void WireSession::startWrite(char letter)
         QByteArrayLiteral("\r\nReceive Start\r\n"),
         QStringLiteral("%1 ready, expecting %2 chars").arg(commandName(letter)).arg(m_writeLength));
     m_modes.dropMidAnswer = drop;
-    m_writeTimer.start(kWriteQuietMs);
+    wakeIn(m_writeTimer, kWriteQuietMs);
 }
 
 void WireSession::checkWrite()
 {
     if (m_input != Input::CollectingWrite)
         return;
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = m_clock.nowMs();
     const qint64 quiet = now - std::max(m_lastInputMs, m_writeStartMs);
     if (m_sending) {
         // The PC cannot start before it has seen the whole ready marker.
-        m_writeTimer.start(kWriteQuietMs);
+        wakeIn(m_writeTimer, kWriteQuietMs);
         return;
     }
-    if (m_writeData.size() >= m_writeLength && quiet >= kWriteQuietMs) {
+    if (m_writeLength == 0 && !m_writeData.trimmed().isEmpty() && quiet >= kWriteQuietMs) {
+        finishWrite(m_writeData.trimmed());
+        return;
+    }
+    if (m_writeLength > 0 && m_writeData.size() >= m_writeLength && quiet >= kWriteQuietMs) {
         // Over TCP the command's repeats are hex digits too; the data is what came last.
         finishWrite(m_writeData.right(m_writeLength));
         return;
@@ -254,21 +235,22 @@ void WireSession::checkWrite()
         return;
     }
     const qint64 next = m_writeData.size() >= m_writeLength ? kWriteQuietMs : kShortWriteQuietMs;
-    m_writeTimer.start(int(std::max<qint64>(1, next - quiet)));
+    wakeIn(m_writeTimer, std::max<qint64>(1, next - quiet));
 }
 
 void WireSession::finishWrite(const QByteArray &data)
 {
     m_input = Input::Idle;
     m_pending.clear();
+    m_source.received(m_writeCommand, data);
     const QString name = commandName(m_writeCommand);
-    const bool lengthOk = data.size() == m_writeLength;
+    const bool lengthOk = m_writeLength == 0 || data.size() == m_writeLength;
     const QByteArray image = data.left(data.size() - kChecksumChars);
     bool digitsOk = false;
     const int received = hexValue(data.right(kChecksumChars), &digitsOk);
     const int computed = Sum8(QByteArrayView(image));
-    const QString imageText = QString::fromLatin1(image);
-    const bool isHex = isImageText(imageText, image.size() / 2) && image.size() % 2 == 0;
+    const bool isHex =
+        isImageText(QString::fromLatin1(image), int(image.size() / 2)) && image.size() % 2 == 0;
 
     int answer = computed;
     QString outcome;
@@ -287,17 +269,20 @@ void WireSession::finishWrite(const QByteArray &data)
         outcome = QStringLiteral("checksum mismatch (received %1, computed %2), not stored")
                       .arg(QString::fromLatin1(data.right(kChecksumChars)), Sum8Text(computed));
     } else {
-        const bool stored = m_writeCommand == 'B' ? m_controller.storeProgram(imageText)
-                                                  : m_controller.storeCalibration(imageText);
-        outcome = stored ? (m_writeCommand == 'B' ? QStringLiteral("program stored")
-                                                  : QStringLiteral("calibration stored"))
-                         : QStringLiteral("not stored");
+        outcome = m_source.store(m_writeCommand, image)
+                      ? (m_writeCommand == 'B' ? QStringLiteral("program stored")
+                                               : QStringLiteral("calibration stored"))
+                      : QStringLiteral("not stored");
     }
-    transmit(QStringLiteral("\r\n%1CheckSum\r\n").arg(Sum8Text(answer)).toLatin1(),
-             QStringLiteral("%1 received %2 chars, checksum %3: %4")
-                 .arg(name)
-                 .arg(data.size())
-                 .arg(Sum8Text(answer), outcome));
+    const QString log = QStringLiteral("%1 received %2 chars, checksum %3: %4")
+                            .arg(name)
+                            .arg(data.size())
+                            .arg(Sum8Text(answer), outcome);
+    if (m_modes.noEcho) {
+        logLine(log + QStringLiteral(", no echo"));
+        return;
+    }
+    transmit(QStringLiteral("\r\n%1CheckSum\r\n").arg(Sum8Text(answer)).toLatin1(), log);
 }
 
 void WireSession::transmit(const QByteArray &frame, const QString &logText)
@@ -307,10 +292,25 @@ void WireSession::transmit(const QByteArray &frame, const QString &logText)
         bytes = frame.left(frame.size() / 2);
         m_dropWhenSent = true;
     }
-    const int chunks = std::clamp(m_modes.splitChunks, 1, std::max<int>(1, int(bytes.size())));
-    const int chunkSize = int((bytes.size() + chunks - 1) / chunks);
-    for (int i = 0; i < bytes.size(); i += chunkSize)
-        m_chunks.push_back(bytes.mid(i, chunkSize));
+    qsizetype at = 0;
+    for (int size : std::as_const(m_modes.splitSizes)) {
+        if (at >= bytes.size())
+            break;
+        m_chunks.push_back(bytes.mid(at, size));
+        at += size;
+    }
+    if (!m_modes.splitSizes.isEmpty()) {
+        if (at < bytes.size())
+            m_chunks.push_back(bytes.mid(at));
+    } else {
+        const qsizetype chunks =
+            std::clamp<qsizetype>(m_modes.splitChunks, 1, std::max<qsizetype>(1, bytes.size()));
+        for (qsizetype i = 1; i <= chunks; ++i) {
+            const qsizetype next = bytes.size() * i / chunks;
+            m_chunks.push_back(bytes.mid(at, next - at));
+            at = next;
+        }
+    }
     if (!m_sentLog.isEmpty() && m_sending)
         logLine(m_sentLog);
     m_sentLog = logText;
@@ -320,7 +320,7 @@ void WireSession::transmit(const QByteArray &frame, const QString &logText)
     m_channel.beginAnswer();
     m_current.clear();
     m_currentSent = 0;
-    m_waitUntilMs = m_clock.elapsed();
+    m_waitUntilMs = m_clock.nowMs() + m_modes.answerDelayMs;
     m_firstChunk = true;
     sendSome();
 }
@@ -328,9 +328,9 @@ void WireSession::transmit(const QByteArray &frame, const QString &logText)
 void WireSession::sendSome()
 {
     for (;;) {
-        const qint64 now = m_clock.elapsed();
+        const qint64 now = m_clock.nowMs();
         if (now < m_waitUntilMs) {
-            m_sendTimer.start(int(m_waitUntilMs - now));
+            wakeIn(m_sendTimer, m_waitUntilMs - now);
             return;
         }
         if (m_currentSent < m_current.size()) {
@@ -343,7 +343,7 @@ void WireSession::sendSome()
                 m_currentSent = int(due);
             }
             if (m_currentSent < m_current.size()) {
-                m_sendTimer.start(kPaceTickMs);
+                wakeIn(m_sendTimer, kPaceTickMs);
                 return;
             }
         }
@@ -354,7 +354,10 @@ void WireSession::sendSome()
         m_current = m_chunks.front();
         m_chunks.pop_front();
         m_currentSent = 0;
-        m_waitUntilMs = m_firstChunk ? now : now + m_modes.splitPauseMs;
+        // Paced pieces pause after the last character went out; others keep their schedule
+        // however late the caller looks.
+        if (!m_firstChunk)
+            m_waitUntilMs = (m_modes.pace9600 ? now : m_waitUntilMs) + m_modes.splitPauseMs;
         m_currentStartMs = m_waitUntilMs;
         m_firstChunk = false;
     }
@@ -367,6 +370,9 @@ void WireSession::finishTransmission()
     m_currentSent = 0;
     logLine(m_sentLog);
     m_sentLog.clear();
+    // Data of a write of any length is what follows the ready marker.
+    if (m_input == Input::CollectingWrite && m_writeLength == 0)
+        m_writeData.clear();
     if (m_dropWhenSent) {
         m_dropWhenSent = false;
         logLine(QStringLiteral("connection dropped mid-answer"));

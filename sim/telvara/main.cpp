@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -122,49 +124,97 @@ void writeAll(int fd, QByteArray bytes)
     }
 }
 
-} // namespace
+// What the command line asks for.
+struct Options {
+    QString link;
+    QString statePath;
+    quint8 release = 0x01;
+    quint8 subRelease = 0x05;
+    bool quiet = false;
+    telvara::FailureModes failures;
+};
 
-int main(int argc, char **argv)
+// The options in the order --help lists them: name, value name (none: a switch), text.
+struct OptionText {
+    const char *name;
+    const char *valueName;
+    const char *description;
+};
+const OptionText kOptions[] = {
+    {"pty-link", "PATH", "make PATH a symlink to the pseudo-terminal"},
+    {"state", "FILE", "keep memory and version in this file"},
+    {"firmware", "RR.SS",
+     "release and sub-release of a fresh device as two hex bytes, default 01.05"},
+    {"mute", nullptr, "never answer"},
+    {"mute-after-writes", "N", "stop answering after N block writes"},
+    {"bad-read-checksum", nullptr, "read answers carry a wrong checksum"},
+    {"no-end-marker", nullptr, "read answers lack their end marker"},
+    {"lose-write-at", "ADDRESS",
+     "acknowledge block writes to ADDRESS (decimal or 0x hex) without keeping them"},
+    {"ignore-first", "N", "leave the first N requests unanswered"},
+    {"quiet", nullptr, "no log lines"},
+};
+
+// Counts of 0 or more: the option and where the number goes.
+struct CountOption {
+    const char *name;
+    int telvara::FailureModes::*field;
+};
+const CountOption kCountOptions[] = {
+    {"mute-after-writes", &telvara::FailureModes::muteAfterWrites},
+    {"ignore-first", &telvara::FailureModes::ignoreFirst},
+};
+
+// The failure modes and the firmware; a complaint for a value out of its form.
+std::optional<QString> readSettings(const QCommandLineParser &parser, Options *o)
 {
-    ::umask(077);
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("telvara-sim"));
+    telvara::FailureModes &f = o->failures;
+    f.mute = parser.isSet(QStringLiteral("mute"));
+    f.badReadChecksum = parser.isSet(QStringLiteral("bad-read-checksum"));
+    f.noEndMarker = parser.isSet(QStringLiteral("no-end-marker"));
+    if (parser.isSet(QStringLiteral("firmware"))) {
+        static const QRegularExpression form(
+            QStringLiteral("^([0-9A-Fa-f]{2})\\.([0-9A-Fa-f]{2})$"));
+        const auto m = form.match(parser.value(QStringLiteral("firmware")));
+        if (!m.hasMatch())
+            return QStringLiteral("--firmware wants RR.SS in hex, e.g. 01.05");
+        o->release = quint8(m.captured(1).toUInt(nullptr, 16));
+        o->subRelease = quint8(m.captured(2).toUInt(nullptr, 16));
+    }
+    bool ok = false;
+    if (parser.isSet(QStringLiteral("lose-write-at"))) {
+        f.loseWriteAt = parser.value(QStringLiteral("lose-write-at")).toInt(&ok, 0);
+        if (!ok || f.loseWriteAt < 0 || f.loseWriteAt >= telvara::Device::kMemorySize)
+            return QStringLiteral("--lose-write-at wants an address below 4096");
+    }
+    for (const CountOption &c : kCountOptions) {
+        const QString name = QLatin1String(c.name);
+        if (!parser.isSet(name))
+            continue;
+        f.*c.field = parser.value(name).toInt(&ok);
+        if (!ok || f.*c.field < 0)
+            return QStringLiteral("--%1 wants a number of 0 or more").arg(name);
+    }
+    return std::nullopt;
+}
 
+// Fills o from the command line; an exit code when the program ends here (help, or a
+// usage error).
+std::optional<int> readCommandLine(const QStringList &arguments, Options *o)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "An emulated SMS controller on a pseudo-terminal. Prints \"pty DEVICE\" when ready;\n"
         "SIGINT or SIGTERM saves the state and exits."));
     parser.addHelpOption();
-    const QCommandLineOption link(QStringLiteral("pty-link"),
-                                  QStringLiteral("make PATH a symlink to the pseudo-terminal"),
-                                  QStringLiteral("PATH"));
-    const QCommandLineOption state(QStringLiteral("state"),
-                                   QStringLiteral("keep memory and version in this file"),
-                                   QStringLiteral("FILE"));
-    const QCommandLineOption firmware(QStringLiteral("firmware"),
-                                      QStringLiteral("release and sub-release of a fresh device "
-                                                     "as two hex bytes, default 01.05"),
-                                      QStringLiteral("RR.SS"));
-    const QCommandLineOption mute(QStringLiteral("mute"), QStringLiteral("never answer"));
-    const QCommandLineOption muteAfter(QStringLiteral("mute-after-writes"),
-                                       QStringLiteral("stop answering after N block writes"),
-                                       QStringLiteral("N"));
-    const QCommandLineOption badChecksum(QStringLiteral("bad-read-checksum"),
-                                         QStringLiteral("read answers carry a wrong checksum"));
-    const QCommandLineOption noEnd(QStringLiteral("no-end-marker"),
-                                   QStringLiteral("read answers lack their end marker"));
-    const QCommandLineOption loseWrite(
-        QStringLiteral("lose-write-at"),
-        QStringLiteral("acknowledge block writes to ADDRESS (decimal or 0x hex) without keeping "
-                       "them"),
-        QStringLiteral("ADDRESS"));
-    const QCommandLineOption ignoreFirst(QStringLiteral("ignore-first"),
-                                         QStringLiteral("leave the first N requests unanswered"),
-                                         QStringLiteral("N"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("no log lines"));
-    parser.addOptions({link, state, firmware, mute, muteAfter, badChecksum, noEnd, loseWrite,
-                       ignoreFirst, quiet});
-    if (!parser.parse(app.arguments()))
+    for (const OptionText &t : kOptions) {
+        const QString name = QLatin1String(t.name);
+        const QString text = QString::fromLatin1(t.description);
+        parser.addOption(t.valueName
+                             ? QCommandLineOption(name, text, QString::fromLatin1(t.valueName))
+                             : QCommandLineOption(name, text));
+    }
+    if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::printf("%s", parser.helpText().toLocal8Bit().constData());
@@ -173,56 +223,24 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty())
         return usage(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    o->link = parser.value(QStringLiteral("pty-link"));
+    o->statePath = parser.value(QStringLiteral("state"));
+    o->quiet = parser.isSet(QStringLiteral("quiet"));
+    if (const auto complaint = readSettings(parser, o))
+        return usage(*complaint);
+    return std::nullopt;
+}
 
-    telvara::setQuiet(parser.isSet(quiet));
-    telvara::Device device;
-    quint8 release = 0x01;
-    quint8 subRelease = 0x05;
-    if (parser.isSet(firmware)) {
-        static const QRegularExpression form(
-            QStringLiteral("^([0-9A-Fa-f]{2})\\.([0-9A-Fa-f]{2})$"));
-        const auto m = form.match(parser.value(firmware));
-        if (!m.hasMatch())
-            return usage(QStringLiteral("--firmware wants RR.SS in hex, e.g. 01.05"));
-        release = quint8(m.captured(1).toUInt(nullptr, 16));
-        subRelease = quint8(m.captured(2).toUInt(nullptr, 16));
-    }
-    device.initialise(release, subRelease);
-    const QString statePath = parser.value(state);
-    QString error;
-    if (!statePath.isEmpty() &&
-        telvara::loadDevice(statePath, &device, &error) == telvara::LoadResult::Invalid) {
-        std::fprintf(stderr, "telvara-sim: %s\n", error.toLocal8Bit().constData());
-        return 1;
-    }
-    device.failures.mute = parser.isSet(mute);
-    device.failures.badReadChecksum = parser.isSet(badChecksum);
-    device.failures.noEndMarker = parser.isSet(noEnd);
-    if (parser.isSet(loseWrite)) {
-        bool ok = false;
-        device.failures.loseWriteAt = parser.value(loseWrite).toInt(&ok, 0);
-        if (!ok || device.failures.loseWriteAt < 0 ||
-            device.failures.loseWriteAt >= telvara::Device::kMemorySize)
-            return usage(QStringLiteral("--lose-write-at wants an address below 4096"));
-    }
-    if (parser.isSet(muteAfter)) {
-        bool ok = false;
-        device.failures.muteAfterWrites = parser.value(muteAfter).toInt(&ok);
-        if (!ok || device.failures.muteAfterWrites < 0)
-            return usage(QStringLiteral("--mute-after-writes wants a number of 0 or more"));
-    }
-    if (parser.isSet(ignoreFirst)) {
-        bool ok = false;
-        device.failures.ignoreFirst = parser.value(ignoreFirst).toInt(&ok);
-        if (!ok || device.failures.ignoreFirst < 0)
-            return usage(QStringLiteral("--ignore-first wants a number of 0 or more"));
-    }
-
+// SIGINT and SIGTERM end the event loop through a socket, so the state is saved on the way
+// out.
+bool quitOnSignals(QCoreApplication &app, std::unique_ptr<QSocketNotifier> *notifier)
+{
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
-        return 1;
-    QSocketNotifier stopNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
-        stopNotifier.setEnabled(false);
+        return false;
+    *notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QSocketNotifier *stop = notifier->get();
+    QObject::connect(stop, &QSocketNotifier::activated, &app, [stop, &app] {
+        stop->setEnabled(false);
         app.quit();
     });
     struct sigaction sa {
@@ -231,12 +249,42 @@ int main(int argc, char **argv)
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    return true;
+}
 
-    Pty pty;
-    if (!pty.open(parser.value(link), &error)) {
-        std::fprintf(stderr, "telvara-sim: %s\n", error.toLocal8Bit().constData());
+int fail(const QString &error)
+{
+    std::fprintf(stderr, "telvara-sim: %s\n", error.toLocal8Bit().constData());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    ::umask(077);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("telvara-sim"));
+    Options options;
+    if (const auto exitCode = readCommandLine(app.arguments(), &options))
+        return *exitCode;
+
+    telvara::setQuiet(options.quiet);
+    telvara::Device device;
+    device.initialise(options.release, options.subRelease);
+    const QString &statePath = options.statePath;
+    QString error;
+    if (!statePath.isEmpty() &&
+        telvara::loadDevice(statePath, &device, &error) == telvara::LoadResult::Invalid)
+        return fail(error);
+    device.failures = options.failures;
+
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (!quitOnSignals(app, &stopNotifier))
         return 1;
-    }
+    Pty pty;
+    if (!pty.open(options.link, &error))
+        return fail(error);
     QSocketNotifier readable(pty.fd(), QSocketNotifier::Read);
     bool saveFailed = false;
     QObject::connect(&readable, &QSocketNotifier::activated, &app, [&] {
@@ -260,9 +308,7 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     const int rc = app.exec();
-    if (!statePath.isEmpty() && !telvara::saveDevice(statePath, device, &error)) {
-        std::fprintf(stderr, "telvara-sim: %s\n", error.toLocal8Bit().constData());
-        return 1;
-    }
+    if (!statePath.isEmpty() && !telvara::saveDevice(statePath, device, &error))
+        return fail(error);
     return saveFailed ? 1 : rc;
 }

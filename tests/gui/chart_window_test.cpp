@@ -156,27 +156,20 @@ protected:
         return {};
     }
     QString text(const char *name) const { return user::find<QLineEdit>(m_window, name)->text(); }
-    // Runs `answer` on the logbook window the next click opens; true once it ran.
-    std::shared_ptr<bool> onLogbook(std::function<void(HydoLogbuch *)> answer)
+    // Runs `answer` on the window of type W the next click opens; true once it ran.
+    template <typename W>
+    std::shared_ptr<bool> onShown(std::function<void(W *)> answer)
     {
         auto ran = std::make_shared<bool>(false);
-        user::whenShown<HydoLogbuch>([ran, answer](HydoLogbuch *logbook) {
-            answer(logbook);
-            ensureClosed(logbook);
+        user::whenShown<W>([ran, answer](W *window) {
+            answer(window);
+            ensureClosed(window);
             *ran = true;
         });
         return ran;
     }
-    std::shared_ptr<bool> onSettings(std::function<void(TarvelonTimeSelect *)> answer)
-    {
-        auto ran = std::make_shared<bool>(false);
-        user::whenShown<TarvelonTimeSelect>([ran, answer](TarvelonTimeSelect *settings) {
-            answer(settings);
-            ensureClosed(settings);
-            *ran = true;
-        });
-        return ran;
-    }
+    auto onLogbook(std::function<void(HydoLogbuch *)> answer) { return onShown(answer); }
+    auto onSettings(std::function<void(TarvelonTimeSelect *)> answer) { return onShown(answer); }
     bool ranAndRedrawn(const std::shared_ptr<bool> &ran)
     {
         return user::waitFor([&] { return *ran; }) && waitForChart();

@@ -4,6 +4,7 @@
 
 #include "store/database.h"
 #include "support/cli_run.h"
+#include "support/files.h"
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
 
@@ -12,18 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace
 {
-
-// The permission bits of a file or folder, e.g. 0600.
-int modeOf(const QString &path)
-{
-    struct stat st {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
 
 void writeFile(const QString &path, const QByteArray &content, int mode)
 {

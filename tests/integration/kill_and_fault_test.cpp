@@ -48,40 +48,12 @@ const QString kGapLast = QStringLiteral("2026-03-29 02:59:59");
 // and the database file already has, so writes of every kind meet it.
 constexpr int kFileSizeBlocks = 64;
 
-// The emulator's sensor 2 measures pH in hundredths; its other sensors store tenths.
-int scaleOf(int sensor)
-{
-    return sensor == 2 ? 100 : 10;
-}
-
-QString rowKey(int id, int sensor, const QString &datum, qint64 word)
-{
-    return QStringLiteral("#%1 sensor %2 at %3 word %4").arg(id).arg(sensor).arg(datum).arg(word);
-}
-
-// The archive row a record must become: the controller's clock reading as it stands.
-QString expectedRow(const QString &record)
-{
-    const QString datum = HexDateGet(record, 8).date().toString(QStringLiteral("yyyy-MM-dd")) +
-                          QLatin1Char(' ') +
-                          HexTimeGet(record, 4).toString(QStringLiteral("HH:mm:ss"));
-    return rowKey(kId, HexByteGet(record, 0), datum, HexWordGet(record, 2));
-}
-
 QString firstOf(const QStringList &items, int n = 6)
 {
     QString text = items.mid(0, n).join(QStringLiteral("\n    "));
     if (items.size() > n)
         text += QStringLiteral("\n    … and %1 more").arg(items.size() - n);
     return QStringLiteral("\n    ") + text;
-}
-
-QStringList fileLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // The record lines of a spool file, without its header and batch marks.
@@ -217,36 +189,6 @@ quint64 runSeed()
     return (quint64(std::random_device{}()) << 32) ^ std::random_device{}();
 }
 
-struct Journal {
-    QSet<QString> handed;
-    QStringList forgotten; // in order, each once
-    bool endsAcknowledged = false;
-    QStringList malformed;
-};
-
-Journal readJournal(const QString &path)
-{
-    Journal j;
-    QSet<QString> forgot;
-    for (const QString &line : fileLines(path)) {
-        const QString word = line.section(QLatin1Char(' '), 0, 0);
-        const QString record = line.section(QLatin1Char(' '), 1);
-        if (record.size() != 24 ||
-            (word != QLatin1String("handed") && word != QLatin1String("forgot"))) {
-            j.malformed << line;
-            continue;
-        }
-        j.endsAcknowledged = word == QLatin1String("forgot");
-        if (word == QLatin1String("handed"))
-            j.handed.insert(record);
-        else if (!forgot.contains(record)) {
-            forgot.insert(record);
-            j.forgotten << record;
-        }
-    }
-    return j;
-}
-
 } // namespace
 
 TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
@@ -378,7 +320,7 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     // A clean finish, faults of the emulator still on; a run that ends on a short batch is
     // followed by single cycles (three would meet every third answer again), so that the last
     // download was acknowledged.
-    Journal journal;
+    SimJournal journal;
     for (int run = 1; run <= 4; ++run) {
         Cli last(poll + QStringList{"--cycles", run == 1 ? "3" : "1"});
         ASSERT_TRUE(last.finish(60000)) << last.output().toStdString();
@@ -407,12 +349,12 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
             const int sensor = q.value(1).toInt();
             const QString datum = q.value(2).toString();
             const double wert = q.value(3).toDouble();
-            const double word = std::round(wert * scaleOf(sensor));
+            const double word = std::round(wert * simScaleOf(sensor));
             // A value that is no whole word of its scale keeps its own text and matches nothing.
             const QString key =
-                std::fabs(wert - word / scaleOf(sensor)) <= 1e-6
-                    ? rowKey(q.value(0).toInt(), sensor, datum, static_cast<qint64>(word))
-                    : rowKey(q.value(0).toInt(), sensor, datum, 0) +
+                std::fabs(wert - word / simScaleOf(sensor)) <= 1e-6
+                    ? archiveRowKey(q.value(0).toInt(), sensor, datum, static_cast<qint64>(word))
+                    : archiveRowKey(q.value(0).toInt(), sensor, datum, 0) +
                           QStringLiteral(" value %1").arg(wert);
             ++archived[key];
             rowsInGap += datum >= kGapFirst && datum <= kGapLast;
@@ -435,12 +377,12 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     QSet<QString> handedRows;
     for (const QString &record : journal.handed)
         if (isHexText(record))
-            handedRows.insert(expectedRow(record));
+            handedRows.insert(expectedArchiveRow(kId, record));
     QStringList lost, doubled, invented;
     int forgottenInGap = 0;
     for (const QString &record : journal.forgotten) {
         const bool readable = isHexText(record);
-        const QString row = readable ? expectedRow(record) : QString();
+        const QString row = readable ? expectedArchiveRow(kId, record) : QString();
         forgottenInGap += readable && row.contains(QStringLiteral(" at 2026-03-29 02:"));
         if (!(readable && archived.contains(row)) && !rejected.contains(record))
             lost << record + (readable ? QStringLiteral("  (") + row + QLatin1Char(')')

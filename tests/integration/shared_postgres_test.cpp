@@ -28,33 +28,6 @@
 namespace
 {
 
-// The emulator's sensor 2 measures pH in hundredths; its other sensors store tenths.
-int scaleOf(int sensor)
-{
-    return sensor == 2 ? 100 : 10;
-}
-
-QString rowKey(int id, int sensor, const QString &datum, qint64 word)
-{
-    return QStringLiteral("#%1 sensor %2 at %3 word %4").arg(id).arg(sensor).arg(datum).arg(word);
-}
-
-QString expectedRow(int id, const QString &record)
-{
-    const QString datum = HexDateGet(record, 8).date().toString(QStringLiteral("yyyy-MM-dd")) +
-                          QLatin1Char(' ') +
-                          HexTimeGet(record, 4).toString(QStringLiteral("HH:mm:ss"));
-    return rowKey(id, HexByteGet(record, 0), datum, HexWordGet(record, 2));
-}
-
-QStringList fileLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 // One PC of the site: a controller emulator and the data folder of its poller.
 struct Site {
     int id = 0;
@@ -88,11 +61,7 @@ struct Site {
         return QString::fromUtf8(poller->readAll());
     }
     int forgotten() const { return fileLines(journal).filter(QStringLiteral("forgot ")).size(); }
-    bool endsAcknowledged() const
-    {
-        const QStringList lines = fileLines(journal);
-        return !lines.isEmpty() && lines.last().startsWith(QLatin1String("forgot "));
-    }
+    bool endsAcknowledged() const { return readJournal(journal).endsAcknowledged; }
 };
 
 // Waits up to ms for `done`, checking every 100 ms.
@@ -162,24 +131,21 @@ TEST(SharedPostgreSQL, twoPollersArchiveEveryAcknowledgedRecordOnceAndKeepTheSum
     for (const QVariantList &r : db.rows("SELECT TARVELONID, ASID, DATUM, WERT FROM HYDOARCHIVE "
                                          "WHERE TARVELONID >= 0")) {
         const int sensor = r[1].toInt();
-        const auto word = static_cast<qint64>(std::round(r[3].toDouble() * scaleOf(sensor)));
-        ++archived[rowKey(r[0].toInt(), sensor, r[2].toString(), word)];
+        const auto word = static_cast<qint64>(std::round(r[3].toDouble() * simScaleOf(sensor)));
+        ++archived[archiveRowKey(r[0].toInt(), sensor, r[2].toString(), word)];
     }
     QSet<QString> handed;
     int acknowledged = 0;
     for (Site &s : sites) {
         SCOPED_TRACE(s.id);
-        EXPECT_TRUE(s.endsAcknowledged());
-        QSet<QString> forgotten;
-        for (const QString &line : fileLines(s.journal)) {
-            const QString row = expectedRow(s.id, line.section(QLatin1Char(' '), 1));
-            handed.insert(row);
-            if (line.startsWith(QLatin1String("forgot ")) && !forgotten.contains(row)) {
-                forgotten.insert(row);
-                EXPECT_EQ(archived.value(row), 1) << row.toStdString();
-            }
-        }
-        acknowledged += forgotten.size();
+        const SimJournal journal = readJournal(s.journal);
+        EXPECT_TRUE(journal.endsAcknowledged);
+        EXPECT_TRUE(journal.malformed.isEmpty());
+        for (const QString &record : journal.handed)
+            handed.insert(expectedArchiveRow(s.id, record));
+        for (const QString &record : journal.forgotten)
+            EXPECT_EQ(archived.value(expectedArchiveRow(s.id, record)), 1) << record.toStdString();
+        acknowledged += journal.forgotten.size();
     }
     for (auto it = archived.cbegin(); it != archived.cend(); ++it)
         EXPECT_TRUE(handed.contains(it.key())) << "not handed over: " << it.key().toStdString();

@@ -1,46 +1,28 @@
 #include "support/fake_transport.h"
 
+#include "tarvelon/log.h"
+
 #include <QScopeGuard>
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
 
 namespace
 {
 
-// The controller's own framing, restated here rather than taken from the code under test.
-struct Markers {
-    const char *command;
-    const char *start;
-    const char *end;
-};
-const Markers kReadMarkers[] = {
-    {"DX", "Version Data", "End Data"},    {"DN", "Data RAM", "End RAM"},
-    {"DK", "Kalib RAM", "End RAM"},        {"DO", "Stored Data", "End Data"},
-    {"DL", "SnapshotNr Data", "End Data"},
-};
-const QByteArray kChecksumMarker("CheckSum");
-const QByteArray kReadyMarker("Receive Start");
-constexpr int kChecksumDigits = 2;
 // What a flooding peer has ready at each read: more than any receive buffer should take.
 constexpr qint64 kFloodChunk = 256 * 1024;
 
-QByteArray twoHexDigits(int value)
+QString commandName(char letter)
 {
-    return QByteArray::number((value % 256 + 256) % 256, 16).rightJustified(2, '0').toUpper();
+    return QStringLiteral("D") + QLatin1Char(letter);
 }
 
-// A command is two letters, sent once or repeated.
-std::optional<QString> commandIn(const QByteArray &text)
+// A burst written in one piece: one command, repeated.
+bool isBurstOf(const QByteArray &data, const QString &command)
 {
-    if (text.size() < 2 || text.size() % 2 != 0 || !std::isalpha(uchar(text[0])) ||
-        !std::isalpha(uchar(text[1])))
-        return std::nullopt;
-    const QByteArray unit = text.first(2);
-    if (text != unit.repeated(text.size() / 2))
-        return std::nullopt;
-    return QString::fromLatin1(unit);
+    return !command.isEmpty() && data.size() >= 2 && data.size() % 2 == 0 &&
+           data == command.toLatin1().repeated(data.size() / 2);
 }
 
 } // namespace
@@ -56,30 +38,30 @@ int wireSum(const QByteArray &bytes)
 QByteArray framedAnswer(const QByteArray &start, const QByteArray &payload, const QByteArray &end,
                         int checksumOffset, bool lowerCase)
 {
-    const QByteArray digits = twoHexDigits(wireSum(payload) + checksumOffset);
-    return start + payload + end + (lowerCase ? digits.toLower() : digits) + kChecksumMarker;
+    const int sum = ((wireSum(payload) + checksumOffset) % 256 + 256) % 256;
+    const QByteArray digits = QByteArray::number(sum, 16).rightJustified(2, '0').toUpper();
+    return start + payload + end + (lowerCase ? digits.toLower() : digits) + "CheckSum";
 }
 
-FakeController::FakeController(VirtualClock &clock) : m_clock(clock)
+FakeController::FakeController(VirtualClock &clock)
+    : m_clock(clock), m_session(clock, *this, {}, *this, sim::WireSession::Driven::ByPolls)
 {
-    m_answers.insert(QStringLiteral("DB"), Answer{Kind::Write, {}, {}, {}});
-    m_answers.insert(QStringLiteral("DI"), Answer{Kind::Write, {}, {}, {}});
+    sim::setQuiet(true);
+    m_answers.insert(QStringLiteral("DB"), Answer{Kind::Write, {}, {}});
+    m_answers.insert(QStringLiteral("DI"), Answer{Kind::Write, {}, {}});
 }
 
 void FakeController::setPayload(const QString &command, const QByteArray &payload)
 {
-    for (const Markers &m : kReadMarkers) {
-        if (command == QLatin1String(m.command)) {
-            m_answers.insert(command, Answer{Kind::Framed, m.start, m.end, payload});
-            return;
-        }
-    }
-    throw std::invalid_argument("FakeController: no markers known for " + command.toStdString());
+    if (!QStringList{"DX", "DN", "DK", "DO", "DL"}.contains(command))
+        throw std::invalid_argument("FakeController: no markers known for " +
+                                    command.toStdString());
+    m_answers.insert(command, Answer{Kind::Framed, payload, {}});
 }
 
 void FakeController::setRawAnswer(const QString &command, const QByteArray &answer)
 {
-    m_answers.insert(command, Answer{Kind::Raw, {}, {}, answer});
+    m_answers.insert(command, Answer{Kind::Raw, answer, {}});
 }
 
 QByteArray FakeController::written() const
@@ -112,15 +94,12 @@ bool FakeController::open(Transport::Kind kind, const QString &address, const QS
 {
     m_lastAddress = address;
     m_lastSetting = setting;
-    if (m_refuseOpen) {
+    if (m_refuseOpen || m_hangOnOpen) {
+        if (m_hangOnOpen)
+            m_clock.advance(timeoutMs);
         if (error)
-            *error = QStringLiteral("connection refused (fake)");
-        return false;
-    }
-    if (m_hangOnOpen) {
-        m_clock.advance(timeoutMs);
-        if (error)
-            *error = QStringLiteral("connect timed out (fake)");
+            *error = m_hangOnOpen ? QStringLiteral("connect timed out (fake)")
+                                  : QStringLiteral("connection refused (fake)");
         return false;
     }
     resetConnection();
@@ -140,8 +119,7 @@ void FakeController::close(Transport::Kind kind)
 
 bool FakeController::write(Transport::Kind kind, const QByteArray &data, QString *error)
 {
-    const bool failing =
-        m_failWrites || (!m_failCommand.isEmpty() && commandIn(data) == m_failCommand);
+    const bool failing = m_failWrites || isBurstOf(data, m_failCommand);
     if (!isOpen(kind) || failing) {
         if (error)
             *error = isOpen(kind) ? QStringLiteral("broken pipe (fake)")
@@ -149,10 +127,7 @@ bool FakeController::write(Transport::Kind kind, const QByteArray &data, QString
         return false;
     }
     m_writes.append({kind, m_clock.nowMs(), data});
-    if (m_takingData)
-        m_writeData += data;
-    else
-        takeCommandText(data);
+    m_session.receive(data);
     return true;
 }
 
@@ -169,128 +144,55 @@ bool FakeController::read(Transport::Kind kind, QByteArray *out, qint64 maxBytes
         out->append(QByteArray(std::min(maxBytes, kFloodChunk), 'F'));
         return true;
     }
-    // The PC only looks for the echo once it has sent all of its data.
-    if (m_takingData && !m_writeData.isEmpty() && m_pending.empty())
-        finishWriteData();
-    if (m_pending.empty() || m_pending.front().readyAtMs > m_clock.nowMs())
-        return true;
-    // What does not fit waits for the next read.
-    if (m_pending.front().bytes.size() > maxBytes) {
-        out->append(m_pending.front().bytes.first(maxBytes));
-        m_pending.front().bytes.remove(0, maxBytes);
+    m_session.poll();
+    // A read takes at most one piece; what does not fit waits for the next read.
+    if (!m_inbox.empty() && m_inbox.front().bytes.size() > maxBytes) {
+        out->append(m_inbox.front().bytes.first(maxBytes));
+        m_inbox.front().bytes.remove(0, maxBytes);
         return true;
     }
-    const Piece piece = m_pending.front();
-    m_pending.pop_front();
-    out->append(piece.bytes);
-    if (piece.dropAfter) {
+    if (!m_inbox.empty() && !m_inbox.front().drop) {
+        out->append(m_inbox.front().bytes);
+        m_inbox.pop_front();
+    }
+    if (!m_inbox.empty() && m_inbox.front().drop) {
         m_lost = true;
         if (error)
             *error = QStringLiteral("link lost (fake)");
         return false;
     }
-    if (m_pending.empty() && !m_writeCommand.isEmpty())
-        m_takingData = true;
     return true;
 }
 
 void FakeController::resetConnection()
 {
+    m_session.reset();
     m_lost = false;
-    m_commandText.clear();
-    m_connectionBursts.clear();
-    m_pending.clear();
-    m_writeCommand.clear();
-    m_takingData = false;
-    m_writeData.clear();
+    m_inbox.clear();
     m_flooding = false;
 }
 
-void FakeController::takeCommandText(const QByteArray &data)
+void FakeController::heard(char letter)
 {
-    // A burst written in one piece (TCP) ...
-    if (const auto command = commandIn(data)) {
-        m_commandText.clear();
-        onBurst(*command);
-        return;
-    }
-    // ... or characters one by one up to a line feed (serial).
-    m_commandText += data;
-    qsizetype lineEnd;
-    while ((lineEnd = m_commandText.indexOf('\n')) >= 0) {
-        const QByteArray line = m_commandText.left(lineEnd).trimmed();
-        m_commandText.remove(0, lineEnd + 1);
-        if (const auto command = commandIn(line))
-            onBurst(*command);
-    }
-}
-
-void FakeController::onBurst(const QString &command)
-{
+    const QString command = commandName(letter);
     ++m_bursts[command];
-    const int seen = ++m_connectionBursts[command];
-    m_flooding = m_flooding || (!m_mute && command == m_floodCommand);
-    // A controller busy answering does not start a second answer.
-    const auto it = m_answers.constFind(command);
-    if (m_mute || !m_pending.empty() || seen < m_answerAfter || it == m_answers.constEnd())
-        return;
-    switch (it->kind) {
-    case Kind::Write:
-        m_writeCommand = command;
-        queue(kReadyMarker);
-        break;
-    case Kind::Raw:
-        queue(it->payload);
-        break;
-    case Kind::Framed:
-        queue(framedAnswer(it->startMarker, it->payload, it->endMarker));
-        break;
-    }
+    m_flooding = m_flooding || (!modes().mute && command == m_floodCommand);
 }
 
-void FakeController::queue(const QByteArray &whole)
+std::optional<sim::AnswerSource::Answer> FakeController::answer(char letter, QString *why)
 {
-    const QByteArray answer = m_dropMidAnswer ? whole.left(whole.size() / 2) : whole;
-    QList<QByteArray> pieces;
-    qsizetype at = 0;
-    for (int size : m_pieceSizes) {
-        if (at >= answer.size())
-            break;
-        pieces << answer.mid(at, size);
-        at += size;
+    const auto it = m_answers.constFind(commandName(letter));
+    if (it == m_answers.constEnd()) {
+        *why = QStringLiteral("no answer scripted");
+        return std::nullopt;
     }
-    if (m_pieceSizes.isEmpty()) {
-        const qsizetype count = qMax<qsizetype>(1, qMin<qsizetype>(m_pieceCount, answer.size()));
-        for (qsizetype i = 1; i <= count; ++i) {
-            const qsizetype next = answer.size() * i / count;
-            pieces << answer.mid(at, next - at);
-            at = next;
-        }
-    } else if (at < answer.size()) {
-        pieces << answer.mid(at);
-    }
-
-    const qint64 first = m_clock.nowMs() + m_answerDelayMs;
-    for (qsizetype i = 0; i < pieces.size(); ++i)
-        m_pending.push_back({first + i * m_pieceMs, pieces[i], false});
-    if (m_dropMidAnswer && !m_pending.empty())
-        m_pending.back().dropAfter = true;
+    return *it;
 }
 
-void FakeController::finishWriteData()
+bool FakeController::store(char letter, const QByteArray &data)
 {
-    m_lastWriteReceived = m_writeData;
-    const QByteArray data = m_writeData.chopped(qMin(m_writeData.size(), kChecksumDigits));
-    const int computed = wireSum(data);
-    bool ok = false;
-    if (m_writeData.size() >= kChecksumDigits &&
-        m_writeData.right(kChecksumDigits).toInt(&ok, 16) == computed && ok)
-        m_stored.insert(m_writeCommand, data);
-    m_writeCommand.clear();
-    m_takingData = false;
-    m_writeData.clear();
-    if (!m_noEcho)
-        queue(twoHexDigits(computed) + kChecksumMarker);
+    m_stored.insert(commandName(letter), data);
+    return true;
 }
 
 FakeLink::FakeLink(quint32 seed)

@@ -1,13 +1,14 @@
 #pragma once
 
-// A scripted controller behind fake transports, in virtual time. It recognises the
-// commands the PC writes (once with a line feed, or as a burst of repeats), answers them
-// the way a controller frames its answers, and can misbehave in named ways.
+// The emulated controller's session behind fake transports, in virtual time: it answers what
+// a test scripts (payloads framed the controller's way, or raw bytes) and can misbehave in
+// named ways, both on the wire and in the transport itself.
 
 #include "link/clock.h"
 #include "link/hydo_connect.h"
 #include "link/transport.h"
 #include "support/error_print.h"
+#include "tarvelon/wire_session.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -25,7 +26,7 @@ int wireSum(const QByteArray &bytes);
 QByteArray framedAnswer(const QByteArray &start, const QByteArray &payload, const QByteArray &end,
                         int checksumOffset = 0, bool lowerCase = false);
 
-class FakeController
+class FakeController : public sim::AnswerSource, private sim::ByteChannel
 {
 public:
     struct Write {
@@ -37,42 +38,41 @@ public:
     explicit FakeController(VirtualClock &clock);
 
     // ---- what the controller answers
-    // A read command (DX, DN, DK, DO, DL) with the controller's own markers: start marker,
-    // payload, end marker, Sum8 of the payload as two hex digits, "CheckSum".
+    // A read command (DX, DN, DK, DO, DL): the payload within the controller's own framing.
     void setPayload(const QString &command, const QByteArray &payload);
     // Exactly these bytes as the answer, for malformed answers.
     void setRawAnswer(const QString &command, const QByteArray &answer);
-    // DB and DI answer "Receive Start", take the data with its two checksum digits and echo
-    // the checksum computed, unless a raw answer replaces them.
+    // DB and DI answer "Receive Start", take the data of any length and echo its checksum,
+    // unless a raw answer replaces them.
 
     // ---- failure modes (they hold until changed)
-    void mute(bool on = true) { m_mute = on; }
-    // Answers only the nth burst of a command within one connection.
-    void answerAfterRepeats(int n) { m_answerAfter = n; }
+    void mute(bool on = true) { modes().mute = on; }
+    // Answers only the nth burst of a command in a row.
+    void answerAfterRepeats(int n) { modes().answerAfter = n; }
     // Each answer in this many even pieces; a read takes at most one piece.
     void splitAnswer(int chunks)
     {
         splitAnswerAt({});
-        m_pieceCount = qMax(1, chunks);
+        modes().splitChunks = qMax(1, chunks);
     }
     // Pieces of exactly these sizes (the rest is the last piece); piece i is ready no
     // earlier than pauseMs * i after the first.
     void splitAnswerAt(const QList<int> &sizes, int pauseMs = 0)
     {
-        m_pieceSizes = sizes;
-        m_pieceCount = 1;
-        m_pieceMs = pauseMs;
+        modes().splitSizes = sizes;
+        modes().splitChunks = 1;
+        modes().splitPauseMs = pauseMs;
     }
     // Virtual time from a recognised command to the first piece of its answer.
-    void setAnswerDelayMs(int ms) { m_answerDelayMs = ms; }
+    void setAnswerDelayMs(int ms) { modes().answerDelayMs = ms; }
     // Half of the answer arrives, then the link is lost.
-    void dropMidAnswer(bool on = true) { m_dropMidAnswer = on; }
+    void dropMidAnswer(bool on = true) { modes().dropMidAnswer = on; }
+    // Takes the data of a write but never echoes its checksum.
+    void noEchoAfterWrite(bool on = true) { modes().noEcho = on; }
     void failWrites(bool on = true) { m_failWrites = on; }
     void refuseOpen(bool on = true) { m_refuseOpen = on; }
     // Opening takes the whole time allowed for it, then fails (a host that never answers).
     void hangOnOpen(bool on = true) { m_hangOnOpen = on; }
-    // Takes the data of a write but never echoes its checksum.
-    void noEchoAfterWrite(bool on = true) { m_noEcho = on; }
     // Per command: no answer at all; a burst of it fails to write; or it is answered by
     // bytes without end, as a wrong peer would send them (an empty command ends that).
     void forget(const QString &command) { m_answers.remove(command); }
@@ -108,39 +108,25 @@ public:
     bool read(Transport::Kind kind, QByteArray *out, qint64 maxBytes, QString *error);
 
 private:
-    enum class Kind { Framed, Raw, Write };
-    struct Answer {
-        Kind kind = Kind::Framed;
-        QByteArray startMarker;
-        QByteArray endMarker;
-        QByteArray payload;
-    };
-    struct Piece {
-        qint64 readyAtMs;
-        QByteArray bytes;
-        bool dropAfter;
-    };
-
+    sim::FailureModes &modes() { return m_session.modes(); }
     void resetConnection();
-    void takeCommandText(const QByteArray &data);
-    void onBurst(const QString &command);
-    void queue(const QByteArray &answer);
-    void finishWriteData();
+
+    // The session's side.
+    void heard(char letter) override;
+    std::optional<Answer> answer(char letter, QString *why) override;
+    int writeLength(char) const override { return 0; }
+    void received(char, const QByteArray &data) override { m_lastWriteReceived = data; }
+    bool store(char letter, const QByteArray &data) override;
+    void send(const QByteArray &bytes) override { m_inbox.push_back({bytes, false}); }
+    void drop() override { m_inbox.push_back({{}, true}); }
 
     VirtualClock &m_clock;
     QHash<QString, Answer> m_answers;
+    sim::WireSession m_session;
 
-    bool m_mute = false;
-    int m_answerAfter = 1;
-    QList<int> m_pieceSizes;
-    int m_pieceCount = 1;
-    int m_pieceMs = 0;
-    int m_answerDelayMs = 0;
-    bool m_dropMidAnswer = false;
     bool m_failWrites = false;
     bool m_refuseOpen = false;
     bool m_hangOnOpen = false;
-    bool m_noEcho = false;
     QString m_failCommand;
     QString m_floodCommand;
 
@@ -154,15 +140,15 @@ private:
     QByteArray m_lastWriteReceived;
     qsizetype m_largestBuffer = 0;
 
-    // One connection's state.
+    // One connection's state: what the session sent, piece by piece, and whether it ended
+    // the connection after them.
+    struct Piece {
+        QByteArray bytes;
+        bool drop;
+    };
     std::optional<Transport::Kind> m_openKind;
     bool m_lost = false;
-    QByteArray m_commandText;
-    QHash<QString, int> m_connectionBursts;
-    std::deque<Piece> m_pending;
-    QString m_writeCommand;    // set once "Receive Start" is queued
-    bool m_takingData = false; // "Receive Start" delivered: what follows is data
-    QByteArray m_writeData;
+    std::deque<Piece> m_inbox;
     bool m_flooding = false;
 };
 

@@ -242,3 +242,44 @@ bool isHexText(const QString &text)
     static const QRegularExpression hex(QStringLiteral("^[0-9A-F]+$"));
     return hex.match(text).hasMatch();
 }
+
+SimJournal readJournal(const QString &path)
+{
+    SimJournal j;
+    QSet<QString> forgot;
+    for (const QString &line : fileLines(path)) {
+        const QString word = line.section(QLatin1Char(' '), 0, 0);
+        const QString record = line.section(QLatin1Char(' '), 1);
+        if (record.size() != 24 ||
+            (word != QLatin1String("handed") && word != QLatin1String("forgot"))) {
+            j.malformed << line;
+            continue;
+        }
+        j.endsAcknowledged = word == QLatin1String("forgot");
+        if (word == QLatin1String("handed"))
+            j.handed.insert(record);
+        else if (!forgot.contains(record)) {
+            forgot.insert(record);
+            j.forgotten << record;
+        }
+    }
+    return j;
+}
+
+int simScaleOf(int sensor)
+{
+    return sensor == 2 ? 100 : 10;
+}
+
+QString archiveRowKey(int id, int sensor, const QString &datum, qint64 word)
+{
+    return QStringLiteral("#%1 sensor %2 at %3 word %4").arg(id).arg(sensor).arg(datum).arg(word);
+}
+
+QString expectedArchiveRow(int id, const QString &record)
+{
+    const QString datum = HexDateGet(record, 8).date().toString(QStringLiteral("yyyy-MM-dd")) +
+                          QLatin1Char(' ') +
+                          HexTimeGet(record, 4).toString(QStringLiteral("HH:mm:ss"));
+    return archiveRowKey(id, HexByteGet(record, 0), datum, HexWordGet(record, 2));
+}

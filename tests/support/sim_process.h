@@ -5,10 +5,12 @@
 
 #include "link/protocol.h"
 #include "support/error_print.h"
+#include "support/files.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QProcess>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -78,6 +80,22 @@ struct SimRecord {
 bool decodeRecords(const QString &payload, QList<SimRecord> *records);
 // Upper-case hex digits and nothing else, as the controller sends them.
 bool isHexText(const QString &text);
+
+// What the emulator's journal (--journal) says it handed over and forgot.
+struct SimJournal {
+    QSet<QString> handed;
+    QStringList forgotten; // in order, each once
+    bool endsAcknowledged = false;
+    QStringList malformed;
+};
+SimJournal readJournal(const QString &path);
+
+// An archive row, as a text to compare: controller, sensor, date and time, and the value
+// word. The emulator's sensor 2 measures pH in hundredths; its other sensors store tenths.
+int simScaleOf(int sensor);
+QString archiveRowKey(int id, int sensor, const QString &datum, qint64 word);
+// The row a journal record must become: the controller's clock reading as it stands.
+QString expectedArchiveRow(int id, const QString &record);
 
 // Ends an emulator with SIGTERM, so it saves its state, and kills it when it has not ended
 // within `timeoutMs`; true when it exited with code 0. False when it was not running.

@@ -24,31 +24,34 @@ protected:
     FakeController &controller = fake.controller;
 };
 
-TEST_F(HydoConnect, twoLetterCommandOverTcpIsOneBurstOfHundredCopies)
+// Over TCP a two-letter command is one burst of a hundred copies, without line feed or
+// pacing; a serial line gets each character, then the terminator, paced on the clock.
+TEST_F(HydoConnect, commandsGoOutAsABurstOverTcpAndPacedOverSerial)
 {
-    openTcp();
-    EXPECT_EQ(controller.lastAddress(), "ctl.example");
-    EXPECT_EQ(controller.lastSetting(), "4001");
-
-    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), Error());
-    ASSERT_EQ(controller.writes().size(), 1);
-    EXPECT_EQ(controller.writes()[0].bytes, QByteArray("DX").repeated(100))
-        << "no line feed, no per-character pacing";
-    EXPECT_EQ(fake.clock.nowMs(), 0);
-}
-
-TEST_F(HydoConnect, serialSendsEachCharacterThenTheTerminatorWithDelaysOnTheClock)
-{
-    openSerial();
-    EXPECT_EQ(controller.lastAddress(), "/dev/ttyFAKE0");
-    EXPECT_EQ(controller.lastSetting(), "9600,n,8,1");
-
-    EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), Error());
-    std::vector<std::pair<QByteArray, qint64>> sent;
-    for (const auto &w : controller.writes())
-        sent.emplace_back(w.bytes, w.atMs);
-    EXPECT_EQ(sent, (decltype(sent){{"D", 0}, {"X", 65}, {"\n", 130}}));
-    EXPECT_EQ(fake.clock.nowMs(), 130);
+    using Sent = std::vector<std::pair<QByteArray, qint64>>;
+    const struct {
+        bool serial;
+        const char *address;
+        const char *setting;
+        Sent sent;
+    } cases[] = {
+        {false, "ctl.example", "4001", {{QByteArray("DX").repeated(100), 0}}},
+        {true, "/dev/ttyFAKE0", "9600,n,8,1", {{"D", 0}, {"X", 65}, {"\n", 130}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.address);
+        controller.clearHistory();
+        const qint64 start = fake.clock.nowMs();
+        ASSERT_EQ(link.connect(c.serial, c.address, c.setting), Error());
+        EXPECT_EQ(controller.lastAddress(), c.address);
+        EXPECT_EQ(controller.lastSetting(), c.setting);
+        EXPECT_EQ(link.PutBuffer("DX", 65, true, "\n"), Error());
+        Sent sent;
+        for (const auto &w : controller.writes())
+            sent.emplace_back(w.bytes, w.atMs - start);
+        EXPECT_EQ(sent, c.sent);
+        EXPECT_EQ(fake.clock.nowMs() - start, c.sent.back().second);
+    }
 }
 
 TEST_F(HydoConnect, withoutALinkNothingGoesOutAndDisconnectOrReconnectEmptiesTheBuffer)
@@ -97,7 +100,7 @@ TEST_F(HydoConnect, aPeerSendingWithoutEndIsCutOffAtTheLimitAndTheNextExchangeSt
     NoProgress progress;
     const Error tooMuch(ErrorCode::ReceiveOverflow, QString::number(kReceiveLimit + 1));
     // An answer that fills the buffer to the last byte is still an answer.
-    const QByteArray framing = "Version DataEnd Data00CheckSum";
+    const QByteArray framing = "\r\nVersion DataEnd Data00CheckSum\r\n";
     const QByteArray fullPayload(kReceiveLimit - framing.size(), '0');
     controller.setPayload("DX", fullPayload);
 

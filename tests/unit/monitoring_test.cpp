@@ -4,6 +4,7 @@
 #include "support/answer_ok.h"
 #include "support/download_rig.h"
 #include "support/fake_transport.h"
+#include "support/files.h"
 #include "support/temp_db.h"
 
 #include "link/encodings.h"
@@ -83,14 +84,6 @@ public:
 private:
     QByteArray m_old;
 };
-
-QStringList lines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 
 } // namespace
 
@@ -251,7 +244,7 @@ TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
         EXPECT_EQ(archived(), before + 1) << "the readable record is archived";
         EXPECT_EQ(t.lastDownload().rejected, 1);
         EXPECT_TRUE(t.lastDownload().acknowledged) << "a kept reject is safe to acknowledge";
-        const QStringList rejects = lines(spool.rejectsPath());
+        const QStringList rejects = fileLines(spool.rejectsPath());
         ASSERT_EQ(rejects.size(), expectedRejects);
         EXPECT_TRUE(rejects.last().contains(payload.mid(4 + 24, 24)))
             << rejects.last().toStdString();
@@ -356,7 +349,7 @@ TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
     t.get_comp();
     ASSERT_EQ(spool.pending(), 1);
-    const QStringList before = lines(spool.path());
+    const QStringList before = fileLines(spool.path());
 
     // The file size limit plays the full disk: the new spool cannot be written whole.
     rlimit old{};
@@ -374,7 +367,7 @@ TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
     signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(fake.controller.bursts("DL"), 1) << "only the first download was acknowledged";
-    EXPECT_EQ(lines(spool.path()), before) << "no torn line";
+    EXPECT_EQ(fileLines(spool.path()), before) << "no torn line";
     fake.controller.setPayload("DO", storedData({{2, 700, kT0}}));
     t.get_comp();
     EXPECT_EQ(spool.pending(), 2) << "the next record follows on a line of its own";
@@ -395,7 +388,7 @@ TEST_F(Download, aDamagedSpoolIsReportedSetAsideAndItsReadableRecordsArchived)
     EXPECT_FALSE(QFile::exists(spool.path()));
     const QStringList kept = QDir(tmp.dir()).entryList({"archive.spool.damaged-*"});
     ASSERT_EQ(kept.size(), 1);
-    EXPECT_EQ(lines(QDir(tmp.dir()).filePath(kept[0])).size(), 3) << "kept verbatim";
+    EXPECT_EQ(fileLines(QDir(tmp.dir()).filePath(kept[0])).size(), 3) << "kept verbatim";
 }
 
 namespace

@@ -78,9 +78,10 @@ TEST_F(ReadExchange, answerSplitOverManyReadsIsAssembled)
     EXPECT_EQ(result, QString::fromLatin1(image));
     EXPECT_LE(fake.clock.nowMs(), 6000);
 
-    // Cuts inside "Version Data", "End Data", the checksum digits and "CheckSum".
+    // Cuts inside "Version Data", "End Data", the checksum digits and "CheckSum" (after the
+    // line break the controller starts its answers with).
     controller.setPayload("DX", kVersionPayload);
-    controller.splitAnswerAt({5, 20, 3, 4, 5});
+    controller.splitAnswerAt({2 + 5, 20, 3, 4, 5});
     EXPECT_EQ(readVersion(), Error());
     EXPECT_EQ(result, QString::fromLatin1(kVersionPayload));
 }
@@ -99,7 +100,7 @@ TEST_F(ReadExchange, answerAfterRepeatsIsAcceptedAndRepeatsStopOnceItBegins)
 
     controller.answerAfterRepeats(1);
     controller.setPayload("DN", hexImage(5630));
-    controller.splitAnswerAt({12, 2000, 2000}); // "Data RAM" and a little, then the rest
+    controller.splitAnswerAt({2 + 12, 2000, 2000}); // "Data RAM" and a little, then the rest
     EXPECT_EQ(readProgram(), Error());
     EXPECT_EQ(controller.bursts("DN"), 1);
 }
@@ -127,7 +128,7 @@ TEST_F(ReadExchange, progressTotalIsTheExpectedLengthOrTheAnnouncedRecords)
     progress.reports.clear();
     const QByteArray payload = "0002" + hexImage(48);
     controller.setPayload("DO", payload);
-    controller.splitAnswerAt({11 + 6, 30}); // "Stored Data", the count and a little
+    controller.splitAnswerAt({2 + 11 + 6, 30}); // "Stored Data", the count and a little
     EXPECT_EQ(readStored(), Error());
     EXPECT_EQ(result, QString::fromLatin1(payload));
 
@@ -142,7 +143,7 @@ TEST_F(ReadExchange, progressTotalIsTheExpectedLengthOrTheAnnouncedRecords)
 
     progress.reports.clear();
     controller.setPayload("DO", "8001" + hexImage(30));
-    controller.splitAnswerAt({11 + 6});
+    controller.splitAnswerAt({2 + 11 + 6});
     readStored();
     ASSERT_GE(progress.reports.size(), 2);
     EXPECT_EQ(progress.reports[1].maximum, 0x8001 * 24) << "a count above 32767 stays positive";

@@ -130,6 +130,7 @@ TEST_F(WriteExchange, dataProgressIsReportedUnlessQuiet)
 
 TEST_F(WriteExchange, linkLostBeforeReadyEndsTheWriteWithoutSendingData)
 {
+    controller.setRawAnswer("DI", "Receive Start");
     controller.dropMidAnswer();
     EXPECT_EQ(write(kCalibration), Error(ErrorCode::NoLinkReceive));
     EXPECT_EQ(controller.written().size(), 200) << "only the command went out";

@@ -1,6 +1,7 @@
 // The typed statements of the store against a real database of each backend.
 
 #include "store/database.h"
+#include "support/files.h"
 #include "support/temp_db.h"
 
 #include <gtest/gtest.h>
@@ -12,18 +13,8 @@
 #include <atomic>
 #include <thread>
 
-#include <sys/stat.h>
-
 namespace
 {
-
-// The permission bits of a file or folder, e.g. 0600.
-int modeOf(const QString &path)
-{
-    struct stat st {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
 
 QDateTime at(const char *text)
 {

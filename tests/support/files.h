@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <sys/stat.h>
+
+// The permission bits of a file or folder, e.g. 0600; -1 when it cannot be read.
+inline int modeOf(const QString &path)
+{
+    struct stat st {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// A text file's lines without the empty ones; none when it cannot be read.
+inline QStringList fileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
