@@ -10,6 +10,9 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cmath>
+
 #include <sys/stat.h>
 
 namespace
@@ -104,6 +107,13 @@ QStringList serviceNotes(const ServiceStatus &st)
     if (!st.settingsProblem.isEmpty())
         notes << ms("Einstellungen konnten nicht gelesen werden: ") + st.settingsProblem;
     return notes;
+}
+
+// A value in its display's decimals, so that 25.3 does not read 25.299999237.
+double rounded(double value, int decimals)
+{
+    const double scale = std::pow(10.0, std::clamp(decimals, 0, 6));
+    return std::round(value * scale) / scale;
 }
 
 QString isoTime(const QDateTime &t)
@@ -326,7 +336,7 @@ QByteArray StatusJson(const WebSnapshot &snapshot)
             sensors.append(QJsonObject{{"number", s.number},
                                        {"type", s.typeName},
                                        {"unit", s.unit},
-                                       {"value", s.value},
+                                       {"value", rounded(s.value, s.decimals)},
                                        {"shown", s.shown},
                                        {"measured", isoOrNull(s.measured)}});
         controllers.append(QJsonObject{

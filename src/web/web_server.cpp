@@ -60,6 +60,10 @@ protected:
             ssl->setSslConfiguration(*m_tls);
             // A client that fails the handshake is simply dropped.
             connect(ssl, &QSslSocket::sslErrors, ssl, [ssl] { ssl->abort(); });
+            connect(ssl, &QAbstractSocket::errorOccurred, ssl, [ssl] {
+                if (!ssl->isEncrypted())
+                    ssl->abort();
+            });
             ssl->startServerEncryption();
         }
         addPendingConnection(socket);

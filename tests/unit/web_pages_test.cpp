@@ -22,7 +22,7 @@ ControllerView controller(int id, RegulationState state, const QString &shown)
     c.status.state = state;
     c.status.lastDownload = QDateTime(QDate(2026, 12, 7), QTime(17, 30, 5));
     c.version = QStringLiteral("3.10-2");
-    c.sensors.append({3, QStringLiteral("Temperatur"), QStringLiteral("°C"), 25.5, 1, shown,
+    c.sensors.append({3, QStringLiteral("Temperatur"), QStringLiteral("°C"), 25.4999, 1, shown,
                       c.status.lastDownload});
     return c;
 }
@@ -83,7 +83,7 @@ TEST(WebPages, statusJsonHoldsTheServiceAndEachController)
     const QJsonObject sensor = alarm.value("sensors").toArray().first().toObject();
     EXPECT_EQ(sensor.value("number").toInt(), 3);
     EXPECT_EQ(sensor.value("unit").toString(), "°C");
-    EXPECT_DOUBLE_EQ(sensor.value("value").toDouble(), 25.5);
+    EXPECT_DOUBLE_EQ(sensor.value("value").toDouble(), 25.5) << "in the display's decimals";
     const QJsonObject silent = controllers[3].toObject();
     EXPECT_FALSE(silent.value("lastError").toString().isEmpty());
     EXPECT_TRUE(silent.value("lastDownload").isNull());
