@@ -10,7 +10,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#ifdef QT_GUI_LIB
 #include <QImage>
+#endif
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -258,6 +260,7 @@ TEST_F(Web, noClientHoldsUpTheCyclesOrTheMemory)
 
     // Every connection the server allows taken by a client that sends half a header and
     // waits: cycles go on, one more client is turned away.
+    QThread::msleep(1000); // the connections of the requests above are gone
     std::vector<std::unique_ptr<QTcpSocket>> held;
     for (int i = 0; i < kMaxConnections; ++i) {
         held.push_back(std::make_unique<QTcpSocket>());
@@ -270,8 +273,13 @@ TEST_F(Web, noClientHoldsUpTheCyclesOrTheMemory)
     QTcpSocket extra;
     extra.connectToHost(QHostAddress::LocalHost, m_port);
     ASSERT_TRUE(extra.waitForConnected(5000));
-    ASSERT_TRUE(extra.waitForReadyRead(5000));
-    EXPECT_TRUE(extra.readAll().startsWith("HTTP/1.1 503")) << "beyond the bound";
+    QByteArray refusal;
+    for (QDeadlineTimer d(5000); !refusal.contains("\r\n\r\n") && !d.hasExpired();) {
+        extra.waitForReadyRead(100);
+        refusal += extra.readAll();
+    }
+    EXPECT_TRUE(refusal.startsWith("HTTP/1.1 503"))
+        << "beyond the bound: " << refusal.toStdString();
     const qint64 pid = m_poll.processId();
     // The cycles are seen in the poller's own output while the view is full.
     QByteArray seen;
@@ -379,18 +387,22 @@ TEST_F(Web, aBrowserShowsTheListAndAChart)
                                  QStringLiteral("--window-size=%1").arg(QLatin1String(s.size)),
                                  QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(s.path)});
         ASSERT_TRUE(browser.waitForFinished(120000)) << "chromium hung";
-        const QImage shot(file);
-        ASSERT_FALSE(shot.isNull())
+        QFile png(file);
+        ASSERT_TRUE(png.open(QIODevice::ReadOnly))
             << s.file << ": " << browser.readAllStandardError().toStdString();
-        // A page that drew: many colours, the alarm row's among them.
+        EXPECT_TRUE(png.read(8).startsWith("\x89PNG"));
+        EXPECT_GT(png.size(), 10000) << s.file << " holds next to nothing";
+#ifdef QT_GUI_LIB
+        // A page that drew: many colours, the alarm row's among them on the list.
+        const QImage shot(file);
         QSet<QRgb> colours;
-        for (int y = 0; y < shot.height(); y += 4)
-            for (int x = 0; x < shot.width(); x += 4)
+        for (int y = 0; y < shot.height(); y += 2)
+            for (int x = 0; x < shot.width(); x += 2)
                 colours.insert(shot.pixel(x, y) & 0xffffff);
         EXPECT_GT(colours.size(), 20) << s.file;
-        EXPECT_TRUE(colours.contains(qRgb(255, 160, 160) & 0xffffff) ||
-                    QLatin1String(s.file) != QLatin1String("web_list.png"))
-            << "the alarm row's colour";
+        if (QLatin1String(s.file) == QLatin1String("web_list.png"))
+            EXPECT_TRUE(colours.contains(qRgb(255, 160, 160) & 0xffffff)) << "the alarm row";
+#endif
     }
 }
 
