@@ -11,7 +11,7 @@ set(OSTRACOM_LAYERS
   "display sms"
   "widgets"
   "display/ui sms/ui"
-  "ui"
+  "ui web"
   "app/cli app/gui")
 
 # The named folder `path` lies in (the longest that is a prefix of it), or "" for none.

@@ -15,6 +15,9 @@
 #include "store/datadir_lock.h"
 #include "store/mail.h"
 #include "store/strings.h"
+#ifdef OSTRACOM_CLI_WEB
+#include "web/web_server.h"
+#endif
 
 #include <QDateTime>
 #include <QDir>
@@ -91,7 +94,14 @@ constexpr const char *kAbout =
     "the next cycle; meanwhile the records wait in the spool file.\n"
     "With --mqtt each cycle's values, regulation states and connections go to an MQTT\n"
     "broker (retained), with discovery messages for home-automation hubs; a broker that\n"
-    "is away never delays a cycle and is reconnected with growing pauses.";
+    "is away never delays a cycle and is reconnected with growing pauses."
+#ifdef OSTRACOM_CLI_WEB
+    "\nWith --http a read-only web view shows the controller list, charts with the\n"
+    "logbook, their points as CSV and /status.json. It listens on a loopback address\n"
+    "unless --http-login and --http-cert/--http-key are given; then only over TLS with\n"
+    "that user and password. A wrong password is logged on standard error."
+#endif
+    ;
 
 struct PollOptions {
     int cycles = 0; // 0: until stopped
@@ -102,6 +112,9 @@ struct PollOptions {
     std::optional<MqttAddress> mqtt;
     std::optional<MqttLogin> mqttLogin;
     QString mqttCa;
+#ifdef OSTRACOM_CLI_WEB
+    std::optional<WebServerOptions> http;
+#endif
 };
 
 void describeOptions(CommandLine &line)
@@ -126,8 +139,57 @@ void describeOptions(CommandLine &line)
              QStringLiteral("the certificate authority of a broker with its own CA\n"
                             "(default: the system's)"),
              QStringLiteral("FILE"));
+#ifdef OSTRACOM_CLI_WEB
+    line.add(QStringLiteral("http"),
+             QStringLiteral("serve the read-only web view on ADDRESS:PORT, e.g.\n"
+                            "127.0.0.1:8080 (other addresses need a login and TLS)"),
+             QStringLiteral("ADDR:PORT"));
+    line.add(QStringLiteral("http-login"),
+             QStringLiteral("the web view's user and password, one a line, in a file\n"
+                            "only its owner may read"),
+             QStringLiteral("FILE"));
+    line.add(QStringLiteral("http-cert"), QStringLiteral("the web view's TLS certificate (PEM)"),
+             QStringLiteral("FILE"));
+    line.add(QStringLiteral("http-key"),
+             QStringLiteral("the private key of --http-cert (PEM, no passphrase)"),
+             QStringLiteral("FILE"));
+#endif
     line.addConnectAnswers();
 }
+
+#ifdef OSTRACOM_CLI_WEB
+// The web view's options, or the exit code of a usage error or an unusable login file.
+std::optional<int> readWebOptions(const CommandLine &line, PollOptions *o)
+{
+    const bool http = line.isSet(QStringLiteral("http"));
+    for (const char *name : {"http-login", "http-cert", "http-key"})
+        if (!http && line.isSet(QLatin1String(name)))
+            return line.usageError(
+                QStringLiteral("--%1 goes with --http").arg(QLatin1String(name)));
+    if (!http)
+        return std::nullopt;
+    QString problem;
+    const auto address = ParseWebAddress(line.value(QStringLiteral("http")), &problem);
+    if (!address)
+        return line.usageError(problem);
+    WebServerOptions web;
+    web.address = *address;
+    web.certFile = line.value(QStringLiteral("http-cert"));
+    web.keyFile = line.value(QStringLiteral("http-key"));
+    if (line.isSet(QStringLiteral("http-login"))) {
+        web.login = ReadWebLogin(line.value(QStringLiteral("http-login")), &problem);
+        if (!web.login) {
+            err() << consoleText(problem) << "\n";
+            return kExitFailed;
+        }
+    }
+    // Checked with the login read, so that a refused address is told before anything starts.
+    if (const QString refused = WebOptionsProblem(web); !refused.isEmpty())
+        return line.usageError(refused);
+    o->http = web;
+    return std::nullopt;
+}
+#endif
 
 // The options, or the exit code of a usage error.
 std::optional<int> readOptions(const CommandLine &line, PollOptions *o)
@@ -178,7 +240,11 @@ std::optional<int> readOptions(const CommandLine &line, PollOptions *o)
         }
     }
     o->mqttCa = line.value(QStringLiteral("mqtt-ca"));
+#ifdef OSTRACOM_CLI_WEB
+    return readWebOptions(line, o);
+#else
     return std::nullopt;
+#endif
 }
 
 // Opens the database; one held by another program at start is waited for, as it is in
@@ -294,9 +360,10 @@ void publishCycle(MonitoringService &service, MqttPublisher *mqtt, QString *last
     *lastProblem = problem;
 }
 
-// Runs the service until the cycles are done or a stop signal came.
+// Runs the service until the cycles are done or a stop signal came. `afterCycle` receives
+// the length of each cycle, on the service's thread while the controllers are free.
 void runService(MonitoringService &service, CliSession &session, const PollOptions &o,
-                MqttPublisher *mqtt)
+                MqttPublisher *mqtt, const std::function<void(qint64)> &afterCycle)
 {
     const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
     auto logProblem = [&](const QString &text) {
@@ -319,12 +386,17 @@ void runService(MonitoringService &service, CliSession &session, const PollOptio
                               });
     QEventLoop loop;
     QString mqttProblem;
+    QElapsedTimer cycleTime;
+    QObject::connect(&service, &MonitoringService::cycleStarted, &loop,
+                     [&cycleTime] { cycleTime.start(); });
     QObject::connect(&service, &MonitoringService::cycleFinished, &loop, [&] {
         session.progress().finish();
         for (int i = 1; i <= service.status().controllers.size(); ++i)
             printController(service, i, logProblem);
         printServiceNotes(service.status());
         publishCycle(service, mqtt, &mqttProblem);
+        if (afterCycle)
+            afterCycle(cycleTime.isValid() ? cycleTime.elapsed() : -1);
         out().flush();
         if (o.cycles != 0 && service.status().cycles >= o.cycles)
             loop.quit();
@@ -350,7 +422,12 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
                                     "                        [--interval SECONDS] [--yes] "
                                     "[--calibration database|controller]\n"
                                     "                        [--mqtt URL [--mqtt-login FILE] "
-                                    "[--mqtt-ca FILE]]"),
+                                    "[--mqtt-ca FILE]]"
+#ifdef OSTRACOM_CLI_WEB
+                                    "\n                        [--http ADDR:PORT [--http-login "
+                                    "FILE] [--http-cert FILE --http-key FILE]]"
+#endif
+                                    ),
                      QLatin1String(kAbout), QLatin1String(kQuestionRules));
     describeOptions(line);
     if (const auto done = line.parse(args))
@@ -383,7 +460,33 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
         out() << stamp() << "  polling " << o.controllers.size() << " controller(s) every "
               << o.intervalSeconds << " s; archive " << session.db().location() << "\n";
         out().flush();
-        runService(service, session, o, mqtt.get());
+        std::function<void(qint64)> afterCycle;
+#ifdef OSTRACOM_CLI_WEB
+        std::unique_ptr<WebServer> web;
+        if (o.http) {
+            web = std::make_unique<WebServer>(session.db(), *o.http, [](const QString &line) {
+                err() << stamp() << "  " << line << "\n";
+                err().flush();
+            });
+            if (const QString problem = web->start(); !problem.isEmpty()) {
+                err() << "web view: " << problem << "\n";
+                return kExitFailed;
+            }
+            web->setSnapshot({{}, service.status(), -1, QDateTime::currentDateTime()});
+            const bool tls = !o.http->certFile.isEmpty();
+            const QHostAddress &host = o.http->address.host;
+            out() << stamp() << "  web view at " << (tls ? "https" : "http") << "://"
+                  << (host.protocol() == QAbstractSocket::IPv6Protocol
+                          ? QLatin1Char('[') + host.toString() + QLatin1Char(']')
+                          : host.toString())
+                  << ":" << o.http->address.port << "/\n";
+            afterCycle = [&service, &web](qint64 cycleMs) {
+                web->setSnapshot({controllerViews(service), service.status(), cycleMs,
+                                  QDateTime::currentDateTime()});
+            };
+        }
+#endif
+        runService(service, session, o, mqtt.get(), afterCycle);
         if (g_stop.load())
             out() << stamp() << "  stopped\n";
         out().flush();

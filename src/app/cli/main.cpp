@@ -133,8 +133,16 @@ int main(int argc, char **argv)
     // Charts are drawn by the window's code, which needs a widget application; it never
     // shows anything, so it runs on the offscreen platform.
     bool chart = false;
-    for (int i = 1; i < argc; ++i)
-        chart = chart || QLatin1String(argv[i]) == QLatin1String("chart");
+    bool poll = false;
+    bool http = false;
+    for (int i = 1; i < argc; ++i) {
+        const QLatin1String arg(argv[i]);
+        chart = chart || arg == QLatin1String("chart");
+        poll = poll || arg == QLatin1String("poll");
+        http = http || arg == QLatin1String("--http") || arg.startsWith(QLatin1String("--http="));
+    }
+    // The web view of the poller draws its charts the same way.
+    chart = chart || (poll && http);
     if (chart) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // The platform wants a private runtime folder and complains on standard error

@@ -4,6 +4,7 @@
 
 #include <QCategoryAxis>
 #include <QChart>
+#include <QFile>
 #include <QGraphicsScene>
 #include <QImage>
 #include <QLineSeries>
@@ -121,10 +122,14 @@ QChart *DrawChart(const ChartPlot &plot, int selectedSeries)
     return chart;
 }
 
-bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error)
+namespace
+{
+
+// The chart of a picture, in a scene of the picture's size. A picture has no point to click:
+// the first sensor's own scale stands on the right.
+void drawScene(const ChartPlot &plot, QGraphicsScene &scene, int width, int height)
 {
     QChart *chart = DrawChart(plot);
-    // A picture has no point to click: the first sensor's own scale stands on the right.
     for (const PlotSeries &s : plot.series) {
         if (s.logbook)
             continue;
@@ -136,24 +141,42 @@ bool RenderChart(const ChartPlot &plot, const QString &path, int width, int heig
         chart->addAxis(scale, Qt::AlignRight);
         break;
     }
-    QGraphicsScene scene;
     scene.addItem(chart); // the scene owns it from here
     chart->resize(width, height);
     scene.setSceneRect(0, 0, width, height);
+}
+
+} // namespace
+
+bool RenderChartSvg(const ChartPlot &plot, QIODevice *device, int width, int height)
+{
+    QGraphicsScene scene;
+    drawScene(plot, scene, width, height);
+    QSvgGenerator svg;
+    svg.setOutputDevice(device);
+    svg.setSize(QSize(width, height));
+    svg.setViewBox(QRect(0, 0, width, height));
+    QPainter painter;
+    if (!painter.begin(&svg))
+        return false;
+    scene.render(&painter);
+    return painter.end();
+}
+
+bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error)
+{
     if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
-        QSvgGenerator svg;
-        svg.setFileName(path);
-        svg.setSize(QSize(width, height));
-        svg.setViewBox(QRect(0, 0, width, height));
-        QPainter painter;
-        if (!painter.begin(&svg)) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            !RenderChartSvg(plot, &file, width, height) || !file.flush()) {
             if (error)
                 *error = QStringLiteral("cannot write %1").arg(path);
             return false;
         }
-        scene.render(&painter);
-        return painter.end();
+        return true;
     }
+    QGraphicsScene scene;
+    drawScene(plot, scene, width, height);
     QImage image(width, height, QImage::Format_ARGB32);
     image.fill(Qt::white);
     {

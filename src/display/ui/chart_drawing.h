@@ -8,6 +8,7 @@
 #include <QString>
 
 class QChart;
+class QIODevice;
 class QXYSeries;
 
 // Draws a prepared chart with Qt Charts: one line with markers per series in its colour, the
@@ -24,3 +25,6 @@ int NearestPoint(const PlotSeries &series, const QPointF &at, const QSizeF &perP
 // Renders the chart of `plot` into an SVG file (by its extension) or a PNG file; false with
 // the reason in `error` when the file cannot be written.
 bool RenderChart(const ChartPlot &plot, const QString &path, int width, int height, QString *error);
+// The same chart as SVG into an open device (a buffer for a web page); false when the
+// device takes no data.
+bool RenderChartSvg(const ChartPlot &plot, QIODevice *device, int width, int height);
