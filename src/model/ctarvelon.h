@@ -261,6 +261,14 @@ public:
     bool setFieldByName(const QString &name, const QString &value, QString *error);
 
 private:
+    // The records of one download: those to archive, and those kept aside as unreadable.
+    struct ReceivedRecords;
+    void flushSpool();
+    ReceivedRecords readRecords(int id, int complete) const;
+    // Archives the records and keeps the rejects; true when all are safe on this side.
+    bool archiveRecords(const ReceivedRecords &received, QString *storeProblem);
+    void updateSensorValues(int complete);
+
     Clock &m_clock;
     Progress &m_progress;
     Interaction &m_interaction;
