@@ -5,6 +5,7 @@
 #include "model/controller_fields.h"
 #include "model/image_field.h"
 #include "model/intervall.h"
+#include "model/outcome.h"
 #include "model/regelung.h"
 #include "model/sensor.h"
 
@@ -149,11 +150,12 @@ public:
     }
     bool kalib_is_dirty();
 
-    // ---- transfers; each returns its error, ok on success
-    Error connect(bool serial, const QString &address, const QString &setting, Database *db,
-                  cHydoConnect *link);
+    // ---- transfers; each returns its error, ok on success. Connecting asks whether to take
+    // over the controller's clock; declining it stops there.
+    Outcome connect(bool serial, const QString &address, const QString &setting, Database *db,
+                    cHydoConnect *link);
     Error get_Version();
-    Error get_Program();
+    Outcome get_Program();
     Error get_Kalib();
     Error put_Program();
     Error put_Kalib();
