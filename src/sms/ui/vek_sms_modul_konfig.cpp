@@ -186,30 +186,32 @@ QGroupBox *vekSMSModulKonfig::buildEditGroup(QWidget *parent)
     auto *edit = new QGroupBox(parent);
     edit->setObjectName(QStringLiteral("editGroup"));
     auto *grid = new QGridLayout(edit);
-    // Column 1 to 3 hold the small boxes of the number and the time, column 4 stretches.
+    // Columns 1 to 3 hold the small boxes of the number and the time, column 4 stretches;
+    // the wide fields span all four.
     form::build(edit, grid,
                 {
                     {Kind::Label, "lblNumber", msKey("Konfigurationsnummer"), 0, 0},
                     {Kind::LineEdit, "Text1", nullptr, 0, 1, 1, 1, Qt::AlignLeft},
                     {Kind::ToolButton, "Auf", nullptr, 0, 2},
-                    {Kind::ToolButton, "Ab", nullptr, 0, 3},
+                    {Kind::ToolButton, "Ab", nullptr, 0, 3, 1, 1, Qt::AlignLeft},
                     {Kind::Label, "lblMobile", msKey("Rufnummer"), 1, 0},
-                    {Kind::LineEdit, "Text2", nullptr, 1, 1, 1, 5},
+                    {Kind::LineEdit, "Text2", nullptr, 1, 1, 1, 4},
                     {Kind::Label, "lblService", msKey("Nr. Kurzmitteilungszentrale"), 2, 0},
-                    {Kind::LineEdit, "Text4", nullptr, 2, 1, 1, 5},
+                    {Kind::LineEdit, "Text4", nullptr, 2, 1, 1, 4},
                     {Kind::Label, "lblText", msKey("SMS Nachrichtentext"), 3, 0},
-                    {Kind::LineEdit, "Text3", nullptr, 3, 1, 1, 5},
+                    {Kind::LineEdit, "Text3", nullptr, 3, 1, 1, 4},
                     {Kind::Label, "lblCause", msKey("Ursache"), 4, 0},
-                    {Kind::ComboBox, "Combo1", nullptr, 4, 1, 1, 5},
+                    {Kind::ComboBox, "Combo1", nullptr, 4, 1, 1, 4},
                     {Kind::Label, "lblWiring", msKey("Digitaler Eingang"), 5, 0},
-                    {Kind::ComboBox, "Combo2", nullptr, 5, 1, 1, 5},
+                    {Kind::ComboBox, "Combo2", nullptr, 5, 1, 1, 4},
                     {Kind::Label, "lblTime", msKey("Zeit  / Intervall"), 6, 0},
                     {Kind::LineEdit, "Stunden", nullptr, 6, 1, 1, 1, Qt::AlignLeft},
                     {Kind::Label, "lblTimeSeparator", nullptr, 6, 2, 1, 1, Qt::AlignCenter},
-                    {Kind::LineEdit, "Minuten", nullptr, 6, 3},
-                    {Kind::PushButton, "Einstellungenuebernehmen", msKey("Übernehmen"), 7, 4, 1, 1,
+                    {Kind::LineEdit, "Minuten", nullptr, 6, 3, 1, 1, Qt::AlignLeft},
+                    {Kind::PushButton, "Einstellungenuebernehmen", msKey("Übernehmen"), 7, 0, 1, 3,
                      Qt::AlignRight},
-                    {Kind::PushButton, "Einstellungenloeschen", msKey("Löschen"), 7, 5},
+                    {Kind::PushButton, "Einstellungenloeschen", msKey("Löschen"), 7, 3, 1, 2,
+                     Qt::AlignRight},
                 });
     grid->setColumnStretch(4, 1);
     grid->setRowStretch(8, 1);
