@@ -7,22 +7,20 @@
 // language selected then.
 enum class ErrorCode {
     None,
-    NoLinkSend,               // nothing open to send on
-    NoLinkReceive,            // nothing open to receive from
-    ConnectFailed,            // the TCP connection failed; detail: the socket's cause
-    Runtime,                  // the port itself failed; detail: its cause
-    Timeout,                  // no whole answer within the deadline
-    Communication,            // an answer with a wrong checksum
-    ReceiveOverflow,          // more arrived than any answer holds; detail: bytes received
-    TransferFailed,           // the controller echoed a wrong checksum for what it was sent
-    FirmwareTooOld,           // detail: the version needed, extra: the version found ("2.19 R24")
-    ClockRefused,             // the user declined to take over the controller's clock
-    FirstProgrammingDeclined, // the user declined a new controller's first programming
-    IncompleteRecords,        // detail: records received, extra: records announced
-    RecordsRejected,          // detail: unreadable records kept, extra: the rejects file
-    Abandoned,                // the program is closing; the exchange was given up unfinished
-    NotAcknowledged,          // records archived, but "DL" failed: cause, detail, extra tell why
-    Other,                    // detail: a text made elsewhere (database, field check), shown as is
+    NoLinkSend,        // nothing open to send on
+    NoLinkReceive,     // nothing open to receive from
+    ConnectFailed,     // the TCP connection failed; detail: the socket's cause
+    Runtime,           // the port itself failed; detail: its cause
+    Timeout,           // no whole answer within the deadline
+    Communication,     // an answer with a wrong checksum
+    ReceiveOverflow,   // more arrived than any answer holds; detail: bytes received
+    TransferFailed,    // the controller echoed a wrong checksum for what it was sent
+    FirmwareTooOld,    // detail: the version needed, extra: the version found ("2.19 R24")
+    IncompleteRecords, // detail: records received, extra: records announced
+    RecordsRejected,   // detail: unreadable records kept, extra: the rejects file
+    Abandoned,         // the program is closing; the exchange was given up unfinished
+    NotAcknowledged,   // records archived, but "DL" failed: cause, detail, extra tell why
+    Other,             // detail: a text made elsewhere (database, field check), shown as is
 };
 
 struct Error {

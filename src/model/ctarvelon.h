@@ -5,6 +5,7 @@
 #include "model/controller_fields.h"
 #include "model/image_field.h"
 #include "model/intervall.h"
+#include "model/outcome.h"
 #include "model/regelung.h"
 #include "model/sensor.h"
 
@@ -149,11 +150,12 @@ public:
     }
     bool kalib_is_dirty();
 
-    // ---- transfers; each returns its error, ok on success
-    Error connect(bool serial, const QString &address, const QString &setting, Database *db,
-                  cHydoConnect *link);
+    // ---- transfers; each returns its error, ok on success. Connecting asks whether to take
+    // over the controller's clock; declining it stops there.
+    Outcome connect(bool serial, const QString &address, const QString &setting, Database *db,
+                    cHydoConnect *link);
     Error get_Version();
-    Error get_Program();
+    Outcome get_Program();
     Error get_Kalib();
     Error put_Program();
     Error put_Kalib();
@@ -261,6 +263,14 @@ public:
     bool setFieldByName(const QString &name, const QString &value, QString *error);
 
 private:
+    // The records of one download: those to archive, and those kept aside as unreadable.
+    struct ReceivedRecords;
+    void flushSpool();
+    ReceivedRecords readRecords(int id, int complete) const;
+    // Archives the records and keeps the rejects; true when all are safe on this side.
+    bool archiveRecords(const ReceivedRecords &received, QString *storeProblem);
+    void updateSensorValues(int complete);
+
     Clock &m_clock;
     Progress &m_progress;
     Interaction &m_interaction;

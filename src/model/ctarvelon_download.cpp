@@ -15,21 +15,18 @@ constexpr int kCountChars = 4;
 constexpr int kRecordChars = 24;
 } // namespace
 
+struct cTarvelon::ReceivedRecords {
+    std::vector<ArchiveRecord> records;
+    std::vector<ArchiveSpool::Reject> rejects;
+};
+
 Error cTarvelon::get_comp()
 {
     m_lastDownload = DownloadReport{};
-    DownloadReport &report = m_lastDownload;
     const int id = aq_id();
-
     // Records the database could not take last time go in first, whatever this controller
     // answers now.
-    if (m_archive && m_archive->pending() > 0) {
-        const ArchiveSpool::Result flushed = m_archive->flush();
-        report.archived += flushed.written;
-        report.spooled = flushed.spooled;
-        report.databaseBusy = flushed.busy;
-        report.spoolProblem = flushed.spoolProblem;
-    }
+    flushSpool();
 
     QString payload;
     Error error = get_Meta_Data(QStringLiteral("DO"), QStringLiteral("Stored Data"),
@@ -46,54 +43,13 @@ Error cTarvelon::get_comp()
     const int complete =
         std::min(announced, static_cast<int>(std::max<qsizetype>(0, payload.size() - kCountChars) /
                                              kRecordChars));
-    report.received = complete;
-    std::vector<ArchiveRecord> records;
-    std::vector<ArchiveSpool::Reject> rejects;
-    records.reserve(static_cast<size_t>(complete));
-    for (int i = 1; i <= complete; ++i) {
-        const QString problem = Event_Problem(i);
-        if (problem.isEmpty())
-            records.push_back(
-                ArchiveRecord{Event_DatumText(i), Event_Wert(i), id, Event_Sensor_nr(i)});
-        else
-            rejects.push_back(ArchiveSpool::Reject{id, Event_RecordText(i), problem});
-    }
+    m_lastDownload.received = complete;
+    const ReceivedRecords received = readRecords(id, complete);
 
     // Archive first, acknowledge after: the controller forgets its records on "DL", so they
     // must be safe in the archive, the spool file or the rejects file before it is sent.
-    bool safe = true;
-    // Texts of the archive, already made by the store.
     QString storeProblem;
-    if (m_archive) {
-        const ArchiveSpool::Result stored = m_archive->store(records);
-        report.archived += stored.written;
-        report.spooled = stored.spooled;
-        report.databaseBusy = stored.busy;
-        if (!stored.spoolProblem.isEmpty())
-            report.spoolProblem = stored.spoolProblem;
-        safe = stored.safe;
-        storeProblem = stored.error;
-        QString rejectError;
-        if (!m_archive->keepRejects(rejects, &rejectError)) {
-            safe = false;
-            storeProblem +=
-                (storeProblem.isEmpty() ? QString() : QStringLiteral("; ")) + rejectError;
-        } else {
-            report.rejected = static_cast<int>(rejects.size());
-        }
-    } else if (m_db) {
-        try {
-            report.archived += m_db->appendArchive(records, Database::SkipExisting::Yes);
-        } catch (const StoreError &e) {
-            storeProblem = e.message();
-            report.databaseBusy = e.kind() == StoreError::Kind::Busy;
-            safe = false;
-        }
-        // Without a data directory there is nowhere to keep unreadable records.
-        safe = safe && rejects.empty();
-    } else {
-        safe = false;
-    }
+    const bool safe = archiveRecords(received, &storeProblem);
     // Records announced but not received stay on the controller: after "DL" it would forget
     // them too. The next download brings them again with those received now, which the
     // archive then skips.
@@ -105,13 +61,88 @@ Error cTarvelon::get_comp()
                             QString(), true);
         // Unacknowledged records (no answer, a bad one, a program that is closing) come again
         // next time and are skipped as archived; the user still learns that they stay.
-        report.acknowledged = ack.ok();
+        m_lastDownload.acknowledged = ack.ok();
     }
 
     if (!storeProblem.isEmpty())
         error = Error(ErrorCode::Other, storeProblem);
     else if (!ack.ok())
         error = Error::because(ErrorCode::NotAcknowledged, ack);
+    updateSensorValues(complete);
+    if (complete < announced && error.ok())
+        error = Error(ErrorCode::IncompleteRecords, QString::number(complete),
+                      QString::number(announced));
+    if (!received.rejects.empty() && error.ok())
+        error = Error(ErrorCode::RecordsRejected, QString::number(received.rejects.size()),
+                      m_archive ? m_archive->rejectsPath() : QString());
+    return error;
+}
+
+void cTarvelon::flushSpool()
+{
+    if (!m_archive || m_archive->pending() <= 0)
+        return;
+    const ArchiveSpool::Result flushed = m_archive->flush();
+    m_lastDownload.archived += flushed.written;
+    m_lastDownload.spooled = flushed.spooled;
+    m_lastDownload.databaseBusy = flushed.busy;
+    m_lastDownload.spoolProblem = flushed.spoolProblem;
+}
+
+cTarvelon::ReceivedRecords cTarvelon::readRecords(int id, int complete) const
+{
+    ReceivedRecords received;
+    received.records.reserve(static_cast<size_t>(complete));
+    for (int i = 1; i <= complete; ++i) {
+        const QString problem = Event_Problem(i);
+        if (problem.isEmpty())
+            received.records.push_back(
+                ArchiveRecord{Event_DatumText(i), Event_Wert(i), id, Event_Sensor_nr(i)});
+        else
+            received.rejects.push_back(ArchiveSpool::Reject{id, Event_RecordText(i), problem});
+    }
+    return received;
+}
+
+bool cTarvelon::archiveRecords(const ReceivedRecords &received, QString *storeProblem)
+{
+    DownloadReport &report = m_lastDownload;
+    if (m_archive) {
+        const ArchiveSpool::Result stored = m_archive->store(received.records);
+        report.archived += stored.written;
+        report.spooled = stored.spooled;
+        report.databaseBusy = stored.busy;
+        if (!stored.spoolProblem.isEmpty())
+            report.spoolProblem = stored.spoolProblem;
+        bool safe = stored.safe;
+        // Texts of the archive, already made by the store.
+        *storeProblem = stored.error;
+        QString rejectError;
+        if (!m_archive->keepRejects(received.rejects, &rejectError)) {
+            safe = false;
+            *storeProblem +=
+                (storeProblem->isEmpty() ? QString() : QStringLiteral("; ")) + rejectError;
+        } else {
+            report.rejected = static_cast<int>(received.rejects.size());
+        }
+        return safe;
+    }
+    if (!m_db)
+        return false;
+    bool safe = true;
+    try {
+        report.archived += m_db->appendArchive(received.records, Database::SkipExisting::Yes);
+    } catch (const StoreError &e) {
+        *storeProblem = e.message();
+        report.databaseBusy = e.kind() == StoreError::Kind::Busy;
+        safe = false;
+    }
+    // Without a data directory there is nowhere to keep unreadable records.
+    return safe && received.rejects.empty();
+}
+
+void cTarvelon::updateSensorValues(int complete)
+{
     for (int i = 1; i <= complete; ++i) {
         const int n = Event_Sensor_nr(i);
         if (n < 1 || n > kSensors || !Event_Problem(i).isEmpty())
@@ -119,12 +150,4 @@ Error cTarvelon::get_comp()
         Sensor(n).setDatum(Event_Datum(i));
         Sensor(n).set_CurVal(static_cast<float>(Event_Wert(i)));
     }
-
-    if (complete < announced && error.ok())
-        error = Error(ErrorCode::IncompleteRecords, QString::number(complete),
-                      QString::number(announced));
-    if (!rejects.empty() && error.ok())
-        error = Error(ErrorCode::RecordsRejected, QString::number(rejects.size()),
-                      m_archive ? m_archive->rejectsPath() : QString());
-    return error;
 }

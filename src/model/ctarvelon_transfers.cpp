@@ -58,8 +58,8 @@ void cTarvelon::PutBufferProgress(int index, int total)
     m_progress.DisplayProgress(ms("Datenübertragung zum Tarvelon"), index, total);
 }
 
-Error cTarvelon::connect(bool serial, const QString &address, const QString &setting, Database *db,
-                         cHydoConnect *link)
+Outcome cTarvelon::connect(bool serial, const QString &address, const QString &setting,
+                           Database *db, cHydoConnect *link)
 {
     m_db = db;
     m_link = link;
@@ -71,29 +71,30 @@ Error cTarvelon::connect(bool serial, const QString &address, const QString &set
     if (!m_link)
         return Error(ErrorCode::NoLinkSend);
 
-    Error error = m_link->connect(serial, address, setting);
-    if (error.ok())
-        error = get_Version();
-    if (error.ok()) {
+    Outcome outcome = m_link->connect(serial, address, setting);
+    if (outcome.ok())
+        outcome = get_Version();
+    if (outcome.ok()) {
         const float version = aq_Version();
         const int sub = aq_SubRelease();
         const bool accepted =
             version > kMinimumVersion || (version == kMinimumVersion && sub >= kMinimumSubRelease);
         if (!accepted) {
-            error = Error(ErrorCode::FirmwareTooOld,
-                          versionNumberText(kMinimumVersion) + QStringLiteral(" R") +
-                              QString::number(kMinimumSubRelease),
-                          versionNumberText(version) + QStringLiteral(" R") + QString::number(sub));
+            outcome =
+                Error(ErrorCode::FirmwareTooOld,
+                      versionNumberText(kMinimumVersion) + QStringLiteral(" R") +
+                          QString::number(kMinimumSubRelease),
+                      versionNumberText(version) + QStringLiteral(" R") + QString::number(sub));
         } else {
-            error = get_Program();
-            if (error.ok())
-                error = get_Kalib();
-            if (error.ok())
-                error = init_instances();
+            outcome = get_Program();
+            if (outcome.ok())
+                outcome = get_Kalib();
+            if (outcome.ok())
+                outcome = init_instances();
         }
     }
     m_link->disconnect();
-    return error;
+    return outcome;
 }
 
 Error cTarvelon::get_Version()
@@ -107,7 +108,7 @@ Error cTarvelon::get_Version()
     return error;
 }
 
-Error cTarvelon::get_Program()
+Outcome cTarvelon::get_Program()
 {
     QString payload;
     const Error error =
@@ -120,7 +121,7 @@ Error cTarvelon::get_Program()
         Interaction::Question::ClockTakeover, ms("Tarvelon Uhrzeit auf PC übernehmen ?"),
         ms("Notwendige Aktion zum Fortfahren"), Interaction::Buttons::OkCancel);
     if (answer != Interaction::Answer::Ok)
-        return Error(ErrorCode::ClockRefused);
+        return Declined::ClockTakeover;
     set_HydoProgramString(payload);
     m_programAsRead = payload;
     return {};

@@ -31,10 +31,6 @@ QString errorText(const Error &error)
         return ms("Firmware Update notwendig !") + cr +
                ms("Tarvelon kann nicht hinzugefügt werden.\r\rBenötigt wird Version ") +
                error.detail + ms(" oder höher.") + cr + cr + ms("Vorhanden: ") + error.extra;
-    case ErrorCode::ClockRefused:
-        return ms("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !");
-    case ErrorCode::FirstProgrammingDeclined:
-        return ms("Neuer Tarvelon: Inital Programmierung abgelehnt");
     case ErrorCode::IncompleteRecords:
         return ms("Unvollständige Messwerte vom Tarvelon: ") + error.detail +
                QStringLiteral(" / ") + error.extra;
@@ -49,4 +45,17 @@ QString errorText(const Error &error)
         return error.detail;
     }
     return error.detail;
+}
+
+QString errorText(const Outcome &outcome)
+{
+    switch (outcome.declined) {
+    case Declined::No:
+        break;
+    case Declined::ClockTakeover:
+        return ms("Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !");
+    case Declined::FirstProgramming:
+        return ms("Neuer Tarvelon: Inital Programmierung abgelehnt");
+    }
+    return errorText(outcome.error);
 }

@@ -26,26 +26,24 @@ RegulationState worstRegulationState(cTarvelon &controller)
     return worst;
 }
 
-Error connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
-                      cHydoConnect &connection, bool *cancelled)
+Outcome connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
+                        cHydoConnect &connection)
 {
-    *cancelled = false;
-    Error error = controller.connect(link.serial, link.address, link.setting, &db, &connection);
-    if (error.ok())
+    const Outcome connected =
+        controller.connect(link.serial, link.address, link.setting, &db, &connection);
+    if (connected.ok())
         controller.aq_id(); // gives a controller without identifier a fresh one (is_new)
-    if (!error.ok() || !controller.is_new)
-        return error;
+    if (!connected.ok() || !controller.is_new)
+        return connected;
     // A controller without identifier must be programmed before it can be monitored.
     const auto answer = controller.interaction().ask(
         Interaction::Question::NewController,
         ms("Neuer Tarvelon gefunden.") + QStringLiteral("\r\r") +
             ms("Für Inbetriebnahme ist eine Inital Programmierung notwendig !"),
         ms("Neue VEK Hardware erkannt"), Interaction::Buttons::OkCancel, Interaction::Icon::None);
-    if (answer != Interaction::Answer::Ok) {
-        *cancelled = true;
-        return {};
-    }
-    error = controller.check_programing(true);
+    if (answer != Interaction::Answer::Ok)
+        return Declined::FirstProgramming;
+    Error error = controller.check_programing(true);
     if (error.ok())
         error = controller.adoptNew();
     return error;
@@ -122,6 +120,7 @@ void MonitoringService::addController(const LinkParams &link, const QString &add
 {
     struct Attempt {
         std::unique_ptr<cTarvelon> controller;
+        Outcome connected;
         AddOutcome outcome;
     };
     auto attempt = std::make_shared<Attempt>();
@@ -129,20 +128,25 @@ void MonitoringService::addController(const LinkParams &link, const QString &add
     hold();
     m_worker->run(
         [this, attempt, link] {
-            attempt->outcome.error = connectAndAdopt(*attempt->controller, link, m_db,
-                                                     m_worker->link(), &attempt->outcome.cancelled);
+            attempt->connected =
+                connectAndAdopt(*attempt->controller, link, m_db, m_worker->link());
         },
         [this, attempt, link, address, keepWhenUnreachable, done](const QString &failure) {
-            AddOutcome &outcome = attempt->outcome;
+            Outcome &connected = attempt->connected;
             if (!failure.isEmpty())
-                outcome.error = Error(ErrorCode::Other, failure);
-            const bool answered = outcome.error.ok() && !outcome.cancelled;
-            if (answered || (keepWhenUnreachable && !outcome.cancelled)) {
+                connected = Error(ErrorCode::Other, failure);
+            AddOutcome &outcome = attempt->outcome;
+            outcome.error = connected.error;
+            outcome.declined = connected.declined;
+            const bool answered = connected.ok();
+            // A new controller the user would not program is not kept to be tried again.
+            const bool refusedNew = connected.declined == Declined::FirstProgramming;
+            if (answered || (keepWhenUnreachable && !refusedNew)) {
                 auto slot = std::make_shared<Slot>();
                 slot->link = link;
                 slot->address = address;
                 slot->status.address = address;
-                slot->status.lastError = outcome.error;
+                slot->status.lastError = connected;
                 if (answered) {
                     slot->controller = std::move(attempt->controller);
                     slot->status.id = slot->controller->aq_id();
@@ -284,11 +288,7 @@ bool MonitoringService::pollSlot(Slot &slot)
         if (!slot.controller) {
             st.lastPoll = PollResult{};
             auto controller = newController();
-            bool cancelled = false;
-            st.lastError =
-                connectAndAdopt(*controller, slot.link, m_db, m_worker->link(), &cancelled);
-            if (cancelled)
-                st.lastError = Error(ErrorCode::FirstProgrammingDeclined);
+            st.lastError = connectAndAdopt(*controller, slot.link, m_db, m_worker->link());
             st.connected = st.lastError.ok();
             if (!st.connected)
                 return false;

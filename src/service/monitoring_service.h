@@ -8,6 +8,7 @@
 #include "link/protocol.h"
 #include "model/alarm_gate.h"
 #include "model/monitor.h"
+#include "model/outcome.h"
 #include "service/alarm_outbox.h"
 #include "service/link_worker.h"
 #include "store/mail.h"
@@ -41,7 +42,8 @@ struct ControllerStatus {
     int lastRecords = 0;    // records that download received
     PollResult lastPoll;    // what the last cycle did with this controller
     RegulationState state = RegulationState::Normal;
-    Error lastError; // the last cycle's error, ok when it went well
+    // What the last cycle came to: ok, an error, or a question the user declined.
+    Outcome lastError;
     // No download for longer than the no-data alarm allows; since when (the last good
     // download, or the start of monitoring).
     bool stale = false;
@@ -85,8 +87,8 @@ public:
     // ---- controllers (call from the service's own thread)
     struct AddOutcome {
         bool added = false;
-        bool cancelled = false; // a new controller whose first programming was declined
-        Error error;            // why it could not be added
+        Declined declined = Declined::No; // the user declined a question of connecting
+        Error error;                      // why it could not be added
     };
     // Connects a controller on the link worker and adopts it: version, program and
     // calibration are read; a new controller (one without identifier) is programmed with a
@@ -174,7 +176,8 @@ private:
 // The worst state of a controller's regulations, from their warning and alarm flags.
 RegulationState worstRegulationState(cTarvelon &controller);
 
-// The connect-and-adopt sequence on the link worker (see addController). `cancelled` is
-// set when a new controller's first programming was declined; nothing is then written.
-Error connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
-                      cHydoConnect &connection, bool *cancelled);
+// The connect-and-adopt sequence on the link worker (see addController). When the user
+// declines a question on the way (the clock, a new controller's first programming),
+// nothing is written.
+Outcome connectAndAdopt(cTarvelon &controller, const LinkParams &link, Database &db,
+                        cHydoConnect &connection);

@@ -4,12 +4,13 @@
 #include "model/interaction.h"
 #include "store/strings.h"
 #include "ui/tarvelon_program_dose.h"
+#include "widgets/form_table.h"
 #include "widgets/masked_edit.h"
 
 #include <QDoubleSpinBox>
 #include <QEvent>
-#include <QFormLayout>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -78,28 +79,7 @@ Hidden hiddenFor(int displayType)
 HydoWerteRegelungCtl::HydoWerteRegelungCtl(QWidget *parent) : QGroupBox(parent)
 {
     auto *layout = new QVBoxLayout(this);
-
-    Frame_Vorgang = new QWidget(this);
-    Frame_Vorgang->setObjectName(QStringLiteral("Frame_Vorgang"));
-    auto *directions = new QGridLayout(Frame_Vorgang);
-    directions->setContentsMargins(0, 0, 0, 0);
-    auto direction = [&](QRadioButton *&option, const char *optionName, QLabel *&label,
-                         const char *labelName, int code) {
-        option = new QRadioButton(Frame_Vorgang);
-        option->setObjectName(QLatin1String(optionName));
-        label = new QLabel(Frame_Vorgang);
-        label->setObjectName(QLatin1String(labelName));
-        label->installEventFilter(this); // a click on the caption picks the option
-        directions->addWidget(option, code, 0);
-        directions->addWidget(label, code, 1);
-        connect(option, &QRadioButton::clicked, this, [this, code] { setDirection(code); });
-    };
-    direction(Opt_Aus, "Opt_Aus", Label_optAus, "Label_optAus", kOff);
-    direction(Opt_Runter, "Opt_Runter", label_optRunter, "label_optRunter", kLower);
-    direction(Opt_Hoch, "Opt_Hoch", label_optHoch, "label_optHoch", kRaise);
-    directions->setColumnStretch(1, 1);
-    layout->addWidget(Frame_Vorgang);
-
+    layout->addWidget(buildDirections());
     Text_Beschreibung = new QLineEdit(this);
     Text_Beschreibung->setObjectName(QStringLiteral("Text_Beschreibung"));
     connect(Text_Beschreibung, &QLineEdit::editingFinished, this, [this] {
@@ -109,34 +89,116 @@ HydoWerteRegelungCtl::HydoWerteRegelungCtl(QWidget *parent) : QGroupBox(parent)
         }
     });
     layout->addWidget(Text_Beschreibung);
+    layout->addWidget(buildFields());
+    layout->addStretch();
+}
 
+QWidget *HydoWerteRegelungCtl::buildDirections()
+{
+    using form::Kind;
+    Frame_Vorgang = new QWidget(this);
+    Frame_Vorgang->setObjectName(QStringLiteral("Frame_Vorgang"));
+    auto *grid = new QGridLayout(Frame_Vorgang);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setColumnStretch(1, 1);
+    // A row per Regelart code; the captions depend on the sensor and are set by init.
+    const QList<QWidget *> made = form::build(Frame_Vorgang, grid,
+                                              {
+                                                  {Kind::RadioButton, "Opt_Aus", nullptr, 0, 0},
+                                                  {Kind::Label, "Label_optAus", nullptr, 0, 1},
+                                                  {Kind::RadioButton, "Opt_Runter", nullptr, 1, 0},
+                                                  {Kind::Label, "label_optRunter", nullptr, 1, 1},
+                                                  {Kind::RadioButton, "Opt_Hoch", nullptr, 2, 0},
+                                                  {Kind::Label, "label_optHoch", nullptr, 2, 1},
+                                              });
+    QRadioButton **options[] = {&Opt_Aus, &Opt_Runter, &Opt_Hoch};
+    QLabel **labels[] = {&Label_optAus, &label_optRunter, &label_optHoch};
+    for (int code = kOff; code <= kRaise; ++code) {
+        *options[code] = static_cast<QRadioButton *>(made[2 * code]);
+        *labels[code] = static_cast<QLabel *>(made[2 * code + 1]);
+        (*labels[code])->installEventFilter(this); // a click on the caption picks the option
+        connect(*options[code], &QRadioButton::clicked, this, [this, code] { setDirection(code); });
+    }
+    return Frame_Vorgang;
+}
+
+QWidget *HydoWerteRegelungCtl::buildFields()
+{
+    using form::Kind;
     m_fields = new QWidget(this);
     auto *grid = new QGridLayout(m_fields);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setVerticalSpacing(2); // the tallest panel still fits a 720-pixel screen
-    // In the order of ValueIndex.
-    addValueRow("Text_SoTag", "Label_SoTag",
-                [this](float v) { m_regulation->set_RW_SommerTag(v); });
-    addValueRow("Text_SoNacht", "Label_SoNacht",
-                [this](float v) { m_regulation->set_RW_SommerNacht(v); });
-    addValueRow("Text_WiTag", "Label_WiTag",
-                [this](float v) { m_regulation->set_RW_WinterTag(v); });
-    addValueRow("Text_WiNacht", "Label_WiNacht",
-                [this](float v) { m_regulation->set_RW_WinterNacht(v); });
-    addValueRow("Text_ObAlarm", "Label_ObAlarm",
-                [this](float v) { m_regulation->set_RW_ObererAlarm(v); });
-    addValueRow("Text_UtAlarm", "Label_UtAlarm",
-                [this](float v) { m_regulation->set_RW_UntererAlarm(v); });
-    addValueRow("Text_ObWarnung", "Label_ObWarnung",
-                [this](float v) { m_regulation->set_SW_ObereWarnung(v); });
-    addValueRow("Text_UtWarnung", "Label_UtWarnung",
-                [this](float v) { m_regulation->set_SW_UntereWarnung(v); });
+    grid->setColumnStretch(3, 1);
+    // Rows 0 to 7 in the order of ValueIndex; their captions depend on the sensor.
+    const QList<QWidget *> made =
+        form::build(m_fields, grid,
+                    {
+                        {Kind::Label, "Label_SoTag", nullptr, 0, 0},
+                        {Kind::MaskedEdit, "Text_SoTag", nullptr, 0, 1, 1, 2},
+                        {Kind::Label, "Label_SoNacht", nullptr, 1, 0},
+                        {Kind::MaskedEdit, "Text_SoNacht", nullptr, 1, 1, 1, 2},
+                        {Kind::Label, "Label_WiTag", nullptr, 2, 0},
+                        {Kind::MaskedEdit, "Text_WiTag", nullptr, 2, 1, 1, 2},
+                        {Kind::Label, "Label_WiNacht", nullptr, 3, 0},
+                        {Kind::MaskedEdit, "Text_WiNacht", nullptr, 3, 1, 1, 2},
+                        {Kind::Label, "Label_ObAlarm", nullptr, 4, 0},
+                        {Kind::MaskedEdit, "Text_ObAlarm", nullptr, 4, 1, 1, 2},
+                        {Kind::Label, "Label_UtAlarm", nullptr, 5, 0},
+                        {Kind::MaskedEdit, "Text_UtAlarm", nullptr, 5, 1, 1, 2},
+                        {Kind::Label, "Label_ObWarnung", nullptr, 6, 0},
+                        {Kind::MaskedEdit, "Text_ObWarnung", nullptr, 6, 1, 1, 2},
+                        {Kind::Label, "Label_UtWarnung", nullptr, 7, 0},
+                        {Kind::MaskedEdit, "Text_UtWarnung", nullptr, 7, 1, 1, 2},
+                        {Kind::Label, "label_Alarmzeit", nullptr, 8, 0},
+                        {Kind::MaskedEdit, "text_Alarmzeit", nullptr, 8, 1, 1, 2},
+                        {Kind::Label, "Label_Dose", nullptr, 9, 0},
+                        {Kind::LineEdit, "Text_Dose", nullptr, 9, 1},
+                        {Kind::PushButton, "Cmd_Dose", nullptr, 9, 2, 1, 1, Qt::AlignLeft},
+                        {Kind::Label, "Label_DosenEin", nullptr, 10, 0},
+                        {Kind::MaskedEdit, "Text_DosenEin", nullptr, 10, 1, 1, 2},
+                        {Kind::Label, "Label_DosenAus", nullptr, 11, 0},
+                        {Kind::MaskedEdit, "Text_DosenAus", nullptr, 11, 1, 1, 2},
+                        {Kind::GroupBox, "Frame_Alarmqualitaet", nullptr, 12, 0, 1, 4},
+                    });
+    for (int i = SoTag; i <= UtWarnung; ++i)
+        m_values.push_back(
+            {static_cast<QLabel *>(made[2 * i]), static_cast<MaskedEdit *>(made[2 * i + 1])});
+    connectValueRows();
+    buildAlarmTime();
+    buildSocket();
+    buildAlarmQuality();
+    return m_fields;
+}
 
-    int row = int(m_values.size());
-    label_Alarmzeit = new QLabel(m_fields);
-    label_Alarmzeit->setObjectName(QStringLiteral("label_Alarmzeit"));
-    text_Alarmzeit = new MaskedEdit(m_fields);
-    text_Alarmzeit->setObjectName(QStringLiteral("text_Alarmzeit"));
+void HydoWerteRegelungCtl::connectValueRows()
+{
+    const std::function<void(cHydoRegelung &, float)> stores[] = {
+        [](cHydoRegelung &r, float v) { r.set_RW_SommerTag(v); },
+        [](cHydoRegelung &r, float v) { r.set_RW_SommerNacht(v); },
+        [](cHydoRegelung &r, float v) { r.set_RW_WinterTag(v); },
+        [](cHydoRegelung &r, float v) { r.set_RW_WinterNacht(v); },
+        [](cHydoRegelung &r, float v) { r.set_RW_ObererAlarm(v); },
+        [](cHydoRegelung &r, float v) { r.set_RW_UntererAlarm(v); },
+        [](cHydoRegelung &r, float v) { r.set_SW_ObereWarnung(v); },
+        [](cHydoRegelung &r, float v) { r.set_SW_UntereWarnung(v); },
+    };
+    for (size_t i = 0; i < m_values.size(); ++i) {
+        MaskedEdit *box = m_values[i].box;
+        box->setSigned(true);
+        connect(box, &MaskedEdit::validating, this, [this, box, store = stores[i]](bool *) {
+            if (!m_regulation)
+                return;
+            box->showNumber(box->number());
+            store(*m_regulation, static_cast<float>(box->number()));
+        });
+    }
+}
+
+void HydoWerteRegelungCtl::buildAlarmTime()
+{
+    label_Alarmzeit = form::control<QLabel>(m_fields, "label_Alarmzeit");
+    text_Alarmzeit = form::control<MaskedEdit>(m_fields, "text_Alarmzeit");
     text_Alarmzeit->setMaskAndFormat(QLatin1String(kTimeMask), QLatin1String(kTimeFormat),
                                      kTimeBoxTwips);
     connect(text_Alarmzeit, &MaskedEdit::validating, this, [this](bool *keepFocus) {
@@ -152,106 +214,79 @@ HydoWerteRegelungCtl::HydoWerteRegelungCtl(QWidget *parent) : QGroupBox(parent)
         }
         m_regulation->set_PegelAlarmzeit(time);
     });
-    grid->addWidget(label_Alarmzeit, row, 0);
-    grid->addWidget(text_Alarmzeit, row++, 1, 1, 2);
+}
 
-    Label_Dose = new QLabel(m_fields);
-    Label_Dose->setObjectName(QStringLiteral("Label_Dose"));
-    Text_Dose = new QLineEdit(m_fields);
-    Text_Dose->setObjectName(QStringLiteral("Text_Dose"));
+void HydoWerteRegelungCtl::buildSocket()
+{
+    Label_Dose = form::control<QLabel>(m_fields, "Label_Dose");
+    Text_Dose = form::control<QLineEdit>(m_fields, "Text_Dose"); // the socket's number
     Text_Dose->setReadOnly(true); // changed through the socket dialog only
     Text_Dose->setFixedWidth(qRound(kTimeBoxTwips / 15.0) / 2);
-    Cmd_Dose = new QPushButton(QStringLiteral("..."), m_fields);
-    Cmd_Dose->setObjectName(QStringLiteral("Cmd_Dose"));
+    Cmd_Dose = form::control<QPushButton>(m_fields, "Cmd_Dose");
+    Cmd_Dose->setText(QStringLiteral("..."));
     Cmd_Dose->setFixedWidth(Cmd_Dose->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 16);
     connect(Cmd_Dose, &QPushButton::clicked, this, &HydoWerteRegelungCtl::chooseSocket);
-    grid->addWidget(Label_Dose, row, 0);
-    grid->addWidget(Text_Dose, row, 1);
-    grid->addWidget(Cmd_Dose, row++, 2, Qt::AlignLeft);
 
-    auto socketValue = [&](QLabel *&label, const char *labelName, MaskedEdit *&box,
-                           const char *boxName, bool on) {
-        label = new QLabel(m_fields);
-        label->setObjectName(QLatin1String(labelName));
-        box = new MaskedEdit(m_fields);
-        box->setObjectName(QLatin1String(boxName));
+    Label_DosenEin = form::control<QLabel>(m_fields, "Label_DosenEin");
+    Text_DosenEin = form::control<MaskedEdit>(m_fields, "Text_DosenEin");
+    Label_DosenAus = form::control<QLabel>(m_fields, "Label_DosenAus");
+    Text_DosenAus = form::control<MaskedEdit>(m_fields, "Text_DosenAus");
+    for (MaskedEdit *box : {Text_DosenEin, Text_DosenAus}) {
         box->setMaskAndFormat(QLatin1String(kSocketValueMask), QLatin1String(kSocketValueFormat),
                               kSmallBoxTwips);
-        MaskedEdit *edit = box;
-        connect(box, &MaskedEdit::validating, this, [this, edit, on](bool *) {
+        const bool on = box == Text_DosenEin;
+        connect(box, &MaskedEdit::validating, this, [this, box, on](bool *) {
             cHydoAktor *socket = m_regulation ? m_regulation->Aktor() : nullptr;
             if (!socket)
                 return;
-            const int value = std::min(qRound(edit->number()), kSocketValueLimit);
-            edit->showNumber(value);
+            const int value = std::min(qRound(box->number()), kSocketValueLimit);
+            box->showNumber(value);
             if (on)
                 socket->set_ValueOn(value);
             else
                 socket->set_ValueOff(value);
         });
-        grid->addWidget(label, row, 0);
-        grid->addWidget(box, row++, 1, 1, 2);
-    };
-    socketValue(Label_DosenEin, "Label_DosenEin", Text_DosenEin, "Text_DosenEin", true);
-    socketValue(Label_DosenAus, "Label_DosenAus", Text_DosenAus, "Text_DosenAus", false);
-    Frame_Alarmqualitaet = new QGroupBox(m_fields);
-    Frame_Alarmqualitaet->setObjectName(QStringLiteral("Frame_Alarmqualitaet"));
-    auto *quality = new QFormLayout(Frame_Alarmqualitaet);
-    Text_Hysterese = new QDoubleSpinBox(Frame_Alarmqualitaet);
-    Text_Hysterese->setObjectName(QStringLiteral("Text_Hysterese"));
-    Text_Hysterese->setDecimals(2);
-    Text_Hysterese->setRange(0, kAlarmQualityMaxHysteresis);
-    Text_Hysterese->setMaximumWidth(
-        Text_Hysterese->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 24);
-    Label_Hysterese = new QLabel(Frame_Alarmqualitaet);
-    Label_Hysterese->setWordWrap(true);
-    quality->addRow(Label_Hysterese, Text_Hysterese);
-    auto seconds = [&](QSpinBox *&box, const char *name, const char *caption) {
-        box = new QSpinBox(Frame_Alarmqualitaet);
-        box->setObjectName(QLatin1String(name));
-        box->setRange(0, kAlarmQualityMaxSeconds);
-        // Long captions wrap, so that four panels side by side fit a small screen.
-        auto *label = new QLabel(ms(caption), Frame_Alarmqualitaet);
-        label->setWordWrap(true);
-        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 24);
-        quality->addRow(label, box);
-    };
-    seconds(Text_Haltezeit, "Text_Haltezeit", msKey("Haltezeit [s]"));
-    seconds(Text_Wiederholung, "Text_Wiederholung", msKey("Wiederholung frühestens nach [s]"));
-    // Typing does not store each keystroke; the arrows and leaving the box do.
-    Text_Hysterese->setKeyboardTracking(false);
-    connect(Text_Hysterese, &QDoubleSpinBox::valueChanged, this,
-            &HydoWerteRegelungCtl::storeAlarmQuality);
-    for (QSpinBox *box : {Text_Haltezeit, Text_Wiederholung}) {
-        box->setKeyboardTracking(false);
-        connect(box, &QSpinBox::valueChanged, this, &HydoWerteRegelungCtl::storeAlarmQuality);
     }
-    grid->addWidget(Frame_Alarmqualitaet, row++, 0, 1, 4);
-
-    grid->setColumnStretch(3, 1);
-    layout->addWidget(m_fields);
-    layout->addStretch();
 }
 
-void HydoWerteRegelungCtl::addValueRow(const char *boxName, const char *labelName,
-                                       std::function<void(float)> store)
+void HydoWerteRegelungCtl::buildAlarmQuality()
 {
-    const int row = int(m_values.size());
-    auto *grid = static_cast<QGridLayout *>(m_fields->layout());
-    auto *label = new QLabel(m_fields);
-    label->setObjectName(QLatin1String(labelName));
-    auto *box = new MaskedEdit(m_fields);
-    box->setObjectName(QLatin1String(boxName));
-    box->setSigned(true);
-    connect(box, &MaskedEdit::validating, this, [this, box, store = std::move(store)](bool *) {
-        if (!m_regulation)
-            return;
-        box->showNumber(box->number());
-        store(static_cast<float>(box->number()));
-    });
-    grid->addWidget(label, row, 0);
-    grid->addWidget(box, row, 1, 1, 2);
-    m_values.push_back({label, box});
+    using form::Kind;
+    Frame_Alarmqualitaet = form::control<QGroupBox>(m_fields, "Frame_Alarmqualitaet");
+    auto *grid = new QGridLayout(Frame_Alarmqualitaet);
+    grid->setColumnStretch(1, 1);
+    form::build(
+        Frame_Alarmqualitaet, grid,
+        {
+            {Kind::Label, "Label_Hysterese", nullptr, 0, 0},
+            {Kind::DoubleSpinBox, "Text_Hysterese", nullptr, 0, 1, 1, 1, Qt::AlignLeft},
+            {Kind::Label, "Label_Haltezeit", msKey("Haltezeit [s]"), 1, 0},
+            {Kind::SpinBox, "Text_Haltezeit", nullptr, 1, 1, 1, 1, Qt::AlignLeft},
+            {Kind::Label, "Label_Wiederholung", msKey("Wiederholung frühestens nach [s]"), 2, 0},
+            {Kind::SpinBox, "Text_Wiederholung", nullptr, 2, 1, 1, 1, Qt::AlignLeft},
+        });
+    // Long captions wrap, so that four panels side by side fit a small screen.
+    for (QLabel *label : Frame_Alarmqualitaet->findChildren<QLabel *>())
+        label->setWordWrap(true);
+    Label_Hysterese = form::control<QLabel>(Frame_Alarmqualitaet, "Label_Hysterese");
+    Text_Hysterese = form::control<QDoubleSpinBox>(Frame_Alarmqualitaet, "Text_Hysterese");
+    Text_Hysterese->setDecimals(2);
+    Text_Hysterese->setRange(0, kAlarmQualityMaxHysteresis);
+    Text_Haltezeit = form::control<QSpinBox>(Frame_Alarmqualitaet, "Text_Haltezeit");
+    Text_Wiederholung = form::control<QSpinBox>(Frame_Alarmqualitaet, "Text_Wiederholung");
+    for (QAbstractSpinBox *box : {static_cast<QAbstractSpinBox *>(Text_Hysterese),
+                                  static_cast<QAbstractSpinBox *>(Text_Haltezeit),
+                                  static_cast<QAbstractSpinBox *>(Text_Wiederholung)}) {
+        box->setMaximumWidth(box->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 24);
+        // Typing does not store each keystroke; the arrows and leaving the box do.
+        box->setKeyboardTracking(false);
+    }
+    for (QSpinBox *box : {Text_Haltezeit, Text_Wiederholung})
+        box->setRange(0, kAlarmQualityMaxSeconds);
+    connect(Text_Hysterese, &QDoubleSpinBox::valueChanged, this,
+            &HydoWerteRegelungCtl::storeAlarmQuality);
+    for (QSpinBox *box : {Text_Haltezeit, Text_Wiederholung})
+        connect(box, &QSpinBox::valueChanged, this, &HydoWerteRegelungCtl::storeAlarmQuality);
 }
 
 void HydoWerteRegelungCtl::init(cTarvelon &controller, int sensor, int index)
@@ -279,6 +314,17 @@ void HydoWerteRegelungCtl::init(cTarvelon &controller, int sensor, int index)
     Text_Beschreibung->setText(r.beschreibung());
     m_fields->show();
 
+    showDirection(r);
+    const int type = r.sensortyp();
+    showValueFields(type);
+    const QString unit = QLatin1Char(' ') + controller.MesswertEinheit(type);
+    showValues(r, unit);
+    showAlarmQuality(r, unit);
+    showSocket(r);
+}
+
+void HydoWerteRegelungCtl::showDirection(const cHydoRegelung &r)
+{
     const int direction = r.Regelart();
     for (QRadioButton *o : {Opt_Aus, Opt_Runter, Opt_Hoch})
         o->setAutoExclusive(false);
@@ -288,20 +334,19 @@ void HydoWerteRegelungCtl::init(cTarvelon &controller, int sensor, int index)
     for (QRadioButton *o : {Opt_Aus, Opt_Runter, Opt_Hoch})
         o->setAutoExclusive(true);
     if (direction == kInAlarm)
-        controller.interaction().tell(ms("Tarvelon ist im Alarmzustand !"), QString(),
-                                      Interaction::Icon::None);
-
-    const int type = r.sensortyp();
-    showValueFields(type);
+        m_controller->interaction().tell(ms("Tarvelon ist im Alarmzustand !"), QString(),
+                                         Interaction::Icon::None);
     Label_optAus->setText(ms(r.Aus_Text()));
     label_optRunter->setText(ms(r.runter_Text()));
     label_optHoch->setText(ms(r.Hoch_Text()));
+}
 
+void HydoWerteRegelungCtl::showValues(const cHydoRegelung &r, const QString &unit)
+{
     label_Alarmzeit->setText(ms("Alarmzeit"));
     text_Alarmzeit->showTime(r.PegelAlarmzeit());
 
     cHydoSensor &s = r.Sensor();
-    const QString unit = QLatin1Char(' ') + controller.MesswertEinheit(type);
     const QString keys[] = {r.SoTag_Text(),
                             r.SoNacht_Text(),
                             QStringLiteral("Winter Tag"),
@@ -318,34 +363,35 @@ void HydoWerteRegelungCtl::init(cTarvelon &controller, int sensor, int index)
         m_values[i].box->setMaskAndFormat(s.WertMaske(), s.WertFormat(), s.WertWidth());
         m_values[i].box->showNumber(values[i]);
     }
+}
 
+void HydoWerteRegelungCtl::showAlarmQuality(const cHydoRegelung &r, const QString &unit)
+{
     Frame_Alarmqualitaet->setTitle(ms("Alarmqualität"));
     Label_Hysterese->setText(ms("Hysterese") + unit);
-    {
-        const AlarmQuality q = r.alarmQuality();
-        const QSignalBlocker b1(Text_Hysterese), b2(Text_Haltezeit), b3(Text_Wiederholung);
-        Text_Hysterese->setValue(q.hysteresis);
-        Text_Haltezeit->setValue(q.holdSeconds);
-        Text_Wiederholung->setValue(q.repeatSeconds);
-    }
+    const AlarmQuality q = r.alarmQuality();
+    const QSignalBlocker b1(Text_Hysterese), b2(Text_Haltezeit), b3(Text_Wiederholung);
+    Text_Hysterese->setValue(q.hysteresis);
+    Text_Haltezeit->setValue(q.holdSeconds);
+    Text_Wiederholung->setValue(q.repeatSeconds);
+}
 
+void HydoWerteRegelungCtl::showSocket(const cHydoRegelung &r)
+{
     Text_Dose->setText(QString::number(r.DosenNr()));
     Label_Dose->setText(ms("Dose"));
-    for (QWidget *w :
-         {static_cast<QWidget *>(Label_DosenEin), static_cast<QWidget *>(Text_DosenEin),
-          static_cast<QWidget *>(Label_DosenAus), static_cast<QWidget *>(Text_DosenAus)})
-        w->hide();
+    QWidget *const dimmerFields[] = {Label_DosenEin, Text_DosenEin, Label_DosenAus, Text_DosenAus};
     cHydoAktor *socket = r.Aktor();
-    if (r.DosenNr() != 0 && socket && socket->DosenType() == kDimmableSocket) {
+    // Only a dimmable socket has on and off values to edit.
+    const bool dimmable = r.DosenNr() != 0 && socket && socket->DosenType() == kDimmableSocket;
+    if (dimmable) {
         Label_DosenEin->setText(ms("Ein [%]"));
         Label_DosenAus->setText(ms("Aus [%]"));
         Text_DosenEin->showNumber(socket->ValueOn());
         Text_DosenAus->showNumber(socket->ValueOff());
-        for (QWidget *w :
-             {static_cast<QWidget *>(Label_DosenEin), static_cast<QWidget *>(Text_DosenEin),
-              static_cast<QWidget *>(Label_DosenAus), static_cast<QWidget *>(Text_DosenAus)})
-            w->show();
     }
+    for (QWidget *w : dimmerFields)
+        w->setVisible(dimmable);
 }
 
 MaskedEdit *HydoWerteRegelungCtl::commit()

@@ -54,7 +54,18 @@ private:
         QLabel *label;
         MaskedEdit *box;
     };
-    void addValueRow(const char *boxName, const char *labelName, std::function<void(float)> store);
+    QWidget *buildDirections();
+    // Set points, limits, alarm time, socket and alarm quality: hidden without a sensor.
+    QWidget *buildFields();
+    void connectValueRows();
+    void buildAlarmTime();
+    void buildSocket();
+    void buildAlarmQuality();
+    void showDirection(const cHydoRegelung &r);
+    void showValues(const cHydoRegelung &r, const QString &unit);
+    void showAlarmQuality(const cHydoRegelung &r, const QString &unit);
+    // The socket's number, and its on and off values when it is dimmable.
+    void showSocket(const cHydoRegelung &r);
     void setDirection(int code);
     void showValueFields(int displayType);
     void chooseSocket();

@@ -561,8 +561,10 @@ void OstracomForm::myTarvelonAdd_TryConnect(bool serial, const QString &address,
     const LinkParams link{serial, address, setting};
     const QString shown = (serial ? QStringLiteral("serial:") : QStringLiteral("tcp:")) + address;
     m_service->addController(link, shown, false, [this](const MonitoringService::AddOutcome &o) {
-        if (!o.error.ok())
-            m_interaction->tell(errorText(o.error), QString(), Interaction::Icon::Exclamation);
+        // A declined first programming needs no word; a declined clock is told, as a failure is.
+        if (!o.error.ok() || o.declined == Declined::ClockTakeover)
+            m_interaction->tell(o.error.ok() ? errorText(Outcome(o.declined)) : errorText(o.error),
+                                QString(), Interaction::Icon::Exclamation);
         if (o.added)
             m_service->pollNow(); // runs as soon as the window lets go
         display_mytarvelons(!o.added);

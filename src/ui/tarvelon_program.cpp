@@ -5,6 +5,7 @@
 #include "store/strings.h"
 #include "ui/hydo_sensor_ctl.h"
 #include "ui/hydo_werte_regelung_ctl.h"
+#include "widgets/form_table.h"
 #include "widgets/masked_edit.h"
 
 #include <QButtonGroup>
@@ -182,70 +183,79 @@ QRadioButton *TarvelonProgram::addOption(OptionGroup &group, QWidget *parent, co
 QWidget *TarvelonProgram::buildMeasurementPage()
 {
     auto *page = new QWidget;
-    auto *display = new QGroupBox(ms("Anzeige"), page);
-    auto *displayLayout = new QGridLayout(display);
+    auto *layout = new QHBoxLayout(page);
+    layout->addWidget(buildDisplayOptions(page), 3);
+    layout->addWidget(buildCompression(page), 2);
+    return page;
+}
 
-    struct Option {
-        const char *name;
-        const char *caption;
+QWidget *TarvelonProgram::buildDisplayOptions(QWidget *page)
+{
+    using form::Kind;
+    auto *display = new QGroupBox(ms("Anzeige"), page);
+    auto *grid = new QGridLayout(display);
+    grid->setRowStretch(2, 1); // the option groups as tall as their options
+    const QList<QWidget *> boxes = form::build(
+        display, grid,
+        {
+            {Kind::GroupBox, "frame_Anzeige_Temperatur", msKey("Temperatur"), 0, 0},
+            {Kind::GroupBox, "frame_Anzeige_Leitwert", msKey("Leitwert"), 0, 1},
+            {Kind::GroupBox, "frame_Anzeige_Redox", msKey("Redox"), 0, 2},
+            {Kind::GroupBox, "frame_Anzeige_Sauerstoff", msKey("Sauerstoff"), 1, 0},
+            {Kind::GroupBox, "frame_Anzeige_InternesDisplay", msKey("Internes Display"), 1, 1},
+            {Kind::GroupBox, "frame_Anzeige_ExternesDisplay", msKey("Externes Display"), 1, 2},
+        });
+    // Per group box: the controller field its options store, and the options, whose row is
+    // the code they store.
+    const std::pair<const char *, QList<form::Cell>> groups[] = {
+        {"aq_anzTemperatur",
+         {{Kind::RadioButton, "Opt_Anzeige_Temperatur_Celsius", msKey("Celsius"), 0, 0},
+          {Kind::RadioButton, "Opt_Anzeige_Temperatur_Fahrenheit", msKey("Fahrenheit"), 1, 0}}},
+        {"aq_AnzLeitwert",
+         {{Kind::RadioButton, "Opt_Anzeige_Leitwert_Siemens", msKey("Siemens"), 0, 0},
+          {Kind::RadioButton, "Opt_Anzeige_Leitwert_Salinitaet", msKey("Salinität"), 1, 0},
+          {Kind::RadioButton, "Opt_Anzeige_Leitwert_Dichte", msKey("Dichte"), 2, 0}}},
+        {"aq_AnzRedox",
+         {{Kind::RadioButton, "Opt_Anzeige_Redox_mVolt", msKey("mV"), 0, 0},
+          {Kind::RadioButton, "Opt_Anzeige_Redox_RHWert", msKey("rH-Wert"), 1, 0}}},
+        {"aq_AnzSauerStoff",
+         {{Kind::RadioButton, "Opt_Anzeige_Sauerstoff_saettigung", msKey("Sättigung"), 0, 0},
+          {Kind::RadioButton, "Opt_Anzeige_Sauerstoff_mgliter", msKey("mg/l"), 1, 0}}},
+        {"aq_AnzeigeIntervallInt",
+         {{Kind::RadioButton, "Opt_Anzeige_InternesDisplay_1Sekunde", msKey("1 Sekunde"), 0, 0},
+          {Kind::RadioButton, "Opt_Anzeige_InternesDisplay_2Sekunden", msKey("2 Sekunden"), 1, 0},
+          {Kind::RadioButton, "Opt_Anzeige_InternesDisplay_3Sekunden", msKey("3 Sekunden"), 2, 0},
+          {Kind::RadioButton, "Opt_Anzeige_InternesDisplay_4Sekunden", msKey("4 Sekunden"), 3, 0}}},
+        {"aq_AnzeigeIntervallExt",
+         {{Kind::RadioButton, "Opt_Anzeige_ExternesDisplay_1Sekunde", msKey("1 Sekunde"), 0, 0},
+          {Kind::RadioButton, "Opt_Anzeige_ExternesDisplay_2Sekunden", msKey("2 Sekunden"), 1, 0},
+          {Kind::RadioButton, "Opt_Anzeige_ExternesDisplay_3Sekunden", msKey("3 Sekunden"), 2, 0},
+          {Kind::RadioButton, "Opt_Anzeige_ExternesDisplay_4Sekunden", msKey("4 Sekunden"), 3, 0}}},
     };
-    struct Group {
-        const char *caption;
-        const char *field;
-        std::vector<Option> options; // codes 0, 1, ...
-    };
-    const Group groups[] = {
-        {"Temperatur",
-         "aq_anzTemperatur",
-         {{"Opt_Anzeige_Temperatur_Celsius", "Celsius"},
-          {"Opt_Anzeige_Temperatur_Fahrenheit", "Fahrenheit"}}},
-        {"Leitwert",
-         "aq_AnzLeitwert",
-         {{"Opt_Anzeige_Leitwert_Siemens", "Siemens"},
-          {"Opt_Anzeige_Leitwert_Salinitaet", "Salinität"},
-          {"Opt_Anzeige_Leitwert_Dichte", "Dichte"}}},
-        {"Redox",
-         "aq_AnzRedox",
-         {{"Opt_Anzeige_Redox_mVolt", "mV"}, {"Opt_Anzeige_Redox_RHWert", "rH-Wert"}}},
-        {"Sauerstoff",
-         "aq_AnzSauerStoff",
-         {{"Opt_Anzeige_Sauerstoff_saettigung", "Sättigung"},
-          {"Opt_Anzeige_Sauerstoff_mgliter", "mg/l"}}},
-        {"Internes Display",
-         "aq_AnzeigeIntervallInt",
-         {{"Opt_Anzeige_InternesDisplay_1Sekunde", "1 Sekunde"},
-          {"Opt_Anzeige_InternesDisplay_2Sekunden", "2 Sekunden"},
-          {"Opt_Anzeige_InternesDisplay_3Sekunden", "3 Sekunden"},
-          {"Opt_Anzeige_InternesDisplay_4Sekunden", "4 Sekunden"}}},
-        {"Externes Display",
-         "aq_AnzeigeIntervallExt",
-         {{"Opt_Anzeige_ExternesDisplay_1Sekunde", "1 Sekunde"},
-          {"Opt_Anzeige_ExternesDisplay_2Sekunden", "2 Sekunden"},
-          {"Opt_Anzeige_ExternesDisplay_3Sekunden", "3 Sekunden"},
-          {"Opt_Anzeige_ExternesDisplay_4Sekunden", "4 Sekunden"}}},
-    };
-    int position = 0;
-    for (const Group &g : groups) {
-        auto *box = new QGroupBox(ms(QString::fromUtf8(g.caption)), display);
-        new QVBoxLayout(box);
-        OptionGroup group{g.field, new QButtonGroup(box)};
-        for (size_t code = 0; code < g.options.size(); ++code)
-            addOption(group, box, g.options[code].name, g.options[code].caption, int(code));
-        const QString field = QLatin1String(g.field);
+    for (size_t g = 0; g < std::size(groups); ++g) {
+        QWidget *box = boxes[qsizetype(g)];
+        OptionGroup group{groups[g].first, new QButtonGroup(box)};
+        const QList<QWidget *> options = form::build(box, new QGridLayout(box), groups[g].second);
+        for (qsizetype code = 0; code < options.size(); ++code)
+            group.buttons->addButton(static_cast<QRadioButton *>(options[code]), int(code));
+        const QString field = QLatin1String(group.field);
         connect(group.buttons, &QButtonGroup::idClicked, this, [this, field](int code) {
             m_controller.setFieldByName(field, QString::number(code), nullptr);
         });
         m_optionGroups.push_back(group);
-        displayLayout->addWidget(box, position / 3, position % 3);
-        ++position;
     }
+    return display;
+}
 
-    displayLayout->setRowStretch(2, 1); // the option groups as tall as their options
+QWidget *TarvelonProgram::buildCompression(QWidget *page)
+{
+    using form::Kind;
     auto *frame_d = new QGroupBox(ms("Kompression der Speicherung"), page);
     frame_d->setObjectName(QStringLiteral("frame_d"));
     auto *grid = new QGridLayout(frame_d);
-    grid->addWidget(new QLabel(ms("Horizontal"), frame_d), 0, 1);
-    grid->addWidget(new QLabel(ms("Linear"), frame_d), 0, 2);
+    form::build(frame_d, grid,
+                {{Kind::Label, "label_k_horizontal", msKey("Horizontal"), 0, 1},
+                 {Kind::Label, "label_k_linear", msKey("Linear"), 0, 2}});
     m_compression = {
         {"ph", 1, "label_k_ph"},
         {"temp", 2, "label_k_temp"},
@@ -262,31 +272,28 @@ QWidget *TarvelonProgram::buildMeasurementPage()
     };
     int row = 1;
     for (Compression &c : m_compression) {
-        auto *label = new QLabel(frame_d);
-        label->setObjectName(QLatin1String(c.labelName));
-        c.label = label;
-        c.horizontal = new MaskedEdit(frame_d);
-        c.horizontal->setObjectName(QStringLiteral("edit_hd_") + QLatin1String(c.kind));
-        c.linear = new MaskedEdit(frame_d);
-        c.linear->setObjectName(QStringLiteral("edit_ld_") + QLatin1String(c.kind));
+        const QByteArray horizontal = "edit_hd_" + QByteArray(c.kind);
+        const QByteArray linear = "edit_ld_" + QByteArray(c.kind);
+        // The caption names the kind in the controller's units; display() sets it.
+        const QList<QWidget *> made =
+            form::build(frame_d, grid,
+                        {{Kind::Label, c.labelName, nullptr, row, 0},
+                         {Kind::MaskedEdit, horizontal.constData(), nullptr, row, 1},
+                         {Kind::MaskedEdit, linear.constData(), nullptr, row, 2}});
+        c.label = made[0];
+        c.horizontal = static_cast<MaskedEdit *>(made[1]);
+        c.linear = static_cast<MaskedEdit *>(made[2]);
         for (MaskedEdit *box : {c.horizontal, c.linear}) {
             const QString field =
                 box == c.horizontal ? horizontalField(c.kind) : linearField(c.kind);
             connect(box, &MaskedEdit::validating, this,
                     [this, box, field](bool *keep) { storeCompression(box, field, keep); });
         }
-        grid->addWidget(label, row, 0);
-        grid->addWidget(c.horizontal, row, 1);
-        grid->addWidget(c.linear, row, 2);
         ++row;
     }
     grid->setColumnStretch(3, 1);
     grid->setRowStretch(row, 1);
-
-    auto *layout = new QHBoxLayout(page);
-    layout->addWidget(display, 3);
-    layout->addWidget(frame_d, 2);
-    return page;
+    return frame_d;
 }
 
 QWidget *TarvelonProgram::buildSystemPage()

@@ -61,6 +61,9 @@ private:
 
     QWidget *buildRegulationPage();
     QWidget *buildMeasurementPage();
+    // Units and display intervals: option groups storing their code into a controller field.
+    QWidget *buildDisplayOptions(QWidget *page);
+    QWidget *buildCompression(QWidget *page);
     QWidget *buildSystemPage();
     QRadioButton *addOption(OptionGroup &group, QWidget *parent, const char *name,
                             const char *caption, int code);

@@ -270,7 +270,7 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     auto controller = [&] { return m_form->service().status().controllers.value(0); };
     ASSERT_TRUE(waitUntil(
         [&] {
-            return controller().lastError.code == ErrorCode::ConnectFailed &&
+            return controller().lastError.error.code == ErrorCode::ConnectFailed &&
                    rowTexts(0)[10].contains("Error: ");
         },
         25000))
@@ -523,6 +523,18 @@ TEST_F(MainWindowFlow, oldFirmwareIsRefusedWithTheVersionItNeeds)
         << text.toStdString();
     EXPECT_EQ(m_form->tarvelonCount(), 0);
     EXPECT_FALSE(controllerCommandsEnabled());
+}
+
+TEST_F(MainWindowFlow, refusingToTakeOverTheClockAddsNothingAndSaysSo)
+{
+    SimProcess &sim = startSim({});
+    m_boxes->script({QMessageBox::Cancel, QMessageBox::Ok});
+    addByDialog(simAddress(sim));
+    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 2 && m_form->isIdle(); },
+                          kConnectTimeoutMs));
+    EXPECT_EQ(m_boxes->boxes()[1].text,
+              "Time synchronisation of Tarvelon and Ostracom was refused !");
+    EXPECT_EQ(m_form->tarvelonCount(), 0);
 }
 
 TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)

@@ -75,7 +75,7 @@ protected:
         return std::make_unique<cTarvelon>(m_clock, m_progress, m_interaction);
     }
 
-    Error connect(cTarvelon &t)
+    Outcome connect(cTarvelon &t)
     {
         const LinkParams p = m_sim.tcpLink();
         return t.connect(p.serial, p.address, p.setting, m_db.get(), m_link.get());
@@ -178,7 +178,7 @@ TEST_F(ControllerTransfers, refusingTheClockQuestionLeavesTheProgramUntouched)
     startSim();
     m_interaction.clockAnswer = Interaction::Answer::Cancel;
     auto t = newController();
-    EXPECT_EQ(connect(*t), Error(ErrorCode::ClockRefused));
+    EXPECT_EQ(connect(*t), Outcome(Declined::ClockTakeover));
     EXPECT_TRUE(t->HydoProgramString().isEmpty());
 }
 

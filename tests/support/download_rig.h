@@ -43,5 +43,5 @@ struct ConnectedController {
     NoProgress progress;
     AnswerOk interaction;
     cTarvelon t{fake.clock, progress, interaction};
-    Error connected; // what connecting gave
+    Outcome connected; // what connecting gave
 };

@@ -10,7 +10,7 @@
 TEST(ErrorText, eachCodeReadsExactlyAsShownToTheUser)
 {
     const struct {
-        Error error;
+        Outcome error;
         const char *text;
     } cases[] = {
         {Error(), ""},
@@ -25,10 +25,8 @@ TEST(ErrorText, eachCodeReadsExactlyAsShownToTheUser)
         {Error(ErrorCode::FirmwareTooOld, "2.19 R24", "2.19 R23"),
          "Firmware Update notwendig !\rTarvelon kann nicht hinzugefügt werden.\r\r"
          "Benötigt wird Version 2.19 R24 oder höher.\r\rVorhanden: 2.19 R23"},
-        {Error(ErrorCode::ClockRefused),
-         "Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !"},
-        {Error(ErrorCode::FirstProgrammingDeclined),
-         "Neuer Tarvelon: Inital Programmierung abgelehnt"},
+        {Declined::ClockTakeover, "Tarvelon und Ostracom Zeitsyncronisation wurde verweigert !"},
+        {Declined::FirstProgramming, "Neuer Tarvelon: Inital Programmierung abgelehnt"},
         {Error(ErrorCode::IncompleteRecords, "3", "5"),
          "Unvollständige Messwerte vom Tarvelon: 3 / 5"},
         {Error(ErrorCode::RecordsRejected, "2", "/data/rejects.txt"),
@@ -44,7 +42,7 @@ TEST(ErrorText, eachCodeReadsExactlyAsShownToTheUser)
         {Error(ErrorCode::Other, "database is locked"), "database is locked"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.error.code));
+        SCOPED_TRACE(static_cast<int>(c.error.error.code));
         EXPECT_EQ(errorText(c.error), QString::fromUtf8(c.text));
     }
 }

@@ -65,16 +65,17 @@ QString staleText(int seconds)
     return seconds > 0 ? QStringLiteral("after %1 s").arg(seconds) : QStringLiteral("off");
 }
 
-} // namespace
+// What the command line asks for; every option is checked before anything changes.
+struct AlarmQualityRequest {
+    std::optional<int> controller, hold, repeat, staleAfter, mailMaxAge;
+    std::optional<double> hysteresis;
+    std::optional<Regulation> only;
 
-int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
+    bool qualityChange() const { return hysteresis || hold || repeat; }
+};
+
+void addAlarmQualityOptions(CommandLine &line)
 {
-    CommandLine line(QStringLiteral("alarm-quality"),
-                     QStringLiteral("[--controller ID [--regulation S-R]] [--hysteresis V]\n"
-                                    "                        [--hold SECONDS] [--repeat SECONDS] "
-                                    "[--stale-after SECONDS]\n"
-                                    "                        [--mail-max-age SECONDS]"),
-                     QLatin1String(kAbout));
     line.add(QStringLiteral("controller"), QLatin1String(kControllerIdHelp), QStringLiteral("ID"));
     line.add(QStringLiteral("regulation"),
              QStringLiteral("only this regulation: sensor 1 to 8, regulation 1 to 4\n"
@@ -95,16 +96,35 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
              QStringLiteral("give up an alarm mail not delivered after this\n"
                             "many seconds; 0: the default (86400)"),
              QStringLiteral("SECONDS"));
-    if (const auto done = line.parse(args))
-        return *done;
-    if (!line.arguments().isEmpty())
-        return line.usageError(
-            QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
+}
 
-    // Every option is checked before anything changes.
-    std::optional<int> controller, hold, repeat, staleAfter, mailMaxAge;
-    std::optional<double> hysteresis;
-    std::optional<Regulation> only;
+// Reads the value of `option` into the request; false when it is no good.
+bool readValue(const QString &option, const QString &v, AlarmQualityRequest *request)
+{
+    bool ok = false;
+    if (option == QLatin1String("regulation")) {
+        request->only = regulationFrom(v);
+        ok = request->only.has_value();
+    } else if (option == QLatin1String("hysteresis")) {
+        // The decimal point of the C locale, or a comma as German users write it.
+        request->hysteresis = QString(v).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+        ok = ok && *request->hysteresis >= 0 && *request->hysteresis <= kAlarmQualityMaxHysteresis;
+    } else if (option == QLatin1String("mail-max-age")) {
+        request->mailMaxAge = v.toInt(&ok);
+        ok = ok && *request->mailMaxAge >= 0 && *request->mailMaxAge <= kMailMaxAgeLimit;
+    } else {
+        std::optional<int> &target = option == QLatin1String("hold")     ? request->hold
+                                     : option == QLatin1String("repeat") ? request->repeat
+                                                                         : request->staleAfter;
+        target = secondsFrom(v);
+        ok = target.has_value();
+    }
+    return ok;
+}
+
+// The request the options make, or why they make none.
+QString readRequest(const CommandLine &line, AlarmQualityRequest *request)
+{
     const QString maxSeconds = QString::number(kAlarmQualityMaxSeconds);
     const struct {
         const char *name;
@@ -122,82 +142,92 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
         const QString problem =
             storedControllerFrom(line.values(QStringLiteral("controller")), &id);
         if (!problem.isEmpty())
-            return line.usageError(problem);
-        controller = id;
+            return problem;
+        request->controller = id;
     }
     for (const auto &c : checks) {
         const QString option = QLatin1String(c.name);
         if (!line.isSet(option))
             continue;
         const QString v = line.value(option).trimmed();
-        bool ok = false;
-        if (option == QLatin1String("regulation")) {
-            only = regulationFrom(v);
-            ok = only.has_value();
-        } else if (option == QLatin1String("hysteresis")) {
-            // The decimal point of the C locale, or a comma as German users write it.
-            hysteresis = QString(v).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
-            ok = ok && *hysteresis >= 0 && *hysteresis <= kAlarmQualityMaxHysteresis;
-        } else if (option == QLatin1String("mail-max-age")) {
-            mailMaxAge = v.toInt(&ok);
-            ok = ok && *mailMaxAge >= 0 && *mailMaxAge <= kMailMaxAgeLimit;
-        } else {
-            std::optional<int> &target = option == QLatin1String("hold")     ? hold
-                                         : option == QLatin1String("repeat") ? repeat
-                                                                             : staleAfter;
-            target = secondsFrom(v);
-            ok = target.has_value();
-        }
-        if (!ok)
-            return line.usageError(
-                QStringLiteral("--%1 needs %2 (got '%3')").arg(option, c.accepted, v));
+        if (!readValue(option, v, request))
+            return QStringLiteral("--%1 needs %2 (got '%3')").arg(option, c.accepted, v);
     }
-    const bool qualityChange = hysteresis || hold || repeat;
-    if ((qualityChange || only) && !controller)
-        return line.usageError(QStringLiteral("--controller is missing"));
+    if ((request->qualityChange() || request->only) && !request->controller)
+        return QStringLiteral("--controller is missing");
+    return {};
+}
 
-    try {
-        CliSession session(options, qualityChange || staleAfter || mailMaxAge
-                                        ? CliSession::Access::ReadWrite
-                                        : CliSession::Access::ReadOnly);
-        Database &db = session.db();
-        if (controller && reportMissingController(db, *controller))
-            return kExitFailed;
-        if (staleAfter)
-            db.saveStaleAlarmSeconds(*staleAfter);
-        if (mailMaxAge)
-            db.saveOutboxMaxAgeSeconds(*mailMaxAge);
-        out() << "no-data alarm  " << staleText(db.staleAlarmSeconds()) << "\n";
-        const int maxAge = db.outboxMaxAgeSeconds();
-        out() << "alarm mails    given up after "
-              << (maxAge > 0 ? maxAge : AlarmSender::kDefaultMaxAgeSeconds) << " s\n";
-        if (!controller)
-            return kExitOk;
-
-        QList<Regulation> regulations;
-        for (int s = 1; s <= cTarvelon::kSensors; ++s)
-            for (int r = 1; r <= cTarvelon::kRegulationsPerSensor; ++r)
-                if (!only || (only->sensor == s && only->number == r))
-                    regulations.append({s, r});
-        out() << "controller #" << *controller << "\n"
-              << "regulation  hysteresis  hold s  repeat s  description\n";
-        for (const Regulation &r : std::as_const(regulations)) {
-            AlarmQuality q =
-                db.alarmQuality(*controller, r.sensor, r.number).value_or(AlarmQuality{});
-            if (qualityChange) {
-                q.hysteresis = hysteresis.value_or(q.hysteresis);
-                q.holdSeconds = hold.value_or(q.holdSeconds);
-                q.repeatSeconds = repeat.value_or(q.repeatSeconds);
-                db.saveAlarmQuality(*controller, r.sensor, r.number, q);
-            }
-            const auto row = db.regulationRow(*controller, r.sensor, r.number);
-            out() << QStringLiteral("%1-%2").arg(r.sensor).arg(r.number).leftJustified(12)
-                  << QString::number(q.hysteresis, 'g', 10).leftJustified(12)
-                  << QString::number(q.holdSeconds).leftJustified(8)
-                  << QString::number(q.repeatSeconds).leftJustified(10)
-                  << (row ? row->beschreibung : QString()) << "\n";
+// Stores the changes asked for and prints the regulations of the controller.
+void storeAndPrintRegulations(Database &db, const AlarmQualityRequest &request)
+{
+    const int controller = *request.controller;
+    QList<Regulation> regulations;
+    for (int s = 1; s <= cTarvelon::kSensors; ++s)
+        for (int r = 1; r <= cTarvelon::kRegulationsPerSensor; ++r)
+            if (!request.only || (request.only->sensor == s && request.only->number == r))
+                regulations.append({s, r});
+    out() << "controller #" << controller << "\n"
+          << "regulation  hysteresis  hold s  repeat s  description\n";
+    for (const Regulation &r : std::as_const(regulations)) {
+        AlarmQuality q = db.alarmQuality(controller, r.sensor, r.number).value_or(AlarmQuality{});
+        if (request.qualityChange()) {
+            q.hysteresis = request.hysteresis.value_or(q.hysteresis);
+            q.holdSeconds = request.hold.value_or(q.holdSeconds);
+            q.repeatSeconds = request.repeat.value_or(q.repeatSeconds);
+            db.saveAlarmQuality(controller, r.sensor, r.number, q);
         }
-        return kExitOk;
+        const auto row = db.regulationRow(controller, r.sensor, r.number);
+        out() << QStringLiteral("%1-%2").arg(r.sensor).arg(r.number).leftJustified(12)
+              << QString::number(q.hysteresis, 'g', 10).leftJustified(12)
+              << QString::number(q.holdSeconds).leftJustified(8)
+              << QString::number(q.repeatSeconds).leftJustified(10)
+              << (row ? row->beschreibung : QString()) << "\n";
+    }
+}
+
+int runAlarmQuality(const CliOptions &options, const AlarmQualityRequest &request)
+{
+    CliSession session(options, request.qualityChange() || request.staleAfter || request.mailMaxAge
+                                    ? CliSession::Access::ReadWrite
+                                    : CliSession::Access::ReadOnly);
+    Database &db = session.db();
+    if (request.controller && reportMissingController(db, *request.controller))
+        return kExitFailed;
+    if (request.staleAfter)
+        db.saveStaleAlarmSeconds(*request.staleAfter);
+    if (request.mailMaxAge)
+        db.saveOutboxMaxAgeSeconds(*request.mailMaxAge);
+    out() << "no-data alarm  " << staleText(db.staleAlarmSeconds()) << "\n";
+    const int maxAge = db.outboxMaxAgeSeconds();
+    out() << "alarm mails    given up after "
+          << (maxAge > 0 ? maxAge : AlarmSender::kDefaultMaxAgeSeconds) << " s\n";
+    if (request.controller)
+        storeAndPrintRegulations(db, request);
+    return kExitOk;
+}
+
+} // namespace
+
+int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
+{
+    CommandLine line(QStringLiteral("alarm-quality"),
+                     QStringLiteral("[--controller ID [--regulation S-R]] [--hysteresis V]\n"
+                                    "                        [--hold SECONDS] [--repeat SECONDS] "
+                                    "[--stale-after SECONDS]\n"
+                                    "                        [--mail-max-age SECONDS]"),
+                     QLatin1String(kAbout));
+    addAlarmQualityOptions(line);
+    if (const auto done = line.parse(args))
+        return *done;
+    if (!line.arguments().isEmpty())
+        return line.usageError(
+            QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
+    AlarmQualityRequest request;
+    if (const QString problem = readRequest(line, &request); !problem.isEmpty())
+        return line.usageError(problem);
+    try {
+        return runAlarmQuality(options, request);
     } catch (const StoreError &e) {
         err() << e.message() << "\n";
         return kExitFailed;

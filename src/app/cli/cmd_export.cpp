@@ -20,6 +20,83 @@ QString csvField(const QString &s)
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
+struct ExportRequest {
+    int id = 0;
+    std::optional<int> sensor;
+    std::optional<QDateTime> from, to;
+    QString outPath; // empty: standard output
+};
+
+// The export the options ask for, or why they ask for none.
+QString readExportRequest(const CommandLine &line, ExportRequest *request)
+{
+    if (const QString problem =
+            storedControllerFrom(line.values(QStringLiteral("controller")), &request->id);
+        !problem.isEmpty())
+        return problem;
+    request->outPath = line.value(QStringLiteral("out"));
+    for (const char *name : {"sensor", "from", "to"}) {
+        const QString option = QLatin1String(name);
+        if (!line.isSet(option))
+            continue;
+        const QString v = line.value(option);
+        bool ok = true;
+        if (option == QLatin1String("sensor")) {
+            request->sensor = v.toInt(&ok);
+            ok = ok && *request->sensor >= 0 && *request->sensor <= 8;
+        } else if (option == QLatin1String("from")) {
+            request->from = parseCliTime(v, false);
+            ok = request->from.has_value();
+        } else {
+            request->to = parseCliTime(v, true);
+            ok = request->to.has_value();
+        }
+        if (!ok)
+            return QStringLiteral("--%1: '%2' is not valid (times: YYYY-MM-DD or YYYY-MM-DD "
+                                  "HH:MM:SS)")
+                .arg(option, v);
+    }
+    if (request->from && request->to && *request->from > *request->to)
+        return QStringLiteral("--from %1 lies after --to %2")
+            .arg(Database::datumText(*request->from), Database::datumText(*request->to));
+    return {};
+}
+
+QString archiveCsv(const std::vector<Database::ArchiveRow> &rows)
+{
+    QString csv = QStringLiteral("DATUM,TARVELONID,ASID,WERT,BEMERKUNG\n");
+    for (const auto &r : rows) {
+        csv += r.datum + QLatin1Char(',') + QString::number(r.tarvelonId) + QLatin1Char(',') +
+               QString::number(r.asid) + QLatin1Char(',') +
+               (r.wert.isNull() ? QString() : QString::number(r.wert.toDouble(), 'g', 15)) +
+               QLatin1Char(',') + csvField(r.bemerkung) + QLatin1Char('\n');
+    }
+    return csv;
+}
+
+int runExport(const CliOptions &options, const ExportRequest &request)
+{
+    CliSession session(options, CliSession::Access::ReadOnly);
+    if (reportMissingController(session.db(), request.id))
+        return kExitFailed;
+    const auto rows =
+        session.db().archiveRows(request.id, request.sensor, request.from, request.to);
+    const QString csv = archiveCsv(rows);
+    if (request.outPath.isEmpty()) {
+        out() << csv;
+        out().flush();
+        return kExitOk;
+    }
+    // Written whole or not at all, so a half file never looks like a finished export.
+    QSaveFile f(request.outPath);
+    if (!f.open(QIODevice::WriteOnly) || f.write(csv.toUtf8()) < 0 || !f.commit()) {
+        err() << "cannot write " << request.outPath << ": " << f.errorString() << "\n";
+        return kExitFailed;
+    }
+    err() << rows.size() << " rows written to " << request.outPath << "\n";
+    return kExitOk;
+}
+
 } // namespace
 
 int cmdExport(const CliOptions &options, const QStringList &args)
@@ -43,64 +120,11 @@ int cmdExport(const CliOptions &options, const QStringList &args)
     if (!line.arguments().isEmpty())
         return line.usageError(
             QStringLiteral("unexpected argument '%1'").arg(line.arguments().first()));
-    int id = 0;
-    if (const QString problem =
-            storedControllerFrom(line.values(QStringLiteral("controller")), &id);
-        !problem.isEmpty())
+    ExportRequest request;
+    if (const QString problem = readExportRequest(line, &request); !problem.isEmpty())
         return line.usageError(problem);
-    std::optional<int> sensor;
-    std::optional<QDateTime> from, to;
-    const QString outPath = line.value(QStringLiteral("out"));
-    for (const char *name : {"sensor", "from", "to"}) {
-        const QString option = QLatin1String(name);
-        if (!line.isSet(option))
-            continue;
-        const QString v = line.value(option);
-        bool ok = true;
-        if (option == QLatin1String("sensor")) {
-            sensor = v.toInt(&ok);
-            ok = ok && *sensor >= 0 && *sensor <= 8;
-        } else if (option == QLatin1String("from")) {
-            from = parseCliTime(v, false);
-            ok = from.has_value();
-        } else {
-            to = parseCliTime(v, true);
-            ok = to.has_value();
-        }
-        if (!ok)
-            return line.usageError(
-                QStringLiteral("--%1: '%2' is not valid (times: YYYY-MM-DD or YYYY-MM-DD "
-                               "HH:MM:SS)")
-                    .arg(option, v));
-    }
-    if (from && to && *from > *to)
-        return line.usageError(QStringLiteral("--from %1 lies after --to %2")
-                                   .arg(Database::datumText(*from), Database::datumText(*to)));
     try {
-        CliSession session(options, CliSession::Access::ReadOnly);
-        if (reportMissingController(session.db(), id))
-            return kExitFailed;
-        const auto rows = session.db().archiveRows(id, sensor, from, to);
-        QString csv = QStringLiteral("DATUM,TARVELONID,ASID,WERT,BEMERKUNG\n");
-        for (const auto &r : rows) {
-            csv += r.datum + QLatin1Char(',') + QString::number(r.tarvelonId) + QLatin1Char(',') +
-                   QString::number(r.asid) + QLatin1Char(',') +
-                   (r.wert.isNull() ? QString() : QString::number(r.wert.toDouble(), 'g', 15)) +
-                   QLatin1Char(',') + csvField(r.bemerkung) + QLatin1Char('\n');
-        }
-        if (outPath.isEmpty()) {
-            out() << csv;
-            out().flush();
-        } else {
-            // Written whole or not at all, so a half file never looks like a finished export.
-            QSaveFile f(outPath);
-            if (!f.open(QIODevice::WriteOnly) || f.write(csv.toUtf8()) < 0 || !f.commit()) {
-                err() << "cannot write " << outPath << ": " << f.errorString() << "\n";
-                return kExitFailed;
-            }
-            err() << rows.size() << " rows written to " << outPath << "\n";
-        }
-        return kExitOk;
+        return runExport(options, request);
     } catch (const StoreError &e) {
         err() << e.message() << "\n";
         return kExitFailed;

@@ -12,6 +12,8 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+
+#include <optional>
 #include <stdexcept>
 
 namespace
@@ -96,6 +98,106 @@ void printController(cTarvelon &t, const QString &address)
     o.flush();
 }
 
+struct ProgramRequest {
+    bool yes = false;
+    bool calibrationFromController = false;
+    ControllerArg controller;
+    bool show = false;       // else set
+    QStringList assignments; // NAME=VALUE of set
+};
+
+// Says on standard error which assignment names no field; false then.
+bool knownFields(const QStringList &assignments)
+{
+    static const QRegularExpression regulation(QStringLiteral(R"(^Regelung\(\d+,\d+\)\.(\w+)$)"));
+    for (const QString &a : assignments) {
+        const QString name = a.section(QLatin1Char('='), 0, 0).trimmed();
+        const auto m = regulation.match(name);
+        const QString generic =
+            m.hasMatch() ? QStringLiteral("Regelung(S,R).") + m.captured(1) : name;
+        if (!a.contains(QLatin1Char('=')) || !cTarvelon::fieldNames().contains(generic)) {
+            err() << "unknown field " << name << " (see: program --controller ADDR show)\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Fills the request from the command line; the exit code when it is no good.
+std::optional<int> readProgramRequest(const CommandLine &line, ProgramRequest *request)
+{
+    request->yes = line.isSet(QStringLiteral("yes"));
+    const QString which = line.value(QStringLiteral("calibration"));
+    if (line.isSet(QStringLiteral("calibration")) && which != QLatin1String("database") &&
+        which != QLatin1String("controller"))
+        return line.usageError(QStringLiteral("--calibration takes database or controller"));
+    request->calibrationFromController = which == QLatin1String("controller");
+    QList<ControllerArg> controllers;
+    const QString controllerProblem =
+        controllersFrom(line.values(QStringLiteral("controller")), &controllers, false);
+    if (!controllerProblem.isEmpty())
+        return line.usageError(controllerProblem);
+    request->controller = controllers.first();
+    QStringList args = line.arguments();
+    const QString action = args.isEmpty() ? QString() : args.takeFirst();
+    if (action != QLatin1String("show") && action != QLatin1String("set"))
+        return line.usageError(
+            action.isEmpty() ? QStringLiteral("show or set is missing")
+                             : QStringLiteral("unknown action '%1' (show or set)").arg(action));
+    request->show = action == QLatin1String("show");
+    if (request->show && !args.isEmpty())
+        return line.usageError(QStringLiteral("show takes no further arguments"));
+    if (!request->show && args.isEmpty())
+        return line.usageError(QStringLiteral("set needs at least one NAME=VALUE"));
+    // Check names and values before anything talks to the controller.
+    if (!request->show && !knownFields(args))
+        return kExitUsage;
+    request->assignments = args;
+    return std::nullopt;
+}
+
+int setFields(CliSession &session, cTarvelon &t, const QStringList &assignments)
+{
+    FieldChanges changes;
+    for (const QString &a : assignments) {
+        const int eq = a.indexOf(QLatin1Char('='));
+        changes.append({a.left(eq).trimmed(), a.mid(eq + 1)});
+    }
+    const ProgramChange change = changeProgram(t, changes);
+    session.progress().finish();
+    if (change.outcome == ProgramChange::Outcome::Refused) {
+        err() << errorText(change.error) << "\n";
+        return kExitUsage;
+    }
+    if (change.outcome == ProgramChange::Outcome::WriteFailed) {
+        // The transfer's failure was shown by the operation itself.
+        err() << "Nothing was changed in the database.\n";
+        return kExitFailed;
+    }
+    out() << (change.written
+                  ? QStringLiteral("Program written to controller %1.\n").arg(t.aq_id_raw())
+                  : QStringLiteral("The program is unchanged; nothing was written "
+                                   "to the controller.\n"));
+    return kExitOk;
+}
+
+int runProgram(const CliOptions &options, const ProgramRequest &request)
+{
+    CliSession session(options);
+    session.interaction().calibrationFromController = request.calibrationFromController;
+    QString error;
+    auto t = connectController(session, request.controller, request.yes, &error);
+    if (!t) {
+        err() << error << "\n";
+        return kExitFailed;
+    }
+    if (request.show) {
+        printController(*t, request.controller.text);
+        return kExitOk;
+    }
+    return setFields(session, *t, request.assignments);
+}
+
 } // namespace
 
 int cmdProgram(const CliOptions &options, const QStringList &argsIn)
@@ -115,77 +217,11 @@ int cmdProgram(const CliOptions &options, const QStringList &argsIn)
     line.addConnectAnswers();
     if (const auto done = line.parse(argsIn))
         return *done;
-    const bool yes = line.isSet(QStringLiteral("yes"));
-    const QString which = line.value(QStringLiteral("calibration"));
-    if (line.isSet(QStringLiteral("calibration")) && which != QLatin1String("database") &&
-        which != QLatin1String("controller"))
-        return line.usageError(QStringLiteral("--calibration takes database or controller"));
-    const bool calibrationFromController = which == QLatin1String("controller");
-    QList<ControllerArg> controllers;
-    const QString controllerProblem =
-        controllersFrom(line.values(QStringLiteral("controller")), &controllers, false);
-    if (!controllerProblem.isEmpty())
-        return line.usageError(controllerProblem);
-    QStringList args = line.arguments();
-    const QString action = args.isEmpty() ? QString() : args.takeFirst();
-    if (action != QLatin1String("show") && action != QLatin1String("set"))
-        return line.usageError(
-            action.isEmpty() ? QStringLiteral("show or set is missing")
-                             : QStringLiteral("unknown action '%1' (show or set)").arg(action));
-    if (action == QLatin1String("show") && !args.isEmpty())
-        return line.usageError(QStringLiteral("show takes no further arguments"));
-    if (action == QLatin1String("set") && args.isEmpty())
-        return line.usageError(QStringLiteral("set needs at least one NAME=VALUE"));
-    // Check names and values before anything talks to the controller.
-    if (action == QLatin1String("set")) {
-        for (const QString &a : args) {
-            const QString name = a.section(QLatin1Char('='), 0, 0).trimmed();
-            static const QRegularExpression regulation(
-                QStringLiteral(R"(^Regelung\(\d+,\d+\)\.(\w+)$)"));
-            const auto m = regulation.match(name);
-            const QString generic =
-                m.hasMatch() ? QStringLiteral("Regelung(S,R).") + m.captured(1) : name;
-            if (!a.contains(QLatin1Char('=')) || !cTarvelon::fieldNames().contains(generic)) {
-                err() << "unknown field " << name << " (see: program --controller ADDR show)\n";
-                return kExitUsage;
-            }
-        }
-    }
-
+    ProgramRequest request;
+    if (const auto refused = readProgramRequest(line, &request))
+        return *refused;
     try {
-        CliSession session(options);
-        session.interaction().calibrationFromController = calibrationFromController;
-        QString error;
-        auto t = connectController(session, controllers.first(), yes, &error);
-        if (!t) {
-            err() << error << "\n";
-            return kExitFailed;
-        }
-        if (action == QLatin1String("show")) {
-            printController(*t, controllers.first().text);
-            return kExitOk;
-        }
-        FieldChanges changes;
-        for (const QString &a : args) {
-            const int eq = a.indexOf(QLatin1Char('='));
-            changes.append({a.left(eq).trimmed(), a.mid(eq + 1)});
-        }
-        const ProgramChange change = changeProgram(*t, changes);
-        session.progress().finish();
-        if (change.outcome == ProgramChange::Outcome::Refused) {
-            err() << errorText(change.error) << "\n";
-            return kExitUsage;
-        }
-        if (change.outcome == ProgramChange::Outcome::WriteFailed) {
-            // The transfer's failure was shown by the operation itself.
-            err() << "Nothing was changed in the database.\n";
-            return kExitFailed;
-        }
-        out() << (change.written
-                      ? QStringLiteral("Program written to controller %1.\n").arg(t->aq_id_raw())
-                      : QStringLiteral("The program is unchanged; nothing was written to the "
-                                       "controller.\n"));
-        return kExitOk;
+        return runProgram(options, request);
     } catch (const StoreError &e) {
         err() << e.message() << "\n";
         return kExitFailed;

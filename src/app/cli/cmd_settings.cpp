@@ -105,28 +105,22 @@ std::optional<QString> passwordFromFile(const QString &path, QString *problem)
     return line;
 }
 
-} // namespace
+// The options that set a text field of the mail settings.
+const struct FieldOption {
+    const char *name;
+    QString MailSettings::*field;
+    const char *description;
+    const char *valueName;
+} kFieldOptions[] = {
+    {"server", &MailSettings::servername, "the mail server", "HOST[:PORT]"},
+    {"receiver", &MailSettings::receiver, "who receives alarm messages", "ADDR"},
+    {"sender", &MailSettings::sender, "the sender's address", "ADDR"},
+    {"user", &MailSettings::username, "the user name at the mail server", "NAME"},
+};
 
-int cmdSettings(const CliOptions &options, const QStringList &args)
+void addSettingsOptions(CommandLine &line)
 {
-    CommandLine line(
-        QStringLiteral("settings"), QStringLiteral("mail [options]"),
-        QStringLiteral("Without options it prints the stored alarm e-mail settings (never the "
-                       "password);\nwith options it changes them. With a PostgreSQL database "
-                       "the password is kept\nper machine, in the data folder, never in the "
-                       "database."));
-    const struct {
-        const char *name;
-        QString MailSettings::*field;
-        const char *description;
-        const char *valueName;
-    } fieldOptions[] = {
-        {"server", &MailSettings::servername, "the mail server", "HOST[:PORT]"},
-        {"receiver", &MailSettings::receiver, "who receives alarm messages", "ADDR"},
-        {"sender", &MailSettings::sender, "the sender's address", "ADDR"},
-        {"user", &MailSettings::username, "the user name at the mail server", "NAME"},
-    };
-    for (const auto &o : fieldOptions)
+    for (const auto &o : kFieldOptions)
         line.add(QLatin1String(o.name), QLatin1String(o.description), QLatin1String(o.valueName));
     line.add(QStringLiteral("password-stdin"),
              QStringLiteral("read the password as one line from standard input"));
@@ -140,8 +134,20 @@ int cmdSettings(const CliOptions &options, const QStringList &args)
                 QStringLiteral("--password is refused: a command line can be read by every user "
                                "of this machine. ") +
                     QLatin1String(kPasswordWays));
-    if (const auto done = line.parse(args))
-        return *done;
+}
+
+struct MailChange {
+    QList<std::pair<QString MailSettings::*, QString>> fields;
+    std::optional<int> enabled;
+    std::optional<QString> password;
+
+    bool any() const { return !fields.isEmpty() || password || enabled; }
+};
+
+// Every option is read before anything changes, so a usage error changes nothing. Answers
+// the exit code when the command line is no good.
+std::optional<int> readMailChange(const CommandLine &line, MailChange *change)
+{
     const QStringList rest = line.arguments();
     if (rest.value(0) != QLatin1String("mail"))
         return line.usageError(rest.isEmpty() ? QStringLiteral("mail is missing")
@@ -150,53 +156,69 @@ int cmdSettings(const CliOptions &options, const QStringList &args)
                                                     .arg(rest.first()));
     if (rest.size() > 1)
         return line.usageError(QStringLiteral("unexpected argument '%1'").arg(rest[1]));
-
-    // Every option is read before anything changes, so a usage error changes nothing.
-    QList<std::pair<QString MailSettings::*, QString>> fields;
-    for (const auto &o : fieldOptions)
+    for (const auto &o : kFieldOptions)
         if (line.isSet(QLatin1String(o.name)))
-            fields.append({o.field, line.value(QLatin1String(o.name))});
+            change->fields.append({o.field, line.value(QLatin1String(o.name))});
     // Of --enable and --disable the last one given counts.
-    std::optional<int> enabled;
     for (const QString &name : line.givenOptions()) {
         if (name == QLatin1String("enable"))
-            enabled = 1;
+            change->enabled = 1;
         else if (name == QLatin1String("disable"))
-            enabled = 0;
+            change->enabled = 0;
     }
     const bool passwordStdin = line.isSet(QStringLiteral("password-stdin"));
     const QString passwordFile = line.value(QStringLiteral("password-file"));
     if (passwordStdin && !passwordFile.isEmpty())
         return line.usageError(
             QStringLiteral("give the password one way only: --password-stdin or --password-file"));
-
-    std::optional<QString> password;
     if (passwordStdin || !passwordFile.isEmpty()) {
         QString problem;
-        password =
+        change->password =
             passwordStdin ? passwordFromStdin(&problem) : passwordFromFile(passwordFile, &problem);
-        if (!password) {
+        if (!change->password) {
             err() << problem << "\n";
             return kExitFailed;
         }
     }
+    return std::nullopt;
+}
 
-    const bool changes = !fields.isEmpty() || password || enabled;
+int runSettings(const CliOptions &options, const MailChange &change)
+{
+    // Showing the settings never creates a database.
+    CliSession session(options,
+                       change.any() ? CliSession::Access::ReadWrite : CliSession::Access::ReadOnly);
+    MailSettings s = session.db().mailSettings().value_or(MailSettings{});
+    for (const auto &[field, value] : change.fields)
+        s.*field = value;
+    if (change.password)
+        s.passwort = *change.password;
+    if (change.enabled)
+        s.enabled = *change.enabled;
+    if (change.any())
+        session.db().saveMailSettings(s);
+    printSettings(s, session.db().mailPasswordFile());
+    return kExitOk;
+}
+
+} // namespace
+
+int cmdSettings(const CliOptions &options, const QStringList &args)
+{
+    CommandLine line(
+        QStringLiteral("settings"), QStringLiteral("mail [options]"),
+        QStringLiteral("Without options it prints the stored alarm e-mail settings (never the "
+                       "password);\nwith options it changes them. With a PostgreSQL database "
+                       "the password is kept\nper machine, in the data folder, never in the "
+                       "database."));
+    addSettingsOptions(line);
+    if (const auto done = line.parse(args))
+        return *done;
+    MailChange change;
+    if (const auto refused = readMailChange(line, &change))
+        return *refused;
     try {
-        // Showing the settings never creates a database.
-        CliSession session(options,
-                           changes ? CliSession::Access::ReadWrite : CliSession::Access::ReadOnly);
-        MailSettings s = session.db().mailSettings().value_or(MailSettings{});
-        for (const auto &[field, value] : fields)
-            s.*field = value;
-        if (password)
-            s.passwort = *password;
-        if (enabled)
-            s.enabled = *enabled;
-        if (changes)
-            session.db().saveMailSettings(s);
-        printSettings(s, session.db().mailPasswordFile());
-        return kExitOk;
+        return runSettings(options, change);
     } catch (const StoreError &e) {
         err() << e.message() << "\n";
         return kExitFailed;

@@ -26,102 +26,139 @@ QString hexByte(quint8 value)
     return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
 }
 
+constexpr const char *kAbout = "Talks to the SMS controller on its own serial line:\n"
+                               "  version          print its firmware release and sub-release\n"
+                               "  read FILE.cfg    save its 30 message configurations to "
+                               "FILE.cfg\n"
+                               "  write FILE.cfg   send the configurations of FILE.cfg to it and "
+                               "read them\n"
+                               "                   back; a difference fails, naming the "
+                               "configurations\n"
+                               "  reset            reset it";
+constexpr const char *kNotes =
+    "A file that is not a valid configuration file is refused before anything is sent.\n"
+    "read replaces FILE.cfg. When the controller's configuration is not marked valid (never\n"
+    "configured, or a write cut short), read saves it all the same, warns on stderr\n"
+    "that it may be incomplete and exits with 0.";
+
+struct SmsRequest {
+    QString port;
+    QString action; // version, read, write or reset
+    QString file;   // of read and write
+};
+
+// The port, action and file the command line names, or why it names none.
+QString readSmsRequest(const CommandLine &line, SmsRequest *request)
+{
+    request->port = line.value(QStringLiteral("port"));
+    if (request->port.isEmpty())
+        return QStringLiteral("--port is required");
+    // The serial port takes a bare name as one under /dev; a link in the current folder (an
+    // emulator's, say) is meant as typed.
+    if (QFileInfo(request->port).isRelative() && QFileInfo::exists(request->port))
+        request->port = QFileInfo(request->port).absoluteFilePath();
+    const QStringList rest = line.arguments();
+    const QString action = rest.value(0);
+    const bool withFile = action == QLatin1String("read") || action == QLatin1String("write");
+    if (!withFile && action != QLatin1String("version") && action != QLatin1String("reset"))
+        return action.isEmpty() ? QStringLiteral("say version, read, write or reset")
+                                : QStringLiteral("unknown action '%1'").arg(action);
+    if (rest.size() != (withFile ? 2 : 1))
+        return withFile ? QStringLiteral("%1 takes one file").arg(action)
+                        : QStringLiteral("%1 takes no file").arg(action);
+    request->action = action;
+    request->file = rest.value(1);
+    return {};
+}
+
+SmsError printVersion(cSmsController &sms, CliProgress &progress)
+{
+    SmsVersion version;
+    const SmsError error = sms.readVersion(&version);
+    progress.finish();
+    if (error.ok())
+        out() << QStringLiteral("release %1, sub-release %2\n")
+                     .arg(hexByte(version.release), hexByte(version.subRelease));
+    return error;
+}
+
+SmsError readToFile(cSmsController &sms, CliProgress &progress, const SmsRequest &request)
+{
+    QByteArray image;
+    bool marked = true;
+    SmsError error = sms.readConfiguration(&image, &marked);
+    progress.finish();
+    cHydoSmsModul record;
+    if (error.ok() && !record.setHydoSmsModulString(image))
+        error = SmsError(SmsErrorCode::Runtime,
+                         QStringLiteral("the controller gave %1 bytes instead of %2")
+                             .arg(image.size())
+                             .arg(cHydoSmsModul::kImageLength));
+    if (error.ok())
+        error = saveSmsConfigFile(request.file, record, portNumberOf(request.port));
+    if (error.ok() && !marked) {
+        const SmsMessage warning = smsUnmarkedReadWarning();
+        err() << consoleText(warning.title + QStringLiteral(": ") + warning.text) << "\n";
+    }
+    return error;
+}
+
+SmsError writeFromFile(cSmsController &sms, CliProgress &progress, const SmsRequest &request)
+{
+    cHydoSmsModul record;
+    SmsError error = openSmsConfigFile(request.file, &record);
+    if (error.ok())
+        error = sms.writeConfiguration(record.HydoSmsModulString());
+    progress.finish();
+    // Said only once the device's copy was read back equal to the file.
+    if (error.ok())
+        out() << consoleText(ms("Konfiguration an SMS Controller übertragen und geprüft !"))
+              << "\n";
+    return error;
+}
+
+int runSms(const CliOptions &options, const SmsRequest &request)
+{
+    // The session sets the language, so the messages read as everywhere else.
+    CliSession session(options, CliSession::Access::ReadWrite);
+    cSmsController sms(cSmsController::serialPorts(), session.clock(), session.progress());
+    sms.setPort(request.port);
+    SmsError error;
+    if (request.action == QLatin1String("version")) {
+        error = printVersion(sms, session.progress());
+    } else if (request.action == QLatin1String("read")) {
+        error = readToFile(sms, session.progress(), request);
+    } else if (request.action == QLatin1String("write")) {
+        error = writeFromFile(sms, session.progress(), request);
+    } else {
+        error = sms.reset();
+        session.progress().finish();
+    }
+    if (!error.ok()) {
+        printMessages(error);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
 } // namespace
 
 int cmdSms(const CliOptions &options, const QStringList &args)
 {
     CommandLine line(QStringLiteral("sms"),
                      QStringLiteral("--port DEVICE version|read FILE.cfg|write FILE.cfg|reset"),
-                     QStringLiteral("Talks to the SMS controller on its own serial line:\n"
-                                    "  version          print its firmware release and "
-                                    "sub-release\n"
-                                    "  read FILE.cfg    save its 30 message configurations to "
-                                    "FILE.cfg\n"
-                                    "  write FILE.cfg   send the configurations of FILE.cfg to "
-                                    "it and read them\n"
-                                    "                   back; a difference fails, naming the "
-                                    "configurations\n"
-                                    "  reset            reset it"),
-                     QStringLiteral("A file that is not a valid configuration file is refused "
-                                    "before anything is sent.\nread replaces FILE.cfg. When the "
-                                    "controller's configuration is not marked valid (never\n"
-                                    "configured, or a write cut short), read saves it all the "
-                                    "same, warns on stderr\nthat it may be incomplete and exits "
-                                    "with 0."));
+                     QLatin1String(kAbout), QLatin1String(kNotes));
     line.add(QStringLiteral("port"), QStringLiteral("the serial device, e.g. /dev/ttyUSB0"),
              QStringLiteral("DEVICE"));
     if (const auto done = line.parse(args))
         return *done;
-    QString port = line.value(QStringLiteral("port"));
-    if (port.isEmpty())
-        return line.usageError(QStringLiteral("--port is required"));
-    // The serial port takes a bare name as one under /dev; a link in the current folder (an
-    // emulator's, say) is meant as typed.
-    if (QFileInfo(port).isRelative() && QFileInfo::exists(port))
-        port = QFileInfo(port).absoluteFilePath();
-    const QStringList rest = line.arguments();
-    const QString action = rest.value(0);
-    const bool withFile = action == QLatin1String("read") || action == QLatin1String("write");
-    if (!withFile && action != QLatin1String("version") && action != QLatin1String("reset"))
-        return line.usageError(action.isEmpty()
-                                   ? QStringLiteral("say version, read, write or reset")
-                                   : QStringLiteral("unknown action '%1'").arg(action));
-    if (rest.size() != (withFile ? 2 : 1))
-        return line.usageError(withFile ? QStringLiteral("%1 takes one file").arg(action)
-                                        : QStringLiteral("%1 takes no file").arg(action));
-    const QString file = rest.value(1);
-
+    SmsRequest request;
+    if (const QString problem = readSmsRequest(line, &request); !problem.isEmpty())
+        return line.usageError(problem);
     try {
-        // The session sets the language, so the messages read as everywhere else.
-        CliSession session(options, CliSession::Access::ReadWrite);
-        cSmsController sms(cSmsController::serialPorts(), session.clock(), session.progress());
-        sms.setPort(port);
-        SmsError error;
-        if (action == QLatin1String("version")) {
-            SmsVersion version;
-            error = sms.readVersion(&version);
-            session.progress().finish();
-            if (error.ok())
-                out() << QStringLiteral("release %1, sub-release %2\n")
-                             .arg(hexByte(version.release), hexByte(version.subRelease));
-        } else if (action == QLatin1String("read")) {
-            QByteArray image;
-            bool marked = true;
-            error = sms.readConfiguration(&image, &marked);
-            session.progress().finish();
-            cHydoSmsModul record;
-            if (error.ok() && !record.setHydoSmsModulString(image))
-                error = SmsError(SmsErrorCode::Runtime,
-                                 QStringLiteral("the controller gave %1 bytes instead of %2")
-                                     .arg(image.size())
-                                     .arg(cHydoSmsModul::kImageLength));
-            if (error.ok())
-                error = saveSmsConfigFile(file, record, portNumberOf(port));
-            if (error.ok() && !marked) {
-                const SmsMessage warning = smsUnmarkedReadWarning();
-                err() << consoleText(warning.title + QStringLiteral(": ") + warning.text) << "\n";
-            }
-        } else if (action == QLatin1String("write")) {
-            cHydoSmsModul record;
-            error = openSmsConfigFile(file, &record);
-            if (error.ok())
-                error = sms.writeConfiguration(record.HydoSmsModulString());
-            session.progress().finish();
-            // Said only once the device's copy was read back equal to the file.
-            if (error.ok())
-                out() << consoleText(ms("Konfiguration an SMS Controller übertragen und geprüft !"))
-                      << "\n";
-        } else {
-            error = sms.reset();
-            session.progress().finish();
-        }
-        if (!error.ok()) {
-            printMessages(error);
-            return kExitFailed;
-        }
+        return runSms(options, request);
     } catch (const StoreError &e) {
         err() << e.message() << "\n";
         return kExitFailed;
     }
-    return kExitOk;
 }

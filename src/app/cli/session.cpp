@@ -193,19 +193,17 @@ std::unique_ptr<cTarvelon> connectController(CliSession &session, const Controll
     auto t =
         std::make_unique<cTarvelon>(session.clock(), session.progress(), session.interaction());
     session.interaction().programNew = programNew;
-    bool cancelled = false;
-    const Error e =
-        connectAndAdopt(*t, controller.params, session.db(), session.link(), &cancelled);
+    const Outcome connected = connectAndAdopt(*t, controller.params, session.db(), session.link());
     session.progress().finish();
-    if (cancelled) {
+    if (connected.declined == Declined::FirstProgramming) {
         *error = QStringLiteral("%1 has no identifier yet; run again with --yes to program it "
                                 "with a new identifier")
                      .arg(controller.text);
         return nullptr;
     }
-    if (!e.ok()) {
+    if (!connected.ok()) {
         // Named, since the link's own texts do not say which controller failed.
-        *error = controller.text + QStringLiteral(": ") + consoleText(errorText(e));
+        *error = controller.text + QStringLiteral(": ") + consoleText(errorText(connected));
         return nullptr;
     }
     return t;

@@ -3,6 +3,7 @@
 #include "link/hydo_connect.h"
 #include "service/link_worker.h"
 #include "store/strings.h"
+#include "widgets/form_table.h"
 #include "widgets/gui_interaction.h"
 #include "widgets/infoform.h"
 
@@ -179,174 +180,160 @@ bool vekSMSModulKonfig::busy() const
     return m_busy;
 }
 
-void vekSMSModulKonfig::buildWindow()
+QGroupBox *vekSMSModulKonfig::buildEditGroup(QWidget *parent)
 {
-    auto *central = new QWidget(this);
-    auto *outer = new QVBoxLayout(central);
-
-    auto *edit = new QGroupBox(central);
+    using form::Kind;
+    auto *edit = new QGroupBox(parent);
     edit->setObjectName(QStringLiteral("editGroup"));
     auto *grid = new QGridLayout(edit);
-    Text1 = new QLineEdit(edit);
+    // Columns 1 to 3 hold the small boxes of the number and the time, column 4 stretches;
+    // the wide fields span all four.
+    form::build(edit, grid,
+                {
+                    {Kind::Label, "lblNumber", msKey("Konfigurationsnummer"), 0, 0},
+                    {Kind::LineEdit, "Text1", nullptr, 0, 1, 1, 1, Qt::AlignLeft},
+                    {Kind::ToolButton, "Auf", nullptr, 0, 2},
+                    {Kind::ToolButton, "Ab", nullptr, 0, 3, 1, 1, Qt::AlignLeft},
+                    {Kind::Label, "lblMobile", msKey("Rufnummer"), 1, 0},
+                    {Kind::LineEdit, "Text2", nullptr, 1, 1, 1, 4},
+                    {Kind::Label, "lblService", msKey("Nr. Kurzmitteilungszentrale"), 2, 0},
+                    {Kind::LineEdit, "Text4", nullptr, 2, 1, 1, 4},
+                    {Kind::Label, "lblText", msKey("SMS Nachrichtentext"), 3, 0},
+                    {Kind::LineEdit, "Text3", nullptr, 3, 1, 1, 4},
+                    {Kind::Label, "lblCause", msKey("Ursache"), 4, 0},
+                    {Kind::ComboBox, "Combo1", nullptr, 4, 1, 1, 4},
+                    {Kind::Label, "lblWiring", msKey("Digitaler Eingang"), 5, 0},
+                    {Kind::ComboBox, "Combo2", nullptr, 5, 1, 1, 4},
+                    {Kind::Label, "lblTime", msKey("Zeit  / Intervall"), 6, 0},
+                    {Kind::LineEdit, "Stunden", nullptr, 6, 1, 1, 1, Qt::AlignLeft},
+                    {Kind::Label, "lblTimeSeparator", nullptr, 6, 2, 1, 1, Qt::AlignCenter},
+                    {Kind::LineEdit, "Minuten", nullptr, 6, 3, 1, 1, Qt::AlignLeft},
+                    {Kind::PushButton, "Einstellungenuebernehmen", msKey("Übernehmen"), 7, 0, 1, 3,
+                     Qt::AlignRight},
+                    {Kind::PushButton, "Einstellungenloeschen", msKey("Löschen"), 7, 3, 1, 2,
+                     Qt::AlignRight},
+                });
+    grid->setColumnStretch(4, 1);
+    grid->setRowStretch(8, 1);
+    form::control<QLabel>(edit, "lblTimeSeparator")->setText(QStringLiteral(":"));
+
+    Text1 = form::control<QLineEdit>(edit, "Text1"); // the configuration number shown
     Text1->setReadOnly(true);
     Text1->setAlignment(Qt::AlignCenter);
     Text1->setMaximumWidth(48);
-    Auf = new QToolButton(edit);
+    Auf = form::control<QToolButton>(edit, "Auf");
     Auf->setArrowType(Qt::UpArrow);
-    Ab = new QToolButton(edit);
+    Ab = form::control<QToolButton>(edit, "Ab");
     Ab->setArrowType(Qt::DownArrow);
-    Text2 = new QLineEdit(edit);
+    Text2 = form::control<QLineEdit>(edit, "Text2"); // mobile number
     Text2->setMaxLength(kNumberWidth);
-    Text4 = new QLineEdit(edit);
+    Text4 = form::control<QLineEdit>(edit, "Text4"); // service centre number
     Text4->setMaxLength(kNumberWidth);
-    Text3 = new QLineEdit(edit);
+    Text3 = form::control<QLineEdit>(edit, "Text3"); // message text
     Text3->setMaxLength(kTextWidth);
     // The device stores 8-bit characters; control characters would end a line of the file
     // and a double quote its field.
     Text3->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[\\x{20}\\x{21}\\x{23}-\\x{7E}\\x{A0}-\\x{FF}]*")),
         Text3));
-    Combo1 = new QComboBox(edit);
-    Combo2 = new QComboBox(edit);
-    Stunden = new QLineEdit(edit);
-    Stunden->setValidator(new QIntValidator(0, 99, Stunden));
-    Stunden->setMaximumWidth(40);
-    Minuten = new QLineEdit(edit);
-    Minuten->setValidator(new QIntValidator(0, 99, Minuten));
-    Minuten->setMaximumWidth(40);
-    Einstellungenuebernehmen = new QPushButton(edit);
-    Einstellungenloeschen = new QPushButton(edit);
+    Combo1 = form::control<QComboBox>(edit, "Combo1"); // cause
+    Combo2 = form::control<QComboBox>(edit, "Combo2"); // digital input wiring
+    Stunden = form::control<QLineEdit>(edit, "Stunden");
+    Minuten = form::control<QLineEdit>(edit, "Minuten");
+    for (QLineEdit *e : {Stunden, Minuten}) {
+        e->setValidator(new QIntValidator(0, 99, e));
+        e->setMaximumWidth(40);
+    }
+    Einstellungenuebernehmen = form::control<QPushButton>(edit, "Einstellungenuebernehmen");
+    Einstellungenloeschen = form::control<QPushButton>(edit, "Einstellungenloeschen");
+    return edit;
+}
 
-    auto label = [&](const char *name) {
-        auto *l = new QLabel(edit);
-        l->setObjectName(QString::fromLatin1(name));
-        return l;
-    };
-    auto *numberRow = new QHBoxLayout;
-    numberRow->addWidget(Text1);
-    numberRow->addWidget(Auf);
-    numberRow->addWidget(Ab);
-    numberRow->addStretch();
-    auto *timeRow = new QHBoxLayout;
-    timeRow->addWidget(Stunden);
-    timeRow->addWidget(new QLabel(QStringLiteral(":"), edit));
-    timeRow->addWidget(Minuten);
-    timeRow->addStretch();
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(Einstellungenuebernehmen);
-    buttons->addWidget(Einstellungenloeschen);
-
-    grid->addWidget(label("lblNumber"), 0, 0);
-    grid->addLayout(numberRow, 0, 1);
-    grid->addWidget(label("lblMobile"), 1, 0);
-    grid->addWidget(Text2, 1, 1);
-    grid->addWidget(label("lblService"), 2, 0);
-    grid->addWidget(Text4, 2, 1);
-    grid->addWidget(label("lblText"), 3, 0);
-    grid->addWidget(Text3, 3, 1);
-    grid->addWidget(label("lblCause"), 4, 0);
-    grid->addWidget(Combo1, 4, 1);
-    grid->addWidget(label("lblWiring"), 5, 0);
-    grid->addWidget(Combo2, 5, 1);
-    grid->addWidget(label("lblTime"), 6, 0);
-    grid->addLayout(timeRow, 6, 1);
-    grid->addLayout(buttons, 7, 0, 1, 2);
-    grid->setRowStretch(8, 1);
-
-    auto *device = new QGroupBox(central);
+QGroupBox *vekSMSModulKonfig::buildDeviceGroup(QWidget *parent)
+{
+    using form::Kind;
+    auto *device = new QGroupBox(parent);
     device->setObjectName(QStringLiteral("deviceGroup"));
-    auto *deviceGrid = new QGridLayout(device);
-    Schnittstelle = new QComboBox(device);
+    auto *grid = new QGridLayout(device);
+    form::build(device, grid,
+                {
+                    {Kind::Label, "lblPort", msKey("PC Com Schnittstelle :"), 0, 0},
+                    {Kind::ComboBox, "Schnittstelle", nullptr, 0, 1, 1, 3},
+                    {Kind::Label, "lblVersion", msKey("SMS Controller Version :"), 1, 0},
+                    {Kind::LineEdit, "release", nullptr, 1, 1},
+                    {Kind::LineEdit, "subrelease", nullptr, 1, 2},
+                    {Kind::PushButton, "Stringanzeigen", msKey("TestString anzeigen"), 2, 0, 1, 4},
+                    {Kind::PlainTextEdit, "EingabeText", nullptr, 3, 0, 1, 4},
+                });
+    grid->setColumnStretch(3, 1);
+    Schnittstelle = form::control<QComboBox>(device, "Schnittstelle"); // the device's port
     // Pseudo-terminals and links to devices are not listed: they can be typed in.
     Schnittstelle->setEditable(true);
-    release = new QLineEdit(device);
-    subrelease = new QLineEdit(device);
+    release = form::control<QLineEdit>(device, "release");
+    subrelease = form::control<QLineEdit>(device, "subrelease");
     for (QLineEdit *e : {release, subrelease}) {
         e->setReadOnly(true);
         e->setMaximumWidth(40);
         e->setAlignment(Qt::AlignCenter);
+        e->setText(QStringLiteral("??"));
     }
-    Stringanzeigen = new QPushButton(device);
-    EingabeText = new QPlainTextEdit(device);
+    Stringanzeigen = form::control<QPushButton>(device, "Stringanzeigen");
+    EingabeText = form::control<QPlainTextEdit>(device, "EingabeText"); // the raw record
     EingabeText->setReadOnly(true);
     EingabeText->setLineWrapMode(QPlainTextEdit::NoWrap);
     EingabeText->setFont(QFont(QStringLiteral("Monospace")));
-    auto *portLabel = new QLabel(device);
-    portLabel->setObjectName(QStringLiteral("lblPort"));
-    auto *versionLabel = new QLabel(device);
-    versionLabel->setObjectName(QStringLiteral("lblVersion"));
-    auto *versionRow = new QHBoxLayout;
-    versionRow->addWidget(release);
-    versionRow->addWidget(subrelease);
-    versionRow->addStretch();
-    deviceGrid->addWidget(portLabel, 0, 0);
-    deviceGrid->addWidget(Schnittstelle, 0, 1);
-    deviceGrid->addWidget(versionLabel, 1, 0);
-    deviceGrid->addLayout(versionRow, 1, 1);
-    deviceGrid->addWidget(Stringanzeigen, 2, 0, 1, 2);
-    deviceGrid->addWidget(EingabeText, 3, 0, 1, 2);
+    return device;
+}
 
-    auto *left = new QVBoxLayout;
-    left->addWidget(edit);
-    left->addWidget(device, 1);
-
-    auto *table = new QGroupBox(central);
+QGroupBox *vekSMSModulKonfig::buildTableGroup(QWidget *parent)
+{
+    auto *table = new QGroupBox(ms("Konfigurationstabelle"), parent);
     table->setObjectName(QStringLiteral("tableGroup"));
-    auto *tableLayout = new QVBoxLayout(table);
+    auto *layout = new QVBoxLayout(table);
     paramlistfield = new QTableWidget(cHydoSmsModul::kConfigurations, ColumnCount, table);
+    paramlistfield->setObjectName(QStringLiteral("paramlistfield"));
     paramlistfield->setEditTriggers(QAbstractItemView::NoEditTriggers);
     paramlistfield->setSelectionBehavior(QAbstractItemView::SelectRows);
     paramlistfield->setSelectionMode(QAbstractItemView::SingleSelection);
     paramlistfield->verticalHeader()->setDefaultSectionSize(paramlistfield->fontMetrics().height() +
                                                             6);
     paramlistfield->horizontalHeader()->setStretchLastSection(true);
-    tableLayout->addWidget(paramlistfield);
+    layout->addWidget(paramlistfield);
+    return table;
+}
 
+void vekSMSModulKonfig::buildWindow()
+{
+    auto *central = new QWidget(this);
+    auto *left = new QVBoxLayout;
+    left->addWidget(buildEditGroup(central));
+    left->addWidget(buildDeviceGroup(central), 1);
     auto *top = new QHBoxLayout;
     top->addLayout(left);
-    top->addWidget(table, 1);
-    outer->addLayout(top, 1);
+    top->addWidget(buildTableGroup(central), 1);
 
-    auto *progressRow = new QHBoxLayout;
     statustext2 = new QLabel(central);
+    statustext2->setObjectName(QStringLiteral("statustext2"));
     statustext2->setMinimumWidth(320);
     ProgressBar1 = new QProgressBar(central);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setValue(0);
+    auto *progressRow = new QHBoxLayout;
     progressRow->addWidget(statustext2);
     progressRow->addWidget(ProgressBar1, 1);
+
+    auto *outer = new QVBoxLayout(central);
+    outer->addLayout(top, 1);
     outer->addLayout(progressRow);
     setCentralWidget(central);
-
     clockText = new QLabel(this);
     statusBar()->addPermanentWidget(clockText);
+    connectControls();
+    resize(1240, 660);
+}
 
-    // The controls keep their own names, so that tests and style sheets find them.
-    const QList<QPair<QObject *, const char *>> names{
-        {Text1, "Text1"},
-        {Auf, "Auf"},
-        {Ab, "Ab"},
-        {Text2, "Text2"},
-        {Text4, "Text4"},
-        {Text3, "Text3"},
-        {Combo1, "Combo1"},
-        {Combo2, "Combo2"},
-        {Stunden, "Stunden"},
-        {Minuten, "Minuten"},
-        {Einstellungenuebernehmen, "Einstellungenuebernehmen"},
-        {Einstellungenloeschen, "Einstellungenloeschen"},
-        {paramlistfield, "paramlistfield"},
-        {Schnittstelle, "Schnittstelle"},
-        {release, "release"},
-        {subrelease, "subrelease"},
-        {Stringanzeigen, "Stringanzeigen"},
-        {EingabeText, "EingabeText"},
-        {ProgressBar1, "ProgressBar1"},
-        {statustext2, "statustext2"},
-    };
-    for (const auto &[object, name] : names)
-        object->setObjectName(QString::fromLatin1(name));
-
+void vekSMSModulKonfig::connectControls()
+{
     connect(Auf, &QToolButton::clicked, this, [this] {
         const int n = number() % cHydoSmsModul::kConfigurations + 1;
         setNumber(n);
@@ -375,7 +362,6 @@ void vekSMSModulKonfig::buildWindow()
             &vekSMSModulKonfig::Einstellungenloeschen_Click);
     connect(Stringanzeigen, &QPushButton::clicked, this,
             [this] { EingabeText->setPlainText(imageText(m_record.HydoSmsModulString())); });
-    resize(1240, 660);
 }
 
 void vekSMSModulKonfig::buildMenus()
@@ -413,25 +399,6 @@ void vekSMSModulKonfig::buildMenus()
 void vekSMSModulKonfig::display_language()
 {
     setWindowTitle(ms("vek Telvara"));
-    auto set = [this](const char *name, const QString &text) {
-        if (auto *l = findChild<QLabel *>(QString::fromLatin1(name)))
-            l->setText(text);
-    };
-    set("lblNumber", ms("Konfigurationsnummer"));
-    set("lblMobile", ms("Rufnummer"));
-    set("lblService", ms("Nr. Kurzmitteilungszentrale"));
-    set("lblText", ms("SMS Nachrichtentext"));
-    set("lblCause", ms("Ursache"));
-    set("lblWiring", ms("Digitaler Eingang"));
-    set("lblTime", ms("Zeit  / Intervall"));
-    set("lblPort", ms("PC Com Schnittstelle :"));
-    set("lblVersion", ms("SMS Controller Version :"));
-    findChild<QGroupBox *>(QStringLiteral("tableGroup"))->setTitle(ms("Konfigurationstabelle"));
-    Einstellungenuebernehmen->setText(ms("Übernehmen"));
-    Einstellungenloeschen->setText(ms("Löschen"));
-    Stringanzeigen->setText(ms("TestString anzeigen"));
-    release->setText(QStringLiteral("??"));
-    subrelease->setText(QStringLiteral("??"));
     paramlistfield->setHorizontalHeaderLabels({ms("Rufnummer"), ms("SMS Service Nummer"),
                                                ms("SMS Nachrichtentext"), ms("Ursache"),
                                                ms("Digitaler Eingang"), ms("Zeit  [hh:mm]")});

@@ -14,6 +14,7 @@ class GuiInteraction;
 class GuiProgress;
 class LinkWorker;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -63,6 +64,12 @@ protected:
 
 private:
     void buildWindow();
+    // The number, texts, cause, wiring and time of the configuration being edited.
+    QGroupBox *buildEditGroup(QWidget *parent);
+    // The device's port, its version and the raw record.
+    QGroupBox *buildDeviceGroup(QWidget *parent);
+    QGroupBox *buildTableGroup(QWidget *parent);
+    void connectControls();
     void buildMenus();
     void display_language();
     void Avaible_ComportsSms();
