@@ -110,6 +110,38 @@ const Command *findCommand(const QString &name)
     return nullptr;
 }
 
+// Charts are drawn by the window's code, which needs a widget application: for `chart`, and
+// for the poller's web view. It never shows anything, so it runs on the offscreen platform.
+std::unique_ptr<QCoreApplication> makeApplication(int &argc, char **argv)
+{
+#ifdef OSTRACOM_CLI_CHART
+    bool chart = false;
+    bool poll = false;
+    bool http = false;
+    for (int i = 1; i < argc; ++i) {
+        const QLatin1String arg(argv[i]);
+        chart = chart || arg == QLatin1String("chart");
+        poll = poll || arg == QLatin1String("poll");
+        http = http || arg == QLatin1String("--http") || arg.startsWith(QLatin1String("--http="));
+    }
+    if (chart || (poll && http)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform wants a private runtime folder and complains on standard error
+        // without one.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            // A fresh folder of our own (0700), so nobody else's can be slipped in.
+            static char runtime[] = "/tmp/ostracom-runtime-XXXXXX";
+            if (::mkdtemp(runtime)) {
+                qputenv("XDG_RUNTIME_DIR", runtime);
+                std::atexit([] { ::rmdir(runtime); });
+            }
+        }
+        return std::make_unique<QApplication>(argc, argv);
+    }
+#endif
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
 } // namespace
 
 QTextStream &out()
@@ -129,39 +161,8 @@ int main(int argc, char **argv)
     // Everything the program writes (database, spool, mail and log files) is the owner's
     // alone: the database holds the mail password.
     ::umask(077);
-#ifdef OSTRACOM_CLI_CHART
-    // Charts are drawn by the window's code, which needs a widget application; it never
-    // shows anything, so it runs on the offscreen platform.
-    bool chart = false;
-    bool poll = false;
-    bool http = false;
-    for (int i = 1; i < argc; ++i) {
-        const QLatin1String arg(argv[i]);
-        chart = chart || arg == QLatin1String("chart");
-        poll = poll || arg == QLatin1String("poll");
-        http = http || arg == QLatin1String("--http") || arg.startsWith(QLatin1String("--http="));
-    }
-    // The web view of the poller draws its charts the same way.
-    chart = chart || (poll && http);
-    if (chart) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        // The platform wants a private runtime folder and complains on standard error
-        // without one.
-        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-            // A fresh folder of our own (0700), so nobody else's can be slipped in.
-            static char runtime[] = "/tmp/ostracom-runtime-XXXXXX";
-            if (::mkdtemp(runtime)) {
-                qputenv("XDG_RUNTIME_DIR", runtime);
-                std::atexit([] { ::rmdir(runtime); });
-            }
-        }
-    }
-    const std::unique_ptr<QCoreApplication> application(chart ? new QApplication(argc, argv)
-                                                              : new QCoreApplication(argc, argv));
+    const std::unique_ptr<QCoreApplication> application = makeApplication(argc, argv);
     QCoreApplication &app = *application;
-#else
-    QCoreApplication app(argc, argv);
-#endif
     QCoreApplication::setApplicationName(QStringLiteral("ostracom"));
     QCoreApplication::setOrganizationName(QStringLiteral("ostracom"));
 
