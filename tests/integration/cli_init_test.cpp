@@ -60,11 +60,7 @@ TEST(CliInit, dbOptionChoosesTheFileAndAnUnusableLanguageIsOnlyReported)
 TEST(CliInit, refusesAFileThatIsNoDatabaseWithExitCodeOne)
 {
     TempDb tmp;
-    {
-        QFile f(tmp.path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("just some text\n");
-    }
+    writeFile(tmp.path(), "just some text\n", 0644);
     const QByteArray before = TempDb::fileHash(tmp.path());
     const CliRun r = runCli({"--data-dir", tmp.dir(), "init"});
     EXPECT_EQ(r.exitCode, 1);

@@ -2,6 +2,7 @@
 // scripted value crossing and leaving the limits and a real SMTP server receiving the mails.
 
 #include "support/cli_run.h"
+#include "support/files.h"
 #include "support/sim_process.h"
 #include "support/smtp_server.h"
 #include "support/temp_db.h"
@@ -165,9 +166,7 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
     EXPECT_EQ(m_poll.exitCode(), 0) << "SIGTERM ends the service cleanly";
     EXPECT_TRUE(QString::fromUtf8(m_poll.readAll()).contains(QLatin1String("stopped")));
 
-    QFile log(m_data.filePath(QStringLiteral("ostracom.log")));
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = fileLines(m_data.filePath(QStringLiteral("ostracom.log")));
     EXPECT_EQ(lines.size(), 16) << "two log lines per notification";
     EXPECT_TRUE(lines.last().endsWith(QStringLiteral("E-Mail Versand erfolgreich durchgeführt !")));
 
@@ -244,9 +243,7 @@ TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
 // one stop signal cuts the attempt short and keeps the mails; a second one ends at once.
 TEST_F(CliPoll, aStopSignalEndsTheServiceWhileTheMailServerHangs)
 {
-    SmtpServerOptions hang;
-    hang.mode = SmtpServerOptions::Mode::Hang;
-    SmtpServer hanging(hang);
+    SmtpServer hanging({.mode = SmtpServerOptions::Mode::Hang});
     ASSERT_TRUE(hanging.start()) << hanging.error().toStdString();
     ASSERT_EQ(setMailServer(hanging.address()), 0);
     setValue(35.0); // beyond the alarm limit: the first cycle sends mails

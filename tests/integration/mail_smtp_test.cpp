@@ -9,6 +9,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <memory>
+#include <vector>
+
 using namespace std::chrono_literals;
 
 namespace
@@ -48,7 +51,8 @@ public:
     if (result.startsWith(text) && reason.startsWith(QLatin1String(" (")) &&
         reason.endsWith(QLatin1Char(')')) && reason.size() > 3)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "not \"" << status << " (reason)\": " << result.toStdString();
+    return ::testing::AssertionFailure()
+           << "not \"" << status << " (reason)\": " << result.toStdString();
 }
 
 class MailSending : public ::testing::Test
@@ -58,10 +62,20 @@ protected:
     // Short bounds keep the failure cases quick; the defaults are far longer.
     MailLimits limits{1500ms, 3000ms};
 
-    MailSettings accountFor(const QString &server) const
+    MailSettings accountFor(const QString &server, const QString &user = QString(),
+                            const QString &password = QString()) const
     {
-        return {server, "alarm@tank.example", "ostracom@tank.example", QString(), QString(), 1};
+        return {server, "alarm@tank.example", "ostracom@tank.example", user, password, 1};
     }
+
+    // A started test server that lives as long as the test.
+    SmtpServer &serve(const SmtpServerOptions &options = {})
+    {
+        SmtpServer &server = *servers.emplace_back(std::make_unique<SmtpServer>(options));
+        EXPECT_TRUE(server.start()) << server.error().toStdString();
+        return server;
+    }
+    std::vector<std::unique_ptr<SmtpServer>> servers;
 
     QString notify(const MailSettings &account, const QString &subject = QStringLiteral("Alarm"),
                    const QString &body = QStringLiteral("Wert zu hoch"))
@@ -89,29 +103,26 @@ protected:
     }
 };
 
-void startOrFail(SmtpServer &server)
-{
-    ASSERT_TRUE(server.start()) << server.error().toStdString();
-}
-
 } // namespace
 
+// One message reaches every receiver of the setting.
 TEST_F(MailSending, NotificationArrivesAsAProperUtf8Message)
 {
-    SmtpServer server;
-    startOrFail(server);
+    SmtpServer &server = serve();
     const QString subject = utf8("Warnung: Übertragung von Regelung 1-1 gestört, Grenze 28,5 °C");
     const QString body = utf8("Zeile eins\rZeile zwei mit Grüßen\r.Punkt am Anfang");
+    MailSettings account = accountFor(server.address());
+    account.receiver = utf8(R"(alarm@tank.example; "Wart, Süd" <wart@tank.example>)");
 
-    EXPECT_EQ(notify(accountFor(server.address()), subject, body), QString());
+    EXPECT_EQ(notify(account, subject, body), QString());
 
     const QList<ReceivedMail> mails = server.messages();
     ASSERT_EQ(mails.size(), 1);
     const ReceivedMail &m = mails.first();
     EXPECT_EQ(m.mailFrom, "ostracom@tank.example");
-    EXPECT_EQ(m.rcptTos, QStringList{"alarm@tank.example"});
+    EXPECT_EQ(m.rcptTos, QStringList({"alarm@tank.example", "wart@tank.example"}));
     EXPECT_EQ(m.header("From"), "ostracom@tank.example");
-    EXPECT_EQ(m.header("To"), "alarm@tank.example");
+    EXPECT_EQ(m.header("To"), utf8(R"(alarm@tank.example, "Wart, Süd" <wart@tank.example>)"));
     EXPECT_EQ(m.header("Subject"), subject);
     EXPECT_TRUE(m.header("Message-ID").endsWith("@tank.example>"))
         << m.header("Message-ID").toStdString();
@@ -135,32 +146,11 @@ TEST_F(MailSending, NotificationArrivesAsAProperUtf8Message)
     EXPECT_EQ(QString(log[1]).remove(stamped), utf8("E-Mail Versand erfolgreich durchgeführt !"));
 }
 
-TEST_F(MailSending, SeveralReceiversEachGetTheMessage)
-{
-    SmtpServer server;
-    startOrFail(server);
-    MailSettings account = accountFor(server.address());
-    account.receiver = utf8(R"(alarm@tank.example; "Wart, Süd" <wart@tank.example>)");
-    EXPECT_EQ(notify(account), QString());
-    const QList<ReceivedMail> mails = server.messages();
-    ASSERT_EQ(mails.size(), 1);
-    EXPECT_EQ(mails[0].rcptTos, QStringList({"alarm@tank.example", "wart@tank.example"}));
-    EXPECT_EQ(mails[0].header("To"),
-              utf8(R"(alarm@tank.example, "Wart, Süd" <wart@tank.example>)"));
-}
-
 TEST_F(MailSending, LoginIsWithheldFromAServerWithoutEncryption)
 {
     // The server would take AUTH in clear; the password must not go there all the same.
-    SmtpServerOptions options;
-    options.authUser = QStringLiteral("wart");
-    options.authPassword = QStringLiteral("Geheim 17!");
-    SmtpServer server(options);
-    startOrFail(server);
-
-    MailSettings account = accountFor(server.address());
-    account.username = QStringLiteral("wart");
-    account.passwort = QStringLiteral("Geheim 17!");
+    SmtpServer &server = serve({.authUser = "wart", .authPassword = "Geheim 17!"});
+    MailSettings account = accountFor(server.address(), "wart", "Geheim 17!");
     const QString result = notify(account);
     EXPECT_EQ(result, QString::fromUtf8(kCodeOne) + kNoEncryption);
     EXPECT_TRUE(logLines().last().endsWith(kNoEncryption)) << logLines().last().toStdString();
@@ -171,27 +161,24 @@ TEST_F(MailSending, LoginIsWithheldFromAServerWithoutEncryption)
     EXPECT_TRUE(server.messages().isEmpty());
 
     account.username.clear();
-    EXPECT_TRUE(failedWith(notify(account), kCodeTwo)) << "without a login the server refuses the sender";
+    EXPECT_TRUE(failedWith(notify(account), kCodeTwo))
+        << "without a login the server refuses the sender";
 }
 
 TEST_F(MailSending, LoginOverStartTlsAndTheBlankPasswordRule)
 {
-    SmtpServerOptions options;
-    options.authUser = QStringLiteral("wart");
-    options.authPassword = QStringLiteral("Geheim 17!");
-    options.startTls = true;
-    SmtpServer server(options);
-    startOrFail(server);
-    MailSettings account = accountFor(server.address());
-    account.username = QStringLiteral("wart");
-    account.passwort = QStringLiteral("Geheim 17!");
+    SmtpServer &server =
+        serve({.authUser = "wart", .authPassword = "Geheim 17!", .startTls = true});
+    MailSettings account = accountFor(server.address(), "wart", "Geheim 17!");
 
-    EXPECT_TRUE(failedWith(notify(account), kCodeOne)) << "a certificate nobody vouches for is refused";
+    EXPECT_TRUE(failedWith(notify(account), kCodeOne))
+        << "a certificate nobody vouches for is refused";
     {
         const ScopedCaFile trusted(server.certificate());
         EXPECT_EQ(notify(account), QString());
         account.passwort = QStringLiteral("falsch");
-        EXPECT_TRUE(failedWith(notify(account), kCodeTwo)) << "a refused login is the server turning us away";
+        EXPECT_TRUE(failedWith(notify(account), kCodeTwo))
+            << "a refused login is the server turning us away";
     }
     ASSERT_EQ(server.messages().size(), 1);
     EXPECT_EQ(server.messages()[0].authUser, "wart");
@@ -202,21 +189,15 @@ TEST_F(MailSending, LoginOverStartTlsAndTheBlankPasswordRule)
         << "the password never reaches the log";
     EXPECT_EQ(logLines().size(), 6) << "every notification adds exactly two lines";
 
-    SmtpServerOptions emptyPassword;
-    emptyPassword.authUser = QStringLiteral("wart");
-    emptyPassword.startTls = true;
-    SmtpServer open(emptyPassword);
-    startOrFail(open);
+    SmtpServer &open = serve({.authUser = "wart", .startTls = true});
     const ScopedCaFile trusted(open.certificate());
-    MailSettings blank = accountFor(open.address());
-    blank.username = QStringLiteral("wart");
-    EXPECT_EQ(notify(blank), QString()) << "an empty stored password logs in with no password";
+    EXPECT_EQ(notify(accountFor(open.address(), "wart")), QString())
+        << "an empty stored password logs in with no password";
 }
 
 TEST_F(MailSending, DisabledSendingOnlyLogs)
 {
-    SmtpServer server;
-    startOrFail(server);
+    SmtpServer &server = serve();
     MailSettings account = accountFor(server.address());
     account.enabled = 0;
 
@@ -247,11 +228,8 @@ TEST_F(MailSending, ServerDownIsCodeOneWithinTheBound)
 
 TEST_F(MailSending, RefusedSenderIsCodeTwoRefusedReceiverCodeOneBadMessageFileItsOwn)
 {
-    SmtpServerOptions options;
-    options.rejectSender = QStringLiteral("spam@tank.example");
-    options.rejectRecipient = QStringLiteral("nobody@tank.example");
-    SmtpServer server(options);
-    startOrFail(server);
+    SmtpServer &server =
+        serve({.rejectSender = "spam@tank.example", .rejectRecipient = "nobody@tank.example"});
 
     EXPECT_EQ(sendDirect(server.address(), "spam@tank.example"), 2);
     EXPECT_EQ(sendDirect(server.address(), "ostracom@tank.example", "nobody@tank.example"), 1);
@@ -278,21 +256,15 @@ TEST_F(MailSending, ServiceRefusedAtTheGreetingIsCodeTwoAndBusyIsCodeOne)
 {
     for (const auto &[greeting, code] : {std::pair{554, 2}, std::pair{421, 1}}) {
         SCOPED_TRACE(greeting);
-        SmtpServerOptions options;
-        options.mode = SmtpServerOptions::Mode::Greeting;
-        options.greetingCode = greeting;
-        SmtpServer server(options);
-        startOrFail(server);
+        const SmtpServer &server =
+            serve({.mode = SmtpServerOptions::Mode::Greeting, .greetingCode = greeting});
         EXPECT_EQ(sendDirect(server.address()), code);
     }
 }
 
 TEST_F(MailSending, SilentOrStallingServerFailsWithinTheBound)
 {
-    SmtpServerOptions silent;
-    silent.mode = SmtpServerOptions::Mode::Hang;
-    SmtpServer server(silent);
-    startOrFail(server);
+    const SmtpServer &server = serve({.mode = SmtpServerOptions::Mode::Hang});
     QElapsedTimer timer;
     timer.start();
     EXPECT_TRUE(failedWith(notify(accountFor(server.address())), kCodeOne));
@@ -300,10 +272,7 @@ TEST_F(MailSending, SilentOrStallingServerFailsWithinTheBound)
     EXPECT_LT(timer.elapsed(), limits.connect.count() + 1000);
     EXPECT_EQ(logLines().size(), 2);
 
-    SmtpServerOptions stalling;
-    stalling.mode = SmtpServerOptions::Mode::StallData;
-    SmtpServer staller(stalling);
-    startOrFail(staller);
+    const SmtpServer &staller = serve({.mode = SmtpServerOptions::Mode::StallData});
     timer.restart();
     EXPECT_EQ(sendDirect(staller.address()), 1);
     EXPECT_LT(timer.elapsed(), limits.transfer.count() + 1000) << "the whole exchange is bounded";

@@ -4,6 +4,7 @@
 
 #include "model/mail_notifier.h"
 #include "service/alarm_outbox.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
-
-#include <sys/stat.h>
 
 #include <atomic>
 #include <mutex>
@@ -61,10 +60,20 @@ class Outbox : public ::testing::Test
 {
 protected:
     QString folder() const { return QDir(m_dir.path()).filePath(QStringLiteral("outbox")); }
-    QString log() const
+    QStringList logLines() const
     {
-        QFile f(QDir(m_dir.path()).filePath(QLatin1String(kLogFileName)));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        return fileLines(QDir(m_dir.path()).filePath(QLatin1String(kLogFileName)));
+    }
+    void add(const QDateTime &when, const char *subject, const char *body)
+    {
+        ASSERT_EQ(m_outbox.add(when, QString::fromUtf8(subject), QString::fromUtf8(body)),
+                  QString());
+    }
+    // The mails still waiting.
+    QList<OutboxMail> stored()
+    {
+        QStringList problems;
+        return m_outbox.load(&problems, true);
     }
     std::unique_ptr<AlarmSender> sender(AlarmSender::Send send)
     {
@@ -83,9 +92,7 @@ protected:
 
 TEST_F(Outbox, aStoredMailSurvivesAReopenInPrivateFiles)
 {
-    ASSERT_EQ(
-        m_outbox.add(kT0, QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert\rzu hoch")),
-        QString());
+    add(kT0, "Ostracom---Alarm", "Wert\rzu hoch");
     QStringList problems;
     const QList<OutboxMail> mails = AlarmOutbox(m_dir.path()).load(&problems, true);
     ASSERT_EQ(mails.size(), 1);
@@ -95,14 +102,8 @@ TEST_F(Outbox, aStoredMailSurvivesAReopenInPrivateFiles)
     EXPECT_EQ(mails[0].body, QStringLiteral("Wert\rzu hoch"));
     EXPECT_EQ(mails[0].attempts, 0);
 
-    struct stat folderStat {
-    }, fileStat{};
-    ASSERT_EQ(::stat(QFile::encodeName(folder()).constData(), &folderStat), 0);
-    ASSERT_EQ(
-        ::stat(QFile::encodeName(QDir(folder()).filePath(mails[0].file)).constData(), &fileStat),
-        0);
-    EXPECT_EQ(folderStat.st_mode & 0777, 0700u);
-    EXPECT_EQ(fileStat.st_mode & 0777, 0600u);
+    EXPECT_EQ(modeOf(folder()), 0700);
+    EXPECT_EQ(modeOf(QDir(folder()).filePath(mails[0].file)), 0600);
     EXPECT_EQ(QDir(folder()).entryList(QDir::Files | QDir::Hidden).size(), 1)
         << "no temp file left";
 }
@@ -115,9 +116,8 @@ TEST_F(Outbox, failuresAreRetriedWithGrowingPausesAndEachMailGoesOnce)
     server.now = &m_now;
     server.refuse = true;
     auto s = sender(server.send());
-    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("first"), QStringLiteral("a")), QString());
-    ASSERT_EQ(m_outbox.add(kT0.addSecs(1), QStringLiteral("second"), QStringLiteral("b")),
-              QString());
+    add(kT0, "first", "a");
+    add(kT0.addSecs(1), "second", "b");
 
     // Step a second at a time for 40 minutes, as if the thread woke that often.
     for (int second = 0; second < 2400; ++second) {
@@ -133,11 +133,10 @@ TEST_F(Outbox, failuresAreRetriedWithGrowingPausesAndEachMailGoesOnce)
     EXPECT_EQ(s->status().waiting, 2);
     EXPECT_EQ(s->status().lastFailure, QStringLiteral("1 --- server down"));
 
-    QStringList problems;
-    const QList<OutboxMail> stored = m_outbox.load(&problems, true);
-    ASSERT_EQ(stored.size(), 2);
-    EXPECT_EQ(stored[0].attempts, 8);
-    EXPECT_EQ(stored[0].lastFailure, QStringLiteral("1 --- server down"));
+    const QList<OutboxMail> waiting = stored();
+    ASSERT_EQ(waiting.size(), 2);
+    EXPECT_EQ(waiting[0].attempts, 8);
+    EXPECT_EQ(waiting[0].lastFailure, QStringLiteral("1 --- server down"));
 
     // A changed mail setting lifts the pause at once; the server is back.
     server.refuse = false;
@@ -153,7 +152,7 @@ TEST_F(Outbox, failuresAreRetriedWithGrowingPausesAndEachMailGoesOnce)
     ASSERT_EQ(server.tries.size(), 2);
     EXPECT_EQ(server.tries[1].subject, QStringLiteral("second"));
     EXPECT_EQ(s->status(), AlarmSender::Status{});
-    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty()) << "delivered mails are removed";
+    EXPECT_TRUE(stored().isEmpty()) << "delivered mails are removed";
 }
 
 TEST_F(Outbox, lateMailsSayWhenTheEventWasAndTooOldOnesAreGivenUpWithALogLine)
@@ -175,9 +174,7 @@ TEST_F(Outbox, lateMailsSayWhenTheEventWasAndTooOldOnesAreGivenUpWithALogLine)
         SCOPED_TRACE(c.ageSeconds);
         server.tries.clear();
         m_now = kT0.addSecs(c.ageSeconds);
-        ASSERT_EQ(
-            m_outbox.add(kT0, QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert zu hoch")),
-            QString());
+        add(kT0, "Ostracom---Alarm", "Wert zu hoch");
         const QList<AlarmSender::Outcome> outcomes = s->deliverDue();
         ASSERT_EQ(outcomes.size(), 1);
         EXPECT_EQ(outcomes[0].result,
@@ -192,19 +189,18 @@ TEST_F(Outbox, lateMailsSayWhenTheEventWasAndTooOldOnesAreGivenUpWithALogLine)
                 << body.toStdString();
         }
     }
-    const QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 1) << log().toStdString();
+    const QStringList lines = logLines();
+    ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines[0].contains(QStringLiteral("E-Mail nach zu langer Wartezeit verworfen: "
                                                  "Ostracom---Alarm   ") +
                                   logTimestamp(kT0.toLocalTime())))
         << lines[0].toStdString();
-    QStringList problems;
-    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty());
+    EXPECT_TRUE(stored().isEmpty());
 }
 
 TEST_F(Outbox, aDamagedFileIsReportedAndKeptAsideWhileTheOthersGo)
 {
-    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("good"), QStringLiteral("body")), QString());
+    add(kT0, "good", "body");
     const QString damaged = QDir(folder()).filePath(QStringLiteral("20261207-085959000-x.mail"));
     for (const QByteArray &content : {QByteArray("{\"format\":1,\"subject\":\"torn"), QByteArray(),
                                       QByteArray("\xff\xfe garbage")}) {
@@ -225,7 +221,7 @@ TEST_F(Outbox, aDamagedFileIsReportedAndKeptAsideWhileTheOthersGo)
         EXPECT_FALSE(QFile::exists(damaged));
         EXPECT_TRUE(QFile::exists(damaged + QStringLiteral(".bad")));
         QFile::remove(damaged + QStringLiteral(".bad"));
-        ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("good"), QStringLiteral("body")), QString());
+        add(kT0, "good", "body");
     }
 }
 
@@ -233,22 +229,20 @@ TEST_F(Outbox, aDamagedFileIsReportedAndKeptAsideWhileTheOthersGo)
 // any settings are known nothing is tried, since unknown settings are not "disabled".
 TEST_F(Outbox, disabledSendingEndsTheMailButUnknownSettingsDoNot)
 {
-    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert")),
-              QString());
+    add(kT0, "Ostracom---Alarm", "Wert");
     AlarmSender s(m_outbox, m_dir.path(), AlarmSender::notificationSender(m_dir.path()),
                   [this] { return m_now; });
     EXPECT_EQ(s.deliverDue(true).value(0).result, AlarmSender::Result::NotDue);
     EXPECT_EQ(s.status().waiting, 1);
-    EXPECT_TRUE(log().isEmpty());
+    EXPECT_TRUE(logLines().isEmpty());
 
     s.setAccount(MailSettings{});
     EXPECT_EQ(s.deliverDue().value(0).result, AlarmSender::Result::Delivered);
-    const QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = logLines();
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral("   Ostracom---Alarm   Wert")));
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral("   E-Mail Versandt ist deaktiviert !")));
-    QStringList problems;
-    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty());
+    EXPECT_TRUE(stored().isEmpty());
 }
 
 // The thread: waiting mails go at start whatever their pause, a new one goes when the
@@ -257,9 +251,8 @@ TEST_F(Outbox, theThreadSendsAtStartOnWakeAndOnRequest)
 {
     ScriptedServer server;
     auto s = sender(server.send());
-    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("old"), QStringLiteral("a")), QString());
-    QStringList problems;
-    OutboxMail paused = m_outbox.load(&problems, true).value(0);
+    add(kT0, "old", "a");
+    OutboxMail paused = stored().value(0);
     paused.attempts = 3;
     paused.nextAttempt = kT0.addSecs(600);
     ASSERT_EQ(m_outbox.update(paused), QString());
@@ -273,14 +266,14 @@ TEST_F(Outbox, theThreadSendsAtStartOnWakeAndOnRequest)
     s->start();
     EXPECT_TRUE(waitFor(1));
     server.refuse = true;
-    ASSERT_EQ(m_outbox.add(kT0, QStringLiteral("new"), QStringLiteral("b")), QString());
+    add(kT0, "new", "b");
     s->wake();
     EXPECT_TRUE(waitFor(2));
     server.refuse = false;
     ASSERT_EQ(AlarmOutbox(m_dir.path()).requestRetry(), QString());
     EXPECT_TRUE(waitFor(3)) << "the request lifts the pause";
     s->stop();
-    EXPECT_TRUE(m_outbox.load(&problems, true).isEmpty());
+    EXPECT_TRUE(stored().isEmpty());
     EXPECT_FALSE(
         QFile::exists(QDir(folder()).filePath(QLatin1String(AlarmOutbox::kRetryRequestName))));
 }
@@ -299,7 +292,7 @@ TEST_F(Outbox, aMailTheOutboxCannotTakeIsSentAtOnceAndTheTroubleReported)
     EXPECT_EQ(notifier.notify(QStringLiteral("Ostracom---Alarm"), QStringLiteral("Wert")),
               QString());
     EXPECT_TRUE(notifier.problem().contains(folder())) << notifier.problem().toStdString();
-    const QStringList lines = log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = logLines();
     ASSERT_EQ(lines.size(), 2) << "sent (here: sending is disabled) and logged at once";
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral("E-Mail Versandt ist deaktiviert !")));
 }

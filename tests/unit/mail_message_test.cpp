@@ -265,7 +265,8 @@ protected:
     QString path(const char *name) const { return QDir(dir.path()).filePath(name); }
 };
 
-TEST_F(MailFiles, TextFileIsReplacedAndEndsWithALineEnd)
+// The message text replaces the file, the log grows by one line per entry.
+TEST_F(MailFiles, TextFileIsReplacedAndLogLinesAppended)
 {
     EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("erste Nachricht, länger")), QString());
     EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("zweite")), QString());
@@ -273,10 +274,7 @@ TEST_F(MailFiles, TextFileIsReplacedAndEndsWithALineEnd)
 
     const QString failure = writeTextFile(path("missing/mail.txt"), QStringLiteral("x"));
     EXPECT_TRUE(failure.contains(path("missing/mail.txt"))) << failure.toStdString();
-}
 
-TEST_F(MailFiles, LogLinesAreAppendedOneEntryPerLine)
-{
     appendLogLine(path("ostracom.log"), QStringLiteral("eins"));
     appendLogLine(path("ostracom.log"), QStringLiteral("zwei\rdrei\r\nvier\nfünf"));
     EXPECT_EQ(QString::fromUtf8(readAll(path("ostracom.log"))),

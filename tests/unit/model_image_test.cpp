@@ -63,16 +63,31 @@ TEST_F(ControllerImage, scaledFieldsUseTheirSensorTypesFactor)
     EXPECT_TRUE(t.programming_is_dirty());
 }
 
+// Every finite single read is written back; no number is refused like a value too large.
 TEST_F(ControllerImage, valuesThatDoNotFitAreRefusedBeforeTheImageChanges)
 {
     const QString before = t.HydoProgramString();
+    const QString calibration = t.kalibController();
     EXPECT_THROW(t.set_aq_AnzLeitwert(256), FieldOverflow);
     EXPECT_THROW(t.set_aq_Status(-1), FieldOverflow);
     EXPECT_THROW(t.set_aq_hd_ph(400.0f), FieldOverflow) << "40000 does not fit a signed word";
     EXPECT_THROW(t.Aktor(2).set_ValueOn(300), FieldOverflow);
     EXPECT_THROW(t.Regelung(1, 1).set_Regelart(256), FieldOverflow);
+    EXPECT_THROW(t.Sensor(1).set_offset(std::numeric_limits<float>::quiet_NaN()), FieldOverflow);
+    EXPECT_THROW(t.Sensor(1).set_offset(std::numeric_limits<float>::infinity()), FieldOverflow);
     EXPECT_EQ(t.HydoProgramString(), before);
+    EXPECT_EQ(t.kalibController(), calibration);
     EXPECT_EQ(changes, 0);
+
+    const float largest = std::numeric_limits<float>::max();
+    t.Sensor(1).set_Steigung(largest);
+    EXPECT_EQ(t.Sensor(1).Steigung(), largest);
+    t.Regelung(1, 1).set_RW_ObererAlarm(-largest);
+    EXPECT_EQ(t.Regelung(1, 1).RW_ObererAlarm(), -largest);
+    QString error;
+    EXPECT_TRUE(t.setFieldByName(QStringLiteral("Regelung(1,1).RW_UntererAlarm"),
+                                 QStringLiteral("3.40282e+38"), &error))
+        << qPrintable(error);
 }
 
 TEST_F(ControllerImage, clockAndTimeFieldsRoundTrip)
@@ -167,7 +182,7 @@ TEST_F(ControllerImage, sensorDisplayTypeFollowsTheControllersDisplaySettings)
     EXPECT_EQ(t.Sensor(5).WertWidth(), 0);
 }
 
-TEST_F(ControllerImage, sensorsAreCountedAndFoundByTypeFromTheCalibrationImage)
+TEST_F(ControllerImage, sensorRecordsSitInTheCalibrationImageAndAreFoundByType)
 {
     setSensorType(1, 2);
     setSensorType(3, 1);
@@ -178,10 +193,7 @@ TEST_F(ControllerImage, sensorsAreCountedAndFoundByTypeFromTheCalibrationImage)
     found = false;
     EXPECT_EQ(t.First_sensor_of_type(8, found), nullptr);
     EXPECT_FALSE(found);
-}
 
-TEST_F(ControllerImage, sensorRecordsSitInTheCalibrationImage)
-{
     t.setKalibController(HexBytePut(t.kalibController(), 335, 7));
     EXPECT_EQ(t.Sensor(8).Wasserart(), 7) << "sensor 8's last byte is the image's last";
 
@@ -249,7 +261,7 @@ TEST_F(ControllerImage, regulationRecordsAndLabels)
     EXPECT_THROW(t.Sensor(-1), std::out_of_range);
 }
 
-TEST_F(ControllerImage, flowEntriesPastTheImageReadZeroWithoutGrowingIt)
+TEST_F(ControllerImage, readsPastOrOutsideTheImageGiveZeroAndWritesThereChangeNothing)
 {
     const int before = t.HydoProgramString().size();
     for (int n = 11; n <= 16; ++n) {
@@ -260,10 +272,8 @@ TEST_F(ControllerImage, flowEntriesPastTheImageReadZeroWithoutGrowingIt)
     EXPECT_EQ(t.aq_StroemungsSimulation(0), nullptr);
     EXPECT_EQ(t.aq_StroemungsSimulation(17), nullptr);
     EXPECT_EQ(t.HydoProgramString().size(), before);
-}
 
-TEST_F(ControllerImage, shortOrGarbledImagesNeverCrashAProperty)
-{
+    // Short or garbled images never crash a property.
     t.set_HydoProgramString(QStringLiteral("ZZ01"));
     t.setKalibController(QStringLiteral("0"));
     EXPECT_EQ(t.aq_Status(), 0);
@@ -292,23 +302,6 @@ TEST_F(ControllerImage, calibrationDifferenceIsSlopeOrOffset)
     EXPECT_FALSE(t.kalib_is_dirty());
 }
 
-TEST_F(ControllerImage, everyFiniteSingleReadIsWrittenBackAndOnlyNoNumberIsRefused)
-{
-    const float largest = std::numeric_limits<float>::max();
-    t.Sensor(1).set_Steigung(largest);
-    EXPECT_EQ(t.Sensor(1).Steigung(), largest);
-    t.Regelung(1, 1).set_RW_ObererAlarm(-largest);
-    EXPECT_EQ(t.Regelung(1, 1).RW_ObererAlarm(), -largest);
-    QString error;
-    EXPECT_TRUE(t.setFieldByName(QStringLiteral("Regelung(1,1).RW_UntererAlarm"),
-                                 QStringLiteral("3.40282e+38"), &error))
-        << qPrintable(error);
-    const QString before = t.kalibController();
-    EXPECT_THROW(t.Sensor(1).set_offset(std::numeric_limits<float>::quiet_NaN()), FieldOverflow);
-    EXPECT_THROW(t.Sensor(1).set_offset(std::numeric_limits<float>::infinity()), FieldOverflow);
-    EXPECT_EQ(t.kalibController(), before);
-}
-
 TEST_F(ControllerImage, fieldsAreSetByNameOnlyWhenNameAndValueFit)
 {
     QString error;
@@ -320,14 +313,15 @@ TEST_F(ControllerImage, fieldsAreSetByNameOnlyWhenNameAndValueFit)
     EXPECT_EQ(t.fieldText(QStringLiteral("Regelung(2,1).RW_ObererAlarm")), QStringLiteral("27.5"));
 
     const QString before = t.HydoProgramString();
-    EXPECT_FALSE(t.setFieldByName(QStringLiteral("aq_AnzLeitwert"), QStringLiteral("300"), &error));
-    EXPECT_TRUE(error.contains(QLatin1String("aq_AnzLeitwert")));
-    EXPECT_FALSE(t.setFieldByName(QStringLiteral("aq_nonsense"), QStringLiteral("1"), &error));
-    EXPECT_FALSE(t.setFieldByName(QStringLiteral("aq_AnzRedox"), QStringLiteral("one"), &error));
-    EXPECT_FALSE(
-        t.setFieldByName(QStringLiteral("Regelung(9,1).Totzeit"), QStringLiteral("1"), &error));
-    EXPECT_FALSE(t.setFieldByName(QStringLiteral("aq_SpeicherIntervall"),
-                                  QStringLiteral("25:00:00"), &error));
+    for (const auto &[name, value] : {std::pair{"aq_AnzLeitwert", "300"},
+                                      {"aq_nonsense", "1"},
+                                      {"aq_AnzRedox", "one"},
+                                      {"Regelung(9,1).Totzeit", "1"},
+                                      {"aq_SpeicherIntervall", "25:00:00"}}) {
+        error.clear();
+        EXPECT_FALSE(t.setFieldByName(QLatin1String(name), QLatin1String(value), &error)) << name;
+        EXPECT_TRUE(error.contains(QLatin1String(name))) << name << ": " << qPrintable(error);
+    }
     EXPECT_EQ(t.HydoProgramString(), before);
 }
 

@@ -63,28 +63,6 @@ protected:
     qint64 archived() { return tmp.count("HYDOARCHIVE", "TARVELONID=?", {kId}); }
 };
 
-// Sets the local time zone for one test.
-class LocalZone
-{
-public:
-    explicit LocalZone(const char *zone) : m_old(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~LocalZone()
-    {
-        if (m_old.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", m_old);
-        tzset();
-    }
-
-private:
-    QByteArray m_old;
-};
-
 } // namespace
 
 TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
@@ -258,7 +236,11 @@ TEST_F(Download, theControllersClockReadingIsArchivedAsItStandsInTheSummerTimeGa
     // controller's clock shows it.
     const QDateTime gap(QDate(2026, 3, 29), QTime(2, 30, 0), Qt::UTC);
     fake.controller.setPayload("DO", storedData({{1, 250, gap}, {1, 251, gap.addSecs(10)}}));
-    LocalZone berlin("Europe/Berlin");
+    struct LocalZone {
+        const QByteArray old = qgetenv("TZ");
+        LocalZone() { qputenv("TZ", "Europe/Berlin"), tzset(); }
+        ~LocalZone() { old.isNull() ? qunsetenv("TZ") : qputenv("TZ", old), tzset(); }
+    } berlin;
     EXPECT_EQ(t.get_comp(), Error());
     EXPECT_EQ(tmp.exec("SELECT GROUP_CONCAT(DATUM, '|') FROM HYDOARCHIVE").toString(),
               QStringLiteral("2026-03-29 02:30:00|2026-03-29 02:30:10"));
@@ -482,13 +464,8 @@ TEST_F(Limits, eachChangeOfStateIsReportedOnceAndEqualityIsAViolation)
         active += reg().ObererAlarmAktiv ? "A" : "";
         EXPECT_EQ(active, QLatin1String(step.active));
     }
-}
-
-TEST_F(Limits, messageNamesRegulationControllerSensorValueAndLimit)
-{
-    evaluateAt(23.5f);
-    ASSERT_EQ(notifier.mails.size(), 1);
-    EXPECT_EQ(notifier.mails[0].body,
+    // The message names regulation, controller, sensor, value and limit.
+    EXPECT_EQ(notifier.mails.value(0).body,
               QStringLiteral("Warnung von Regelung Regelung 1-1 des Tarvelon #1234 , "
                              "Temperatur-Sensor an Anschluss  1 (23.5 °C) unterschreitet "
                              "die Grenze von 23.5°C"));

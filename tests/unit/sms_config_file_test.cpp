@@ -8,22 +8,39 @@
 namespace
 {
 
-// An SMS configuration file (.cfg) as sites keep it: port 1, thirty records, closing code 3.
-QByteArray oldFile(const QByteArray &port = "1", const QList<QByteArray> &replace = {})
+// A record line of a configuration file: each field quoted, tab between them.
+QByteArray recordLine(const QByteArrayList &fields)
 {
-    QByteArray text = port + '\x03';
+    QByteArrayList quoted;
+    for (const QByteArray &f : fields)
+        quoted << '"' + f + '"';
+    return quoted.join('\t');
+}
+
+const QByteArray kEmptyRecord = recordLine({"", "", "", "0", "0", "0", "0"});
+
+// An SMS configuration file (.cfg) as sites keep it: port 1, thirty records, closing code 3;
+// `replace` holds other lines for the first records (an empty one keeps the record).
+QByteArray oldFile(const QList<QByteArray> &replace = {})
+{
+    QByteArray text = "1\x03";
     for (int n = 1; n <= 30; ++n) {
-        QByteArray line = "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"0\"";
+        QByteArray line = kEmptyRecord;
         if (n == 2)
-            line =
-                "\"+491711234567\"\t\"+491722270880\"\t\"Pumpe aus\"\t\"5\"\t\"2\"\t\"90\"\t\"0\"";
+            line = recordLine({"+491711234567", "+491722270880", "Pumpe aus", "5", "2", "90", "0"});
         if (n == 9)
-            line = "\"+4930\"\t\"+4930\"\t\"reserved\"\t\"1\"\t\"1\"\t\"1\"\t\"0\"";
+            line = recordLine({"+4930", "+4930", "reserved", "1", "1", "1", "0"});
         if (n - 1 < replace.size() && !replace[n - 1].isEmpty())
             line = replace[n - 1];
         text += line + "\r\n";
     }
     return text + '\x03';
+}
+
+// The file with record 3 made of these fields.
+QByteArray withRecord3(const QByteArrayList &fields)
+{
+    return oldFile({{}, {}, recordLine(fields)});
 }
 
 TEST(SmsRecord, fieldsSitInTheirPlacesOfTheImage)
@@ -69,10 +86,8 @@ TEST(SmsConfigFile, oldFilesLoadAndSavedFilesReadBackTheSame)
     EXPECT_EQ(record.ee_time(2), 90);
     EXPECT_EQ(cHydoSmsModul::textOf(record.ee_mobile_number(9)), "") << "reserved: cleared";
     EXPECT_EQ(record.ee_cause(9), 0);
-    EXPECT_EQ(
-        smsConfigFileText(record, 1),
-        oldFile("1",
-                {{}, {}, {}, {}, {}, {}, {}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}));
+    EXPECT_EQ(smsConfigFileText(record, 1),
+              oldFile({{}, {}, {}, {}, {}, {}, {}, {}, kEmptyRecord}));
 
     // A blank record saves its spaces and codes as they are, and loads again.
     const QByteArray blank = smsConfigFileText(cHydoSmsModul(), 12);
@@ -140,53 +155,35 @@ TEST(SmsConfigFile, badFilesAreRefusedNamingFileAndLineAndChangeNothing)
     struct Case {
         const char *what;
         QByteArray text;
-        SmsErrorCode code;
-        int line;
+        int line = 3;
+        SmsErrorCode code = SmsErrorCode::FileInvalid;
     } cases[] = {
-        {"no port number", good.mid(1), SmsErrorCode::FileInvalid, 1},
-        {"port not followed by code 3", "1x" + good.mid(2), SmsErrorCode::FileInvalid, 1},
-        {"truncated after 29 records", good.split('\n').mid(0, 29).join('\n') + "\n\x03",
-         SmsErrorCode::FileInvalid, 30},
-        {"closing code 3 missing", good.left(end), SmsErrorCode::FileInvalid, 31},
-        {"a 31st record", good.left(end) + good.mid(2, good.indexOf("\r\n") - 2 + 2) + "\x03",
-         SmsErrorCode::FileInvalid, 31},
-        {"text after the end", good + "\r\nmore", SmsErrorCode::FileInvalid, 32},
-        {"a line without quotes", oldFile("1", {{}, {}, "garbage"}), SmsErrorCode::FileInvalid, 3},
-        {"six fields", oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\""}),
-         SmsErrorCode::FileInvalid, 3},
-        {"number too long",
-         oldFile("1",
-                 {{}, {}, "\"+4912345678901234567890\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}),
-         SmsErrorCode::FileInvalid, 3},
-        {"text too long",
-         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"seventeen chars!!\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}),
-         SmsErrorCode::FileInvalid, 3},
-        {"control character",
-         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"a\x01\"\t\"0\"\t\"0\"\t\"0\"\t\"0\""}),
-         SmsErrorCode::FileInvalid, 3},
-        {"cause beyond a byte",
-         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"256\"\t\"0\"\t\"0\"\t\"0\""}),
-         SmsErrorCode::FileInvalid, 3},
-        {"time beyond a word",
-         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"32768\"\t\"0\""}),
-         SmsErrorCode::FileInvalid, 3},
-        {"time not a number",
-         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"1:30\"\t\"0\""}),
-         SmsErrorCode::FileInvalid, 3},
-        {"closing field not 0",
-         oldFile("1", {{}, {}, "\"\"\t\"\"\t\"\"\t\"0\"\t\"0\"\t\"0\"\t\"1\""}),
-         SmsErrorCode::RecordIncomplete, 3},
+        {"no port number", good.mid(1), 1},
+        {"port not followed by code 3", "1x" + good.mid(2), 1},
+        {"truncated after 29 records", good.split('\n').mid(0, 29).join('\n') + "\n\x03", 30},
+        {"closing code 3 missing", good.left(end), 31},
+        {"a 31st record", good.left(end) + good.mid(2, good.indexOf("\r\n")) + "\x03", 31},
+        {"text after the end", good + "\r\nmore", 32},
+        {"a line without quotes", oldFile({{}, {}, "garbage"})},
+        {"six fields", withRecord3({"", "", "", "0", "0", "0"})},
+        {"number too long", withRecord3({"+4912345678901234567890", "", "", "0", "0", "0", "0"})},
+        {"text too long", withRecord3({"", "", "seventeen chars!!", "0", "0", "0", "0"})},
+        {"control character", withRecord3({"", "", "a\x01", "0", "0", "0", "0"})},
+        {"cause beyond a byte", withRecord3({"", "", "", "256", "0", "0", "0"})},
+        {"time beyond a word", withRecord3({"", "", "", "0", "0", "32768", "0"})},
+        {"time not a number", withRecord3({"", "", "", "0", "0", "1:30", "0"})},
+        {"closing field not 0", withRecord3({"", "", "", "0", "0", "0", "1"}), 3,
+         SmsErrorCode::RecordIncomplete},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
         cHydoSmsModul record;
         record.set_ee_cause(3, 7);
         const SmsError error = parseSmsConfigFile(c.text, "bad.cfg", &record);
-        EXPECT_EQ(error.code, c.code) << c.what;
-        EXPECT_EQ(error.line, c.line) << c.what;
-        EXPECT_EQ(record.ee_cause(3), 7) << c.what << ": the record must stay as it was";
-        const auto boxes = smsMessages(error);
-        ASSERT_FALSE(boxes.isEmpty()) << c.what;
-        EXPECT_TRUE(boxes.first().text.contains("bad.cfg")) << c.what;
+        EXPECT_EQ(error.code, c.code);
+        EXPECT_EQ(error.line, c.line);
+        EXPECT_EQ(record.ee_cause(3), 7) << "the record must stay as it was";
+        EXPECT_TRUE(smsMessages(error).value(0).text.contains("bad.cfg"));
     }
 }
 

@@ -224,7 +224,7 @@ TEST_P(StoreApi, archiveValuesHonourBoundsOrderAndLimit)
     EXPECT_FALSE(db.newestArchived(3, 5).has_value());
 }
 
-TEST_P(StoreApi, logbookKeepsOneEntryPerSecond)
+TEST_P(StoreApi, logbookKeepsOneEntryPerSecondAndItsChangesTouchNothingElse)
 {
     const QDateTime t = at("2026-06-01 08:00:00");
     EXPECT_TRUE(db.createLogbookEntry(t, "Wasserwechsel"));
@@ -248,24 +248,20 @@ TEST_P(StoreApi, logbookKeepsOneEntryPerSecond)
     EXPECT_EQ(entries[0].bemerkung, "Futter");
     EXPECT_EQ(entries[1].datum, t.addSecs(60));
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = -1 AND ASID = 0 AND WERT = 100"), 2);
-}
 
-TEST_P(StoreApi, logbookChangesTouchOnlyLogbookEntries)
-{
-    const QDateTime t = at("2026-06-02 09:00:00");
-    // Saving an entry that vanished meanwhile stores a complete one.
-    EXPECT_TRUE(db.moveLogbookEntry(t, t.addSecs(5), "Text"));
+    // Saving an entry that vanished meanwhile stores a complete one; deleting touches only
+    // logbook entries.
+    const QDateTime u = at("2026-06-02 09:00:00");
+    EXPECT_TRUE(db.moveLogbookEntry(u, u.addSecs(5), "Text"));
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = -1 AND ASID = 0 AND WERT = 100 AND "
                                        "DATUM = '2026-06-02 09:00:05' AND BEMERKUNG = 'Text'"),
               1);
-    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 1);
-
-    db.appendArchive({{Database::datumText(t.addSecs(6)), 5.0, 1, 1}});
-    db.deleteLogbookEntry(t.addSecs(6));
-    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 2) << "a measurement is not a logbook entry";
-    db.deleteLogbookEntry(t.addSecs(5));
-    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 1);
-    EXPECT_FALSE(db.logbookText(t.addSecs(5)).has_value());
+    db.appendArchive({{Database::datumText(u.addSecs(6)), 5.0, 1, 1}});
+    db.deleteLogbookEntry(u.addSecs(6));
+    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 4) << "a measurement is not a logbook entry";
+    db.deleteLogbookEntry(u.addSecs(5));
+    EXPECT_EQ(tmp.count("HYDOARCHIVE"), 3);
+    EXPECT_FALSE(db.logbookText(u.addSecs(5)).has_value());
 }
 
 TEST_P(StoreApi, languageColumnMustBeAPlainNameOfAnExistingColumn)

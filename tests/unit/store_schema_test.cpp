@@ -472,8 +472,17 @@ TEST(StoreAddress, theLocationOfAnAddressHoldsNoPasswordNorLineBreak)
     }
 }
 
-TEST_F(StoreFolders, unusableFoldersAreRefusedWithTheirPath)
+TEST_F(StoreFolders, dataDirectoryIsCreatedAndNamesTheDatabaseAndUnusableOnesAreRefused)
 {
+    const QString dir = tmp.filePath("a/b");
+    EXPECT_EQ(prepareDataDirectory(dir), dir);
+    EXPECT_TRUE(QFileInfo(dir).isDir());
+    EXPECT_EQ(databaseLocation(dir), dir + "/ostracom.db");
+    EXPECT_EQ(databaseLocation(dir, tmp.filePath("other.db")), tmp.filePath("other.db"));
+    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList())
+        << "the write test leaves nothing behind";
+
     // A regular file where a folder should be stops root as well as anyone else.
     const QString blocker = tmp.filePath("plain-file");
     writeFile(blocker, "x");
@@ -487,18 +496,6 @@ TEST_F(StoreFolders, unusableFoldersAreRefusedWithTheirPath)
     }
     EXPECT_TRUE(refusal(blocker + "/ostracom.db").contains(blocker));
     EXPECT_TRUE(refusal(tmp.dir()).contains("is a folder"));
-}
-
-TEST_F(StoreFolders, dataDirectoryIsCreatedAndNamesTheDatabase)
-{
-    const QString dir = tmp.filePath("a/b");
-    EXPECT_EQ(prepareDataDirectory(dir), dir);
-    EXPECT_TRUE(QFileInfo(dir).isDir());
-    EXPECT_EQ(databaseLocation(dir), dir + "/ostracom.db");
-    EXPECT_EQ(databaseLocation(dir, tmp.filePath("other.db")), tmp.filePath("other.db"));
-    EXPECT_EQ(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList())
-        << "the write test leaves nothing behind";
 }
 
 TEST_P(StoreSchema, eachThreadGetsItsOwnConnectionClosedWhenTheThreadEnds)
