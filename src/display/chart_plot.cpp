@@ -233,3 +233,23 @@ QString PlotCsv(const ChartPlot &plot)
                        .arg(p.y, 0, 'g', 10);
     return csv;
 }
+
+ChartPlot BuildControllerPlot(const Database &db, int id, const QList<int> &sensors,
+                              const QDateTime &from, const QDateTime &to, int pixelWidth)
+{
+    cHydoDisplay definition;
+    for (int n : sensors.isEmpty() ? QList<int>{1, 2, 3, 4, 5, 6, 7, 8} : sensors)
+        definition.add(id, n, 0, 0);
+    definition.set_StartDatum(from);
+    definition.set_endDatum(to);
+    definition.set_onlinedata(false);
+    ChartPlot plot = BuildPlot(db, definition, {}, pixelWidth, to);
+    if (sensors.isEmpty()) {
+        // Sensors without a value in the range are no series of this chart.
+        std::erase_if(plot.series,
+                      [](const PlotSeries &s) { return !s.logbook && s.points.empty(); });
+        for (size_t i = 0; i < plot.series.size(); ++i)
+            plot.series[i].colour = SeriesColour(int(i) + 1);
+    }
+    return plot;
+}

@@ -74,6 +74,11 @@ struct ChartPlot {
 // the range is moved to end at `now` first (and stored in the definition).
 ChartPlot BuildPlot(const Database &db, cHydoDisplay &definition, const QList<SensorInfo> &sensors,
                     int pixelWidth, const QDateTime &now);
+// The chart of one controller from `from` to `to` as the command line and the web view draw
+// it: the given sensors, or, when none are given, each of the eight that has a value in the
+// range, coloured in turn.
+ChartPlot BuildControllerPlot(const Database &db, int id, const QList<int> &sensors,
+                              const QDateTime &from, const QDateTime &to, int pixelWidth);
 
 // The eleven texts beside the grid lines 0, 10, ..., 100 of a series.
 QStringList ScaleTexts(const PlotSeries &series);

@@ -1,7 +1,6 @@
 #include "web/web_server.h"
 
 #include "display/chart_plot.h"
-#include "display/hydo_display.h"
 #include "display/ui/chart_drawing.h"
 #include "store/database.h"
 #include "store/store_error.h"
@@ -21,9 +20,6 @@
 
 namespace
 {
-
-// Axis labels and legend take this much of the picture's width from the plot.
-constexpr int kFrameWidth = 120;
 
 using Status = QHttpServerResponder::StatusCode;
 
@@ -201,16 +197,8 @@ WebServer::Answer WebServer::controllerAnswer(int id, const QString &what, const
                 ChartPage(*request, m_db.logbookEntries(request->from, request->to)),
                 {}};
     // The chart of every sensor with values in the range, as `ostracom-cli chart` draws it.
-    cHydoDisplay definition;
-    for (int n = 1; n <= 8; ++n)
-        definition.add(id, n, 0, 0);
-    definition.set_StartDatum(request->from);
-    definition.set_endDatum(request->to);
-    definition.set_onlinedata(false);
-    ChartPlot plot = BuildPlot(m_db, definition, {}, kChartWidth - kFrameWidth, request->to);
-    std::erase_if(plot.series, [](const PlotSeries &s) { return !s.logbook && s.points.empty(); });
-    for (size_t i = 0; i < plot.series.size(); ++i)
-        plot.series[i].colour = SeriesColour(int(i) + 1);
+    const ChartPlot plot = BuildControllerPlot(m_db, id, {}, request->from, request->to,
+                                               kChartWidth - kChartFrameWidth);
     if (what == QLatin1String("chart.csv"))
         return {200,
                 "text/csv; charset=utf-8",

@@ -7,7 +7,6 @@
 #include "app/cli/command_line.h"
 #include "app/cli/session.h"
 #include "display/chart_plot.h"
-#include "display/hydo_display.h"
 #include "display/ui/chart_drawing.h"
 #include "model/ctarvelon.h"
 
@@ -19,7 +18,6 @@ namespace
 constexpr int kDefaultWidth = 1000;
 constexpr int kDefaultHeight = 600;
 // Axis labels and legend take this much of the picture's width from the plot.
-constexpr int kFrameWidth = 120;
 
 struct ChartRequest {
     int id = 0;
@@ -88,22 +86,8 @@ QString readChartRequest(const CommandLine &line, ChartRequest *request)
 
 ChartPlot buildChartPlot(Database &db, const ChartRequest &request)
 {
-    cHydoDisplay definition;
-    for (int n : request.sensors.isEmpty() ? QList<int>{1, 2, 3, 4, 5, 6, 7, 8} : request.sensors)
-        definition.add(request.id, n, 0, 0);
-    definition.set_StartDatum(request.from);
-    definition.set_endDatum(request.to);
-    definition.set_onlinedata(false);
-    const int plotWidth = std::max(100, request.size[0] - kFrameWidth);
-    ChartPlot plot = BuildPlot(db, definition, {}, plotWidth, request.to);
-    if (request.sensors.isEmpty()) {
-        // Sensors without a value in the range are no series of this chart.
-        std::erase_if(plot.series,
-                      [](const PlotSeries &s) { return !s.logbook && s.points.empty(); });
-        for (size_t i = 0; i < plot.series.size(); ++i)
-            plot.series[i].colour = SeriesColour(int(i) + 1);
-    }
-    return plot;
+    return BuildControllerPlot(db, request.id, request.sensors, request.from, request.to,
+                               std::max(100, request.size[0] - kChartFrameWidth));
 }
 
 // Writes the picture or the points; says on standard error why it could not.

@@ -11,6 +11,9 @@ class QChart;
 class QIODevice;
 class QXYSeries;
 
+// Axis labels and legend take this much of a rendered picture's width from the plot.
+constexpr int kChartFrameWidth = 120;
+
 // Draws a prepared chart with Qt Charts: one line with markers per series in its colour, the
 // logbook as large markers without a line, time across, 0..100 up. The window shows it; the
 // command line renders it into a file.
