@@ -51,8 +51,8 @@ struct Controller {
         fake.controller.setPayload("DN", program.toLatin1());
         fake.controller.setPayload("DK", calibrationImage());
         fake.controller.setPayload("DL", "0001");
-        const Error error = t.connect(false, "ctl.example", "4001", nullptr, fake.link.get());
-        FUZZ_CHECK(error.ok(), "the scripted controller connects");
+        const Outcome outcome = t.connect(false, "ctl.example", "4001", nullptr, fake.link.get());
+        FUZZ_CHECK(outcome.ok(), "the scripted controller connects");
     }
     FakeLink fake;
     NoProgress progress;
