@@ -262,7 +262,7 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     saveScreenshot(m_form.get(), QStringLiteral("download-error"));
 }
 
-TEST_F(MainWindowFlow, removingARowAsksAndRenumbers)
+TEST_F(MainWindowFlow, rowsOpenTheProgrammingDialogAndRemovingAsksAndRenumbers)
 {
     SimProcess &first = startSim({});
     SimProcess &second = startSim({"--id", "2345"});
@@ -271,6 +271,13 @@ TEST_F(MainWindowFlow, removingARowAsksAndRenumbers)
     ASSERT_TRUE(connected(2));
     EXPECT_EQ(rowTexts(0)[0], "1234");
     EXPECT_EQ(rowTexts(1)[0], "2345");
+
+    // A double click on any row opens the programming dialog; Back gives the window back.
+    ASSERT_TRUE(clickRow(1, true));
+    auto *program = m_form->findChild<TarvelonProgram *>();
+    ASSERT_NE(program, nullptr);
+    ASSERT_TRUE(user::click(program, "Command2"));
+    ASSERT_TRUE(waitIdle());
 
     // No keeps the list; the pop-up menu of the list offers the same command.
     m_boxes->script({QMessageBox::No});
