@@ -15,9 +15,7 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
-#include <QDialogButtonBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QGraphicsTextItem>
 #include <QImage>
 #include <QLabel>
@@ -157,8 +155,7 @@ protected:
     }
     QString text(const char *name) const { return user::find<QLineEdit>(m_window, name)->text(); }
     // Runs `answer` on the window of type W the next click opens; true once it ran.
-    template <typename W>
-    std::shared_ptr<bool> onShown(std::function<void(W *)> answer)
+    template <typename W> std::shared_ptr<bool> onShown(std::function<void(W *)> answer)
     {
         auto ran = std::make_shared<bool>(false);
         user::whenShown<W>([ran, answer](W *window) {
@@ -168,8 +165,6 @@ protected:
         });
         return ran;
     }
-    auto onLogbook(std::function<void(HydoLogbuch *)> answer) { return onShown(answer); }
-    auto onSettings(std::function<void(TarvelonTimeSelect *)> answer) { return onShown(answer); }
     bool ranAndRedrawn(const std::shared_ptr<bool> &ran)
     {
         return user::waitFor([&] { return *ran; }) && waitForChart();
@@ -214,7 +209,7 @@ TEST_F(ChartWindow, aClickedPointShowsItsReadingAndTheScaleOfItsSeries)
 TEST_F(ChartWindow, aPointOfALongRangeShowsTheSpanItsValueLiesIn)
 {
     // A double click on the plot reopens the settings: three days are drawn from summaries.
-    auto ran = onSettings([](TarvelonTimeSelect *settings) {
+    auto ran = onShown<TarvelonTimeSelect>([](TarvelonTimeSelect *settings) {
         chooseRange(settings, kDay.addDays(-1), kDay.addDays(2));
     });
     user::doubleClickAt(viewport(), plotSpot(0.1, 0.95));
@@ -245,7 +240,7 @@ TEST_F(ChartWindow, aNoteWrittenFromTheLegendIsStored)
 {
     BoxAnswerer boxes;
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    auto ran = onLogbook([&](HydoLogbuch *logbook) {
+    auto ran = onShown<HydoLogbuch>([&](HydoLogbuch *logbook) {
         EXPECT_EQ(logbook->windowTitle(), "New logbook entry ...");
         // Escape would discard the new entry: No keeps the window.
         boxes.script({QMessageBox::No});
@@ -268,7 +263,7 @@ TEST_F(ChartWindow, aNoteOpenedByItsMarkerIsMovedAndThenDeleted)
 {
     const QDateTime six = kDay.addSecs(6 * 3600), seven = kDay.addSecs(7 * 3600);
     auto refusals = std::make_unique<BoxAnswerer>();
-    auto moved = onLogbook([&](HydoLogbuch *logbook) {
+    auto moved = onShown<HydoLogbuch>([&](HydoLogbuch *logbook) {
         EXPECT_EQ(user::find<QPlainTextEdit>(logbook, "text_bemerkung")->toPlainText(),
                   "water change");
         auto *time = user::find<QLineEdit>(logbook, "mask_zeitpunkt");
@@ -291,7 +286,7 @@ TEST_F(ChartWindow, aNoteOpenedByItsMarkerIsMovedAndThenDeleted)
 
     BoxAnswerer boxes;
 
-    auto deleted = onLogbook([&](HydoLogbuch *logbook) {
+    auto deleted = onShown<HydoLogbuch>([&](HydoLogbuch *logbook) {
         EXPECT_EQ(user::find<QPlainTextEdit>(logbook, "text_bemerkung")->toPlainText(),
                   "water change");
         boxes.script({QMessageBox::Yes});
@@ -306,7 +301,7 @@ TEST_F(ChartWindow, aNoteOpenedByItsMarkerIsMovedAndThenDeleted)
 TEST_F(ChartWindow, settingsChooseSeriesTheirValueRangeAndOnlineMode)
 {
     BoxAnswerer boxes;
-    auto ran = onSettings([&](TarvelonTimeSelect *settings) {
+    auto ran = onShown<TarvelonTimeSelect>([&](TarvelonTimeSelect *settings) {
         auto *chosen = user::find<QTreeWidget>(settings, "ListView1");
         auto *available = user::find<QTreeWidget>(settings, "ListView2");
         EXPECT_EQ(available->topLevelItemCount(), 0) << "both sensors are chosen";
@@ -363,7 +358,7 @@ TEST_F(ChartWindow, settingsChooseSeriesTheirValueRangeAndOnlineMode)
 
     // The online refresh rests while the settings are open again.
     bool restedMeanwhile = false;
-    ran = onSettings([&](TarvelonTimeSelect *settings) {
+    ran = onShown<TarvelonTimeSelect>([&](TarvelonTimeSelect *settings) {
         restedMeanwhile = !timer->isActive();
         user::click(settings, "cmdOK");
     });
@@ -383,20 +378,7 @@ TEST_F(ChartWindow, theContextMenuSavesThePictureAndTheValues)
                    {"Save the values as CSV ...", "chart.csv"}};
     for (const auto &e : exports) {
         const QString path = m_dir.filePath(QLatin1String(e.file));
-        auto saved = std::make_shared<bool>(false);
-        user::whenShown<QFileDialog>([path, saved](QFileDialog *dialog) {
-            // The dialog reads its folder and completes a typed name a moment later.
-            auto *name = user::find<QLineEdit>(dialog, "fileNameEdit");
-            QTest::qWait(300);
-            user::type(name, path);
-            QTest::qWait(300);
-            if (QWidget *completion = QApplication::activePopupWidget())
-                QTest::keyClick(completion, Qt::Key_Escape);
-            user::click(
-                user::find<QDialogButtonBox>(dialog, "buttonBox")->button(QDialogButtonBox::Save));
-            ensureClosed(dialog);
-            *saved = true;
-        });
+        auto saved = answerFileDialog(path);
         user::whenShown<QMenu>([&e](QMenu *menu) { user::chooseInMenu(menu, e.entry); });
         user::rightClickAt(viewport(), plotSpot(0.1, 0.95));
         EXPECT_TRUE(user::waitFor([&] { return *saved && QFile::exists(path); })) << e.file;

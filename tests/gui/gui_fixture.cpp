@@ -7,14 +7,13 @@
 #include "ui/tarvelon_add.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
 void ensureGuiApplication()
 {
@@ -44,9 +43,45 @@ void saveScreenshot(QWidget *widget, const QString &label)
     widget->grab().save(QStringLiteral("%1/%2_%3.png").arg(dir, test, label));
 }
 
+QStringList actionTexts(const QWidget *w)
+{
+    QStringList texts;
+    for (QAction *a : w->actions())
+        texts << a->text();
+    return texts;
+}
+
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
     return user::waitFor(done, timeoutMs);
+}
+
+std::shared_ptr<bool> answerFileDialog(const QString &path, int timeoutMs)
+{
+    auto answered = std::make_shared<bool>(false);
+    user::whenShown<QFileDialog>(
+        [path, answered](QFileDialog *dialog) {
+            saveScreenshot(dialog, QStringLiteral("file_dialog"));
+            // The dialog reads its folder and completes a typed name a moment later.
+            QTest::qWait(300);
+            const bool typed = user::retype(user::find<QLineEdit>(dialog, "fileNameEdit"), path);
+            QTest::qWait(300);
+            // The name box's completion list closes first, as a person's Escape closes it.
+            if (QWidget *completion = QApplication::activePopupWidget())
+                QTest::keyClick(completion, Qt::Key_Escape);
+            auto *buttons = user::find<QDialogButtonBox>(dialog, "buttonBox");
+            if (typed && buttons)
+                user::click(buttons->button(dialog->acceptMode() == QFileDialog::AcceptSave
+                                                ? QDialogButtonBox::Save
+                                                : QDialogButtonBox::Open));
+            if (dialog->isVisible()) {
+                ADD_FAILURE() << "the file dialog stayed open";
+                dialog->reject();
+            }
+            *answered = true;
+        },
+        timeoutMs);
+    return answered;
 }
 
 void EnglishSuite::SetUpTestSuite()
@@ -125,12 +160,13 @@ QStringList MainWindowTest::rowTexts(int row) const
     return texts;
 }
 
-QStringList MainWindowTest::menuTitles() const
+QString MainWindowTest::valuesFile(const char *name, const QByteArray &content)
 {
-    QStringList titles;
-    for (QAction *a : m_form->menuBar()->actions())
-        titles << a->text();
-    return titles;
+    const QString path = m_dir.filePath(QLatin1String(name));
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << name;
+    f.write(content);
+    return path;
 }
 
 bool MainWindowTest::chooseMenu(const QString &menu, const QString &entry)

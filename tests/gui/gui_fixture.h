@@ -24,8 +24,15 @@ void ensureGuiApplication();
 // Saves a picture of `widget` as screenshots/<test>_<label>.png in the build folder.
 void saveScreenshot(QWidget *widget, const QString &label);
 
+// The texts of the actions of `w` (a menu bar's menu titles, a menu's entries).
+QStringList actionTexts(const QWidget *w);
+
 // Processes events until `done` holds or `timeoutMs` passes; true when it holds.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+
+// Answers the next file dialog shown within `timeoutMs` as a user does: `path` typed into
+// its name box, then its Open or Save button. The answer is true once it was answered.
+std::shared_ptr<bool> answerFileDialog(const QString &path, int timeoutMs = 30000);
 
 // A suite of dialogs that need the language table: one English database for all its tests.
 class EnglishSuite : public ::testing::Test
@@ -58,7 +65,8 @@ protected:
     QAction *action(const char *name) const;
     QTreeWidget *list() const;
     QStringList rowTexts(int row) const;
-    QStringList menuTitles() const;
+    // A values file forcing sensor readings in the emulator.
+    QString valuesFile(const char *name, const QByteArray &content);
 
     // Clicks the menu titled `menu` on the window's menu bar, then its entry `entry`.
     bool chooseMenu(const QString &menu, const QString &entry);

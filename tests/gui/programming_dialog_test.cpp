@@ -24,7 +24,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <functional>
 #include <map>
 
 namespace
@@ -135,6 +134,16 @@ protected:
     {
         return waitUntil([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; }, 2000);
     }
+    // Back: closes the dialog without sending anything.
+    void back(TarvelonProgram *dialog)
+    {
+        ASSERT_TRUE(user::click(dialog, "Command2"));
+        EXPECT_TRUE(closed());
+    }
+    void showPage(TarvelonProgram *dialog, const QString &caption)
+    {
+        ASSERT_TRUE(user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), caption));
+    }
 
     void chooseKind(TarvelonProgram *dialog, const QString &caption)
     {
@@ -173,6 +182,18 @@ TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUs
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(list()->isEnabled()) << "the window rests while the dialog is open";
     EXPECT_FALSE(user::find<QPushButton>(dialog, "Command1")->isEnabled()) << "nothing changed";
+    // As it opens it fits a 1280 x 720 screen with its buttons in sight.
+    saveScreenshot(dialog, QStringLiteral("as_opened"));
+    EXPECT_LE(dialog->minimumSizeHint().width(), 1280);
+    EXPECT_LE(dialog->minimumSizeHint().height(), 720);
+    EXPECT_LE(dialog->frameGeometry().width(), 1280);
+    EXPECT_LE(dialog->frameGeometry().height(), 720);
+    for (const char *button : {"Command1", "Command2"}) {
+        auto *b = user::find<QWidget>(dialog, button);
+        EXPECT_TRUE(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint()), b->size())))
+            << button;
+    }
+
     auto *panel = user::find<QWidget>(dialog, "WerteRegelungCtl1");
     const QStringList always{"Frame_Vorgang", "Text_Beschreibung"};
     struct Case {
@@ -221,14 +242,12 @@ TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUs
     EXPECT_EQ(user::find<QLineEdit>(panel, "Text_Beschreibung")->text(),
               m_form->tarvelon(1).Regelung(7, 1).beschreibung());
 
-    auto *pages = user::find<QTabWidget>(dialog, "TabHauptmenu");
     for (const char *page : {"Measurement settings", "System"}) {
-        ASSERT_TRUE(user::clickTab(pages, page));
+        showPage(dialog, page);
         saveScreenshot(dialog, QLatin1String(page));
     }
     // Back sends nothing and gives the window back.
-    ASSERT_TRUE(user::click(dialog, "Command2"));
-    EXPECT_TRUE(closed());
+    back(dialog);
     EXPECT_TRUE(waitIdle());
     EXPECT_TRUE(list()->isEnabled());
 }
@@ -247,44 +266,30 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
         const char *box;
         const char *keys;
         const char *shown;
-        std::function<void()> away; // what the user does next, and back
+        const char *away, *back; // a tab or a widget clicked next, and the way back
         const char *field;
         QString stored;
     };
-    auto clickBoth = [&](const char *first, const char *second) {
-        return [=] {
-            for (const char *name : {first, second}) {
-                auto *tabs = user::find<QTabBar>(dialog, "TabStrip1");
-                bool isTab = false;
-                for (int i = 0; i < tabs->count(); ++i)
-                    isTab = isTab || tabs->tabText(i) == QLatin1String(name);
-                if (isTab)
-                    user::clickTab(tabs, name);
-                else
-                    user::click(dialog, name);
-            }
-        };
-    };
     const Case cases[] = {
-        {"pH", "WerteRegelungCtl1", "Text_SoTag", "8.3", "08.30", clickBoth("Redox", "pH"),
+        {"pH", "WerteRegelungCtl1", "Text_SoTag", "8.3", "08.30", "Redox", "pH",
          "Regelung(2,1).RW_SommerTag", "8.3"},
-        {"Temperature", "WerteRegelungCtl1", "Text_SoTag", "26.5", "26.5",
-         clickBoth("Label_Sensor7", "Label_Sensor1"), "Regelung(1,1).RW_SommerTag", "26.5"},
-        {"Temperature", "WerteRegelungCtl2", "Text_Beschreibung", "Heater 2", "Heater 2",
-         clickBoth("pH", "Temperature"), "Regelung(1,2).beschreibung", "Heater 2"},
+        {"Temperature", "WerteRegelungCtl1", "Text_SoTag", "26.5", "26.5", "Label_Sensor7",
+         "Label_Sensor1", "Regelung(1,1).RW_SommerTag", "26.5"},
+        {"Temperature", "WerteRegelungCtl2", "Text_Beschreibung", "Heater 2", "Heater 2", "pH",
+         "Temperature", "Regelung(1,2).beschreibung", "Heater 2"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.box);
         chooseKind(dialog, c.kind);
         auto *panel = user::find<QWidget>(dialog, c.panel);
         auto *box = user::find<QLineEdit>(panel, c.box);
-        if (QLatin1String(c.box) == QLatin1String("Text_Beschreibung")) {
-            ASSERT_TRUE(user::retype(box, c.keys));
-        } else {
-            enter(panel, c.box, c.keys);
-        }
+        enter(panel, c.box, c.keys);
         ASSERT_TRUE(box->hasFocus()) << "the box is still being edited";
-        c.away();
+        for (const char *name : {c.away, c.back})
+            if (auto *widget = dialog->findChild<QWidget *>(QLatin1String(name)))
+                user::click(widget);
+            else
+                user::clickTab(user::find<QTabBar>(dialog, "TabStrip1"), name);
         EXPECT_TRUE(box->text().startsWith(QLatin1String(c.shown))) << box->text().toStdString();
         EXPECT_EQ(controller.fieldText(c.field).value_or(QString()), c.stored);
     }
@@ -318,8 +323,7 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
     dialog = open();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(user::find<QPushButton>(dialog, "Command1")->isEnabled());
-    ASSERT_TRUE(user::click(dialog, "Command2"));
-    EXPECT_TRUE(closed());
+    back(dialog);
 }
 
 TEST_F(ProgrammingDialog, editsByMouseAndKeysGoIntoTheImageAndBackSendsNothing)
@@ -366,19 +370,16 @@ TEST_F(ProgrammingDialog, editsByMouseAndKeysGoIntoTheImageAndBackSendsNothing)
     EXPECT_EQ(kinds->tabText(kinds->currentIndex()), "Temperature") << "shown anew where it was";
 
     // A display unit, an interval, a compression value, the programming level.
-    ASSERT_TRUE(
-        user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "Measurement settings"));
+    showPage(dialog, "Measurement settings");
     ASSERT_TRUE(user::click(dialog, "Opt_Anzeige_Temperatur_Fahrenheit"));
     ASSERT_TRUE(user::click(dialog, "Opt_Anzeige_InternesDisplay_3Sekunden"));
     enterAndLeave(dialog, "edit_hd_ph", "0,25");
     EXPECT_FLOAT_EQ(controller.aq_hd_ph(), 0.25f);
     saveScreenshot(dialog, QStringLiteral("changed"));
-    ASSERT_TRUE(user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "System"));
+    showPage(dialog, "System");
     ASSERT_TRUE(user::click(dialog, "OPT_Programmierstufe_Normal"));
     EXPECT_EQ(controller.aq_ProgStufe(), 0);
-
-    ASSERT_TRUE(user::click(dialog, "Command2"));
-    EXPECT_TRUE(closed());
+    back(dialog);
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(
         changedFields(before, fieldsOf(controller)),
@@ -451,8 +452,7 @@ TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDisca
             EXPECT_TRUE(waitUntil([&] { return dialog->focusWidget() == alarmTime; }, 1000));
             saveScreenshot(dialog, QStringLiteral("alarm_time_%1").arg(c.leave));
             enter(panel, "text_Alarmzeit", "013000");
-            ASSERT_TRUE(user::click(dialog, "Command2"));
-            EXPECT_TRUE(closed());
+            back(dialog);
             EXPECT_EQ(controller.Regelung(6, 1).PegelAlarmzeit(), QTime(1, 30));
             EXPECT_NEAR(controller.Regelung(2, 1).RW_SommerNacht(), 6.5, 1e-6);
         } else {
@@ -476,20 +476,17 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(m_boxes->withText("alarm state").size(), 1);
     // An air pressure compression beyond what the controller's word holds is refused.
-    ASSERT_TRUE(
-        user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "Measurement settings"));
+    showPage(dialog, "Measurement settings");
     m_boxes->script({QMessageBox::Ok});
     enterAndLeave(dialog, "edit_hd_press", "9999");
     EXPECT_TRUE(waitUntil([&] { return m_boxes->withText("too large").size() == 1; }, 2000));
     enterAndLeave(dialog, "edit_hd_press", "20");
     EXPECT_EQ(controller.aq_hd_press(), 20);
     // The hold time of the pH regulation is the PC's own, stored however the dialog ends.
-    ASSERT_TRUE(user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), "Regulation"));
+    showPage(dialog, "Regulation");
     auto *panel = user::find<QWidget>(dialog, "WerteRegelungCtl1");
     auto *hold = user::find<QSpinBox>(panel, "Text_Haltezeit");
-    ASSERT_TRUE(user::click(hold));
-    QTest::keyClick(hold, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(hold, "45");
+    ASSERT_TRUE(user::retype(hold->findChild<QLineEdit *>(), "45"));
     QTest::keyClick(hold, Qt::Key_Tab);
     saveScreenshot(dialog, QStringLiteral("alarm_quality"));
     dialog->close(); // as the window's close box does
@@ -510,28 +507,6 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     EXPECT_EQ(m_boxes->boxes().last().text, "Start programming the Tarvelon ?");
     EXPECT_EQ(withoutClock(stateProgram()), withoutClock(asRead)) << "nothing was written";
     EXPECT_TRUE(controller.programming_is_dirty()) << "the refused program stays to be written";
-}
-
-// The dialog as it opens fits a 1280 x 720 screen with its buttons in sight.
-TEST_F(ProgrammingDialog, fitsA1280By720Screen)
-{
-    connectSim();
-    TarvelonProgram *dialog = open();
-    ASSERT_NE(dialog, nullptr);
-    const QSize screen(1280, 720);
-    EXPECT_LE(dialog->minimumSizeHint().width(), screen.width());
-    EXPECT_LE(dialog->minimumSizeHint().height(), screen.height());
-    const QRect frame = dialog->frameGeometry();
-    EXPECT_LE(frame.width(), screen.width()) << frame.width();
-    EXPECT_LE(frame.height(), screen.height()) << frame.height();
-    for (const char *button : {"Command1", "Command2"}) {
-        auto *b = user::find<QWidget>(dialog, button);
-        EXPECT_TRUE(dialog->rect().contains(QRect(b->mapTo(dialog, QPoint()), b->size())))
-            << button;
-    }
-    saveScreenshot(dialog, QStringLiteral("as_opened"));
-    ASSERT_TRUE(user::click(dialog, "Command2"));
-    EXPECT_TRUE(closed());
 }
 
 TEST(MaskedEntry, typingPastingAndSeparatorsGiveTheValueMeant)

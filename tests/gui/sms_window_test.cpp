@@ -12,19 +12,12 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QToolButton>
 #include <QTreeWidget>
 
 #include <utility>
@@ -37,7 +30,7 @@ protected:
     void SetUp() override { open(); }
 
     // A fresh window on the ports of m_ports, after it has probed them.
-    void open(std::function<void(QMessageBox *, int)> picture = {})
+    void open()
     {
         m_window = nullptr;
         vekSMSModulKonfig::Environment env;
@@ -46,8 +39,17 @@ protected:
         env.portsInUse = m_portsInUse;
         m_window = std::make_unique<vekSMSModulKonfig>(env);
         m_window->show();
-        m_boxes = std::make_unique<BoxAnswerer>(std::move(picture));
+        m_boxes = std::make_unique<BoxAnswerer>(
+            [](QMessageBox *box, int n) { saveScreenshot(box, QStringLiteral("box%1").arg(n)); });
         ASSERT_TRUE(waitUntil([&] { return !m_window->busy(); }, 10000));
+    }
+    // Starts telvara-sim with `arguments` and opens a fresh window on its port.
+    void openOn(TelvaraProcess &sim, const QStringList &arguments)
+    {
+        QString error;
+        ASSERT_TRUE(sim.start(arguments, &error)) << error.toStdString();
+        m_ports = {sim.ptyDevice()};
+        open();
     }
 
     template <typename T = QWidget> T *child(const char *name) const
@@ -58,7 +60,16 @@ protected:
     QTableWidget *table() const { return child<QTableWidget>("paramlistfield"); }
     int number() const { return edit("Text1")->text().toInt(); }
     QString cell(int n, int column) const { return table()->item(n - 1, column)->text(); }
+    void expectRow(int n, const QStringList &cells) const
+    {
+        for (int c = 0; c < cells.size(); ++c)
+            EXPECT_EQ(cell(n, c), cells[c]) << "row " << n << ", column " << c;
+    }
     bool idle() const { return !m_window->busy(); }
+    bool transferEnds() const
+    {
+        return waitUntil([&] { return idle(); }, kTransferMs);
+    }
 
     void goTo(int n) { user::clickIndex(table(), table()->model()->index(n - 1, 0)); }
     void chooseCause(const char *key) { user::choose(child<QComboBox>("Combo1"), ms(key)); }
@@ -71,47 +82,9 @@ protected:
         QTest::keyClicks(e, text);
     }
     void accept() { user::click(m_window.get(), QStringLiteral("Einstellungenuebernehmen")); }
-
-    // Opens the menu titled `title` on the menu bar with the mouse and clicks `entry`.
     void menu(const char *title, const char *entry)
     {
-        QMenuBar *bar = m_window->menuBar();
-        for (QAction *a : bar->actions()) {
-            if (a->text() != ms(title))
-                continue;
-            ASSERT_TRUE(a->isEnabled()) << title;
-            user::clickAt(bar, bar->actionGeometry(a).center());
-            ASSERT_TRUE(user::waitFor([] { return user::openMenu() != nullptr; }, 2000)) << title;
-            user::chooseInMenu(user::openMenu(), ms(entry));
-            return;
-        }
-        ADD_FAILURE() << "no menu " << title;
-    }
-    // Answers the next file dialog as a user does: the name typed into it, then its button.
-    std::shared_ptr<bool> typeFileName(const QString &path)
-    {
-        QDir::setCurrent(QFileInfo(path).absolutePath());
-        auto shown = std::make_shared<bool>(false);
-        user::whenShown<QFileDialog>([path, shown](QFileDialog *dialog) {
-            *shown = true;
-            saveScreenshot(dialog, QStringLiteral("file_dialog"));
-            auto *name = user::find<QLineEdit>(dialog, QStringLiteral("fileNameEdit"));
-            QPushButton *confirm = nullptr;
-            for (QAbstractButton *b : dialog->findChild<QDialogButtonBox *>()->buttons())
-                if (dialog->findChild<QDialogButtonBox *>()->buttonRole(b) ==
-                    QDialogButtonBox::AcceptRole)
-                    confirm = qobject_cast<QPushButton *>(b);
-            // The dialog starts in the current folder, where the user has put the file.
-            const bool typed = user::retype(name, QFileInfo(path).fileName());
-            // The name box's completion list closes first, as a person's Escape closes it.
-            if (QApplication::activePopupWidget())
-                QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
-            if (typed && confirm)
-                user::click(confirm);
-            else
-                dialog->reject();
-        });
-        return shown;
+        ASSERT_TRUE(user::chooseFromMenuBar(m_window->menuBar(), ms(title), ms(entry))) << entry;
     }
     int boxesTitled(const QString &title) const
     {
@@ -173,14 +146,8 @@ TEST_F(SmsWindow, acceptStoresTheFieldsWith75MinutesAs59AndDeleteClears)
     saveScreenshot(m_window.get(), QStringLiteral("edited"));
     accept();
 
-    const QStringList row5{QStringLiteral("+491711234567"),
-                           QStringLiteral("+491722270880"),
-                           QStringLiteral("Pumpe aus"),
-                           ms("Tägl. Info"),
-                           ms("kein"),
-                           QStringLiteral("01:59")};
-    for (int c = 0; c < row5.size(); ++c)
-        EXPECT_EQ(cell(5, c), row5[c]) << c;
+    expectRow(
+        5, {"+491711234567", "+491722270880", "Pumpe aus", ms("Tägl. Info"), ms("kein"), "01:59"});
     EXPECT_EQ(m_window->record().ee_time(5), 119);
     EXPECT_EQ(number(), 6) << "accepting moves on to the next number";
     saveScreenshot(m_window.get(), QStringLiteral("accepted"));
@@ -189,9 +156,7 @@ TEST_F(SmsWindow, acceptStoresTheFieldsWith75MinutesAs59AndDeleteClears)
     EXPECT_EQ(edit("Text2")->text(), QStringLiteral("+491711234567"));
     EXPECT_EQ(edit("Minuten")->text(), QStringLiteral("59"));
     user::click(m_window.get(), QStringLiteral("Einstellungenloeschen"));
-    EXPECT_EQ(cell(5, 0), QString());
-    EXPECT_EQ(cell(5, 3), ms("AUS"));
-    EXPECT_EQ(cell(5, 5), QStringLiteral("00:00"));
+    expectRow(5, {"", "", "", ms("AUS"), ms("kein"), "00:00"});
     EXPECT_EQ(m_window->record().ee_cause(5), 0);
     EXPECT_EQ(edit("Text2")->text(), QString());
     EXPECT_EQ(edit("Stunden")->text(), QStringLiteral("0"));
@@ -313,7 +278,7 @@ TEST_F(SmsWindow, savedFileReopensAndABadFileIsRefusedWithItsName)
     user::choose(child<QComboBox>("Combo2"), ms("Öffner"));
     accept();
     const QString saved = dir.filePath(QStringLiteral("module.cfg"));
-    auto shown = typeFileName(saved);
+    auto shown = answerFileDialog(saved);
     menu("&Datei", "Speichern &unter...");
     EXPECT_TRUE(*shown);
     QFile file(saved);
@@ -326,12 +291,10 @@ TEST_F(SmsWindow, savedFileReopensAndABadFileIsRefusedWithItsName)
     // A fresh window takes the file back, after saying that the table is replaced.
     open();
     m_boxes->script({QMessageBox::Yes});
-    shown = typeFileName(saved);
+    shown = answerFileDialog(saved);
     menu("&Datei", "&Öffnen...");
     EXPECT_TRUE(*shown);
-    EXPECT_EQ(cell(7, 0), QStringLiteral("+4930"));
-    EXPECT_EQ(cell(7, 3), ms("Eingang 1"));
-    EXPECT_EQ(cell(7, 4), ms("Öffner"));
+    expectRow(7, {"+4930", "", "", ms("Eingang 1"), ms("Öffner")});
     EXPECT_TRUE(child<QPlainTextEdit>("EingabeText")->toPlainText().startsWith("12\x03"));
     saveScreenshot(m_window.get(), QStringLiteral("opened"));
 
@@ -340,17 +303,18 @@ TEST_F(SmsWindow, savedFileReopensAndABadFileIsRefusedWithItsName)
     bad.write("1\x03\"\"\t\"\"\r\n\x03");
     bad.close();
     m_boxes->script({QMessageBox::Yes});
-    typeFileName(bad.fileName());
+    answerFileDialog(bad.fileName());
     menu("&Datei", "&Öffnen...");
     EXPECT_EQ(cell(7, 0), QStringLiteral("+4930")) << "a refused file changes nothing";
     ASSERT_EQ(m_boxes->boxes().size(), 3);
     EXPECT_TRUE(m_boxes->boxes().last().text.contains(QStringLiteral("broken.cfg")));
 
-    // No to the question leaves the file dialog closed.
+    // No to the question leaves the file dialog closed; the answer waits no longer than
+    // this test, so that no later dialog meets it.
     m_boxes->script({QMessageBox::No});
-    shown = typeFileName(bad.fileName());
+    shown = answerFileDialog(bad.fileName(), 1000);
     menu("&Datei", "&Öffnen...");
-    QTest::qWait(100);
+    QTest::qWait(1100);
     EXPECT_FALSE(*shown);
     EXPECT_EQ(m_boxes->boxes().size(), 4);
     EXPECT_EQ(m_boxes->unexpected(), 1) << "only the refusal was unscripted";
@@ -369,7 +333,7 @@ TEST_F(SmsWindow, aStoredRowIsShownAndAcceptedAsItIsWithoutTheTypingRules)
     const QString path = dir.filePath(QStringLiteral("stored.cfg"));
     ASSERT_TRUE(saveSmsConfigFile(path, stored, 1).ok());
     m_boxes->script({QMessageBox::Yes});
-    typeFileName(path);
+    answerFileDialog(path);
     menu("&Datei", "&Öffnen...");
 
     goTo(5);
@@ -414,16 +378,6 @@ TEST_F(SmsWindow, aboutBoxShowsTitleVersionAndTheSystemFacts)
                 version || l->text() == ms("Version ") + QStringLiteral(OSTRACOM_PROJECT_VERSION);
         EXPECT_TRUE(version);
         saveScreenshot(box, QStringLiteral("about"));
-        QPushButton *sysInfo = nullptr;
-        QPushButton *ok = nullptr;
-        for (QPushButton *b : box->findChildren<QPushButton *>()) {
-            if (b->text() == ms("&Systeminfo..."))
-                sysInfo = b;
-            if (b->text() == QLatin1String("OK"))
-                ok = b;
-        }
-        ASSERT_NE(sysInfo, nullptr);
-        ASSERT_NE(ok, nullptr);
         user::whenShown<QDialog>([facts](QDialog *dialog) {
             if (dialog->objectName() == QLatin1String("sysInfo")) {
                 saveScreenshot(dialog, QStringLiteral("sysinfo"));
@@ -434,8 +388,8 @@ TEST_F(SmsWindow, aboutBoxShowsTitleVersionAndTheSystemFacts)
                 dialog->reject();
             }
         });
-        user::click(sysInfo);
-        user::click(ok);
+        user::click(user::buttonShowing(box, ms("&Systeminfo...")));
+        user::click(user::buttonShowing(box, QStringLiteral("OK")));
     });
     menu("&Info", "&Info über Telvara...");
     EXPECT_TRUE(*seen);
@@ -447,11 +401,7 @@ TEST_F(SmsWindow, aboutBoxShowsTitleVersionAndTheSystemFacts)
 TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
 {
     TelvaraProcess sim;
-    QString error;
-    ASSERT_TRUE(sim.start({QStringLiteral("--firmware"), QStringLiteral("03.1C")}, &error))
-        << error.toStdString();
-    m_ports = {sim.ptyDevice()};
-    open();
+    ASSERT_NO_FATAL_FAILURE(openOn(sim, {"--firmware", "03.1C"}));
 
     goTo(3);
     typeAnew("Text2", QStringLiteral("+491711234567"));
@@ -472,7 +422,7 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
     menu("&Konfiguration...", "... an SMS &Controller übertragen");
     enabled(false);
     saveScreenshot(m_window.get(), QStringLiteral("writing"));
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    ASSERT_TRUE(transferEnds());
     EXPECT_EQ(m_boxes->boxes().size(), 0) << m_boxes->boxes().value(0).text.toStdString();
     enabled(true);
     const QByteArray eeprom = sim.savedExternalMemory();
@@ -489,37 +439,31 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
     ASSERT_EQ(cell(3, 0), QString());
     m_boxes->script({QMessageBox::Yes});
     menu("&Konfiguration...", "... &aus SMS Controller laden");
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    ASSERT_TRUE(transferEnds());
     EXPECT_EQ(m_window->record().HydoSmsModulString(), image);
-    const QStringList row3{QStringLiteral("+491711234567"),
-                           QString(),
-                           QStringLiteral("Alarm Becken"),
-                           ms("Alarm"),
-                           ms("kein"),
-                           QStringLiteral("00:00")};
-    for (int c = 0; c < row3.size(); ++c)
-        EXPECT_EQ(cell(3, c), row3[c]) << c;
+    expectRow(3, {"+491711234567", "", "Alarm Becken", ms("Alarm"), ms("kein"), "00:00"});
     EXPECT_EQ(cell(4, 3), ms("AUS")) << "rows never edited went out as the table showed them";
 
     menu("&Info", "SMS Controller &Version auslesen");
     EXPECT_EQ(edit("release")->text(), QStringLiteral("??"));
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    ASSERT_TRUE(transferEnds());
     EXPECT_EQ(edit("release")->text(), QStringLiteral("03"));
     EXPECT_EQ(edit("subrelease")->text(), QStringLiteral("1C"));
 
     menu("&Info", "Reset SMS Controller");
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    ASSERT_TRUE(transferEnds());
     EXPECT_TRUE(sim.log().contains(QStringLiteral("reset")));
     EXPECT_EQ(m_boxes->unexpected(), 0);
     saveScreenshot(m_window.get(), QStringLiteral("read_back"));
 
     // A device that says nothing, its port typed in: both boxes, and the table stays.
     ASSERT_TRUE(sim.stop());
+    QString error;
     ASSERT_TRUE(sim.start({QStringLiteral("--mute")}, &error)) << error.toStdString();
     user::retype(child<QComboBox>("Schnittstelle")->lineEdit(), sim.ptyDevice());
     m_boxes->script({QMessageBox::Yes});
     menu("&Konfiguration...", "... &aus SMS Controller laden");
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    ASSERT_TRUE(transferEnds());
     EXPECT_EQ(boxesTitled(ms("Fehler bei Verbindungsaufnahme")), 2);
     EXPECT_EQ(m_window->record().HydoSmsModulString(), image);
     enabled(true);
@@ -528,19 +472,13 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
 TEST_F(SmsWindow, aBlockTheDeviceLostIsNamedAndTheConfigurationLeftUnmarked)
 {
     TelvaraProcess sim;
-    QString error;
     // Row 2 begins at 0x0400 + 60.
-    ASSERT_TRUE(sim.start({QStringLiteral("--lose-write-at"), QStringLiteral("0x043C")}, &error))
-        << error.toStdString();
-    m_ports = {sim.ptyDevice()};
-    open([](QMessageBox *box, int n) {
-        saveScreenshot(box, QStringLiteral("lost_block%1").arg(n));
-    });
+    ASSERT_NO_FATAL_FAILURE(openOn(sim, {"--lose-write-at", "0x043C"}));
     goTo(2);
     typeAnew("Text2", QStringLiteral("+4930222"));
     accept();
     menu("&Konfiguration...", "... an SMS &Controller übertragen");
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    ASSERT_TRUE(transferEnds());
     const auto differs =
         m_boxes->withText(ms("Die Konfiguration im SMS Controller weicht von der gesendeten ab ! "
                              "Abweichende Konfigurationen: ") +
@@ -558,27 +496,21 @@ TEST_F(SmsWindow, aBlockTheDeviceLostIsNamedAndTheConfigurationLeftUnmarked)
 TEST_F(SmsWindow, aWriteCutShortIsReadBackWithAWarningThatItMayBeIncomplete)
 {
     TelvaraProcess sim;
-    QString error;
     // Both markers and 8 blocks: rows 1 and 2 arrive, row 4 does not.
-    ASSERT_TRUE(sim.start({QStringLiteral("--mute-after-writes"), QStringLiteral("10")}, &error))
-        << error.toStdString();
-    m_ports = {sim.ptyDevice()};
-    open();
+    ASSERT_NO_FATAL_FAILURE(openOn(sim, {"--mute-after-writes", "10"}));
     for (const auto &[row, mobile] : {std::pair{2, "+4930222"}, std::pair{4, "+4930444"}}) {
         goTo(row);
         typeAnew("Text2", QString::fromLatin1(mobile));
         accept();
     }
     menu("&Konfiguration...", "... an SMS &Controller übertragen");
-    ASSERT_TRUE(waitUntil([&] { return idle(); }, kTransferMs));
+    ASSERT_TRUE(transferEnds());
     EXPECT_FALSE(m_boxes->withText(ms("Konfiguration nicht komplett übertragen !")).isEmpty());
     ASSERT_TRUE(sim.stop());
     EXPECT_EQ(sim.savedExternalMemory().left(2), QByteArray(2, '\0')) << "left unmarked";
 
     // The device answers again; a fresh window reads what it holds.
-    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
-    m_ports = {sim.ptyDevice()};
-    open([](QMessageBox *box, int n) { saveScreenshot(box, QStringLiteral("box%1").arg(n)); });
+    ASSERT_NO_FATAL_FAILURE(openOn(sim, {}));
     m_boxes->script({QMessageBox::Yes});
     menu("&Konfiguration...", "... &aus SMS Controller laden");
     ASSERT_TRUE(waitUntil([&] { return idle() && m_boxes->boxes().size() >= 2; }, kTransferMs));

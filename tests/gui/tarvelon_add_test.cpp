@@ -10,9 +10,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 
 namespace
 {
@@ -55,22 +53,25 @@ protected:
     Handed m_handed;
 };
 
-TEST_F(AddDialog, withoutAFreeSerialPortOnlyTcpCanBeChosen)
+// With a free serial port the dialog starts on it, without one only TCP can be chosen; a
+// click on either kind swaps label and field; the chosen port goes on with the line settings.
+TEST_F(AddDialog, theLinkKindFollowsTheFreePortsAndTheChosenPortIsHandedOn)
 {
+    auto expectKind = [this](bool serial) {
+        EXPECT_EQ(child<QRadioButton>("ComCon")->isChecked(), serial);
+        EXPECT_EQ(child<QRadioButton>("SockCom")->isChecked(), !serial);
+        EXPECT_EQ(child<QLabel>("lbadress")->text(), serial ? "Com port no.:" : "IP address:");
+        EXPECT_EQ(child<QLineEdit>("txtadress")->isVisible(), !serial);
+        EXPECT_EQ(child<QComboBox>("combo_comport")->isVisible(), serial);
+    };
     open({});
     saveScreenshot(m_dialog.get(), QStringLiteral("tcp_only"));
-    EXPECT_TRUE(child<QRadioButton>("SockCom")->isChecked());
+    expectKind(false);
     EXPECT_FALSE(child<QRadioButton>("ComCon")->isEnabled());
-    EXPECT_TRUE(child<QLineEdit>("txtadress")->isVisible());
-    EXPECT_FALSE(child<QComboBox>("combo_comport")->isVisible());
-    EXPECT_EQ(child<QLabel>("lbadress")->text(), "IP address:");
     EXPECT_EQ(m_dialog->windowTitle(), "Add a new Tarvelon");
     // A private-network address to start from.
     EXPECT_TRUE(child<QLineEdit>("txtadress")->text().startsWith("192.168."));
-}
 
-TEST_F(AddDialog, freePortsAreListedAndTheChosenOneIsHandedOnWithTheLineSettings)
-{
     open({"/dev/ttyS1", "/dev/ttyS4"});
     saveScreenshot(m_dialog.get(), QStringLiteral("serial"));
     auto *ports = child<QComboBox>("combo_comport");
@@ -78,16 +79,10 @@ TEST_F(AddDialog, freePortsAreListedAndTheChosenOneIsHandedOnWithTheLineSettings
     EXPECT_EQ(ports->itemText(0), "/dev/ttyS1");
     EXPECT_EQ(ports->itemText(1), "/dev/ttyS4");
     EXPECT_EQ(ports->currentIndex(), 0);
-    EXPECT_TRUE(child<QRadioButton>("ComCon")->isChecked());
-    EXPECT_FALSE(child<QLineEdit>("txtadress")->isVisible());
-    EXPECT_EQ(child<QLabel>("lbadress")->text(), "Com port no.:");
-
-    // Switching kinds swaps label and field, and back.
+    expectKind(true);
     for (const bool serial : {false, true}) {
         ASSERT_TRUE(user::click(m_dialog.get(), serial ? "ComCon" : "SockCom"));
-        EXPECT_EQ(child<QLabel>("lbadress")->text(), serial ? "Com port no.:" : "IP address:");
-        EXPECT_EQ(child<QLineEdit>("txtadress")->isVisible(), !serial);
-        EXPECT_EQ(ports->isVisible(), serial);
+        expectKind(serial);
     }
 
     ASSERT_TRUE(user::choose(ports, "/dev/ttyS4"));

@@ -123,6 +123,16 @@ inline bool click(const QObject *in, const QString &name)
     return click(find<QWidget>(in, name));
 }
 
+// The button below `in` that shows `text` (mnemonic marks ignored); nullptr when none does.
+inline QAbstractButton *buttonShowing(const QObject *in, const QString &text)
+{
+    for (QAbstractButton *b : in->findChildren<QAbstractButton *>())
+        if (b->text().remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&')))
+            return b;
+    ADD_FAILURE() << "no button " << text.toStdString();
+    return nullptr;
+}
+
 // Clicks into a text box (focus and cursor there) and types `text` key by key.
 inline bool type(QWidget *w, const QString &text)
 {
