@@ -11,9 +11,9 @@
 
 #include "emulator.h"
 #include "model/ctarvelon.h"
+#include "service/link_worker.h"
 #include "store/database.h"
 #include "support/gui_box_answerer.h"
-#include "service/link_worker.h"
 #include "ui/ostracom_form.h"
 
 #include <benchmark/benchmark.h>
@@ -211,7 +211,8 @@ void BM_UiLatencyDuringConnectAndPoll(benchmark::State &state)
         state.counters["max_late_ms"] = probe.maxMs();
         state.counters["p99_late_ms"] = probe.percentileMs(0.99);
         state.counters["ticks"] = double(probe.ticks());
-        state.counters["records"] = double(form.tarvelon(1).lastDownload().archived);
+        state.counters["records"] =
+            double(form.service().status().controllers[0].lastPoll.download.archived);
         report(state, "connect", attempt);
         report(state, "download", download);
         state.SetLabel(probe.maxMs() <= kGoalMs ? "within 50 ms" : "LATER THAN 50 ms");

@@ -10,6 +10,7 @@
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "model/ctarvelon.h"
+#include "service/measurement_download.h"
 #include "support/answer_ok.h"
 #include "support/fake_transport.h"
 
@@ -58,6 +59,7 @@ struct Controller {
     NoProgress progress;
     AnswerOk interaction;
     cTarvelon t{fake.clock, progress, interaction};
+    MeasurementDownload download{t, nullptr};
 };
 
 int hexField(const QByteArray &record, int from, int digits)
@@ -97,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     c->fake.controller.setPayload("DO", payload);
     t.setKalibController(QString::fromLatin1(calibrationImage()));
 
-    const Error error = t.get_comp();
-    const auto &report = t.lastDownload();
+    const Error error = c->download.get_comp();
+    const auto &report = c->download.lastDownload();
 
     bool framable = true;
     for (const QByteArray &marker : kMarkers)

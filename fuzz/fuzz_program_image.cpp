@@ -15,6 +15,7 @@
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "model/ctarvelon.h"
+#include "model/field_access.h"
 #include "support/answer_ok.h"
 
 namespace
@@ -84,10 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     changes = 0;
 
     // ---- everything read
-    static const QStringList names = cTarvelon::fieldNames();
+    static const QStringList names = controllerFieldNames();
     for (const QString &name : names) {
         if (!name.startsWith(QLatin1String("Regelung(S,R).")))
-            FUZZ_CHECK(t.fieldText(name).has_value(), "every controller field has a text");
+            FUZZ_CHECK(controllerFieldText(t, name).has_value(),
+                       "every controller field has a text");
     }
     (void)t.aq_Datum_Uhrzeit();
     (void)t.aq_id_raw();
@@ -161,10 +163,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         name.replace(QLatin1String("Regelung(S,R)."), regulation);
         if (name.endsWith(QLatin1String("Warnung")) || name.endsWith(QLatin1String("beschreibung")))
             continue; // kept by the database, not in the image
-        const QString text = *t.fieldText(name);
-        QString why;
-        if (!t.setFieldByName(name, text, &why)) {
-            FUZZ_CHECK(!why.isEmpty(), "a refused text says why");
+        const QString text = *controllerFieldText(t, name);
+        if (const Error refused = setControllerField(t, name, text); !refused.ok()) {
+            FUZZ_CHECK(!refused.detail.isEmpty(), "a refused text says why");
             const QDate date = name == QLatin1String("aq_Datum_Uhrzeit")
                                    ? t.aq_Datum_Uhrzeit().date()
                                : name == QLatin1String("aq_FlashDatum") ? t.aq_FlashDatum()
@@ -178,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         FUZZ_CHECK(t.HydoProgramString().size() == image.size(),
                    "setting a field keeps the length");
-        FUZZ_CHECK(t.fieldText(name) == text, "a field's text set again reads the same");
+        FUZZ_CHECK(controllerFieldText(t, name) == text, "a field's text set again reads the same");
         t.set_HydoProgramString(image);
     }
     return 0;

@@ -22,12 +22,6 @@ constexpr int kCalibrationChars = 672;
 
 } // namespace
 
-QString cTarvelon::versionNumberText(float version)
-{
-    // Firmware versions have two decimals: 2.20 is shown as such, not as 2.2.
-    return QLocale().toString(static_cast<double>(version), 'f', 2);
-}
-
 Error cTarvelon::get_Meta_Data(const QString &command, const QString &startMarker,
                                const QString &endMarker, const QString &checksumMarker,
                                QString &result, int expectedLength, const QString &progressText,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/monitor.h"
+#include "model/notifier.h"
 #include "store/mail.h"
 
 #include <QDateTime>

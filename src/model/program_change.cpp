@@ -1,6 +1,7 @@
 #include "model/program_change.h"
 
 #include "model/ctarvelon.h"
+#include "model/field_access.h"
 
 namespace
 {
@@ -17,7 +18,7 @@ void apply(cTarvelon &t, const FieldChanges &changes, bool databaseFields)
 {
     for (const auto &[name, value] : changes)
         if (isDatabaseField(name) == databaseFields)
-            t.setFieldByName(name, value, nullptr);
+            setControllerField(t, name, value);
 }
 
 } // namespace
@@ -31,9 +32,8 @@ ProgramChange changeProgram(cTarvelon &controller, const FieldChanges &changes)
     scratch.set_HydoProgramString(controller.HydoProgramString());
     scratch.setKalibController(controller.kalibController());
     for (const auto &[name, value] : changes) {
-        QString why;
-        if (!scratch.setFieldByName(name, value, &why)) {
-            result.error = Error(ErrorCode::Other, why);
+        if (const Error refused = setControllerField(scratch, name, value); !refused.ok()) {
+            result.error = refused;
             result.outcome = Outcome::Refused;
             return result;
         }

@@ -9,7 +9,7 @@
 class cTarvelon;
 
 // NAME=VALUE changes of a connected controller's fields, by the names of
-// cTarvelon::setFieldByName.
+// setControllerField.
 using FieldChanges = QList<QPair<QString, QString>>;
 
 struct ProgramChange {

@@ -2,7 +2,7 @@
 
 #include "link/clock.h"
 #include "model/ctarvelon.h"
-#include "model/monitor.h"
+#include "model/notifier.h"
 #include "model/tables.h"
 #include "store/database.h"
 #include "store/strings.h"

@@ -31,19 +31,7 @@ int cHydoSensor::rawType() const
 
 int cHydoSensor::sensortyp() const
 {
-    int type = rawType();
-    if (!m_parent)
-        return type;
-    // The controller's display settings choose how oxygen, redox and conductivity are shown.
-    if (m_parent->aq_AnzSauerStoff() == 0 && type == 6)
-        type = 9;
-    else if (m_parent->aq_AnzRedox() == 1 && type == 3)
-        type = 10;
-    else if (m_parent->aq_AnzLeitwert() == 1 && type == 4)
-        type = 11;
-    else if (m_parent->aq_AnzLeitwert() == 2 && type == 4)
-        type = 12;
-    return type;
+    return m_parent ? m_parent->sensorType(m_number) : rawType();
 }
 
 QString cHydoSensor::formatierter_Typ() const

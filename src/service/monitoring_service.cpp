@@ -109,7 +109,6 @@ QString MonitoringService::readSettings()
 std::unique_ptr<cTarvelon> MonitoringService::newController()
 {
     auto controller = std::make_unique<cTarvelon>(m_worker->clock(), m_progress, m_interaction);
-    controller->setArchive(m_archive.get());
     controller->setNotifier(m_notifier.get());
     return controller;
 }
@@ -296,9 +295,9 @@ bool MonitoringService::pollSlot(Slot &slot)
             st.id = slot.controller->aq_id();
         }
         cTarvelon &t = *slot.controller;
-        st.lastPoll = pollController(t);
+        st.lastPoll = pollController(t, m_archive.get());
         st.lastError = st.lastPoll.error;
-        const cTarvelon::DownloadReport &download = t.lastDownload();
+        const MeasurementDownload::Report &download = st.lastPoll.download;
         // A download that received its answer counts, even if storing had trouble: the link
         // is fine, and the error says what went wrong.
         st.connected = download.received > 0 || st.lastError.ok() || download.databaseBusy;
@@ -355,8 +354,8 @@ void MonitoringService::publishStatus()
     m_status.spoolProblem.clear();
     for (const auto &slot : m_slots) {
         m_status.controllers.append(slot->status);
-        if (!slot->status.lastPoll.spoolProblem.isEmpty())
-            m_status.spoolProblem = slot->status.lastPoll.spoolProblem;
+        if (!slot->status.lastPoll.download.spoolProblem.isEmpty())
+            m_status.spoolProblem = slot->status.lastPoll.download.spoolProblem;
         if (!slot->status.lastPoll.notifyProblems.isEmpty())
             m_cycleMailProblem = slot->status.lastPoll.notifyProblems;
         else if (slot->status.lastPoll.notifications > 0)

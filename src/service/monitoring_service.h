@@ -7,7 +7,7 @@
 
 #include "link/protocol.h"
 #include "model/alarm_gate.h"
-#include "model/monitor.h"
+#include "service/controller_poll.h"
 #include "model/outcome.h"
 #include "service/alarm_outbox.h"
 #include "service/link_worker.h"

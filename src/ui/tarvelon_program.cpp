@@ -1,6 +1,7 @@
 #include "ui/tarvelon_program.h"
 
 #include "model/ctarvelon.h"
+#include "model/field_access.h"
 #include "model/tables.h"
 #include "store/strings.h"
 #include "ui/hydo_sensor_ctl.h"
@@ -240,7 +241,7 @@ QWidget *TarvelonProgram::buildDisplayOptions(QWidget *page)
             group.buttons->addButton(static_cast<QRadioButton *>(options[code]), int(code));
         const QString field = QLatin1String(group.field);
         connect(group.buttons, &QButtonGroup::idClicked, this, [this, field](int code) {
-            m_controller.setFieldByName(field, QString::number(code), nullptr);
+            setControllerField(m_controller, field, QString::number(code));
         });
         m_optionGroups.push_back(group);
     }
@@ -376,7 +377,7 @@ void TarvelonProgram::display()
 
     for (const OptionGroup &g : m_optionGroups) {
         const int value =
-            m_controller.fieldText(QLatin1String(g.field)).value_or(QString()).toInt();
+            controllerFieldText(m_controller, QLatin1String(g.field)).value_or(QString()).toInt();
         // A value outside the listed codes selects none.
         g.buttons->setExclusive(false);
         for (QAbstractButton *b : g.buttons->buttons())
@@ -396,7 +397,8 @@ void TarvelonProgram::display()
                 box == c.horizontal ? horizontalField(c.kind) : linearField(c.kind);
             box->setMaskAndFormat(tables::valueMask(c.code), tables::valueFormat(c.code),
                                   tables::valueWidth(c.code));
-            box->showNumber(m_controller.fieldText(field).value_or(QString()).toDouble());
+            box->showNumber(
+                controllerFieldText(m_controller, field).value_or(QString()).toDouble());
         }
     }
     TabHauptmenu->setTabText(TimePage, ms("Zeitfunktionen"));
@@ -426,8 +428,7 @@ void TarvelonProgram::storeCompression(MaskedEdit *box, const QString &field, bo
 {
     const double value = box->number();
     box->showNumber(value);
-    QString why;
-    if (!m_controller.setFieldByName(field, QString::number(value, 'g', 9), &why)) {
+    if (!setControllerField(m_controller, field, QString::number(value, 'g', 9)).ok()) {
         // A value the controller's field cannot hold (a scaled word above 65535).
         QMessageBox::warning(this, windowTitle(), ms("Der Wert ist für dieses Feld zu groß."));
         box->setModified(true);

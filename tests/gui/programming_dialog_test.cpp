@@ -5,6 +5,7 @@
 #include "gui_fixture.h"
 
 #include "model/ctarvelon.h"
+#include "model/field_access.h"
 #include "support/user_input.h"
 #include "ui/tarvelon_program.h"
 #include "ui/tarvelon_program_dose.h"
@@ -33,16 +34,16 @@ namespace
 std::map<QString, QString> fieldsOf(cTarvelon &c)
 {
     std::map<QString, QString> fields;
-    for (const QString &name : cTarvelon::fieldNames()) {
+    for (const QString &name : controllerFieldNames()) {
         if (!name.startsWith(QLatin1String("Regelung(S,R)."))) {
-            fields[name] = c.fieldText(name).value_or(QStringLiteral("?"));
+            fields[name] = controllerFieldText(c, name).value_or(QStringLiteral("?"));
             continue;
         }
         for (int s = 1; s <= 8; ++s)
             for (int r = 1; r <= 4; ++r) {
                 QString n = name;
                 n.replace(QLatin1String("(S,R)"), QStringLiteral("(%1,%2)").arg(s).arg(r));
-                fields[n] = c.fieldText(n).value_or(QStringLiteral("?"));
+                fields[n] = controllerFieldText(c, n).value_or(QStringLiteral("?"));
             }
     }
     for (int d = 1; d <= 16; ++d) {
@@ -291,7 +292,7 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
             else
                 user::clickTab(user::find<QTabBar>(dialog, "TabStrip1"), name);
         EXPECT_TRUE(box->text().startsWith(QLatin1String(c.shown))) << box->text().toStdString();
-        EXPECT_EQ(controller.fieldText(c.field).value_or(QString()), c.stored);
+        EXPECT_EQ(controllerFieldText(controller, c.field).value_or(QString()), c.stored);
     }
     // One more typed and never left; the transfer button ends the editing.
     chooseKind(dialog, "pH");
@@ -311,8 +312,10 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
     written.setKalibController(controller.kalibController());
     for (const char *field : {"Regelung(2,1).RW_SommerTag", "Regelung(1,1).RW_SommerTag",
                               "Regelung(2,1).RW_ObererAlarm"})
-        EXPECT_EQ(written.fieldText(field), controller.fieldText(field)) << field;
-    EXPECT_EQ(written.fieldText("Regelung(2,1).RW_ObererAlarm").value_or(QString()), "9.1");
+        EXPECT_EQ(controllerFieldText(written, field), controllerFieldText(controller, field))
+            << field;
+    EXPECT_EQ(controllerFieldText(written, "Regelung(2,1).RW_ObererAlarm").value_or(QString()),
+              "9.1");
     EXPECT_EQ(withoutClock(stateProgram()), withoutClock(controller.HydoProgramString()));
     const auto row = m_db->regulationRow(1234, 1, 2);
     ASSERT_TRUE(row.has_value());

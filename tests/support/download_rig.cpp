@@ -43,6 +43,5 @@ ConnectedController::ConnectedController(int controllerId, Backend backend)
     fake.controller.setPayload("DN", programImage(controllerId));
     fake.controller.setPayload("DK", calibrationImage());
     fake.controller.setPayload("DL", "0001");
-    t.setArchive(&spool);
     connected = t.connect(false, "ctl.example", "4001", &db, fake.link.get());
 }

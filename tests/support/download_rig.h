@@ -10,6 +10,7 @@
 
 #include "link/progress.h"
 #include "model/ctarvelon.h"
+#include "service/measurement_download.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 
@@ -43,5 +44,7 @@ struct ConnectedController {
     NoProgress progress;
     AnswerOk interaction;
     cTarvelon t{fake.clock, progress, interaction};
+    // Its downloads into the database through the spool, as the polling service makes them.
+    MeasurementDownload downloader{t, &spool};
     Outcome connected; // what connecting gave
 };

@@ -37,7 +37,7 @@ struct Site : ConnectedController {
     {
         const int acknowledged = fake.controller.bursts("DL");
         fake.controller.setPayload("DO", storedData(held));
-        t.get_comp();
+        downloader.get_comp();
         if (fake.controller.bursts("DL") > acknowledged)
             held.clear();
     }

@@ -5,6 +5,7 @@
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "model/ctarvelon.h"
+#include "model/field_access.h"
 #include "model/program_change.h"
 #include "support/answer_ok.h"
 #include "support/download_rig.h"
@@ -84,10 +85,9 @@ TEST_F(ControllerImage, valuesThatDoNotFitAreRefusedBeforeTheImageChanges)
     EXPECT_EQ(t.Sensor(1).Steigung(), largest);
     t.Regelung(1, 1).set_RW_ObererAlarm(-largest);
     EXPECT_EQ(t.Regelung(1, 1).RW_ObererAlarm(), -largest);
-    QString error;
-    EXPECT_TRUE(t.setFieldByName(QStringLiteral("Regelung(1,1).RW_UntererAlarm"),
-                                 QStringLiteral("3.40282e+38"), &error))
-        << qPrintable(error);
+    EXPECT_EQ(setControllerField(t, QStringLiteral("Regelung(1,1).RW_UntererAlarm"),
+                                 QStringLiteral("3.40282e+38")),
+              Error());
 }
 
 TEST_F(ControllerImage, clockAndTimeFieldsRoundTrip)
@@ -304,13 +304,13 @@ TEST_F(ControllerImage, calibrationDifferenceIsSlopeOrOffset)
 
 TEST_F(ControllerImage, fieldsAreSetByNameOnlyWhenNameAndValueFit)
 {
-    QString error;
-    EXPECT_TRUE(t.setFieldByName(QStringLiteral("aq_hd_ph"), QStringLiteral("7.25"), &error))
-        << qPrintable(error);
-    EXPECT_EQ(t.fieldText(QStringLiteral("aq_hd_ph")), QStringLiteral("7.25"));
-    EXPECT_TRUE(t.setFieldByName(QStringLiteral("Regelung(2,1).RW_ObererAlarm"),
-                                 QStringLiteral("27.5"), &error));
-    EXPECT_EQ(t.fieldText(QStringLiteral("Regelung(2,1).RW_ObererAlarm")), QStringLiteral("27.5"));
+    EXPECT_EQ(setControllerField(t, QStringLiteral("aq_hd_ph"), QStringLiteral("7.25")), Error());
+    EXPECT_EQ(controllerFieldText(t, QStringLiteral("aq_hd_ph")), QStringLiteral("7.25"));
+    EXPECT_EQ(setControllerField(t, QStringLiteral("Regelung(2,1).RW_ObererAlarm"),
+                                 QStringLiteral("27.5")),
+              Error());
+    EXPECT_EQ(controllerFieldText(t, QStringLiteral("Regelung(2,1).RW_ObererAlarm")),
+              QStringLiteral("27.5"));
 
     const QString before = t.HydoProgramString();
     for (const auto &[name, value] : {std::pair{"aq_AnzLeitwert", "300"},
@@ -318,9 +318,10 @@ TEST_F(ControllerImage, fieldsAreSetByNameOnlyWhenNameAndValueFit)
                                       {"aq_AnzRedox", "one"},
                                       {"Regelung(9,1).Totzeit", "1"},
                                       {"aq_SpeicherIntervall", "25:00:00"}}) {
-        error.clear();
-        EXPECT_FALSE(t.setFieldByName(QLatin1String(name), QLatin1String(value), &error)) << name;
-        EXPECT_TRUE(error.contains(QLatin1String(name))) << name << ": " << qPrintable(error);
+        const Error error = setControllerField(t, QLatin1String(name), QLatin1String(value));
+        EXPECT_EQ(error.code, ErrorCode::Other) << name;
+        EXPECT_TRUE(error.detail.contains(QLatin1String(name)))
+            << name << ": " << qPrintable(error.detail);
     }
     EXPECT_EQ(t.HydoProgramString(), before);
 }

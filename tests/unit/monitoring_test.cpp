@@ -11,8 +11,9 @@
 #include "link/progress.h"
 #include "model/ctarvelon.h"
 #include "model/interaction.h"
-#include "model/monitor.h"
+#include "model/notifier.h"
 #include "model/program_change.h"
+#include "service/controller_poll.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 #include "store/strings.h"
@@ -69,9 +70,9 @@ TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
 {
     fake.controller.setPayload(
         "DO", storedData({{1, 235, kT0}, {2, 712, kT0.addSecs(1)}, {1, -15, kT0.addSecs(10)}}));
-    EXPECT_EQ(t.get_comp(), Error());
+    EXPECT_EQ(downloader.get_comp(), Error());
     EXPECT_EQ(archived(), 3);
-    EXPECT_EQ(t.lastDownload().archived, 3);
+    EXPECT_EQ(downloader.lastDownload().archived, 3);
     EXPECT_EQ(fake.controller.bursts("DL"), 1) << "acknowledged once the records are safe";
     EXPECT_FLOAT_EQ(t.Sensor(1).CurVal(), -1.5f);
     EXPECT_EQ(t.Sensor(1).datum(), kT0.addSecs(10));
@@ -90,7 +91,7 @@ TEST_F(Download, storedRegulationSettingsAreTakenUpByThePollUnlessTheDialogHolds
     db.saveAlarmQuality(kId, 2, 3, {0.5, 30, 600});
     db.saveRegulationUpperWarning(kId, 2, 3, 8.25);
     db.saveRegulationBeschreibung(kId, 2, 3, QStringLiteral("Becken links"));
-    EXPECT_EQ(pollController(t).settingsProblem, QString());
+    EXPECT_EQ(pollController(t, &spool).settingsProblem, QString());
     EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0.5, 30, 600}));
     EXPECT_EQ(t.Regelung(2, 4).alarmQuality(), AlarmQuality{});
     EXPECT_FLOAT_EQ(t.Regelung(2, 3).SW_ObereWarnung(), 8.25f);
@@ -99,7 +100,7 @@ TEST_F(Download, storedRegulationSettingsAreTakenUpByThePollUnlessTheDialogHolds
     t.holdRegulationWrites();
     t.Regelung(2, 3).set_alarmQuality({0, 5, 0});
     t.Regelung(2, 3).set_SW_ObereWarnung(9.5f);
-    pollController(t);
+    pollController(t, &spool);
     EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0, 5, 0}));
     EXPECT_FLOAT_EQ(t.Regelung(2, 3).SW_ObereWarnung(), 9.5f);
     EXPECT_EQ(t.writeHeldRegulations(), Error());
@@ -107,7 +108,8 @@ TEST_F(Download, storedRegulationSettingsAreTakenUpByThePollUnlessTheDialogHolds
     EXPECT_DOUBLE_EQ(db.regulationRow(kId, 2, 3)->upperWarning, 9.5);
 
     tmp.exec("DROP TABLE HYDOALARMQUALITAET");
-    EXPECT_TRUE(pollController(t).settingsProblem.contains(QStringLiteral("alarm qualities")));
+    EXPECT_TRUE(
+        pollController(t, &spool).settingsProblem.contains(QStringLiteral("alarm qualities")));
     EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0, 5, 0}));
 }
 
@@ -115,12 +117,12 @@ TEST_F(Download, recordsDeliveredTwiceAreArchivedOnceAndCountedOnce)
 {
     // The acknowledgement got lost: the controller sends the same records again.
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
-    EXPECT_EQ(t.get_comp(), Error());
+    EXPECT_EQ(downloader.get_comp(), Error());
     fake.controller.setPayload(
         "DO", storedData({{1, 250, kT0}, {2, 780, kT0}, {1, 251, kT0.addSecs(10)}}));
-    EXPECT_EQ(t.get_comp(), Error());
+    EXPECT_EQ(downloader.get_comp(), Error());
     EXPECT_EQ(archived(), 3);
-    EXPECT_EQ(t.lastDownload().archived, 1) << "records already archived are not counted";
+    EXPECT_EQ(downloader.lastDownload().archived, 1) << "records already archived are not counted";
 }
 
 // "DL" makes the controller forget everything it announced: it goes out only when every
@@ -144,10 +146,10 @@ TEST_F(Download, nothingIsAcknowledgedUnlessAllAnnouncedRecordsArrived)
         SCOPED_TRACE(c.name);
         fake.controller.setPayload("DO", c.payload);
         fake.controller.dropMidAnswer(c.linkLost);
-        EXPECT_EQ(t.get_comp(), c.error);
+        EXPECT_EQ(downloader.get_comp(), c.error);
         EXPECT_EQ(archived(), c.archived);
         EXPECT_EQ(fake.controller.bursts("DL"), 0);
-        EXPECT_FALSE(t.lastDownload().acknowledged);
+        EXPECT_FALSE(downloader.lastDownload().acknowledged);
     }
 }
 
@@ -186,14 +188,15 @@ TEST_F(Download, aFailedAcknowledgementIsReportedWithItsCause)
         SCOPED_TRACE(c.name);
         fake.controller.setPayload("DO", storedData({{1, 250, kT0.addSecs(60 * ++minute)}}));
         c.fault(fake.controller, true);
-        const PollResult poll = pollController(t);
+        const PollResult poll = pollController(t, &spool);
         c.fault(fake.controller, false);
         EXPECT_EQ(poll.error, Error::because(ErrorCode::NotAcknowledged, c.cause));
-        EXPECT_EQ(poll.archived, 1);
-        EXPECT_FALSE(t.lastDownload().acknowledged);
+        EXPECT_EQ(poll.download.archived, 1);
+        EXPECT_FALSE(poll.download.acknowledged);
     }
-    EXPECT_EQ(pollController(t).error, Error());
-    EXPECT_TRUE(t.lastDownload().acknowledged);
+    const PollResult recovered = pollController(t, &spool);
+    EXPECT_EQ(recovered.error, Error());
+    EXPECT_TRUE(recovered.download.acknowledged);
 }
 
 TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
@@ -218,10 +221,11 @@ TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
         payload.replace(4 + 24 + c.from, c.digits.size(), c.digits);
         fake.controller.setPayload("DO", payload.toLatin1());
         const qint64 before = archived();
-        EXPECT_EQ(t.get_comp().code, ErrorCode::RecordsRejected);
+        EXPECT_EQ(downloader.get_comp().code, ErrorCode::RecordsRejected);
         EXPECT_EQ(archived(), before + 1) << "the readable record is archived";
-        EXPECT_EQ(t.lastDownload().rejected, 1);
-        EXPECT_TRUE(t.lastDownload().acknowledged) << "a kept reject is safe to acknowledge";
+        EXPECT_EQ(downloader.lastDownload().rejected, 1);
+        EXPECT_TRUE(downloader.lastDownload().acknowledged)
+            << "a kept reject is safe to acknowledge";
         const QStringList rejects = fileLines(spool.rejectsPath());
         ASSERT_EQ(rejects.size(), expectedRejects);
         EXPECT_TRUE(rejects.last().contains(payload.mid(4 + 24, 24)))
@@ -241,10 +245,10 @@ TEST_F(Download, theControllersClockReadingIsArchivedAsItStandsInTheSummerTimeGa
         LocalZone() { qputenv("TZ", "Europe/Berlin"), tzset(); }
         ~LocalZone() { old.isNull() ? qunsetenv("TZ") : qputenv("TZ", old), tzset(); }
     } berlin;
-    EXPECT_EQ(t.get_comp(), Error());
+    EXPECT_EQ(downloader.get_comp(), Error());
     EXPECT_EQ(tmp.exec("SELECT GROUP_CONCAT(DATUM, '|') FROM HYDOARCHIVE").toString(),
               QStringLiteral("2026-03-29 02:30:00|2026-03-29 02:30:10"));
-    EXPECT_TRUE(t.lastDownload().acknowledged);
+    EXPECT_TRUE(downloader.lastDownload().acknowledged);
 }
 
 // A closing program abandons the download wherever it is: nothing is acknowledged that was
@@ -262,14 +266,14 @@ TEST_F(Download, anAbandonedDownloadLosesNothingAndArchivesNothingTwice)
         }
     } trip;
     cTarvelon mine{fake.clock, trip, interaction};
-    mine.setArchive(&spool);
+    MeasurementDownload mineDownload{mine, &spool};
     ASSERT_EQ(mine.connect(false, "ctl.example", "4001", &db, fake.link.get()), Error());
     fake.link->setAbandonFlag(&trip.flag);
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
 
     // In the middle of the answer: nothing is archived or acknowledged.
     fake.controller.splitAnswerAt({30}, 600);
-    EXPECT_EQ(mine.get_comp(), Error(ErrorCode::Abandoned));
+    EXPECT_EQ(mineDownload.get_comp(), Error(ErrorCode::Abandoned));
     EXPECT_EQ(archived(), 0);
     EXPECT_EQ(fake.controller.bursts("DL"), 0);
 
@@ -277,18 +281,18 @@ TEST_F(Download, anAbandonedDownloadLosesNothingAndArchivesNothingTwice)
     trip.flag = false;
     trip.midAnswer = false;
     fake.controller.splitAnswer(1);
-    EXPECT_EQ(mine.get_comp(),
+    EXPECT_EQ(mineDownload.get_comp(),
               Error::because(ErrorCode::NotAcknowledged, Error(ErrorCode::Abandoned)));
     EXPECT_EQ(archived(), 2);
-    EXPECT_FALSE(mine.lastDownload().acknowledged);
+    EXPECT_FALSE(mineDownload.lastDownload().acknowledged);
     EXPECT_EQ(fake.controller.bursts("DL"), 0);
 
     // The next program's download brings them again and skips them.
     fake.link->setAbandonFlag(nullptr);
-    EXPECT_EQ(mine.get_comp(), Error());
+    EXPECT_EQ(mineDownload.get_comp(), Error());
     EXPECT_EQ(archived(), 2);
-    EXPECT_EQ(mine.lastDownload().archived, 0);
-    EXPECT_TRUE(mine.lastDownload().acknowledged);
+    EXPECT_EQ(mineDownload.lastDownload().archived, 0);
+    EXPECT_TRUE(mineDownload.lastDownload().acknowledged);
     EXPECT_EQ(fake.controller.bursts("DL"), 1);
 }
 
@@ -297,21 +301,22 @@ TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
     {
         DatabaseHolder lock(tmp.path());
         fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
-        EXPECT_EQ(t.get_comp().code, ErrorCode::Other) << "the database's refusal is reported";
-        EXPECT_EQ(t.lastDownload().spooled, 2);
-        EXPECT_TRUE(t.lastDownload().databaseBusy);
+        EXPECT_EQ(downloader.get_comp().code, ErrorCode::Other)
+            << "the database's refusal is reported";
+        EXPECT_EQ(downloader.lastDownload().spooled, 2);
+        EXPECT_TRUE(downloader.lastDownload().databaseBusy);
         EXPECT_EQ(spool.pending(), 2);
         EXPECT_EQ(fake.controller.bursts("DL"), 1) << "spooled records are safe to acknowledge";
         EXPECT_FLOAT_EQ(t.Sensor(2).CurVal(), 7.8f) << "current values still follow the download";
         // Not acknowledged (a short batch): the same records come again and are spooled once.
         fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}, 3));
-        t.get_comp();
+        downloader.get_comp();
         EXPECT_EQ(spool.pending(), 2);
     }
     fake.controller.setPayload("DO", storedData({{1, 251, kT0.addSecs(10)}}));
-    EXPECT_EQ(t.get_comp(), Error());
+    EXPECT_EQ(downloader.get_comp(), Error());
     EXPECT_EQ(archived(), 3);
-    EXPECT_EQ(t.lastDownload().archived, 3);
+    EXPECT_EQ(downloader.lastDownload().archived, 3);
     EXPECT_EQ(spool.pending(), 0);
     EXPECT_FALSE(QFile::exists(spool.path()));
 }
@@ -321,7 +326,7 @@ TEST_F(Download, recordsThatCannotBeKeptAnywhereAreNotAcknowledged)
     DatabaseHolder lock(tmp.path());
     ASSERT_TRUE(QDir().mkpath(spool.path())) << "a folder where the spool file should go";
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
-    EXPECT_EQ(t.get_comp().code, ErrorCode::Other);
+    EXPECT_EQ(downloader.get_comp().code, ErrorCode::Other);
     EXPECT_EQ(fake.controller.bursts("DL"), 0) << "the controller keeps them for the next cycle";
 }
 
@@ -329,7 +334,7 @@ TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
 {
     DatabaseHolder lock(tmp.path());
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
-    t.get_comp();
+    downloader.get_comp();
     ASSERT_EQ(spool.pending(), 1);
     const QStringList before = fileLines(spool.path());
 
@@ -344,14 +349,14 @@ TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
     for (int i = 1; i <= 20; ++i)
         many.append({1, 250 + i, kT0.addSecs(10 * i)});
     fake.controller.setPayload("DO", storedData(many));
-    EXPECT_EQ(t.get_comp().code, ErrorCode::Other);
+    EXPECT_EQ(downloader.get_comp().code, ErrorCode::Other);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(fake.controller.bursts("DL"), 1) << "only the first download was acknowledged";
     EXPECT_EQ(fileLines(spool.path()), before) << "no torn line";
     fake.controller.setPayload("DO", storedData({{2, 700, kT0}}));
-    t.get_comp();
+    downloader.get_comp();
     EXPECT_EQ(spool.pending(), 2) << "the next record follows on a line of its own";
 }
 
@@ -363,9 +368,9 @@ TEST_F(Download, aDamagedSpoolIsReportedSetAsideAndItsReadableRecordsArchived)
         f.write("2026-12-04 09:00:00\t24.5\t1234\t1\ngarbage\n2026-12-04 09:00:10\t24.");
     }
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
-    EXPECT_EQ(t.get_comp(), Error());
-    EXPECT_TRUE(t.lastDownload().spoolProblem.contains(QLatin1String("unreadable")))
-        << t.lastDownload().spoolProblem.toStdString();
+    EXPECT_EQ(downloader.get_comp(), Error());
+    EXPECT_TRUE(downloader.lastDownload().spoolProblem.contains(QLatin1String("unreadable")))
+        << downloader.lastDownload().spoolProblem.toStdString();
     EXPECT_EQ(archived(), 2);
     EXPECT_FALSE(QFile::exists(spool.path()));
     const QStringList kept = QDir(tmp.dir()).entryList({"archive.spool.damaged-*"});

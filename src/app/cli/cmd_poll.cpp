@@ -7,7 +7,7 @@
 #include "model/ctarvelon.h"
 #include "model/error_text.h"
 #include "model/mail_notifier.h"
-#include "model/monitor.h"
+#include "service/controller_poll.h"
 #include "service/controller_view.h"
 #include "service/monitoring_service.h"
 #include "service/mqtt_publisher.h"
@@ -289,7 +289,7 @@ void printController(MonitoringService &service, int position,
                                ? QStringLiteral("  NO DATA since ") +
                                      st.staleSince.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                : QString();
-    if (!t || (!st.connected && st.lastPoll.archived == 0)) {
+    if (!t || (!st.connected && st.lastPoll.download.archived == 0)) {
         out() << stamp() << "  " << st.address
               << "  not connected: " << oneLine(errorText(st.lastError)) << noData << "\n";
         if (!st.lastPoll.notifyProblems.isEmpty())
@@ -302,11 +302,11 @@ void printController(MonitoringService &service, int position,
     for (int s = 1; s <= cTarvelon::kSensors; ++s)
         if (t->Sensor(s).sensortyp() != 0)
             line += QStringLiteral("  %1: %2").arg(s).arg(t->Sensor(s).formatierter_wert());
-    line += QStringLiteral("  archived %1").arg(r.archived);
-    if (r.spooled)
-        line += QStringLiteral("  spooled %1").arg(r.spooled);
-    if (r.rejected)
-        line += QStringLiteral("  rejected %1").arg(r.rejected);
+    line += QStringLiteral("  archived %1").arg(r.download.archived);
+    if (r.download.spooled)
+        line += QStringLiteral("  spooled %1").arg(r.download.spooled);
+    if (r.download.rejected)
+        line += QStringLiteral("  rejected %1").arg(r.download.rejected);
     line += QStringLiteral("  notifications %1").arg(r.notifications);
     line += noData;
     if (st.state != RegulationState::Normal)
@@ -314,14 +314,15 @@ void printController(MonitoringService &service, int position,
                                                    : QStringLiteral("  WARNING");
     if (!st.lastError.ok())
         line += QStringLiteral("  error: ") + oneLine(errorText(st.lastError));
-    if (!r.spoolProblem.isEmpty()) {
-        line += QStringLiteral("  spool: ") + r.spoolProblem;
-        logProblem(QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.spoolProblem));
+    if (!r.download.spoolProblem.isEmpty()) {
+        line += QStringLiteral("  spool: ") + r.download.spoolProblem;
+        logProblem(
+            QStringLiteral("#%1 spool: %2").arg(t->aq_id_raw()).arg(r.download.spoolProblem));
     }
-    if (r.rejected)
+    if (r.download.rejected)
         logProblem(QStringLiteral("#%1 %2 unreadable record(s) kept in %3")
                        .arg(t->aq_id_raw())
-                       .arg(r.rejected)
+                       .arg(r.download.rejected)
                        .arg(service.archive().rejectsPath()));
     if (!r.notifyProblems.isEmpty())
         line += QStringLiteral("  mail: ") + consoleText(r.notifyProblems);

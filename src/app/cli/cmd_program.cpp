@@ -6,6 +6,7 @@
 
 #include "model/ctarvelon.h"
 #include "model/error_text.h"
+#include "model/field_access.h"
 #include "model/program_change.h"
 #include "model/tables.h"
 #include "store/strings.h"
@@ -32,10 +33,11 @@ void printController(cTarvelon &t, const QString &address)
       << t.aq_SubRelease() << "\n";
     o << "  aq_Datum_Uhrzeit        "
       << t.aq_Datum_Uhrzeit().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << "\n";
-    for (const QString &name : cTarvelon::fieldNames()) {
+    for (const QString &name : controllerFieldNames()) {
         if (name.startsWith(QLatin1String("Regelung")) || name == QLatin1String("aq_Datum_Uhrzeit"))
             continue;
-        o << "  " << name.leftJustified(24) << t.fieldText(name).value_or(QString()) << "\n";
+        o << "  " << name.leftJustified(24) << controllerFieldText(t, name).value_or(QString())
+          << "\n";
     }
 
     o << "\nSensors\n";
@@ -115,7 +117,7 @@ bool knownFields(const QStringList &assignments)
         const auto m = regulation.match(name);
         const QString generic =
             m.hasMatch() ? QStringLiteral("Regelung(S,R).") + m.captured(1) : name;
-        if (!a.contains(QLatin1Char('=')) || !cTarvelon::fieldNames().contains(generic)) {
+        if (!a.contains(QLatin1Char('=')) || !controllerFieldNames().contains(generic)) {
             err() << "unknown field " << name << " (see: program --controller ADDR show)\n";
             return false;
         }

@@ -1,4 +1,4 @@
-// The measurement download of one controller.
+#include "service/measurement_download.h"
 
 #include "model/ctarvelon.h"
 
@@ -15,27 +15,28 @@ constexpr int kCountChars = 4;
 constexpr int kRecordChars = 24;
 } // namespace
 
-struct cTarvelon::ReceivedRecords {
+struct MeasurementDownload::ReceivedRecords {
     std::vector<ArchiveRecord> records;
     std::vector<ArchiveSpool::Reject> rejects;
 };
 
-Error cTarvelon::get_comp()
+Error MeasurementDownload::get_comp()
 {
-    m_lastDownload = DownloadReport{};
-    const int id = aq_id();
+    m_report = Report{};
+    const int id = m_controller.aq_id();
     // Records the database could not take last time go in first, whatever this controller
     // answers now.
     flushSpool();
 
     QString payload;
-    Error error = get_Meta_Data(QStringLiteral("DO"), QStringLiteral("Stored Data"),
-                                QStringLiteral("End Data"), QStringLiteral("CheckSum"), payload, 0,
-                                ms("Datenabfrage Tarvelon ID#") + QString::number(id), false);
+    Error error =
+        m_controller.get_Meta_Data(QStringLiteral("DO"), QStringLiteral("Stored Data"),
+                                   QStringLiteral("End Data"), QStringLiteral("CheckSum"), payload,
+                                   0, ms("Datenabfrage Tarvelon ID#") + QString::number(id), false);
     if (!error.ok())
         return error;
-    m_eventData = payload;
-    const int announced = Event_Count();
+    m_controller.setEventData(payload);
+    const int announced = m_controller.Event_Count();
     if (announced < 1)
         return {};
 
@@ -43,7 +44,7 @@ Error cTarvelon::get_comp()
     const int complete =
         std::min(announced, static_cast<int>(std::max<qsizetype>(0, payload.size() - kCountChars) /
                                              kRecordChars));
-    m_lastDownload.received = complete;
+    m_report.received = complete;
     const ReceivedRecords received = readRecords(id, complete);
 
     // Archive first, acknowledge after: the controller forgets its records on "DL", so they
@@ -56,12 +57,12 @@ Error cTarvelon::get_comp()
     Error ack;
     if (safe && complete == announced) {
         QString snapshot;
-        ack = get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
-                            QStringLiteral("End Data"), QStringLiteral("CheckSum"), snapshot, 0,
-                            QString(), true);
+        ack = m_controller.get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
+                                         QStringLiteral("End Data"), QStringLiteral("CheckSum"),
+                                         snapshot, 0, QString(), true);
         // Unacknowledged records (no answer, a bad one, a program that is closing) come again
         // next time and are skipped as archived; the user still learns that they stay.
-        m_lastDownload.acknowledged = ack.ok();
+        m_report.acknowledged = ack.ok();
     }
 
     if (!storeProblem.isEmpty())
@@ -78,35 +79,36 @@ Error cTarvelon::get_comp()
     return error;
 }
 
-void cTarvelon::flushSpool()
+void MeasurementDownload::flushSpool()
 {
     if (!m_archive || m_archive->pending() <= 0)
         return;
     const ArchiveSpool::Result flushed = m_archive->flush();
-    m_lastDownload.archived += flushed.written;
-    m_lastDownload.spooled = flushed.spooled;
-    m_lastDownload.databaseBusy = flushed.busy;
-    m_lastDownload.spoolProblem = flushed.spoolProblem;
+    m_report.archived += flushed.written;
+    m_report.spooled = flushed.spooled;
+    m_report.databaseBusy = flushed.busy;
+    m_report.spoolProblem = flushed.spoolProblem;
 }
 
-cTarvelon::ReceivedRecords cTarvelon::readRecords(int id, int complete) const
+MeasurementDownload::ReceivedRecords MeasurementDownload::readRecords(int id, int complete) const
 {
+    const cTarvelon &t = m_controller;
     ReceivedRecords received;
     received.records.reserve(static_cast<size_t>(complete));
     for (int i = 1; i <= complete; ++i) {
-        const QString problem = Event_Problem(i);
+        const QString problem = t.Event_Problem(i);
         if (problem.isEmpty())
             received.records.push_back(
-                ArchiveRecord{Event_DatumText(i), Event_Wert(i), id, Event_Sensor_nr(i)});
+                ArchiveRecord{t.Event_DatumText(i), t.Event_Wert(i), id, t.Event_Sensor_nr(i)});
         else
-            received.rejects.push_back(ArchiveSpool::Reject{id, Event_RecordText(i), problem});
+            received.rejects.push_back(ArchiveSpool::Reject{id, t.Event_RecordText(i), problem});
     }
     return received;
 }
 
-bool cTarvelon::archiveRecords(const ReceivedRecords &received, QString *storeProblem)
+bool MeasurementDownload::archiveRecords(const ReceivedRecords &received, QString *storeProblem)
 {
-    DownloadReport &report = m_lastDownload;
+    Report &report = m_report;
     if (m_archive) {
         const ArchiveSpool::Result stored = m_archive->store(received.records);
         report.archived += stored.written;
@@ -127,11 +129,12 @@ bool cTarvelon::archiveRecords(const ReceivedRecords &received, QString *storePr
         }
         return safe;
     }
-    if (!m_db)
+    Database *db = m_controller.database();
+    if (!db)
         return false;
     bool safe = true;
     try {
-        report.archived += m_db->appendArchive(received.records, Database::SkipExisting::Yes);
+        report.archived += db->appendArchive(received.records, Database::SkipExisting::Yes);
     } catch (const StoreError &e) {
         *storeProblem = e.message();
         report.databaseBusy = e.kind() == StoreError::Kind::Busy;
@@ -141,13 +144,14 @@ bool cTarvelon::archiveRecords(const ReceivedRecords &received, QString *storePr
     return safe && received.rejects.empty();
 }
 
-void cTarvelon::updateSensorValues(int complete)
+void MeasurementDownload::updateSensorValues(int complete)
 {
+    cTarvelon &t = m_controller;
     for (int i = 1; i <= complete; ++i) {
-        const int n = Event_Sensor_nr(i);
-        if (n < 1 || n > kSensors || !Event_Problem(i).isEmpty())
+        const int n = t.Event_Sensor_nr(i);
+        if (n < 1 || n > cTarvelon::kSensors || !t.Event_Problem(i).isEmpty())
             continue; // archived as reported, but there is no such sensor to update
-        Sensor(n).setDatum(Event_Datum(i));
-        Sensor(n).set_CurVal(static_cast<float>(Event_Wert(i)));
+        t.Sensor(n).setDatum(t.Event_Datum(i));
+        t.Sensor(n).set_CurVal(static_cast<float>(t.Event_Wert(i)));
     }
 }

@@ -1,17 +1,14 @@
-#include "model/monitor.h"
+#include "service/controller_poll.h"
 
 #include "model/ctarvelon.h"
 #include "store/store_error.h"
 
-PollResult pollController(cTarvelon &controller)
+PollResult pollController(cTarvelon &controller, ArchiveSpool *archive)
 {
     PollResult result;
-    result.error = controller.get_comp();
-    const cTarvelon::DownloadReport &download = controller.lastDownload();
-    result.archived = download.archived;
-    result.spooled = download.spooled;
-    result.rejected = download.rejected;
-    result.spoolProblem = download.spoolProblem;
+    MeasurementDownload download(controller, archive);
+    result.error = download.get_comp();
+    result.download = download.lastDownload();
     // Limits, descriptions and alarm qualities changed by ostracom-cli or another window
     // take effect at this cycle. A database that cannot be read now keeps the ones in use.
     try {
