@@ -1,6 +1,7 @@
 #include "model/monitor.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "store/store_error.h"
 
 PollResult pollController(cTarvelon &controller)
@@ -17,7 +18,7 @@ PollResult pollController(cTarvelon &controller)
     try {
         controller.refreshRegulations();
     } catch (const StoreError &e) {
-        result.settingsProblem = e.message();
+        result.settingsProblem = errorText(e.error());
     }
     for (int s = 1; s <= cTarvelon::kSensors; ++s) {
         for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k) {
