@@ -12,6 +12,7 @@
 // appear by chance and are not looked for.
 
 #include "fuzz_check.h"
+#include "model/error_text.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 
@@ -43,7 +44,8 @@ const QString &problemTexts()
              {"mysql://h/d", "postgresql://h/d d", "postgresql://u:p@h/d", "postgresql://%01@h/d",
               "postgresql://h%/d", "postgresql://h:0/d", "postgresql://h/", "postgresql://h/d?x",
               "postgresql://h/d?sslmode=%20", "postgresql://h/d?some_option=1"})
-            texts += Database::addressProblem(QString::fromLatin1(bad)) + QLatin1Char('\n');
+            texts +=
+                errorText(Database::addressProblem(QString::fromLatin1(bad))) + QLatin1Char('\n');
         return texts;
     }();
     return all;
@@ -100,10 +102,13 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString input = QString::fromUtf8(bytesOf(data, size));
-    QString problem;
-    const QString location = Database::locationText(input, &problem);
-    FUZZ_CHECK(problem == Database::addressProblem(input),
+    const auto read = Database::locationText(input);
+    const QString *found = std::get_if<QString>(&read);
+    const QString location = found ? *found : QString();
+    const Error refused = found ? Error() : std::get<Error>(read);
+    FUZZ_CHECK(refused == Database::addressProblem(input),
                "the problem is the same whichever way it is asked");
+    const QString problem = errorText(refused);
     if (!isAddress(input)) {
         FUZZ_CHECK(problem.isEmpty(), "a file name is no address and has no problem");
         return 0;
@@ -112,8 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QString shown = problem + QLatin1Char('\n') + location;
     if (!location.isEmpty()) {
-        QString again;
-        FUZZ_CHECK(Database::locationText(location, &again) == location && again.isEmpty(),
+        FUZZ_CHECK(Database::locationText(location) == std::variant<QString, Error>(location),
                    "the location reads back as the same address");
         shown += QLatin1Char('\n') + ArchiveSpool::databaseName(location);
     }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 // What went wrong in an exchange with a controller, as a code the program can act on. The
 // text the user reads is made from it only where it is shown (model/error_text.h), in the
 // language selected then.
@@ -21,6 +23,65 @@ enum class ErrorCode {
     Abandoned,         // the program is closing; the exchange was given up unfinished
     NotAcknowledged,   // records archived, but "DL" failed: cause, detail, extra tell why
     Other,             // detail: a text made elsewhere (database, field check), shown as is
+
+    // The database, the data folder and the program's files. Unless told otherwise, detail
+    // is the file, folder or database location (never with a password) and extra the
+    // driver's or the system's cause. A code that wraps another keeps it in cause or inner.
+    DatabaseOpen,            // cause: DatabaseBusy, DiskFull, DatabaseDamaged... for its kind
+    LoginRefused,            // the server refused the login; extra: the SQLSTATE
+    DatabaseUnknown,         // the server has no database of that name
+    DriverMissing,           // the PostgreSQL driver is not installed; no detail
+    DatabaseAddress,         // detail: the part that is wrong (AddressPart); extra: an option
+    NoDatabaseGiven,         // no location at all
+    DatabaseMissing,         // the file does not exist
+    NoArchive,               // the server's database holds no archive table
+    DatabaseIsFolder,        // the location is a folder
+    DatabaseUnreadable,      // the file cannot be read
+    DatabaseReadOnly,        // the file cannot be written
+    NotSqlite,               // the file is something else than a SQLite database
+    DatabaseDamaged,         // extra: SQLite's findings
+    DiskFull,                // the disk holding the database is full
+    DatabaseBusy,            // locked by another program; extra: the driver's text
+    CheckFailed,             // the check of the file could not run
+    MissingColumn,           // extra: the table, what: the column it lacks
+    SchemaNewer,             // extra: the version found
+    SchemaUpgradedMeanwhile, // another, newer program upgraded it; extra: its version
+    NoWalJournal,            // SQLite refused the WAL journal; no extra
+    QueryFailed,             // what: the operation; cause: DatabaseBusy, DiskFull... for its kind
+    ArchiveReadFailed,       // reading the archive failed
+    RecordWithoutTime,       // extra: the record's number, what: how many were given
+    LogbookWithoutTime,      // a logbook entry without a valid time
+    UnknownLanguage,         // what: the language that is no column of HYDOLANG
+    LanguageNameInvalid,     // what: a language name that is no plain identifier
+    LanguageNoColumn,        // what: the language HYDOLANG has no column for
+    LanguageNotLoaded,       // detail: the language; inner: why
+    NoSummaryLevel,          // extra: the slot width asked for, in seconds
+    MailPasswordNotGiven,    // the password belongs in the data folder and none was given
+    DatabaseUnusable,        // inner: why (a problem of its folder)
+    FolderMissing,           // the folder does not exist
+    NotAFolder,              // something that is no folder stands where one should
+    FolderNotWritable,       // no new file can be made in the folder
+    NoDataFolder,            // no application data folder is known for this user; no detail
+    DataFolderIsFile,        // the data folder is a file
+    DataFolderCreate,        // extra: the part of the path that blocks it; cause: NotAFolder
+                             // when that part is a file
+    DataFolderUnusable,      // inner: why
+    DataFolderNotPrivate,    // the data folder's access could not be narrowed to its owner
+    FileNotPrivate,          // a file's access could not be narrowed to its owner
+    DataFolderLocked,        // another program polls with it; detail: its process id (may be
+                             // empty), extra: the folder
+    MailSecretNotPlain,      // the mail password file is no small plain file
+    FileFailed,              // what: the operation as shown ("Cannot write the lock file")
+};
+
+struct Error;
+
+// A whole error kept inside another one, compared by what it holds.
+struct InnerError {
+    std::shared_ptr<const Error> error;
+    explicit operator bool() const { return error != nullptr; }
+    const Error &operator*() const { return *error; }
+    bool operator==(const InnerError &o) const;
 };
 
 struct Error {
@@ -30,6 +91,12 @@ struct Error {
     // For an error that follows from another one: that one's code (its detail and extra are
     // the ones above).
     ErrorCode cause = ErrorCode::None;
+    // A third detail where a code needs one (its comment says what); because() leaves it to
+    // the new error.
+    QString what;
+    // The whole error a wrapping one was made for, where its detail is needed for the
+    // wrapper's own (the database a folder problem keeps from being used).
+    InnerError inner;
 
     Error() = default;
     Error(ErrorCode c, QString d = {}, QString e = {})
@@ -44,5 +111,17 @@ struct Error {
         return e;
     }
     bool ok() const { return code == ErrorCode::None; }
+    // An error wrapped around `why`, about `detail`.
+    static Error around(ErrorCode c, QString detail, const Error &why)
+    {
+        Error e(c, std::move(detail));
+        e.inner.error = std::make_shared<const Error>(why);
+        return e;
+    }
     bool operator==(const Error &) const = default;
 };
+
+inline bool InnerError::operator==(const InnerError &o) const
+{
+    return error == o.error || (error && o.error && *error == *o.error);
+}

@@ -282,7 +282,7 @@ Error cTarvelon::writeHeldRegulations()
             if (!r.alarmQuality().isPlain() || m_db->alarmQuality(id, sensor, number))
                 m_db->saveAlarmQuality(id, sensor, number, r.alarmQuality());
         } catch (const StoreError &e) {
-            return Error(ErrorCode::Other, e.message());
+            return e.error();
         }
         m_heldRegulations.erase(m_heldRegulations.begin());
     }

@@ -1,6 +1,7 @@
 #include "service/controller_poll.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "store/store_error.h"
 
 PollResult pollController(cTarvelon &controller, ArchiveSpool *archive)
@@ -14,7 +15,7 @@ PollResult pollController(cTarvelon &controller, ArchiveSpool *archive)
     try {
         controller.refreshRegulations();
     } catch (const StoreError &e) {
-        result.settingsProblem = e.message();
+        result.settingsProblem = errorText(e.error());
     }
     for (int s = 1; s <= cTarvelon::kSensors; ++s) {
         for (int k = 1; k <= cTarvelon::kRegulationsPerSensor; ++k) {

@@ -2,6 +2,7 @@
 
 #include "model/ctarvelon.h"
 
+#include "model/error_text.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 #include "store/strings.h"
@@ -117,13 +118,11 @@ bool MeasurementDownload::archiveRecords(const ReceivedRecords &received, QStrin
         if (!stored.spoolProblem.isEmpty())
             report.spoolProblem = stored.spoolProblem;
         bool safe = stored.safe;
-        // Texts of the archive, already made by the store.
-        *storeProblem = stored.error;
-        QString rejectError;
-        if (!m_archive->keepRejects(received.rejects, &rejectError)) {
+        *storeProblem = errorText(stored.error);
+        if (const Error rejectError = m_archive->keepRejects(received.rejects); !rejectError.ok()) {
             safe = false;
-            *storeProblem +=
-                (storeProblem->isEmpty() ? QString() : QStringLiteral("; ")) + rejectError;
+            *storeProblem += (storeProblem->isEmpty() ? QString() : QStringLiteral("; ")) +
+                             errorText(rejectError);
         } else {
             report.rejected = static_cast<int>(received.rejects.size());
         }
@@ -136,7 +135,7 @@ bool MeasurementDownload::archiveRecords(const ReceivedRecords &received, QStrin
     try {
         report.archived += db->appendArchive(received.records, Database::SkipExisting::Yes);
     } catch (const StoreError &e) {
-        *storeProblem = e.message();
+        *storeProblem = errorText(e.error());
         report.databaseBusy = e.kind() == StoreError::Kind::Busy;
         safe = false;
     }

@@ -1,6 +1,7 @@
 #include "service/monitoring_service.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "model/interaction.h"
 #include "model/mail_notifier.h"
 #include "store/archive_spool.h"
@@ -102,7 +103,7 @@ QString MonitoringService::readSettings()
         m_staleAlarmSeconds = m_db.staleAlarmSeconds();
         return QString();
     } catch (const StoreError &e) {
-        return e.message();
+        return errorText(e.error());
     }
 }
 

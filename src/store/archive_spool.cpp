@@ -101,14 +101,22 @@ QString unescaped(const QString &text)
 
 using private_file::problem;
 
-// The data folder's whole-file replacement, its problem told the way the spool tells them.
-bool replaceFile(const QString &path, const QByteArray &data, QString *error)
+// "cannot WHAT PATH: the system's reason", as the data folder's problems are told.
+Error fileError(const char *what, const QString &path, int error)
+{
+    Error e(ErrorCode::FileFailed, path, QString::fromLocal8Bit(std::strerror(error)));
+    e.what = QStringLiteral("cannot ") + QLatin1String(what);
+    return e;
+}
+
+// The data folder's whole-file replacement.
+Error replaceFile(const QString &path, const QByteArray &data)
 {
     const private_file::Failure f = private_file::replace(path, data);
-    if (f)
-        *error = problem(f.folderSync ? QStringLiteral("sync folder") : QStringLiteral("write"),
-                         f.folderSync ? QFileInfo(path).absolutePath() : path, f.error);
-    return !f;
+    if (!f)
+        return {};
+    return f.folderSync ? fileError("sync folder", QFileInfo(path).absolutePath(), f.error)
+                        : fileError("write", path, f.error);
 }
 
 qint64 mtimeNs(const struct stat &s)
@@ -408,7 +416,7 @@ int ArchiveSpool::pending() const
 // ---------------------------------------------------------------------------------------
 // Writing
 
-bool ArchiveSpool::appendFrame(const QByteArray &frame, QString *error)
+Error ArchiveSpool::appendFrame(const QByteArray &frame)
 {
     Cache &c = m_cache;
     const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -435,25 +443,24 @@ bool ArchiveSpool::appendFrame(const QByteArray &frame, QString *error)
     if (fd >= 0)
         ::close(fd);
     if (failure != 0) {
-        *error = problem(QStringLiteral("write"), m_path, failure);
         c.loaded = false;
-        return false;
+        return fileError("write", m_path, failure);
     }
     c.goodEnd += frame.size();
     rememberFile();
-    return true;
+    return {};
 }
 
 // A new spool file holding what waits and the fresh lines, in place of the old one.
-bool ArchiveSpool::rewrite(const std::vector<QByteArray> &fresh, QString *error)
+Error ArchiveSpool::rewrite(const std::vector<QByteArray> &fresh)
 {
     Cache &c = m_cache;
     std::vector<QByteArray> lines(c.lines.begin() + static_cast<std::ptrdiff_t>(c.replayed),
                                   c.lines.end());
     lines.insert(lines.end(), fresh.begin(), fresh.end());
     const QByteArray data = journalText(m_database, lines);
-    if (!replaceFile(m_path, data, error))
-        return false;
+    if (Error failed = replaceFile(m_path, data); !failed.ok())
+        return failed;
     c.lines = std::move(lines);
     c.keys = QSet<QByteArray>(c.lines.begin(), c.lines.end());
     c.replayed = 0;
@@ -463,28 +470,28 @@ bool ArchiveSpool::rewrite(const std::vector<QByteArray> &fresh, QString *error)
     c.state = State::Fine;
     if (!rememberFile())
         c.loaded = false;
-    return true;
+    return {};
 }
 
-bool ArchiveSpool::spoolLines(const std::vector<QByteArray> &fresh, QString *error)
+Error ArchiveSpool::spoolLines(const std::vector<QByteArray> &fresh)
 {
     Cache &c = m_cache;
     if (c.form == Form::Journal && c.exists) {
         if (fresh.empty())
-            return true;
-        if (!appendFrame(frameText(fresh), error))
-            return false;
+            return {};
+        if (Error failed = appendFrame(frameText(fresh)); !failed.ok())
+            return failed;
         for (const QByteArray &l : fresh) {
             c.keys.insert(l);
             c.lines.push_back(l);
         }
-        return true;
+        return {};
     }
     // No file yet, one of the older form, or records saved from a damaged one: written
     // anew once, appended to from then on.
     if (fresh.empty() && (c.exists || c.replayed == c.lines.size()))
-        return true;
-    return rewrite(fresh, error);
+        return {};
+    return rewrite(fresh);
 }
 
 ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &records)
@@ -508,7 +515,7 @@ ArchiveSpool::Result ArchiveSpool::store(const std::vector<ArchiveRecord> &recor
             result.spooled = usable ? static_cast<int>(c.lines.size() - c.replayed) : 0;
             return result;
         } catch (const StoreError &e) {
-            result.error = e.message();
+            result.error = e.error();
             result.busy = e.kind() == StoreError::Kind::Busy;
         }
     }
@@ -568,7 +575,7 @@ bool ArchiveSpool::replayBacklog(Result &result)
         try {
             result.written += m_db.appendArchive(batch, Database::SkipExisting::Yes);
         } catch (const StoreError &e) {
-            result.error = e.message();
+            result.error = e.error();
             result.busy = e.kind() == StoreError::Kind::Busy;
             return false;
         }
@@ -579,7 +586,7 @@ bool ArchiveSpool::replayBacklog(Result &result)
         // All of it is archived: the file goes.
         if (c.exists && ::unlink(QFile::encodeName(m_path).constData()) != 0 && errno != ENOENT) {
             // Harmless: the rows are in the archive, and replaying them skips every one.
-            result.error = problem(QStringLiteral("remove"), m_path, errno);
+            result.error = fileError("remove", m_path, errno);
             c.loaded = false;
         } else {
             forgetFile();
@@ -600,10 +607,12 @@ void ArchiveSpool::spoolRecords(const std::vector<ArchiveRecord> &records, Resul
             fresh.push_back(line);
         }
     }
-    QString writeError;
-    if (!spoolLines(fresh, &writeError)) {
+    if (const Error failed = spoolLines(fresh); !failed.ok()) {
         result.safe = records.empty();
-        note(result, Problem::WriteFailed, {m_path, writeError});
+        // The spool tells its problems in its own report, this one as the others.
+        note(result, Problem::WriteFailed,
+             {m_path, failed.what + QLatin1Char(' ') + failed.detail + QStringLiteral(": ") +
+                          failed.extra});
     }
 }
 
@@ -613,23 +622,21 @@ void ArchiveSpool::spoolRecords(const std::vector<ArchiveRecord> &records, Resul
 // The rejects file holds one reject a line, whatever the record holds: the time it was kept,
 // the controller, the record as received and the reason, separated by tabs; a backslash,
 // tab, newline or carriage return inside a field is written as \\, \t, \n or \r.
-bool ArchiveSpool::keepRejects(const std::vector<Reject> &rejects, QString *error)
+Error ArchiveSpool::keepRejects(const std::vector<Reject> &rejects)
 {
     if (rejects.empty())
-        return true;
+        return {};
     QMutexLocker lock(&m_mutex);
     QByteArray data;
-    if (const int e = private_file::read(m_rejectsPath, &data); e != 0 && e != ENOENT) {
-        *error = problem(QStringLiteral("read"), m_rejectsPath, e);
-        return false;
-    }
+    if (const int e = private_file::read(m_rejectsPath, &data); e != 0 && e != ENOENT)
+        return fileError("read", m_rejectsPath, e);
     if (!data.isEmpty() && !data.endsWith('\n'))
         data += '\n';
     const QString now =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     for (const Reject &r : rejects)
         data += rejectLine(now, r);
-    return replaceFile(m_rejectsPath, data, error);
+    return replaceFile(m_rejectsPath, data);
 }
 
 QStringList ArchiveSpool::rejectFields(const QString &line)

@@ -49,7 +49,7 @@ public:
     struct Result {
         int written = 0; // rows added to the archive now; records already there not counted
         int spooled = 0; // records waiting in the spool file
-        QString error;   // why the database refused, empty when it took everything
+        Error error;     // why the database refused, none when it took everything
         // The first spool problem met, and the text of all of them (empty: none).
         Problem problem = Problem::None;
         QStringList problemDetails;
@@ -78,9 +78,9 @@ public:
     int pending() const;
     QString path() const { return m_path; }
 
-    // Appends the rejects to the rejects file, whole or not at all. False with the reason
-    // when they could not be kept.
-    bool keepRejects(const std::vector<Reject> &rejects, QString *error);
+    // Appends the rejects to the rejects file, whole or not at all; otherwise why they could
+    // not be kept.
+    Error keepRejects(const std::vector<Reject> &rejects);
     QString rejectsPath() const { return m_rejectsPath; }
 
     // The fields of one line of the rejects file (time, controller, record, reason) as they
@@ -133,9 +133,9 @@ private:
 
     void load() const;
     void readFile(const QByteArray &data) const;
-    bool spoolLines(const std::vector<QByteArray> &fresh, QString *error);
-    bool appendFrame(const QByteArray &frame, QString *error);
-    bool rewrite(const std::vector<QByteArray> &fresh, QString *error);
+    Error spoolLines(const std::vector<QByteArray> &fresh);
+    Error appendFrame(const QByteArray &frame);
+    Error rewrite(const std::vector<QByteArray> &fresh);
     void forgetFile() const;
     bool rememberFile() const;
     void note(Result &result, Problem problem, const QStringList &details) const;

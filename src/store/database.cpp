@@ -95,11 +95,6 @@ StoreError::Kind kindOf(const QSqlError &error, const QString &path)
     return kind;
 }
 
-QString fullDiskNote(StoreError::Kind kind)
-{
-    return kind == StoreError::Kind::Full ? QStringLiteral(" (the disk is full)") : QString();
-}
-
 } // namespace database_detail
 
 // ---------------------------------------------------------------------------------------
@@ -255,10 +250,9 @@ void openConnection(QSqlDatabase &db, const Database::Shared &s)
     if (!db.open()) {
         const QSqlError error = db.lastError();
         if (s.dialect != Dialect::Postgres) {
-            const auto kind = kindOf(error, s.location);
-            throw StoreError(QStringLiteral("Cannot open database %1: %2%3")
-                                 .arg(s.location, error.text(), fullDiskNote(kind)),
-                             kind);
+            Error e(ErrorCode::DatabaseOpen, s.location, error.text());
+            e.cause = StoreError::causeOf(kindOf(error, s.location));
+            throw StoreError(e);
         }
         QString state = error.nativeErrorCode();
         if (state.isEmpty())
@@ -266,14 +260,12 @@ void openConnection(QSqlDatabase &db, const Database::Shared &s)
         // A server that cannot be reached now may be at the next cycle; a wrong name or a
         // refused login needs the user.
         if (state == QLatin1String("28P01") || state == QLatin1String("28000"))
-            throw StoreError(ms("Der Datenbankserver hat die Anmeldung abgelehnt: ") + s.location +
-                             QStringLiteral(" (SQLSTATE ") + state + QLatin1Char(')'));
+            throw StoreError(ErrorCode::LoginRefused, s.location, state);
         if (state == QLatin1String("3D000"))
-            throw StoreError(ms("Diese Datenbank gibt es auf dem Server nicht: ") + s.location,
-                             StoreError::Kind::Missing);
-        const auto kind = StoreError::kindOfPostgresState(state);
-        throw StoreError(
-            QStringLiteral("Cannot open database %1: %2").arg(s.location, error.text()), kind);
+            throw StoreError(ErrorCode::DatabaseUnknown, s.location);
+        Error e(ErrorCode::DatabaseOpen, s.location, error.text());
+        e.cause = StoreError::causeOf(StoreError::kindOfPostgresState(state));
+        throw StoreError(e);
     }
     QSqlQuery q(db);
     if (s.dialect == Dialect::Postgres) {
@@ -328,10 +320,9 @@ bool isAllowedOption(const QString &key)
     return allowed.contains(key);
 }
 
-QString passwordProblem()
+Error addressError(Database::AddressPart part, const QString &option = QString())
 {
-    return ms("Ein Passwort gehört nicht in die Datenbankadresse; es steht in ~/.pgpass (oder "
-              "der Datei, die PGPASSFILE nennt) oder in PGPASSWORD");
+    return Error(ErrorCode::DatabaseAddress, QString::number(int(part)), option);
 }
 
 // Reads an address part by part. Its text is never quoted back, only the name of the part
@@ -341,10 +332,12 @@ QString decodedPart(const QString &part)
     return QString::fromUtf8(QByteArray::fromPercentEncoding(part.toUtf8()));
 }
 
-// HOST, HOST:PORT, [V6], [V6]:PORT into `a`; the problem or an empty text.
-QString parseHostPort(const QString &hostPort, PostgresAddress *a)
+using Part = Database::AddressPart;
+
+// HOST, HOST:PORT, [V6], [V6]:PORT into `a`; the problem or no error.
+Error parseHostPort(const QString &hostPort, PostgresAddress *a)
 {
-    const QString badHost = ms("Der Rechnername in der Datenbankadresse ist ungültig");
+    const Error badHost = addressError(Part::Host);
     std::optional<QString> port;
     if (hostPort.startsWith(QLatin1Char('['))) {
         const qsizetype close = hostPort.indexOf(QLatin1Char(']'));
@@ -370,13 +363,13 @@ QString parseHostPort(const QString &hostPort, PostgresAddress *a)
             QRegularExpression(QStringLiteral("^[0-9]{1,5}$")).match(*port).hasMatch();
         a->port = digits ? port->toInt() : 0;
         if (a->port < 1 || a->port > 65535)
-            return ms("Der Port in der Datenbankadresse ist ungültig (1 bis 65535)");
+            return addressError(Part::Port);
     }
-    return QString();
+    return {};
 }
 
-// The options after '?' into `a`; the problem or an empty text.
-QString parseOptions(const QString &query, PostgresAddress *a)
+// The options after '?' into `a`; the problem or no error.
+Error parseOptions(const QString &query, PostgresAddress *a)
 {
     static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9_./:-]*\\z"));
     for (const QString &item : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
@@ -384,38 +377,32 @@ QString parseOptions(const QString &query, PostgresAddress *a)
         const QString key = decodedPart(item.left(equals < 0 ? item.size() : equals));
         const QString value = equals < 0 ? QString() : decodedPart(item.mid(equals + 1));
         if (key.contains(QLatin1String("password"), Qt::CaseInsensitive))
-            return passwordProblem();
+            return addressError(Part::Password);
         // An unknown option is named only when it reads name=value: a lone word may be a
         // password typed in the wrong place.
         if (!isAllowedOption(key))
-            return ms("Unbekannte Option in der Datenbankadresse") +
-                   (equals >= 0 && Database::isPlainIdentifier(key) ? QStringLiteral(": ") + key
-                                                                    : QString());
+            return addressError(Part::Option,
+                                equals >= 0 && Database::isPlainIdentifier(key) ? key : QString());
         if (equals < 0 || !plainValue.match(value).hasMatch())
-            return ms("Diese Option der Datenbankadresse hat einen Wert, den das Programm "
-                      "nicht weitergeben kann: ") +
-                   key;
+            return addressError(Part::OptionValue, key);
         if (key == QLatin1String("host"))
             a->socketDir = value;
         else
             a->options.append({key, value});
     }
-    return QString();
+    return {};
 }
 
-std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QString *problem)
+std::variant<PostgresAddress, Error> parsePostgresAddress(const QString &location)
 {
-    auto fail = [&](const QString &why) {
-        *problem = why;
-        return std::nullopt;
-    };
+    using Parsed = std::variant<PostgresAddress, Error>;
+    auto fail = [](const Error &why) { return Parsed(why); };
     static const QString scheme = QStringLiteral("postgresql://");
     if (!location.startsWith(scheme, Qt::CaseInsensitive))
-        return fail(ms("Die Datenbankadresse hat ein unbekanntes Schema; sie beginnt mit "
-                       "postgresql://"));
+        return fail(addressError(Part::Scheme));
     QString rest = location.mid(scheme.size());
     if (rest.contains(QLatin1Char('#')) || rest.contains(QRegularExpression(QStringLiteral("\\s"))))
-        return fail(ms("Die Datenbankadresse enthält Leerraum oder #"));
+        return fail(addressError(Part::Space));
     // The query may hold '/' and '@' (a socket folder), so it is split off first.
     const qsizetype question = rest.indexOf(QLatin1Char('?'));
     const QString query = question < 0 ? QString() : rest.mid(question + 1);
@@ -431,21 +418,21 @@ std::optional<PostgresAddress> parsePostgresAddress(const QString &location, QSt
     if (at >= 0) {
         const QString userInfo = authority.left(at);
         if (userInfo.contains(QLatin1Char(':')))
-            return fail(passwordProblem());
+            return fail(addressError(Part::Password));
         a.user = decodedPart(userInfo);
         if (!name.match(a.user).hasMatch())
-            return fail(ms("Der Benutzername in der Datenbankadresse ist ungültig"));
+            return fail(addressError(Part::User));
     }
-    if (const QString why = parseHostPort(authority.mid(at + 1), &a); !why.isEmpty())
+    if (const Error why = parseHostPort(authority.mid(at + 1), &a); !why.ok())
         return fail(why);
     // An '@' after the first '/' ends a user part whose password holds a '/': what follows
     // the '/' is no database name and would be shown as one.
     if (path.contains(QLatin1Char('@')))
-        return fail(passwordProblem());
+        return fail(addressError(Part::Password));
     a.database = decodedPart(path);
     if (!name.match(a.database).hasMatch())
-        return fail(ms("Der Datenbankname fehlt in der Datenbankadresse oder ist ungültig"));
-    if (const QString why = parseOptions(query, &a); !why.isEmpty())
+        return fail(addressError(Part::Name));
+    if (const Error why = parseOptions(query, &a); !why.ok())
         return fail(why);
     return a;
 }
@@ -460,10 +447,10 @@ bool isAddress(const QString &location)
 
 void readPostgresLocation(const QString &location, Database::Shared &s)
 {
-    QString problem;
-    const auto a = parsePostgresAddress(location, &problem);
-    if (!a)
-        throw StoreError(problem);
+    const auto parsed = parsePostgresAddress(location);
+    if (const Error *problem = std::get_if<Error>(&parsed))
+        throw StoreError(*problem);
+    const PostgresAddress *a = &std::get<PostgresAddress>(parsed);
     s.location = a->text();
     s.dialect = Dialect::Postgres;
     s.host = a->socketDir.isEmpty() ? a->host : a->socketDir;
@@ -511,8 +498,7 @@ QSqlDatabase Database::connection() const
     // Without the driver no cycle can ever reach the server: that is the user's to mend.
     if (s.dialect == Dialect::Postgres &&
         !QSqlDatabase::isDriverAvailable(QLatin1String(kPostgresDriver)))
-        throw StoreError(ms("Der PostgreSQL-Treiber QPSQL fehlt; installieren Sie das Paket "
-                            "libqt6sql6-psql"));
+        throw StoreError(ErrorCode::DriverMissing);
     const bool create = std::exchange(s.createFile, false);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(
@@ -569,7 +555,7 @@ Database::Database(const QString &location, const QString &dataDir, Mode mode, i
     : m_shared(std::make_shared<Shared>())
 {
     if (location.isEmpty())
-        throw StoreError(QStringLiteral("No database file was given"));
+        throw StoreError(ErrorCode::NoDatabaseGiven);
     if (isAddress(location))
         readPostgresLocation(location, *m_shared);
     else
@@ -588,14 +574,10 @@ Database::Database(const QString &location, const QString &dataDir, Mode mode, i
                 moveMailPasswordToFile();
         } else if (m_shared->dialect == Dialect::Postgres) {
             if (!connection().tables().contains(QLatin1String("hydoarchive"), Qt::CaseInsensitive))
-                throw StoreError(
-                    QStringLiteral("Database %1 holds no archive").arg(m_shared->location),
-                    StoreError::Kind::Missing);
+                throw StoreError(ErrorCode::NoArchive, m_shared->location);
         } else {
             if (!QFileInfo(m_shared->location).isFile())
-                throw StoreError(
-                    QStringLiteral("Database %1 does not exist").arg(m_shared->location),
-                    StoreError::Kind::Missing);
+                throw StoreError(ErrorCode::DatabaseMissing, m_shared->location);
             connection();
         }
     } catch (...) {
@@ -610,23 +592,23 @@ Database::~Database()
     closeAllConnections(*m_shared);
 }
 
-QString Database::addressProblem(const QString &location)
+Error Database::addressProblem(const QString &location)
 {
-    QString problem;
-    if (isAddress(location))
-        parsePostgresAddress(location, &problem);
-    return problem;
+    if (!isAddress(location))
+        return {};
+    const auto parsed = parsePostgresAddress(location);
+    const Error *problem = std::get_if<Error>(&parsed);
+    return problem ? *problem : Error();
 }
 
-QString Database::locationText(const QString &location, QString *problem)
+std::variant<QString, Error> Database::locationText(const QString &location)
 {
     if (!isAddress(location))
         return QFileInfo(location).absoluteFilePath();
-    QString why;
-    const auto a = parsePostgresAddress(location, &why);
-    if (problem)
-        *problem = why;
-    return a ? a->text() : QString();
+    const auto parsed = parsePostgresAddress(location);
+    if (const Error *problem = std::get_if<Error>(&parsed))
+        return *problem;
+    return std::get<PostgresAddress>(parsed).text();
 }
 
 QString Database::location() const

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 #include <vector>
 
 // The PC-side part of one regulation (table HYDOREGELUNG).
@@ -144,13 +145,16 @@ public:
     Database(const Database &) = delete;
     Database &operator=(const Database &) = delete;
 
+    // The part of an address that makes it unusable, as the detail of a DatabaseAddress
+    // error (a number): the address itself is never repeated, it may hold a password.
+    enum class AddressPart { Scheme, Space, Password, User, Host, Port, Name, Option, OptionValue };
     // Why `location` cannot be used when it is an address (scheme://...): the part that is
-    // wrong, never its text. Empty for a usable address and for a file name.
-    static QString addressProblem(const QString &location);
+    // wrong, never its text. No error for a usable address and for a file name.
+    static Error addressProblem(const QString &location);
     // What location() gives for a database opened at `location`: the absolute path of a
-    // file, or an address as messages show it and as it is opened again; empty, with the
-    // problem, for an address that cannot be used.
-    static QString locationText(const QString &location, QString *problem);
+    // file, or an address as messages show it and as it is opened again; for an address that
+    // cannot be used, the DatabaseAddress error instead.
+    static std::variant<QString, Error> locationText(const QString &location);
     QString location() const;
     // The connection of the calling thread, opened on first use in that thread.
     QSqlDatabase connection() const;

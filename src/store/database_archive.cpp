@@ -128,12 +128,11 @@ int Database::appendArchive(const std::vector<ArchiveRecord> &records, SkipExist
     if (records.empty())
         return 0;
     for (size_t i = 0; i < records.size(); ++i)
-        if (!isDatumText(records[i].datum))
-            throw StoreError(QStringLiteral("Archive record %1 of %2 has no valid time; nothing "
-                                            "was written to database %3")
-                                 .arg(i + 1)
-                                 .arg(records.size())
-                                 .arg(location()));
+        if (!isDatumText(records[i].datum)) {
+            Error e(ErrorCode::RecordWithoutTime, location(), QString::number(i + 1));
+            e.what = QString::number(records.size());
+            throw StoreError(e);
+        }
 
     const char *what = "Archiving measurements";
     Sql sql(connection(), location());
@@ -268,8 +267,7 @@ std::vector<Database::ArchiveRow> Database::archiveRows(int tarvelonId, std::opt
         ok = q.exec();
     }
     if (!ok)
-        throw StoreError(QStringLiteral("Reading the archive of database %1 failed: %2")
-                             .arg(location(), q.lastError().text()));
+        throw StoreError(ErrorCode::ArchiveReadFailed, location(), q.lastError().text());
     std::vector<ArchiveRow> rows;
     while (q.next()) {
         rows.push_back(ArchiveRow{q.value(0).toString(), q.value(1).toInt(), q.value(2).toInt(),

@@ -45,8 +45,7 @@ QString requireDatum(const QDateTime &time, const QString &location)
 {
     const QString datum = Database::datumText(time);
     if (datum.isEmpty())
-        throw StoreError(
-            QStringLiteral("A logbook entry needs a valid time (database %1)").arg(location));
+        throw StoreError(ErrorCode::LogbookWithoutTime, location);
     return datum;
 }
 

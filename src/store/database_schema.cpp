@@ -301,10 +301,11 @@ void checkExistingTables(Sql &sql)
             bool found = false;
             for (int i = 0; i < record.count() && !found; ++i)
                 found = record.fieldName(i).compare(column, Qt::CaseInsensitive) == 0;
-            if (!found)
-                throw StoreError(QStringLiteral("Database %1 cannot be used: table %2 has no "
-                                                "column %3")
-                                     .arg(sql.location(), table, column));
+            if (!found) {
+                Error e(ErrorCode::MissingColumn, sql.location(), table);
+                e.what = column;
+                throw StoreError(e);
+            }
         }
     }
 }
@@ -321,23 +322,19 @@ QStringList upgradeSchema(Sql &sql);
 void requireUsableSqliteFile(const QString &path)
 {
     if (QFileInfo(path).isDir())
-        throw StoreError(QStringLiteral("Database %1 is a folder, not a file").arg(path));
+        throw StoreError(ErrorCode::DatabaseIsFolder, path);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw StoreError(
-            QStringLiteral("Database %1 cannot be read: %2").arg(path, f.errorString()));
+        throw StoreError(ErrorCode::DatabaseUnreadable, path, f.errorString());
     // Opening for writing without truncating changes nothing, and tells now rather than
     // at the first archived value that the file is read-only.
     QFile w(path);
     if (!w.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        throw StoreError(
-            QStringLiteral("Database %1 cannot be written: %2").arg(path, w.errorString()));
+        throw StoreError(ErrorCode::DatabaseReadOnly, path, w.errorString());
     const QByteArray head = f.read(sizeof kSqliteHeader);
     // An empty file is an empty database; anything else must carry the header.
     if (f.size() > 0 && head != QByteArray(kSqliteHeader, sizeof kSqliteHeader))
-        throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
-                                        "unchanged")
-                             .arg(path));
+        throw StoreError(ErrorCode::NotSqlite, path);
 }
 
 // SQLite's own check of an existing file, with the problems it reports.
@@ -350,25 +347,19 @@ void requireIntactSqliteFile(Sql &sql, const QString &path)
         const QSqlError error = q.lastError();
         const auto kind = kindOf(error, path);
         if (error.nativeErrorCode() == QLatin1String(kSqliteNotADatabase))
-            throw StoreError(QStringLiteral("%1 is not a SQLite database; the file was left "
-                                            "unchanged")
-                                 .arg(path),
-                             kind);
-        if (kind == StoreError::Kind::Damaged)
-            throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
-                                 .arg(path, error.text()),
-                             kind);
-        if (kind == StoreError::Kind::Full)
-            throw StoreError(QStringLiteral("Database %1 cannot be opened: the disk is full "
-                                            "(%2)")
-                                 .arg(path, error.text()),
-                             kind);
-        if (kind == StoreError::Kind::Busy)
-            throw StoreError(QStringLiteral("Database %1 is locked by another program (%2)")
-                                 .arg(path, error.text()),
-                             kind);
-        throw StoreError(
-            QStringLiteral("Database %1 cannot be checked: %2").arg(path, error.text()), kind);
+            throw StoreError(ErrorCode::NotSqlite, path);
+        switch (kind) {
+        case StoreError::Kind::Damaged:
+            throw StoreError(ErrorCode::DatabaseDamaged, path, error.text());
+        case StoreError::Kind::Full:
+            throw StoreError(ErrorCode::DiskFull, path, error.text());
+        case StoreError::Kind::Busy:
+            throw StoreError(ErrorCode::DatabaseBusy, path, error.text());
+        case StoreError::Kind::Missing:
+        case StoreError::Kind::Other:
+            break;
+        }
+        throw StoreError(ErrorCode::CheckFailed, path, error.text());
     }
     QStringList problems;
     while (q.next())
@@ -377,9 +368,7 @@ void requireIntactSqliteFile(Sql &sql, const QString &path)
     if (problems.size() > kReportedProblems)
         problems.resize(kReportedProblems);
     if (problems != QStringList{QStringLiteral("ok")})
-        throw StoreError(QStringLiteral("Database %1 is damaged and was left unchanged: %2")
-                             .arg(path, problems.join(QStringLiteral("; "))),
-                         StoreError::Kind::Damaged);
+        throw StoreError(ErrorCode::DatabaseDamaged, path, problems.join(QStringLiteral("; ")));
 }
 
 } // namespace
@@ -398,7 +387,7 @@ void Database::prepareSchema()
     try {
         requireWritableDirectory(file.absolutePath());
     } catch (const StoreError &e) {
-        throw StoreError(QStringLiteral("Database %1 cannot be used: %2").arg(path, e.message()));
+        throw StoreError(Error::around(ErrorCode::DatabaseUnusable, path, e.error()));
     }
     const bool exists = file.exists();
     if (exists)
@@ -423,11 +412,7 @@ QStringList upgradeSchema(Sql &sql)
     const QString path = sql.location();
     const int version = userVersion(sql);
     if (version > Database::kSchemaVersion)
-        throw StoreError(QStringLiteral("Database %1 has schema version %2, newer than this "
-                                        "program knows (%3); it was left unchanged")
-                             .arg(path)
-                             .arg(version)
-                             .arg(Database::kSchemaVersion));
+        throw StoreError(ErrorCode::SchemaNewer, path, QString::number(version));
     checkExistingTables(sql);
 
     if (!sql.postgres()) {
@@ -439,7 +424,7 @@ QStringList upgradeSchema(Sql &sql)
                                      "Switching to the WAL journal");
             if (!w.next() ||
                 w.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-                throw StoreError(QStringLiteral("Database %1 cannot use a WAL journal").arg(path));
+                throw StoreError(ErrorCode::NoWalJournal, path);
         }
     }
 
@@ -458,10 +443,7 @@ QStringList upgradeSchema(Sql &sql)
         // Another program may have upgraded it while we waited for the lock.
         const int current = userVersion(sql);
         if (current > Database::kSchemaVersion)
-            throw StoreError(QStringLiteral("Database %1 was upgraded to schema version %2 by a "
-                                            "newer program")
-                                 .arg(path)
-                                 .arg(current));
+            throw StoreError(ErrorCode::SchemaUpgradedMeanwhile, path, QString::number(current));
         if (sql.postgres())
             addRowKeys(sql);
         // Looked for again under the lock: another program may have restored them.

@@ -37,10 +37,11 @@ namespace
 QString requireColumn(const Database &db, const QString &language)
 {
     const auto column = db.languageColumn(language);
-    if (!column)
-        throw StoreError(QStringLiteral("Language \"%1\" is not a column of table HYDOLANG in "
-                                        "database %2")
-                             .arg(language, db.location()));
+    if (!column) {
+        Error e(ErrorCode::UnknownLanguage, db.location());
+        e.what = language;
+        throw StoreError(e);
+    }
     return *column;
 }
 
@@ -118,10 +119,7 @@ void Database::saveMailSettings(const MailSettings &m)
     if (m_shared->dialect == Dialect::Postgres) {
         const QString file = mailPasswordFile();
         if (file.isEmpty() && !m.passwort.isEmpty())
-            throw StoreError(QStringLiteral("Saving the mail settings failed on database %1: "
-                                            "its mail password is kept in the data folder, "
-                                            "and none was given")
-                                 .arg(location()));
+            throw StoreError(ErrorCode::MailPasswordNotGiven, location());
         // First the file: should the row fail, the password is kept all the same.
         if (!file.isEmpty())
             writeMailSecret(file, m.passwort);

@@ -58,7 +58,6 @@ inline QVariant textValue(const QString &s)
 
 // The kind of a refusal, with a full disk recognised whatever code SQLite gave it.
 StoreError::Kind kindOf(const QSqlError &error, const QString &path);
-QString fullDiskNote(StoreError::Kind kind);
 bool isPostgresLocation(const QString &location);
 // PostgreSQL ended the transaction because another one got in its way (deadlock,
 // serialisation); the same transaction run again normally succeeds.
@@ -105,8 +104,9 @@ public:
 
     [[noreturn]] void failPlanned(const char *what) const
     {
-        throw StoreError(QStringLiteral("%1 failed on database %2: planned failure (test)")
-                             .arg(QString::fromUtf8(what), m_location));
+        Error e(ErrorCode::QueryFailed, m_location, QStringLiteral("planned failure (test)"));
+        e.what = QString::fromUtf8(what);
+        throw StoreError(e);
     }
 
     QSqlQuery run(const QString &sql, const char *what) const { return run(sql, {}, what); }
@@ -128,10 +128,10 @@ public:
         // The next use of this thread's connection opens it anew.
         if (postgres() && isConnectionLost(error))
             QSqlDatabase(m_db).close();
-        throw StoreError(
-            QStringLiteral("%1 failed on database %2: %3%4")
-                .arg(QString::fromUtf8(what), m_location, error.text(), fullDiskNote(kind)),
-            kind);
+        Error e(ErrorCode::QueryFailed, m_location, error.text());
+        e.what = QString::fromUtf8(what);
+        e.cause = StoreError::causeOf(kind);
+        throw StoreError(e);
     }
 
     QSqlDatabase &db() { return m_db; }

@@ -869,9 +869,7 @@ std::vector<ArchiveColumn> Database::archiveColumns(int tarvelonId, int asid, Wa
     const int *levelEnd = std::end(kSummarySlots);
     const int *found = std::find(std::begin(kSummarySlots), levelEnd, grid.slotSeconds);
     if (grid.slotSeconds != 1 && found == levelEnd)
-        throw StoreError(QStringLiteral("No archive summary has slots of %1 seconds (database %2)")
-                             .arg(grid.slotSeconds)
-                             .arg(location()));
+        throw StoreError(ErrorCode::NoSummaryLevel, location(), QString::number(grid.slotSeconds));
     const int top = found == levelEnd ? -1 : static_cast<int>(found - std::begin(kSummarySlots));
 
     std::map<int, ArchiveColumn> columns;

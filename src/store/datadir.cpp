@@ -40,33 +40,38 @@ void restrictFolderToOwner(const QString &dir)
         (st.st_mode & S_ISVTX) != 0 || (st.st_mode & 077) == 0)
         return;
     if (::chmod(native.constData(), 0700) != 0)
-        throw StoreError(QStringLiteral("Cannot make data folder %1 private: %2")
-                             .arg(dir, QString::fromLocal8Bit(std::strerror(errno))));
+        throw StoreError(ErrorCode::DataFolderNotPrivate, dir,
+                         QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 } // namespace
 
-QString restrictToOwner(const QString &path)
+Error makePrivate(const QString &path)
 {
     QFile file(path);
     if (!file.exists() || (file.permissions() & kGroupOrOther) == 0)
-        return QString();
+        return {};
     if (!file.setPermissions(file.permissions() & kOwnerOnly))
-        return QStringLiteral("Cannot make %1 private: %2").arg(path, file.errorString());
-    return QString();
+        return Error(ErrorCode::FileNotPrivate, path, file.errorString());
+    return {};
+}
+
+QString restrictToOwner(const QString &path)
+{
+    const Error e = makePrivate(path);
+    return e.ok() ? QString() : QStringLiteral("Cannot make %1 private: %2").arg(e.detail, e.extra);
 }
 
 void requireWritableDirectory(const QString &dir)
 {
     const QFileInfo info(dir);
     if (!info.exists())
-        throw StoreError(QStringLiteral("Folder %1 does not exist").arg(dir));
+        throw StoreError(ErrorCode::FolderMissing, dir);
     if (!info.isDir())
-        throw StoreError(QStringLiteral("%1 is not a folder").arg(dir));
+        throw StoreError(ErrorCode::NotAFolder, dir);
     QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".ostracom-write-test-XXXXXX")));
     if (!probe.open())
-        throw StoreError(
-            QStringLiteral("Folder %1 is not writable: %2").arg(dir, probe.errorString()));
+        throw StoreError(ErrorCode::FolderNotWritable, dir, probe.errorString());
 }
 
 QString prepareDataDirectory(const QString &overrideDir)
@@ -75,29 +80,28 @@ QString prepareDataDirectory(const QString &overrideDir)
     if (dir.isEmpty()) {
         dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
         if (dir.isEmpty())
-            throw StoreError(QStringLiteral("No application data folder is known for this user; "
-                                            "give one with --data-dir"));
+            throw StoreError(ErrorCode::NoDataFolder);
     }
     dir = QFileInfo(dir).absoluteFilePath();
 
     const QFileInfo info(dir);
     if (info.exists() && !info.isDir())
-        throw StoreError(QStringLiteral("Data folder %1 is not a folder").arg(dir));
+        throw StoreError(ErrorCode::DataFolderIsFile, dir);
     if (!info.exists() && !QDir().mkpath(dir)) {
         // mkpath gives no reason; name the first part of the path that blocks it.
         QString blocker = dir;
         while (!QFileInfo(blocker).exists() && QFileInfo(blocker).path() != blocker)
             blocker = QFileInfo(blocker).path();
         const QFileInfo b(blocker);
-        const QString cause = b.exists() && !b.isDir()
-                                  ? QStringLiteral("%1 is a file, not a folder").arg(blocker)
-                                  : QStringLiteral("%1 does not accept a new folder").arg(blocker);
-        throw StoreError(QStringLiteral("Cannot create data folder %1: %2").arg(dir, cause));
+        Error e(ErrorCode::DataFolderCreate, dir, blocker);
+        if (b.exists() && !b.isDir())
+            e.cause = ErrorCode::NotAFolder;
+        throw StoreError(e);
     }
     try {
         requireWritableDirectory(dir);
     } catch (const StoreError &e) {
-        throw StoreError(QStringLiteral("Data folder %1 cannot be used: %2").arg(dir, e.message()));
+        throw StoreError(Error::around(ErrorCode::DataFolderUnusable, dir, e.error()));
     }
 
     // Files an older version left readable by others. New ones are private by the
@@ -109,8 +113,7 @@ QString prepareDataDirectory(const QString &overrideDir)
                                 QString::fromLatin1(ArchiveSpool::kFileName),
                                 QString::fromLatin1(kMessageFileName),
                                 QString::fromLatin1(kLogFileName)}) {
-        const QString problem = restrictToOwner(QDir(dir).filePath(name));
-        if (!problem.isEmpty())
+        if (const Error problem = makePrivate(QDir(dir).filePath(name)); !problem.ok())
             throw StoreError(problem);
     }
     return dir;

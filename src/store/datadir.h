@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/error.h"
+
 #include <QString>
 
 // The data directory holds ostracom.db, mail.txt and the log file.
@@ -18,8 +20,9 @@ QString chooseDataDirectory(const QString &dataDirOption, const QString &dbOptio
 // (unless it is a shared one such as /tmp, or not ours) and the program's files in it 0600.
 QString prepareDataDirectory(const QString &overrideDir = QString());
 
-// Takes group and other access away from an existing file. Returns "" or a description
-// of the error naming the file; a missing file is no error.
+// Takes group and other access away from an existing file. A missing file is no error.
+Error makePrivate(const QString &path);
+// The same with the problem as text ("" for none), as the mail log still reports it.
 QString restrictToOwner(const QString &path);
 
 // The database location: `overrideDb` when given (a file path, made absolute; a

@@ -12,6 +12,18 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace
+{
+
+[[noreturn]] void fail(const QString &what, const QString &path, int error)
+{
+    Error e(ErrorCode::FileFailed, path, QString::fromLocal8Bit(std::strerror(error)));
+    e.what = what;
+    throw StoreError(e);
+}
+
+} // namespace
+
 DataDirLock::~DataDirLock()
 {
     if (m_fd >= 0)
@@ -26,8 +38,7 @@ void DataDirLock::acquire(const QString &dataDir)
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
-        throw StoreError(QStringLiteral("Cannot use the lock file %1: %2")
-                             .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        fail(QStringLiteral("Cannot use the lock file"), path, errno);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         char buffer[32] = {};
@@ -35,22 +46,16 @@ void DataDirLock::acquire(const QString &dataDir)
         ::close(fd);
         if (error == EWOULDBLOCK) {
             const QString pid = QString::fromLatin1(buffer, n > 0 ? n : 0).trimmed();
-            throw StoreError(QStringLiteral("Another Ostracom program (process %1) is already "
-                                            "polling with the data folder %2; stop it first "
-                                            "or use another --data-dir")
-                                 .arg(pid.isEmpty() ? QStringLiteral("?") : pid, dataDir),
-                             StoreError::Kind::Busy);
+            throw StoreError(ErrorCode::DataFolderLocked, pid, dataDir);
         }
-        throw StoreError(QStringLiteral("Cannot lock %1: %2")
-                             .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+        fail(QStringLiteral("Cannot lock"), path, error);
     }
     // The process id tells the user which program to stop.
     const QByteArray pid = QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n';
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.constData(), pid.size(), 0) != pid.size()) {
         const int error = errno;
         ::close(fd);
-        throw StoreError(QStringLiteral("Cannot write the lock file %1: %2")
-                             .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+        fail(QStringLiteral("Cannot write the lock file"), path, error);
     }
     m_fd = fd;
 }

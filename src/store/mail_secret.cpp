@@ -30,7 +30,9 @@ QString errnoText(int error)
 
 [[noreturn]] void fail(const QString &what, const QString &path, int error)
 {
-    throw StoreError(QStringLiteral("%1 %2: %3").arg(what, path, errnoText(error)));
+    Error e(ErrorCode::FileFailed, path, errnoText(error));
+    e.what = what;
+    throw StoreError(e);
 }
 
 } // namespace
@@ -52,8 +54,7 @@ std::optional<QString> readMailSecret(const QString &path)
         return std::nullopt;
     case EINVAL:
     case EFBIG:
-        throw StoreError(
-            QStringLiteral("The mail password file %1 is no small plain file").arg(path));
+        throw StoreError(ErrorCode::MailSecretNotPlain, path);
     default:
         fail(QStringLiteral("Cannot read the mail password file"), path, error);
     }

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "link/error.h"
+
 #include <QString>
 
 #include <stdexcept>
 
-// A failure of the database or the data directory. The message is readable as it stands
-// and names the file or folder concerned; callers catch it at the boundary of an operation.
-// The kind tells a caller whether waiting can help: a busy database is tried again at the
-// next cycle, a full disk or a damaged file needs the user.
+// A failure of the database or the data directory, as a code with the file or folder
+// concerned and the cause; callers catch it at the boundary of an operation and show it with
+// errorText. The kind tells a caller whether waiting can help: a busy database is tried again
+// at the next cycle, a full disk or a damaged file needs the user.
 class StoreError : public std::runtime_error
 {
 public:
@@ -19,12 +21,59 @@ public:
         Missing, // the database file does not exist
     };
 
-    explicit StoreError(const QString &message, Kind kind = Kind::Other)
-        : std::runtime_error(message.toStdString()), m_message(message), m_kind(kind)
+    explicit StoreError(Error error)
+        : std::runtime_error(debugText(error).toStdString()), m_error(std::move(error))
     {
     }
-    QString message() const { return m_message; }
-    Kind kind() const { return m_kind; }
+    StoreError(ErrorCode code, QString detail = {}, QString extra = {})
+        : StoreError(Error(code, std::move(detail), std::move(extra)))
+    {
+    }
+    const Error &error() const { return m_error; }
+    Kind kind() const { return kindOf(m_error); }
+
+    // What a caller may expect of waiting, by the code, or by the cause for a failure that
+    // names only the operation.
+    static Kind kindOf(const Error &error)
+    {
+        switch (error.code) {
+        case ErrorCode::DatabaseBusy:
+        case ErrorCode::DataFolderLocked:
+            return Kind::Busy;
+        case ErrorCode::DiskFull:
+            return Kind::Full;
+        case ErrorCode::DatabaseDamaged:
+        case ErrorCode::NotSqlite:
+            return Kind::Damaged;
+        case ErrorCode::DatabaseMissing:
+        case ErrorCode::DatabaseUnknown:
+        case ErrorCode::NoArchive:
+            return Kind::Missing;
+        case ErrorCode::DatabaseOpen:
+        case ErrorCode::QueryFailed:
+            return error.cause == ErrorCode::None ? Kind::Other : kindOf(Error(error.cause));
+        default:
+            return Kind::Other;
+        }
+    }
+
+    // The code that stands for a kind, as the cause of a failure named by its operation.
+    static ErrorCode causeOf(Kind kind)
+    {
+        switch (kind) {
+        case Kind::Busy:
+            return ErrorCode::DatabaseBusy;
+        case Kind::Full:
+            return ErrorCode::DiskFull;
+        case Kind::Damaged:
+            return ErrorCode::DatabaseDamaged;
+        case Kind::Missing:
+            return ErrorCode::DatabaseUnknown;
+        case Kind::Other:
+            break;
+        }
+        return ErrorCode::None;
+    }
 
     // The kind of a SQLite result code as QtSql reports it (primary or extended code).
     static Kind kindOfSqliteCode(const QString &nativeCode)
@@ -69,6 +118,13 @@ public:
     }
 
 private:
-    QString m_message;
-    Kind m_kind;
+    // For a debugger or a crash report only: what() is never shown to a user.
+    static QString debugText(const Error &e)
+    {
+        return QStringLiteral("store error %1 (%2; %3; %4)")
+            .arg(int(e.code))
+            .arg(e.what, e.detail, e.extra);
+    }
+
+    Error m_error;
 };

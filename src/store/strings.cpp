@@ -20,17 +20,18 @@ cStrings::cStrings(int writeBusyTimeoutMs) : m_busyTimeoutMs(writeBusyTimeoutMs)
 
 cStrings::~cStrings() = default;
 
-QString cStrings::init(const Database &database, const QString &language)
+Error cStrings::init(const Database &database, const QString &language)
 {
     return init(database.location(), language);
 }
 
-QString cStrings::init(const QString &location, const QString &language)
+Error cStrings::init(const QString &location, const QString &language)
 {
-    if (!Database::isPlainIdentifier(language))
-        return QStringLiteral("Language \"%1\" refused: a language name consists of letters, "
-                              "digits and _ only")
-            .arg(language);
+    if (!Database::isPlainIdentifier(language)) {
+        Error e(ErrorCode::LanguageNameInvalid);
+        e.what = language;
+        return e;
+    }
 
     std::shared_ptr<Database> database;
     {
@@ -45,10 +46,11 @@ QString cStrings::init(const QString &location, const QString &language)
             database =
                 std::make_shared<Database>(location, Database::Mode::Attach, m_busyTimeoutMs);
         const auto found = database->languageColumn(language);
-        if (!found)
-            return QStringLiteral("Language \"%1\" refused: table HYDOLANG of database %2 has no "
-                                  "column of that name")
-                .arg(language, database->location());
+        if (!found) {
+            Error e(ErrorCode::LanguageNoColumn, database->location());
+            e.what = language;
+            return e;
+        }
         column = *found;
 
         // Rows are read in table order. Of two keys that differ only in case the first
@@ -70,7 +72,7 @@ QString cStrings::init(const QString &location, const QString &language)
                 untranslated.remove(key);
         }
     } catch (const StoreError &e) {
-        return QStringLiteral("Language \"%1\" could not be loaded: %2").arg(language, e.message());
+        return Error::around(ErrorCode::LanguageNotLoaded, language, e.error());
     }
 
     QMutexLocker lock(&m_mutex);
@@ -78,7 +80,7 @@ QString cStrings::init(const QString &location, const QString &language)
     m_language = language;
     m_column = column;
     m_database.swap(database); // the old handle is let go after the lock
-    return QString();
+    return {};
 }
 
 QString cStrings::ms(const QString &text)
@@ -138,26 +140,25 @@ cStrings &programStrings()
     return *strings;
 }
 
-QString initProgram(const Database &database, const QString &language)
+Error initProgram(const Database &database, const QString &language)
 {
     return programStrings().init(database, language);
 }
 
-QString initProgramLanguage(const Database &database, const QString &overrideLanguage)
+Error initProgramLanguage(const Database &database, const QString &overrideLanguage)
 {
-    const QString error = initProgram(database, QLatin1String(kStartLanguage));
-    if (!error.isEmpty())
+    if (Error error = initProgram(database, QLatin1String(kStartLanguage)); !error.ok())
         return error;
     QString wanted = overrideLanguage;
     if (wanted.isEmpty()) {
         try {
             wanted = database.languageSetting().value_or(QString());
         } catch (const StoreError &e) {
-            return e.message();
+            return e.error();
         }
     }
     if (wanted.isEmpty())
-        return QString();
+        return {};
     return initProgram(database, wanted);
 }
 

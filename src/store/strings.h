@@ -3,6 +3,8 @@
 // Language lookup. Every text the user sees is a German key passed through ms() just
 // before it is shown; the translations live in table HYDOLANG, one column per language.
 
+#include "link/error.h"
+
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -28,12 +30,11 @@ public:
     cStrings &operator=(const cStrings &) = delete;
 
     // Loads the translations of `language` from the database at `location` (or of
-    // `database`). Returns an empty text on success, otherwise a message that names the
-    // cause: a name that is not a plain identifier, a language without a column in
-    // HYDOLANG, a database that cannot be read. On failure the previous language and
-    // table stay in force.
-    [[nodiscard]] QString init(const QString &location, const QString &language);
-    [[nodiscard]] QString init(const Database &database, const QString &language);
+    // `database`). Returns no error on success, otherwise the cause: a name that is not a
+    // plain identifier, a language without a column in HYDOLANG, a database that cannot be
+    // read. On failure the previous language and table stay in force.
+    [[nodiscard]] Error init(const QString &location, const QString &language);
+    [[nodiscard]] Error init(const Database &database, const QString &language);
 
     // The text in the current language. Never fails: when the database cannot be written
     // the "???" text is still returned and remembered. Before the first successful init
@@ -60,13 +61,13 @@ private:
 cStrings &programStrings();
 
 // Program-start initialisation: makes `language` the current language and loads its
-// texts. Returns "" or the refusal message (the previous language then stays).
-QString initProgram(const Database &database, const QString &language);
+// texts. Returns no error or the refusal (the previous language then stays).
+Error initProgram(const Database &database, const QString &language);
 
 // The start-up sequence of the program: ENGLISH first, then `overrideLanguage` when given,
-// else the language stored in the settings row. Returns "" or the message why the wanted
-// language could not be used (the program then goes on in ENGLISH).
-QString initProgramLanguage(const Database &database, const QString &overrideLanguage = QString());
+// else the language stored in the settings row. Returns no error or why the wanted language
+// could not be used (the program then goes on in ENGLISH).
+Error initProgramLanguage(const Database &database, const QString &overrideLanguage = QString());
 
 // The current language of the program.
 QString currentLanguage();

@@ -106,7 +106,7 @@ OstracomForm::OstracomForm(Database &db, const QString &dataDir, const QString &
     DisplayProgress(nowText(), 0, 0);
     // ENGLISH first, then the wanted or stored language; a language that cannot be used
     // leaves ENGLISH in force.
-    m_languageProblem = initProgramLanguage(m_db, languageOverride);
+    m_languageProblem = errorText(initProgramLanguage(m_db, languageOverride));
     m_mail = m_db.mailSettings().value_or(MailSettings{});
     m_service = std::make_unique<MonitoringService>(m_db, m_dataDir, *m_interaction, *m_progress);
     m_service->setMailSettings(m_mail);

@@ -1,5 +1,6 @@
 #include "ui/ostracom_language.h"
 
+#include "model/error_text.h"
 #include "store/store_error.h"
 #include "store/strings.h"
 #include "ui/ostracom_form.h"
@@ -27,7 +28,8 @@ OstracomLanguage::OstracomLanguage(OstracomForm &form) : QDialog(&form), m_form(
     try {
         languages = form.database().languages();
     } catch (const StoreError &e) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), e.message(), QMessageBox::Ok, &form);
+        QMessageBox box(QMessageBox::Warning, windowTitle(), errorText(e.error()), QMessageBox::Ok,
+                        &form);
         box.exec();
     }
     combo_languageselect->addItems(languages);
@@ -45,9 +47,9 @@ void OstracomLanguage::Command_ok_Click()
         reject();
         return;
     }
-    const QString problem = initProgram(m_form.database(), language);
-    if (!problem.isEmpty()) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), problem, QMessageBox::Ok, this);
+    if (const Error problem = initProgram(m_form.database(), language); !problem.ok()) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), errorText(problem), QMessageBox::Ok,
+                        this);
         box.exec();
         return;
     }
@@ -55,7 +57,8 @@ void OstracomLanguage::Command_ok_Click()
     try {
         m_form.database().saveLanguageSetting(language);
     } catch (const StoreError &e) {
-        QMessageBox box(QMessageBox::Warning, windowTitle(), e.message(), QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, windowTitle(), errorText(e.error()), QMessageBox::Ok,
+                        this);
         box.exec();
     }
     accept();

@@ -1,5 +1,6 @@
 #include "ui/ostracom_notify_config.h"
 
+#include "model/error_text.h"
 #include "service/link_worker.h"
 #include "store/alarm_quality.h"
 #include "store/database.h"
@@ -56,7 +57,7 @@ OstracomNotifyConfig::OstracomNotifyConfig(OstracomForm &form) : QDialog(&form),
         text_KeineDaten->setValue(form.database().staleAlarmSeconds());
     } catch (const StoreError &e) {
         // Shown as off; saving writes the value the box holds then.
-        text_KeineDaten->setToolTip(e.message());
+        text_KeineDaten->setToolTip(errorText(e.error()));
     }
     Command1 = new QPushButton(ms("Einstellungen speichern und jetzt testen"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
@@ -102,7 +103,7 @@ bool OstracomNotifyConfig::save()
         m_form.database().saveStaleAlarmSeconds(staleSeconds);
     } catch (const StoreError &e) {
         QMessageBox box(QMessageBox::Warning, ms("Ostracom Warnungs- und Alarmnotifikation"),
-                        e.message(), QMessageBox::Ok, this);
+                        errorText(e.error()), QMessageBox::Ok, this);
         box.exec();
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "display/chart_plot.h"
 #include "display/ui/chart_drawing.h"
+#include "model/error_text.h"
 #include "store/database.h"
 #include "store/store_error.h"
 #include "store/strings.h"
@@ -248,7 +249,7 @@ WebServer::Answer WebServer::answer(const QHttpServerRequest &request)
         try {
             return controllerAnswer(m.captured(1).toInt(), m.captured(2), query);
         } catch (const StoreError &e) {
-            return {503, "text/html; charset=utf-8", ErrorPage(503, e.message()), {}};
+            return {503, "text/html; charset=utf-8", ErrorPage(503, errorText(e.error())), {}};
         }
     }
     return {404, "text/html; charset=utf-8", ErrorPage(404, ms("Diese Seite gibt es nicht")), {}};

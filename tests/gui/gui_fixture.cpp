@@ -89,7 +89,7 @@ void EnglishSuite::SetUpTestSuite()
     ensureGuiApplication();
     s_dir = new QTemporaryDir;
     s_db = new Database(s_dir->filePath(QStringLiteral("ostracom.db")));
-    ASSERT_EQ(initProgram(*s_db, QStringLiteral("ENGLISH")), "");
+    ASSERT_EQ(initProgram(*s_db, QStringLiteral("ENGLISH")), Error());
 }
 
 void EnglishSuite::TearDownTestSuite()

@@ -1,4 +1,5 @@
 #include "support/pg_server.h"
+#include "model/error_text.h"
 
 #include "store/database.h"
 #include "store/store_error.h"
@@ -65,7 +66,7 @@ const PgServer *PgServer::shared(QString *error)
         try {
             Database db(s->url(QLatin1String(kTemplate)));
         } catch (const StoreError &e) {
-            failure = e.message();
+            failure = errorText(e.error());
             return nullptr;
         }
         return s;

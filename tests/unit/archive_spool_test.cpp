@@ -212,7 +212,7 @@ TEST_F(SpoolFile, aReplayStoppedHalfwayGoesOnWithoutDoubling)
     store_faults::arm({store_faults::Point::Commit, 2, store_faults::Repeat::Once});
     const ArchiveSpool::Result first = spool.flush();
     store_faults::disarm();
-    EXPECT_FALSE(first.error.isEmpty());
+    EXPECT_FALSE(first.error.ok());
     EXPECT_GT(first.written, 0);
     EXPECT_EQ(first.written + spool.pending(), 300);
     EXPECT_TRUE(QFile::exists(spool.path()));
@@ -247,8 +247,7 @@ TEST_F(SpoolFile, noFileIsWrittenThroughALinkPlantedInTheDataFolder)
             QFile::link(victim, QDir(site.tmp.dir()).filePath(QString::fromLatin1(k.link))));
         bool kept = false;
         if (k.rejects) {
-            QString error;
-            kept = site.spool.keepRejects(reject, &error);
+            kept = site.spool.keepRejects(reject).ok();
         } else {
             Refusing refusing;
             kept = site.spool.store(records(0, 1)).safe;
@@ -264,9 +263,8 @@ TEST_F(SpoolFile, aRejectStaysOneLineWhateverItHolds)
         {1234, "01\t02\n03\\n", "tab\tand\r\nbreak"},
         {1234, "0102", "plain"},
     };
-    QString error;
-    ASSERT_TRUE(spool.keepRejects(rejects, &error)) << error.toStdString();
-    ASSERT_TRUE(spool.keepRejects({rejects[0]}, &error)) << error.toStdString();
+    ASSERT_EQ(spool.keepRejects(rejects), Error());
+    ASSERT_EQ(spool.keepRejects({rejects[0]}), Error());
     const QStringList lines = QString::fromUtf8(readAll(spool.rejectsPath()))
                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);

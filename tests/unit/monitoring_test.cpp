@@ -481,7 +481,7 @@ TEST_F(Limits, inEnglishNoGermanWordReachesTheMail)
 {
     TempDb tmp{TempDb::Start::Prepared};
     Database db{tmp.path()};
-    ASSERT_EQ(initProgram(db, "ENGLISH"), QString());
+    ASSERT_EQ(initProgram(db, "ENGLISH"), Error());
     struct BackToNoLanguage {
         ~BackToNoLanguage() { programStrings().clear(); }
     } restore;

@@ -1,5 +1,6 @@
 // The typed statements of the store against a real database of each backend.
 
+#include "model/error_text.h"
 #include "store/database.h"
 #include "support/files.h"
 #include "support/temp_db.h"
@@ -172,7 +173,7 @@ TEST_P(StoreApi, appendArchiveWritesAllRecordsOrNone)
         db.appendArchive(batch);
         FAIL() << "the colliding record was written";
     } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains(tmp.path())) << e.what();
+        EXPECT_TRUE(errorText(e.error()).contains(tmp.path())) << e.what();
     }
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 9"), 0);
 
@@ -299,7 +300,7 @@ TEST_P(StoreApi, twoWritersOfTheSameRecordsAtOnceArchiveEachRecordOnce)
                 added += db.appendArchive(records, Database::SkipExisting::Yes);
                 return;
             } catch (const StoreError &e) {
-                *error = e.message();
+                *error = errorText(e.error());
                 if (e.kind() != StoreError::Kind::Busy)
                     return;
             }

@@ -1,5 +1,6 @@
 // Creating, upgrading and refusing databases, and a PostgreSQL server that goes away.
 
+#include "model/error_text.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 #include "store/datadir.h"
@@ -93,13 +94,13 @@ void writeFile(const QString &path, const QByteArray &content)
     f.write(content);
 }
 
-// The message of the StoreError that opening `location` throws.
+// The text of the StoreError that opening `location` throws.
 QString refusal(const QString &location)
 {
     try {
         Database db(location);
     } catch (const StoreError &e) {
-        return e.message();
+        return errorText(e.error());
     }
     ADD_FAILURE() << location.toStdString() << " was opened";
     return QString();
@@ -424,7 +425,7 @@ TEST(StorePostgreSQL, addressesAreCheckedAndRefusalsHaveTheirKind)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.location.toStdString());
-        const QString problem = Database::addressProblem(c.location);
+        const QString problem = errorText(Database::addressProblem(c.location));
         try {
             Database db(c.location);
             ADD_FAILURE() << "opened";
@@ -434,10 +435,11 @@ TEST(StorePostgreSQL, addressesAreCheckedAndRefusalsHaveTheirKind)
                                                          : StoreError::Kind::Other;
             EXPECT_EQ(e.kind(), kind) << e.what();
             EXPECT_EQ(problem.isEmpty(), c.by != Refused::Address) << problem.toStdString();
+            const QString text = errorText(e.error());
             if (c.says) {
-                EXPECT_TRUE(e.message().contains(c.says)) << e.what();
+                EXPECT_TRUE(text.contains(c.says)) << e.what();
             }
-            EXPECT_FALSE(e.message().contains("geheim")) << e.what();
+            EXPECT_FALSE(text.contains("geheim")) << e.what();
         }
     }
     Database db(base + "?connect_timeout=5&sslmode=disable");
@@ -464,8 +466,10 @@ TEST(StoreAddress, theLocationOfAnAddressHoldsNoPasswordNorLineBreak)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.address);
-        QString problem;
-        const QString location = Database::locationText(QString::fromLatin1(c.address), &problem);
+        const auto text = Database::locationText(QString::fromLatin1(c.address));
+        const QString *found = std::get_if<QString>(&text);
+        const QString location = found ? *found : QString();
+        const QString problem = found ? QString() : errorText(std::get<Error>(text));
         EXPECT_EQ(location, QString::fromLatin1(c.location));
         EXPECT_EQ(problem.isEmpty(), c.location != nullptr);
         EXPECT_FALSE((location + problem).contains(QLatin1String("geheim")));
@@ -491,8 +495,8 @@ TEST_F(StoreFolders, dataDirectoryIsCreatedAndNamesTheDatabaseAndUnusableOnesAre
         prepareDataDirectory(dataDir);
         FAIL() << "a folder below a file was accepted";
     } catch (const StoreError &e) {
-        EXPECT_TRUE(e.message().contains(dataDir)) << e.what();
-        EXPECT_TRUE(e.message().contains(blocker + " is a file")) << e.what();
+        EXPECT_TRUE(errorText(e.error()).contains(dataDir)) << e.what();
+        EXPECT_TRUE(errorText(e.error()).contains(blocker + " is a file")) << e.what();
     }
     EXPECT_TRUE(refusal(blocker + "/ostracom.db").contains(blocker));
     EXPECT_TRUE(refusal(tmp.dir()).contains("is a folder"));
@@ -529,10 +533,10 @@ TEST(StorePostgreSQL, aLostConnectionKeepsRecordsInTheSpoolUntilTheNextCycle)
              "current_database() AND pid <> pg_backend_pid()");
 
     const ArchiveSpool::Result lost = spool.store({{"2026-04-01 10:00:10", 7.1, 5, 1}});
-    EXPECT_TRUE(lost.busy) << lost.error.toStdString();
+    EXPECT_TRUE(lost.busy) << errorText(lost.error).toStdString();
     EXPECT_EQ(lost.spooled, 1);
     const ArchiveSpool::Result next = spool.store({{"2026-04-01 10:00:20", 7.2, 5, 1}});
-    EXPECT_TRUE(next.error.isEmpty()) << next.error.toStdString();
+    EXPECT_TRUE(next.error.ok()) << errorText(next.error).toStdString();
     EXPECT_EQ(next.written, 2);
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = 5"), 3);
     EXPECT_EQ(tmp.exec("SELECT sum(N) FROM HYDOARCHIVE_SUMMARY_60 WHERE TARVELONID = 5").toInt(),

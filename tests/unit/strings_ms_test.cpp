@@ -1,5 +1,6 @@
 // The language table cStrings and the program-wide ms().
 
+#include "model/error_text.h"
 #include "store/database.h"
 #include "store/strings.h"
 #include "support/temp_db.h"
@@ -14,7 +15,7 @@ protected:
     void SetUp() override
     {
         db = std::make_unique<Database>(tmp.path());
-        ASSERT_EQ(strings.init(*db, "ENGLISH"), QString());
+        ASSERT_EQ(strings.init(*db, "ENGLISH"), Error());
     }
 
     qint64 rowsFor(const QString &german) { return tmp.count("HYDOLANG", "Deutsch = ?", {german}); }
@@ -59,7 +60,7 @@ TEST_F(Strings, unknownTextIsMarkedAndAddedOnce)
 
 TEST_F(Strings, germanInAnyCaseIsNeverExtended)
 {
-    ASSERT_EQ(strings.init(*db, "deutsch"), QString());
+    ASSERT_EQ(strings.init(*db, "deutsch"), Error());
     EXPECT_EQ(strings.ms("Pumpe defekt"), "Pumpe defekt");
     EXPECT_EQ(strings.ms("Warnung"), "Warnung");
     EXPECT_EQ(rowsFor("Pumpe defekt"), 0);
@@ -71,7 +72,7 @@ TEST_F(Strings, editedTranslationShowsAfterTheNextInit)
     EXPECT_EQ(strings.ms("Heizen"), "Heat");
     tmp.exec("UPDATE HYDOLANG SET ENGLISH = 'Heating' WHERE Deutsch = 'Heizen'");
     EXPECT_EQ(strings.ms("Heizen"), "Heat");
-    ASSERT_EQ(strings.init(*db, "ENGLISH"), QString());
+    ASSERT_EQ(strings.init(*db, "ENGLISH"), Error());
     EXPECT_EQ(strings.ms("Heizen"), "Heating");
 }
 
@@ -79,7 +80,7 @@ TEST_F(Strings, badLanguageNamesAreRefusedAndTheOldLanguageStays)
 {
     for (const char *name :
          {"ENGLISH; DROP TABLE HYDOLANG", "ENGLISH FROM OSTRACOM --", "", "1X", "FRANCAIS"}) {
-        const QString error = strings.init(*db, name);
+        const QString error = errorText(strings.init(*db, name));
         EXPECT_FALSE(error.isEmpty()) << name;
         EXPECT_TRUE(error.contains(QString::fromUtf8(name))) << error.toStdString();
         EXPECT_EQ(strings.language(), "ENGLISH");
@@ -98,7 +99,7 @@ TEST_F(Strings, caseTwinsAndMissingTranslationsDoNotBreakInit)
     tmp.exec("INSERT INTO HYDOLANG VALUES ('Dose', NULL)");
     const qint64 rows = tmp.count("HYDOLANG");
 
-    ASSERT_EQ(strings.init(*db, "ENGLISH"), QString());
+    ASSERT_EQ(strings.init(*db, "ENGLISH"), Error());
     EXPECT_EQ(strings.ms("heizen"), "Heat") << "the first of two twins wins";
     EXPECT_EQ(strings.ms("Kühlen"), "Cool") << "a translation beats a missing one";
     EXPECT_EQ(strings.ms("Dose"), "Dose???") << "a missing translation reads as untranslated";
@@ -118,7 +119,7 @@ TEST_F(Strings, lookupsFromTwoThreadsAgreeAndAddEachTextOnce)
     constexpr int kTexts = 25;
     // A long wait for the database here: this test is about the table, not about timeouts.
     cStrings shared(5000);
-    ASSERT_EQ(shared.init(*db, "ENGLISH"), QString());
+    ASSERT_EQ(shared.init(*db, "ENGLISH"), Error());
     auto work = [&](QStringList &results) {
         for (int i = 0; i < kTexts; ++i) {
             results << shared.ms(QStringLiteral("Neu %1").arg(i));
@@ -149,17 +150,17 @@ protected:
 TEST_F(ProgramStrings, startUsesTheStoredLanguageOrTheOverrideAndFallsBackToEnglish)
 {
     db.saveLanguageSetting("DEUTSCH");
-    EXPECT_EQ(initProgramLanguage(db), QString());
+    EXPECT_EQ(initProgramLanguage(db), Error());
     EXPECT_EQ(currentLanguage(), "DEUTSCH");
     EXPECT_EQ(ms("Warnung"), "Warnung");
 
-    EXPECT_EQ(initProgramLanguage(db, "ENGLISH"), QString());
+    EXPECT_EQ(initProgramLanguage(db, "ENGLISH"), Error());
     EXPECT_EQ(currentLanguage(), "ENGLISH");
     EXPECT_EQ(ms("Warnung"), "Warning");
 
     programStrings().clear();
     db.saveLanguageSetting("KLINGONISCH");
-    const QString error = initProgramLanguage(db);
+    const QString error = errorText(initProgramLanguage(db));
     EXPECT_TRUE(error.contains("KLINGONISCH")) << error.toStdString();
     EXPECT_EQ(currentLanguage(), "ENGLISH");
     EXPECT_EQ(ms("Warnung"), "Warning");

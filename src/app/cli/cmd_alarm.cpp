@@ -6,6 +6,7 @@
 #include "app/cli/session.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 #include "service/alarm_outbox.h"
 
 #include <optional>
@@ -229,7 +230,7 @@ int cmdAlarmQuality(const CliOptions &options, const QStringList &args)
     try {
         return runAlarmQuality(options, request);
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

@@ -9,6 +9,7 @@
 #include "display/chart_plot.h"
 #include "display/ui/chart_drawing.h"
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 
 #include <QSaveFile>
 
@@ -153,7 +154,7 @@ int cmdChart(const CliOptions &options, const QStringList &args)
     try {
         return runChart(options, request);
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

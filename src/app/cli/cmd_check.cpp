@@ -4,6 +4,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/session.h"
 
+#include "model/error_text.h"
 #include "store/strings.h"
 
 #include <cmath>
@@ -158,7 +159,7 @@ int cmdCheck(const CliOptions &options, const QStringList &args)
         out() << ms("Alle Zusammenfassungen stimmen mit dem Archiv überein.") << "\n";
         return kExitOk;
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

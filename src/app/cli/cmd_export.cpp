@@ -3,6 +3,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/command_line.h"
 #include "app/cli/session.h"
+#include "model/error_text.h"
 
 #include <QSaveFile>
 
@@ -126,7 +127,7 @@ int cmdExport(const CliOptions &options, const QStringList &args)
     try {
         return runExport(options, request);
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

@@ -3,6 +3,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/command_line.h"
 
+#include "model/error_text.h"
 #include "store/database.h"
 #include "store/datadir.h"
 #include "store/strings.h"
@@ -24,13 +25,13 @@ int cmdInit(const CliOptions &options, const QStringList &args)
         if (options.dbPath.isEmpty() || !options.dataDir.isEmpty())
             dataDir = prepareDataDirectory(options.dataDir);
         const Database db(databaseLocation(dataDir, options.dbPath));
-        const QString languageProblem = initProgramLanguage(db, options.lang);
-        if (!languageProblem.isEmpty())
-            err() << languageProblem << "\n";
+        if (const Error languageProblem = initProgramLanguage(db, options.lang);
+            !languageProblem.ok())
+            err() << errorText(languageProblem) << "\n";
         out() << db.location() << "\n";
         return kExitOk;
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

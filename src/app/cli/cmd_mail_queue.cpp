@@ -4,6 +4,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/session.h"
 
+#include "model/error_text.h"
 #include "service/alarm_outbox.h"
 #include "store/datadir.h"
 #include "store/datadir_lock.h"
@@ -147,7 +148,7 @@ int cmdMailQueue(const CliOptions &options, const QStringList &args)
         printMails(mails);
         return kExitOk;
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

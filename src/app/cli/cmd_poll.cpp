@@ -257,12 +257,12 @@ std::unique_ptr<CliSession> openWhenFree(const CliOptions &options, double inter
             return std::make_unique<CliSession>(options);
         } catch (const StoreError &e) {
             if (e.kind() != StoreError::Kind::Busy) {
-                err() << e.message() << "\n";
+                err() << errorText(e.error()) << "\n";
                 *exitCode = kExitFailed;
                 return nullptr;
             }
-            out() << stamp() << "  " << e.message() << "; trying again in " << intervalSeconds
-                  << " s\n";
+            out() << stamp() << "  " << errorText(e.error()) << "; trying again in "
+                  << intervalSeconds << " s\n";
             out().flush();
             sleepUnlessStopped(static_cast<qint64>(std::max(1.0, intervalSeconds) * 1000));
             if (g_stop.load()) {
@@ -493,7 +493,7 @@ int cmdPoll(const CliOptions &options, const QStringList &args)
         out().flush();
         return kExitOk;
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

@@ -47,7 +47,7 @@ int cmdProbe(const CliOptions &options, const QStringList &args)
                                         QStringLiteral("End Data"), QStringLiteral("CheckSum"),
                                         version, 0, QString(), true));
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
     if (!error.isEmpty()) {

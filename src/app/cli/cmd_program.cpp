@@ -225,7 +225,7 @@ int cmdProgram(const CliOptions &options, const QStringList &argsIn)
     try {
         return runProgram(options, request);
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     } catch (const std::exception &e) {
         err() << e.what() << "\n";

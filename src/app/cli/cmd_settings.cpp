@@ -4,6 +4,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/session.h"
 
+#include "model/error_text.h"
 #include "store/mail.h"
 #include "store/strings.h"
 
@@ -220,7 +221,7 @@ int cmdSettings(const CliOptions &options, const QStringList &args)
     try {
         return runSettings(options, change);
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }
@@ -256,7 +257,7 @@ int cmdMailTest(const CliOptions &options, const QStringList &args)
               << "\n";
         return kExitOk;
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     } catch (const MailLogError &e) {
         err() << e.message() << "\n";

@@ -3,6 +3,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/command_line.h"
 #include "app/cli/session.h"
+#include "model/error_text.h"
 #include "sms/hydo_sms_modul.h"
 #include "sms/sms_protocol.h"
 #include "store/store_error.h"
@@ -158,7 +159,7 @@ int cmdSms(const CliOptions &options, const QStringList &args)
     try {
         return runSms(options, request);
     } catch (const StoreError &e) {
-        err() << e.message() << "\n";
+        err() << errorText(e.error()) << "\n";
         return kExitFailed;
     }
 }

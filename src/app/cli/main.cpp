@@ -3,6 +3,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/command_line.h"
 
+#include "model/error_text.h"
 #include "ostracom_version.h"
 #include "store/database.h"
 
@@ -183,8 +184,8 @@ int main(int argc, char **argv)
     options.dbPath = global.value(QStringLiteral("db"));
     options.lang = global.value(QStringLiteral("lang"));
     // A wrong address is a wrong option: refused before any folder is made for it.
-    if (const QString problem = Database::addressProblem(options.dbPath); !problem.isEmpty())
-        return global.usageError(QStringLiteral("--db: ") + problem);
+    if (const Error problem = Database::addressProblem(options.dbPath); !problem.ok())
+        return global.usageError(QStringLiteral("--db: ") + errorText(problem));
 
     QStringList args = global.arguments();
     if (args.isEmpty()) {

@@ -100,9 +100,9 @@ CliSession::CliSession(const CliOptions &options, Access access)
         m_dataDir = prepareDataDirectory(dataDir);
         m_db = std::make_unique<Database>(databaseLocation(m_dataDir, options.dbPath), m_dataDir);
     }
-    const QString languageProblem = initProgramLanguage(*m_db, options.lang);
-    if (!languageProblem.isEmpty())
-        err() << languageProblem << "\n";
+    if (const Error languageProblem = initProgramLanguage(*m_db, options.lang);
+        !languageProblem.ok())
+        err() << errorText(languageProblem) << "\n";
     // Told once the language is set.
     const QStringList restored = m_db->restoredSummaryObjects();
     if (!restored.isEmpty())

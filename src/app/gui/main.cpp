@@ -4,6 +4,7 @@
 //            [--connect tcp:HOST[:PORT]|serial:DEVICE]...
 
 #include "link/protocol.h"
+#include "model/error_text.h"
 #include "store/database.h"
 #include "store/datadir.h"
 #include "store/datadir_lock.h"
@@ -152,14 +153,14 @@ int main(int argc, char *argv[])
         Database::setUpgradeProgress({});
         upgrade.reset();
     } catch (const StoreError &e) {
-        return startFailure(e.message());
+        return startFailure(errorText(e.error()));
     }
 
     std::unique_ptr<OstracomForm> form;
     try {
         form = std::make_unique<OstracomForm>(*db, dataDir, options.lang);
     } catch (const StoreError &e) {
-        return startFailure(e.message());
+        return startFailure(errorText(e.error()));
     }
     form->show();
     if (!form->languageProblem().isEmpty()) {

@@ -1,5 +1,6 @@
 #include "display/ui/hydo_logbuch.h"
 
+#include "model/error_text.h"
 #include "store/database.h"
 #include "store/store_error.h"
 #include "store/strings.h"
@@ -79,7 +80,7 @@ bool HydoLogbuch::init(const QDateTime &time, bool isNew)
             return false;
         }
     } catch (const StoreError &e) {
-        showStoreError(e.message());
+        showStoreError(errorText(e.error()));
         m_new = false;
         return false;
     }
@@ -103,7 +104,7 @@ bool HydoLogbuch::checkTime()
             return false;
         }
     } catch (const StoreError &e) {
-        showStoreError(e.message());
+        showStoreError(errorText(e.error()));
         mask_zeitpunkt->setModified(true);
         return false;
     }
@@ -126,7 +127,7 @@ void HydoLogbuch::ok()
             return;
         }
     } catch (const StoreError &e) {
-        showStoreError(e.message());
+        showStoreError(errorText(e.error()));
         return;
     }
     m_time = when;
@@ -144,7 +145,7 @@ void HydoLogbuch::deleteEntry()
     try {
         m_db.deleteLogbookEntry(m_time);
     } catch (const StoreError &e) {
-        showStoreError(e.message());
+        showStoreError(errorText(e.error()));
         return;
     }
     m_new = false;
@@ -163,7 +164,7 @@ void HydoLogbuch::reject()
         try {
             m_db.deleteLogbookEntry(m_time); // the entry made when the window opened
         } catch (const StoreError &e) {
-            showStoreError(e.message());
+            showStoreError(errorText(e.error()));
             return;
         }
         m_new = false;

@@ -4,6 +4,7 @@
 #include "display/ui/chart_drawing.h"
 #include "display/ui/hydo_logbuch.h"
 #include "display/ui/tarvelon_time_select.h"
+#include "model/error_text.h"
 #include "store/store_error.h"
 #include "store/strings.h"
 
@@ -143,7 +144,7 @@ void TarvelonDisplay::plot()
     } catch (const StoreError &e) {
         // A query that fails leaves the last chart standing and says why; an online chart
         // tries again at its next refresh.
-        m_problem->setText(e.message());
+        m_problem->setText(errorText(e.error()));
         m_problem->show();
         return;
     }
