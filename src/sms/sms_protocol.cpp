@@ -168,9 +168,9 @@ SmsError cSmsController::connect()
     disconnect();
     if (!m_transport)
         m_transport = m_factory();
-    QString why;
-    if (!m_transport->open(m_port, QString::fromLatin1(kLineSettings), 0, &why))
-        return SmsError(SmsErrorCode::PortFailed, why);
+    const Error opened = m_transport->open(m_port, QString::fromLatin1(kLineSettings), 0);
+    if (!opened.ok())
+        return SmsError(SmsErrorCode::PortFailed, opened.detail);
     return {};
 }
 
@@ -178,10 +178,9 @@ SmsError cSmsController::PutBuffer(const QByteArray &text, int delayMs)
 {
     if (!m_transport || !m_transport->isOpen())
         return {};
-    QString why;
     for (const char c : text) {
-        if (!m_transport->write(QByteArray(1, c), &why))
-            return SmsError(SmsErrorCode::Runtime, why);
+        if (const Error written = m_transport->write(QByteArray(1, c)); !written.ok())
+            return SmsError(SmsErrorCode::Runtime, written.detail);
         if (delayMs > 0)
             m_clock.sleepMs(delayMs);
     }
@@ -197,9 +196,8 @@ SmsError cSmsController::GetBuffer()
     // is cut off at once instead of filling the memory until the deadline. One byte beyond
     // the room left tells the two apart.
     QByteArray received;
-    QString why;
     const qint64 room = std::max<qint64>(0, kReceiveLimit - m_received);
-    const bool alive = m_transport->readUpTo(&received, room + 1, &why);
+    const Error read = m_transport->readUpTo(&received, room + 1);
     m_received += received.size();
     if (m_received > kReceiveLimit) {
         const SmsError tooMuch(SmsErrorCode::ReceiveOverflow, QString::number(m_received));
@@ -208,8 +206,8 @@ SmsError cSmsController::GetBuffer()
         return tooMuch;
     }
     m_buffer += received;
-    if (!alive)
-        return SmsError(SmsErrorCode::Runtime, why);
+    if (!read.ok())
+        return SmsError(SmsErrorCode::Runtime, read.detail);
     return {};
 }
 

@@ -4,6 +4,7 @@
 //            [--connect tcp:HOST[:PORT]|serial:DEVICE]...
 
 #include "link/protocol.h"
+#include "model/error_text.h"
 #include "store/database.h"
 #include "store/datadir.h"
 #include "store/datadir_lock.h"
@@ -76,10 +77,10 @@ QString parseOptions(const QStringList &args, Options *options, bool *help, bool
         } else if (a == QLatin1String("--lang")) {
             options->lang = value;
         } else {
-            QString error;
+            Error error;
             const auto link = parseControllerAddress(value, &error);
             if (!link)
-                return error;
+                return errorText(error);
             options->connect.append(*link);
         }
     }
