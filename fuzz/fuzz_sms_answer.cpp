@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sms.setPort("/dev/ttyFUZZ1");
     const QByteArray untouched("untouched");
     QByteArray got = untouched;
-    SmsError error;
+    Error error;
     switch (exchange) {
     case Read:
         error = sms.svc_read(address, length, &got, QString(), 0, 0, true);
@@ -209,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                        expectedRequest.repeated(line.written.size() / expectedRequest.size()),
                "only the request went out, whole, as often as it was repeated");
 
-    const SmsErrorCode code = error.code;
+    const ErrorCode code = error.code;
     if (error.ok()) {
         switch (exchange) {
         case Read:
@@ -230,9 +230,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
     } else {
-        FUZZ_CHECK(code == SmsErrorCode::NoAnswer || code == SmsErrorCode::Timeout ||
+        FUZZ_CHECK(code == ErrorCode::SmsNoAnswer || code == ErrorCode::SmsTimeout ||
                        (exchange == Read &&
-                        (code == SmsErrorCode::BadChecksum || code == SmsErrorCode::NoEndMarker)),
+                        (code == ErrorCode::SmsBadChecksum || code == ErrorCode::SmsNoEndMarker)),
                    "a failed exchange says why with an exchange error");
         FUZZ_CHECK(got == untouched, "a failed read hands out nothing");
     }

@@ -21,6 +21,24 @@ enum class ErrorCode {
     Abandoned,         // the program is closing; the exchange was given up unfinished
     NotAcknowledged,   // records archived, but "DL" failed: cause, detail, extra tell why
     Other,             // detail: a text made elsewhere (database, field check), shown as is
+
+    // The SMS controller and its configuration files. Its port fails as Runtime (a port that
+    // will not open too) and a flood ends as ReceiveOverflow, as the link's.
+    SmsNoAnswer,         // the answer never began within 5 s
+    SmsTimeout,          // the answer began but was not complete within 5 s
+    SmsBadChecksum,      // a read answer's checksum did not match its data
+    SmsNoEndMarker,      // a read answer did not end with its end marker
+    SmsWriteIncomplete,  // a block write failed; cause: why, with its detail; the validity
+                         // marker stays unset
+    SmsConfigInvalid,    // the marker is not set after a write; cause: why it could not be read
+    SmsReadBackDiffers,  // the image read back after a write is not the one sent; detail: the
+                         // configurations that differ ("4, 7"), extra: the first address, hex
+    SmsFileInvalid,      // detail: the file, extra: the line that is no configuration line
+    SmsRecordIncomplete, // detail: the file, extra: the record whose closing field is wrong
+    SmsFileUnreadable,   // detail: the file, extra: the system's reason
+    SmsFileUnwritable,   // detail: the file, extra: the system's reason
+    SmsRecordUnwritable, // detail: the file, extra: the configuration holding a quote or
+                         // control character
 };
 
 struct Error {
