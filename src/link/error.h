@@ -39,6 +39,16 @@ enum class ErrorCode {
     SmsFileUnwritable,   // detail: the file, extra: the system's reason
     SmsRecordUnwritable, // detail: the file, extra: the configuration holding a quote or
                          // control character
+
+    // Sending mail; detail: what failed, in libcurl's or the file system's words (never the
+    // password). Each stands for one numbered status text of the log.
+    MailTransferFailed, // 1: bad argument, no connection, SMTP error
+    MailNoEncryption,   // 1 as well: a login was due but the server offered no TLS
+    MailRefused,        // 2: no message file, server or sender refused
+    MailFileOpenFailed, // 3: the message file cannot be opened
+    MailFileNotRegular, // 4: the message file is a folder or device
+    MailFileReadFailed, // 5: the message file opened but is not readable
+    MailInternal,       // libcurl itself failed ("Unknown error")
 };
 
 struct Error {

@@ -1,5 +1,6 @@
 #include "model/error_text.h"
 
+#include "store/mail.h"
 #include "store/strings.h"
 
 QString errorText(const Error &error)
@@ -80,6 +81,15 @@ QString errorText(const Error &error)
                ms(" enthält Anführungszeichen oder Steuerzeichen, die eine Konfigurationsdatei "
                   "nicht aufnehmen kann.") +
                cr + ms("Die Datei ") + error.detail + ms(" wurde nicht gespeichert !");
+    case ErrorCode::MailTransferFailed:
+    case ErrorCode::MailNoEncryption:
+    case ErrorCode::MailRefused:
+    case ErrorCode::MailFileOpenFailed:
+    case ErrorCode::MailFileNotRegular:
+    case ErrorCode::MailFileReadFailed:
+    case ErrorCode::MailInternal:
+        // The log writes the same text below the model, so it is made there.
+        return mailStatusText(error);
     }
     return error.detail;
 }
