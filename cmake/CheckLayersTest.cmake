@@ -5,7 +5,7 @@ set(cases
   "link/a.cpp            store/strings.h             yes"
   "model/b.h             widgets/masked_edit.h       yes"
   "display/c.cpp         display/ui/chart.h          yes"
-  "display/d.cpp         sms/sms_error.h             yes"
+  "display/d.cpp         sms/sms_messages.h             yes"
   "widgets/e.cpp         ui/ostracom_form.h          yes"
   "foreign/f.cpp         link/error.h                yes"
   "store/g.cpp           foreign/h.h                 yes"

@@ -48,24 +48,20 @@ public:
     {
     }
     Kind kind() const override { return m_inner.kind(); }
-    bool open(const QString &address, const QString &setting, int timeoutMs,
-              QString *error) override
+    Error open(const QString &address, const QString &setting, int timeoutMs) override
     {
-        return m_inner.open(address, setting, timeoutMs, error);
+        return m_inner.open(address, setting, timeoutMs);
     }
     void close() override { m_inner.close(); }
     bool isOpen() const override { return m_inner.isOpen(); }
-    bool write(const QByteArray &data, QString *error) override
-    {
-        return m_inner.write(data, error);
-    }
-    bool readAvailable(QByteArray *out, QString *error) override
+    Error write(const QByteArray &data) override { return m_inner.write(data); }
+    Error readAvailable(QByteArray *out) override
     {
         QByteArray piece;
-        const bool alive = m_inner.readAvailable(&piece, error);
+        const Error read = m_inner.readAvailable(&piece);
         m_received += piece;
         out->append(piece);
-        return alive;
+        return read;
     }
 
 private:

@@ -61,32 +61,32 @@ class ScriptedSerial : public Transport
 public:
     explicit ScriptedSerial(Line &line) : m_line(line) {}
     Kind kind() const override { return Kind::Serial; }
-    bool open(const QString &, const QString &, int, QString *) override
+    Error open(const QString &, const QString &, int) override
     {
         m_line.open = true;
         ++m_line.opens;
-        return true;
+        return {};
     }
     void close() override { m_line.open = false; }
     bool isOpen() const override { return m_line.open; }
-    bool write(const QByteArray &data, QString *) override
+    Error write(const QByteArray &data) override
     {
         m_line.written += data;
         const bool requestDone = m_line.written.size() % m_line.requestLength == 0;
         if (requestDone && (m_line.everyRequest || m_line.written.size() == m_line.requestLength))
             m_line.queueAnswer();
-        return true;
+        return {};
     }
-    bool readAvailable(QByteArray *out, QString *) override
+    Error readAvailable(QByteArray *out) override
     {
         if (m_line.pending.isEmpty() || m_line.clock.nowMs() < m_line.readyAtMs)
-            return true;
+            return {};
         const qsizetype n = m_line.bytesPerLook > 0 ? m_line.bytesPerLook : m_line.pending.size();
         const QByteArray piece = m_line.pending.left(n);
         m_line.pending.remove(0, piece.size());
         m_line.received += piece;
         out->append(piece);
-        return true;
+        return {};
     }
 
 private:
@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sms.setPort("/dev/ttyFUZZ1");
     const QByteArray untouched("untouched");
     QByteArray got = untouched;
-    SmsError error;
+    Error error;
     switch (exchange) {
     case Read:
         error = sms.svc_read(address, length, &got, QString(), 0, 0, true);
@@ -209,7 +209,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                        expectedRequest.repeated(line.written.size() / expectedRequest.size()),
                "only the request went out, whole, as often as it was repeated");
 
-    const SmsErrorCode code = error.code;
+    const ErrorCode code = error.code;
     if (error.ok()) {
         switch (exchange) {
         case Read:
@@ -230,9 +230,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
     } else {
-        FUZZ_CHECK(code == SmsErrorCode::NoAnswer || code == SmsErrorCode::Timeout ||
+        FUZZ_CHECK(code == ErrorCode::SmsNoAnswer || code == ErrorCode::SmsTimeout ||
                        (exchange == Read &&
-                        (code == SmsErrorCode::BadChecksum || code == SmsErrorCode::NoEndMarker)),
+                        (code == ErrorCode::SmsBadChecksum || code == ErrorCode::SmsNoEndMarker)),
                    "a failed exchange says why with an exchange error");
         FUZZ_CHECK(got == untouched, "a failed read hands out nothing");
     }

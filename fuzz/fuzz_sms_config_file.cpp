@@ -61,12 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray text = bytesOf(data, size);
     static const cHydoSmsModul before = filled();
     cHydoSmsModul record = before;
-    const SmsError error = parseSmsConfigFile(text, QStringLiteral("fuzz.cfg"), &record);
+    const Error error = parseSmsConfigFile(text, QStringLiteral("fuzz.cfg"), &record);
     if (!error.ok()) {
-        FUZZ_CHECK(error.code == SmsErrorCode::FileInvalid ||
-                       error.code == SmsErrorCode::RecordIncomplete,
+        FUZZ_CHECK(error.code == ErrorCode::SmsFileInvalid ||
+                       error.code == ErrorCode::SmsRecordIncomplete,
                    "a refused file says why");
-        FUZZ_CHECK(error.line >= 1, "a refused file names the line");
+        FUZZ_CHECK(error.extra.toInt() >= 1, "a refused file names the line");
         FUZZ_CHECK(record.HydoSmsModulString() == before.HydoSmsModulString(),
                    "a refused file changes nothing");
         return 0;

@@ -72,6 +72,34 @@ enum class ErrorCode {
                              // empty), extra: the folder
     MailSecretNotPlain,      // the mail password file is no small plain file
     FileFailed,              // what: the operation as shown ("Cannot write the lock file")
+
+    // The SMS controller and its configuration files. Its port fails as Runtime (a port that
+    // will not open too) and a flood ends as ReceiveOverflow, as the link's.
+    SmsNoAnswer,         // the answer never began within 5 s
+    SmsTimeout,          // the answer began but was not complete within 5 s
+    SmsBadChecksum,      // a read answer's checksum did not match its data
+    SmsNoEndMarker,      // a read answer did not end with its end marker
+    SmsWriteIncomplete,  // a block write failed; cause: why, with its detail; the validity
+                         // marker stays unset
+    SmsConfigInvalid,    // the marker is not set after a write; cause: why it could not be read
+    SmsReadBackDiffers,  // the image read back after a write is not the one sent; detail: the
+                         // configurations that differ ("4, 7"), extra: the first address, hex
+    SmsFileInvalid,      // detail: the file, extra: the line that is no configuration line
+    SmsRecordIncomplete, // detail: the file, extra: the record whose closing field is wrong
+    SmsFileUnreadable,   // detail: the file, extra: the system's reason
+    SmsFileUnwritable,   // detail: the file, extra: the system's reason
+    SmsRecordUnwritable, // detail: the file, extra: the configuration holding a quote or
+                         // control character
+
+    // Sending mail; detail: what failed, in libcurl's or the file system's words (never the
+    // password). Each stands for one numbered status text of the log.
+    MailTransferFailed, // 1: bad argument, no connection, SMTP error
+    MailNoEncryption,   // 1 as well: a login was due but the server offered no TLS
+    MailRefused,        // 2: no message file, server or sender refused
+    MailFileOpenFailed, // 3: the message file cannot be opened
+    MailFileNotRegular, // 4: the message file is a folder or device
+    MailFileReadFailed, // 5: the message file opened but is not readable
+    MailInternal,       // libcurl itself failed ("Unknown error")
 };
 
 struct Error;

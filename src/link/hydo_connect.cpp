@@ -82,18 +82,12 @@ Error cHydoConnect::connect(bool serial, const QString &address, const QString &
         m_transport = m_factory(kind);
         m_transport->setStopCheck([this] { return stopNow(); });
     }
-    QString why;
-    if (serial) {
-        // The serial path has no error text of its own: a device that will not open is a
-        // failure of the port itself.
-        if (!m_transport->open(address, setting, 0, &why))
-            return {ErrorCode::Runtime, why};
-        return {};
-    }
-    // The cause (refused, no route, name unknown, timed out) tells the user what to mend.
-    if (!m_transport->open(address, setting, kConnectTimeoutMs, &why))
-        return stopNow() ? Error(ErrorCode::Abandoned) : Error(ErrorCode::ConnectFailed, why);
-    return {};
+    // A serial device that will not open is a failure of the port itself; a TCP connection's
+    // cause (refused, no route, name unknown, timed out) tells the user what to mend.
+    const Error opened = m_transport->open(address, setting, serial ? 0 : kConnectTimeoutMs);
+    if (!opened.ok() && !serial && stopNow())
+        return Error(ErrorCode::Abandoned);
+    return opened;
 }
 
 bool cHydoConnect::isOpen(Transport::Kind kind) const
@@ -113,13 +107,9 @@ bool cHydoConnect::send(const QByteArray &bytes, Error *error)
         *error = Error(ErrorCode::NoLinkSend);
         return false;
     }
-    QString why;
-    if (m_transport->write(bytes, &why)) {
-        *error = {};
-        return true;
-    }
-    *error = m_transport->isOpen() ? Error(ErrorCode::Runtime, why) : Error(ErrorCode::NoLinkSend);
-    return false;
+    const Error written = m_transport->write(bytes);
+    *error = written.ok() || m_transport->isOpen() ? written : Error(ErrorCode::NoLinkSend);
+    return written.ok();
 }
 
 Error cHydoConnect::PutBuffer(const QString &data, int delayMs, bool quiet,
@@ -153,20 +143,18 @@ Error cHydoConnect::GetBuffer()
         return Error(ErrorCode::Abandoned);
     if (!m_transport || !m_transport->isOpen())
         return Error(ErrorCode::NoLinkReceive);
-    QString why;
     // One byte beyond the room left tells a full buffer from a peer that sends too much.
     const qint64 room = std::max<qint64>(0, kReceiveLimit - Buffer.size());
-    const bool alive = m_transport->readUpTo(&Buffer, room + 1, &why);
+    const Error read = m_transport->readUpTo(&Buffer, room + 1);
     if (Buffer.size() > kReceiveLimit) {
         const Error tooMuch(ErrorCode::ReceiveOverflow, QString::number(Buffer.size()));
         // The rest of the flood goes with the link, so the next exchange starts clean.
         disconnect();
         return tooMuch;
     }
-    if (!alive)
-        return m_transport->isOpen() ? Error(ErrorCode::Runtime, why)
-                                     : Error(ErrorCode::NoLinkReceive);
-    return {};
+    if (!read.ok() && !m_transport->isOpen())
+        return Error(ErrorCode::NoLinkReceive);
+    return read;
 }
 
 void cHydoConnect::disconnect()

@@ -80,11 +80,11 @@ Error pollOnce(ProtocolContext &ctx)
 
 } // namespace
 
-std::optional<LinkParams> parseControllerAddress(const QString &text, QString *error)
+std::optional<LinkParams> parseControllerAddress(const QString &text, Error *error)
 {
     auto fail = [&](const QString &why) -> std::optional<LinkParams> {
         if (error)
-            *error = why;
+            *error = Error(ErrorCode::Other, why);
         return std::nullopt;
     };
     const QString usage = QStringLiteral("expected tcp:HOST[:PORT] or serial:DEVICE");

@@ -17,8 +17,9 @@ struct LinkParams {
 };
 
 // Parses "tcp:HOST[:PORT]" (port 4001 by default, an IPv6 host in brackets) and
-// "serial:DEVICE" (setting "9600,n,8,1"). On failure fills error and returns nothing.
-std::optional<LinkParams> parseControllerAddress(const QString &text, QString *error);
+// "serial:DEVICE" (setting "9600,n,8,1"). On failure returns nothing, and error (if given)
+// is an Other error saying what is wrong.
+std::optional<LinkParams> parseControllerAddress(const QString &text, Error *error);
 
 // What one exchange needs: the shared link, the time source, where progress goes, and the
 // controller's link parameters.

@@ -13,18 +13,25 @@ namespace
 // pseudo-terminal, a USB adapter hangs).
 constexpr int kSerialWriteTimeoutMs = 5000;
 
-QString describe(const QSerialPort &port, const QString &what, const QString &device)
+Error describe(const QSerialPort &port, const QString &what, const QString &device)
 {
-    return QStringLiteral("%1 %2: %3").arg(what, device, port.errorString());
+    return Error(ErrorCode::Runtime,
+                 QStringLiteral("%1 %2: %3").arg(what, device, port.errorString()));
+}
+
+Error notOpen()
+{
+    return Error(ErrorCode::Runtime, QStringLiteral("serial port is not open"));
 }
 
 } // namespace
 
-std::optional<SerialLineSettings> parseSerialLineSettings(const QString &text, QString *error)
+std::optional<SerialLineSettings> parseSerialLineSettings(const QString &text, Error *error)
 {
     auto fail = [&](const QString &why) -> std::optional<SerialLineSettings> {
         if (error)
-            *error = QStringLiteral("invalid serial settings '%1': %2").arg(text, why);
+            *error = Error(ErrorCode::Other,
+                           QStringLiteral("invalid serial settings '%1': %2").arg(text, why));
         return std::nullopt;
     };
     const QStringList parts = text.trimmed().split(QLatin1Char(','));
@@ -75,39 +82,36 @@ SerialTransport::~SerialTransport()
     close();
 }
 
-bool SerialTransport::open(const QString &address, const QString &setting, int, QString *error)
+Error SerialTransport::open(const QString &address, const QString &setting, int)
 {
     close();
-    const auto settings = parseSerialLineSettings(setting, error);
+    Error bad;
+    const auto settings = parseSerialLineSettings(setting, &bad);
+    // Wrong settings keep the port from opening: a failure of the port like any other.
     if (!settings)
-        return false;
-    if (address.trimmed().isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no serial device given");
-        return false;
-    }
+        return Error(ErrorCode::Runtime, bad.detail);
+    if (address.trimmed().isEmpty())
+        return Error(ErrorCode::Runtime, QStringLiteral("no serial device given"));
     // Created here so the port belongs to the thread that uses it.
     m_device = address.trimmed();
     m_port = std::make_unique<QSerialPort>();
     m_port->setPortName(m_device);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        if (error)
-            *error = describe(*m_port, QStringLiteral("cannot open"), m_device);
+        const Error failed = describe(*m_port, QStringLiteral("cannot open"), m_device);
         m_port.reset();
-        return false;
+        return failed;
     }
     if (!m_port->setBaudRate(settings->baudRate) || !m_port->setParity(settings->parity) ||
         !m_port->setDataBits(settings->dataBits) || !m_port->setStopBits(settings->stopBits) ||
         !m_port->setFlowControl(QSerialPort::NoFlowControl)) {
-        if (error)
-            *error = describe(*m_port, QStringLiteral("cannot configure"), m_device);
+        const Error failed = describe(*m_port, QStringLiteral("cannot configure"), m_device);
         close();
-        return false;
+        return failed;
     }
     m_port->clear();
     // What the port takes from the driver is bounded too; the rest waits there.
     m_port->setReadBufferSize(kReceiveLimit);
-    return true;
+    return {};
 }
 
 void SerialTransport::close()
@@ -124,57 +128,48 @@ bool SerialTransport::isOpen() const
     return m_port && m_port->isOpen();
 }
 
-bool SerialTransport::write(const QByteArray &data, QString *error)
+Error SerialTransport::write(const QByteArray &data)
 {
-    if (!isOpen()) {
-        if (error)
-            *error = QStringLiteral("serial port is not open");
-        return false;
-    }
-    if (m_port->write(data) != data.size()) {
-        if (error)
-            *error = describe(*m_port, QStringLiteral("cannot write to"), m_device);
-        return false;
-    }
+    if (!isOpen())
+        return notOpen();
+    if (m_port->write(data) != data.size())
+        return describe(*m_port, QStringLiteral("cannot write to"), m_device);
     QElapsedTimer timer;
     timer.start();
     while (m_port->bytesToWrite() > 0) {
         const qint64 left = kSerialWriteTimeoutMs - timer.elapsed();
         if (left <= 0 || !m_port->waitForBytesWritten(static_cast<int>(left))) {
-            if (error)
-                *error = m_port->error() == QSerialPort::TimeoutError ||
-                                 m_port->error() == QSerialPort::NoError
-                             ? QStringLiteral("write to %1 timed out").arg(m_device)
-                             : describe(*m_port, QStringLiteral("cannot write to"), m_device);
+            const Error failed =
+                m_port->error() == QSerialPort::TimeoutError ||
+                        m_port->error() == QSerialPort::NoError
+                    ? Error(ErrorCode::Runtime,
+                            QStringLiteral("write to %1 timed out").arg(m_device))
+                    : describe(*m_port, QStringLiteral("cannot write to"), m_device);
             m_port->clearError();
-            return false;
+            return failed;
         }
     }
-    return true;
+    return {};
 }
 
-bool SerialTransport::readAvailable(QByteArray *out, QString *error)
+Error SerialTransport::readAvailable(QByteArray *out)
 {
-    return readUpTo(out, std::numeric_limits<qint64>::max(), error);
+    return readUpTo(out, std::numeric_limits<qint64>::max());
 }
 
-bool SerialTransport::readUpTo(QByteArray *out, qint64 maxBytes, QString *error)
+Error SerialTransport::readUpTo(QByteArray *out, qint64 maxBytes)
 {
-    if (!isOpen()) {
-        if (error)
-            *error = QStringLiteral("serial port is not open");
-        return false;
-    }
+    if (!isOpen())
+        return notOpen();
     // A zero wait lets the port pick up what the driver holds; its time-out is no failure.
     m_port->waitForReadyRead(0);
     const QSerialPort::SerialPortError failure = m_port->error();
     out->append(m_port->read(std::min(maxBytes, m_port->bytesAvailable())));
     if (failure == QSerialPort::NoError || failure == QSerialPort::TimeoutError) {
         m_port->clearError();
-        return true;
+        return {};
     }
-    if (error)
-        *error = describe(*m_port, QStringLiteral("lost"), m_device);
+    const Error lost = describe(*m_port, QStringLiteral("lost"), m_device);
     close();
-    return false;
+    return lost;
 }

@@ -15,7 +15,9 @@ struct SerialLineSettings {
     QSerialPort::DataBits dataBits = QSerialPort::Data8;
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
-std::optional<SerialLineSettings> parseSerialLineSettings(const QString &text, QString *error);
+// On a malformed text: nothing, and error (if given) holds an Other error saying why.
+std::optional<SerialLineSettings> parseSerialLineSettings(const QString &text,
+                                                          Error *error = nullptr);
 
 // A serial device (a path such as /dev/ttyUSB0, or a pseudo-terminal) without flow control.
 // Works without an event loop: writes wait a bounded time for the bytes to leave, reads
@@ -26,13 +28,12 @@ public:
     SerialTransport();
     ~SerialTransport() override;
     Kind kind() const override { return Kind::Serial; }
-    bool open(const QString &address, const QString &setting, int timeoutMs,
-              QString *error) override;
+    Error open(const QString &address, const QString &setting, int timeoutMs) override;
     void close() override;
     bool isOpen() const override;
-    bool write(const QByteArray &data, QString *error) override;
-    bool readAvailable(QByteArray *out, QString *error) override;
-    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error) override;
+    Error write(const QByteArray &data) override;
+    Error readAvailable(QByteArray *out) override;
+    Error readUpTo(QByteArray *out, qint64 maxBytes) override;
 
 private:
     std::unique_ptr<QSerialPort> m_port;

@@ -15,6 +15,11 @@ constexpr int kMaxReadBatches = 64;
 // A connect is waited for in slices, so that a closing program need not wait it out.
 constexpr int kConnectSliceMs = 100;
 
+Error runtime(const QString &why)
+{
+    return Error(ErrorCode::Runtime, why);
+}
+
 } // namespace
 
 TcpTransport::TcpTransport() = default;
@@ -24,22 +29,16 @@ TcpTransport::~TcpTransport()
     close();
 }
 
-bool TcpTransport::open(const QString &address, const QString &setting, int timeoutMs,
-                        QString *error)
+Error TcpTransport::open(const QString &address, const QString &setting, int timeoutMs)
 {
     close();
     bool ok = false;
     const int port = setting.trimmed().toInt(&ok);
-    if (!ok || port < 1 || port > 65535) {
-        if (error)
-            *error = QStringLiteral("invalid TCP port '%1'").arg(setting);
-        return false;
-    }
-    if (address.trimmed().isEmpty()) {
-        if (error)
-            *error = QStringLiteral("no host given");
-        return false;
-    }
+    if (!ok || port < 1 || port > 65535)
+        return Error(ErrorCode::ConnectFailed,
+                     QStringLiteral("invalid TCP port '%1'").arg(setting));
+    if (address.trimmed().isEmpty())
+        return Error(ErrorCode::ConnectFailed, QStringLiteral("no host given"));
     // Created here so the socket belongs to the thread that uses it.
     m_socket = std::make_unique<QTcpSocket>();
     // What the socket takes from the kernel is bounded too; beyond it the peer waits.
@@ -58,17 +57,16 @@ bool TcpTransport::open(const QString &address, const QString &setting, int time
             break;
     }
     if (!connected) {
-        if (error)
-            *error = QStringLiteral("cannot connect to %1:%2: %3")
-                         .arg(address.trimmed())
-                         .arg(port)
-                         .arg(m_socket->errorString());
+        const Error failed(ErrorCode::ConnectFailed, QStringLiteral("cannot connect to %1:%2: %3")
+                                                         .arg(address.trimmed())
+                                                         .arg(port)
+                                                         .arg(m_socket->errorString()));
         m_socket->abort();
         m_socket.reset();
-        return false;
+        return failed;
     }
     m_open = true;
-    return true;
+    return {};
 }
 
 void TcpTransport::close()
@@ -91,50 +89,36 @@ bool TcpTransport::isOpen() const
     return m_open;
 }
 
-bool TcpTransport::write(const QByteArray &data, QString *error)
+Error TcpTransport::write(const QByteArray &data)
 {
-    if (!m_open) {
-        if (error)
-            *error = QStringLiteral("not connected");
-        return false;
-    }
+    if (!m_open)
+        return runtime(QStringLiteral("not connected"));
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         // The peer is gone; whatever it still sent is of no use once we talk again.
-        if (error)
-            *error = QStringLiteral("connection closed by the controller");
         m_open = false;
-        return false;
+        return runtime(QStringLiteral("connection closed by the controller"));
     }
-    if (m_socket->write(data) != data.size()) {
-        if (error)
-            *error = QStringLiteral("cannot send: %1").arg(m_socket->errorString());
-        return false;
-    }
+    if (m_socket->write(data) != data.size())
+        return runtime(QStringLiteral("cannot send: %1").arg(m_socket->errorString()));
     QElapsedTimer timer;
     timer.start();
     while (m_socket->bytesToWrite() > 0) {
         const qint64 left = kTcpWriteTimeoutMs - timer.elapsed();
-        if (left <= 0 || !m_socket->waitForBytesWritten(static_cast<int>(left))) {
-            if (error)
-                *error = QStringLiteral("cannot send: %1").arg(m_socket->errorString());
-            return false;
-        }
+        if (left <= 0 || !m_socket->waitForBytesWritten(static_cast<int>(left)))
+            return runtime(QStringLiteral("cannot send: %1").arg(m_socket->errorString()));
     }
-    return true;
+    return {};
 }
 
-bool TcpTransport::readAvailable(QByteArray *out, QString *error)
+Error TcpTransport::readAvailable(QByteArray *out)
 {
-    return readUpTo(out, std::numeric_limits<qint64>::max(), error);
+    return readUpTo(out, std::numeric_limits<qint64>::max());
 }
 
-bool TcpTransport::readUpTo(QByteArray *out, qint64 maxBytes, QString *error)
+Error TcpTransport::readUpTo(QByteArray *out, qint64 maxBytes)
 {
-    if (!m_open) {
-        if (error)
-            *error = QStringLiteral("not connected");
-        return false;
-    }
+    if (!m_open)
+        return runtime(QStringLiteral("not connected"));
     for (int i = 0; i < kMaxReadBatches && m_socket->bytesAvailable() < maxBytes &&
                     m_socket->waitForReadyRead(0);
          ++i) {
@@ -142,9 +126,7 @@ bool TcpTransport::readUpTo(QByteArray *out, qint64 maxBytes, QString *error)
     const QByteArray data = m_socket->read(std::min(maxBytes, m_socket->bytesAvailable()));
     out->append(data);
     if (!data.isEmpty() || m_socket->state() == QAbstractSocket::ConnectedState)
-        return true;
-    if (error)
-        *error = QStringLiteral("connection closed by the controller");
+        return {};
     m_open = false;
-    return false;
+    return runtime(QStringLiteral("connection closed by the controller"));
 }

@@ -16,15 +16,14 @@ public:
     Kind kind() const override { return Kind::Tcp; }
     // setting is the port number. Gives up at once when the connection is refused or the
     // host is unknown, otherwise after timeoutMs.
-    bool open(const QString &address, const QString &setting, int timeoutMs,
-              QString *error) override;
+    Error open(const QString &address, const QString &setting, int timeoutMs) override;
     void close() override;
     bool isOpen() const override;
-    bool write(const QByteArray &data, QString *error) override;
+    Error write(const QByteArray &data) override;
     // Data that arrived before the peer closed is handed out first; the failure is
     // reported by the first read that finds nothing left.
-    bool readAvailable(QByteArray *out, QString *error) override;
-    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error) override;
+    Error readAvailable(QByteArray *out) override;
+    Error readUpTo(QByteArray *out, qint64 maxBytes) override;
 
 private:
     std::unique_ptr<QTcpSocket> m_socket;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/error.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,7 +13,8 @@ inline constexpr qint64 kReceiveLimit = 64 * 1024;
 
 // One byte pipe to a controller: a serial line or a TCP connection. Implementations are
 // used from the link worker thread only and never block longer than the deadline they are
-// given. Errors come back as plain descriptions; the caller decides how to show them.
+// given. A failure comes back as an Error: Runtime for the port or connection itself,
+// ConnectFailed for a TCP connection that could not be made; detail holds the cause.
 class Transport
 {
 public:
@@ -21,23 +24,19 @@ public:
     virtual Kind kind() const = 0;
 
     // Serial: address is a device path, setting the line settings ("9600,n,8,1").
-    // TCP: address is the host, setting the port. Returns false and fills error on failure.
-    // timeoutMs bounds a TCP connect; serial opens return at once.
-    virtual bool open(const QString &address, const QString &setting, int timeoutMs,
-                      QString *error) = 0;
+    // TCP: address is the host, setting the port. timeoutMs bounds a TCP connect; serial
+    // opens return at once.
+    virtual Error open(const QString &address, const QString &setting, int timeoutMs) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    // Writes and flushes. Returns false and fills error when the link failed.
-    virtual bool write(const QByteArray &data, QString *error) = 0;
-    // Everything received so far, without waiting. Returns false when the link failed
-    // (for TCP: the peer closed it); data received before the failure is still returned.
-    virtual bool readAvailable(QByteArray *out, QString *error) = 0;
+    // Writes and flushes; fails when the link failed.
+    virtual Error write(const QByteArray &data) = 0;
+    // Everything received so far, without waiting. Fails when the link failed (for TCP: the
+    // peer closed it); data received before the failure is still returned.
+    virtual Error readAvailable(QByteArray *out) = 0;
     // As readAvailable, but appends at most maxBytes; the rest waits for a later read. The
     // default, for pipes that cannot be flooded, takes everything.
-    virtual bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error)
-    {
-        return readAvailable(out, error);
-    }
+    virtual Error readUpTo(QByteArray *out, qint64 /*maxBytes*/) { return readAvailable(out); }
 
     // Asked during a long wait (a TCP connect): true gives the wait up, as the link's user
     // no longer needs its result.

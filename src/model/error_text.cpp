@@ -1,6 +1,7 @@
 #include "model/error_text.h"
 
 #include "store/database.h"
+#include "store/mail.h"
 #include "store/strings.h"
 
 namespace
@@ -173,6 +174,52 @@ QString errorText(const Error &error)
         return QStringLiteral("The mail password file %1 is no small plain file").arg(error.detail);
     case ErrorCode::FileFailed:
         return QStringLiteral("%1 %2: %3").arg(error.what, error.detail, error.extra);
+    case ErrorCode::SmsNoAnswer:
+        return ms("Keine Verbindung zum SMS Controller, prüfen Sie die serielle Verbindung !") +
+               cr + cr + ms("Haben Sie Ihren PC mit der Com 1 des SMS Controllers verbunden ? ") +
+               cr + cr +
+               ms("Haben Sie den Kurzschlußstecker auf Com 2 des SMS Controllers gesteckt ?");
+    case ErrorCode::SmsTimeout:
+        return ms("Zeitlimit für Verbindungsaufnahme überschritten ! ") + cr + cr +
+               ms("Haben Sie die richtige PC Com Schnittstelle in diesem Programm gewählt ? ");
+    case ErrorCode::SmsBadChecksum:
+        return ms("Checksumme falsch ");
+    case ErrorCode::SmsNoEndMarker:
+        return ms("Fehler bei der Kommunikation mit dem Tarvelon: Endekennung nicht gefunden");
+    case ErrorCode::SmsWriteIncomplete:
+        return ms("Konfiguration nicht komplett übertragen !");
+    case ErrorCode::SmsConfigInvalid:
+        return ms("Konfiguration im SMS Controller nicht gültig ! Übertragung an SMS Controller "
+                  "wiederholen ! ");
+    case ErrorCode::SmsReadBackDiffers:
+        return ms("Die Konfiguration im SMS Controller weicht von der gesendeten ab ! "
+                  "Abweichende Konfigurationen: ") +
+               error.detail + cr + ms("Erste Abweichung an Adresse ") + error.extra;
+    case ErrorCode::SmsFileInvalid:
+        return ms("Die Datei ") + error.detail +
+               ms(" ist keine gültige SMS-Modul Konfigurationsdatei! ") + cr + ms("Zeile ") +
+               error.extra;
+    case ErrorCode::SmsRecordIncomplete:
+        // The record's number, then the file's line, which is the same number.
+        return ms("Datensatz ") + error.extra + ms(" nicht komplett !") + cr +
+               errorText(Error(ErrorCode::SmsFileInvalid, error.detail, error.extra));
+    case ErrorCode::SmsFileUnreadable:
+    case ErrorCode::SmsFileUnwritable:
+        return error.detail + QStringLiteral(": ") + error.extra;
+    case ErrorCode::SmsRecordUnwritable:
+        return ms("Datensatz ") + error.extra +
+               ms(" enthält Anführungszeichen oder Steuerzeichen, die eine Konfigurationsdatei "
+                  "nicht aufnehmen kann.") +
+               cr + ms("Die Datei ") + error.detail + ms(" wurde nicht gespeichert !");
+    case ErrorCode::MailTransferFailed:
+    case ErrorCode::MailNoEncryption:
+    case ErrorCode::MailRefused:
+    case ErrorCode::MailFileOpenFailed:
+    case ErrorCode::MailFileNotRegular:
+    case ErrorCode::MailFileReadFailed:
+    case ErrorCode::MailInternal:
+        // The log writes the same text below the model, so it is made there.
+        return mailStatusText(error);
     }
     return error.detail;
 }

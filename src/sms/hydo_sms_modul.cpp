@@ -30,11 +30,9 @@ bool inRange(int n)
     return n >= 1 && n <= cHydoSmsModul::kConfigurations;
 }
 
-SmsError fileInvalid(const QString &file, int line)
+Error fileInvalid(const QString &file, int line)
 {
-    SmsError e(SmsErrorCode::FileInvalid, file);
-    e.line = line;
-    return e;
+    return Error(ErrorCode::SmsFileInvalid, file, QString::number(line));
 }
 
 // The quoted fields of a record line, or nothing when it is no record line.
@@ -290,7 +288,7 @@ QByteArray smsConfigFileText(const cHydoSmsModul &record, int portNumber)
     return text + kEndOfFile;
 }
 
-SmsError parseSmsConfigFile(const QByteArray &text, const QString &file, cHydoSmsModul *record)
+Error parseSmsConfigFile(const QByteArray &text, const QString &file, cHydoSmsModul *record)
 {
     // The port's number may have any number of digits: one-digit files are the old form.
     qsizetype digits = 0;
@@ -335,9 +333,7 @@ SmsError parseSmsConfigFile(const QByteArray &text, const QString &file, cHydoSm
             !printable(fields->at(2), kCauseNameWidth) || !cause || !wiring || !time)
             return fileInvalid(file, lineNumber);
         if (fields->at(6) != "0") {
-            SmsError e(SmsErrorCode::RecordIncomplete, file);
-            e.line = n;
-            return e;
+            return Error(ErrorCode::SmsRecordIncomplete, file, QString::number(n));
         }
         read.set_ee_mobile_number(n, fields->at(0));
         read.set_ee_service_number(n, fields->at(1));
@@ -352,20 +348,14 @@ SmsError parseSmsConfigFile(const QByteArray &text, const QString &file, cHydoSm
     return {};
 }
 
-SmsError saveSmsConfigFile(const QString &path, const cHydoSmsModul &record, int portNumber)
+Error saveSmsConfigFile(const QString &path, const cHydoSmsModul &record, int portNumber)
 {
     auto failed = [&](const QString &why) {
-        SmsError e(SmsErrorCode::FileError, QFileInfo(path).fileName());
-        e.extra = why;
-        e.saving = true;
-        return e;
+        return Error(ErrorCode::SmsFileUnwritable, QFileInfo(path).fileName(), why);
     };
-    if (const int n = smsUnwritableConfiguration(record)) {
-        SmsError e(SmsErrorCode::RecordUnwritable, QFileInfo(path).fileName());
-        e.line = n;
-        e.saving = true;
-        return e;
-    }
+    if (const int n = smsUnwritableConfiguration(record))
+        return Error(ErrorCode::SmsRecordUnwritable, QFileInfo(path).fileName(),
+                     QString::number(n));
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         return failed(out.errorString());
@@ -375,15 +365,12 @@ SmsError saveSmsConfigFile(const QString &path, const cHydoSmsModul &record, int
     return {};
 }
 
-SmsError openSmsConfigFile(const QString &path, cHydoSmsModul *record, QString *rawText)
+Error openSmsConfigFile(const QString &path, cHydoSmsModul *record, QString *rawText)
 {
     const QString name = QFileInfo(path).fileName();
     QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        SmsError e(SmsErrorCode::FileError, name);
-        e.extra = in.errorString();
-        return e;
-    }
+    if (!in.open(QIODevice::ReadOnly))
+        return Error(ErrorCode::SmsFileUnreadable, name, in.errorString());
     // A configuration file is a few kilobytes; anything much larger is no such file.
     constexpr qint64 kLargestFile = 64 * 1024;
     const QByteArray text = in.read(kLargestFile + 1);

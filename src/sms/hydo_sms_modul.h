@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sms/sms_error.h"
+#include "sms/sms_messages.h"
 
 #include <QByteArray>
 #include <QString>
@@ -69,13 +69,13 @@ int smsUnwritableConfiguration(const cHydoSmsModul &record);
 QByteArray smsConfigFileText(const cHydoSmsModul &record, int portNumber);
 // Reads a file's text into record. All or nothing: on any error the record is unchanged.
 // file names the file in error messages.
-SmsError parseSmsConfigFile(const QByteArray &text, const QString &file, cHydoSmsModul *record);
+Error parseSmsConfigFile(const QByteArray &text, const QString &file, cHydoSmsModul *record);
 
 // File access with the program's rules: saved files are the owner's only (0600). A record
 // with a configuration the file cannot hold is refused (RecordUnwritable) and nothing written.
-SmsError saveSmsConfigFile(const QString &path, const cHydoSmsModul &record, int portNumber);
+Error saveSmsConfigFile(const QString &path, const cHydoSmsModul &record, int portNumber);
 // rawText, when given, receives the file's text as read.
-SmsError openSmsConfigFile(const QString &path, cHydoSmsModul *record, QString *rawText = nullptr);
+Error openSmsConfigFile(const QString &path, cHydoSmsModul *record, QString *rawText = nullptr);
 
 // The number a .cfg file records for a serial device: the digits its name ends in, else 0.
 int portNumberOf(const QString &device);

@@ -53,7 +53,7 @@ bool answerBegun(const QByteArray &buffer, const QByteArray &prefix)
 }
 
 // Which configurations of the image differ, and the EEPROM address of the first byte that does.
-SmsError readBackDifference(const QByteArray &sent, const QByteArray &back)
+Error readBackDifference(const QByteArray &sent, const QByteArray &back)
 {
     QStringList numbers;
     qsizetype first = -1;
@@ -66,11 +66,10 @@ SmsError readBackDifference(const QByteArray &sent, const QByteArray &back)
         if (numbers.isEmpty() || numbers.last() != number)
             numbers << number;
     }
-    SmsError e(SmsErrorCode::ReadBackDiffers, numbers.join(QStringLiteral(", ")));
     const qsizetype address = kSmsImageAddress + qMax<qsizetype>(0, first);
-    e.extra = QStringLiteral("0x") +
-              QString::number(address, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    return e;
+    return Error(ErrorCode::SmsReadBackDiffers, numbers.join(QStringLiteral(", ")),
+                 QStringLiteral("0x") +
+                     QString::number(address, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
 } // namespace
@@ -163,32 +162,29 @@ void cSmsController::disconnect()
         m_transport->close();
 }
 
-SmsError cSmsController::connect()
+Error cSmsController::connect()
 {
     disconnect();
     if (!m_transport)
         m_transport = m_factory();
-    QString why;
-    if (!m_transport->open(m_port, QString::fromLatin1(kLineSettings), 0, &why))
-        return SmsError(SmsErrorCode::PortFailed, why);
-    return {};
+    // A port that will not open is a failure of the port itself.
+    return m_transport->open(m_port, QString::fromLatin1(kLineSettings), 0);
 }
 
-SmsError cSmsController::PutBuffer(const QByteArray &text, int delayMs)
+Error cSmsController::PutBuffer(const QByteArray &text, int delayMs)
 {
     if (!m_transport || !m_transport->isOpen())
         return {};
-    QString why;
     for (const char c : text) {
-        if (!m_transport->write(QByteArray(1, c), &why))
-            return SmsError(SmsErrorCode::Runtime, why);
+        if (const Error written = m_transport->write(QByteArray(1, c)); !written.ok())
+            return written;
         if (delayMs > 0)
             m_clock.sleepMs(delayMs);
     }
     return {};
 }
 
-SmsError cSmsController::GetBuffer()
+Error cSmsController::GetBuffer()
 {
     if (!m_transport || !m_transport->isOpen())
         return {};
@@ -197,20 +193,17 @@ SmsError cSmsController::GetBuffer()
     // is cut off at once instead of filling the memory until the deadline. One byte beyond
     // the room left tells the two apart.
     QByteArray received;
-    QString why;
     const qint64 room = std::max<qint64>(0, kReceiveLimit - m_received);
-    const bool alive = m_transport->readUpTo(&received, room + 1, &why);
+    const Error read = m_transport->readUpTo(&received, room + 1);
     m_received += received.size();
     if (m_received > kReceiveLimit) {
-        const SmsError tooMuch(SmsErrorCode::ReceiveOverflow, QString::number(m_received));
+        const Error tooMuch(ErrorCode::ReceiveOverflow, QString::number(m_received));
         // The rest of the flood goes with the port, so the next exchange starts clean.
         disconnect();
         return tooMuch;
     }
     m_buffer += received;
-    if (!alive)
-        return SmsError(SmsErrorCode::Runtime, why);
-    return {};
+    return read;
 }
 
 void cSmsController::sleep_random_sms(int minimum, int range)
@@ -218,11 +211,11 @@ void cSmsController::sleep_random_sms(int minimum, int range)
     m_clock.sleepMs(int(std::lround(minimum + m_clock.random() * range)));
 }
 
-SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *data)
+Error cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *data)
 {
     if (!request.silent)
         m_progress.DisplayProgress(request.title, request.position, request.maximum);
-    SmsError error = connect();
+    Error error = connect();
     if (!error.ok())
         return error;
 
@@ -230,7 +223,7 @@ SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *d
     const qint64 start = m_clock.nowMs();
     auto inTime = [&] { return m_clock.nowMs() - start < kDeadlineMs; };
     auto sendAndLook = [&] {
-        SmsError e = PutBuffer(request.frame, kCharDelayMs);
+        Error e = PutBuffer(request.frame, kCharDelayMs);
         m_buffer.clear();
         if (!e.ok())
             return e;
@@ -265,23 +258,23 @@ SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *d
     }
 
     if (error.ok() && !answerBegun(m_buffer, request.prefix))
-        error = SmsError(SmsErrorCode::NoAnswer);
+        error = Error(ErrorCode::SmsNoAnswer);
     else if (error.ok() && !inTime())
-        error = SmsError(SmsErrorCode::Timeout);
+        error = Error(ErrorCode::SmsTimeout);
     else if (error.ok() && request.check) {
         const qsizetype p = at + request.prefix.size();
         const qsizetype length = request.expectedLength - kReadFraming;
         if (m_buffer.size() < p + length + 2) {
-            error = SmsError(SmsErrorCode::Timeout);
+            error = Error(ErrorCode::SmsTimeout);
         } else {
             const QByteArray payload = m_buffer.mid(p, length);
             const quint8 check = quint8(m_buffer.at(p + length));
             const quint8 end = quint8(m_buffer.at(p + length + 1));
             const quint8 sum = calculate_crc(payload);
             if (end != kEndMarker)
-                error = SmsError(SmsErrorCode::NoEndMarker);
+                error = Error(ErrorCode::SmsNoEndMarker);
             else if (!((check == 0 && sum == 0) || (check != 0 && 256 - check == sum)))
-                error = SmsError(SmsErrorCode::BadChecksum);
+                error = Error(ErrorCode::SmsBadChecksum);
             else if (data)
                 *data = payload;
         }
@@ -290,7 +283,7 @@ SmsError cSmsController::get_Meta_Data_Sms(const Request &request, QByteArray *d
     return error;
 }
 
-SmsError cSmsController::ServiceBetriebsartEinschalten()
+Error cSmsController::ServiceBetriebsartEinschalten()
 {
     Request r;
     r.frame = QByteArrayLiteral("@K");
@@ -299,7 +292,7 @@ SmsError cSmsController::ServiceBetriebsartEinschalten()
     return get_Meta_Data_Sms(r);
 }
 
-SmsError cSmsController::svc_select(quint8 subCode, const QString &title)
+Error cSmsController::svc_select(quint8 subCode, const QString &title)
 {
     Request r;
     r.frame = smsSelectFrame(subCode);
@@ -310,14 +303,13 @@ SmsError cSmsController::svc_select(quint8 subCode, const QString &title)
     return get_Meta_Data_Sms(r);
 }
 
-SmsError cSmsController::SvcSetDeviceEepromExtern()
+Error cSmsController::SvcSetDeviceEepromExtern()
 {
     return svc_select(kSelectExternalEeprom, QString());
 }
 
-SmsError cSmsController::svc_read(quint16 address, quint8 length, QByteArray *data,
-                                  const QString &title, qint64 position, qint64 maximum,
-                                  bool silent)
+Error cSmsController::svc_read(quint16 address, quint8 length, QByteArray *data,
+                               const QString &title, qint64 position, qint64 maximum, bool silent)
 {
     Request r;
     r.frame = smsReadFrame(address, length);
@@ -331,8 +323,8 @@ SmsError cSmsController::svc_read(quint16 address, quint8 length, QByteArray *da
     return get_Meta_Data_Sms(r, data);
 }
 
-SmsError cSmsController::svc_write(quint16 address, const QByteArray &data, const QString &title,
-                                   qint64 position, qint64 maximum)
+Error cSmsController::svc_write(quint16 address, const QByteArray &data, const QString &title,
+                                qint64 position, qint64 maximum)
 {
     Request r;
     r.frame = smsWriteFrame(address, data.left(kWriteBlock));
@@ -346,7 +338,7 @@ SmsError cSmsController::svc_write(quint16 address, const QByteArray &data, cons
     return get_Meta_Data_Sms(r);
 }
 
-SmsError cSmsController::svc_mark_valid(bool valid)
+Error cSmsController::svc_mark_valid(bool valid)
 {
     return svc_write(kSmsMarkerAddress, valid ? kValidMarker : kInvalidMarker, QString(), 0, 0);
 }
@@ -362,9 +354,9 @@ void cSmsController::busyWait()
                                kBusySeconds);
 }
 
-SmsError cSmsController::readVersion(SmsVersion *version)
+Error cSmsController::readVersion(SmsVersion *version)
 {
-    SmsError error = ServiceBetriebsartEinschalten();
+    Error error = ServiceBetriebsartEinschalten();
     const QString title = ms("SMS Controller Version wird ausgelesen");
     if (error.ok())
         error = svc_select(kSelectBeforeVersion, title);
@@ -382,10 +374,10 @@ SmsError cSmsController::readVersion(SmsVersion *version)
     return {};
 }
 
-SmsError cSmsController::readImage(QByteArray *image, const QString &title, qint64 position,
-                                   qint64 maximum)
+Error cSmsController::readImage(QByteArray *image, const QString &title, qint64 position,
+                                qint64 maximum)
 {
-    SmsError error;
+    Error error;
     QByteArray all;
     for (int offset = 0; offset < kSmsImageLength && error.ok(); offset += kReadBlock) {
         const int length = qMin(kReadBlock, kSmsImageLength - offset);
@@ -399,9 +391,9 @@ SmsError cSmsController::readImage(QByteArray *image, const QString &title, qint
     return error;
 }
 
-SmsError cSmsController::readConfiguration(QByteArray *image, bool *marked)
+Error cSmsController::readConfiguration(QByteArray *image, bool *marked)
 {
-    SmsError error = ServiceBetriebsartEinschalten();
+    Error error = ServiceBetriebsartEinschalten();
     if (error.ok())
         error = SvcSetDeviceEepromExtern();
     QByteArray marker;
@@ -419,9 +411,9 @@ SmsError cSmsController::readConfiguration(QByteArray *image, bool *marked)
     return {};
 }
 
-SmsError cSmsController::writeConfiguration(const QByteArray &image)
+Error cSmsController::writeConfiguration(const QByteArray &image)
 {
-    SmsError error = ServiceBetriebsartEinschalten();
+    Error error = ServiceBetriebsartEinschalten();
     if (error.ok())
         error = SvcSetDeviceEepromExtern();
     if (error.ok())
@@ -439,9 +431,7 @@ SmsError cSmsController::writeConfiguration(const QByteArray &image)
                           offset, total);
         if (!error.ok()) {
             // The marker stays cleared: a half-written configuration must never read as valid.
-            SmsError incomplete(SmsErrorCode::WriteIncomplete, error.detail);
-            incomplete.cause = error.code;
-            return incomplete;
+            return Error::because(ErrorCode::SmsWriteIncomplete, error);
         }
     }
 
@@ -451,9 +441,7 @@ SmsError cSmsController::writeConfiguration(const QByteArray &image)
     error =
         readImage(&back, ms("Konfiguration im SMS Controller prüfen ... "), kSmsImageLength, total);
     if (!error.ok()) {
-        SmsError invalid(SmsErrorCode::ConfigInvalid, error.detail);
-        invalid.cause = error.code;
-        return invalid;
+        return Error::because(ErrorCode::SmsConfigInvalid, error);
     }
     if (back != image.left(kSmsImageLength))
         return readBackDifference(image, back);
@@ -465,18 +453,16 @@ SmsError cSmsController::writeConfiguration(const QByteArray &image)
     if (error.ok())
         error = svc_read(kSmsMarkerAddress, 2, &marker, QString(), 0, 0, true);
     if (!error.ok() || marker != kValidMarker) {
-        SmsError invalid(SmsErrorCode::ConfigInvalid, error.detail);
-        invalid.cause = error.code;
-        return invalid;
+        return Error::because(ErrorCode::SmsConfigInvalid, error);
     }
     busyWait();
     return {};
 }
 
-SmsError cSmsController::reset()
+Error cSmsController::reset()
 {
     const QString title = ms("Reset SMS controller");
-    SmsError error = ServiceBetriebsartEinschalten();
+    Error error = ServiceBetriebsartEinschalten();
     if (error.ok())
         error = svc_select(kSelectBeforeReset, title);
     if (!error.ok())

@@ -3,7 +3,7 @@
 #include "link/clock.h"
 #include "link/progress.h"
 #include "link/transport.h"
-#include "sms/sms_error.h"
+#include "sms/sms_messages.h"
 
 #include <QByteArray>
 #include <QString>
@@ -57,27 +57,27 @@ public:
     QString port() const { return m_port; }
 
     // Service mode, then the two version bytes. Followed by the busy wait.
-    SmsError readVersion(SmsVersion *version);
+    Error readVersion(SmsVersion *version);
     // Service mode, the validity marker, then the 1800 bytes of the image. An unset marker
     // (never configured, or a write cut short) does not stop the read: what the device holds
     // is all the user has to repair it from. marked, when given, says whether it was set.
-    SmsError readConfiguration(QByteArray *image, bool *marked = nullptr);
+    Error readConfiguration(QByteArray *image, bool *marked = nullptr);
     // Service mode, marker cleared, the image in blocks of 20 bytes, read back and compared
     // (ReadBackDiffers names where it differs), then marker set and checked, then the busy
     // wait. image must hold 1800 bytes.
-    SmsError writeConfiguration(const QByteArray &image);
+    Error writeConfiguration(const QByteArray &image);
     // Service mode, reset, busy wait.
-    SmsError reset();
+    Error reset();
 
     // ---- single steps, for tests and tools
-    SmsError ServiceBetriebsartEinschalten();
-    SmsError SvcSetDeviceEepromExtern();
-    SmsError svc_select(quint8 subCode, const QString &title);
-    SmsError svc_read(quint16 address, quint8 length, QByteArray *data, const QString &title,
-                      qint64 position, qint64 maximum, bool silent);
-    SmsError svc_write(quint16 address, const QByteArray &data, const QString &title,
-                       qint64 position, qint64 maximum);
-    SmsError svc_mark_valid(bool valid);
+    Error ServiceBetriebsartEinschalten();
+    Error SvcSetDeviceEepromExtern();
+    Error svc_select(quint8 subCode, const QString &title);
+    Error svc_read(quint16 address, quint8 length, QByteArray *data, const QString &title,
+                   qint64 position, qint64 maximum, bool silent);
+    Error svc_write(quint16 address, const QByteArray &data, const QString &title, qint64 position,
+                    qint64 maximum);
+    Error svc_mark_valid(bool valid);
 
     // One exchange: send the request until the prefix arrives, wait for the expected length,
     // check checksum and end marker when asked to. All within 5 s of the start. data gets the
@@ -93,18 +93,18 @@ public:
         bool silent = true;
         bool noWait = false;
     };
-    SmsError get_Meta_Data_Sms(const Request &request, QByteArray *data = nullptr);
+    Error get_Meta_Data_Sms(const Request &request, QByteArray *data = nullptr);
 
     void disconnect();
 
 private:
-    SmsError connect();
-    SmsError PutBuffer(const QByteArray &text, int delayMs);
-    SmsError GetBuffer();
+    Error connect();
+    Error PutBuffer(const QByteArray &text, int delayMs);
+    Error GetBuffer();
     void sleep_random_sms(int minimum, int range);
     void busyWait();
     // The 1800 bytes of the image, in blocks, with progress from position on.
-    SmsError readImage(QByteArray *image, const QString &title, qint64 position, qint64 maximum);
+    Error readImage(QByteArray *image, const QString &title, qint64 position, qint64 maximum);
 
     TransportFactory m_factory;
     Clock &m_clock;

@@ -33,20 +33,18 @@ constexpr const char *kProtocols = "smtp,smtps";
 constexpr qint64 kFileChunk = 64 * 1024;
 constexpr long kQuitGraceSeconds = 1;
 
-const char *const kStatusTexts[] = {
-    "",
+constexpr const char *kStatusTransferFailed =
     "1 --- Bad argument given,File name (message text) not given,Unable to open SMTP "
     "socket,SMTP get line did not return 220,command unable to write to socket,Server does "
-    "not like To: address,Mail server error accepting message data.",
+    "not like To: address,Mail server error accepting message data.";
+constexpr const char *kStatusRefused =
     "2 --- File (message text) does not exist,The server actively denied our connection,The "
-    "mail server doesn't like the sender name.",
-    "3 --- Error reading the file (message text) or attached file",
-    "4 --- File (message text) not of type FILE_TYPE_DISK",
-    "5 --- Error Reading File (message text)",
-};
-constexpr const char *kStatus12 =
-    "12 --- -server or -f options not specified and not found in registry";
-constexpr const char *kStatus13 = "13 --- Error opening temporary file in temp directory";
+    "mail server doesn't like the sender name.";
+constexpr const char *kStatusFileOpenFailed =
+    "3 --- Error reading the file (message text) or attached file";
+constexpr const char *kStatusFileNotRegular =
+    "4 --- File (message text) not of type FILE_TYPE_DISK";
+constexpr const char *kStatusFileReadFailed = "5 --- Error Reading File (message text)";
 constexpr const char *kStatusUnknown = "Unknown error";
 constexpr const char *kNoEncryptionText =
     "The mail server offered no encryption (STARTTLS), so the password was not sent.";
@@ -78,24 +76,26 @@ size_t readUpload(char *buffer, size_t size, size_t count, void *userData)
 }
 
 struct MessageFile {
-    SendOutcome outcome;
+    Error error;
     QString text;
 };
 
 MessageFile readMessageFile(const QString &path)
 {
     if (path.isEmpty())
-        return {{kSendTransferFailed, QStringLiteral("No message file given")}, {}};
+        return {{ErrorCode::MailTransferFailed, QStringLiteral("No message file given")}, {}};
     const QFileInfo info(path);
     if (!info.exists())
-        return {{kSendRefused, QStringLiteral("Message file %1 does not exist").arg(path)}, {}};
+        return {
+            {ErrorCode::MailRefused, QStringLiteral("Message file %1 does not exist").arg(path)},
+            {}};
     if (!info.isFile())
-        return {{kSendFileNotRegular,
+        return {{ErrorCode::MailFileNotRegular,
                  QStringLiteral("Message file %1 is not a regular file").arg(path)},
                 {}};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {{kSendFileOpenFailed,
+        return {{ErrorCode::MailFileOpenFailed,
                  QStringLiteral("Cannot open message file %1: %2").arg(path, file.errorString())},
                 {}};
     QByteArray bytes;
@@ -103,8 +103,9 @@ MessageFile readMessageFile(const QString &path)
         const QByteArray chunk = file.read(kFileChunk);
         if (chunk.isEmpty()) {
             if (file.error() != QFileDevice::NoError)
-                return {{kSendFileReadFailed, QStringLiteral("Cannot read message file %1: %2")
-                                                  .arg(path, file.errorString())},
+                return {{ErrorCode::MailFileReadFailed,
+                         QStringLiteral("Cannot read message file %1: %2")
+                             .arg(path, file.errorString())},
                         {}};
             break;
         }
@@ -118,8 +119,8 @@ MessageFile readMessageFile(const QString &path)
     return {{}, text};
 }
 
-// How libcurl's outcome becomes a result code. Code 1 is anything that went wrong while
-// talking to the server; code 2 is the server turning us away.
+// How libcurl's outcome becomes a result code, by the number of its status text. Code 1 is
+// anything that went wrong while talking to the server; code 2 is the server turning us away.
 //   could not resolve or connect (a closed port too), TLS failure, timeout, connection
 //   lost, malformed server address ..................................... 1
 //   greeting other than 2xx before any data ............................ 1
@@ -131,29 +132,30 @@ MessageFile readMessageFile(const QString &path)
 //   libcurl out of memory or unable to start ........................... -1 ("Unknown error")
 // libcurl reports MAIL, RCPT and DATA refusals all as CURLE_SEND_ERROR and only its
 // error text says which command it was; anything it does not name counts as code 1.
-int codeForCurl(CURLcode rc, long smtpCode, bool dataStarted, const char *errorText)
+ErrorCode codeForCurl(CURLcode rc, long smtpCode, bool dataStarted, const char *errorText)
 {
     switch (rc) {
     case CURLE_OK:
-        return kSendOk;
+        return ErrorCode::None;
     case CURLE_WEIRD_SERVER_REPLY:
-        return !dataStarted && smtpCode >= 500 && smtpCode < 600 ? kSendRefused
-                                                                 : kSendTransferFailed;
+        return !dataStarted && smtpCode >= 500 && smtpCode < 600 ? ErrorCode::MailRefused
+                                                                 : ErrorCode::MailTransferFailed;
     case CURLE_REMOTE_ACCESS_DENIED:
     case CURLE_LOGIN_DENIED:
-        return kSendRefused;
+        return ErrorCode::MailRefused;
     case CURLE_SEND_ERROR:
-        return std::strncmp(errorText, "MAIL failed", 11) == 0 ? kSendRefused : kSendTransferFailed;
+        return std::strncmp(errorText, "MAIL failed", 11) == 0 ? ErrorCode::MailRefused
+                                                               : ErrorCode::MailTransferFailed;
     case CURLE_READ_ERROR:
-        return kSendFileReadFailed;
+        return ErrorCode::MailFileReadFailed;
     case CURLE_OUT_OF_MEMORY:
     case CURLE_FAILED_INIT:
     case CURLE_BAD_FUNCTION_ARGUMENT:
     case CURLE_NOT_BUILT_IN:
     case CURLE_UNKNOWN_OPTION:
-        return kSendInternalError;
+        return ErrorCode::MailInternal;
     default:
-        return kSendTransferFailed;
+        return ErrorCode::MailTransferFailed;
     }
 }
 
@@ -203,23 +205,23 @@ namespace
 {
 
 // The server, sender and receivers as usable addresses, or why not.
-std::optional<SendOutcome> addressProblem(const std::optional<MailServerAddress> &address,
-                                          const QString &server, const QString &from,
-                                          const QString &sender, const QStringList &receivers)
+std::optional<Error> addressProblem(const std::optional<MailServerAddress> &address,
+                                    const QString &server, const QString &from,
+                                    const QString &sender, const QStringList &receivers)
 {
     if (!address)
-        return SendOutcome{
-            kSendTransferFailed,
-            QStringLiteral("Mail server \"%1\" is not a host name or host:port").arg(server)};
+        return Error(
+            ErrorCode::MailTransferFailed,
+            QStringLiteral("Mail server \"%1\" is not a host name or host:port").arg(server));
     if (from.isEmpty())
-        return SendOutcome{kSendTransferFailed,
-                           QStringLiteral("Sender address \"%1\" is not usable").arg(sender)};
+        return Error(ErrorCode::MailTransferFailed,
+                     QStringLiteral("Sender address \"%1\" is not usable").arg(sender));
     if (receivers.isEmpty())
-        return SendOutcome{kSendTransferFailed, QStringLiteral("No receiver address given")};
+        return Error(ErrorCode::MailTransferFailed, QStringLiteral("No receiver address given"));
     for (const QString &r : receivers) {
         if (envelopeAddress(r).isEmpty())
-            return SendOutcome{kSendTransferFailed,
-                               QStringLiteral("Receiver address \"%1\" is not usable").arg(r)};
+            return Error(ErrorCode::MailTransferFailed,
+                         QStringLiteral("Receiver address \"%1\" is not usable").arg(r));
     }
     return std::nullopt;
 }
@@ -282,19 +284,19 @@ void prepareQuit(CURL *h, CURLcode rc)
         ::shutdown(socket, SHUT_RDWR);
 }
 
-SendOutcome outcomeOf(CURLcode rc, long smtpCode, bool dataStarted, const char *errorText,
-                      bool login, const MailServerAddress &address)
+Error outcomeOf(CURLcode rc, long smtpCode, bool dataStarted, const char *errorText, bool login,
+                const MailServerAddress &address)
 {
-    SendOutcome outcome;
-    outcome.code = codeForCurl(rc, smtpCode, dataStarted, errorText);
     // libcurl's own words for it ("STARTTLS not supported.") do not say what was at stake.
-    outcome.noEncryption = rc == CURLE_USE_SSL_FAILED && login;
+    const bool noEncryption = rc == CURLE_USE_SSL_FAILED && login;
+    Error outcome(noEncryption ? ErrorCode::MailNoEncryption
+                               : codeForCurl(rc, smtpCode, dataStarted, errorText));
     if (rc != CURLE_OK) {
         QString why = rc == CURLE_ABORTED_BY_CALLBACK
                           ? QStringLiteral("given up, the program is closing")
                       : errorText[0] ? QString::fromUtf8(errorText)
                                      : QString::fromUtf8(curl_easy_strerror(rc));
-        if (outcome.noEncryption)
+        if (noEncryption)
             why = QString::fromLatin1(kNoEncryptionText) + QStringLiteral(" (") + why +
                   QLatin1Char(')');
         outcome.detail =
@@ -305,9 +307,9 @@ SendOutcome outcomeOf(CURLcode rc, long smtpCode, bool dataStarted, const char *
 
 } // namespace
 
-SendOutcome sendMail(const QString &messageFile, const QString &server, const QString &receiver,
-                     const QString &sender, const QString &subject, const QString &username,
-                     const QString &password, const MailLimits &limits)
+Error sendMail(const QString &messageFile, const QString &server, const QString &receiver,
+               const QString &sender, const QString &subject, const QString &username,
+               const QString &password, const MailLimits &limits)
 {
     const auto address = parseMailServer(server);
     const QString from = envelopeAddress(sender);
@@ -316,14 +318,14 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
         return *problem;
 
     const MessageFile file = readMessageFile(messageFile);
-    if (file.outcome.code != kSendOk)
-        return file.outcome;
+    if (!file.error.ok())
+        return file.error;
 
     if (!curlReady())
-        return {kSendInternalError, QStringLiteral("libcurl could not be initialised")};
+        return {ErrorCode::MailInternal, QStringLiteral("libcurl could not be initialised")};
     std::unique_ptr<CURL, CurlEasyDeleter> curl(curl_easy_init());
     if (!curl)
-        return {kSendInternalError, QStringLiteral("libcurl could not create a transfer")};
+        return {ErrorCode::MailInternal, QStringLiteral("libcurl could not create a transfer")};
     CURL *h = curl.get();
 
     Upload upload;
@@ -331,7 +333,7 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
                                 newMessageId(sender)});
     const auto recipients = envelopeReceivers(receivers);
     if (!recipients)
-        return {kSendInternalError, QStringLiteral("Out of memory")};
+        return {ErrorCode::MailInternal, QStringLiteral("Out of memory")};
 
     QString ehloName = QSysInfo::machineHostName();
     if (ehloName.isEmpty())
@@ -368,23 +370,28 @@ SendOutcome sendMail(const QString &messageFile, const QString &server, const QS
     return outcomeOf(rc, smtpCode, upload.started, errorText, login, *address);
 }
 
-int Send(const QString &messageFile, const QString &server, const QString &receiver,
-         const QString &sender, const QString &subject, const QString &username,
-         const QString &password, const MailLimits &limits)
+QString mailStatusText(const Error &error)
 {
-    return sendMail(messageFile, server, receiver, sender, subject, username, password, limits)
-        .code;
-}
-
-QString statusText(int code)
-{
-    if (code >= 0 && code < int(std::size(kStatusTexts)))
-        return QString::fromUtf8(kStatusTexts[code]);
-    if (code == 12)
-        return QString::fromUtf8(kStatus12);
-    if (code == 13)
-        return QString::fromUtf8(kStatus13);
-    return QString::fromUtf8(kStatusUnknown);
+    switch (error.code) {
+    case ErrorCode::None:
+        return {};
+    case ErrorCode::MailTransferFailed:
+        return QString::fromUtf8(kStatusTransferFailed);
+    case ErrorCode::MailNoEncryption:
+        // The numbered text alone would blame the connection; the sentence says what was held.
+        return QString::fromUtf8(kStatusTransferFailed) + QLatin1Char(' ') +
+               QString::fromLatin1(kNoEncryptionText);
+    case ErrorCode::MailRefused:
+        return QString::fromUtf8(kStatusRefused);
+    case ErrorCode::MailFileOpenFailed:
+        return QString::fromUtf8(kStatusFileOpenFailed);
+    case ErrorCode::MailFileNotRegular:
+        return QString::fromUtf8(kStatusFileNotRegular);
+    case ErrorCode::MailFileReadFailed:
+        return QString::fromUtf8(kStatusFileReadFailed);
+    default:
+        return QString::fromUtf8(kStatusUnknown);
+    }
 }
 
 QString writeTextFile(const QString &path, const QString &text)
@@ -447,13 +454,12 @@ QString sendNotification(const MailSettings &account, const QString &dataDir,
         if (fileStatus.isEmpty()) {
             const QString password =
                 account.passwort.isEmpty() ? QString::fromLatin1(kNoPassword) : account.passwort;
-            const SendOutcome sent =
+            const Error sent =
                 sendMail(messagePath, account.servername, account.receiver, account.sender, subject,
                          account.username, password, limits);
-            result = statusText(sent.code);
-            if (sent.noEncryption)
-                result += QLatin1Char(' ') + QString::fromLatin1(kNoEncryptionText);
-            else if (sent.code != kSendOk && !sent.detail.isEmpty())
+            result = mailStatusText(sent);
+            // The status text of a withheld login already says why.
+            if (!sent.ok() && sent.code != ErrorCode::MailNoEncryption && !sent.detail.isEmpty())
                 reason = QStringLiteral(" (") + sent.detail + QLatin1Char(')');
         } else {
             result = fileStatus;

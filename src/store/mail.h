@@ -1,6 +1,8 @@
 #pragma once
 
+#include "link/error.h"
 #include "store/mail_settings.h"
+
 #include <QDateTime>
 
 #include <QString>
@@ -17,15 +19,6 @@
 inline constexpr const char *kMessageFileName = "mail.txt";
 inline constexpr const char *kLogFileName = "ostracom.log";
 
-// Result codes of Send; statusText() gives the text the log and the user see.
-inline constexpr int kSendOk = 0;
-inline constexpr int kSendTransferFailed = 1; // bad argument, no connection, SMTP error
-inline constexpr int kSendRefused = 2;        // no message file, server or sender refused
-inline constexpr int kSendFileOpenFailed = 3; // message file cannot be opened
-inline constexpr int kSendFileNotRegular = 4; // message file is a folder or device
-inline constexpr int kSendFileReadFailed = 5; // message file opened but not readable
-inline constexpr int kSendInternalError = -1; // libcurl itself failed ("Unknown error")
-
 // A stored password that is empty reaches Send as this single blank; Send treats it as
 // "no password" again, since no mail account has a lone blank for its password.
 inline constexpr const char *kNoPassword = " ";
@@ -36,37 +29,26 @@ struct MailLimits {
     std::chrono::milliseconds connect{10'000};
     // The whole attempt, connect included.
     std::chrono::milliseconds transfer{30'000};
-    // When set and it turns true, the attempt is given up within a second (code 1): a
-    // closing program need not wait for a server that hangs.
+    // When set and it turns true, the attempt is given up within a second
+    // (MailTransferFailed): a closing program need not wait for a server that hangs.
     const std::atomic<bool> *cancel = nullptr;
-};
-
-struct SendOutcome {
-    int code = kSendOk;
-    // What failed, in libcurl's or the file system's words; never holds the password.
-    QString detail;
-    // A login was due but the server offered no TLS, so nothing of it was sent (code 1).
-    bool noEncryption = false;
 };
 
 // Sends the content of `messageFile` as the body of a mail with `subject` from `sender`
 // to `receiver` (several may be separated by ',' or ';') through `server` ("host" or
 // "host:port"; port 465 means implicit TLS, otherwise STARTTLS when offered). AUTH is
 // used when `username` is not empty, and then only over TLS: a server without STARTTLS
-// fails the send with noEncryption set. The server's certificate is checked against the
+// fails the send with MailNoEncryption. The server's certificate is checked against the
 // system's CAs, or the file SSL_CERT_FILE names. Thread-safe; blocks at most
-// `limits.transfer`.
-SendOutcome sendMail(const QString &messageFile, const QString &server, const QString &receiver,
-                     const QString &sender, const QString &subject, const QString &username,
-                     const QString &password, const MailLimits &limits = {});
+// `limits.transfer`. A failure is one of the Mail codes, with what failed in its detail.
+Error sendMail(const QString &messageFile, const QString &server, const QString &receiver,
+               const QString &sender, const QString &subject, const QString &username,
+               const QString &password, const MailLimits &limits = {});
 
-// The same, returning only the result code.
-int Send(const QString &messageFile, const QString &server, const QString &receiver,
-         const QString &sender, const QString &subject, const QString &username,
-         const QString &password, const MailLimits &limits = {});
-
-// The status text of a result code: "" for 0, "Unknown error" for codes without a text.
-QString statusText(int code);
+// The numbered status text the log and the user see for a send's result ("1 --- ..."): ""
+// for success, "Unknown error" for a failure without a number. Not translated, as the log
+// is read across installations.
+QString mailStatusText(const Error &error);
 
 // Writes `text` and a line end to `path`, replacing its content. Returns "" or a
 // description of the error naming the file.

@@ -65,11 +65,11 @@ TEST_F(TelvaraLink, failureModesEndInTheirOwnErrors)
 {
     struct Case {
         const char *option;
-        SmsErrorCode expected;
+        ErrorCode expected;
     } cases[] = {
-        {"--mute", SmsErrorCode::NoAnswer},
-        {"--bad-read-checksum", SmsErrorCode::BadChecksum},
-        {"--no-end-marker", SmsErrorCode::NoEndMarker},
+        {"--mute", ErrorCode::SmsNoAnswer},
+        {"--bad-read-checksum", ErrorCode::SmsBadChecksum},
+        {"--no-end-marker", ErrorCode::SmsNoEndMarker},
     };
     for (const Case &c : cases) {
         startSim({QString::fromLatin1(c.option)});
@@ -84,8 +84,8 @@ TEST_F(TelvaraLink, aDeviceFallingSilentMidWriteIsLeftUnmarkedAndReadsWhatItHold
 {
     startSim({QStringLiteral("--mute-after-writes"), QStringLiteral("30")});
     const QByteArray written = sampleImage();
-    const SmsError error = sms.writeConfiguration(written);
-    EXPECT_EQ(error.code, SmsErrorCode::WriteIncomplete);
+    const Error error = sms.writeConfiguration(written);
+    EXPECT_EQ(error.code, ErrorCode::SmsWriteIncomplete);
     sms.disconnect();
     ASSERT_TRUE(sim.stop());
     const QByteArray saved = sim.savedExternalMemory();

@@ -10,26 +10,23 @@ class FakeSerial : public Transport
 public:
     explicit FakeSerial(FakeTelvara &device) : m_device(device) {}
     Kind kind() const override { return Kind::Serial; }
-    bool open(const QString &, const QString &, int, QString *error) override
-    {
-        return m_device.open(error);
-    }
+    Error open(const QString &, const QString &, int) override { return m_device.open(); }
     void close() override { m_device.close(); }
     bool isOpen() const override { return m_device.isOpen(); }
-    bool write(const QByteArray &data, QString *) override
+    Error write(const QByteArray &data) override
     {
         m_device.write(data);
-        return true;
+        return {};
     }
-    bool readAvailable(QByteArray *out, QString *) override
+    Error readAvailable(QByteArray *out) override
     {
         *out += m_device.take(std::numeric_limits<qint64>::max());
-        return true;
+        return {};
     }
-    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *) override
+    Error readUpTo(QByteArray *out, qint64 maxBytes) override
     {
         *out += m_device.take(maxBytes);
-        return true;
+        return {};
     }
 
 private:
@@ -52,15 +49,13 @@ std::unique_ptr<Transport> FakeTelvara::transport()
     return std::make_unique<FakeSerial>(*this);
 }
 
-bool FakeTelvara::open(QString *error)
+Error FakeTelvara::open()
 {
-    if (refuseOpen) {
-        *error = QStringLiteral("No such file or directory");
-        return false;
-    }
+    if (refuseOpen)
+        return Error(ErrorCode::Runtime, QStringLiteral("No such file or directory"));
     m_open = true;
     dropInput();
-    return true;
+    return {};
 }
 
 void FakeTelvara::write(const QByteArray &bytes)

@@ -39,7 +39,7 @@ public:
     std::unique_ptr<Transport> transport();
 
     // the far end
-    bool open(QString *error);
+    Error open();
     void close() { m_open = false; }
     bool isOpen() const { return m_open; }
     void write(const QByteArray &bytes);

@@ -89,23 +89,24 @@ void FakeController::clearHistory()
     m_largestBuffer = 0;
 }
 
-bool FakeController::open(Transport::Kind kind, const QString &address, const QString &setting,
-                          int timeoutMs, QString *error)
+Error FakeController::open(Transport::Kind kind, const QString &address, const QString &setting,
+                           int timeoutMs)
 {
     m_lastAddress = address;
     m_lastSetting = setting;
     if (m_refuseOpen || m_hangOnOpen) {
         if (m_hangOnOpen)
             m_clock.advance(timeoutMs);
-        if (error)
-            *error = m_hangOnOpen ? QStringLiteral("connect timed out (fake)")
-                                  : QStringLiteral("connection refused (fake)");
-        return false;
+        // As the real transports: a serial port fails in itself, a TCP connection is not made.
+        return Error(kind == Transport::Kind::Serial ? ErrorCode::Runtime
+                                                     : ErrorCode::ConnectFailed,
+                     m_hangOnOpen ? QStringLiteral("connect timed out (fake)")
+                                  : QStringLiteral("connection refused (fake)"));
     }
     resetConnection();
     m_openKind = kind;
     ++m_opens;
-    return true;
+    return {};
 }
 
 void FakeController::close(Transport::Kind kind)
@@ -117,39 +118,33 @@ void FakeController::close(Transport::Kind kind)
     resetConnection();
 }
 
-bool FakeController::write(Transport::Kind kind, const QByteArray &data, QString *error)
+Error FakeController::write(Transport::Kind kind, const QByteArray &data)
 {
     const bool failing = m_failWrites || isBurstOf(data, m_failCommand);
-    if (!isOpen(kind) || failing) {
-        if (error)
-            *error = isOpen(kind) ? QStringLiteral("broken pipe (fake)")
-                                  : QStringLiteral("not open (fake)");
-        return false;
-    }
+    if (!isOpen(kind) || failing)
+        return Error(ErrorCode::Runtime, isOpen(kind) ? QStringLiteral("broken pipe (fake)")
+                                                      : QStringLiteral("not open (fake)"));
     m_writes.append({kind, m_clock.nowMs(), data});
     m_session.receive(data);
-    return true;
+    return {};
 }
 
-bool FakeController::read(Transport::Kind kind, QByteArray *out, qint64 maxBytes, QString *error)
+Error FakeController::read(Transport::Kind kind, QByteArray *out, qint64 maxBytes)
 {
-    if (!isOpen(kind)) {
-        if (error)
-            *error = QStringLiteral("not open (fake)");
-        return false;
-    }
+    if (!isOpen(kind))
+        return Error(ErrorCode::Runtime, QStringLiteral("not open (fake)"));
     const auto noteSize =
         qScopeGuard([&] { m_largestBuffer = qMax(m_largestBuffer, out->size()); });
     if (m_flooding) {
         out->append(QByteArray(std::min(maxBytes, kFloodChunk), 'F'));
-        return true;
+        return {};
     }
     m_session.poll();
     // A read takes at most one piece; what does not fit waits for the next read.
     if (!m_inbox.empty() && m_inbox.front().bytes.size() > maxBytes) {
         out->append(m_inbox.front().bytes.first(maxBytes));
         m_inbox.front().bytes.remove(0, maxBytes);
-        return true;
+        return {};
     }
     if (!m_inbox.empty() && !m_inbox.front().drop) {
         out->append(m_inbox.front().bytes);
@@ -157,11 +152,9 @@ bool FakeController::read(Transport::Kind kind, QByteArray *out, qint64 maxBytes
     }
     if (!m_inbox.empty() && m_inbox.front().drop) {
         m_lost = true;
-        if (error)
-            *error = QStringLiteral("link lost (fake)");
-        return false;
+        return Error(ErrorCode::Runtime, QStringLiteral("link lost (fake)"));
     }
-    return true;
+    return {};
 }
 
 void FakeController::resetConnection()

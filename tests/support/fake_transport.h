@@ -100,12 +100,11 @@ public:
     void clearHistory();
 
     // ---- the far end of FakeTransport
-    bool open(Transport::Kind kind, const QString &address, const QString &setting, int timeoutMs,
-              QString *error);
+    Error open(Transport::Kind kind, const QString &address, const QString &setting, int timeoutMs);
     void close(Transport::Kind kind);
     bool isOpen(Transport::Kind kind) const { return m_openKind == kind && !m_lost; }
-    bool write(Transport::Kind kind, const QByteArray &data, QString *error);
-    bool read(Transport::Kind kind, QByteArray *out, qint64 maxBytes, QString *error);
+    Error write(Transport::Kind kind, const QByteArray &data);
+    Error read(Transport::Kind kind, QByteArray *out, qint64 maxBytes);
 
 private:
     sim::FailureModes &modes() { return m_session.modes(); }
@@ -157,24 +156,20 @@ class FakeTransport : public Transport
 public:
     FakeTransport(Kind kind, FakeController &controller) : m_kind(kind), m_controller(controller) {}
     Kind kind() const override { return m_kind; }
-    bool open(const QString &address, const QString &setting, int timeoutMs,
-              QString *error) override
+    Error open(const QString &address, const QString &setting, int timeoutMs) override
     {
-        return m_controller.open(m_kind, address, setting, timeoutMs, error);
+        return m_controller.open(m_kind, address, setting, timeoutMs);
     }
     void close() override { m_controller.close(m_kind); }
     bool isOpen() const override { return m_controller.isOpen(m_kind); }
-    bool write(const QByteArray &data, QString *error) override
+    Error write(const QByteArray &data) override { return m_controller.write(m_kind, data); }
+    Error readAvailable(QByteArray *out) override
     {
-        return m_controller.write(m_kind, data, error);
+        return m_controller.read(m_kind, out, std::numeric_limits<qint64>::max());
     }
-    bool readAvailable(QByteArray *out, QString *error) override
+    Error readUpTo(QByteArray *out, qint64 maxBytes) override
     {
-        return m_controller.read(m_kind, out, std::numeric_limits<qint64>::max(), error);
-    }
-    bool readUpTo(QByteArray *out, qint64 maxBytes, QString *error) override
-    {
-        return m_controller.read(m_kind, out, maxBytes, error);
+        return m_controller.read(m_kind, out, maxBytes);
     }
 
 private:

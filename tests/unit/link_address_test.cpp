@@ -23,9 +23,9 @@ TEST(ControllerAddress, tcpHostsAndSerialDevicesGiveTheirLinkParameters)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        QString error;
+        Error error;
         const auto p = parseControllerAddress(c.text, &error);
-        ASSERT_TRUE(p) << error.toStdString();
+        ASSERT_TRUE(p) << error.detail.toStdString();
         EXPECT_EQ(p->serial, c.serial);
         EXPECT_EQ(p->address, c.address);
         EXPECT_EQ(p->setting, c.setting);
@@ -39,18 +39,18 @@ TEST(ControllerAddress, malformedAddressesAreRefusedWithAReason)
           "tcp:host:12ab", "tcp:host:-5", "tcp:[::1", "tcp:[nohost]:1", "tcp:[::1]x", "tcp:ho st",
           "tcp:fe80::zz", "tcp:fe80::1%eth0]:4001", "serial:"}) {
         SCOPED_TRACE(text);
-        QString error;
+        Error error;
         EXPECT_FALSE(parseControllerAddress(text, &error));
-        EXPECT_FALSE(error.isEmpty());
-        EXPECT_TRUE(error.contains(QString::fromLatin1(text))) << error.toStdString();
+        EXPECT_EQ(error.code, ErrorCode::Other);
+        EXPECT_TRUE(error.detail.contains(QString::fromLatin1(text))) << error.detail.toStdString();
     }
 }
 
 TEST(SerialLineSettings, controllerNotationIsParsed)
 {
-    QString error;
+    Error error;
     auto s = parseSerialLineSettings("9600,n,8,1", &error);
-    ASSERT_TRUE(s) << error.toStdString();
+    ASSERT_TRUE(s) << error.detail.toStdString();
     EXPECT_EQ(s->baudRate, 9600);
     EXPECT_EQ(s->parity, QSerialPort::NoParity);
     EXPECT_EQ(s->dataBits, QSerialPort::Data8);
@@ -69,9 +69,10 @@ TEST(SerialLineSettings, nonsenseIsRefused)
     for (const char *text : {"", "9600", "9600,n,8", "fast,n,8,1", "0,n,8,1", "9600,x,8,1",
                              "9600,n,9,1", "9600,n,8,3", "9600,n,8,1,1"}) {
         SCOPED_TRACE(text);
-        QString error;
+        Error error;
         EXPECT_FALSE(parseSerialLineSettings(text, &error));
-        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(error.code, ErrorCode::Other);
+        EXPECT_TRUE(error.detail.contains(QString::fromLatin1(text))) << error.detail.toStdString();
     }
 }
 

@@ -42,16 +42,16 @@ protected:
         m_master = -1;
     }
     // Reads through the transport until want bytes arrived or it fails.
-    bool readTransport(qsizetype want, QByteArray *got, QString *error)
+    Error readTransport(qsizetype want, QByteArray *got)
     {
         QElapsedTimer timer;
         timer.start();
         while (got->size() < want && timer.elapsed() < kPatienceMs) {
-            if (!transport.readAvailable(got, error))
-                return false;
+            if (const Error e = transport.readAvailable(got); !e.ok())
+                return e;
             usleep(5000);
         }
-        return true;
+        return {};
     }
 
     SerialTransport transport;
@@ -61,61 +61,60 @@ protected:
 
 TEST_F(SerialOnPty, closedPortRefusesWritesUntilReopened)
 {
-    QString error;
-    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
+    ASSERT_EQ(transport.open(m_device, "9600,n,8,1", 0), Error());
     EXPECT_TRUE(transport.isOpen());
     QByteArray got;
-    EXPECT_TRUE(transport.readAvailable(&got, &error)) << "nothing waiting is no failure";
+    EXPECT_EQ(transport.readAvailable(&got), Error()) << "nothing waiting is no failure";
     EXPECT_TRUE(got.isEmpty());
 
     transport.close();
     EXPECT_FALSE(transport.isOpen());
-    EXPECT_FALSE(transport.write("D", &error));
-    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
-    EXPECT_TRUE(transport.write("X", &error)) << error.toStdString();
+    EXPECT_EQ(transport.write("D").code, ErrorCode::Runtime);
+    ASSERT_EQ(transport.open(m_device, "9600,n,8,1", 0), Error());
+    EXPECT_EQ(transport.write("X"), Error());
 }
 
 TEST_F(SerialOnPty, farEndGoingAwayIsALostLink)
 {
-    QString error;
-    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
+    ASSERT_EQ(transport.open(m_device, "9600,n,8,1", 0), Error());
     closeMaster();
     QByteArray got;
-    EXPECT_FALSE(readTransport(1, &got, &error));
+    const Error error = readTransport(1, &got);
+    EXPECT_EQ(error.code, ErrorCode::Runtime);
     EXPECT_FALSE(transport.isOpen());
-    EXPECT_TRUE(error.contains(m_device)) << error.toStdString();
+    EXPECT_TRUE(error.detail.contains(m_device)) << error.detail.toStdString();
 }
 
 // A device that talks without end must not fill the memory: a read takes what it is allowed
 // and leaves the rest waiting.
 TEST_F(SerialOnPty, aBoundedReadTakesNoMoreThanAllowedAndTheRestLater)
 {
-    QString error;
-    ASSERT_TRUE(transport.open(m_device, "9600,n,8,1", 0, &error)) << error.toStdString();
+    ASSERT_EQ(transport.open(m_device, "9600,n,8,1", 0), Error());
     const QByteArray sent(100, 'x');
     ASSERT_EQ(::write(m_master, sent.constData(), sent.size()), sent.size());
     QByteArray got;
     QElapsedTimer timer;
     timer.start();
     while (got.isEmpty() && timer.elapsed() < kPatienceMs) {
-        ASSERT_TRUE(transport.readUpTo(&got, 30, &error)) << error.toStdString();
+        ASSERT_EQ(transport.readUpTo(&got, 30), Error());
         usleep(5000);
     }
     EXPECT_EQ(got.size(), 30);
-    EXPECT_TRUE(readTransport(sent.size(), &got, &error)) << error.toStdString();
+    EXPECT_EQ(readTransport(sent.size(), &got), Error());
     EXPECT_EQ(got, sent);
 }
 
 TEST(SerialTransport, missingDeviceOrBadSettingsAreNamedInTheError)
 {
     SerialTransport transport;
-    QString error;
-    EXPECT_FALSE(transport.open("/dev/ostracom-no-such-tty", "9600,n,8,1", 0, &error));
-    EXPECT_TRUE(error.contains("/dev/ostracom-no-such-tty")) << error.toStdString();
+    Error error = transport.open("/dev/ostracom-no-such-tty", "9600,n,8,1", 0);
+    EXPECT_EQ(error.code, ErrorCode::Runtime);
+    EXPECT_TRUE(error.detail.contains("/dev/ostracom-no-such-tty")) << error.detail.toStdString();
     EXPECT_FALSE(transport.isOpen());
 
-    EXPECT_FALSE(transport.open("/dev/ptmx", "9600,q,8,1", 0, &error));
-    EXPECT_TRUE(error.contains("9600,q,8,1")) << error.toStdString();
+    error = transport.open("/dev/ptmx", "9600,q,8,1", 0);
+    EXPECT_EQ(error.code, ErrorCode::Runtime);
+    EXPECT_TRUE(error.detail.contains("9600,q,8,1")) << error.detail.toStdString();
 }
 
 } // namespace

@@ -52,15 +52,16 @@ QByteArray decodedWords(const QByteArray &header, int *words)
 // The texts of codes 1 and 2 are checked where the sending reports them.
 TEST(MailStatus, CodesGiveTheirExactTexts)
 {
-    EXPECT_EQ(statusText(0), QString());
-    EXPECT_EQ(statusText(3), "3 --- Error reading the file (message text) or attached file");
-    EXPECT_EQ(statusText(4), "4 --- File (message text) not of type FILE_TYPE_DISK");
-    EXPECT_EQ(statusText(5), "5 --- Error Reading File (message text)");
-    EXPECT_EQ(statusText(12),
-              "12 --- -server or -f options not specified and not found in registry");
-    EXPECT_EQ(statusText(13), "13 --- Error opening temporary file in temp directory");
-    for (int code : {6, 7, 11, 14, -1, 32767})
-        EXPECT_EQ(statusText(code), "Unknown error") << code;
+    const std::pair<ErrorCode, const char *> cases[] = {
+        {ErrorCode::None, ""},
+        {ErrorCode::MailFileOpenFailed,
+         "3 --- Error reading the file (message text) or attached file"},
+        {ErrorCode::MailFileNotRegular, "4 --- File (message text) not of type FILE_TYPE_DISK"},
+        {ErrorCode::MailFileReadFailed, "5 --- Error Reading File (message text)"},
+        {ErrorCode::MailInternal, "Unknown error"},
+    };
+    for (const auto &[code, text] : cases)
+        EXPECT_EQ(mailStatusText(Error(code, "detail")), QString::fromUtf8(text)) << text;
 }
 
 TEST(MailServerSetting, HostPortAndTlsAreRead)
@@ -304,14 +305,15 @@ TEST_F(MailFiles, UnusableSettingsFailWithCodeOneBeforeAnyConnection)
 {
     ASSERT_EQ(writeTextFile(path("mail.txt"), QStringLiteral("Text")), QString());
     const QString file = path("mail.txt");
-    EXPECT_EQ(Send(file, QString(), "a@x", "b@x", "s", QString(), " "), 1);
-    EXPECT_EQ(Send(file, "127.0.0.1:25", QString(), "b@x", "s", QString(), " "), 1);
-    EXPECT_EQ(Send(file, "127.0.0.1:25", "a@x", "b@x\r\nRSET", "s", QString(), " "), 1);
-    EXPECT_EQ(Send(QString(), "127.0.0.1:25", "a@x", "b@x", "s", QString(), " "), 1);
+    const ErrorCode one = ErrorCode::MailTransferFailed;
+    EXPECT_EQ(sendMail(file, QString(), "a@x", "b@x", "s", QString(), " ").code, one);
+    EXPECT_EQ(sendMail(file, "127.0.0.1:25", QString(), "b@x", "s", QString(), " ").code, one);
+    EXPECT_EQ(sendMail(file, "127.0.0.1:25", "a@x", "b@x\r\nRSET", "s", QString(), " ").code, one);
+    EXPECT_EQ(sendMail(QString(), "127.0.0.1:25", "a@x", "b@x", "s", QString(), " ").code, one);
 
     MailSettings account{QString(), "a@x", "b@x", QString(), QString(), 1};
     EXPECT_TRUE(sendNotification(account, dir.path(), "Betreff", "Zeile 1\rZeile 2")
-                    .startsWith(statusText(1) + QStringLiteral(" (")));
+                    .startsWith(mailStatusText(Error(one)) + QStringLiteral(" (")));
     EXPECT_EQ(readAll(path("mail.txt")), "Zeile 1\nZeile 2\n");
     // The two log lines of a failed notification are checked with a real server down.
     EXPECT_EQ(readAll(path("ostracom.log")).count('\n'), 2);

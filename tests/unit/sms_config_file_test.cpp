@@ -116,10 +116,10 @@ TEST(SmsConfigFile, everyTextTheDeviceHoldsIsSavedSoItLoadsAgainOrRefusedNamingT
 
         const bool holdable = b != '"' && b >= 0x20;
         const QString path = dir.filePath(QStringLiteral("b%1.cfg").arg(b));
-        const SmsError saved = saveSmsConfigFile(path, record, 3);
+        const Error saved = saveSmsConfigFile(path, record, 3);
         if (!holdable) {
-            EXPECT_EQ(saved.code, SmsErrorCode::RecordUnwritable) << b;
-            EXPECT_EQ(saved.line, 5) << b;
+            EXPECT_EQ(saved.code, ErrorCode::SmsRecordUnwritable) << b;
+            EXPECT_EQ(saved.extra, "5") << b;
             EXPECT_FALSE(QFile::exists(path)) << b;
             const auto boxes = smsMessages(saved);
             ASSERT_EQ(boxes.size(), 1);
@@ -156,7 +156,7 @@ TEST(SmsConfigFile, badFilesAreRefusedNamingFileAndLineAndChangeNothing)
         const char *what;
         QByteArray text;
         int line = 3;
-        SmsErrorCode code = SmsErrorCode::FileInvalid;
+        ErrorCode code = ErrorCode::SmsFileInvalid;
     } cases[] = {
         {"no port number", good.mid(1), 1},
         {"port not followed by code 3", "1x" + good.mid(2), 1},
@@ -173,15 +173,15 @@ TEST(SmsConfigFile, badFilesAreRefusedNamingFileAndLineAndChangeNothing)
         {"time beyond a word", withRecord3({"", "", "", "0", "0", "32768", "0"})},
         {"time not a number", withRecord3({"", "", "", "0", "0", "1:30", "0"})},
         {"closing field not 0", withRecord3({"", "", "", "0", "0", "0", "1"}), 3,
-         SmsErrorCode::RecordIncomplete},
+         ErrorCode::SmsRecordIncomplete},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         cHydoSmsModul record;
         record.set_ee_cause(3, 7);
-        const SmsError error = parseSmsConfigFile(c.text, "bad.cfg", &record);
+        const Error error = parseSmsConfigFile(c.text, "bad.cfg", &record);
         EXPECT_EQ(error.code, c.code);
-        EXPECT_EQ(error.line, c.line);
+        EXPECT_EQ(error.extra, QString::number(c.line));
         EXPECT_EQ(record.ee_cause(3), 7) << "the record must stay as it was";
         EXPECT_TRUE(smsMessages(error).value(0).text.contains("bad.cfg"));
     }
@@ -205,8 +205,8 @@ TEST(SmsConfigFile, savedFilesAreTheOwnersOnlyAndTwoDigitPortsReopen)
     EXPECT_EQ(portNumberOf("/dev/pts/3"), 3);
     EXPECT_EQ(portNumberOf("/tmp/telvara"), 0);
 
-    const SmsError missing = openSmsConfigFile(dir.filePath("none.cfg"), &back);
-    EXPECT_EQ(missing.code, SmsErrorCode::FileError);
+    const Error missing = openSmsConfigFile(dir.filePath("none.cfg"), &back);
+    EXPECT_EQ(missing.code, ErrorCode::SmsFileUnreadable);
     EXPECT_EQ(smsMessages(missing).first().title, "Fehler beim Öffnen einer Datei !");
 }
 

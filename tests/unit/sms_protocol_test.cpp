@@ -106,15 +106,15 @@ TEST_F(SmsExchange, answersAreCheckedForChecksumAndEndMarker)
         QByteArray data; // at the read address
         bool badChecksum;
         bool noEndMarker;
-        SmsErrorCode expected;
+        ErrorCode expected;
         const char *resultCode;
     } cases[] = {
-        {"good answer", hex("0102"), false, false, SmsErrorCode::None, ""},
-        {"checksum one off", hex("0102"), true, false, SmsErrorCode::BadChecksum, "-2"},
-        {"end marker missing", hex("0102"), false, true, SmsErrorCode::NoEndMarker, "-1"},
-        {"check byte 0, data summing to 0", hex("ff01"), false, false, SmsErrorCode::None, ""},
+        {"good answer", hex("0102"), false, false, ErrorCode::None, ""},
+        {"checksum one off", hex("0102"), true, false, ErrorCode::SmsBadChecksum, "-2"},
+        {"end marker missing", hex("0102"), false, true, ErrorCode::SmsNoEndMarker, "-1"},
+        {"check byte 0, data summing to 0", hex("ff01"), false, false, ErrorCode::None, ""},
         // The fake's check one too high turns 0xFF into 0.
-        {"check byte 0, data summing to 1", hex("0100"), true, false, SmsErrorCode::BadChecksum,
+        {"check byte 0, data summing to 1", hex("0100"), true, false, ErrorCode::SmsBadChecksum,
          "-2"},
     };
     device.receive("@K"); // a bare read assumes service mode begun earlier
@@ -123,9 +123,9 @@ TEST_F(SmsExchange, answersAreCheckedForChecksumAndEndMarker)
         device.failures.badReadChecksum = c.badChecksum;
         device.failures.noEndMarker = c.noEndMarker;
         QByteArray data;
-        const SmsError error = sms.svc_read(0x100, 2, &data, QString(), 0, 0, true);
+        const Error error = sms.svc_read(0x100, 2, &data, QString(), 0, 0, true);
         EXPECT_EQ(error.code, c.expected) << c.what;
-        EXPECT_EQ(error.resultCode(), QString::fromLatin1(c.resultCode)) << c.what;
+        EXPECT_EQ(resultCode(error), QString::fromLatin1(c.resultCode)) << c.what;
         EXPECT_EQ(data, error.ok() ? c.data : QByteArray()) << c.what;
     }
 }
@@ -138,8 +138,8 @@ TEST_F(SmsExchange, strayBytesAheadOfAnAnswerDoNotCountTowardsItsLength)
     device.receive("@K");
     device.external.replace(0x100, 20, sampleImage().left(20));
     QByteArray data;
-    const SmsError error = sms.svc_read(0x100, 20, &data, QString(), 0, 0, true);
-    EXPECT_EQ(error.code, SmsErrorCode::None);
+    const Error error = sms.svc_read(0x100, 20, &data, QString(), 0, 0, true);
+    EXPECT_EQ(error.code, ErrorCode::None);
     EXPECT_EQ(data, sampleImage().left(20));
     EXPECT_LT(clock.nowMs(), 1000);
 }
@@ -148,9 +148,9 @@ TEST_F(SmsExchange, aMuteDeviceIsAskedAgainForFiveSecondsThenBothBoxesAppear)
 {
     device.failures.mute = true;
     SmsVersion version{7, 9};
-    const SmsError error = sms.readVersion(&version);
-    EXPECT_EQ(error.code, SmsErrorCode::NoAnswer);
-    EXPECT_EQ(error.resultCode(), QStringLiteral("-1"));
+    const Error error = sms.readVersion(&version);
+    EXPECT_EQ(error.code, ErrorCode::SmsNoAnswer);
+    EXPECT_EQ(resultCode(error), QStringLiteral("-1"));
     EXPECT_GE(clock.nowMs(), 5000);
     EXPECT_LT(clock.nowMs(), 5000 + 300 + 10);
     EXPECT_GT(device.frames.size(), 10) << "the handshake is repeated until the deadline";
@@ -174,8 +174,8 @@ TEST_F(SmsExchange, aDeviceThatMissesRequestsIsAskedAgain)
 TEST_F(SmsExchange, aPortThatCannotBeOpenedEndsTheOperationAtOnce)
 {
     device.refuseOpen = true;
-    const SmsError error = sms.reset();
-    EXPECT_EQ(error.code, SmsErrorCode::PortFailed);
+    const Error error = sms.reset();
+    EXPECT_EQ(error.code, ErrorCode::Runtime);
     EXPECT_EQ(clock.nowMs(), 0);
     EXPECT_TRUE(smsMessages(error).first().text.contains(QStringLiteral("No such file")));
 }
@@ -241,11 +241,11 @@ TEST_F(SmsExchange, aBlockTheDeviceLostIsFoundByTheReadBackAndTheMarkerStaysUnse
         SCOPED_TRACE(c.address);
         device.external.fill('\0');
         device.failures.loseWriteAt = c.lostAt;
-        const SmsError error = sms.writeConfiguration(image);
-        EXPECT_EQ(error.code, SmsErrorCode::ReadBackDiffers);
+        const Error error = sms.writeConfiguration(image);
+        EXPECT_EQ(error.code, ErrorCode::SmsReadBackDiffers);
         EXPECT_EQ(error.detail, QString::fromLatin1(c.configurations));
         EXPECT_EQ(error.extra, QString::fromLatin1(c.address));
-        EXPECT_EQ(error.resultCode(), QStringLiteral("-1"));
+        EXPECT_EQ(resultCode(error), QStringLiteral("-1"));
         EXPECT_EQ(device.external.left(2), hex("0000")) << "never marked valid";
         const auto boxes = smsMessages(error);
         ASSERT_EQ(boxes.size(), 2);
@@ -276,8 +276,8 @@ TEST_F(SmsExchange, aPeerThatStreamsIsCutOffLongBeforeTheDeadline)
         device.bytesTaken = 0;
         const qint64 start = clock.nowMs();
         QByteArray image;
-        const SmsError error = sms.readConfiguration(&image);
-        EXPECT_EQ(error.code, SmsErrorCode::ReceiveOverflow);
+        const Error error = sms.readConfiguration(&image);
+        EXPECT_EQ(error.code, ErrorCode::ReceiveOverflow);
         EXPECT_EQ(error.detail, QString::number(kReceiveLimit + 1));
         EXPECT_EQ(device.bytesTaken, kReceiveLimit + 1) << "nothing is read beyond the limit";
         EXPECT_LT(clock.nowMs() - start, 1000) << "not at the 5 s deadline";
@@ -292,9 +292,9 @@ TEST_F(SmsExchange, aWriteCutShortLeavesTheMarkerUnsetAndTheNextReadLoadsWhatArr
 {
     device.failures.muteAfterWrites = 2 + 40; // both marker writes, then 40 of the 90 blocks
     const QByteArray image = sampleImage();
-    const SmsError error = sms.writeConfiguration(image);
-    EXPECT_EQ(error.code, SmsErrorCode::WriteIncomplete);
-    EXPECT_EQ(error.cause, SmsErrorCode::NoAnswer);
+    const Error error = sms.writeConfiguration(image);
+    EXPECT_EQ(error.code, ErrorCode::SmsWriteIncomplete);
+    EXPECT_EQ(error.cause, ErrorCode::SmsNoAnswer);
     EXPECT_EQ(device.external.left(2), hex("0000"));
     const auto boxes = smsMessages(error);
     ASSERT_EQ(boxes.size(), 4);

@@ -14,7 +14,7 @@
 namespace
 {
 
-void printMessages(const SmsError &error)
+void printMessages(const Error &error)
 {
     for (const SmsMessage &m : smsMessages(error))
         err() << consoleText(m.title.isEmpty() ? m.text : m.title + QStringLiteral(": ") + m.text)
@@ -72,10 +72,10 @@ QString readSmsRequest(const CommandLine &line, SmsRequest *request)
     return {};
 }
 
-SmsError printVersion(cSmsController &sms, CliProgress &progress)
+Error printVersion(cSmsController &sms, CliProgress &progress)
 {
     SmsVersion version;
-    const SmsError error = sms.readVersion(&version);
+    const Error error = sms.readVersion(&version);
     progress.finish();
     if (error.ok())
         out() << QStringLiteral("release %1, sub-release %2\n")
@@ -83,18 +83,18 @@ SmsError printVersion(cSmsController &sms, CliProgress &progress)
     return error;
 }
 
-SmsError readToFile(cSmsController &sms, CliProgress &progress, const SmsRequest &request)
+Error readToFile(cSmsController &sms, CliProgress &progress, const SmsRequest &request)
 {
     QByteArray image;
     bool marked = true;
-    SmsError error = sms.readConfiguration(&image, &marked);
+    Error error = sms.readConfiguration(&image, &marked);
     progress.finish();
     cHydoSmsModul record;
     if (error.ok() && !record.setHydoSmsModulString(image))
-        error = SmsError(SmsErrorCode::Runtime,
-                         QStringLiteral("the controller gave %1 bytes instead of %2")
-                             .arg(image.size())
-                             .arg(cHydoSmsModul::kImageLength));
+        error =
+            Error(ErrorCode::Runtime, QStringLiteral("the controller gave %1 bytes instead of %2")
+                                          .arg(image.size())
+                                          .arg(cHydoSmsModul::kImageLength));
     if (error.ok())
         error = saveSmsConfigFile(request.file, record, portNumberOf(request.port));
     if (error.ok() && !marked) {
@@ -104,10 +104,10 @@ SmsError readToFile(cSmsController &sms, CliProgress &progress, const SmsRequest
     return error;
 }
 
-SmsError writeFromFile(cSmsController &sms, CliProgress &progress, const SmsRequest &request)
+Error writeFromFile(cSmsController &sms, CliProgress &progress, const SmsRequest &request)
 {
     cHydoSmsModul record;
-    SmsError error = openSmsConfigFile(request.file, &record);
+    Error error = openSmsConfigFile(request.file, &record);
     if (error.ok())
         error = sms.writeConfiguration(record.HydoSmsModulString());
     progress.finish();
@@ -124,7 +124,7 @@ int runSms(const CliOptions &options, const SmsRequest &request)
     CliSession session(options, CliSession::Access::ReadWrite);
     cSmsController sms(cSmsController::serialPorts(), session.clock(), session.progress());
     sms.setPort(request.port);
-    SmsError error;
+    Error error;
     if (request.action == QLatin1String("version")) {
         error = printVersion(sms, session.progress());
     } else if (request.action == QLatin1String("read")) {

@@ -151,10 +151,10 @@ QString controllersFrom(const QStringList &values, QList<ControllerArg> *control
                                   "tcp:HOST[:PORT] or serial:DEVICE; the database keeps no "
                                   "addresses to look an identifier up")
                 .arg(value);
-        QString error;
+        Error error;
         const auto params = parseControllerAddress(value, &error);
         if (!params)
-            return error;
+            return errorText(error);
         controllers->append(ControllerArg{*params, value});
     }
     return QString();

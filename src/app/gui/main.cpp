@@ -77,10 +77,10 @@ QString parseOptions(const QStringList &args, Options *options, bool *help, bool
         } else if (a == QLatin1String("--lang")) {
             options->lang = value;
         } else {
-            QString error;
+            Error error;
             const auto link = parseControllerAddress(value, &error);
             if (!link)
-                return error;
+                return errorText(error);
             options->connect.append(*link);
         }
     }

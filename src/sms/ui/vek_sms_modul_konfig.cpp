@@ -463,7 +463,7 @@ void vekSMSModulKonfig::Avaible_ComportsSms()
                       setControlsEnabled(true);
                       m_busy = false;
                       if (!failure.isEmpty())
-                          tellErrors(SmsError(SmsErrorCode::Runtime, failure));
+                          tellErrors(Error(ErrorCode::Runtime, failure));
                   });
 }
 
@@ -736,7 +736,7 @@ bool vekSMSModulKonfig::askOverwrite(const QString &question)
                               Interaction::Icon::Question) == Interaction::Answer::Yes;
 }
 
-void vekSMSModulKonfig::tellErrors(const SmsError &error)
+void vekSMSModulKonfig::tellErrors(const Error &error)
 {
     for (const SmsMessage &m : smsMessages(error))
         m_interaction->tell(m.text, m.title, m.icon);
@@ -751,7 +751,7 @@ void vekSMSModulKonfig::openFile()
         return;
     cHydoSmsModul read;
     QString raw;
-    const SmsError error = openSmsConfigFile(path, &read, &raw);
+    const Error error = openSmsConfigFile(path, &read, &raw);
     EingabeText->setPlainText(raw);
     if (!error.ok()) {
         tellErrors(error);
@@ -769,8 +769,8 @@ void vekSMSModulKonfig::saveFile()
     tellErrors(saveSmsConfigFile(path, m_record, portNumberOf(Schnittstelle->currentText())));
 }
 
-void vekSMSModulKonfig::runDeviceOperation(std::function<SmsError(cSmsController &)> operation,
-                                           std::function<void(const SmsError &)> after)
+void vekSMSModulKonfig::runDeviceOperation(std::function<Error(cSmsController &)> operation,
+                                           std::function<void(const Error &)> after)
 {
     if (m_busy)
         return;
@@ -778,7 +778,7 @@ void vekSMSModulKonfig::runDeviceOperation(std::function<SmsError(cSmsController
     Timer1.stop();
     setControlsEnabled(false);
     const QString port = Schnittstelle->currentText();
-    auto result = std::make_shared<SmsError>();
+    auto result = std::make_shared<Error>();
     // The controller and its port are made, used and dropped on the worker's thread.
     m_worker->run(
         [this, port, operation, result] {
@@ -788,7 +788,7 @@ void vekSMSModulKonfig::runDeviceOperation(std::function<SmsError(cSmsController
         },
         [this, after, result](const QString &failure) {
             if (!failure.isEmpty())
-                *result = SmsError(SmsErrorCode::Runtime, failure);
+                *result = Error(ErrorCode::Runtime, failure);
             tellErrors(*result);
             setControlsEnabled(true);
             after(*result);
@@ -814,15 +814,15 @@ void vekSMSModulKonfig::readFromDevice()
     auto marked = std::make_shared<bool>(true);
     runDeviceOperation(
         [image, marked](cSmsController &sms) {
-            const SmsError error = sms.readConfiguration(image.get(), marked.get());
+            const Error error = sms.readConfiguration(image.get(), marked.get());
             if (error.ok() && image->size() != cHydoSmsModul::kImageLength)
-                return SmsError(SmsErrorCode::Runtime,
-                                QStringLiteral("the controller gave %1 bytes instead of %2")
-                                    .arg(image->size())
-                                    .arg(cHydoSmsModul::kImageLength));
+                return Error(ErrorCode::Runtime,
+                             QStringLiteral("the controller gave %1 bytes instead of %2")
+                                 .arg(image->size())
+                                 .arg(cHydoSmsModul::kImageLength));
             return error;
         },
-        [this, image, marked](const SmsError &error) {
+        [this, image, marked](const Error &error) {
             // A read that failed midway leaves the record as it was.
             if (!error.ok() || !m_record.setHydoSmsModulString(*image))
                 return;
@@ -838,7 +838,7 @@ void vekSMSModulKonfig::writeToDevice()
 {
     const QByteArray image = m_record.HydoSmsModulString();
     runDeviceOperation([image](cSmsController &sms) { return sms.writeConfiguration(image); },
-                       [this](const SmsError &error) {
+                       [this](const Error &error) {
                            // The device's copy was read back equal: the one place that says so.
                            if (error.ok())
                                statustext2->setText(
@@ -856,12 +856,12 @@ void vekSMSModulKonfig::readVersion()
     runDeviceOperation(
         [version](cSmsController &sms) {
             SmsVersion v;
-            const SmsError error = sms.readVersion(&v);
+            const Error error = sms.readVersion(&v);
             if (error.ok())
                 *version = v;
             return error;
         },
-        [this, version](const SmsError &) {
+        [this, version](const Error &) {
             if (*version) {
                 release->setText(hexByte((*version)->release));
                 subrelease->setText(hexByte((*version)->subRelease));
@@ -871,5 +871,5 @@ void vekSMSModulKonfig::readVersion()
 
 void vekSMSModulKonfig::resetDevice()
 {
-    runDeviceOperation([](cSmsController &sms) { return sms.reset(); }, [](const SmsError &) {});
+    runDeviceOperation([](cSmsController &sms) { return sms.reset(); }, [](const Error &) {});
 }

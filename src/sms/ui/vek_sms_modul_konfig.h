@@ -97,11 +97,11 @@ private:
     void resetDevice();
     // Runs `operation` on the worker with the menus disabled and the timer stopped; `after`
     // follows on the UI thread with its result.
-    void runDeviceOperation(std::function<SmsError(cSmsController &)> operation,
-                            std::function<void(const SmsError &)> after);
+    void runDeviceOperation(std::function<Error(cSmsController &)> operation,
+                            std::function<void(const Error &)> after);
     // The menus and every control that edits, shows or transfers the table.
     void setControlsEnabled(bool enabled);
-    void tellErrors(const SmsError &error);
+    void tellErrors(const Error &error);
     bool askOverwrite(const QString &question);
 
     Environment m_env;
