@@ -6,6 +6,7 @@
 // real server has them).
 
 #include "archive_records.h"
+#include "model/error_text.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 #include "support/pg_server.h"
@@ -43,8 +44,8 @@ inline void measureSpoolStore(benchmark::State &state, const PgServer *postgres,
             const auto records = makeRecords(count, batch++);
             state.ResumeTiming();
             const ArchiveSpool::Result r = spool.store(records);
-            if (!r.error.isEmpty() || r.written != count)
-                state.SkipWithError(("not archived: " + r.error).toStdString().c_str());
+            if (!r.error.ok() || r.written != count)
+                state.SkipWithError(("not archived: " + errorText(r.error)).toStdString().c_str());
         }
         state.counters["records_per_s"] = benchmark::Counter(
             static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);

@@ -37,7 +37,7 @@ void StoreWhileRefused(benchmark::State &state)
         const auto records = makeRecords(kBatch, next++);
         state.ResumeTiming();
         const ArchiveSpool::Result r = spool.store(records);
-        if (!r.safe || r.error.isEmpty())
+        if (!r.safe || r.error.ok())
             state.SkipWithError("the batch was not spooled while the database refused");
     }
     store_faults::disarm();

@@ -12,6 +12,7 @@
 #include "emulator.h"
 #include "model/ctarvelon.h"
 #include "service/link_worker.h"
+#include "service/monitoring_service.h"
 #include "store/database.h"
 #include "support/gui_box_answerer.h"
 #include "ui/ostracom_form.h"
