@@ -99,7 +99,7 @@ enum class ErrorCode {
     MailFileOpenFailed, // 3: the message file cannot be opened
     MailFileNotRegular, // 4: the message file is a folder or device
     MailFileReadFailed, // 5: the message file opened but is not readable
-    MailInternal,       // libcurl itself failed ("Unknown error")
+    MailInternal,       // libcurl itself failed ("Unknown error"); the last code
 };
 
 struct Error;

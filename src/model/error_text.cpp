@@ -4,19 +4,19 @@
 #include "store/mail.h"
 #include "store/strings.h"
 
+#include <optional>
+
 namespace
 {
 QString fullDiskNote(const Error &error);
 QString innerText(const Error &error);
 QString addressText(const Error &error);
-} // namespace
 
-QString errorText(const Error &error)
+// The exchange with a controller.
+std::optional<QString> linkText(const Error &error)
 {
     const QString cr = QStringLiteral("\r");
     switch (error.code) {
-    case ErrorCode::None:
-        return {};
     case ErrorCode::NoLinkSend:
         return ms("Keine Verbindung zum Tarvelon !");
     case ErrorCode::NoLinkReceive:
@@ -52,6 +52,15 @@ QString errorText(const Error &error)
                errorText(Error(error.cause, error.detail, error.extra));
     case ErrorCode::Other:
         return error.detail;
+    default:
+        return std::nullopt;
+    }
+}
+
+// The database and its contents.
+std::optional<QString> databaseText(const Error &error)
+{
+    switch (error.code) {
     case ErrorCode::DatabaseOpen:
         // A server's refusal tells its own reason; only a file's disk is looked at here.
         return QStringLiteral("Cannot open database %1: %2").arg(error.detail, error.extra) +
@@ -119,6 +128,15 @@ QString errorText(const Error &error)
             .arg(error.extra, error.what, error.detail);
     case ErrorCode::LogbookWithoutTime:
         return QStringLiteral("A logbook entry needs a valid time (database %1)").arg(error.detail);
+    default:
+        return std::nullopt;
+    }
+}
+
+// The language table and the archive's summaries.
+std::optional<QString> languageText(const Error &error)
+{
+    switch (error.code) {
     case ErrorCode::UnknownLanguage:
         return QStringLiteral("Language \"%1\" is not a column of table HYDOLANG in database %2")
             .arg(error.what, error.detail);
@@ -136,6 +154,16 @@ QString errorText(const Error &error)
     case ErrorCode::NoSummaryLevel:
         return QStringLiteral("No archive summary has slots of %1 seconds (database %2)")
             .arg(error.extra, error.detail);
+    default:
+        return std::nullopt;
+    }
+}
+
+// The data folder and the program's own files.
+std::optional<QString> fileText(const Error &error)
+{
+    const QString cr = QStringLiteral("\r");
+    switch (error.code) {
     case ErrorCode::MailPasswordNotGiven:
         return QStringLiteral("Saving the mail settings failed on database %1: its mail password "
                               "is kept in the data folder, and none was given")
@@ -174,6 +202,16 @@ QString errorText(const Error &error)
         return QStringLiteral("The mail password file %1 is no small plain file").arg(error.detail);
     case ErrorCode::FileFailed:
         return QStringLiteral("%1 %2: %3").arg(error.what, error.detail, error.extra);
+    default:
+        return std::nullopt;
+    }
+}
+
+// The SMS controller and its configuration files.
+std::optional<QString> smsText(const Error &error)
+{
+    const QString cr = QStringLiteral("\r");
+    switch (error.code) {
     case ErrorCode::SmsNoAnswer:
         return ms("Keine Verbindung zum SMS Controller, prüfen Sie die serielle Verbindung !") +
                cr + cr + ms("Haben Sie Ihren PC mit der Com 1 des SMS Controllers verbunden ? ") +
@@ -211,6 +249,15 @@ QString errorText(const Error &error)
                ms(" enthält Anführungszeichen oder Steuerzeichen, die eine Konfigurationsdatei "
                   "nicht aufnehmen kann.") +
                cr + ms("Die Datei ") + error.detail + ms(" wurde nicht gespeichert !");
+    default:
+        return std::nullopt;
+    }
+}
+
+// Sending mail.
+std::optional<QString> mailText(const Error &error)
+{
+    switch (error.code) {
     case ErrorCode::MailTransferFailed:
     case ErrorCode::MailNoEncryption:
     case ErrorCode::MailRefused:
@@ -220,7 +267,20 @@ QString errorText(const Error &error)
     case ErrorCode::MailInternal:
         // The log writes the same text below the model, so it is made there.
         return mailStatusText(error);
+    default:
+        return std::nullopt;
     }
+}
+
+} // namespace
+
+QString errorText(const Error &error)
+{
+    if (error.ok())
+        return {};
+    for (auto text : {linkText, databaseText, languageText, fileText, smsText, mailText})
+        if (const std::optional<QString> t = text(error))
+            return *t;
     return error.detail;
 }
 

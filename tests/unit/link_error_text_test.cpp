@@ -45,6 +45,14 @@ TEST(ErrorText, eachCodeReadsExactlyAsShownToTheUser)
         SCOPED_TRACE(static_cast<int>(c.error.error.code));
         EXPECT_EQ(errorText(c.error), QString::fromUtf8(c.text));
     }
+    // Every code has words of its own, not just its details: a code added without its text
+    // would show a bare file name or nothing at all.
+    for (int code = 1; code <= static_cast<int>(ErrorCode::MailInternal); ++code) {
+        const Error e(static_cast<ErrorCode>(code), QStringLiteral("\x01"));
+        if (e.code != ErrorCode::Other) {
+            EXPECT_NE(errorText(e), e.detail) << "code " << code;
+        }
+    }
 }
 
 // The code is kept, not the text: the same error reads in whatever language is selected
