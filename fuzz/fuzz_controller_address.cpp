@@ -25,10 +25,11 @@ QString addressOf(const LinkParams &p)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(bytesOf(data, size));
-    QString error;
+    Error error;
     const auto link = parseControllerAddress(text, &error);
     if (!link) {
-        FUZZ_CHECK(!error.isEmpty() && error.size() <= 2 * text.size() + 120,
+        FUZZ_CHECK(!error.ok() && !error.detail.isEmpty() &&
+                       error.detail.size() <= 2 * text.size() + 120,
                    "a refused address says why, briefly");
         return 0;
     }
@@ -41,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(ok && port >= 1 && port <= 65535 && link->setting == QString::number(port),
                    "the port is a plain number from 1 to 65535");
     }
-    QString again;
+    Error again;
     const auto reread = parseControllerAddress(addressOf(*link), &again);
     FUZZ_CHECK(reread && reread->serial == link->serial && reread->address == link->address &&
                    reread->setting == link->setting,

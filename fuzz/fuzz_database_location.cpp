@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QString shown = problem + QLatin1Char('\n') + location;
     if (!location.isEmpty()) {
-        FUZZ_CHECK(Database::locationText(location) == std::variant<QString, Error>(location),
+        FUZZ_CHECK((Database::locationText(location) == std::variant<QString, Error>(location)),
                    "the location reads back as the same address");
         shown += QLatin1Char('\n') + ArchiveSpool::databaseName(location);
     }
