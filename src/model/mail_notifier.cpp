@@ -1,5 +1,7 @@
 #include "model/mail_notifier.h"
 
+#include "model/error_text.h"
+
 MailNotifier::MailNotifier(const QString &dataDir, Enqueue enqueue)
     : m_dataDir(dataDir), m_enqueue(std::move(enqueue))
 {
@@ -40,17 +42,13 @@ QString MailNotifier::notify(const QString &subject, const QString &body)
 QString MailNotifier::sendNow(const QString &subject, const QString &body)
 {
     const MailSettings account = this->account();
-    try {
-        const QString result = sendNotification(account, m_dataDir, subject, body);
-        QMutexLocker lock(&m_mutex);
-        m_problem.clear();
-        return result;
-    } catch (const MailLogError &e) {
-        // The mail may have gone out; the log could not record it. Keep polling.
-        QMutexLocker lock(&m_mutex);
-        m_problem = e.message();
-        return e.sendResult().isEmpty() ? e.message() : e.sendResult();
-    }
+    const Notification sent = sendNotification(account, m_dataDir, subject, body);
+    // The mail may have gone out though the log could not record it: polling goes on, and
+    // the user hears of the log.
+    const QString logProblem = sent.logFailure.ok() ? QString() : errorText(sent.logFailure);
+    QMutexLocker lock(&m_mutex);
+    m_problem = logProblem;
+    return sent.status.isEmpty() ? logProblem : sent.status;
 }
 
 QString MailNotifier::problem() const

@@ -1,5 +1,7 @@
 #include "service/alarm_outbox.h"
 
+#include "model/error_text.h"
+
 #include "store/private_file.h"
 #include "store/strings.h"
 
@@ -220,11 +222,8 @@ AlarmSender::Send AlarmSender::notificationSender(const QString &dataDir, const 
 {
     return [dataDir, limits](const MailSettings &account, const QString &subject,
                              const QString &body) -> Attempt {
-        try {
-            return {sendNotification(account, dataDir, subject, body, limits), QString()};
-        } catch (const MailLogError &e) {
-            return {e.sendResult(), e.message()};
-        }
+        const Notification sent = sendNotification(account, dataDir, subject, body, limits);
+        return {sent.status, sent.logFailure.ok() ? QString() : errorText(sent.logFailure)};
     };
 }
 
@@ -346,15 +345,13 @@ QList<AlarmSender::Outcome> AlarmSender::deliverDue(bool all)
 
 void AlarmSender::giveUp(const OutboxMail &mail, QStringList *problems)
 {
-    try {
-        appendLogLine(m_logPath, logTimestamp() + QLatin1String(kFieldSeparator) +
-                                     ms("E-Mail nach zu langer Wartezeit verworfen: ") +
-                                     mail.subject + QLatin1String(kFieldSeparator) +
-                                     logTimestamp(mail.eventTime.toLocalTime()) +
-                                     QLatin1String(kFieldSeparator) + mail.lastFailure);
-    } catch (const MailLogError &e) {
-        *problems << e.message();
-    }
+    const Error logged = appendLogLine(
+        m_logPath, logTimestamp() + QLatin1String(kFieldSeparator) +
+                       ms("E-Mail nach zu langer Wartezeit verworfen: ") + mail.subject +
+                       QLatin1String(kFieldSeparator) + logTimestamp(mail.eventTime.toLocalTime()) +
+                       QLatin1String(kFieldSeparator) + mail.lastFailure);
+    if (!logged.ok())
+        *problems << errorText(logged);
     if (const QString p = m_outbox.remove(mail); !p.isEmpty())
         *problems << p;
 }

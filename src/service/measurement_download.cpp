@@ -2,7 +2,6 @@
 
 #include "model/ctarvelon.h"
 
-#include "model/error_text.h"
 #include "store/archive_spool.h"
 #include "store/database.h"
 #include "store/strings.h"
@@ -50,13 +49,12 @@ Error MeasurementDownload::get_comp()
 
     // Archive first, acknowledge after: the controller forgets its records on "DL", so they
     // must be safe in the archive, the spool file or the rejects file before it is sent.
-    QString storeProblem;
-    const bool safe = archiveRecords(received, &storeProblem);
+    const Stored stored = archiveRecords(received);
     // Records announced but not received stay on the controller: after "DL" it would forget
     // them too. The next download brings them again with those received now, which the
     // archive then skips.
     Error ack;
-    if (safe && complete == announced) {
+    if (stored.safe && complete == announced) {
         QString snapshot;
         ack = m_controller.get_Meta_Data(QStringLiteral("DL"), QStringLiteral("SnapshotNr Data"),
                                          QStringLiteral("End Data"), QStringLiteral("CheckSum"),
@@ -66,8 +64,8 @@ Error MeasurementDownload::get_comp()
         m_report.acknowledged = ack.ok();
     }
 
-    if (!storeProblem.isEmpty())
-        error = Error(ErrorCode::Other, storeProblem);
+    if (!stored.error.ok())
+        error = stored.error;
     else if (!ack.ok())
         error = Error::because(ErrorCode::NotAcknowledged, ack);
     updateSensorValues(complete);
@@ -107,7 +105,7 @@ MeasurementDownload::ReceivedRecords MeasurementDownload::readRecords(int id, in
     return received;
 }
 
-bool MeasurementDownload::archiveRecords(const ReceivedRecords &received, QString *storeProblem)
+MeasurementDownload::Stored MeasurementDownload::archiveRecords(const ReceivedRecords &received)
 {
     Report &report = m_report;
     if (m_archive) {
@@ -117,30 +115,29 @@ bool MeasurementDownload::archiveRecords(const ReceivedRecords &received, QStrin
         report.databaseBusy = stored.busy;
         if (!stored.spoolProblem.isEmpty())
             report.spoolProblem = stored.spoolProblem;
-        bool safe = stored.safe;
-        *storeProblem = errorText(stored.error);
+        Stored result{stored.safe, stored.error};
+        // The rejects are kept whatever the database did; the database's refusal is the one
+        // told, as it holds back the most.
         if (const Error rejectError = m_archive->keepRejects(received.rejects); !rejectError.ok()) {
-            safe = false;
-            *storeProblem += (storeProblem->isEmpty() ? QString() : QStringLiteral("; ")) +
-                             errorText(rejectError);
+            result.safe = false;
+            if (result.error.ok())
+                result.error = rejectError;
         } else {
             report.rejected = static_cast<int>(received.rejects.size());
         }
-        return safe;
+        return result;
     }
     Database *db = m_controller.database();
     if (!db)
-        return false;
-    bool safe = true;
+        return {false, {}};
     try {
         report.archived += db->appendArchive(received.records, Database::SkipExisting::Yes);
     } catch (const StoreError &e) {
-        *storeProblem = errorText(e.error());
         report.databaseBusy = e.kind() == StoreError::Kind::Busy;
-        safe = false;
+        return {false, e.error()};
     }
     // Without a data directory there is nowhere to keep unreadable records.
-    return safe && received.rejects.empty();
+    return {received.rejects.empty(), {}};
 }
 
 void MeasurementDownload::updateSensorValues(int complete)

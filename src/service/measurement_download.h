@@ -42,8 +42,13 @@ private:
     struct ReceivedRecords;
     void flushSpool();
     ReceivedRecords readRecords(int id, int complete) const;
-    // Archives the records and keeps the rejects; true when all are safe on this side.
-    bool archiveRecords(const ReceivedRecords &received, QString *storeProblem);
+    // Archives the records and keeps the rejects. `safe` when all are safe on this side;
+    // `error`: why the database, or else the rejects file, did not take them.
+    struct Stored {
+        bool safe = true;
+        Error error;
+    };
+    Stored archiveRecords(const ReceivedRecords &received);
     void updateSensorValues(int complete);
 
     cTarvelon &m_controller;

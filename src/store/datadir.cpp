@@ -56,12 +56,6 @@ Error makePrivate(const QString &path)
     return {};
 }
 
-QString restrictToOwner(const QString &path)
-{
-    const Error e = makePrivate(path);
-    return e.ok() ? QString() : QStringLiteral("Cannot make %1 private: %2").arg(e.detail, e.extra);
-}
-
 void requireWritableDirectory(const QString &dir)
 {
     const QFileInfo info(dir);

@@ -22,8 +22,6 @@ QString prepareDataDirectory(const QString &overrideDir = QString());
 
 // Takes group and other access away from an existing file. A missing file is no error.
 Error makePrivate(const QString &path);
-// The same with the problem as text ("" for none), as the mail log still reports it.
-QString restrictToOwner(const QString &path);
 
 // The database location: `overrideDb` when given (a file path, made absolute; a
 // postgresql:// URL is passed through), else ostracom.db in `dataDir`.

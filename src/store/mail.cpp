@@ -394,19 +394,20 @@ QString mailStatusText(const Error &error)
     }
 }
 
-QString writeTextFile(const QString &path, const QString &text)
+Error writeTextFile(const QString &path, const QString &text)
 {
     // Written beside and renamed over the old file, so a failed write leaves the old
     // content whole rather than half a message. The new file takes the old one's
     // permissions, which an older version may have left readable by others.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
     const QByteArray bytes = text.toUtf8() + '\n';
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(path, file.errorString());
-    return QString();
+    if (file.open(QIODevice::WriteOnly) &&
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+        file.write(bytes) == bytes.size() && file.commit())
+        return {};
+    Error e(ErrorCode::FileFailed, path, file.errorString());
+    e.what = QStringLiteral("Cannot write");
+    return e;
 }
 
 QString logTimestamp(const QDateTime &when)
@@ -414,7 +415,7 @@ QString logTimestamp(const QDateTime &when)
     return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-void appendLogLine(const QString &logPath, const QString &line)
+Error appendLogLine(const QString &logPath, const QString &line)
 {
     QString flat = line;
     flat.replace(QLatin1String("\r\n"), QLatin1String(kLogLineBreak));
@@ -422,19 +423,24 @@ void appendLogLine(const QString &logPath, const QString &line)
     flat.replace(QLatin1Char('\n'), QLatin1String(kLogLineBreak));
 
     QFile file(logPath);
+    const auto failed = [&](const char *what) {
+        Error e(ErrorCode::FileFailed, logPath, file.errorString());
+        e.what = QString::fromLatin1(what);
+        return e;
+    };
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw MailLogError(
-            QStringLiteral("Cannot open log file %1: %2").arg(logPath, file.errorString()));
-    if (const QString problem = restrictToOwner(logPath); !problem.isEmpty())
-        throw MailLogError(problem);
+        return failed("Cannot open log file");
+    if (Error e = makePrivate(logPath); !e.ok())
+        return e;
     const QByteArray bytes = flat.toUtf8() + '\n';
     if (file.write(bytes) != bytes.size() || !file.flush())
-        throw MailLogError(
-            QStringLiteral("Cannot write log file %1: %2").arg(logPath, file.errorString()));
+        return failed("Cannot write log file");
+    return {};
 }
 
-QString sendNotification(const MailSettings &account, const QString &dataDir,
-                         const QString &subject, const QString &body, const MailLimits &limits)
+Notification sendNotification(const MailSettings &account, const QString &dataDir,
+                              const QString &subject, const QString &body,
+                              const MailLimits &limits)
 {
     QMutexLocker lock(&notificationMutex);
     const FolderLock folderLock(dataDir);
@@ -450,8 +456,8 @@ QString sendNotification(const MailSettings &account, const QString &dataDir,
         QString text = body;
         text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        const QString fileStatus = writeTextFile(messagePath, text);
-        if (fileStatus.isEmpty()) {
+        const Error written = writeTextFile(messagePath, text);
+        if (written.ok()) {
             const QString password =
                 account.passwort.isEmpty() ? QString::fromLatin1(kNoPassword) : account.passwort;
             const Error sent =
@@ -462,18 +468,14 @@ QString sendNotification(const MailSettings &account, const QString &dataDir,
             if (!sent.ok() && sent.code != ErrorCode::MailNoEncryption && !sent.detail.isEmpty())
                 reason = QStringLiteral(" (") + sent.detail + QLatin1Char(')');
         } else {
-            result = fileStatus;
+            // The log is read where no error table is at hand, so this one text is made here.
+            result = QStringLiteral("%1 %2: %3").arg(written.what, written.detail, written.extra);
         }
     }
 
     const QString logPath = dir.filePath(QLatin1String(kLogFileName));
-    QString logFailure;
-    try {
-        appendLogLine(logPath, logTimestamp() + QLatin1String(kFieldSeparator) + subject +
-                                   QLatin1String(kFieldSeparator) + body);
-    } catch (const MailLogError &e) {
-        logFailure = e.message();
-    }
+    Error logFailure = appendLogLine(logPath, logTimestamp() + QLatin1String(kFieldSeparator) +
+                                                  subject + QLatin1String(kFieldSeparator) + body);
 
     QString outcome;
     if (account.enabled == 0)
@@ -482,15 +484,9 @@ QString sendNotification(const MailSettings &account, const QString &dataDir,
         outcome = ms(QStringLiteral("Fehler beim  Versenden der E-Mail: ") + result) + reason;
     else
         outcome = ms("E-Mail Versand erfolgreich durchgeführt !");
-    try {
+    const Error second =
         appendLogLine(logPath, logTimestamp() + QLatin1String(kFieldSeparator) + outcome);
-    } catch (const MailLogError &e) {
-        if (logFailure.isEmpty())
-            logFailure = e.message();
-    }
-
-    result += reason;
-    if (!logFailure.isEmpty())
-        throw MailLogError(logFailure, result);
-    return result;
+    if (logFailure.ok())
+        logFailure = second;
+    return {result + reason, logFailure};
 }

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <stdexcept>
 
 // Alarm e-mail: the sender over SMTP, the message file and the notification log.
 
@@ -50,41 +49,31 @@ Error sendMail(const QString &messageFile, const QString &server, const QString 
 // is read across installations.
 QString mailStatusText(const Error &error);
 
-// Writes `text` and a line end to `path`, replacing its content. Returns "" or a
-// description of the error naming the file.
-QString writeTextFile(const QString &path, const QString &text);
+// Writes `text` and a line end to `path`, replacing its content. Fails as FileFailed
+// naming the file.
+Error writeTextFile(const QString &path, const QString &text);
 
 // "2024-03-01 14:05:09": sortable and the same on every machine, unlike a locale's text.
 QString logTimestamp(const QDateTime &when = QDateTime::currentDateTime());
 
-// A failure to write the notification log. sendResult() is the result text the
-// notification had (the mail may well have gone out); the message names the file.
-class MailLogError : public std::runtime_error
-{
-public:
-    MailLogError(const QString &message, const QString &sendResult = QString())
-        : std::runtime_error(message.toStdString()), m_message(message), m_sendResult(sendResult)
-    {
-    }
-    QString message() const { return m_message; }
-    QString sendResult() const { return m_sendResult; }
-
-private:
-    QString m_message;
-    QString m_sendResult;
-};
-
 // Appends `line` and a line end to the log at `logPath`, creating it when missing.
 // Line breaks inside `line` are written as " / " so that one entry stays one line.
-// Throws MailLogError when the log cannot be written.
-void appendLogLine(const QString &logPath, const QString &line);
+// Fails as FileFailed (or FileNotPrivate) naming the log.
+Error appendLogLine(const QString &logPath, const QString &line);
+
+// What a notification came to.
+struct Notification {
+    // "" on success or when sending is disabled, otherwise the status text (followed by a
+    // sentence saying so when a login was withheld for want of encryption) or the message
+    // file's error.
+    QString status;
+    // The log could not record the attempt or its outcome; the mail may well have gone out.
+    Error logFailure;
+};
 
 // Sends a notification with the account's settings when it is enabled (message file
 // mail.txt in `dataDir`), and appends the attempt line and the outcome line to
-// ostracom.log in `dataDir` in either case. Returns "" on success or when sending is
-// disabled, otherwise the status text (followed by a sentence saying so when a login
-// was withheld for want of encryption) or the message file's error. A failure to write
-// the log throws MailLogError after both lines were tried.
-QString sendNotification(const MailSettings &account, const QString &dataDir,
+// ostracom.log in `dataDir` in either case; both lines are tried even when the first fails.
+Notification sendNotification(const MailSettings &account, const QString &dataDir,
                          const QString &subject, const QString &body,
                          const MailLimits &limits = {});

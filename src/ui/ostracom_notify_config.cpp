@@ -129,12 +129,10 @@ void OstracomNotifyConfig::Command1_Click()
     auto result = std::make_shared<QString>();
     m_form.linkWorker().run(
         [account, dataDir, subject, body, result] {
-            try {
-                *result = sendNotification(account, dataDir, subject, body);
-            } catch (const MailLogError &e) {
-                // The mail may have gone out, but the user must hear that the log failed.
-                *result = e.sendResult().isEmpty() ? e.message() : e.sendResult();
-            }
+            const Notification sent = sendNotification(account, dataDir, subject, body);
+            // The mail may have gone out, but the user must hear that the log failed.
+            *result = !sent.status.isEmpty() || sent.logFailure.ok() ? sent.status
+                                                                     : errorText(sent.logFailure);
         },
         [this, result](const QString &failure) {
             m_testRunning = false;

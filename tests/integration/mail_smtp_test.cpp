@@ -86,7 +86,9 @@ protected:
     QString notify(const MailSettings &account, const QString &subject = QStringLiteral("Alarm"),
                    const QString &body = QStringLiteral("Wert zu hoch"))
     {
-        return sendNotification(account, dataDir.path(), subject, body, limits);
+        const Notification sent = sendNotification(account, dataDir.path(), subject, body, limits);
+        EXPECT_EQ(sent.logFailure, Error()) << "the log takes every notification";
+        return sent.status;
     }
 
     QStringList logLines() const
@@ -105,7 +107,7 @@ protected:
                    const QString &receiver = "alarm@tank.example", const QString &user = QString(),
                    const QString &password = " ")
     {
-        EXPECT_EQ(writeTextFile(messageFile(), QStringLiteral("Text")), QString());
+        EXPECT_EQ(writeTextFile(messageFile(), QStringLiteral("Text")), Error());
         return statusNumber(
             sendMail(messageFile(), server, receiver, sender, "Test", user, password, limits));
     }

@@ -269,15 +269,17 @@ protected:
 // The message text replaces the file, the log grows by one line per entry.
 TEST_F(MailFiles, TextFileIsReplacedAndLogLinesAppended)
 {
-    EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("erste Nachricht, länger")), QString());
-    EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("zweite")), QString());
+    EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("erste Nachricht, länger")), Error());
+    EXPECT_EQ(writeTextFile(path("mail.txt"), utf8("zweite")), Error());
     EXPECT_EQ(readAll(path("mail.txt")), "zweite\n");
 
-    const QString failure = writeTextFile(path("missing/mail.txt"), QStringLiteral("x"));
-    EXPECT_TRUE(failure.contains(path("missing/mail.txt"))) << failure.toStdString();
+    const Error failure = writeTextFile(path("missing/mail.txt"), QStringLiteral("x"));
+    EXPECT_EQ(failure.code, ErrorCode::FileFailed);
+    EXPECT_EQ(failure.detail, path("missing/mail.txt"));
 
-    appendLogLine(path("ostracom.log"), QStringLiteral("eins"));
-    appendLogLine(path("ostracom.log"), QStringLiteral("zwei\rdrei\r\nvier\nfünf"));
+    EXPECT_EQ(appendLogLine(path("ostracom.log"), QStringLiteral("eins")), Error());
+    EXPECT_EQ(appendLogLine(path("ostracom.log"), QStringLiteral("zwei\rdrei\r\nvier\nfünf")),
+              Error());
     EXPECT_EQ(QString::fromUtf8(readAll(path("ostracom.log"))),
               utf8("eins\nzwei / drei / vier / fünf\n"));
 
@@ -289,21 +291,20 @@ TEST_F(MailFiles, TextFileIsReplacedAndLogLinesAppended)
 TEST_F(MailFiles, LogThatCannotBeWrittenIsReportedToTheCaller)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ostracom.log")));
-    EXPECT_THROW(appendLogLine(path("ostracom.log"), QStringLiteral("x")), MailLogError);
+    EXPECT_EQ(appendLogLine(path("ostracom.log"), QStringLiteral("x")).code,
+              ErrorCode::FileFailed);
 
-    MailSettings disabled;
-    try {
-        sendNotification(disabled, dir.path(), QStringLiteral("Betreff"), QStringLiteral("Text"));
-        ADD_FAILURE() << "a log that cannot be written must not pass silently";
-    } catch (const MailLogError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("ostracom.log"))) << e.what();
-        EXPECT_EQ(e.sendResult(), QString());
-    }
+    const Notification sent = sendNotification(MailSettings{}, dir.path(),
+                                               QStringLiteral("Betreff"), QStringLiteral("Text"));
+    EXPECT_EQ(sent.logFailure.code, ErrorCode::FileFailed)
+        << "a log that cannot be written must not pass silently";
+    EXPECT_EQ(sent.logFailure.detail, path("ostracom.log"));
+    EXPECT_EQ(sent.status, QString()) << "sending is disabled, so nothing else failed";
 }
 
 TEST_F(MailFiles, UnusableSettingsFailWithCodeOneBeforeAnyConnection)
 {
-    ASSERT_EQ(writeTextFile(path("mail.txt"), QStringLiteral("Text")), QString());
+    ASSERT_EQ(writeTextFile(path("mail.txt"), QStringLiteral("Text")), Error());
     const QString file = path("mail.txt");
     const ErrorCode one = ErrorCode::MailTransferFailed;
     EXPECT_EQ(sendMail(file, QString(), "a@x", "b@x", "s", QString(), " ").code, one);
@@ -313,7 +314,7 @@ TEST_F(MailFiles, UnusableSettingsFailWithCodeOneBeforeAnyConnection)
 
     MailSettings account{QString(), "a@x", "b@x", QString(), QString(), 1};
     EXPECT_TRUE(sendNotification(account, dir.path(), "Betreff", "Zeile 1\rZeile 2")
-                    .startsWith(mailStatusText(Error(one)) + QStringLiteral(" (")));
+                    .status.startsWith(mailStatusText(Error(one)) + QStringLiteral(" (")));
     EXPECT_EQ(readAll(path("mail.txt")), "Zeile 1\nZeile 2\n");
     // The two log lines of a failed notification are checked with a real server down.
     EXPECT_EQ(readAll(path("ostracom.log")).count('\n'), 2);

@@ -368,11 +368,9 @@ void runService(MonitoringService &service, CliSession &session, const PollOptio
 {
     const QString logPath = QDir(session.dataDir()).filePath(QLatin1String(kLogFileName));
     auto logProblem = [&](const QString &text) {
-        try {
-            appendLogLine(logPath, logTimestamp() + QStringLiteral("   ") + text);
-        } catch (const MailLogError &e) {
-            err() << e.what() << "\n";
-        }
+        if (const Error e = appendLogLine(logPath, logTimestamp() + QStringLiteral("   ") + text);
+            !e.ok())
+            err() << errorText(e) << "\n";
     };
     for (const ControllerArg &c : o.controllers)
         service.addController(c.params, c.text, true,

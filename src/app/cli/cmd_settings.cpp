@@ -241,10 +241,15 @@ int cmdMailTest(const CliOptions &options, const QStringList &args)
         const QString subject = ms("Ostracom---Testnachricht");
         const QString body = ms("Nachricht wurde gesendet am ") +
                              QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
-        const QString result = sendNotification(s, session.dataDir(), subject, body);
-        if (!result.isEmpty()) {
-            err() << consoleText(ms("Beim starten des Test ist folgender aufgetreten: ") + result)
+        const Notification sent = sendNotification(s, session.dataDir(), subject, body);
+        if (!sent.status.isEmpty()) {
+            err() << consoleText(ms("Beim starten des Test ist folgender aufgetreten: ") +
+                                 sent.status)
                   << "\n";
+            return kExitFailed;
+        }
+        if (!sent.logFailure.ok()) {
+            err() << errorText(sent.logFailure) << "\n";
             return kExitFailed;
         }
         if (!s.enabled) {
@@ -258,9 +263,6 @@ int cmdMailTest(const CliOptions &options, const QStringList &args)
         return kExitOk;
     } catch (const StoreError &e) {
         err() << errorText(e.error()) << "\n";
-        return kExitFailed;
-    } catch (const MailLogError &e) {
-        err() << e.message() << "\n";
         return kExitFailed;
     }
 }
