@@ -109,17 +109,6 @@ TEST(AlarmGate, repeatIntervalHoldsChangesBackAndDropsThoseUndoneMeanwhile)
          });
 }
 
-// Every regulation starts plain: each change is mailed when it happens.
-TEST(AlarmGate, plainQualityMailsEveryChangeAtOnce)
-{
-    walk({}, {
-                 {0, 23.5f, "w+", "w"},
-                 {0, 23.51f, "w-", ""},
-                 {0, 27.0f, "W+A+", "WA"},
-                 {0, 25.0f, "W-A-", ""},
-             });
-}
-
 TEST(StaleWatch, noDataIsReportedOncePerSilenceAndItsEndOnce)
 {
     using C = StaleWatch::Change;

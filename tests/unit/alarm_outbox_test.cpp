@@ -141,12 +141,9 @@ TEST_F(Outbox, failuresAreRetriedWithGrowingPausesAndEachMailGoesOnce)
     // A changed mail setting lifts the pause at once; the server is back.
     server.refuse = false;
     server.tries.clear();
-    s->setAccount(MailSettings{kAccount.servername + QStringLiteral(":587"),
-                               kAccount.receiver,
-                               kAccount.sender,
-                               {},
-                               {},
-                               1});
+    MailSettings changed = kAccount;
+    changed.servername += QStringLiteral(":587");
+    s->setAccount(changed);
     s->deliverDue();
     s->deliverDue();
     ASSERT_EQ(server.tries.size(), 2);

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-TEST(Encodings, BytesAndWordsReadAndWriteInPlace)
+TEST(Encodings, BytesWordsAndBigEndianIeeeSinglesReadAndWriteInPlace)
 {
     EXPECT_EQ(HexByteGet(QStringLiteral("0A1B"), 1), 27);
     EXPECT_EQ(HexBytePut(QStringLiteral("0A1B"), 0, 5), QStringLiteral("051B"));
@@ -18,17 +18,14 @@ TEST(Encodings, BytesAndWordsReadAndWriteInPlace)
     EXPECT_EQ(HexWordPut(QStringLiteral("0000"), 0, -200), QStringLiteral("FF38"));
     EXPECT_EQ(HexWordPut(QStringLiteral("AA0000BB"), 1, 0x12345), QStringLiteral("AA2345BB"))
         << "only the low 16 bits are kept and only the field's digits change";
-}
 
-TEST(Encodings, SinglesAreBigEndianIeee)
-{
     EXPECT_FLOAT_EQ(HexSingleGet(QStringLiteral("40400000"), 0), 3.0f);
     EXPECT_EQ(HexSinglePut(QStringLiteral("00000000"), 0, 1.0f), QStringLiteral("3F800000"));
     EXPECT_EQ(HexSinglePut(QStringLiteral("FF00000000FF"), 1, -2.5f),
               QStringLiteral("FFC0200000FF"));
 }
 
-TEST(Encodings, TimesAreSecondsSinceMidnight)
+TEST(Encodings, TimesAreSecondsSinceMidnightAndDatesModifiedJulianDays)
 {
     const QString t = HexSinglePut(QStringLiteral("00000000"), 0, 3661.0f);
     EXPECT_EQ(HexTimeGet(t, 0), QTime(1, 1, 1));
@@ -43,10 +40,7 @@ TEST(Encodings, TimesAreSecondsSinceMidnight)
     // Garbage beyond a day wraps instead of failing.
     EXPECT_TRUE(HexTimeGet(HexSinglePut(QStringLiteral("00000000"), 0, 90000.0f), 0).isValid());
     EXPECT_EQ(HexTimeGet(QStringLiteral("7FC00000"), 0), QTime(0, 0, 0)) << "NaN reads as midnight";
-}
 
-TEST(Encodings, DatesAreModifiedJulianDays)
-{
     EXPECT_FLOAT_EQ(DateToMjd(QDate(1858, 11, 17)), 0.0f);
     EXPECT_FLOAT_EQ(DateToMjd(QDate(2000, 1, 1)), 51544.0f);
     EXPECT_EQ(MjdToDate(51544), QDateTime(QDate(2000, 1, 1), QTime(0, 0)));

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace
 {
 
-TEST(ControllerAddress, tcpHostsAndSerialDevicesGiveTheirLinkParameters)
+TEST(ControllerAddress, tcpHostsAndSerialDevicesGiveTheirLinkParametersOrAReason)
 {
     const struct {
         const char *text;
@@ -30,10 +32,6 @@ TEST(ControllerAddress, tcpHostsAndSerialDevicesGiveTheirLinkParameters)
         EXPECT_EQ(p->address, c.address);
         EXPECT_EQ(p->setting, c.setting);
     }
-}
-
-TEST(ControllerAddress, malformedAddressesAreRefusedWithAReason)
-{
     for (const char *text :
          {"", "tank.local:4001", "udp:host", "tcp:", "tcp:host:", "tcp:host:0", "tcp:host:65536",
           "tcp:host:12ab", "tcp:host:-5", "tcp:[::1", "tcp:[nohost]:1", "tcp:[::1]x", "tcp:ho st",
@@ -46,26 +44,26 @@ TEST(ControllerAddress, malformedAddressesAreRefusedWithAReason)
     }
 }
 
-TEST(SerialLineSettings, controllerNotationIsParsed)
+TEST(SerialLineSettings, controllerNotationIsParsedAndNonsenseRefused)
 {
-    Error error;
-    auto s = parseSerialLineSettings("9600,n,8,1", &error);
-    ASSERT_TRUE(s) << error.detail.toStdString();
-    EXPECT_EQ(s->baudRate, 9600);
-    EXPECT_EQ(s->parity, QSerialPort::NoParity);
-    EXPECT_EQ(s->dataBits, QSerialPort::Data8);
-    EXPECT_EQ(s->stopBits, QSerialPort::OneStop);
-
-    s = parseSerialLineSettings("19200,E,7,2", &error);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->baudRate, 19200);
-    EXPECT_EQ(s->parity, QSerialPort::EvenParity);
-    EXPECT_EQ(s->dataBits, QSerialPort::Data7);
-    EXPECT_EQ(s->stopBits, QSerialPort::TwoStop);
-}
-
-TEST(SerialLineSettings, nonsenseIsRefused)
-{
+    const struct {
+        const char *text;
+        int baud;
+        QSerialPort::Parity parity;
+        QSerialPort::DataBits dataBits;
+        QSerialPort::StopBits stopBits;
+    } cases[] = {
+        {"9600,n,8,1", 9600, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop},
+        {"19200,E,7,2", 19200, QSerialPort::EvenParity, QSerialPort::Data7, QSerialPort::TwoStop},
+    };
+    for (const auto &c : cases) {
+        Error error;
+        const auto s = parseSerialLineSettings(c.text, &error);
+        ASSERT_TRUE(s) << error.detail.toStdString();
+        EXPECT_EQ(std::tuple(int(s->baudRate), s->parity, s->dataBits, s->stopBits),
+                  std::tuple(c.baud, c.parity, c.dataBits, c.stopBits))
+            << c.text;
+    }
     for (const char *text : {"", "9600", "9600,n,8", "fast,n,8,1", "0,n,8,1", "9600,x,8,1",
                              "9600,n,9,1", "9600,n,8,3", "9600,n,8,1,1"}) {
         SCOPED_TRACE(text);

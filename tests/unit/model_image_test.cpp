@@ -1,19 +1,19 @@
 // The controller object's properties over captured images: positions, scaling, rounding,
-// signed words, dates, times and the display remapping rules.
+// signed words, dates, times and the display remapping rules; the code tables behind them.
 
 #include "link/clock.h"
 #include "link/encodings.h"
 #include "link/progress.h"
 #include "model/ctarvelon.h"
 #include "model/field_access.h"
-#include "model/program_change.h"
+#include "model/tables.h"
 #include "support/answer_ok.h"
-#include "support/download_rig.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <set>
 
 namespace
 {
@@ -176,10 +176,6 @@ TEST_F(ControllerImage, sensorDisplayTypeFollowsTheControllersDisplaySettings)
     t.set_aq_AnzRedox(1);
     EXPECT_EQ(t.Sensor(4).sensortyp(), 10);
     EXPECT_EQ(t.Sensor(4).WertFormat(), QStringLiteral("0"));
-
-    setSensorType(5, 20);
-    EXPECT_EQ(t.Sensor(5).formatierter_Typ(), QString()) << "unknown codes give empty texts";
-    EXPECT_EQ(t.Sensor(5).WertWidth(), 0);
 }
 
 TEST_F(ControllerImage, sensorRecordsSitInTheCalibrationImageAndAreFoundByType)
@@ -233,18 +229,12 @@ TEST_F(ControllerImage, socketsAreSevenByteRecordsFrom2703)
     EXPECT_EQ(byteAt(t.HydoProgramString(), 2714), QStringLiteral("AB"));
     EXPECT_EQ(changes, 1);
 
-    t.Aktor(3).set_DosenType(3);
-    EXPECT_EQ(t.Aktor(3).formatierter_Typ(), QString());
-    t.Aktor(3).set_ConnectedTo(14);
-    EXPECT_EQ(t.Aktor(3).Formated_ConnectedTo(), QString());
     t.Aktor(3).set_ConnectedTo(2);
     EXPECT_EQ(t.Aktor(3).Formated_ConnectedTo(), QStringLiteral("Temperatur"));
 }
 
 TEST_F(ControllerImage, regulationRecordsAndLabels)
 {
-    EXPECT_EQ(t.Regelung(8, 4).recordBase(), 1218);
-    EXPECT_EQ(t.Regelung(1, 1).recordBase(), 102);
     t.Regelung(8, 4).set_DosenNr(16);
     EXPECT_EQ(byteAt(t.HydoProgramString(), 1253), QStringLiteral("10"));
 
@@ -252,7 +242,6 @@ TEST_F(ControllerImage, regulationRecordsAndLabels)
     t.Regelung(2, 1).set_RW_ObererAlarm(27.5f);
     EXPECT_FLOAT_EQ(HexSingleGet(t.HydoProgramString(), 102 + 144 + 23), 27.5f);
     EXPECT_EQ(t.Regelung(2, 1).Hoch_Text(), QStringLiteral("Heizen"));
-    EXPECT_EQ(t.Regelung(2, 1).SoNacht_Text(), QStringLiteral("Sommer Nacht"));
     t.Regelung(2, 1).set_DosenNr(0);
     EXPECT_EQ(t.Regelung(2, 1).Aktor(), nullptr);
     t.Regelung(2, 1).set_DosenNr(5);
@@ -326,26 +315,39 @@ TEST_F(ControllerImage, fieldsAreSetByNameOnlyWhenNameAndValueFit)
     EXPECT_EQ(t.HydoProgramString(), before);
 }
 
-// What the controller took is what later edits are measured against; a program it did not
-// take stays to be written.
-TEST(ProgramTransfer, aWrittenProgramBecomesTheReferenceAndAFailedOneStaysChanged)
+TEST(Tables, GroupsJoinAlternativeDisplaysOfOneQuantity)
 {
-    for (const bool fails : {false, true}) {
-        SCOPED_TRACE(fails ? "write fails" : "write taken");
-        ConnectedController c;
-        ASSERT_EQ(c.connected, Error());
-        if (fails)
-            c.fake.controller.noEchoAfterWrite();
-        const ProgramChange change = changeProgram(c.t, {{"aq_hd_ph", "7.25"}});
-        EXPECT_EQ(change.written, !fails);
-        EXPECT_EQ(c.t.programming_is_dirty(), fails);
-        if (fails)
-            continue;
-        EXPECT_EQ(c.fake.controller.stored("DB"), c.t.HydoProgramString().toLatin1());
-        EXPECT_EQ(c.t.programAsRead(), c.t.HydoProgramString());
-        // The same change once more finds nothing to send.
-        const int writes = c.fake.controller.bursts("DB");
-        EXPECT_FALSE(changeProgram(c.t, {{"aq_hd_ph", "7.25"}}).written);
-        EXPECT_EQ(c.fake.controller.bursts("DB"), writes);
+    EXPECT_EQ(tables::sensorGroup(10), tables::sensorGroup(3)) << "redox mV and rH";
+    EXPECT_EQ(tables::sensorGroup(13), tables::sensorGroup(2)) << "temperature C and F";
+    for (int t : {5, 11, 12})
+        EXPECT_EQ(tables::sensorGroup(t), tables::sensorGroup(4)) << t;
+    EXPECT_NE(tables::sensorGroup(6), tables::sensorGroup(9));
+}
+
+TEST(Tables, CodesBeyondTheTablesGiveEmptyTexts)
+{
+    for (int code : {-1, 14, 255}) {
+        EXPECT_EQ(tables::sensorTypeName(code), QString()) << code;
+        EXPECT_EQ(tables::valueFormat(code), QString()) << code;
+        EXPECT_EQ(tables::raiseText(code), QString()) << code;
+        EXPECT_EQ(tables::offText(code), QString()) << code;
+        EXPECT_EQ(tables::valueWidth(code), 0) << code;
+        EXPECT_EQ(tables::scaleFactor(code), 10) << code;
+        EXPECT_EQ(tables::sensorGroup(code), -1) << code;
     }
+    EXPECT_EQ(tables::socketKindName(4), QString());
+    EXPECT_EQ(tables::socketKindName(-3), QString());
+}
+
+TEST(Tables, ValuesAreFormattedWithPatternAndLocaleSeparator)
+{
+    const auto format = [](double value, const char *pattern, char separator = '.') {
+        return tables::formatValue(value, QString::fromLatin1(pattern), QLatin1Char(separator));
+    };
+    EXPECT_EQ(format(7.1, "00.00", ','), "07,10");
+    EXPECT_EQ(format(25.06, "00.0"), "25.1");
+    EXPECT_EQ(format(5.0, "000"), "005");
+    EXPECT_EQ(format(1013.4, "0000"), "1013");
+    EXPECT_EQ(format(-1.5, "00.0"), "-01.5");
+    EXPECT_EQ(format(12345, "0"), "12345");
 }

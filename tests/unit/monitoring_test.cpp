@@ -6,6 +6,7 @@
 #include "support/fake_transport.h"
 #include "support/files.h"
 #include "support/temp_db.h"
+#include "support/text_checks.h"
 
 #include "link/encodings.h"
 #include "link/progress.h"
@@ -66,7 +67,7 @@ protected:
 
 } // namespace
 
-TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
+TEST_F(Download, recordsAreArchivedOnceScaledAndTheNewestValuePerSensorWins)
 {
     fake.controller.setPayload(
         "DO", storedData({{1, 235, kT0}, {2, 712, kT0.addSecs(1)}, {1, -15, kT0.addSecs(10)}}));
@@ -80,6 +81,15 @@ TEST_F(Download, recordsAreArchivedScaledAndTheNewestValuePerSensorWins)
     EXPECT_DOUBLE_EQ(tmp.exec("SELECT WERT FROM HYDOARCHIVE WHERE ASID=2").toDouble(), 7.12);
     EXPECT_EQ(tmp.exec("SELECT DATUM FROM HYDOARCHIVE WHERE ASID=2").toString(),
               QStringLiteral("2026-12-04 10:00:01"));
+
+    // The acknowledgement got lost: the controller sends the same records again.
+    fake.controller.setPayload("DO", storedData({{1, 235, kT0},
+                                                 {2, 712, kT0.addSecs(1)},
+                                                 {1, -15, kT0.addSecs(10)},
+                                                 {1, 251, kT0.addSecs(20)}}));
+    EXPECT_EQ(downloader.get_comp(), Error());
+    EXPECT_EQ(archived(), 4);
+    EXPECT_EQ(downloader.lastDownload().archived, 1) << "records already archived are not counted";
 }
 
 // Warning limits, descriptions and alarm qualities stored by another program count from
@@ -108,21 +118,8 @@ TEST_F(Download, storedRegulationSettingsAreTakenUpByThePollUnlessTheDialogHolds
     EXPECT_DOUBLE_EQ(db.regulationRow(kId, 2, 3)->upperWarning, 9.5);
 
     tmp.exec("DROP TABLE HYDOALARMQUALITAET");
-    EXPECT_TRUE(
-        pollController(t, &spool).settingsProblem.contains(QStringLiteral("alarm qualities")));
+    EXPECT_TRUE(holds(pollController(t, &spool).settingsProblem, "alarm qualities"));
     EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0, 5, 0}));
-}
-
-TEST_F(Download, recordsDeliveredTwiceAreArchivedOnceAndCountedOnce)
-{
-    // The acknowledgement got lost: the controller sends the same records again.
-    fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
-    EXPECT_EQ(downloader.get_comp(), Error());
-    fake.controller.setPayload(
-        "DO", storedData({{1, 250, kT0}, {2, 780, kT0}, {1, 251, kT0.addSecs(10)}}));
-    EXPECT_EQ(downloader.get_comp(), Error());
-    EXPECT_EQ(archived(), 3);
-    EXPECT_EQ(downloader.lastDownload().archived, 1) << "records already archived are not counted";
 }
 
 // "DL" makes the controller forget everything it announced: it goes out only when every
@@ -228,8 +225,7 @@ TEST_F(Download, unreadableRecordsAreKeptVerbatimAsRejectsNeverArchived)
             << "a kept reject is safe to acknowledge";
         const QStringList rejects = fileLines(spool.rejectsPath());
         ASSERT_EQ(rejects.size(), expectedRejects);
-        EXPECT_TRUE(rejects.last().contains(payload.mid(4 + 24, 24)))
-            << rejects.last().toStdString();
+        EXPECT_TRUE(holds(rejects.last(), payload.mid(4 + 24, 24)));
     }
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "DATUM < '2000-01-01' OR ASID = 2"), 0);
 }
@@ -321,19 +317,15 @@ TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
     EXPECT_FALSE(QFile::exists(spool.path()));
 }
 
-TEST_F(Download, recordsThatCannotBeKeptAnywhereAreNotAcknowledged)
+// Records no spool can take stay with the controller for the next cycle.
+TEST_F(Download, aSpoolThatCannotBeWrittenAcknowledgesNothingAndStaysWhole)
 {
     DatabaseHolder lock(tmp.path());
     ASSERT_TRUE(QDir().mkpath(spool.path())) << "a folder where the spool file should go";
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
     EXPECT_EQ(downloader.get_comp().code, ErrorCode::Other);
-    EXPECT_EQ(fake.controller.bursts("DL"), 0) << "the controller keeps them for the next cycle";
-}
-
-TEST_F(Download, aSpoolWriteThatRunsOutOfSpaceLeavesTheOldSpoolWhole)
-{
-    DatabaseHolder lock(tmp.path());
-    fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
+    EXPECT_EQ(fake.controller.bursts("DL"), 0);
+    ASSERT_TRUE(QDir().rmdir(spool.path()));
     downloader.get_comp();
     ASSERT_EQ(spool.pending(), 1);
     const QStringList before = fileLines(spool.path());
@@ -369,8 +361,7 @@ TEST_F(Download, aDamagedSpoolIsReportedSetAsideAndItsReadableRecordsArchived)
     }
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
     EXPECT_EQ(downloader.get_comp(), Error());
-    EXPECT_TRUE(downloader.lastDownload().spoolProblem.contains(QLatin1String("unreadable")))
-        << downloader.lastDownload().spoolProblem.toStdString();
+    EXPECT_TRUE(holds(downloader.lastDownload().spoolProblem, "unreadable"));
     EXPECT_EQ(archived(), 2);
     EXPECT_FALSE(QFile::exists(spool.path()));
     const QStringList kept = QDir(tmp.dir()).entryList({"archive.spool.damaged-*"});
@@ -460,8 +451,7 @@ TEST_F(Limits, eachChangeOfStateIsReportedOnceAndEqualityIsAViolation)
         EXPECT_EQ(evaluateAt(step.value), step.subjects.size());
         EXPECT_EQ(subjects().mid(before), step.subjects);
         for (qsizetype i = 0; i < step.bodies.size() && before + i < notifier.mails.size(); ++i)
-            EXPECT_TRUE(notifier.mails[before + i].body.contains(step.bodies[i]))
-                << notifier.mails[before + i].body.toStdString();
+            EXPECT_TRUE(holds(notifier.mails[before + i].body, step.bodies[i]));
         QString active;
         active += reg().UntereWarnungAktiv ? "w" : "";
         active += reg().UntererAlarmAktiv ? "a" : "";
@@ -509,8 +499,7 @@ TEST_F(Limits, inEnglishNoGermanWordReachesTheMail)
         ASSERT_EQ(evaluateAt(step.value), 2) << step.relation;
         EXPECT_EQ(subjects().mid(before), step.subjects);
         for (const auto &mail : notifier.mails.mid(before)) {
-            EXPECT_TRUE(mail.body.contains(QLatin1String(step.relation)))
-                << mail.body.toStdString();
+            EXPECT_TRUE(holds(mail.body, QLatin1String(step.relation)));
             EXPECT_FALSE(german.match(mail.subject + QLatin1Char('\n') + mail.body).hasMatch())
                 << mail.subject.toStdString() << ": " << mail.body.toStdString();
         }
@@ -543,10 +532,11 @@ TEST_F(Limits, aHoldTimeIsCountedOnTheControllersClock)
     EXPECT_TRUE(reg().UntererAlarmAktiv);
 }
 
-// Program changes go through the same connected controller and database.
+// Program changes go through the same connected controller and database. What the controller
+// took is what later edits are measured against; a program it did not take stays to be written.
 using ProgramChanges = Download;
 
-TEST_F(ProgramChanges, theDatabaseChangesOnlyOnceTheControllerTookTheProgram)
+TEST_F(ProgramChanges, theDatabaseAndTheReferenceChangeOnlyOnceTheControllerTookTheProgram)
 {
     const FieldChanges changes{{"Regelung(1,1).RW_ObererAlarm", "27.5"},
                                {"Regelung(1,1).SW_ObereWarnung", "26.8"},
@@ -559,17 +549,31 @@ TEST_F(ProgramChanges, theDatabaseChangesOnlyOnceTheControllerTookTheProgram)
     };
     const QString before = stored();
 
-    fake.controller.failWrites();
-    ProgramChange change = changeProgram(t, changes);
-    EXPECT_EQ(change.outcome, ProgramChange::Outcome::WriteFailed);
-    EXPECT_EQ(stored(), before);
+    for (const bool echoLost : {false, true}) {
+        SCOPED_TRACE(echoLost ? "no echo" : "write fails");
+        fake.controller.failWrites(!echoLost);
+        fake.controller.noEchoAfterWrite(echoLost);
+        const ProgramChange change = changeProgram(t, changes);
+        EXPECT_EQ(change.outcome, ProgramChange::Outcome::WriteFailed);
+        EXPECT_FALSE(change.written);
+        EXPECT_TRUE(t.programming_is_dirty());
+        EXPECT_EQ(stored(), before);
+    }
 
     fake.controller.failWrites(false);
-    change = changeProgram(t, changes);
+    fake.controller.noEchoAfterWrite(false);
+    ProgramChange change = changeProgram(t, changes);
     EXPECT_EQ(change.outcome, ProgramChange::Outcome::Done)
         << errorText(change.error).toStdString();
     EXPECT_TRUE(change.written);
     EXPECT_EQ(stored(), QStringLiteral("26.80|Heater"));
+    EXPECT_EQ(fake.controller.stored("DB"), t.HydoProgramString().toLatin1());
+    EXPECT_EQ(t.programAsRead(), t.HydoProgramString());
+    EXPECT_FALSE(t.programming_is_dirty());
+    // The same change once more finds nothing to send.
+    const int writes = fake.controller.bursts("DB");
+    EXPECT_FALSE(changeProgram(t, changes).written);
+    EXPECT_EQ(fake.controller.bursts("DB"), writes);
 
     change = changeProgram(
         t, {{"Regelung(1,1).beschreibung", "Cooler"}, {"Regelung(1,1).RW_ObererAlarm", "hot"}});

@@ -153,13 +153,6 @@ protected:
 
 OSTRACOM_ON_EVERY_BACKEND(StoreSchema);
 
-// Folders and files, which only SQLite has.
-class StoreFolders : public ::testing::Test
-{
-protected:
-    TempDb tmp;
-};
-
 TEST_P(StoreSchema, newDatabaseHasItsTablesTheirColumnsAndTheSeedRows)
 {
     Database db(tmp.path());
@@ -195,20 +188,15 @@ TEST_P(StoreSchema, newDatabaseHasItsTablesTheirColumnsAndTheSeedRows)
 
 TEST_P(StoreSchema, secondOpenChangesNothing)
 {
-    {
-        Database db(tmp.path());
-    }
+    Database{tmp.path()}; // opened and closed again
+    // Any row or table written, seed rows included, changes the mark.
     const QByteArray before = writeMark(tmp);
-    const qint64 rows = tmp.count("HYDOLANG");
     tmp.close();
     {
         Database again(tmp.path());
         Database attached(tmp.path(), Database::Mode::Attach);
     }
     EXPECT_EQ(writeMark(tmp), before);
-    EXPECT_EQ(tmp.count("HYDOLANG"), rows);
-    EXPECT_EQ(tmp.count("OSTRACOM"), 1);
-    EXPECT_EQ(tmp.count("HYDOLANGTYPE"), 2);
 }
 
 TEST_P(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
@@ -218,9 +206,7 @@ TEST_P(StoreSchema, upgradeFromVersionOneKeepsEveryRow)
     Database::setUpgradeProgress([&](qint64 done, qint64 total) {
         progress.append({done, total});
     });
-    {
-        Database db(tmp.path());
-    }
+    Database{tmp.path()};
     Database::setUpgradeProgress({});
     // The archive's sensors (the logbook's rows among them) are summarised one by one.
     ASSERT_FALSE(progress.isEmpty());
@@ -320,9 +306,7 @@ TEST_P(StoreSchema, upgradeAddsSeedTextsButKeepsEditedTranslations)
     tmp.exec("INSERT INTO HYDOLANG (Deutsch, ENGLISH) VALUES ('Eigener Text', 'Own text')");
     tmp.close();
 
-    {
-        Database db(tmp.path());
-    }
+    Database{tmp.path()};
     EXPECT_EQ(englishOf(tmp, "Heizen"), "Heat");
     EXPECT_EQ(englishOf(tmp, "Kühlen"), "Cool");
     EXPECT_EQ(englishOf(tmp, "Warnung"), "Caution");
@@ -476,8 +460,9 @@ TEST(StoreAddress, theLocationOfAnAddressHoldsNoPasswordNorLineBreak)
     }
 }
 
-TEST_F(StoreFolders, dataDirectoryIsCreatedAndNamesTheDatabaseAndUnusableOnesAreRefused)
+TEST(StoreFolders, dataDirectoryIsCreatedAndNamesTheDatabaseAndUnusableOnesAreRefused)
 {
+    TempDb tmp; // folders and files, which only SQLite has
     const QString dir = tmp.filePath("a/b");
     EXPECT_EQ(prepareDataDirectory(dir), dir);
     EXPECT_TRUE(QFileInfo(dir).isDir());

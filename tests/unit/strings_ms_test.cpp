@@ -37,14 +37,20 @@ TEST_F(Strings, emptyTextsAndTextsBeforeInitComeBackUnchanged)
     EXPECT_EQ(tmp.count("HYDOLANG"), rows);
 }
 
-TEST_F(Strings, translationIsFoundWhateverTheCase)
+TEST_F(Strings, translationIsFoundWhateverTheCaseAndAnEditShowsAfterTheNextInit)
 {
     for (const char *text : {"Warnung", "warnung", "WARNUNG"})
         EXPECT_EQ(strings.ms(text), "Warning") << text;
     EXPECT_EQ(strings.ms("kühlen"), "Cool") << "folding covers umlauts";
+
+    EXPECT_EQ(strings.ms("Heizen"), "Heat");
+    tmp.exec("UPDATE HYDOLANG SET ENGLISH = 'Heating' WHERE Deutsch = 'Heizen'");
+    EXPECT_EQ(strings.ms("Heizen"), "Heat");
+    ASSERT_EQ(strings.init(*db, "ENGLISH"), Error());
+    EXPECT_EQ(strings.ms("Heizen"), "Heating");
 }
 
-TEST_F(Strings, unknownTextIsMarkedAndAddedOnce)
+TEST_F(Strings, unknownTextIsMarkedAndAddedOnceOrOnlyMarkedWhenTheTableIsGone)
 {
     EXPECT_EQ(strings.ms("Pumpe defekt"), "Pumpe defekt???");
     EXPECT_EQ(
@@ -56,6 +62,11 @@ TEST_F(Strings, unknownTextIsMarkedAndAddedOnce)
     EXPECT_EQ(strings.ms("Pumpe defekt"), "Pumpe defekt???");
     EXPECT_EQ(strings.ms("PUMPE DEFEKT"), "Pumpe defekt???");
     EXPECT_EQ(rowsFor("Pumpe defekt"), 0);
+
+    tmp.exec("DROP TABLE HYDOLANG");
+    for (int call = 0; call < 2; ++call)
+        EXPECT_EQ(strings.ms("Filter leer"), "Filter leer???") << call;
+    EXPECT_EQ(strings.ms("Warnung"), "Warning") << "the loaded table stays usable";
 }
 
 TEST_F(Strings, germanInAnyCaseIsNeverExtended)
@@ -65,15 +76,6 @@ TEST_F(Strings, germanInAnyCaseIsNeverExtended)
     EXPECT_EQ(strings.ms("Warnung"), "Warnung");
     EXPECT_EQ(rowsFor("Pumpe defekt"), 0);
     EXPECT_EQ(strings.language(), "deutsch");
-}
-
-TEST_F(Strings, editedTranslationShowsAfterTheNextInit)
-{
-    EXPECT_EQ(strings.ms("Heizen"), "Heat");
-    tmp.exec("UPDATE HYDOLANG SET ENGLISH = 'Heating' WHERE Deutsch = 'Heizen'");
-    EXPECT_EQ(strings.ms("Heizen"), "Heat");
-    ASSERT_EQ(strings.init(*db, "ENGLISH"), Error());
-    EXPECT_EQ(strings.ms("Heizen"), "Heating");
 }
 
 TEST_F(Strings, badLanguageNamesAreRefusedAndTheOldLanguageStays)
@@ -104,14 +106,6 @@ TEST_F(Strings, caseTwinsAndMissingTranslationsDoNotBreakInit)
     EXPECT_EQ(strings.ms("Kühlen"), "Cool") << "a translation beats a missing one";
     EXPECT_EQ(strings.ms("Dose"), "Dose???") << "a missing translation reads as untranslated";
     EXPECT_EQ(tmp.count("HYDOLANG"), rows) << "rows that exist are not added again";
-}
-
-TEST_F(Strings, unwritableDatabaseStillGivesTheMarkedText)
-{
-    tmp.exec("DROP TABLE HYDOLANG");
-    for (int call = 0; call < 2; ++call)
-        EXPECT_EQ(strings.ms("Pumpe defekt"), "Pumpe defekt???") << call;
-    EXPECT_EQ(strings.ms("Warnung"), "Warning") << "the loaded table stays usable";
 }
 
 TEST_F(Strings, lookupsFromTwoThreadsAgreeAndAddEachTextOnce)
@@ -164,4 +158,14 @@ TEST_F(ProgramStrings, startUsesTheStoredLanguageOrTheOverrideAndFallsBackToEngl
     EXPECT_TRUE(error.contains("KLINGONISCH")) << error.toStdString();
     EXPECT_EQ(currentLanguage(), "ENGLISH");
     EXPECT_EQ(ms("Warnung"), "Warning");
+}
+
+// The code is kept, not the text: the same error reads in whatever language is selected
+// when it is shown.
+TEST_F(ProgramStrings, anErrorReadsInTheLanguageSelectedWhenItIsShown)
+{
+    const Error error(ErrorCode::ConnectFailed, "connection refused");
+    EXPECT_EQ(errorText(error), "Verbindungsfehler !\rconnection refused");
+    ASSERT_EQ(initProgram(db, "ENGLISH"), Error());
+    EXPECT_EQ(errorText(error), "Connection error !\rconnection refused");
 }

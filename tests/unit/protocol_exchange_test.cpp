@@ -1,8 +1,12 @@
+// The read and write exchanges with a scripted controller, in virtual time.
+
 #include "link/protocol.h"
 #include "support/fake_transport.h"
 #include "support/recording_progress.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace
 {
@@ -21,6 +25,11 @@ QByteArray hexImage(int characters)
     for (int i = 0; image.size() < characters; ++i)
         image += QByteArray::number((i * 37) % 256, 16).rightJustified(2, '0').toUpper();
     return image.left(characters);
+}
+
+QByteArray twoDigits(int value)
+{
+    return QByteArray::number(value, 16).toUpper().rightJustified(2, '0');
 }
 
 class ReadExchange : public ::testing::Test
@@ -234,11 +243,87 @@ TEST_F(ReadExchange, nothingOfOneAnswerSurvivesIntoTheNext)
     controller.setRawAnswer("DX", "Version Data0102End Data");
     EXPECT_EQ(readVersion(), kTimeout);
     // Only together with the first answer would this tail make a valid frame.
-    controller.setRawAnswer(
-        "DX",
-        QByteArray::number(wireSum("0102"), 16).toUpper().rightJustified(2, '0') + "CheckSum");
+    controller.setRawAnswer("DX", twoDigits(wireSum("0102")) + "CheckSum");
     EXPECT_EQ(readVersion(), kTimeout);
     EXPECT_TRUE(result.isEmpty());
+}
+
+// Answers that are not what a healthy controller sends.
+TEST_F(ReadExchange, eachMalformedAnswerEndsInItsResult)
+{
+    const QByteArray kStart = "Version Data", kEnd = "End Data";
+    const Error kBadChecksum(ErrorCode::Communication);
+    const QByteArray good = framedAnswer(kStart, kVersionPayload, kEnd);
+    const QByteArray digits = good.mid(good.size() - 10, 2); // the checksum of kVersionPayload
+    const QByteArray lowerCase = framedAnswer(kStart, kVersionPayload, kEnd, 0, true);
+    ASSERT_NE(lowerCase, good) << "the checksum must hold a letter";
+    const QByteArray withBreaks = "400CCCCD\r\n05000000\n00";
+    const QByteArray inner = "01Version Data02";
+
+    const struct {
+        const char *what;
+        QByteArray answer;
+        Error error; // none: the payload is accepted
+        QByteArray payload;
+    } cases[] = {
+        {"garbage first", QByteArray("\r\n\x00\xff#?Vers\r\n", 12) + good, {}, kVersionPayload},
+        {"end and checksum markers in the garbage",
+         "End Data7FCheckSum End RAM" + good,
+         {},
+         kVersionPayload},
+        {"lower-case checksum", lowerCase, {}, kVersionPayload},
+        {"noise before the checksum",
+         kStart + kVersionPayload + kEnd + "\r\n" + digits + "CheckSum\r\n",
+         {},
+         kVersionPayload},
+        {"start marker inside the payload", framedAnswer(kStart, inner, kEnd), {}, inner},
+        {"line breaks in the payload count",
+         framedAnswer(kStart, withBreaks, kEnd),
+         {},
+         withBreaks},
+        {"checksum without the line breaks", kStart + withBreaks + kEnd + digits + "CheckSum",
+         kBadChecksum, ""},
+        {"empty payload", kStart + kEnd + "00CheckSum", {}, ""},
+        {"checksum marker before the end marker", kStart + kVersionPayload + "C3CheckSum" + kEnd,
+         kBadChecksum, ""},
+        {"no checksum digits", kStart + kEnd + "CheckSum", kBadChecksum, ""},
+        {"one checksum digit", kStart + kEnd + "0CheckSum", kBadChecksum, ""},
+        {"checksum marker first", "CheckSum" + kStart + kEnd + "0CheckSum", kBadChecksum, ""},
+        {"checksum ZZ", kStart + kVersionPayload + kEnd + "ZZCheckSum", kBadChecksum, ""},
+        {"checksum 0G", kStart + kVersionPayload + kEnd + "0GCheckSum", kBadChecksum, ""},
+        {"checksum blank 7", kStart + kVersionPayload + kEnd + " 7CheckSum", kBadChecksum, ""},
+        {"checksum +7", kStart + kVersionPayload + kEnd + "+7CheckSum", kBadChecksum, ""},
+        {"checksum of control characters",
+         kStart + kVersionPayload + kEnd + QByteArray("\x00\x01", 2) + "CheckSum", kBadChecksum,
+         ""},
+        {"no end marker", kStart + kVersionPayload + "C3CheckSum", kTimeout, ""},
+        {"no checksum marker", kStart + kVersionPayload + kEnd + "C3", kTimeout, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        controller.clearHistory();
+        controller.setRawAnswer("DX", c.answer);
+        result = "stale";
+        const qint64 start = fake.clock.nowMs();
+        EXPECT_EQ(readVersion(), c.error);
+        EXPECT_EQ(result, QString::fromLatin1(c.payload));
+        if (c.error == kBadChecksum) {
+            EXPECT_EQ(controller.bursts("DX"), 1) << "a bad answer is not asked for again";
+        }
+        if (c.error == kTimeout) {
+            EXPECT_GT(fake.clock.nowMs() - start, 6000);
+            EXPECT_LE(fake.clock.nowMs() - start, 6500);
+        }
+    }
+}
+
+TEST_F(ReadExchange, startMarkerArrivingOneCharacterAtATimeIsFound)
+{
+    controller.setRawAnswer("DX", "\r\n" + framedAnswer("Version Data", "0102", "End Data"));
+    controller.splitAnswerAt(QList<int>(14, 1));
+    EXPECT_EQ(readVersion(), Error());
+    EXPECT_EQ(result, "0102");
+    EXPECT_EQ(controller.bursts("DX"), 14) << "repeated until the whole start marker is there";
 }
 
 TEST(WaitRandom, waitsMinimumPlusAScaledRandomRoundedToWholeMilliseconds)
@@ -254,6 +339,129 @@ TEST(WaitRandom, waitsMinimumPlusAScaledRandomRoundedToWholeMilliseconds)
         EXPECT_LE(waited, 298);
         EXPECT_LE(std::abs(waited - (99 + r * 199)), 0.5);
     }
+}
+
+const Error kWriteChecksum(ErrorCode::TransferFailed);
+
+const QByteArray kCalibration = "0A0B0C0D0E0F101112131415161718191A1B1C1D";
+
+class WriteExchange : public ::testing::Test
+{
+protected:
+    Error write(const QByteArray &data, bool quiet = true)
+    {
+        return put_Meta_Data(ctx, "DI", "Receive Start", "CheckSum", QString::fromLatin1(data),
+                             quiet);
+    }
+
+    FakeLink fake;
+    FakeController &controller = fake.controller;
+    NoProgress progress;
+    ProtocolContext ctx{*fake.link, fake.clock, progress, kTcp};
+};
+
+TEST_F(WriteExchange, dataAndItsChecksumGoOutOneCharacterEveryTwelveMilliseconds)
+{
+    EXPECT_EQ(write(kCalibration), Error());
+    EXPECT_EQ(controller.stored("DI"), kCalibration);
+    EXPECT_EQ(controller.lastWriteReceived(), kCalibration + twoDigits(wireSum(kCalibration)));
+    EXPECT_EQ(controller.bursts("DI"), 1);
+    EXPECT_EQ(controller.closes(), 1);
+    EXPECT_TRUE(fake.link->Buffer.isEmpty());
+
+    const auto &w = controller.writes();
+    // The command burst, then one write per data and checksum character.
+    ASSERT_EQ(w.size(), 1 + kCalibration.size() + 2);
+    for (qsizetype i = 2; i < w.size(); ++i) {
+        EXPECT_EQ(w[i].bytes.size(), 1);
+        EXPECT_EQ(w[i].atMs - w[i - 1].atMs, 12);
+    }
+
+    // 'F' * 3 + '8' = 266, which is 10 modulo 256: two digits with a leading zero.
+    EXPECT_EQ(write("FFF8"), Error());
+    EXPECT_EQ(controller.lastWriteReceived(), "FFF80A");
+}
+
+TEST_F(WriteExchange, readyAnnouncedAfterRepeatsIsWaitedForAndSerialSendsTheCommandOnce)
+{
+    controller.answerAfterRepeats(3);
+    EXPECT_EQ(write(kCalibration), Error());
+    EXPECT_EQ(controller.bursts("DI"), 3);
+    EXPECT_EQ(controller.stored("DI"), kCalibration);
+
+    // Over a serial line the command goes out once, with a line feed, before the data.
+    controller.answerAfterRepeats(1);
+    const qsizetype before = controller.written().size();
+    ctx.params = kSerial;
+    EXPECT_EQ(write("FF"), Error());
+    EXPECT_EQ(controller.written().mid(before), "DI\nFF8C");
+}
+
+TEST_F(WriteExchange, echoMustBeTheExactChecksumAsTwoHexDigitsOfEitherCase)
+{
+    // "FF" sums to 0x8C; "Receive Start" comes in one read, the echo in the next.
+    const struct {
+        const char *echo;
+        Error error;
+    } cases[] = {{"8cCheckSum", {}},
+                 {"8BCheckSum", kWriteChecksum},
+                 {"8dCheckSum", kWriteChecksum},
+                 {"CheckSum", kWriteChecksum},
+                 {"7CheckSum", kWriteChecksum},
+                 {"G1CheckSum", kWriteChecksum},
+                 {"CheckSum3C", kWriteChecksum}};
+    controller.splitAnswerAt({13});
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.echo);
+        controller.setRawAnswer("DI", QByteArray("Receive Start") + c.echo);
+        EXPECT_EQ(write("FF"), c.error);
+        EXPECT_EQ(controller.written().right(4), "FF8C");
+    }
+}
+
+TEST_F(WriteExchange, silenceBeforeReadyOrInsteadOfTheEchoTimesOutAfterSixHundredSeconds)
+{
+    controller.mute();
+    EXPECT_EQ(write(kCalibration), kTimeout);
+    EXPECT_GT(fake.clock.nowMs(), 600000);
+    EXPECT_LE(fake.clock.nowMs(), 600000 + 298);
+    EXPECT_FALSE(controller.stored("DI"));
+
+    controller.mute(false);
+    controller.noEchoAfterWrite();
+    const qint64 start = fake.clock.nowMs();
+    EXPECT_EQ(write(kCalibration), kTimeout);
+    EXPECT_GT(fake.clock.nowMs() - start, 600000);
+    EXPECT_EQ(controller.lastWriteReceived(), kCalibration + twoDigits(wireSum(kCalibration)))
+        << "the data went out before the wait";
+}
+
+TEST_F(WriteExchange, dataProgressIsReportedUnlessQuiet)
+{
+    std::vector<int> indices;
+    int lastTotal = 0;
+    fake.link->PutBufferProgress = [&](int index, int total) {
+        indices.push_back(index);
+        lastTotal = total;
+    };
+    EXPECT_EQ(write(kCalibration, false), Error());
+    ASSERT_EQ(indices.size(), static_cast<size_t>(kCalibration.size() + 2));
+    EXPECT_EQ(indices.front(), 1);
+    EXPECT_EQ(indices.back(), kCalibration.size() + 2);
+    EXPECT_EQ(lastTotal, kCalibration.size() + 2);
+
+    indices.clear();
+    EXPECT_EQ(write(kCalibration, true), Error());
+    EXPECT_TRUE(indices.empty());
+}
+
+TEST_F(WriteExchange, linkLostBeforeReadyEndsTheWriteWithoutSendingData)
+{
+    controller.setRawAnswer("DI", "Receive Start");
+    controller.dropMidAnswer();
+    EXPECT_EQ(write(kCalibration), Error(ErrorCode::NoLinkReceive));
+    EXPECT_EQ(controller.written().size(), 200) << "only the command went out";
+    EXPECT_LT(fake.clock.nowMs(), 1000);
 }
 
 } // namespace
