@@ -439,8 +439,7 @@ Error appendLogLine(const QString &logPath, const QString &line)
 }
 
 Notification sendNotification(const MailSettings &account, const QString &dataDir,
-                              const QString &subject, const QString &body,
-                              const MailLimits &limits)
+                              const QString &subject, const QString &body, const MailLimits &limits)
 {
     QMutexLocker lock(&notificationMutex);
     const FolderLock folderLock(dataDir);

@@ -75,5 +75,5 @@ struct Notification {
 // mail.txt in `dataDir`), and appends the attempt line and the outcome line to
 // ostracom.log in `dataDir` in either case; both lines are tried even when the first fails.
 Notification sendNotification(const MailSettings &account, const QString &dataDir,
-                         const QString &subject, const QString &body,
-                         const MailLimits &limits = {});
+                              const QString &subject, const QString &body,
+                              const MailLimits &limits = {});

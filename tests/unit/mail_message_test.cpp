@@ -286,8 +286,7 @@ TEST_F(MailFiles, TextFileIsReplacedAndLogLinesAppended)
 TEST_F(MailFiles, LogThatCannotBeWrittenIsReportedToTheCaller)
 {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("ostracom.log")));
-    EXPECT_EQ(appendLogLine(path("ostracom.log"), QStringLiteral("x")).code,
-              ErrorCode::FileFailed);
+    EXPECT_EQ(appendLogLine(path("ostracom.log"), QStringLiteral("x")).code, ErrorCode::FileFailed);
 
     const Notification sent = sendNotification(MailSettings{}, dir.path(),
                                                QStringLiteral("Betreff"), QStringLiteral("Text"));

@@ -297,7 +297,7 @@ TEST_F(Download, aLockedDatabaseSpoolsTheRecordsAndTheNextCycleWritesThem)
     {
         DatabaseHolder lock(tmp.path());
         fake.controller.setPayload("DO", storedData({{1, 250, kT0}, {2, 780, kT0}}));
-        EXPECT_EQ(downloader.get_comp().code, ErrorCode::Other)
+        EXPECT_EQ(downloader.get_comp().cause, ErrorCode::DatabaseBusy)
             << "the database's refusal is reported";
         EXPECT_EQ(downloader.lastDownload().spooled, 2);
         EXPECT_TRUE(downloader.lastDownload().databaseBusy);
@@ -323,7 +323,7 @@ TEST_F(Download, aSpoolThatCannotBeWrittenAcknowledgesNothingAndStaysWhole)
     DatabaseHolder lock(tmp.path());
     ASSERT_TRUE(QDir().mkpath(spool.path())) << "a folder where the spool file should go";
     fake.controller.setPayload("DO", storedData({{1, 250, kT0}}));
-    EXPECT_EQ(downloader.get_comp().code, ErrorCode::Other);
+    EXPECT_EQ(downloader.get_comp().cause, ErrorCode::DatabaseBusy);
     EXPECT_EQ(fake.controller.bursts("DL"), 0);
     ASSERT_TRUE(QDir().rmdir(spool.path()));
     downloader.get_comp();
@@ -341,7 +341,7 @@ TEST_F(Download, aSpoolThatCannotBeWrittenAcknowledgesNothingAndStaysWhole)
     for (int i = 1; i <= 20; ++i)
         many.append({1, 250 + i, kT0.addSecs(10 * i)});
     fake.controller.setPayload("DO", storedData(many));
-    EXPECT_EQ(downloader.get_comp().code, ErrorCode::Other);
+    EXPECT_EQ(downloader.get_comp().cause, ErrorCode::DatabaseBusy);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, previousHandler);
 
