@@ -70,8 +70,8 @@ protected:
     }
     bool connected(int count)
     {
-        return waitUntil([&] { return m_form->tarvelonCount() == count && m_form->isIdle(); },
-                         kConnectTimeoutMs);
+        return user::waitFor([&] { return m_form->tarvelonCount() == count && m_form->isIdle(); },
+                             kConnectTimeoutMs);
     }
 };
 
@@ -124,7 +124,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_TRUE(waitIdle(2000));
     EXPECT_EQ(m_form->findChild<TarvelonProgram *>(), nullptr);
     user::rightClickAt(list()->viewport(), QPoint(10, 10));
-    EXPECT_TRUE(waitUntil([&] { return edit->isVisible(); }, 2000));
+    EXPECT_TRUE(user::waitFor([&] { return edit->isVisible(); }, 2000));
     saveScreenshot(edit, QStringLiteral("popup"));
     QTest::keyClick(edit, Qt::Key_Escape);
     EXPECT_FALSE(edit->isVisible());
@@ -163,7 +163,7 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
 
     // The first tick after adding polls; each poll archives what the controller stored.
     valuesFile("values.txt", "1=26.5\n");
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             const auto newest = m_db->newestArchived(1234, 1);
             return newest && qAbs(newest->wert - 26.5) < 1e-6 && m_form->isIdle();
@@ -197,7 +197,7 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     ASSERT_TRUE(chooseMenu("Edit", "Show Tarvelon measurements"));
     auto *chart = m_form->findChild<TarvelonDisplay *>();
     ASSERT_NE(chart, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return !chart->shownPlot().series.empty(); }, 5000));
+    ASSERT_TRUE(user::waitFor([&] { return !chart->shownPlot().series.empty(); }, 5000));
     EXPECT_TRUE(chart->isVisible());
     EXPECT_EQ(online, "1");
     EXPECT_EQ(unit, "Hour");
@@ -228,7 +228,7 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
                 return m;
         return std::nullopt;
     };
-    ASSERT_TRUE(waitUntil([&] { return alarmMail().has_value() && m_form->isIdle(); }, 25000));
+    ASSERT_TRUE(user::waitFor([&] { return alarmMail().has_value() && m_form->isIdle(); }, 25000));
     EXPECT_EQ(alarmMail()->rcptTos, QStringList{"alarm@example.org"});
 
     // The alarm shows without any box: the row turns red.
@@ -247,7 +247,7 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     ASSERT_TRUE(lastGood.isValid());
     sim.stop();
     auto controller = [&] { return m_form->service().status().controllers.value(0); };
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             return controller().lastError.error.code == ErrorCode::ConnectFailed &&
                    rowTexts(0)[10].contains("Error: ");
@@ -331,7 +331,7 @@ TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
     // The next poll must write each controller's values into its own row, wherever sorting
     // put it.
     const int cycles = m_form->service().status().cycles;
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] { return m_form->service().status().cycles > cycles && m_form->isIdle(); }, 25000));
     EXPECT_EQ(rowTexts(0)[0], "1234");
     EXPECT_EQ(rowTexts(0)[2], m_form->tarvelon(2).Sensor(1).formatierter_wert());
@@ -355,7 +355,7 @@ TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
     EXPECT_EQ(statusText()->text(), "Exit of the Ostracom software requested");
     saveScreenshot(m_form.get(), QStringLiteral("exit_requested"));
 
-    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() == 1; }, 3000));
     expectQuestion(m_boxes->boxes()[0], "Please confirm", "Really exit Ostracom ?",
                    QMessageBox::Yes | QMessageBox::No);
     ASSERT_TRUE(waitIdle(3000));
@@ -368,7 +368,7 @@ TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
 
     m_boxes->script({QMessageBox::Yes});
     ASSERT_TRUE(chooseMenu("File", "Exit Ostracom"));
-    ASSERT_TRUE(waitUntil([&] { return !m_form->isVisible(); }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return !m_form->isVisible(); }, 3000));
     EXPECT_EQ(m_boxes->boxes().size(), 2);
     EXPECT_FALSE(timer()->isActive());
 }
@@ -384,7 +384,7 @@ TEST_F(MainWindowFlow, exitDuringADownloadGivesItUpAtOnceAndLosesNothing)
     m_boxes->script({QMessageBox::Ok});
     addByDialog(simAddress(sim));
     // Adding polls at once: wait until the download is under way.
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             return m_form->tarvelonCount() == 1 && m_form->service().cycleRunning() &&
                    progressBar()->isVisible();
@@ -395,12 +395,12 @@ TEST_F(MainWindowFlow, exitDuringADownloadGivesItUpAtOnceAndLosesNothing)
 
     m_boxes->script({QMessageBox::Yes});
     ASSERT_TRUE(chooseMenu("File", "Exit Ostracom"));
-    ASSERT_TRUE(waitUntil([&] { return !m_form->isVisible(); }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return !m_form->isVisible(); }, 3000));
     EXPECT_TRUE(m_form->service().cycleRunning()) << "the question came during the download";
     ASSERT_EQ(m_boxes->boxes().size(), 2);
     EXPECT_EQ(m_boxes->boxes()[1].text, "Really exit Ostracom ?");
     // A generous ceiling: the rest of the download alone would take several seconds.
-    EXPECT_TRUE(waitUntil(
+    EXPECT_TRUE(user::waitFor(
         [&] { return !m_form->linkWorker().busy() && !m_form->service().cycleRunning(); }, 2000));
 
     // Every record the controller forgot is archived exactly once, and nothing twice.
@@ -433,8 +433,8 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     // Cancel: not added.
     m_boxes->script({QMessageBox::Ok, QMessageBox::Cancel});
     addByDialog(simAddress(sim));
-    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 2 && m_form->isIdle(); },
-                          kConnectTimeoutMs));
+    ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() == 2 && m_form->isIdle(); },
+                              kConnectTimeoutMs));
     expectQuestion(m_boxes->boxes()[1], "New VEK hardware detected",
                    "New Tarvelon found.\n\nAn initial programming is required before first use !",
                    QMessageBox::Ok | QMessageBox::Cancel);
@@ -451,7 +451,7 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     m_boxes->script({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok});
     addByDialog(simAddress(sim));
     bool sawProgress = false;
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             if (progressBar()->isVisible() && statusText()->text().contains("current")) {
                 if (!sawProgress) {
@@ -504,7 +504,7 @@ TEST_F(MainWindowFlow, aControllerNotTakenIsNotAddedAndAWarningSaysWhy)
         const qsizetype boxes = m_boxes->boxes().size();
         m_boxes->script(c.answers);
         addByDialog(simAddress(sim));
-        ASSERT_TRUE(waitUntil(
+        ASSERT_TRUE(user::waitFor(
             [&] {
                 return m_boxes->boxes().size() == boxes + qsizetype(c.answers.size()) &&
                        m_form->isIdle();
@@ -538,7 +538,8 @@ TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)
             ASSERT_TRUE(user::click(dialog, "Command1"));
         }
         EXPECT_TRUE(m_form->isIdle());
-        EXPECT_TRUE(waitUntil([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
+        EXPECT_TRUE(
+            user::waitFor([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
     }
     EXPECT_EQ(m_form->tarvelonCount(), 0);
 }

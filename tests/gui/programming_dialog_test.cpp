@@ -108,8 +108,8 @@ protected:
                                     "--sensor", "6=7", "--sensor", "7=2"});
         m_boxes->script({QMessageBox::Ok}); // the clock question
         addByDialog(simAddress(sim));
-        ASSERT_TRUE(waitUntil([&] { return m_form->tarvelonCount() == 1 && m_form->isIdle(); },
-                              kConnectTimeoutMs));
+        ASSERT_TRUE(user::waitFor([&] { return m_form->tarvelonCount() == 1 && m_form->isIdle(); },
+                                  kConnectTimeoutMs));
     }
 
     // Opens the dialog by a double click on the controller's row.
@@ -117,7 +117,7 @@ protected:
     {
         EXPECT_TRUE(user::clickIndex(list(), list()->model()->index(0, 0), true));
         TarvelonProgram *dialog = nullptr;
-        waitUntil(
+        user::waitFor(
             [&] {
                 for (auto *d : m_form->findChildren<TarvelonProgram *>())
                     if (d->isVisible())
@@ -133,7 +133,8 @@ protected:
 
     bool closed()
     {
-        return waitUntil([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; }, 2000);
+        return user::waitFor([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; },
+                             2000);
     }
     // Back: closes the dialog without sending anything.
     void back(TarvelonProgram *dialog)
@@ -303,7 +304,7 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
     ASSERT_TRUE(user::click(dialog, "Command1"));
     // The whole program goes out paced as the controller needs it: about a minute.
     ASSERT_TRUE(
-        waitUntil([&] { return m_form->isIdle() && m_boxes->unusedAnswers() == 0; }, 150000));
+        user::waitFor([&] { return m_form->isIdle() && m_boxes->unusedAnswers() == 0; }, 150000));
     EXPECT_EQ(m_boxes->boxes().last().text, "Tarvelon programming successful !");
 
     // The emulator holds the typed values; the description is the PC's own.
@@ -442,7 +443,7 @@ TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDisca
             dialog->close();
         else
             user::click(dialog, c.leave);
-        ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() > boxes; }, 2000))
+        ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() > boxes; }, 2000))
             << "nothing says why the dialog stays";
         const QString said = m_boxes->boxes().at(boxes).text;
         EXPECT_TRUE(said.contains("The alarm time is not a valid time of day: 25:99:00"))
@@ -452,7 +453,7 @@ TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDisca
         if (!c.closes) {
             auto *kinds = user::find<QTabBar>(dialog, "TabStrip1");
             EXPECT_EQ(kinds->tabText(kinds->currentIndex()), "PE") << "the time stays shown";
-            EXPECT_TRUE(waitUntil([&] { return dialog->focusWidget() == alarmTime; }, 1000));
+            EXPECT_TRUE(user::waitFor([&] { return dialog->focusWidget() == alarmTime; }, 1000));
             saveScreenshot(dialog, QStringLiteral("alarm_time_%1").arg(c.leave));
             enter(panel, "text_Alarmzeit", "013000");
             back(dialog);
@@ -482,7 +483,7 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     showPage(dialog, "Measurement settings");
     m_boxes->script({QMessageBox::Ok});
     enterAndLeave(dialog, "edit_hd_press", "9999");
-    EXPECT_TRUE(waitUntil([&] { return m_boxes->withText("too large").size() == 1; }, 2000));
+    EXPECT_TRUE(user::waitFor([&] { return m_boxes->withText("too large").size() == 1; }, 2000));
     enterAndLeave(dialog, "edit_hd_press", "20");
     EXPECT_EQ(controller.aq_hd_press(), 20);
     // The hold time of the pH regulation is the PC's own, stored however the dialog ends.

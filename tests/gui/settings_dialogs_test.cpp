@@ -49,7 +49,7 @@ protected:
         EXPECT_TRUE(withDialog<OstracomNotifyConfig>("Alarm notification", [&](auto *d) {
             drive(d);
             // Closed whatever happened, so that the menu command returns.
-            waitUntil([&] { return !d->testRunning(); }, kMailTimeoutMs);
+            user::waitFor([&] { return !d->testRunning(); }, kMailTimeoutMs);
             user::click(d, "Command2");
         }));
     }
@@ -75,7 +75,7 @@ protected:
         // The mail goes out on the worker; the dialog waits with its buttons off.
         EXPECT_FALSE(test->isEnabled());
         EXPECT_TRUE(
-            waitUntil([&] { return m_boxes->boxes().size() == boxes + 1; }, kMailTimeoutMs));
+            user::waitFor([&] { return m_boxes->boxes().size() == boxes + 1; }, kMailTimeoutMs));
     }
 };
 
@@ -175,7 +175,7 @@ TEST_F(SettingsDialogs, refusedMailsAreSaidAndWaitInTheStatusBarUntilTheServerTa
     addByDialog(simAddress(sim));
     auto *status = m_form->findChild<QLabel *>(QStringLiteral("statustext1"));
     ASSERT_NE(status, nullptr);
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             return status->text().contains("Mails waiting to be sent: ") &&
                    status->text().contains("(Last failure: 1 --- ");
@@ -196,7 +196,7 @@ TEST_F(SettingsDialogs, refusedMailsAreSaidAndWaitInTheStatusBarUntilTheServerTa
     };
     // The note goes with the next refresh of the idle window, not while a cycle shows its
     // progress there.
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             return alarms() > 0 && m_form->isIdle() && !status->text().contains("Mails waiting");
         },

@@ -41,7 +41,7 @@ protected:
         m_window->show();
         m_boxes = std::make_unique<BoxAnswerer>(
             [](QMessageBox *box, int n) { saveScreenshot(box, QStringLiteral("box%1").arg(n)); });
-        ASSERT_TRUE(waitUntil([&] { return !m_window->busy(); }, 10000));
+        ASSERT_TRUE(user::waitFor([&] { return !m_window->busy(); }, 10000));
     }
     // Starts telvara-sim with `arguments` and opens a fresh window on its port.
     void openOn(TelvaraProcess &sim, const QStringList &arguments)
@@ -68,7 +68,7 @@ protected:
     bool idle() const { return !m_window->busy(); }
     bool transferEnds() const
     {
-        return waitUntil([&] { return idle(); }, kTransferMs);
+        return user::waitFor([&] { return idle(); }, kTransferMs);
     }
 
     void goTo(int n) { user::clickIndex(table(), table()->model()->index(n - 1, 0)); }
@@ -123,7 +123,7 @@ TEST_F(SmsWindow, reservedNumbersAreRefusedAndTheArrowsWrapAround)
         if (s.button)
             user::click(m_window.get(), QString::fromLatin1(s.button));
         ASSERT_TRUE(
-            waitUntil([&] { return int(m_boxes->boxes().size()) - before >= s.boxes; }, 2000));
+            user::waitFor([&] { return int(m_boxes->boxes().size()) - before >= s.boxes; }, 2000));
         EXPECT_EQ(number(), s.expected) << s.row << " " << (s.button ? s.button : "");
         EXPECT_EQ(int(m_boxes->boxes().size()) - before, s.boxes) << s.row;
         EXPECT_EQ(table()->currentRow(), s.expected - 1) << "the table shows the number's row";
@@ -230,7 +230,7 @@ TEST_F(SmsWindow, theCauseDecidesWhichFieldsAreOpen)
     // "Anruf Info" needs an international number first.
     typeAnew("Text2", QString());
     chooseCause("Anruf Info");
-    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 2000));
+    ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() == 1; }, 2000));
     EXPECT_EQ(causes->currentIndex(), 0);
     EXPECT_EQ(m_boxes->boxes().first().title, ms("Ursache: Anruf Info "));
 
@@ -354,7 +354,7 @@ TEST_F(SmsWindow, closingIsAskedOnTheNextTickAndNoKeepsTheWindowOpen)
     m_boxes->script({QMessageBox::No});
     menu("&Datei", "&Beenden");
     EXPECT_TRUE(m_window->isVisible()) << "the first attempt is only a request";
-    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() == 1; }, 3000));
     EXPECT_EQ(m_boxes->boxes().first().text, ms("Telvara wirklich beenden ?"));
     QTest::qWait(1500);
     EXPECT_EQ(m_boxes->boxes().size(), 1) << "No withdraws the request";
@@ -362,7 +362,7 @@ TEST_F(SmsWindow, closingIsAskedOnTheNextTickAndNoKeepsTheWindowOpen)
 
     m_boxes->script({QMessageBox::Yes});
     menu("&Datei", "&Beenden");
-    ASSERT_TRUE(waitUntil([&] { return !m_window->isVisible(); }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return !m_window->isVisible(); }, 3000));
 }
 
 TEST_F(SmsWindow, aboutBoxShowsTitleVersionAndTheSystemFacts)
@@ -513,7 +513,7 @@ TEST_F(SmsWindow, aWriteCutShortIsReadBackWithAWarningThatItMayBeIncomplete)
     ASSERT_NO_FATAL_FAILURE(openOn(sim, {}));
     m_boxes->script({QMessageBox::Yes});
     menu("&Konfiguration...", "... &aus SMS Controller laden");
-    ASSERT_TRUE(waitUntil([&] { return idle() && m_boxes->boxes().size() >= 2; }, kTransferMs));
+    ASSERT_TRUE(user::waitFor([&] { return idle() && m_boxes->boxes().size() >= 2; }, kTransferMs));
     EXPECT_EQ(cell(2, 0), QStringLiteral("+4930222"));
     EXPECT_EQ(cell(4, 0), QString()) << "never arrived";
     EXPECT_EQ(boxesTitled(ms("Übertragung wiederholen ")), 0);
