@@ -68,7 +68,7 @@ protected:
     bool idle() const { return !m_window->busy(); }
     bool transferEnds() const
     {
-        return user::waitFor([&] { return idle(); }, kTransferMs);
+        return user::waitFor([this] { return idle(); }, kTransferMs);
     }
 
     void goTo(int n) { user::clickIndex(table(), table()->model()->index(n - 1, 0)); }
@@ -86,12 +86,10 @@ protected:
     {
         ASSERT_TRUE(user::chooseFromMenuBar(m_window->menuBar(), ms(title), ms(entry))) << entry;
     }
-    int boxesTitled(const QString &title) const
+    auto boxesTitled(const QString &title) const
     {
-        int n = 0;
-        for (const auto &b : m_boxes->boxes())
-            n += b.title == title ? 1 : 0;
-        return n;
+        const auto &boxes = m_boxes->boxes();
+        return std::count_if(boxes.begin(), boxes.end(), [&](auto &b) { return b.title == title; });
     }
 
     QStringList m_ports;
