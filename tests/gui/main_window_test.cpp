@@ -52,14 +52,11 @@ QString version(double number)
 class MainWindowFlow : public MainWindowTest
 {
 protected:
-    QTimer *timer() const { return m_form->findChild<QTimer *>(QStringLiteral("Timer1")); }
-    QLabel *statusText() const
-    {
-        return m_form->findChild<QLabel *>(QStringLiteral("statustext1"));
-    }
+    QTimer *timer() const { return user::find<QTimer>(m_form.get(), "Timer1"); }
+    QLabel *statusText() const { return user::find<QLabel>(m_form.get(), "statustext1"); }
     QProgressBar *progressBar() const
     {
-        return m_form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+        return user::find<QProgressBar>(m_form.get(), "ProgressBar1");
     }
     // The commands that act on the selected controller.
     bool controllerCommandsEnabled() const
@@ -81,8 +78,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_EQ(currentLanguage(), "ENGLISH");
     EXPECT_EQ(m_form->windowTitle(), "Ostracom version " OSTRACOM_PROJECT_VERSION);
     EXPECT_EQ(actionTexts(m_form->menuBar()), (QStringList{"File", "Edit", "Tools", "?"}));
-    auto *edit = m_form->findChild<QMenu *>(QStringLiteral("Menu_Bearbeiten"));
-    ASSERT_NE(edit, nullptr);
+    auto *edit = user::find<QMenu>(m_form.get(), "Menu_Bearbeiten");
     EXPECT_EQ(actionTexts(edit), (QStringList{"New Tarvelon", "Remove Tarvelon", "Program Tarvelon",
                                               "Show Tarvelon measurements"}));
     EXPECT_FALSE(action("menu_Tarvelon_messwerte_anzeigen")->isEnabled());
@@ -131,10 +127,9 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_TRUE(m_form->isIdle());
 }
 
-TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt)
+TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesUpdatesAndAlarms)
 {
-    const QString values = valuesFile("values.txt", "1=25.0\n");
-    SimProcess &sim = startSim({"--speed", "60", "--values", values});
+    SimProcess &sim = startSim({"--speed", "60", "--values", valuesFile("values.txt", "1=25.0\n")});
 
     m_boxes->script({QMessageBox::Ok}); // the clock question
     addByDialog(simAddress(sim));
@@ -204,22 +199,15 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     EXPECT_EQ(chart->shownPlot().series.size(), 6u) << "the logbook and five sensors";
     EXPECT_TRUE(m_form->isIdle() || m_form->service().cycleRunning()) << "polling goes on";
     saveScreenshot(chart, QStringLiteral("chart"));
-    chart->close();
-}
+    user::closeBox(chart);
 
-TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
-{
+    // A poll that finds the temperature above its alarm limit of 27.0 sends the alarm mail.
     SmtpServer smtp;
     ASSERT_TRUE(smtp.start()) << smtp.error().toStdString();
     // Stored as another program would: the window's cycle takes it up.
     m_db->saveMailSettings(
         {smtp.address(), "alarm@example.org", "ostracom@example.org", QString(), QString(), 1});
-
-    // Above the emulated temperature's upper alarm limit of 27.0.
-    SimProcess &sim = startSim({"--speed", "60", "--values", valuesFile("values.txt", "1=28.0\n")});
-    m_boxes->script({QMessageBox::Ok});
-    addByDialog(simAddress(sim));
-    ASSERT_TRUE(connected(1));
+    valuesFile("values.txt", "1=28.0\n");
 
     auto alarmMail = [&]() -> std::optional<ReceivedMail> {
         for (const ReceivedMail &m : smtp.messages())
@@ -262,57 +250,10 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     saveScreenshot(m_form.get(), QStringLiteral("download-error"));
 }
 
-TEST_F(MainWindowFlow, rowsOpenTheProgrammingDialogAndRemovingAsksAndRenumbers)
-{
-    SimProcess &first = startSim({});
-    SimProcess &second = startSim({"--id", "2345"});
-    m_boxes->script({QMessageBox::Ok, QMessageBox::Ok});
-    m_form->connectAtStart({first.tcpLink(), second.tcpLink()});
-    ASSERT_TRUE(connected(2));
-    EXPECT_EQ(rowTexts(0)[0], "1234");
-    EXPECT_EQ(rowTexts(1)[0], "2345");
-
-    // A double click on any row opens the programming dialog; Back gives the window back.
-    ASSERT_TRUE(clickRow(1, true));
-    auto *program = m_form->findChild<TarvelonProgram *>();
-    ASSERT_NE(program, nullptr);
-    ASSERT_TRUE(user::click(program, "Command2"));
-    ASSERT_TRUE(waitIdle());
-
-    // No keeps the list; the pop-up menu of the list offers the same command.
-    m_boxes->script({QMessageBox::No});
-    ASSERT_TRUE(clickRow(0));
-    const QRect row0 = list()->visualItemRect(list()->topLevelItem(0));
-    user::rightClickAt(list()->viewport(), row0.center());
-    ASSERT_TRUE(user::chooseInMenu(user::openMenu(), "Remove Tarvelon"));
-    ASSERT_EQ(m_boxes->boxes().size(), 3);
-    expectQuestion(m_boxes->boxes()[2], "Confirm removal", "Really remove the Tarvelon ?",
-                   QMessageBox::Yes | QMessageBox::No);
-    EXPECT_EQ(m_form->tarvelonCount(), 2);
-    EXPECT_EQ(list()->topLevelItemCount(), 2);
-    EXPECT_TRUE(m_form->isIdle());
-
-    // Yes removes the clicked row's controller.
-    m_boxes->script({QMessageBox::Yes});
-    ASSERT_TRUE(clickRow(0));
-    ASSERT_TRUE(chooseMenu("Edit", "Remove Tarvelon"));
-    ASSERT_EQ(m_form->tarvelonCount(), 1);
-    ASSERT_EQ(list()->topLevelItemCount(), 1);
-    EXPECT_EQ(rowTexts(0)[0], "2345");
-    EXPECT_EQ(m_form->tarvelon(1).aq_id(), 2345);
-    saveScreenshot(m_form.get(), QStringLiteral("one_left"));
-
-    // The remaining row now stands for position 1: removing it empties the list.
-    m_boxes->script({QMessageBox::Yes});
-    ASSERT_TRUE(clickRow(0));
-    ASSERT_TRUE(chooseMenu("Edit", "Remove Tarvelon"));
-    EXPECT_EQ(m_form->tarvelonCount(), 0);
-    EXPECT_EQ(list()->topLevelItemCount(), 0);
-    EXPECT_FALSE(controllerCommandsEnabled());
-    EXPECT_TRUE(m_form->isIdle());
-}
-
-TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
+// Rows sorted by a column keep their controllers' values, a double click on any row opens
+// the programming dialog, and removing asks, takes the clicked row's controller and
+// renumbers the rest.
+TEST_F(MainWindowFlow, sortedRowsKeepTheirValuesOpenTheProgramAndRemoveTheirController)
 {
     SimProcess &a =
         startSim({"--id", "2345", "--values", valuesFile("warm.txt", "1=27.0\n"), "--speed", "60"});
@@ -340,11 +281,44 @@ TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
     EXPECT_TRUE(rowTexts(1)[2].startsWith(QLocale().toString(27.0, 'f', 1)));
     saveScreenshot(m_form.get(), QStringLiteral("sorted"));
 
-    // Adding a controller that is in the list already replaces its entry.
-    m_boxes->script({QMessageBox::Ok});
-    addByDialog(simAddress(b));
-    ASSERT_TRUE(connected(2));
+    // A double click on any row opens the programming dialog; Back gives the window back.
+    ASSERT_TRUE(clickRow(1, true));
+    auto *program = m_form->findChild<TarvelonProgram *>();
+    ASSERT_NE(program, nullptr);
+    ASSERT_TRUE(user::click(program, "Command2"));
+    ASSERT_TRUE(waitIdle());
+
+    // No keeps the list; the pop-up menu of the list offers the same command.
+    m_boxes->script({QMessageBox::No});
+    ASSERT_TRUE(clickRow(0));
+    const QRect row0 = list()->visualItemRect(list()->topLevelItem(0));
+    user::rightClickAt(list()->viewport(), row0.center());
+    ASSERT_TRUE(user::chooseInMenu(user::openMenu(), "Remove Tarvelon"));
+    ASSERT_EQ(m_boxes->boxes().size(), 3);
+    expectQuestion(m_boxes->boxes()[2], "Confirm removal", "Really remove the Tarvelon ?",
+                   QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(m_form->tarvelonCount(), 2);
     EXPECT_EQ(list()->topLevelItemCount(), 2);
+    EXPECT_TRUE(m_form->isIdle());
+
+    // Yes removes the clicked row's controller, the first connected.
+    m_boxes->script({QMessageBox::Yes});
+    ASSERT_TRUE(clickRow(1));
+    ASSERT_TRUE(chooseMenu("Edit", "Remove Tarvelon"));
+    ASSERT_EQ(m_form->tarvelonCount(), 1);
+    ASSERT_EQ(list()->topLevelItemCount(), 1);
+    EXPECT_EQ(rowTexts(0)[0], "1234");
+    EXPECT_EQ(m_form->tarvelon(1).aq_id(), 1234);
+    saveScreenshot(m_form.get(), QStringLiteral("one_left"));
+
+    // The remaining row now stands for position 1: removing it empties the list.
+    m_boxes->script({QMessageBox::Yes});
+    ASSERT_TRUE(clickRow(0));
+    ASSERT_TRUE(chooseMenu("Edit", "Remove Tarvelon"));
+    EXPECT_EQ(m_form->tarvelonCount(), 0);
+    EXPECT_EQ(list()->topLevelItemCount(), 0);
+    EXPECT_FALSE(controllerCommandsEnabled());
+    EXPECT_TRUE(m_form->isIdle());
 }
 
 TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
@@ -473,11 +447,13 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     EXPECT_LT(id, 32000);
     saveScreenshot(m_form.get(), QStringLiteral("programmed"));
 
-    // The controller kept its new identifier: connecting again asks nothing new.
+    // The controller kept its new identifier: connecting again asks nothing new, and adding
+    // a controller that is in the list already replaces its entry.
     m_boxes->script({QMessageBox::Ok});
     addByDialog(simAddress(sim));
     ASSERT_TRUE(connected(1));
     EXPECT_EQ(m_boxes->boxes().size(), 6);
+    EXPECT_EQ(list()->topLevelItemCount(), 1);
     EXPECT_EQ(rowTexts(0)[0].toInt(), id);
 }
 
@@ -521,22 +497,24 @@ TEST_F(MainWindowFlow, aControllerNotTakenIsNotAddedAndAWarningSaysWhy)
     }
 }
 
+// Escape, Cancel or the close box: nothing is connected and the window takes input again.
 TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)
 {
-    for (const bool escape : {true, false}) {
-        SCOPED_TRACE(escape ? "escape" : "cancel");
+    for (const QString way : {"Escape", "Command1", "close box"}) {
+        SCOPED_TRACE(way.toStdString());
         ASSERT_TRUE(chooseMenu("Edit", "New Tarvelon"));
         auto *dialog = m_form->findChild<TarvelonAdd *>();
         ASSERT_NE(dialog, nullptr);
         EXPECT_FALSE(list()->isEnabled());
         EXPECT_FALSE(timer()->isActive());
         EXPECT_EQ(statusText()->text(), "Add Tarvelon");
-        if (escape) {
-            saveScreenshot(m_form.get(), QStringLiteral("adding"));
+        saveScreenshot(m_form.get(), QStringLiteral("adding"));
+        if (way == "Escape")
             QTest::keyClick(dialog, Qt::Key_Escape);
-        } else {
-            ASSERT_TRUE(user::click(dialog, "Command1"));
-        }
+        else if (way == "close box")
+            user::closeBox(dialog);
+        else
+            ASSERT_TRUE(user::click(dialog, way));
         EXPECT_TRUE(m_form->isIdle());
         EXPECT_TRUE(
             user::waitFor([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
