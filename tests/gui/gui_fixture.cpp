@@ -130,18 +130,6 @@ SimProcess &MainWindowTest::startSim(const QStringList &arguments)
     return *m_sims.back();
 }
 
-QAction *MainWindowTest::action(const char *name) const
-{
-    auto *a = m_form->findChild<QAction *>(QLatin1String(name));
-    EXPECT_NE(a, nullptr) << name;
-    return a;
-}
-
-QTreeWidget *MainWindowTest::list() const
-{
-    return m_form->findChild<QTreeWidget *>(QStringLiteral("ListView1"));
-}
-
 QStringList MainWindowTest::rowTexts(int row) const
 {
     QStringList texts;

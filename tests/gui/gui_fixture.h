@@ -60,8 +60,8 @@ protected:
         return QStringLiteral("127.0.0.1:%1").arg(sim.port());
     }
 
-    QAction *action(const char *name) const;
-    QTreeWidget *list() const;
+    QAction *action(const char *name) const { return user::find<QAction>(m_form.get(), name); }
+    QTreeWidget *list() const { return user::find<QTreeWidget>(m_form.get(), "ListView1"); }
     QStringList rowTexts(int row) const;
     // A values file forcing sensor readings in the emulator.
     QString valuesFile(const char *name, const QByteArray &content);
