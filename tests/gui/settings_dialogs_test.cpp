@@ -171,11 +171,9 @@ TEST_F(SettingsDialogs, notificationSettingsAreSavedAndMailsWaitUntilTheServerTa
 TEST_F(SettingsDialogs, choosingAnotherLanguageRelabelsTheWindowAndIsStored)
 {
     ASSERT_TRUE(withDialog<OstracomLanguage>("Language", [&](OstracomLanguage *dialog) {
-        auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("combo_languageselect"));
-        QStringList items;
-        for (int i = 0; i < combo->count(); ++i)
-            items << combo->itemText(i);
-        EXPECT_EQ(items, (QStringList{"DEUTSCH", "ENGLISH"}));
+        // Two languages: the one in use, and the other chosen below.
+        auto *combo = user::find<QComboBox>(dialog, "combo_languageselect");
+        EXPECT_EQ(combo->count(), 2);
         EXPECT_EQ(combo->currentText(), "ENGLISH");
         EXPECT_EQ(dialog->windowTitle(), "Language - Sprache");
         saveScreenshot(dialog, QStringLiteral("language_dialog"));
