@@ -125,10 +125,6 @@ protected:
         QChart *chart = m_window->chart();
         return view()->mapFromScene(chart->mapToScene(chart->mapToPosition(QPointF(day, y))));
     }
-    QPoint onViewport(const QDateTime &when, double y) const
-    {
-        return onViewport(DayNumber(when), y);
-    }
     // A spot of the plot area, by fractions of its width and height from its lower left.
     QPoint plotSpot(double across, double up) const
     {
@@ -176,7 +172,9 @@ protected:
     QStringList m_textsBeforeAPoint;
 };
 
-TEST_F(ChartWindow, aClickedPointShowsItsReadingAndTheScaleOfItsSeries)
+// A clicked point shows its reading and the scale of its series; on a long range, drawn from
+// summaries, also the span its value lies in.
+TEST_F(ChartWindow, aClickedPointShowsItsReadingItsScaleAndOnALongRangeItsSpan)
 {
     EXPECT_TRUE(m_textsBeforeAPoint.isEmpty()) << m_textsBeforeAPoint.join(' ').toStdString();
     // Round times along the axis.
@@ -190,7 +188,7 @@ TEST_F(ChartWindow, aClickedPointShowsItsReadingAndTheScaleOfItsSeries)
             << tick.toStdString();
 
     // 28.33 °C at 20:00, on the temperature's range 19.475..30.5.
-    user::clickAt(viewport(), onViewport(kDay.addSecs(20 * 3600),
+    user::clickAt(viewport(), onViewport(DayNumber(kDay.addSecs(20 * 3600)),
                                          (20 + 10 * 20 / 24.0 - 19.475) * 100 / 11.025));
     EXPECT_EQ(text("Textx"), "20.11.2026");
     EXPECT_EQ(text("Textx1"), "20:00:00");
@@ -204,10 +202,7 @@ TEST_F(ChartWindow, aClickedPointShowsItsReadingAndTheScaleOfItsSeries)
         EXPECT_NEAR(label->mapTo(m_window, label->rect().center()).y(), grid.y(), 2) << 10 * j;
     }
     saveScreenshot(m_window, QStringLiteral("point"));
-}
 
-TEST_F(ChartWindow, aPointOfALongRangeShowsTheSpanItsValueLiesIn)
-{
     // A double click on the plot reopens the settings: three days are drawn from summaries.
     auto ran = onShown<TarvelonTimeSelect>([](TarvelonTimeSelect *settings) {
         chooseRange(settings, kDay.addDays(-1), kDay.addDays(2));
@@ -276,7 +271,7 @@ TEST_F(ChartWindow, aNoteOpenedByItsMarkerIsMovedAndThenDeleted)
         user::retype(time, seven.toString(kShown));
         user::click(logbook, "cmd_ok");
     });
-    user::clickAt(viewport(), onViewport(six, 50));
+    user::clickAt(viewport(), onViewport(DayNumber(six), 50));
     ASSERT_TRUE(ranAndRedrawn(moved));
     EXPECT_FALSE(m_db->logbookText(six).has_value());
     EXPECT_EQ(m_db->logbookText(seven), "water change");
@@ -292,7 +287,7 @@ TEST_F(ChartWindow, aNoteOpenedByItsMarkerIsMovedAndThenDeleted)
         boxes.script({QMessageBox::Yes});
         user::click(logbook, "cmd_delete");
     });
-    user::clickAt(viewport(), onViewport(seven, 50));
+    user::clickAt(viewport(), onViewport(DayNumber(seven), 50));
     ASSERT_TRUE(ranAndRedrawn(deleted));
     EXPECT_FALSE(m_db->logbookText(seven).has_value());
     EXPECT_EQ(boxes.unexpected(), 0);

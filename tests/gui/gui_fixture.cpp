@@ -51,11 +51,6 @@ QStringList actionTexts(const QWidget *w)
     return texts;
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    return user::waitFor(done, timeoutMs);
-}
-
 std::shared_ptr<bool> answerFileDialog(const QString &path, int timeoutMs)
 {
     auto answered = std::make_shared<bool>(false);
@@ -87,17 +82,15 @@ std::shared_ptr<bool> answerFileDialog(const QString &path, int timeoutMs)
 void EnglishSuite::SetUpTestSuite()
 {
     ensureGuiApplication();
-    s_dir = new QTemporaryDir;
-    s_db = new Database(s_dir->filePath(QStringLiteral("ostracom.db")));
+    s_dir = std::make_unique<QTemporaryDir>();
+    s_db = std::make_unique<Database>(s_dir->filePath(QStringLiteral("ostracom.db")));
     ASSERT_EQ(initProgram(*s_db, QStringLiteral("ENGLISH")), Error());
 }
 
 void EnglishSuite::TearDownTestSuite()
 {
-    delete s_db;
-    delete s_dir;
-    s_db = nullptr;
-    s_dir = nullptr;
+    s_db.reset();
+    s_dir.reset();
 }
 
 void MainWindowTest::SetUp()
@@ -115,9 +108,7 @@ void MainWindowTest::TearDown()
 {
     if (m_form) {
         // Nothing may still be running when the window goes.
-        EXPECT_TRUE(waitUntil([this] { return !m_form->linkWorker().busy(); }, 120000));
-        EXPECT_EQ(m_boxes->unexpected(), 0) << "a message box appeared that the test did not "
-                                               "expect";
+        EXPECT_TRUE(user::waitFor([this] { return !m_form->linkWorker().busy(); }, 120000));
         for (const auto &b : m_boxes->boxes())
             if (!b.scripted)
                 ADD_FAILURE() << "unexpected box: " << b.title.toStdString() << ": "
@@ -137,18 +128,6 @@ SimProcess &MainWindowTest::startSim(const QStringList &arguments)
         << error.toStdString();
     m_sims.push_back(std::move(sim));
     return *m_sims.back();
-}
-
-QAction *MainWindowTest::action(const char *name) const
-{
-    auto *a = m_form->findChild<QAction *>(QLatin1String(name));
-    EXPECT_NE(a, nullptr) << name;
-    return a;
-}
-
-QTreeWidget *MainWindowTest::list() const
-{
-    return m_form->findChild<QTreeWidget *>(QStringLiteral("ListView1"));
 }
 
 QStringList MainWindowTest::rowTexts(int row) const
@@ -194,5 +173,5 @@ void MainWindowTest::addByDialog(const QString &address)
 
 bool MainWindowTest::waitIdle(int timeoutMs)
 {
-    return waitUntil([this] { return m_form->isIdle(); }, timeoutMs);
+    return user::waitFor([this] { return m_form->isIdle(); }, timeoutMs);
 }

@@ -6,6 +6,7 @@
 #include "store/database.h"
 #include "support/gui_box_answerer.h"
 #include "support/sim_process.h"
+#include "support/user_input.h"
 #include "ui/ostracom_form.h"
 
 #include <QAction>
@@ -27,9 +28,6 @@ void saveScreenshot(QWidget *widget, const QString &label);
 // The texts of the actions of `w` (a menu bar's menu titles, a menu's entries).
 QStringList actionTexts(const QWidget *w);
 
-// Processes events until `done` holds or `timeoutMs` passes; true when it holds.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs);
-
 // Answers the next file dialog shown within `timeoutMs` as a user does: `path` typed into
 // its name box, then its Open or Save button. The answer is true once it was answered.
 std::shared_ptr<bool> answerFileDialog(const QString &path, int timeoutMs = 30000);
@@ -42,8 +40,8 @@ protected:
     static void TearDownTestSuite();
 
 private:
-    static inline QTemporaryDir *s_dir = nullptr;
-    static inline Database *s_db = nullptr;
+    static inline std::unique_ptr<QTemporaryDir> s_dir;
+    static inline std::unique_ptr<Database> s_db;
 };
 
 class MainWindowTest : public ::testing::Test
@@ -62,8 +60,8 @@ protected:
         return QStringLiteral("127.0.0.1:%1").arg(sim.port());
     }
 
-    QAction *action(const char *name) const;
-    QTreeWidget *list() const;
+    QAction *action(const char *name) const { return user::find<QAction>(m_form.get(), name); }
+    QTreeWidget *list() const { return user::find<QTreeWidget>(m_form.get(), "ListView1"); }
     QStringList rowTexts(int row) const;
     // A values file forcing sensor readings in the emulator.
     QString valuesFile(const char *name, const QByteArray &content);

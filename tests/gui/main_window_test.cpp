@@ -52,14 +52,11 @@ QString version(double number)
 class MainWindowFlow : public MainWindowTest
 {
 protected:
-    QTimer *timer() const { return m_form->findChild<QTimer *>(QStringLiteral("Timer1")); }
-    QLabel *statusText() const
-    {
-        return m_form->findChild<QLabel *>(QStringLiteral("statustext1"));
-    }
+    QTimer *timer() const { return user::find<QTimer>(m_form.get(), "Timer1"); }
+    QLabel *statusText() const { return user::find<QLabel>(m_form.get(), "statustext1"); }
     QProgressBar *progressBar() const
     {
-        return m_form->findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+        return user::find<QProgressBar>(m_form.get(), "ProgressBar1");
     }
     // The commands that act on the selected controller.
     bool controllerCommandsEnabled() const
@@ -70,8 +67,8 @@ protected:
     }
     bool connected(int count)
     {
-        return waitUntil([&] { return m_form->tarvelonCount() == count && m_form->isIdle(); },
-                         kConnectTimeoutMs);
+        return user::waitFor([&] { return m_form->tarvelonCount() == count && m_form->isIdle(); },
+                             kConnectTimeoutMs);
     }
 };
 
@@ -81,8 +78,7 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_EQ(currentLanguage(), "ENGLISH");
     EXPECT_EQ(m_form->windowTitle(), "Ostracom version " OSTRACOM_PROJECT_VERSION);
     EXPECT_EQ(actionTexts(m_form->menuBar()), (QStringList{"File", "Edit", "Tools", "?"}));
-    auto *edit = m_form->findChild<QMenu *>(QStringLiteral("Menu_Bearbeiten"));
-    ASSERT_NE(edit, nullptr);
+    auto *edit = user::find<QMenu>(m_form.get(), "Menu_Bearbeiten");
     EXPECT_EQ(actionTexts(edit), (QStringList{"New Tarvelon", "Remove Tarvelon", "Program Tarvelon",
                                               "Show Tarvelon measurements"}));
     EXPECT_FALSE(action("menu_Tarvelon_messwerte_anzeigen")->isEnabled());
@@ -124,17 +120,16 @@ TEST_F(MainWindowFlow, startsEmptyInEnglishWithTheControllerCommandsDisabled)
     EXPECT_TRUE(waitIdle(2000));
     EXPECT_EQ(m_form->findChild<TarvelonProgram *>(), nullptr);
     user::rightClickAt(list()->viewport(), QPoint(10, 10));
-    EXPECT_TRUE(waitUntil([&] { return edit->isVisible(); }, 2000));
+    EXPECT_TRUE(user::waitFor([&] { return edit->isVisible(); }, 2000));
     saveScreenshot(edit, QStringLiteral("popup"));
     QTest::keyClick(edit, Qt::Key_Escape);
     EXPECT_FALSE(edit->isVisible());
     EXPECT_TRUE(m_form->isIdle());
 }
 
-TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt)
+TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesUpdatesAndAlarms)
 {
-    const QString values = valuesFile("values.txt", "1=25.0\n");
-    SimProcess &sim = startSim({"--speed", "60", "--values", values});
+    SimProcess &sim = startSim({"--speed", "60", "--values", valuesFile("values.txt", "1=25.0\n")});
 
     m_boxes->script({QMessageBox::Ok}); // the clock question
     addByDialog(simAddress(sim));
@@ -163,7 +158,7 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
 
     // The first tick after adding polls; each poll archives what the controller stored.
     valuesFile("values.txt", "1=26.5\n");
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             const auto newest = m_db->newestArchived(1234, 1);
             return newest && qAbs(newest->wert - 26.5) < 1e-6 && m_form->isIdle();
@@ -197,29 +192,22 @@ TEST_F(MainWindowFlow, addedControllerShowsItsRowAndEachPollArchivesAndUpdatesIt
     ASSERT_TRUE(chooseMenu("Edit", "Show Tarvelon measurements"));
     auto *chart = m_form->findChild<TarvelonDisplay *>();
     ASSERT_NE(chart, nullptr);
-    ASSERT_TRUE(waitUntil([&] { return !chart->shownPlot().series.empty(); }, 5000));
+    ASSERT_TRUE(user::waitFor([&] { return !chart->shownPlot().series.empty(); }, 5000));
     EXPECT_TRUE(chart->isVisible());
     EXPECT_EQ(online, "1");
     EXPECT_EQ(unit, "Hour");
     EXPECT_EQ(chart->shownPlot().series.size(), 6u) << "the logbook and five sensors";
     EXPECT_TRUE(m_form->isIdle() || m_form->service().cycleRunning()) << "polling goes on";
     saveScreenshot(chart, QStringLiteral("chart"));
-    chart->close();
-}
+    user::closeBox(chart);
 
-TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
-{
+    // A poll that finds the temperature above its alarm limit of 27.0 sends the alarm mail.
     SmtpServer smtp;
     ASSERT_TRUE(smtp.start()) << smtp.error().toStdString();
     // Stored as another program would: the window's cycle takes it up.
     m_db->saveMailSettings(
         {smtp.address(), "alarm@example.org", "ostracom@example.org", QString(), QString(), 1});
-
-    // Above the emulated temperature's upper alarm limit of 27.0.
-    SimProcess &sim = startSim({"--speed", "60", "--values", valuesFile("values.txt", "1=28.0\n")});
-    m_boxes->script({QMessageBox::Ok});
-    addByDialog(simAddress(sim));
-    ASSERT_TRUE(connected(1));
+    valuesFile("values.txt", "1=28.0\n");
 
     auto alarmMail = [&]() -> std::optional<ReceivedMail> {
         for (const ReceivedMail &m : smtp.messages())
@@ -228,7 +216,7 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
                 return m;
         return std::nullopt;
     };
-    ASSERT_TRUE(waitUntil([&] { return alarmMail().has_value() && m_form->isIdle(); }, 25000));
+    ASSERT_TRUE(user::waitFor([&] { return alarmMail().has_value() && m_form->isIdle(); }, 25000));
     EXPECT_EQ(alarmMail()->rcptTos, QStringList{"alarm@example.org"});
 
     // The alarm shows without any box: the row turns red.
@@ -247,7 +235,7 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     ASSERT_TRUE(lastGood.isValid());
     sim.stop();
     auto controller = [&] { return m_form->service().status().controllers.value(0); };
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             return controller().lastError.error.code == ErrorCode::ConnectFailed &&
                    rowTexts(0)[10].contains("Error: ");
@@ -262,15 +250,36 @@ TEST_F(MainWindowFlow, aPollThatFindsACrossedAlarmLimitSendsTheAlarmMail)
     saveScreenshot(m_form.get(), QStringLiteral("download-error"));
 }
 
-TEST_F(MainWindowFlow, rowsOpenTheProgrammingDialogAndRemovingAsksAndRenumbers)
+// Rows sorted by a column keep their controllers' values, a double click on any row opens
+// the programming dialog, and removing asks, takes the clicked row's controller and
+// renumbers the rest.
+TEST_F(MainWindowFlow, sortedRowsKeepTheirValuesOpenTheProgramAndRemoveTheirController)
 {
-    SimProcess &first = startSim({});
-    SimProcess &second = startSim({"--id", "2345"});
+    SimProcess &a =
+        startSim({"--id", "2345", "--values", valuesFile("warm.txt", "1=27.0\n"), "--speed", "60"});
+    SimProcess &b =
+        startSim({"--id", "1234", "--values", valuesFile("cool.txt", "1=24.0\n"), "--speed", "60"});
     m_boxes->script({QMessageBox::Ok, QMessageBox::Ok});
-    m_form->connectAtStart({first.tcpLink(), second.tcpLink()});
+    m_form->connectAtStart({a.tcpLink(), b.tcpLink()});
     ASSERT_TRUE(connected(2));
+    ASSERT_EQ(rowTexts(0)[0], "2345");
+
+    QHeaderView *header = list()->header();
+    user::clickAt(header->viewport(), QPoint(header->sectionPosition(0) + 5, header->height() / 2));
     EXPECT_EQ(rowTexts(0)[0], "1234");
     EXPECT_EQ(rowTexts(1)[0], "2345");
+
+    // The next poll must write each controller's values into its own row, wherever sorting
+    // put it.
+    const int cycles = m_form->service().status().cycles;
+    ASSERT_TRUE(user::waitFor(
+        [&] { return m_form->service().status().cycles > cycles && m_form->isIdle(); }, 25000));
+    EXPECT_EQ(rowTexts(0)[0], "1234");
+    EXPECT_EQ(rowTexts(0)[2], m_form->tarvelon(2).Sensor(1).formatierter_wert());
+    EXPECT_TRUE(rowTexts(0)[2].startsWith(QLocale().toString(24.0, 'f', 1)));
+    EXPECT_EQ(rowTexts(1)[0], "2345");
+    EXPECT_TRUE(rowTexts(1)[2].startsWith(QLocale().toString(27.0, 'f', 1)));
+    saveScreenshot(m_form.get(), QStringLiteral("sorted"));
 
     // A double click on any row opens the programming dialog; Back gives the window back.
     ASSERT_TRUE(clickRow(1, true));
@@ -292,14 +301,14 @@ TEST_F(MainWindowFlow, rowsOpenTheProgrammingDialogAndRemovingAsksAndRenumbers)
     EXPECT_EQ(list()->topLevelItemCount(), 2);
     EXPECT_TRUE(m_form->isIdle());
 
-    // Yes removes the clicked row's controller.
+    // Yes removes the clicked row's controller, the first connected.
     m_boxes->script({QMessageBox::Yes});
-    ASSERT_TRUE(clickRow(0));
+    ASSERT_TRUE(clickRow(1));
     ASSERT_TRUE(chooseMenu("Edit", "Remove Tarvelon"));
     ASSERT_EQ(m_form->tarvelonCount(), 1);
     ASSERT_EQ(list()->topLevelItemCount(), 1);
-    EXPECT_EQ(rowTexts(0)[0], "2345");
-    EXPECT_EQ(m_form->tarvelon(1).aq_id(), 2345);
+    EXPECT_EQ(rowTexts(0)[0], "1234");
+    EXPECT_EQ(m_form->tarvelon(1).aq_id(), 1234);
     saveScreenshot(m_form.get(), QStringLiteral("one_left"));
 
     // The remaining row now stands for position 1: removing it empties the list.
@@ -312,41 +321,6 @@ TEST_F(MainWindowFlow, rowsOpenTheProgrammingDialogAndRemovingAsksAndRenumbers)
     EXPECT_TRUE(m_form->isIdle());
 }
 
-TEST_F(MainWindowFlow, sortingByAColumnKeepsEachRowsValuesWithItsController)
-{
-    SimProcess &a =
-        startSim({"--id", "2345", "--values", valuesFile("warm.txt", "1=27.0\n"), "--speed", "60"});
-    SimProcess &b =
-        startSim({"--id", "1234", "--values", valuesFile("cool.txt", "1=24.0\n"), "--speed", "60"});
-    m_boxes->script({QMessageBox::Ok, QMessageBox::Ok});
-    m_form->connectAtStart({a.tcpLink(), b.tcpLink()});
-    ASSERT_TRUE(connected(2));
-    ASSERT_EQ(rowTexts(0)[0], "2345");
-
-    QHeaderView *header = list()->header();
-    user::clickAt(header->viewport(), QPoint(header->sectionPosition(0) + 5, header->height() / 2));
-    EXPECT_EQ(rowTexts(0)[0], "1234");
-    EXPECT_EQ(rowTexts(1)[0], "2345");
-
-    // The next poll must write each controller's values into its own row, wherever sorting
-    // put it.
-    const int cycles = m_form->service().status().cycles;
-    ASSERT_TRUE(waitUntil(
-        [&] { return m_form->service().status().cycles > cycles && m_form->isIdle(); }, 25000));
-    EXPECT_EQ(rowTexts(0)[0], "1234");
-    EXPECT_EQ(rowTexts(0)[2], m_form->tarvelon(2).Sensor(1).formatierter_wert());
-    EXPECT_TRUE(rowTexts(0)[2].startsWith(QLocale().toString(24.0, 'f', 1)));
-    EXPECT_EQ(rowTexts(1)[0], "2345");
-    EXPECT_TRUE(rowTexts(1)[2].startsWith(QLocale().toString(27.0, 'f', 1)));
-    saveScreenshot(m_form.get(), QStringLiteral("sorted"));
-
-    // Adding a controller that is in the list already replaces its entry.
-    m_boxes->script({QMessageBox::Ok});
-    addByDialog(simAddress(b));
-    ASSERT_TRUE(connected(2));
-    EXPECT_EQ(list()->topLevelItemCount(), 2);
-}
-
 TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
 {
     m_boxes->script({QMessageBox::No});
@@ -355,7 +329,7 @@ TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
     EXPECT_EQ(statusText()->text(), "Exit of the Ostracom software requested");
     saveScreenshot(m_form.get(), QStringLiteral("exit_requested"));
 
-    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 1; }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() == 1; }, 3000));
     expectQuestion(m_boxes->boxes()[0], "Please confirm", "Really exit Ostracom ?",
                    QMessageBox::Yes | QMessageBox::No);
     ASSERT_TRUE(waitIdle(3000));
@@ -368,7 +342,7 @@ TEST_F(MainWindowFlow, closingAsksAtTheNextTickAndOnlyYesCloses)
 
     m_boxes->script({QMessageBox::Yes});
     ASSERT_TRUE(chooseMenu("File", "Exit Ostracom"));
-    ASSERT_TRUE(waitUntil([&] { return !m_form->isVisible(); }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return !m_form->isVisible(); }, 3000));
     EXPECT_EQ(m_boxes->boxes().size(), 2);
     EXPECT_FALSE(timer()->isActive());
 }
@@ -384,7 +358,7 @@ TEST_F(MainWindowFlow, exitDuringADownloadGivesItUpAtOnceAndLosesNothing)
     m_boxes->script({QMessageBox::Ok});
     addByDialog(simAddress(sim));
     // Adding polls at once: wait until the download is under way.
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             return m_form->tarvelonCount() == 1 && m_form->service().cycleRunning() &&
                    progressBar()->isVisible();
@@ -395,12 +369,12 @@ TEST_F(MainWindowFlow, exitDuringADownloadGivesItUpAtOnceAndLosesNothing)
 
     m_boxes->script({QMessageBox::Yes});
     ASSERT_TRUE(chooseMenu("File", "Exit Ostracom"));
-    ASSERT_TRUE(waitUntil([&] { return !m_form->isVisible(); }, 3000));
+    ASSERT_TRUE(user::waitFor([&] { return !m_form->isVisible(); }, 3000));
     EXPECT_TRUE(m_form->service().cycleRunning()) << "the question came during the download";
     ASSERT_EQ(m_boxes->boxes().size(), 2);
     EXPECT_EQ(m_boxes->boxes()[1].text, "Really exit Ostracom ?");
     // A generous ceiling: the rest of the download alone would take several seconds.
-    EXPECT_TRUE(waitUntil(
+    EXPECT_TRUE(user::waitFor(
         [&] { return !m_form->linkWorker().busy() && !m_form->service().cycleRunning(); }, 2000));
 
     // Every record the controller forgot is archived exactly once, and nothing twice.
@@ -433,8 +407,8 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     // Cancel: not added.
     m_boxes->script({QMessageBox::Ok, QMessageBox::Cancel});
     addByDialog(simAddress(sim));
-    ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() == 2 && m_form->isIdle(); },
-                          kConnectTimeoutMs));
+    ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() == 2 && m_form->isIdle(); },
+                              kConnectTimeoutMs));
     expectQuestion(m_boxes->boxes()[1], "New VEK hardware detected",
                    "New Tarvelon found.\n\nAn initial programming is required before first use !",
                    QMessageBox::Ok | QMessageBox::Cancel);
@@ -451,7 +425,7 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     m_boxes->script({QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok});
     addByDialog(simAddress(sim));
     bool sawProgress = false;
-    ASSERT_TRUE(waitUntil(
+    ASSERT_TRUE(user::waitFor(
         [&] {
             if (progressBar()->isVisible() && statusText()->text().contains("current")) {
                 if (!sawProgress) {
@@ -473,11 +447,13 @@ TEST_F(MainWindowFlow, newControllerIsAddedOnlyAfterItsInitialProgramming)
     EXPECT_LT(id, 32000);
     saveScreenshot(m_form.get(), QStringLiteral("programmed"));
 
-    // The controller kept its new identifier: connecting again asks nothing new.
+    // The controller kept its new identifier: connecting again asks nothing new, and adding
+    // a controller that is in the list already replaces its entry.
     m_boxes->script({QMessageBox::Ok});
     addByDialog(simAddress(sim));
     ASSERT_TRUE(connected(1));
     EXPECT_EQ(m_boxes->boxes().size(), 6);
+    EXPECT_EQ(list()->topLevelItemCount(), 1);
     EXPECT_EQ(rowTexts(0)[0].toInt(), id);
 }
 
@@ -504,7 +480,7 @@ TEST_F(MainWindowFlow, aControllerNotTakenIsNotAddedAndAWarningSaysWhy)
         const qsizetype boxes = m_boxes->boxes().size();
         m_boxes->script(c.answers);
         addByDialog(simAddress(sim));
-        ASSERT_TRUE(waitUntil(
+        ASSERT_TRUE(user::waitFor(
             [&] {
                 return m_boxes->boxes().size() == boxes + qsizetype(c.answers.size()) &&
                        m_form->isIdle();
@@ -521,24 +497,27 @@ TEST_F(MainWindowFlow, aControllerNotTakenIsNotAddedAndAWarningSaysWhy)
     }
 }
 
+// Escape, Cancel or the close box: nothing is connected and the window takes input again.
 TEST_F(MainWindowFlow, addDialogClosedOrCancelledBringsTheWindowBack)
 {
-    for (const bool escape : {true, false}) {
-        SCOPED_TRACE(escape ? "escape" : "cancel");
+    for (const QString way : {"Escape", "Command1", "close box"}) {
+        SCOPED_TRACE(way.toStdString());
         ASSERT_TRUE(chooseMenu("Edit", "New Tarvelon"));
         auto *dialog = m_form->findChild<TarvelonAdd *>();
         ASSERT_NE(dialog, nullptr);
         EXPECT_FALSE(list()->isEnabled());
         EXPECT_FALSE(timer()->isActive());
         EXPECT_EQ(statusText()->text(), "Add Tarvelon");
-        if (escape) {
-            saveScreenshot(m_form.get(), QStringLiteral("adding"));
+        saveScreenshot(m_form.get(), QStringLiteral("adding"));
+        if (way == "Escape")
             QTest::keyClick(dialog, Qt::Key_Escape);
-        } else {
-            ASSERT_TRUE(user::click(dialog, "Command1"));
-        }
+        else if (way == "close box")
+            user::closeBox(dialog);
+        else
+            ASSERT_TRUE(user::click(dialog, way));
         EXPECT_TRUE(m_form->isIdle());
-        EXPECT_TRUE(waitUntil([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
+        EXPECT_TRUE(
+            user::waitFor([&] { return m_form->findChild<TarvelonAdd *>() == nullptr; }, 2000));
     }
     EXPECT_EQ(m_form->tarvelonCount(), 0);
 }

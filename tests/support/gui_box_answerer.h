@@ -15,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 class BoxAnswerer : public QObject
@@ -50,10 +51,8 @@ public:
     const QList<Box> &boxes() const { return m_boxes; }
     int unexpected() const
     {
-        int n = 0;
-        for (const Box &b : m_boxes)
-            n += b.scripted ? 0 : 1;
-        return n;
+        return int(std::count_if(m_boxes.begin(), m_boxes.end(),
+                                 [](const Box &b) { return !b.scripted; }));
     }
     // The boxes whose text contains `part`.
     QList<Box> withText(const QString &part) const

@@ -16,7 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -38,14 +38,14 @@ namespace user
 // Processes events until `done` holds or `timeoutMs` passes; true when it holds.
 inline bool waitFor(const std::function<bool()> &done, int timeoutMs = 5000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
+    return QTest::qWaitFor(done, timeoutMs);
+}
+
+// Fails the test saying why an input could not be made; false, for the caller to return.
+inline bool failed(const QString &why)
+{
+    ADD_FAILURE() << why.toStdString();
+    return false;
 }
 
 // The child of `in` called `name`; a missing one fails the test and answers nullptr.
@@ -60,21 +60,19 @@ template <class W = QWidget> W *find(const QObject *in, const QString &name)
 // failing check names the widget, so a test says which control was out of reach.
 inline bool reachable(const QWidget *w)
 {
-    if (!w) {
-        ADD_FAILURE() << "no widget to reach";
-        return false;
-    }
+    if (!w)
+        return failed("no widget to reach");
     const auto name = w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
                                                 : w->objectName();
-    if (!w->isVisible()) {
-        ADD_FAILURE() << name.toStdString() << " is not visible";
-        return false;
-    }
-    if (!w->isEnabled()) {
-        ADD_FAILURE() << name.toStdString() << " is disabled";
-        return false;
-    }
+    if (!w->isVisible() || !w->isEnabled())
+        return failed(name + (w->isVisible() ? " is disabled" : " is not visible"));
     return true;
+}
+
+// A caption as a person reads it: the same text, mnemonic marks ignored.
+inline bool sameCaption(QString shown, QString meant)
+{
+    return shown.remove(QLatin1Char('&')) == meant.remove(QLatin1Char('&'));
 }
 
 // Where a person clicks a widget: the circle or box of a radio button or check box, the
@@ -127,7 +125,7 @@ inline bool click(const QObject *in, const QString &name)
 inline QAbstractButton *buttonShowing(const QObject *in, const QString &text)
 {
     for (QAbstractButton *b : in->findChildren<QAbstractButton *>())
-        if (b->text().remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&')))
+        if (sameCaption(b->text(), text))
             return b;
     ADD_FAILURE() << "no button " << text.toStdString();
     return nullptr;
@@ -178,10 +176,8 @@ inline bool activate(QWidget *window)
 // A key sequence such as Ctrl+P pressed in `window`, reaching its menu shortcuts.
 inline bool shortcut(QWidget *window, const QKeySequence &sequence)
 {
-    if (!activate(window)) {
-        ADD_FAILURE() << "window " << window->objectName().toStdString() << " is not active";
-        return false;
-    }
+    if (!activate(window))
+        return failed("window " + window->objectName() + " is not active");
     const QKeyCombination combination = sequence[0];
     press(window, combination.key(), combination.keyboardModifiers());
     return true;
@@ -193,12 +189,11 @@ inline bool clickTab(QTabBar *bar, const QString &text)
     if (!reachable(bar))
         return false;
     for (int i = 0; i < bar->count(); ++i)
-        if (bar->tabText(i).remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&'))) {
+        if (sameCaption(bar->tabText(i), text)) {
             clickAt(bar, bar->tabRect(i).center());
             return true;
         }
-    ADD_FAILURE() << "no tab " << text.toStdString();
-    return false;
+    return failed("no tab " + text);
 }
 
 inline bool clickTab(QTabWidget *tabs, const QString &text)
@@ -229,21 +224,16 @@ inline QMenu *openMenu()
 // Clicks the entry titled `text` (mnemonic marks ignored) in an open menu.
 inline bool chooseInMenu(QMenu *menu, const QString &text)
 {
-    if (!menu) {
-        ADD_FAILURE() << "no menu is open";
-        return false;
-    }
+    if (!menu)
+        return failed("no menu is open");
     for (QAction *a : menu->actions())
-        if (a->text().remove(QLatin1Char('&')) == QString(text).remove(QLatin1Char('&'))) {
-            if (!a->isEnabled()) {
-                ADD_FAILURE() << "menu entry " << text.toStdString() << " is disabled";
-                return false;
-            }
+        if (sameCaption(a->text(), text)) {
+            if (!a->isEnabled())
+                return failed("menu entry " + text + " is disabled");
             clickAt(menu, menu->actionGeometry(a).center());
             return true;
         }
-    ADD_FAILURE() << "no menu entry " << text.toStdString();
-    return false;
+    return failed("no menu entry " + text);
 }
 
 // Opens the menu titled `menu` on a menu bar with the mouse and clicks its entry `entry`.
@@ -253,22 +243,16 @@ inline bool chooseFromMenuBar(QMenuBar *bar, const QString &menu, const QString 
     if (!reachable(bar))
         return false;
     for (QAction *a : bar->actions()) {
-        if (!a->menu() ||
-            a->text().remove(QLatin1Char('&')) != QString(menu).remove(QLatin1Char('&')))
+        if (!a->menu() || !sameCaption(a->text(), menu))
             continue;
-        if (!a->isEnabled()) {
-            ADD_FAILURE() << "menu " << menu.toStdString() << " is disabled";
-            return false;
-        }
+        if (!a->isEnabled())
+            return failed("menu " + menu + " is disabled");
         clickAt(bar, bar->actionGeometry(a).center());
-        if (!waitFor([a] { return a->menu()->isVisible(); }, 2000)) {
-            ADD_FAILURE() << "menu " << menu.toStdString() << " did not open";
-            return false;
-        }
+        if (!waitFor([a] { return a->menu()->isVisible(); }, 2000))
+            return failed("menu " + menu + " did not open");
         return chooseInMenu(a->menu(), entry);
     }
-    ADD_FAILURE() << "no menu " << menu.toStdString();
-    return false;
+    return failed("no menu " + menu);
 }
 
 // The right mouse button at `pos` of `w`: press, release and the context menu request
@@ -287,17 +271,12 @@ inline bool choose(QComboBox *combo, const QString &text)
     if (!reachable(combo))
         return false;
     const int row = combo->findText(text);
-    if (row < 0) {
-        ADD_FAILURE() << "no entry " << text.toStdString() << " in "
-                      << combo->objectName().toStdString();
-        return false;
-    }
+    if (row < 0)
+        return failed("no entry " + text + " in " + combo->objectName());
     clickAt(combo);
     QAbstractItemView *view = combo->view();
-    if (!waitFor([view] { return view->isVisible(); }, 2000)) {
-        ADD_FAILURE() << "the list of " << combo->objectName().toStdString() << " did not open";
-        return false;
-    }
+    if (!waitFor([view] { return view->isVisible(); }, 2000))
+        return failed("the list of " + combo->objectName() + " did not open");
     // The open list ignores a release sooner than a double click after it opened (the click
     // that opened it); a person's hand is slower than that too.
     QTest::qWait(QApplication::doubleClickInterval() + 50);
@@ -307,10 +286,8 @@ inline bool choose(QComboBox *combo, const QString &text)
     if (!clickIndex(view, index))
         return false;
     // Back in the window with the list closed, as a desktop leaves it.
-    if (!waitFor([view] { return !view->isVisible(); }, 2000)) {
-        ADD_FAILURE() << "the list of " << combo->objectName().toStdString() << " stayed open";
-        return false;
-    }
+    if (!waitFor([view] { return !view->isVisible(); }, 2000))
+        return failed("the list of " + combo->objectName() + " stayed open");
     if (QApplication::activeWindow() != combo->window())
         QApplication::setActiveWindow(combo->window());
     return true;
@@ -322,26 +299,28 @@ inline bool choose(QComboBox *combo, const QString &text)
 template <class D> void whenShown(std::function<void(D *)> answer, int timeoutMs = 30000)
 {
     auto *poll = new QTimer;
-    auto *elapsed = new QElapsedTimer;
-    elapsed->start();
     poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, elapsed, answer, timeoutMs] {
+    QObject::connect(poll, &QTimer::timeout, [poll, answer, deadline = QDeadlineTimer(timeoutMs)] {
         QWidget *shown = QApplication::activePopupWidget();
         if (!qobject_cast<D *>(shown))
             shown = QApplication::activeModalWidget();
         auto *d = qobject_cast<D *>(shown);
-        if (d && d->isVisible()) {
-            poll->stop();
-            poll->deleteLater();
-            delete elapsed;
+        const bool found = d && d->isVisible();
+        if (!found && !deadline.hasExpired())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (found)
             answer(d);
-        } else if (elapsed->elapsed() > timeoutMs) {
-            poll->stop();
-            poll->deleteLater();
-            delete elapsed;
-        }
     });
     poll->start();
+}
+
+// The close button of a window's frame: the close request the platform sends the window.
+inline void closeBox(QWidget *window)
+{
+    QCloseEvent event;
+    QApplication::sendEvent(window->windowHandle(), &event);
 }
 
 } // namespace user
