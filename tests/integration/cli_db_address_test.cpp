@@ -3,6 +3,7 @@
 // but waits for a server that is down.
 
 #include "support/cli_run.h"
+#include "support/files.h"
 #include "support/pg_server.h"
 
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace
 {
@@ -54,10 +57,7 @@ TEST(CliDbAddress, pollEndsWhenThePostgresDriverIsMissing)
     const QString program = tmp.filePath("ostracom-cli");
     ASSERT_TRUE(QFile::copy(OSTRACOM_CLI_PATH, program));
     ASSERT_TRUE(QDir(tmp.path()).mkdir("plugins"));
-    QFile conf(tmp.filePath("qt.conf"));
-    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-    conf.write("[Paths]\nPlugins = plugins\n");
-    conf.close();
+    ASSERT_TRUE(writeTestFile(tmp.filePath("qt.conf"), "[Paths]\nPlugins = plugins\n"));
     const CliRun r = runCli(pollArgs(tmp.filePath("data"), "postgresql://u@127.0.0.1:1/site"),
                             {.program = program});
     EXPECT_EQ(r.exitCode, 1) << r.out.toStdString();
@@ -87,13 +87,9 @@ TEST(CliPostgreSQL, pollEndsOnARefusedLoginOrUnknownDatabaseAndWaitsForADownServ
     }
 
     // A server that is down may be up at the next cycle: the poller waits until stopped.
-    QProcess poller;
-    startCli(poller, pollArgs(tmp.filePath("data"), "postgresql://postgres@127.0.0.1:1/site"));
-    QString out;
-    while (!out.contains("trying again") && poller.waitForReadyRead(30000))
-        out += QString::fromUtf8(poller.readAllStandardOutput());
-    EXPECT_TRUE(out.contains("trying again")) << out.toStdString();
-    poller.terminate();
-    ASSERT_TRUE(poller.waitForFinished(30000));
+    WatchedCli poller(pollArgs(tmp.filePath("data"), "postgresql://postgres@127.0.0.1:1/site"));
+    EXPECT_TRUE(poller.waitForOutput("trying again", 30000)) << poller.output().toStdString();
+    poller.signal(SIGTERM);
+    ASSERT_TRUE(poller.finish(30000));
     EXPECT_EQ(poller.exitCode(), 0);
 }

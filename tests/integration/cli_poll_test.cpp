@@ -11,16 +11,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <csignal>
-#include <functional>
+#include <optional>
 #include <unistd.h>
 
 namespace
@@ -35,24 +32,13 @@ protected:
         ASSERT_TRUE(m_smtp.start()) << m_smtp.error().toStdString();
         m_values = m_sim.scratchPath(QStringLiteral("values.txt"));
         setValue(25.0);
-        QString error;
-        ASSERT_TRUE(m_sim.start({"--quiet", "--interval", "1", "--values", m_values}, &error))
-            << error.toStdString();
+        ASSERT_TRUE(m_sim.launch({"--quiet", "--interval", "1", "--values", m_values}));
         m_address = QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.port());
-    }
-    void TearDown() override
-    {
-        if (m_poll.state() != QProcess::NotRunning) {
-            m_poll.kill();
-            m_poll.waitForFinished(5000);
-        }
     }
 
     void setValue(double celsius)
     {
-        QFile f(m_values);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QByteArray("1=") + QByteArray::number(celsius) + "\n");
+        ASSERT_TRUE(writeTestFile(m_values, "1=" + QByteArray::number(celsius) + "\n"));
     }
 
     QStringList globalArgs() const
@@ -71,12 +57,11 @@ protected:
     }
 
     // Starts the service against the emulator in m_poll.
-    void startPoll(QProcess::ProcessChannelMode mode = QProcess::SeparateChannels)
+    void startPoll()
     {
-        m_poll.setProcessChannelMode(mode);
-        startCli(m_poll,
-                 globalArgs() + QStringList{"poll", "--controller", m_address, "--interval", "1"});
-        ASSERT_TRUE(m_poll.waitForStarted());
+        m_poll.emplace(globalArgs() +
+                       QStringList{"poll", "--controller", m_address, "--interval", "1"});
+        ASSERT_TRUE(m_poll->started());
     }
 
     int setMailServer(const QString &address)
@@ -94,27 +79,10 @@ protected:
         return s;
     }
 
-    // Reads the service's output until it holds `text` (bounded); all read so far in `seen`.
-    bool waitForOutput(const QString &text, QString *seen, int timeoutMs = 20000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!seen->contains(text) && !deadline.hasExpired()) {
-            m_poll.waitForReadyRead(200);
-            *seen += QString::fromUtf8(m_poll.readAll());
-        }
-        return seen->contains(text);
-    }
-
     // Waits (bounded) until the server holds `count` messages.
-    bool waitForMails(int count, int timeoutMs = 20000)
+    bool waitForMails(int count)
     {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (m_smtp.messages().size() >= count)
-                return true;
-            QThread::msleep(100);
-        }
-        return false;
+        return pollUntil([&] { return m_smtp.messages().size() >= count; });
     }
 
     QTemporaryDir m_data;
@@ -122,7 +90,7 @@ protected:
     SimProcess m_sim;
     QString m_values;
     QString m_address;
-    QProcess m_poll;
+    std::optional<WatchedCli> m_poll;
 };
 
 } // namespace
@@ -136,7 +104,7 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
     // (Set before the service starts: the emulator serves one client at a time.)
     ASSERT_EQ(
         cli({"program", "--controller", m_address, "set", "Regelung(1,1).SW_ObereWarnung=26"}), 0);
-    startPoll(QProcess::MergedChannels);
+    startPoll();
     QThread::sleep(3);
     EXPECT_TRUE(m_smtp.messages().isEmpty()) << "25 °C is inside every limit";
 
@@ -161,10 +129,10 @@ TEST_F(CliPoll, archivesAndMailsEveryCrossingAndReturnOfTheLimits)
     EXPECT_EQ(subjects().count(QStringLiteral("Ostracom---Alarmende")), 2);
     EXPECT_EQ(subjects().count(QStringLiteral("Ostracom---Entwarnung")), 2);
 
-    m_poll.terminate();
-    ASSERT_TRUE(m_poll.waitForFinished(15000));
-    EXPECT_EQ(m_poll.exitCode(), 0) << "SIGTERM ends the service cleanly";
-    EXPECT_TRUE(QString::fromUtf8(m_poll.readAll()).contains(QLatin1String("stopped")));
+    m_poll->signal(SIGTERM);
+    ASSERT_TRUE(m_poll->finish(15000));
+    EXPECT_EQ(m_poll->exitCode(), 0) << "SIGTERM ends the service cleanly";
+    EXPECT_TRUE(m_poll->output().contains(QLatin1String("stopped")));
 
     const QStringList lines = fileLines(m_data.filePath(QStringLiteral("ostracom.log")));
     EXPECT_EQ(lines.size(), 16) << "two log lines per notification";
@@ -210,35 +178,6 @@ TEST_F(CliPoll, aSilentControllerIsMailedOnceWhenTheNoDataAlarmIsOn)
     EXPECT_EQ(subjects(), QStringList{"Ostracom---Keine Daten"});
 }
 
-TEST_F(CliPoll, aLockedDatabaseIsWaitedForAndASecondPollerIsRefused)
-{
-    ASSERT_EQ(cli({"init"}), 0);
-    const QString db = m_data.filePath(QStringLiteral("ostracom.db"));
-    {
-        // Another program holds the database while the service connects and downloads.
-        DatabaseHolder other(db);
-        ASSERT_TRUE(other.held()) << other.error().toStdString();
-        startPoll(QProcess::MergedChannels);
-        QThread::sleep(2);
-
-        const CliRun second = runCli(globalArgs() + QStringList{"poll", "--controller", m_address});
-        EXPECT_EQ(second.exitCode, 1) << "a second poller is refused";
-        EXPECT_TRUE(second.err.contains(QStringLiteral("process %1").arg(m_poll.processId())))
-            << second.err.toStdString();
-
-        QThread::sleep(6); // beyond the database's five-second wait
-    }
-    QDeadlineTimer deadline(30000);
-    QString out;
-    while (!deadline.hasExpired() && !out.contains(QRegularExpression("archived [1-9]"))) {
-        m_poll.waitForReadyRead(500);
-        out += QString::fromUtf8(m_poll.readAll());
-    }
-    EXPECT_TRUE(out.contains(QLatin1String("locked"))) << out.toStdString();
-    EXPECT_TRUE(out.contains(QRegularExpression("archived [1-9]"))) << out.toStdString();
-    EXPECT_EQ(m_poll.state(), QProcess::Running) << "a busy database never stops the service";
-}
-
 // A mail server that never answers holds up neither the cycle nor the end of the service:
 // one stop signal cuts the attempt short and keeps the mails; a second one ends at once.
 TEST_F(CliPoll, aStopSignalEndsTheServiceWhileTheMailServerHangs)
@@ -255,18 +194,16 @@ TEST_F(CliPoll, aStopSignalEndsTheServiceWhileTheMailServerHangs)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.stops);
         waiting += 4; // each start mails the alarm states it finds
-        startPoll(QProcess::MergedChannels);
-        QString seen;
-        ASSERT_TRUE(waitForOutput(QStringLiteral("archived"), &seen)) << seen.toStdString();
+        startPoll();
+        ASSERT_TRUE(m_poll->waitForOutput("archived")) << m_poll->output().toStdString();
         QThread::sleep(1);
-        ASSERT_EQ(m_poll.state(), QProcess::Running);
+        ASSERT_TRUE(m_poll->running());
         for (int i = 0; i < c.stops; ++i) {
-            ::kill(static_cast<pid_t>(m_poll.processId()), SIGINT);
+            m_poll->signal(SIGINT);
             QThread::msleep(50);
         }
-        EXPECT_TRUE(m_poll.waitForFinished(3000))
-            << "the mail's 30-second bound was not waited out";
-        EXPECT_EQ(m_poll.exitCode(), c.exitCode);
+        EXPECT_TRUE(m_poll->finish(3000)) << "the mail's 30-second bound was not waited out";
+        EXPECT_EQ(m_poll->exitCode(), c.exitCode);
         QString queue;
         EXPECT_EQ(cli({"mail-queue"}, &queue), 0);
         EXPECT_TRUE(queue.contains(QStringLiteral("%1 alarm mail(s) wait.").arg(waiting)))
@@ -352,14 +289,10 @@ TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
     const QString down = QStringLiteral("127.0.0.1:%1").arg(closedLocalPort());
     ASSERT_EQ(setMailServer(down), 0);
     setValue(35.0); // beyond the warning and alarm limits of regulations 1 and 2
-    startPoll(QProcess::MergedChannels);
-    QString seen;
-    ASSERT_TRUE(waitForOutput(
-        QStringLiteral("4 alarm mail(s) wait in the outbox; last failure: 1 --- "), &seen))
-        << seen.toStdString();
-
-    ::kill(static_cast<pid_t>(m_poll.processId()), SIGKILL);
-    ASSERT_TRUE(m_poll.waitForFinished(5000));
+    startPoll();
+    ASSERT_TRUE(m_poll->waitForOutput("4 alarm mail(s) wait in the outbox; last failure: 1 --- "))
+        << m_poll->output().toStdString();
+    m_poll->kill();
     QString queue;
     EXPECT_EQ(cli({"mail-queue"}, &queue), 0);
     EXPECT_EQ(queue.count(QLatin1String("Ostracom---Alarm ")), 2) << queue.toStdString();
@@ -377,9 +310,8 @@ TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
     // inside the limits, so the restart has no new crossing of its own to mail.)
     setValue(25.0);
     QThread::sleep(2); // the emulator records a value at 25 °C, the newest the restart reads
-    startPoll(QProcess::MergedChannels);
-    seen.clear();
-    ASSERT_TRUE(waitForOutput(QStringLiteral("alarm mail(s) wait in the outbox"), &seen));
+    startPoll();
+    ASSERT_TRUE(m_poll->waitForOutput("alarm mail(s) wait in the outbox"));
     EXPECT_EQ(cli({"mail-queue", "--retry-now"}, &queue), 0);
     EXPECT_TRUE(queue.contains(QLatin1String("The running poller tries the waiting mails now")))
         << queue.toStdString();
@@ -402,9 +334,8 @@ TEST_F(CliPoll, alarmMailsWaitThroughAKillAndArriveOnceTheServerIsThere)
 TEST_F(CliPoll, aWarningLimitStoredMeanwhileCountsFromTheNextCycle)
 {
     ASSERT_EQ(setMailServer(m_smtp.address()), 0);
-    startPoll(QProcess::MergedChannels);
-    QString seen;
-    ASSERT_TRUE(waitForOutput(QStringLiteral("#1234  1: 25.0 °C"), &seen)) << seen.toStdString();
+    startPoll();
+    ASSERT_TRUE(m_poll->waitForOutput("#1234  1: 25.0 °C")) << m_poll->output().toStdString();
     QThread::sleep(2);
     EXPECT_TRUE(m_smtp.messages().isEmpty()) << "25 °C is inside every limit";
     {
@@ -412,7 +343,7 @@ TEST_F(CliPoll, aWarningLimitStoredMeanwhileCountsFromTheNextCycle)
         db.saveRegulationUpperWarning(1234, 1, 1, 24.5);
         db.saveRegulationBeschreibung(1234, 1, 1, QStringLiteral("Becken links"));
     }
-    ASSERT_TRUE(waitForMails(1)) << seen.toStdString();
+    ASSERT_TRUE(waitForMails(1)) << m_poll->output().toStdString();
     const ReceivedMail warning = m_smtp.messages().first();
     EXPECT_EQ(warning.header("Subject"), QStringLiteral("Ostracom---Warnung"));
     EXPECT_TRUE(warning.body.contains(QStringLiteral("Becken links")));

@@ -19,8 +19,7 @@ protected:
     void SetUp() override
     {
         ensureCoreApplication();
-        QString error;
-        ASSERT_TRUE(m_sim.start({"--quiet"}, &error)) << error.toStdString();
+        ASSERT_TRUE(m_sim.launch({"--quiet"}));
         m_address = QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.port());
     }
 

@@ -14,8 +14,7 @@ namespace
 TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
 {
     TelvaraProcess sim;
-    QString error;
-    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+    ASSERT_TRUE(sim.launch({}));
     const QString data = sim.scratchPath(QStringLiteral("data"));
     auto sms = [&](const QStringList &args) {
         return runCli(
@@ -45,13 +44,12 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     // A write cut short after the markers and four blocks leaves the marker unset; the next
     // read still saves what the device holds and warns.
     ASSERT_TRUE(sim.stop());
-    ASSERT_TRUE(sim.start({QStringLiteral("--mute-after-writes"), QStringLiteral("6")}, &error))
-        << error.toStdString();
+    ASSERT_TRUE(sim.launch({QStringLiteral("--mute-after-writes"), QStringLiteral("6")}));
     record.set_ee_mobile_number(2, "+4930123");
     ASSERT_TRUE(saveSmsConfigFile(saved, record, 1).ok());
     EXPECT_EQ(sms({"write", saved}).exitCode, 1);
     ASSERT_TRUE(sim.stop());
-    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+    ASSERT_TRUE(sim.launch({}));
     const QString unmarked = sim.scratchPath(QStringLiteral("unmarked.cfg"));
     const CliRun read = sms({"read", unmarked});
     EXPECT_EQ(read.exitCode, 0) << read.err.toStdString();
@@ -66,8 +64,7 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     record.set_ee_mobile_number(2, "+4930999");
     ASSERT_TRUE(saveSmsConfigFile(saved, record, 1).ok());
     ASSERT_TRUE(sim.stop());
-    ASSERT_TRUE(sim.start({QStringLiteral("--lose-write-at"), QStringLiteral("0x043C")}, &error))
-        << error.toStdString();
+    ASSERT_TRUE(sim.launch({QStringLiteral("--lose-write-at"), QStringLiteral("0x043C")}));
     const CliRun lost = sms({"write", saved});
     EXPECT_EQ(lost.exitCode, 1);
     // "+4930" was there already: the first byte that differs is the sixth.
@@ -77,7 +74,7 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
         << lost.err.toStdString();
     EXPECT_EQ(lost.out, QString());
     ASSERT_TRUE(sim.stop());
-    ASSERT_TRUE(sim.start({}, &error)) << error.toStdString();
+    ASSERT_TRUE(sim.launch({}));
     const CliRun written = sms({"write", saved});
     EXPECT_EQ(written.exitCode, 0) << written.err.toStdString();
     EXPECT_EQ(written.out,

@@ -16,21 +16,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QTemporaryDir>
-#include <QThread>
 
 #include <cmath>
-#include <functional>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -40,6 +32,7 @@ namespace
 
 constexpr int kId = 1234; // the emulator's identifier
 const QString kZone = QStringLiteral("TZ=Europe/Berlin");
+const CliCall kInZone{.environment = {kZone}};
 // The hour the local clock skips on that day; the controller's clock runs through it.
 const QString kGapFirst = QStringLiteral("2026-03-29 02:00:00");
 const QString kGapLast = QStringLiteral("2026-03-29 02:59:59");
@@ -64,83 +57,11 @@ QStringList spoolRecords(const QString &path)
     return records;
 }
 
-// One run of ostracom-cli, its console output collected as it comes.
-class Cli
-{
-public:
-    explicit Cli(const QStringList &args, bool limitFileSize = false)
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        if (limitFileSize) {
-            // SIGXFSZ ignored, so that a write past the limit fails with EFBIG as on a full disk.
-            startCli(m_process,
-                     QStringList{"-c",
-                                 QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"")
-                                     .arg(kFileSizeBlocks),
-                                 QStringLiteral(OSTRACOM_CLI_PATH)} +
-                         args,
-                     {.environment = {kZone}, .program = QStringLiteral("sh")});
-        } else {
-            startCli(m_process, args, {.environment = {kZone}});
-        }
-        m_started = m_process.waitForStarted(5000);
-        m_timer.start();
-    }
-    ~Cli()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-
-    bool started() const { return m_started; }
-    bool running() const { return m_process.state() != QProcess::NotRunning; }
-    qint64 pid() const { return m_process.processId(); }
-    qint64 elapsedMs() const { return m_timer.elapsed(); }
-    const QString &output() const { return m_output; }
-
-    // Collects output for up to ms milliseconds, or until `done` holds.
-    bool collect(qint64 ms, const std::function<bool()> &done = {})
-    {
-        QDeadlineTimer deadline(std::max<qint64>(0, ms));
-        for (;;) {
-            if (done && done())
-                return true;
-            if (deadline.hasExpired())
-                return false;
-            const int slice = static_cast<int>(std::min<qint64>(50, deadline.remainingTime()));
-            if (running())
-                m_process.waitForReadyRead(slice);
-            else
-                QThread::msleep(static_cast<unsigned long>(slice));
-            m_output += QString::fromUtf8(m_process.readAll());
-        }
-    }
-    // Runs until the program was started ms milliseconds ago.
-    void runUntil(qint64 ms) { collect(ms - elapsedMs()); }
-
-    // SIGKILL: no handler runs, whatever the program was writing stays half done.
-    void kill()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-        m_output += QString::fromUtf8(m_process.readAll());
-    }
-    bool finish(int timeoutMs)
-    {
-        const bool done = m_process.waitForFinished(timeoutMs);
-        m_output += QString::fromUtf8(m_process.readAll());
-        return done;
-    }
-    int exitCode() const { return m_process.exitCode(); }
-
-private:
-    QProcess m_process;
-    QElapsedTimer m_timer;
-    QString m_output;
-    bool m_started = false;
-};
+// The program under a file size limit, SIGXFSZ ignored, so that a write past the limit fails
+// with EFBIG as on a full disk.
+const QStringList kLimitedFiles{
+    "-c", QStringLiteral("trap '' XFSZ; ulimit -f %1; exec \"$0\" \"$@\"").arg(kFileSizeBlocks),
+    QStringLiteral(OSTRACOM_CLI_PATH)};
 
 enum class Fault { None, Locked, FullDisk };
 
@@ -198,28 +119,24 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     RecordProperty("seed", std::to_string(seed));
     std::mt19937_64 rng(seed);
 
-    QTemporaryDir data;
-    ASSERT_TRUE(data.isValid());
-    const QString dbPath = data.filePath(QStringLiteral("ostracom.db"));
+    TempDb data; // ostracom.db in the data folder
     SimProcess sim;
     const QString journalPath = sim.scratchPath(QStringLiteral("journal.txt"));
-    QString error;
     // 90 times faster with a record per sensor every 10 s: about 45 records a second, so the
     // controller's clock passes 02:00-03:00 of the day summer time starts within the run, and
     // the rejects file (every 4th record garbled) outgrows the file size limit before the
     // limited rounds come.
-    ASSERT_TRUE(sim.start({"--journal", journalPath, "--state",
-                           sim.scratchPath(QStringLiteral("state.json")), "--short-batch", "3",
-                           "--garble", "4", "--interval", "10", "--speed", "90", "--clock",
-                           "2026-03-29 01:58:00", "--seed", QString::number(seed % 1000000)},
-                          &error, {kZone}))
-        << error.toStdString();
-    const QStringList global{"--data-dir", data.path()};
+    ASSERT_TRUE(sim.launch({"--journal", journalPath, "--state",
+                            sim.scratchPath(QStringLiteral("state.json")), "--short-batch", "3",
+                            "--garble", "4", "--interval", "10", "--speed", "90", "--clock",
+                            "2026-03-29 01:58:00", "--seed", QString::number(seed % 1000000)},
+                           {kZone}));
+    const QStringList global{"--data-dir", data.dir()};
     const QStringList poll =
         global + QStringList{"poll", "--controller",
                              QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()), "--interval", "1"};
     {
-        Cli init(global + QStringList{"init"});
+        WatchedCli init(global + QStringList{"init"}, kInZone);
         ASSERT_TRUE(init.finish(30000));
         ASSERT_EQ(init.exitCode(), 0) << init.output().toStdString();
     }
@@ -229,12 +146,14 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     const std::vector<Round> rounds = planRounds(rng);
     const QString spoolPath = data.filePath(QStringLiteral("archive.spool"));
     QStringList transcripts;
-    int refusedWrites = 0, roundsEndingSpooled = 0;
+    int refusedWrites = 0, roundsEndingSpooled = 0, heldAndReported = 0;
     bool secondPollerChecked = false;
     for (size_t n = 0; n < rounds.size(); ++n) {
         const Round &r = rounds[n];
         const QStringList journalBefore = fileLines(journalPath);
-        Cli poller(poll, r.fault == Fault::FullDisk);
+        const bool limited = r.fault == Fault::FullDisk;
+        WatchedCli poller(limited ? kLimitedFiles + poll : poll,
+                          {.environment = {kZone}, .program = limited ? "sh" : OSTRACOM_CLI_PATH});
         ASSERT_TRUE(poller.started());
         // The controller answered a download: this poller is connected.
         auto downloaded = [&] { return fileLines(journalPath).size() > journalBefore.size(); };
@@ -251,7 +170,7 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
                     return fileLines(data.filePath(QStringLiteral("ostracom.lock"))) ==
                            QStringList{pid};
                 })) << poller.output().toStdString();
-                Cli second(poll + QStringList{"--cycles", "1"});
+                WatchedCli second(poll + QStringList{"--cycles", "1"}, kInZone);
                 ASSERT_TRUE(second.finish(20000));
                 EXPECT_EQ(second.exitCode(), 1) << second.output().toStdString();
                 EXPECT_TRUE(second.output().contains(QStringLiteral("process ") + pid))
@@ -263,7 +182,7 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
         case Fault::Locked: {
             // Held once the controller is connected, so that its downloads go to the spool.
             ASSERT_TRUE(poller.collect(15000, downloaded)) << poller.output().toStdString();
-            holder.emplace(dbPath);
+            holder.emplace(data.path());
             ASSERT_TRUE(holder->held()) << holder->error().toStdString();
             poller.collect(r.holdMs);
             if (r.afterReleaseMs >= 0) {
@@ -302,6 +221,7 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
             static_cast<int>(poller.output().count(QLatin1String("File too large")));
         refusedWrites += refused;
         roundsEndingSpooled += spooled > 0;
+        heldAndReported += r.fault == Fault::Locked && poller.output().contains("locked");
         std::cout << QStringLiteral("[ round %1 ] %2; ran %3 ms: %4 records handed, %5 forgotten, "
                                     "%6 refused write(s), %7 in the spool")
                          .arg(n + 1, 2)
@@ -322,7 +242,7 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     // download was acknowledged.
     SimJournal journal;
     for (int run = 1; run <= 4; ++run) {
-        Cli last(poll + QStringList{"--cycles", run == 1 ? "3" : "1"});
+        WatchedCli last(poll + QStringList{"--cycles", run == 1 ? "3" : "1"}, kInZone);
         ASSERT_TRUE(last.finish(60000)) << last.output().toStdString();
         EXPECT_EQ(last.exitCode(), 0) << last.output().toStdString();
         transcripts << QStringLiteral("--- clean run %1\n%2").arg(run).arg(last.output());
@@ -337,32 +257,21 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     // What the service kept: archive rows and rejects.
     QHash<QString, int> archived; // row -> how often
     int rowsInGap = 0;
-    {
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "kill-and-fault-check");
-        db.setDatabaseName(dbPath);
-        ASSERT_TRUE(db.open()) << db.lastError().text().toStdString();
-        QSqlQuery q(db);
-        ASSERT_TRUE(q.exec(QStringLiteral("SELECT TARVELONID, ASID, DATUM, WERT FROM HYDOARCHIVE")))
-            << q.lastError().text().toStdString();
-        while (q.next()) {
-            const int sensor = q.value(1).toInt();
-            const QString datum = q.value(2).toString();
-            const double wert = q.value(3).toDouble();
-            const double word = std::round(wert * simScaleOf(sensor));
-            // A value that is no whole word of its scale keeps its own text and matches nothing.
-            const QString key =
-                std::fabs(wert - word / simScaleOf(sensor)) <= 1e-6
-                    ? archiveRowKey(q.value(0).toInt(), sensor, datum, static_cast<qint64>(word))
-                    : archiveRowKey(q.value(0).toInt(), sensor, datum, 0) +
-                          QStringLiteral(" value %1").arg(wert);
-            ++archived[key];
-            rowsInGap += datum >= kGapFirst && datum <= kGapLast;
-        }
-        q = QSqlQuery();
-        db.close();
+    for (const QVariantList &r :
+         data.rows("SELECT TARVELONID, ASID, DATUM, WERT FROM HYDOARCHIVE")) {
+        const int sensor = r[1].toInt();
+        const QString datum = r[2].toString();
+        const double wert = r[3].toDouble();
+        const double word = std::round(wert * simScaleOf(sensor));
+        // A value that is no whole word of its scale keeps its own text and matches nothing.
+        const QString key =
+            std::fabs(wert - word / simScaleOf(sensor)) <= 1e-6
+                ? archiveRowKey(r[0].toInt(), sensor, datum, static_cast<qint64>(word))
+                : archiveRowKey(r[0].toInt(), sensor, datum, 0) +
+                      QStringLiteral(" value %1").arg(wert);
+        ++archived[key];
+        rowsInGap += datum >= kGapFirst && datum <= kGapLast;
     }
-    QSqlDatabase::removeDatabase("kill-and-fault-check");
     QSet<QString> rejected;
     QStringList strangeRejects;
     for (const QString &line : fileLines(data.filePath(QStringLiteral("rejects.txt")))) {
@@ -411,34 +320,25 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     }
     const QStringList spool = spoolRecords(spoolPath);
 
+    const struct {
+        const QStringList &items;
+        const char *what;
+    } findings[] = {
+        {lost, "acknowledged record(s) neither archived with their clock reading nor in "
+               "rejects.txt"},
+        {doubled, "record(s) archived more than once"},
+        {invented, "archive row(s) that match no readable record handed over (made up, or taken "
+                   "from a garbled one)"},
+        {strangeRejects, "line(s) of rejects.txt that hold no record handed over verbatim"},
+        {acknowledgedShort, "short download(s) acknowledged"},
+        {spool, "record(s) still in the spool after the clean run"},
+    };
     QString problems;
-    if (!lost.isEmpty())
-        problems += QStringLiteral("\n%1 acknowledged record(s) neither archived with their clock "
-                                   "reading nor in rejects.txt:%2")
-                        .arg(lost.size())
-                        .arg(firstOf(lost));
-    if (!doubled.isEmpty())
-        problems += QStringLiteral("\n%1 record(s) archived more than once:%2")
-                        .arg(doubled.size())
-                        .arg(firstOf(doubled));
-    if (!invented.isEmpty())
-        problems += QStringLiteral("\n%1 archive row(s) that match no readable record handed "
-                                   "over (made up, or taken from a garbled one):%2")
-                        .arg(invented.size())
-                        .arg(firstOf(invented));
-    if (!strangeRejects.isEmpty())
-        problems += QStringLiteral("\n%1 line(s) of rejects.txt that hold no record handed "
-                                   "over verbatim:%2")
-                        .arg(strangeRejects.size())
-                        .arg(firstOf(strangeRejects));
-    if (!acknowledgedShort.isEmpty())
-        problems += QStringLiteral("\n%1 short download(s) acknowledged:%2")
-                        .arg(acknowledgedShort.size())
-                        .arg(firstOf(acknowledgedShort));
-    if (!spool.isEmpty())
-        problems += QStringLiteral("\nthe spool still holds %1 record(s) after the clean run:%2")
-                        .arg(spool.size())
-                        .arg(firstOf(spool));
+    for (const auto &f : findings)
+        if (!f.items.isEmpty())
+            problems += QStringLiteral("\n%1 %2:%3")
+                            .arg(f.items.size())
+                            .arg(QLatin1String(f.what), firstOf(f.items));
     std::cout << QStringLiteral("[ journal  ] %1 records handed, %2 forgotten (%3 in 02:00-02:59); "
                                 "archive %4 rows (%5 in 02:00-02:59); %6 rejected; %7 rounds "
                                 "ended with a spool, %8 writes refused, %9 short downloads")
@@ -460,6 +360,7 @@ TEST(KillAndFault, everyAcknowledgedRecordIsArchivedOnceOrKeptAsAReject)
     EXPECT_GT(rowsInGap, 0) << "nothing archived from the skipped hour";
     EXPECT_GT(rejected.size(), 0) << "no garbled record was kept";
     EXPECT_GT(roundsEndingSpooled, 0) << "no round left records in the spool";
+    EXPECT_GT(heldAndReported, 0) << "no held database was reported as locked";
     EXPECT_GT(refusedWrites, 0) << "the limited rounds refused no write";
     EXPECT_GT(shortDownloads, 0) << "the emulator sent no short download";
     if (HasFailure())

@@ -65,9 +65,7 @@ protected:
 
     void startSim(const QStringList &extra = {})
     {
-        QString error;
-        ASSERT_TRUE(m_sim.start(QStringList{"--state", m_statePath, "--quiet"} + extra, &error))
-            << error.toStdString();
+        ASSERT_TRUE(m_sim.launch(QStringList{"--state", m_statePath, "--quiet"} + extra));
     }
 
     std::unique_ptr<cTarvelon> newController()
@@ -233,14 +231,4 @@ TEST_F(ControllerTransfers, controllerCalibrationWinsAndOnlyTheDatabaseChanges)
     EXPECT_FLOAT_EQ(HexSingleGet(*m_db->calibration(1234), 42 + kSlopeOffset), controllerSlope);
     EXPECT_FALSE(m_sim.log().contains(QLatin1String("DI"))) << "nothing is sent";
     EXPECT_FLOAT_EQ(HexSingleGet(storedCalibration(), 42 + kSlopeOffset), controllerSlope);
-}
-
-TEST_F(ControllerTransfers, aControllerOnA9600BaudLineIsReadCompletely)
-{
-    // The program image alone needs 5.9 s of line time at 9600 baud.
-    startSim({"--pace-9600"});
-    auto t = newController();
-    ASSERT_EQ(connect(*t), Error());
-    EXPECT_EQ(t->HydoProgramString().size(), 5630);
-    EXPECT_EQ(t->kalibController().size(), 672);
 }

@@ -4,6 +4,8 @@
 
 #include "service/mqtt_publisher.h"
 #include "support/cli_run.h"
+#include "support/files.h"
+#include "support/loopback.h"
 #include "support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +16,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -22,7 +23,6 @@
 #include <mosquitto.h>
 
 #include <csignal>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,37 +30,18 @@
 namespace
 {
 
-bool waitUntil(const std::function<bool()> &done, int ms = 20000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-int freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-
 // A mosquitto of the test's own: anonymous, no persistence, so a restart forgets everything.
 class Broker
 {
 public:
-    Broker() : m_port(freePort())
+    Broker() : m_port(closedLocalPort())
     {
-        QFile conf(m_dir.filePath("mosquitto.conf"));
-        conf.open(QIODevice::WriteOnly);
-        conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
-                                  "persistence false\n")
-                       .arg(m_port)
-                       .toUtf8());
+        writeTestFile(m_dir.filePath("mosquitto.conf"),
+                      QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n"
+                                     "persistence false\n")
+                          .arg(m_port)
+                          .toUtf8(),
+                      0644);
     }
     ~Broker() { stop(); }
     void start()
@@ -68,7 +49,7 @@ public:
         m_process.start(QStringLiteral("/usr/sbin/mosquitto"),
                         {QStringLiteral("-c"), m_dir.filePath("mosquitto.conf")});
         ASSERT_TRUE(m_process.waitForStarted());
-        ASSERT_TRUE(waitUntil([this] {
+        ASSERT_TRUE(pollUntil([this] {
             QTcpSocket s;
             s.connectToHost(QHostAddress::LocalHost, quint16(m_port));
             return s.waitForConnected(200);
@@ -131,7 +112,7 @@ public:
     }
     bool sees(const QString &topic, const QByteArray &payload) const
     {
-        return waitUntil([&] { return last(topic) == payload; });
+        return pollUntil([&] { return last(topic) == payload; });
     }
     void forget()
     {
@@ -174,7 +155,7 @@ struct MqttRig {
             MqttAddress{QStringLiteral("127.0.0.1"), broker.port(), false}, std::nullopt,
             QString());
         ASSERT_EQ(publisher->start().toStdString(), "");
-        ASSERT_TRUE(waitUntil([&] { return publisher->connected(); }))
+        ASSERT_TRUE(pollUntil([&] { return publisher->connected(); }))
             << publisher->problem().toStdString();
     }
 };
@@ -218,7 +199,7 @@ TEST(Mqtt, aBrokerThatGoesAwayNeitherHoldsUpACycleNorGetsOldValuesReplayed)
     ASSERT_TRUE(hub.sees("ostracom/17/sensor/1", "7.10"));
 
     broker.stop();
-    ASSERT_TRUE(waitUntil([&] { return !publisher.connected(); }));
+    ASSERT_TRUE(pollUntil([&] { return !publisher.connected(); }));
     EXPECT_FALSE(publisher.problem().isEmpty()) << "the lost connection is told";
     QElapsedTimer cycle;
     cycle.start();
@@ -227,9 +208,9 @@ TEST(Mqtt, aBrokerThatGoesAwayNeitherHoldsUpACycleNorGetsOldValuesReplayed)
 
     hub.forget();
     broker.start();
-    ASSERT_TRUE(waitUntil([&] { return publisher.connected(); }, 90000)) << "reconnects by itself";
+    ASSERT_TRUE(pollUntil([&] { return publisher.connected(); }, 90000)) << "reconnects by itself";
     EXPECT_TRUE(hub.sees("ostracom/status", "online"));
-    EXPECT_TRUE(waitUntil([&] { return !hub.last(kDiscovery).isEmpty(); }))
+    EXPECT_TRUE(pollUntil([&] { return !hub.last(kDiscovery).isEmpty(); }))
         << "discovery again for a broker that forgot it";
     publisher.publish({tank(7.3, RegulationState::Normal)});
     EXPECT_TRUE(hub.sees("ostracom/17/sensor/1", "7.30"));
@@ -269,15 +250,11 @@ TEST(Mqtt, addressesAndLoginFiles)
 
     QTemporaryDir dir;
     const QString path = dir.filePath("login");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("hub\ngeheim 1\n");
-    f.close();
+    ASSERT_TRUE(writeTestFile(path, "hub\ngeheim 1\n", 0640));
     QString problem;
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
     EXPECT_FALSE(readMqttLogin(path, &problem)) << "a file others may read is refused";
     EXPECT_TRUE(problem.contains("600"));
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(writeTestFile(path, "hub\ngeheim 1\n"));
     const auto login = readMqttLogin(path, &problem);
     ASSERT_TRUE(login);
     EXPECT_EQ(login->user, "hub");
@@ -291,31 +268,29 @@ TEST(Mqtt, pollPublishesEachDownloadAndArchivesEverythingWhileTheBrokerIsAway)
     broker.start();
     Subscriber hub(broker.port());
     SimProcess sim;
-    QString error;
-    ASSERT_TRUE(sim.start({"--quiet", "--interval", "1"}, &error)) << error.toStdString();
+    ASSERT_TRUE(sim.launch({"--quiet", "--interval", "1"}));
     QTemporaryDir data;
     const QStringList global{"--data-dir", data.path(), "--lang", "ENGLISH"};
-    QProcess poll;
-    startCli(poll, global + QStringList{"poll", "--controller",
-                                        QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()),
-                                        "--interval", "1", "--mqtt",
-                                        QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port())});
-    ASSERT_TRUE(poll.waitForStarted());
+    WatchedCli poll(global + QStringList{"poll", "--controller",
+                                         QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()),
+                                         "--interval", "1", "--mqtt",
+                                         QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port())});
+    ASSERT_TRUE(poll.started());
     const QString value = QStringLiteral("ostracom/1234/sensor/1");
-    EXPECT_TRUE(waitUntil([&] {
+    EXPECT_TRUE(pollUntil([&] {
         return !hub.last("homeassistant/sensor/ostracom_1234_sensor1/config").isEmpty();
     })) << "the emulated controller's sensor is announced";
-    EXPECT_TRUE(waitUntil([&] { return !hub.last(value).isEmpty(); }));
+    EXPECT_TRUE(pollUntil([&] { return !hub.last(value).isEmpty(); }));
 
     broker.stop();
     QThread::sleep(3); // cycles go on while the broker is away
     hub.forget();
     broker.start();
-    EXPECT_TRUE(waitUntil([&] { return !hub.last(value).isEmpty(); }, 90000))
+    EXPECT_TRUE(pollUntil([&] { return !hub.last(value).isEmpty(); }, 90000))
         << "publishing resumes";
-    ::kill(poll.processId(), SIGTERM);
-    ASSERT_TRUE(poll.waitForFinished(30000));
-    const QString output = QString::fromUtf8(poll.readAllStandardOutput());
+    poll.signal(SIGTERM);
+    ASSERT_TRUE(poll.finish(30000));
+    const QString &output = poll.output();
     EXPECT_TRUE(output.contains("mqtt: connected")) << output.toStdString();
 
     // Every record the cycles archived is in the archive, the time without broker included.

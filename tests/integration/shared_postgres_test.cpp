@@ -5,6 +5,7 @@
 // with the rows.
 
 #include "support/cli_run.h"
+#include "support/loopback.h"
 #include "support/sim_process.h"
 #include "support/temp_db.h"
 
@@ -13,17 +14,14 @@
 
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QHash>
-#include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cmath>
-#include <functional>
+#include <csignal>
 #include <iostream>
-#include <memory>
+#include <optional>
 
 namespace
 {
@@ -34,46 +32,23 @@ struct Site {
     SimProcess sim;
     QTemporaryDir data;
     QString journal;
-    std::unique_ptr<QProcess> poller;
+    std::optional<WatchedCli> poller;
 
-    QStringList args(const QString &db, const QStringList &more = {}) const
-    {
-        return QStringList{"--data-dir",
-                           data.path(),
-                           "--db",
-                           db,
-                           "poll",
-                           "--controller",
-                           QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()),
-                           "--interval",
-                           "1"} +
-               more;
-    }
     void startPoller(const QString &db, const QStringList &more = {})
     {
-        poller = std::make_unique<QProcess>();
-        poller->setProcessChannelMode(QProcess::MergedChannels);
-        startCli(*poller, args(db, more));
+        poller.emplace(QStringList{"--data-dir", data.path(), "--db", db, "poll", "--controller",
+                                   QStringLiteral("tcp:127.0.0.1:%1").arg(sim.port()), "--interval",
+                                   "1"} +
+                       more);
     }
-    QString output() const
+    std::string output()
     {
-        poller->waitForReadyRead(500); // no event loop runs here to collect it
-        return QString::fromUtf8(poller->readAll());
+        poller->collect(500);
+        return poller->output().toStdString();
     }
     int forgotten() const { return fileLines(journal).filter(QStringLiteral("forgot ")).size(); }
     bool endsAcknowledged() const { return readJournal(journal).endsAcknowledged; }
 };
-
-// Waits up to ms for `done`, checking every 100 ms.
-bool waitFor(int ms, const std::function<bool()> &done)
-{
-    for (int waited = 0; waited < ms; waited += 100) {
-        if (done())
-            return true;
-        QThread::msleep(100);
-    }
-    return done();
-}
 
 } // namespace
 
@@ -86,32 +61,28 @@ TEST(SharedPostgreSQL, twoPollersArchiveEveryAcknowledgedRecordOnceAndKeepTheSum
         Site &s = sites[i];
         s.id = 1001 + i;
         s.journal = s.sim.scratchPath(QStringLiteral("journal.txt"));
-        QString error;
         // 60 times faster with a record per sensor every 10 s: several records a second.
-        ASSERT_TRUE(s.sim.start({"--id", QString::number(s.id), "--journal", s.journal,
-                                 "--interval", "10", "--speed", "60", "--clock",
-                                 "2026-05-01 10:00:00", "--seed", QString::number(s.id)},
-                                &error))
-            << error.toStdString();
+        ASSERT_TRUE(s.sim.launch({"--id", QString::number(s.id), "--journal", s.journal,
+                                  "--interval", "10", "--speed", "60", "--clock",
+                                  "2026-05-01 10:00:00", "--seed", QString::number(s.id)}));
     }
     // Both start on a database that has no tables yet: one creates them, the other waits.
     for (Site &s : sites)
         s.startPoller(url);
     for (Site &s : sites)
-        ASSERT_TRUE(waitFor(30000, [&] { return s.forgotten() >= 100; }))
+        ASSERT_TRUE(pollUntil([&] { return s.forgotten() >= 100; }, 30000))
             << "site " << s.id << " archived nothing:\n"
-            << s.output().toStdString();
+            << s.output();
 
     // The first PC dies without warning, in whatever it was doing, and comes back.
     sites[0].poller->kill();
-    sites[0].poller->waitForFinished(5000);
     const int before = sites[0].forgotten();
     sites[0].startPoller(url);
-    ASSERT_TRUE(waitFor(30000, [&] { return sites[0].forgotten() > before + 100; }))
-        << sites[0].output().toStdString();
+    ASSERT_TRUE(pollUntil([&] { return sites[0].forgotten() > before + 100; }, 30000))
+        << sites[0].output();
     for (Site &s : sites) {
-        s.poller->terminate();
-        ASSERT_TRUE(s.poller->waitForFinished(20000));
+        s.poller->signal(SIGTERM);
+        ASSERT_TRUE(s.poller->finish(20000));
     }
     // Last runs until each controller's last download was acknowledged.
     for (int run = 0; run < 4; ++run) {
@@ -122,8 +93,8 @@ TEST(SharedPostgreSQL, twoPollersArchiveEveryAcknowledgedRecordOnceAndKeepTheSum
                 again.push_back(&s);
             }
         for (Site *s : again) {
-            ASSERT_TRUE(s->poller->waitForFinished(60000));
-            EXPECT_EQ(s->poller->exitCode(), 0) << s->output().toStdString();
+            ASSERT_TRUE(s->poller->finish(60000));
+            EXPECT_EQ(s->poller->exitCode(), 0) << s->output();
         }
     }
 

@@ -1,6 +1,7 @@
 // The emulator's command recognition seen from a raw socket and a serial line: both ways of
 // sending a command, one answer per burst, never two answers mixed, one client at a time.
 
+#include "support/cli_run.h"
 #include "support/sim_process.h"
 
 #include "link/encodings.h"
@@ -24,11 +25,7 @@ constexpr int kWaitMs = 3000;
 class SimWire : public ::testing::Test
 {
 protected:
-    void startSim(const QStringList &arguments = {})
-    {
-        QString error;
-        ASSERT_TRUE(m_sim.start(arguments, &error)) << error.toStdString();
-    }
+    void startSim(const QStringList &arguments = {}) { ASSERT_TRUE(m_sim.launch(arguments)); }
 
     std::unique_ptr<QTcpSocket> connectRaw()
     {
@@ -181,11 +178,9 @@ TEST_F(SimWire, serialDeviceAnswersOneCommandAfterAnother)
 
 TEST(SimCommandLine, optionErrorsAreUsageErrors)
 {
-    QProcess process;
-    process.start(QStringLiteral(TARVELON_SIM_PATH), {"--split", "three"});
-    ASSERT_TRUE(process.waitForFinished(kWaitMs));
-    EXPECT_EQ(process.exitCode(), 2);
-    EXPECT_TRUE(process.readAllStandardError().contains("--split"));
+    const CliRun r = runCli({"--split", "three"}, {.program = QStringLiteral(TARVELON_SIM_PATH)});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("--split")) << r.err.toStdString();
 }
 
 } // namespace

@@ -29,9 +29,7 @@ protected:
 
     void startSim(const QStringList &extra)
     {
-        QString error;
-        ASSERT_TRUE(m_sim.start(QStringList{"--state", m_statePath} + extra, &error))
-            << error.toStdString();
+        ASSERT_TRUE(m_sim.launch(QStringList{"--state", m_statePath} + extra));
     }
     std::string log() const { return m_sim.log().toStdString(); }
 
@@ -61,49 +59,39 @@ TEST_F(SimWrites, calibrationWriteOverThePtyIsStoredAndSurvivesARestart)
     EXPECT_FLOAT_EQ(HexSingleGet(after.payload, 1 * 42 + 10), 57.25f);
 }
 
-TEST_F(SimWrites, calibrationWriteOverTcpSurvivesTheCommandRepeats)
+// Over TCP the command goes out as "DIDI..." and, with answers held back, several bursts
+// arrive; all of them are hex digits like the data that follows. A write whose checksum the
+// controller finds wrong is a transfer error and stores nothing.
+TEST_F(SimWrites, calibrationWriteOverTcpSurvivesTheCommandRepeatsOrIsRefusedAsAWhole)
 {
-    // Over TCP the command goes out as "DIDI..." and, with answers held back, several
-    // bursts arrive; all of them are hex digits like the data that follows.
-    startSim({"--answer-after", "2"});
-    const SimRead before = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(before.error, Error()) << log();
-    const QString calibration = HexSinglePut(before.payload, 3 * 42 + 10, 0.91f);
+    const struct {
+        QStringList arguments;
+        float slope;
+        Error written;
+    } cases[] = {{{"--answer-after", "2"}, 0.91f, Error()},
+                 {{"--bad-write-checksum"}, 61.5f, Error(ErrorCode::TransferFailed)}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        startSim(c.arguments);
+        const SimRead before = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
+        ASSERT_EQ(before.error, Error()) << log();
+        const QString calibration = HexSinglePut(before.payload, 3 * 42 + 10, c.slope);
 
-    ASSERT_EQ(writeToController(m_sim.tcpLink(), QStringLiteral("DI"), calibration), Error())
-        << log();
+        EXPECT_EQ(writeToController(m_sim.tcpLink(), QStringLiteral("DI"), calibration), c.written)
+            << log();
 
-    const SimRead after = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(after.error, Error()) << log();
-    EXPECT_EQ(withoutCurrentValues(after.payload), withoutCurrentValues(calibration));
-}
-
-TEST_F(SimWrites, wrongWriteChecksumIsATransferErrorAndNothingIsStored)
-{
-    startSim({"--bad-write-checksum"});
-    const SimRead before = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(before.error, Error()) << log();
-    const QString changed = HexSinglePut(before.payload, 1 * 42 + 10, 61.5f);
-
-    EXPECT_EQ(writeToController(m_sim.tcpLink(), QStringLiteral("DI"), changed),
-              Error(ErrorCode::TransferFailed))
-        << log();
-
-    const SimRead after = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
-    ASSERT_EQ(after.error, Error());
-    EXPECT_FLOAT_EQ(HexSingleGet(after.payload, 1 * 42 + 10),
-                    HexSingleGet(before.payload, 1 * 42 + 10));
+        const SimRead after = readFromController(m_sim.tcpLink(), QStringLiteral("DK"));
+        ASSERT_EQ(after.error, Error()) << log();
+        EXPECT_EQ(withoutCurrentValues(after.payload),
+                  withoutCurrentValues(c.written.ok() ? calibration : before.payload));
+        ASSERT_TRUE(m_sim.stop());
+    }
 }
 
 TEST_F(SimWrites, unreadableStateFileStopsTheEmulatorInsteadOfBeingOverwritten)
 {
-    {
-        QFile file(m_statePath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("{ not json");
-    }
-    QString error;
-    EXPECT_FALSE(m_sim.start({"--state", m_statePath}, &error));
+    ASSERT_TRUE(writeTestFile(m_statePath, "{ not json"));
+    EXPECT_FALSE(m_sim.launch({"--state", m_statePath}));
     QFile file(m_statePath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("{ not json"));

@@ -30,8 +30,7 @@ class TelvaraLink : public ::testing::Test
 protected:
     void startSim(const QStringList &arguments = {})
     {
-        QString error;
-        ASSERT_TRUE(sim.start(arguments, &error)) << error.toStdString();
+        ASSERT_TRUE(sim.launch(arguments));
         sms.setPort(sim.ptyDevice());
     }
 

@@ -3,6 +3,8 @@
 // over TLS, oversized requests and clients that hold connections open.
 
 #include "support/cli_run.h"
+#include "support/files.h"
+#include "support/loopback.h"
 #include "support/sim_process.h"
 
 #include <gtest/gtest.h>
@@ -21,26 +23,18 @@
 #include <QSet>
 #include <QSslSocket>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <csignal>
-#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace
 {
 
 constexpr int kMaxConnections = 16; // the server's bound
-
-quint16 freePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
 
 struct Reply {
     int status = 0; // 0: no answer
@@ -102,17 +96,6 @@ QJsonObject statusJson(quint16 port)
     return QJsonDocument::fromJson(request(port, "GET", "/status.json").body).object();
 }
 
-bool waitUntil(const std::function<bool()> &done, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(100);
-    }
-    return true;
-}
-
 long residentKiB(qint64 pid)
 {
     QFile f(QStringLiteral("/proc/%1/status").arg(pid));
@@ -131,23 +114,10 @@ protected:
     {
         ensureCoreApplication();
         const QString values = m_sim.scratchPath(QStringLiteral("values.txt"));
-        QFile f(values);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("1=27.5\n");
-        f.close();
-        QString error;
-        ASSERT_TRUE(m_sim.start({"--quiet", "--interval", "1", "--values", values}, &error))
-            << error.toStdString();
+        ASSERT_TRUE(writeTestFile(values, "1=27.5\n"));
+        ASSERT_TRUE(m_sim.launch({"--quiet", "--interval", "1", "--values", values}));
         m_address = QStringLiteral("tcp:127.0.0.1:%1").arg(m_sim.port());
-        m_port = freePort();
-    }
-    void TearDown() override
-    {
-        if (m_poll.state() != QProcess::NotRunning) {
-            ::kill(m_poll.processId(), SIGTERM);
-            if (!m_poll.waitForFinished(15000))
-                m_poll.kill();
-        }
+        m_port = closedLocalPort();
     }
     QStringList global() const { return {"--data-dir", m_data.path(), "--lang", "ENGLISH"}; }
     QStringList pollArgs(const QString &http) const
@@ -163,14 +133,12 @@ protected:
             runCli(global() + QStringList{"program", "--controller", m_address, "set",
                                           "Regelung(1,1).SW_ObereWarnung=26"});
         ASSERT_EQ(program.exitCode, 0) << program.err.toStdString();
-        CliCall call;
-        call.environment = environment;
-        startCli(m_poll, pollArgs(QStringLiteral("127.0.0.1:%1").arg(m_port)), call);
-        ASSERT_TRUE(m_poll.waitForStarted());
-        ASSERT_TRUE(waitUntil([&] {
+        m_poll.emplace(pollArgs(QStringLiteral("127.0.0.1:%1").arg(m_port)),
+                       CliCall{.environment = environment});
+        ASSERT_TRUE(m_poll->collect(30000, [&] {
             const QJsonArray c = statusJson(m_port).value("controllers").toArray();
             return !c.isEmpty() && c[0].toObject().value("state").toString() == "alarm";
-        })) << QString::fromUtf8(m_poll.readAllStandardError()).toStdString();
+        })) << m_poll->output().toStdString();
     }
     int cycles() { return statusJson(m_port).value("service").toObject().value("cycles").toInt(); }
 
@@ -178,7 +146,7 @@ protected:
     SimProcess m_sim;
     QString m_address;
     quint16 m_port = 0;
-    QProcess m_poll;
+    std::optional<WatchedCli> m_poll;
 };
 
 TEST_F(Web, servesTheListStatusChartsAndPointsAndNothingElse)
@@ -260,7 +228,7 @@ TEST_F(Web, noClientHoldsUpTheCyclesOrTheMemory)
     // The address sanitizer keeps freed memory aside to catch late uses: without that, the
     // resident size is the memory the poller holds, as in the plain build.
     ASSERT_NO_FATAL_FAILURE(startPolling({"ASAN_OPTIONS=quarantine_size_mb=0"}));
-    const long before = residentKiB(m_poll.processId());
+    const long before = residentKiB(m_poll->pid());
 
     // Every connection the server allows taken by a client that sends half a header and
     // waits: cycles go on, one more client is turned away.
@@ -284,13 +252,12 @@ TEST_F(Web, noClientHoldsUpTheCyclesOrTheMemory)
     }
     EXPECT_TRUE(refusal.startsWith("HTTP/1.1 503"))
         << "beyond the bound: " << refusal.toStdString();
-    const qint64 pid = m_poll.processId();
+    const qint64 pid = m_poll->pid();
     // The cycles are seen in the poller's own output while the view is full.
-    QByteArray seen;
-    ASSERT_TRUE(waitUntil([&] {
-        m_poll.waitForReadyRead(200);
-        seen += m_poll.readAllStandardOutput();
-        return seen.count("#1234") >= 3;
+    m_poll->collect(200); // what it said up to now
+    const qsizetype cyclesBefore = m_poll->output().count("#1234");
+    ASSERT_TRUE(m_poll->collect(30000, [&] {
+        return m_poll->output().count("#1234") >= cyclesBefore + 3;
     })) << "cycles go on while every connection is held";
     held.clear();
 
@@ -322,11 +289,7 @@ TEST_F(Web, otherAddressesNeedALoginAndTls)
 {
     QTemporaryDir dir;
     const QString login = dir.filePath("login");
-    QFile f(login);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("keeper\nsalt water\n");
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    ASSERT_TRUE(writeTestFile(login, "keeper\nsalt water\n", 0644));
     const QString cert = dir.filePath("cert.pem");
     const QString key = dir.filePath("key.pem");
     QProcess openssl;
@@ -343,24 +306,24 @@ TEST_F(Web, otherAddressesNeedALoginAndTls)
     const CliRun open = runCli(pollArgs(anywhere) + tls + QStringList{"--http-login", login});
     EXPECT_EQ(open.exitCode, 1) << "a login file others may read";
     EXPECT_TRUE(open.err.contains("chmod 600")) << open.err.toStdString();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(writeTestFile(login, "keeper\nsalt water\n"));
     const CliRun noTls = runCli(pollArgs(anywhere) + QStringList{"--http-login", login});
     EXPECT_EQ(noTls.exitCode, 2);
 
-    startCli(m_poll, pollArgs(anywhere) + tls + QStringList{"--http-login", login});
-    ASSERT_TRUE(m_poll.waitForStarted());
+    m_poll.emplace(pollArgs(anywhere) + tls + QStringList{"--http-login", login});
     const auto basic = [](const QByteArray &userPassword) {
         return "Authorization: Basic " + userPassword.toBase64() + "\r\n";
     };
-    ASSERT_TRUE(waitUntil([&] { return request(m_port, "GET", "/", {}, true).status == 401; }))
-        << QString::fromUtf8(m_poll.readAllStandardError()).toStdString();
+    ASSERT_TRUE(m_poll->collect(30000, [&] {
+        return request(m_port, "GET", "/", {}, true).status == 401;
+    })) << m_poll->output().toStdString();
     EXPECT_EQ(request(m_port, "GET", "/", basic("keeper:sea water"), true).status, 401);
     EXPECT_EQ(request(m_port, "GET", "/status.json", basic("keeper:salt water"), true).status, 200);
     EXPECT_EQ(request(m_port, "POST", "/", basic("keeper:salt water"), true).status, 405);
     EXPECT_EQ(request(m_port, "GET", "/").status, 0) << "no answer without TLS";
-    ::kill(m_poll.processId(), SIGTERM);
-    ASSERT_TRUE(m_poll.waitForFinished(15000));
-    const QString log = QString::fromUtf8(m_poll.readAllStandardError());
+    m_poll->signal(SIGTERM);
+    ASSERT_TRUE(m_poll->finish(15000));
+    const QString &log = m_poll->output();
     EXPECT_EQ(log.count("wrong user or password for 'keeper'"), 1) << log.toStdString();
     EXPECT_FALSE(log.contains("water")) << "no password in the log";
 }

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <csignal>
+
 void startCli(QProcess &process, const QStringList &args, const CliCall &call)
 {
     // Numbers and messages the same whatever the machine's locale.
@@ -36,4 +41,61 @@ CliRun runCli(const QStringList &args, const CliCall &call)
     expectNoSanitizerReport(qPrintable(call.program), err);
     r.err = QString::fromUtf8(err);
     return r;
+}
+
+WatchedCli::WatchedCli(const QStringList &args, const CliCall &call)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    startCli(m_process, args, call);
+    m_started = m_process.waitForStarted(5000);
+    m_timer.start();
+}
+
+WatchedCli::~WatchedCli()
+{
+    if (running())
+        kill();
+    expectNoSanitizerReport("ostracom-cli", m_output.toUtf8());
+}
+
+bool WatchedCli::collect(qint64 ms, const std::function<bool()> &done)
+{
+    QDeadlineTimer deadline(std::max<qint64>(0, ms));
+    for (;;) {
+        if (done && done())
+            return true;
+        if (deadline.hasExpired())
+            return false;
+        const int slice = static_cast<int>(std::min<qint64>(50, deadline.remainingTime()));
+        if (running())
+            m_process.waitForReadyRead(slice);
+        else
+            QThread::msleep(static_cast<unsigned long>(slice));
+        m_output += QString::fromUtf8(m_process.readAll());
+    }
+}
+
+bool WatchedCli::waitForOutput(const QString &text, int ms)
+{
+    return collect(ms, [&] { return m_output.contains(text); });
+}
+
+void WatchedCli::signal(int number)
+{
+    if (running())
+        ::kill(static_cast<pid_t>(m_process.processId()), number);
+}
+
+void WatchedCli::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    m_output += QString::fromUtf8(m_process.readAll());
+}
+
+bool WatchedCli::finish(int timeoutMs)
+{
+    const bool done = m_process.waitForFinished(timeoutMs);
+    m_output += QString::fromUtf8(m_process.readAll());
+    return done;
 }

@@ -22,3 +22,13 @@ inline QStringList fileLines(const QString &path)
         return {};
     return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
+
+// Writes a file anew with the given permission bits; false when it cannot.
+inline bool writeTestFile(const QString &path, const QByteArray &content, int mode = 0600)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(content) != content.size())
+        return false;
+    f.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode_t(mode)) == 0;
+}

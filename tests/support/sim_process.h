@@ -15,6 +15,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 
 class SimProcess
@@ -32,6 +34,15 @@ public:
     // arguments, and waits for its "listening on" and, with --pty or --serial, its "pty" or
     // "serial" line. environment: NAME=VALUE entries added for the emulator alone (TZ).
     bool start(const QStringList &arguments, QString *error, const QStringList &environment = {});
+    // start() for ASSERT_TRUE, which then shows why it failed.
+    ::testing::AssertionResult launch(const QStringList &arguments,
+                                      const QStringList &environment = {})
+    {
+        QString error;
+        if (start(arguments, &error, environment))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << error.toStdString();
+    }
     // SIGTERM, so the emulator saves its state; true when it exited with code 0.
     bool stop();
     bool isRunning() const;

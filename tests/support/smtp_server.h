@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/loopback.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -74,6 +76,3 @@ private:
     quint16 m_port = 0;
     QString m_error;
 };
-
-// A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
-quint16 closedLocalPort();

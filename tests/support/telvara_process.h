@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 class TelvaraProcess
 {
 public:
@@ -21,6 +23,14 @@ public:
     // Starts the emulator with its state in this object's scratch folder and the given
     // arguments; waits for its "pty" line.
     bool start(const QStringList &arguments, QString *error);
+    // start() for ASSERT_TRUE, which then shows why it failed.
+    ::testing::AssertionResult launch(const QStringList &arguments)
+    {
+        QString error;
+        if (start(arguments, &error))
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << error.toStdString();
+    }
     // SIGTERM, so the emulator saves its state; true when it exited with code 0.
     bool stop();
 
