@@ -1,6 +1,7 @@
 #include "service/measurement_download.h"
 
 #include "model/ctarvelon.h"
+#include "model/error_text.h"
 
 #include "store/archive_spool.h"
 #include "store/database.h"
@@ -116,12 +117,14 @@ MeasurementDownload::Stored MeasurementDownload::archiveRecords(const ReceivedRe
         if (!stored.spoolProblem.isEmpty())
             report.spoolProblem = stored.spoolProblem;
         Stored result{stored.safe, stored.error};
-        // The rejects are kept whatever the database did; the database's refusal is the one
-        // told, as it holds back the most.
+        // The rejects are kept whatever the database did. When both fail the user must hear
+        // of both (a full disk refuses them together), so the two texts go out as one.
         if (const Error rejectError = m_archive->keepRejects(received.rejects); !rejectError.ok()) {
             result.safe = false;
-            if (result.error.ok())
-                result.error = rejectError;
+            result.error = result.error.ok() ? rejectError
+                                             : Error(ErrorCode::Other, errorText(result.error) +
+                                                                           QStringLiteral("; ") +
+                                                                           errorText(rejectError));
         } else {
             report.rejected = static_cast<int>(received.rejects.size());
         }
