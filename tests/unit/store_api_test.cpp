@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <thread>
@@ -75,6 +74,8 @@ TEST_P(StoreApi, settingsRowIsWrittenWithItsKeyEvenWhenItWasMissing)
         << "an empty text stays an empty text";
 }
 
+// Where the password goes on each backend, and another machine's own, are proved through
+// `settings mail`; here: the file itself, an older row's password moved out, and failures.
 TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine)
 {
     const bool shared = GetParam() == Backend::Postgres;
@@ -83,8 +84,6 @@ TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine
     const MailSettings mail{"smtp.example", "to@example", "from@example", "wart", "Geheim 17! ", 1};
     ASSERT_EQ(::chmod(QFile::encodeName(tmp.dir()).constData(), 0755), 0);
     db.saveMailSettings(mail);
-    EXPECT_EQ(db.mailSettings(), mail);
-    EXPECT_EQ(tmp.exec(column).toString(), shared ? "" : "Geheim 17! ");
     const QString file = db.mailPasswordFile();
     EXPECT_EQ(file.isEmpty(), !shared) << "a SQLite file is private already";
     if (shared) {
@@ -101,11 +100,6 @@ TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine
     EXPECT_EQ(db.mailSettings()->passwort, "Alt 1") << "usable before it is moved";
     EXPECT_EQ(Database(tmp.path(), tmp.dir()).mailSettings()->passwort, "Alt 1");
     EXPECT_EQ(tmp.exec(column).toString(), shared ? "" : "Alt 1");
-
-    // Another machine of the same database has no file: no password, and nothing breaks.
-    QTemporaryDir elsewhere;
-    EXPECT_EQ(Database(tmp.path(), elsewhere.path()).mailSettings()->passwort,
-              shared ? "" : "Alt 1");
     if (shared) {
         EXPECT_THROW(Database(tmp.path()).saveMailSettings(mail), StoreError)
             << "without a data folder the password has nowhere to go";
