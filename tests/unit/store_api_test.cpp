@@ -118,12 +118,10 @@ TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine
 TEST_P(StoreApi, textsThatLookLikeSqlRoundTripUnchanged)
 {
     const QString nasty = QStringLiteral("O'Brien \"quoted\"; DROP TABLE HYDOARCHIVE; -- ä ß");
-    db.saveRegulationBeschreibung(1, 1, 1, nasty);
     db.saveCalibration(1, nasty);
     db.saveMailSettings({nasty, nasty, nasty, nasty, nasty, 0});
     ASSERT_TRUE(db.createLogbookEntry(at("2026-01-02 03:04:05"), nasty));
 
-    EXPECT_EQ(db.regulationRow(1, 1, 1)->beschreibung, nasty);
     EXPECT_EQ(db.calibration(1), nasty);
     EXPECT_EQ(db.mailSettings()->passwort, nasty);
     EXPECT_EQ(db.logbookText(at("2026-01-02 03:04:05")), nasty);
