@@ -174,8 +174,6 @@ TEST_P(ArchiveSummary, checkFindsATamperedSlotInEachLevelAndARebuildOfThatLevelM
         const char *change;
         Kind kind;
     } cases[] = {
-        {60, "UPDATE %1 SET N = N + 1 WHERE %2", Changed},
-        {600, "UPDATE %1 SET MAXWERT = MAXWERT + 0.5 WHERE %2", Changed},
         {3600, "UPDATE %1 SET LASTWERT = LASTWERT - 1 WHERE %2", Changed},
         {60, "UPDATE %1 SET SUMWERT = SUMWERT + 0.001 WHERE %2", Changed},
         {600, "DELETE FROM %1 WHERE %2", Lost},

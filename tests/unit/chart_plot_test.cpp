@@ -1,4 +1,4 @@
-// Value ranges and scaling of chart series, and the CSV of what a chart drew.
+// Value ranges, scaling, time ticks and point texts of chart series.
 
 #include "display/archive_query.h"
 #include "display/chart_plot.h"
@@ -30,20 +30,6 @@ TEST(ChartPlot, rangesFollowTheBoundsOrTheWidenedExtremes)
     EXPECT_DOUBLE_EQ(ScaleToAxis(7, {0, 0}), 7);
     EXPECT_EQ(SeriesColour(1), (Rgb{255, 0, 0}));
     EXPECT_EQ(SeriesColour(11), (Rgb{125, 125, 125})) << "beyond the table: its last colour";
-}
-
-TEST(ChartPlot, csvHoldsEveryPointDrawn)
-{
-    ChartPlot plot;
-    PlotSeries s;
-    s.aqid = 1234;
-    s.sid = 2;
-    // 20.11.2026 12:00 as a day number (days since 30.12.1899).
-    s.points = {{46346.5, 7.25}, {46346.75, 7.5}};
-    plot.series.push_back(s);
-    EXPECT_EQ(PlotCsv(plot), "TARVELONID,ASID,DATUM,WERT\n"
-                             "1234,2,2026-11-20 12:00:00,7.25\n"
-                             "1234,2,2026-11-20 18:00:00,7.5\n");
 }
 
 TEST(ChartPlot, timeAxisTicksStandAtRoundStepsThatFitTheWidth)

