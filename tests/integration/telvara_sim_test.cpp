@@ -4,7 +4,7 @@
 #include "link/progress.h"
 #include "sms/hydo_sms_modul.h"
 #include "sms/sms_protocol.h"
-#include "support/telvara_process.h"
+#include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ protected:
         sms.setPort(sim.ptyDevice());
     }
 
-    TelvaraProcess sim;
+    SimProcess sim{SimProcess::Emulator::Telvara};
     FastClock clock;
     NoProgress progress;
     cSmsController sms{cSmsController::serialPorts(), clock, progress};
