@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -123,9 +122,7 @@ void MainWindowTest::TearDown()
 SimProcess &MainWindowTest::startSim(const QStringList &arguments)
 {
     auto sim = std::make_unique<SimProcess>();
-    QString error;
-    EXPECT_TRUE(sim->start(QStringList{QStringLiteral("--quiet")} + arguments, &error))
-        << error.toStdString();
+    EXPECT_TRUE(sim->launch(QStringList{QStringLiteral("--quiet")} + arguments));
     m_sims.push_back(std::move(sim));
     return *m_sims.back();
 }
@@ -142,9 +139,7 @@ QStringList MainWindowTest::rowTexts(int row) const
 QString MainWindowTest::valuesFile(const char *name, const QByteArray &content)
 {
     const QString path = m_dir.filePath(QLatin1String(name));
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << name;
-    f.write(content);
+    EXPECT_TRUE(writeTestFile(path, content)) << name;
     return path;
 }
 

@@ -6,8 +6,6 @@
 
 #include "sms/ui/vek_sms_modul_konfig.h"
 #include "store/strings.h"
-#include "support/telvara_process.h"
-#include "support/user_input.h"
 #include "widgets/infoform.h"
 
 #include <QComboBox>
@@ -44,10 +42,9 @@ protected:
         ASSERT_TRUE(user::waitFor([&] { return !m_window->busy(); }, 10000));
     }
     // Starts telvara-sim with `arguments` and opens a fresh window on its port.
-    void openOn(TelvaraProcess &sim, const QStringList &arguments)
+    void openOn(SimProcess &sim, const QStringList &arguments)
     {
-        QString error;
-        ASSERT_TRUE(sim.start(arguments, &error)) << error.toStdString();
+        ASSERT_TRUE(sim.launch(arguments));
         m_ports = {sim.ptyDevice()};
         open();
     }
@@ -293,12 +290,10 @@ TEST_F(SmsWindow, savedFileReopensABadOneIsRefusedAndAStoredRowIsTakenAsItIs)
     EXPECT_TRUE(child<QPlainTextEdit>("EingabeText")->toPlainText().startsWith("12\x03"));
     saveScreenshot(m_window.get(), QStringLiteral("opened"));
 
-    QFile bad(dir.filePath(QStringLiteral("broken.cfg")));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write("1\x03\"\"\t\"\"\r\n\x03");
-    bad.close();
+    const QString bad = dir.filePath(QStringLiteral("broken.cfg"));
+    ASSERT_TRUE(writeTestFile(bad, "1\x03\"\"\t\"\"\r\n\x03"));
     m_boxes->script({QMessageBox::Yes});
-    answerFileDialog(bad.fileName());
+    answerFileDialog(bad);
     menu("&Datei", "&Öffnen...");
     EXPECT_EQ(cell(7, 0), QStringLiteral("+4930")) << "a refused file changes nothing";
     ASSERT_EQ(m_boxes->boxes().size(), 3);
@@ -307,7 +302,7 @@ TEST_F(SmsWindow, savedFileReopensABadOneIsRefusedAndAStoredRowIsTakenAsItIs)
     // No to the question leaves the file dialog closed; the answer waits no longer than
     // this test, so that no later dialog meets it.
     m_boxes->script({QMessageBox::No});
-    shown = answerFileDialog(bad.fileName(), 1000);
+    shown = answerFileDialog(bad, 1000);
     menu("&Datei", "&Öffnen...");
     QTest::qWait(1100);
     EXPECT_FALSE(*shown);
@@ -391,7 +386,7 @@ TEST_F(SmsWindow, aboutBoxShowsTitleVersionAndTheSystemFacts)
 
 TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
 {
-    TelvaraProcess sim;
+    SimProcess sim{SimProcess::Emulator::Telvara};
     ASSERT_NO_FATAL_FAILURE(openOn(sim, {"--firmware", "03.1C"}));
 
     goTo(3);
@@ -449,8 +444,7 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
 
     // A device that says nothing, its port typed in: both boxes, and the table stays.
     ASSERT_TRUE(sim.stop());
-    QString error;
-    ASSERT_TRUE(sim.start({QStringLiteral("--mute")}, &error)) << error.toStdString();
+    ASSERT_TRUE(sim.launch({QStringLiteral("--mute")}));
     user::retype(child<QComboBox>("Schnittstelle")->lineEdit(), sim.ptyDevice());
     m_boxes->script({QMessageBox::Yes});
     menu("&Konfiguration...", "... &aus SMS Controller laden");
@@ -462,7 +456,7 @@ TEST_F(SmsWindow, configurationGoesToTheEmulatorAndComesBackWithVersionAndReset)
 
 TEST_F(SmsWindow, aBlockTheDeviceLostIsNamedAndTheConfigurationLeftUnmarked)
 {
-    TelvaraProcess sim;
+    SimProcess sim{SimProcess::Emulator::Telvara};
     // Row 2 begins at 0x0400 + 60.
     ASSERT_NO_FATAL_FAILURE(openOn(sim, {"--lose-write-at", "0x043C"}));
     goTo(2);
@@ -486,7 +480,7 @@ TEST_F(SmsWindow, aBlockTheDeviceLostIsNamedAndTheConfigurationLeftUnmarked)
 
 TEST_F(SmsWindow, aWriteCutShortIsReadBackWithAWarningThatItMayBeIncomplete)
 {
-    TelvaraProcess sim;
+    SimProcess sim{SimProcess::Emulator::Telvara};
     // Both markers and 8 blocks: rows 1 and 2 arrive, row 4 does not.
     ASSERT_NO_FATAL_FAILURE(openOn(sim, {"--mute-after-writes", "10"}));
     for (const auto &[row, mobile] : {std::pair{2, "+4930222"}, std::pair{4, "+4930444"}}) {

@@ -4,8 +4,6 @@
 #include "support/cli_run.h"
 #include "support/sim_process.h"
 
-#include "link/encodings.h"
-
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -68,10 +66,7 @@ TEST_F(CliProgram, changedSetPointIsWrittenAndReadBackFromTheController)
     ASSERT_EQ(set.exitCode, 0) << set.err.toStdString();
     EXPECT_TRUE(set.out.contains(QLatin1String("Program written to controller 1234")));
 
-    const SimRead program = readFromController(m_sim.tcpLink(), QStringLiteral("DN"));
-    ASSERT_EQ(program.error, Error());
-    EXPECT_FLOAT_EQ(HexSingleGet(program.payload, 102 + 144 + 23), 8.6f);
-
+    // Show reads the program back from the controller.
     const CliRun show = run({"show"});
     ASSERT_EQ(show.exitCode, 0) << show.err.toStdString();
     const int at = show.out.indexOf(QLatin1String("Regelung(2,1)"));

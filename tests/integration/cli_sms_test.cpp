@@ -2,9 +2,8 @@
 
 #include "sms/hydo_sms_modul.h"
 #include "support/cli_run.h"
-#include "support/telvara_process.h"
-
-#include <QFile>
+#include "support/files.h"
+#include "support/sim_process.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +12,7 @@ namespace
 
 TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
 {
-    TelvaraProcess sim;
+    SimProcess sim{SimProcess::Emulator::Telvara};
     ASSERT_TRUE(sim.launch({}));
     const QString data = sim.scratchPath(QStringLiteral("data"));
     auto sms = [&](const QStringList &args) {
@@ -29,10 +28,7 @@ TEST(TelvaraCli, readSavesAFileAndABadFileIsNeverSent)
     EXPECT_EQ(record.ee_cause(2), 0) << "a fresh device holds empty configurations";
 
     const QString bad = sim.scratchPath(QStringLiteral("bad.cfg"));
-    QFile f(bad);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("1\x03\"\"\t\"\"\r\n\x03");
-    f.close();
+    ASSERT_TRUE(writeTestFile(bad, "1\x03\"\"\t\"\"\r\n\x03"));
     const QString logBefore = sim.log();
     const CliRun refused = sms({"write", bad});
     EXPECT_EQ(refused.exitCode, 1);

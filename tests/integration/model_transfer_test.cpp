@@ -155,29 +155,30 @@ TEST_F(ControllerTransfers, warningLimitsAndDescriptionPersistPerRegulation)
     EXPECT_EQ(m_tmp.count("HYDOREGELUNG", "TARVELONID=?", {1234}), 32) << "no duplicate rows";
 }
 
-TEST_F(ControllerTransfers, firmwareBelow2_19R24IsRefusedNamingBothVersions)
+// A controller not taken (firmware below 2.19 R24, or the clock question refused) is left
+// before its program is read; the oldest accepted release is taken.
+TEST_F(ControllerTransfers, aRefusedControllerIsLeftBeforeItsProgramIsRead)
 {
-    startSim({"--version", "2.19R23"});
-    auto t = newController();
-    EXPECT_EQ(connect(*t), Error(ErrorCode::FirmwareTooOld, "2.19 R24", "2.19 R23"));
-    EXPECT_TRUE(t->HydoProgramString().isEmpty()) << "nothing but the version is read";
-    EXPECT_FALSE(m_db->calibration(1234).has_value());
-
-    // The oldest accepted release, on the boundary.
-    ASSERT_TRUE(m_sim.stop());
-    startSim({"--version", "2.19R24"});
-    auto accepted = newController();
-    EXPECT_EQ(connect(*accepted), Error());
-    EXPECT_EQ(accepted->aq_SubRelease(), 24);
-}
-
-TEST_F(ControllerTransfers, refusingTheClockQuestionLeavesTheProgramUntouched)
-{
-    startSim();
-    m_interaction.clockAnswer = Interaction::Answer::Cancel;
-    auto t = newController();
-    EXPECT_EQ(connect(*t), Outcome(Declined::ClockTakeover));
-    EXPECT_TRUE(t->HydoProgramString().isEmpty());
+    const struct {
+        const char *version;
+        Interaction::Answer clock;
+        Outcome expected;
+    } cases[] = {
+        {"2.19R23", Interaction::Answer::Ok,
+         Error(ErrorCode::FirmwareTooOld, "2.19 R24", "2.19 R23")},
+        {"2.20R5", Interaction::Answer::Cancel, Outcome(Declined::ClockTakeover)},
+        {"2.19R24", Interaction::Answer::Ok, Error()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.version);
+        startSim({"--version", c.version});
+        m_interaction.clockAnswer = c.clock;
+        auto t = newController();
+        EXPECT_EQ(connect(*t), c.expected);
+        EXPECT_EQ(t->HydoProgramString().isEmpty(), c.expected != Outcome(Error()));
+        EXPECT_EQ(m_db->calibration(1234).has_value(), c.expected == Outcome(Error()));
+        ASSERT_TRUE(m_sim.stop());
+    }
 }
 
 TEST_F(ControllerTransfers, newControllerGetsAnIdentifierNotInTheDatabase)

@@ -9,7 +9,7 @@
 
 #include <csignal>
 
-void startCli(QProcess &process, const QStringList &args, const CliCall &call)
+static void startCli(QProcess &process, const QStringList &args, const CliCall &call)
 {
     // Numbers and messages the same whatever the machine's locale.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -28,8 +28,6 @@ struct CliCall {
 
 // Runs to the end. A hang or a sanitizer report fails the running test.
 CliRun runCli(const QStringList &args, const CliCall &call = {});
-// Starts a run that the test watches and ends itself (a poller), with the same environment.
-void startCli(QProcess &process, const QStringList &args, const CliCall &call = {});
 
 // A run the test watches and ends itself (a poller), its standard output and error collected
 // together as they come. A run still going is killed with this object.

@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -44,7 +46,8 @@ void ensureCoreApplication()
     static QCoreApplication app(argc, argv);
 }
 
-SimProcess::SimProcess() : m_dir(std::make_unique<QTemporaryDir>())
+SimProcess::SimProcess(Emulator emulator)
+    : m_emulator(emulator), m_dir(std::make_unique<QTemporaryDir>())
 {
     ensureCoreApplication();
 }
@@ -62,7 +65,8 @@ SimProcess::~SimProcess()
         QFile file(m_dir->filePath(QStringLiteral("sim-%1.log").arg(start)));
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        expectNoSanitizerReport("tarvelon-sim", file.readAll());
+        expectNoSanitizerReport(m_emulator == Emulator::Telvara ? "telvara-sim" : "tarvelon-sim",
+                                file.readAll());
     }
 }
 
@@ -84,10 +88,13 @@ bool SimProcess::start(const QStringList &arguments, QString *error, const QStri
     }
     m_port = 0;
     m_pty.clear();
+    const bool telvara = m_emulator == Emulator::Telvara;
     QStringList args = arguments;
-    const bool tcp = !args.contains(QStringLiteral("--no-tcp"));
-    const bool pty =
-        args.contains(QStringLiteral("--pty")) || args.contains(QStringLiteral("--pty-link"));
+    if (telvara)
+        args = QStringList{QStringLiteral("--state"), statePath()} + args;
+    const bool tcp = !telvara && !args.contains(QStringLiteral("--no-tcp"));
+    const bool pty = telvara || args.contains(QStringLiteral("--pty")) ||
+                     args.contains(QStringLiteral("--pty-link"));
     if (tcp && !args.contains(QStringLiteral("--port")))
         args << QStringLiteral("--port") << QStringLiteral("0");
 
@@ -99,10 +106,10 @@ bool SimProcess::start(const QStringList &arguments, QString *error, const QStri
     for (const QString &entry : environment)
         env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     m_process.setProcessEnvironment(env);
-    m_process.start(QStringLiteral(TARVELON_SIM_PATH), args);
+    const QString program = QString::fromUtf8(telvara ? TELVARA_SIM_PATH : TARVELON_SIM_PATH);
+    m_process.start(program, args);
     if (!m_process.waitForStarted(kStartTimeoutMs)) {
-        *error = QStringLiteral("cannot start %1: %2")
-                     .arg(QStringLiteral(TARVELON_SIM_PATH), m_process.errorString());
+        *error = QStringLiteral("cannot start %1: %2").arg(program, m_process.errorString());
         return false;
     }
 
@@ -179,6 +186,15 @@ QString SimProcess::log() const
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromLocal8Bit(file.readAll());
+}
+
+QByteArray SimProcess::savedExternalMemory() const
+{
+    QFile f(statePath());
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+    return QByteArray::fromHex(o.value(QStringLiteral("external")).toString().toLatin1());
 }
 
 SimRead readFromController(const LinkParams &link, const QString &command)

@@ -1,13 +1,16 @@
 #pragma once
 
-// Runs the controller emulator tarvelon-sim as a child process for integration tests, and
-// talks to it through the real link code (cHydoConnect and the read/write exchanges).
+// Runs the controller emulator tarvelon-sim (or the SMS controller emulator telvara-sim) as
+// a child process for integration tests, and talks to it through the real link code
+// (cHydoConnect and the read/write exchanges).
 
+#include "link/clock.h"
 #include "link/protocol.h"
 #include "support/error_print.h"
 #include "support/files.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
 #include <QProcess>
 #include <QSet>
@@ -24,15 +27,17 @@ class SimProcess
 public:
     // How long start() waits for the emulator to report that it is ready.
     static constexpr int kStartTimeoutMs = 5000;
+    enum class Emulator { Tarvelon, Telvara };
 
-    SimProcess();
+    explicit SimProcess(Emulator emulator = Emulator::Tarvelon);
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
 
     // Starts the emulator with --port 0 (unless arguments say --no-tcp) and the given
     // arguments, and waits for its "listening on" and, with --pty or --serial, its "pty" or
-    // "serial" line. environment: NAME=VALUE entries added for the emulator alone (TZ).
+    // "serial" line. telvara-sim has no TCP side: it gets --state statePath() and always
+    // reports a pty. environment: NAME=VALUE entries added for the emulator alone (TZ).
     bool start(const QStringList &arguments, QString *error, const QStringList &environment = {});
     // start() for ASSERT_TRUE, which then shows why it failed.
     ::testing::AssertionResult launch(const QStringList &arguments,
@@ -56,14 +61,36 @@ public:
     QString log() const;
     // A scratch directory for state and values files, removed with this object.
     QString scratchPath(const QString &name) const;
+    // Where telvara-sim keeps its memory.
+    QString statePath() const { return scratchPath(QStringLiteral("telvara.json")); }
+    // telvara-sim's external memory from its state file (empty when unreadable).
+    QByteArray savedExternalMemory() const;
 
 private:
+    Emulator m_emulator;
     std::unique_ptr<QTemporaryDir> m_dir;
     QProcess m_process;
     quint16 m_port = 0;
     QString m_pty;
     QString m_logPath;
     int m_starts = 0;
+};
+
+// Waits a tenth as long as asked, so transfers and the six-second busy waits go quickly,
+// while the time read runs only 5/3 as fast as real time: the five-second answer deadline
+// still leaves the emulator three real seconds on a loaded machine.
+class FastClock : public Clock
+{
+public:
+    static constexpr int kSleepDivisor = 10;
+    FastClock() { m_timer.start(); }
+    qint64 nowMs() override { return m_timer.elapsed() * 5 / 3; }
+    void sleepMs(int ms) override { m_real.sleepMs((ms + kSleepDivisor - 1) / kSleepDivisor); }
+    double random() override { return m_real.random(); }
+
+private:
+    QElapsedTimer m_timer;
+    RealClock m_real;
 };
 
 // Result of one read exchange.
