@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <mutex>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -26,7 +25,6 @@ constexpr int kKeepAliveSeconds = 30;
 constexpr unsigned kFirstPauseSeconds = 1;
 constexpr unsigned kLongestPauseSeconds = 60;
 const char *const kDiscoveryPrefix = "homeassistant";
-constexpr qint64 kLargestLoginFile = 4096;
 
 void initialiseLibrary()
 {
@@ -77,23 +75,19 @@ std::optional<MqttAddress> parseMqttAddress(const QString &text, QString *proble
 
 std::optional<MqttLogin> readMqttLogin(const QString &path, QString *problem)
 {
-    QByteArray data;
-    struct stat st {
-    };
-    if (const int error = private_file::read(path, &data, kLargestLoginFile, &st)) {
-        *problem = ms("Die MQTT-Anmeldedatei ist nicht lesbar: ") +
-                   private_file::problem(QStringLiteral("read"), path, error);
+    private_file::LoginFault fault;
+    QString why;
+    const auto read = private_file::readLogin(path, &fault, &why);
+    if (fault == private_file::LoginFault::Unreadable) {
+        *problem = ms("Die MQTT-Anmeldedatei ist nicht lesbar: ") + why;
         return std::nullopt;
     }
-    if ((st.st_mode & 077) != 0) {
+    if (fault == private_file::LoginFault::OpenToOthers) {
         *problem =
             ms("Die MQTT-Anmeldedatei darf nur ihrem Besitzer lesbar sein (chmod 600): ") + path;
         return std::nullopt;
     }
-    const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
-    MqttLogin login{lines.value(0).trimmed(), lines.value(1)};
-    if (login.password.endsWith(QLatin1Char('\r')))
-        login.password.chop(1);
+    const MqttLogin login{read->user, read->password};
     if (login.user.isEmpty()) {
         *problem = ms("Die MQTT-Anmeldedatei nennt keinen Benutzer: ") + path;
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstdlib>
@@ -105,6 +106,30 @@ QString problem(const QString &what, const QString &path, int error)
 {
     return QStringLiteral("cannot %1 %2: %3")
         .arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+std::optional<Login> readLogin(const QString &path, LoginFault *fault, QString *why)
+{
+    // Two short lines; anything larger is no login file.
+    constexpr qint64 kLargestLoginFile = 4096;
+    QByteArray data;
+    struct stat st {
+    };
+    if (const int error = read(path, &data, kLargestLoginFile, &st)) {
+        *fault = LoginFault::Unreadable;
+        *why = problem(QStringLiteral("read"), path, error);
+        return std::nullopt;
+    }
+    if ((st.st_mode & 077) != 0) {
+        *fault = LoginFault::OpenToOthers;
+        return std::nullopt;
+    }
+    const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
+    Login login{lines.value(0).trimmed(), lines.value(1)};
+    if (login.password.endsWith(QLatin1Char('\r')))
+        login.password.chop(1);
+    *fault = LoginFault::None;
+    return login;
 }
 
 } // namespace private_file

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -41,5 +43,16 @@ int writeAt(int fd, const QByteArray &data, off_t offset);
 
 // "cannot WHAT PATH: the system's reason", the form the data folder's problems are told in.
 QString problem(const QString &what, const QString &path, int error);
+
+// A user name and a password, one a line, as the login files of the web view and the MQTT
+// broker hold them. Such a file stays small and readable by its owner alone.
+struct Login {
+    QString user;
+    QString password;
+};
+enum class LoginFault { None, Unreadable, OpenToOthers };
+// Reads a login file (a CR before a line end is dropped). On failure `fault` says why, and
+// for an unreadable file `why` gives problem()'s text.
+std::optional<Login> readLogin(const QString &path, LoginFault *fault, QString *why);
 
 } // namespace private_file

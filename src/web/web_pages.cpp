@@ -13,13 +13,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include <sys/stat.h>
 
 namespace
 {
 
 constexpr int kSensors = 8;
-constexpr qint64 kLargestLoginFile = 4096;
 
 QString esc(const QString &text)
 {
@@ -390,24 +388,20 @@ std::optional<WebAddress> ParseWebAddress(const QString &text, QString *problem)
 
 std::optional<WebLogin> ReadWebLogin(const QString &path, QString *problem)
 {
-    QByteArray data;
-    struct stat st {
-    };
-    if (const int error = private_file::read(path, &data, kLargestLoginFile, &st)) {
-        *problem = ms("Die Anmeldedatei der Web-Ansicht ist nicht lesbar: ") +
-                   private_file::problem(QStringLiteral("read"), path, error);
+    private_file::LoginFault fault;
+    QString why;
+    const auto read = private_file::readLogin(path, &fault, &why);
+    if (fault == private_file::LoginFault::Unreadable) {
+        *problem = ms("Die Anmeldedatei der Web-Ansicht ist nicht lesbar: ") + why;
         return std::nullopt;
     }
-    if ((st.st_mode & 077) != 0) {
+    if (fault == private_file::LoginFault::OpenToOthers) {
         *problem = ms("Die Anmeldedatei der Web-Ansicht darf nur ihrem Besitzer lesbar sein "
                       "(chmod 600): ") +
                    path;
         return std::nullopt;
     }
-    const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
-    WebLogin login{lines.value(0).trimmed(), lines.value(1)};
-    if (login.password.endsWith(QLatin1Char('\r')))
-        login.password.chop(1);
+    const WebLogin login{read->user, read->password};
     if (login.user.isEmpty() || login.user.contains(QLatin1Char(':')) || login.password.isEmpty()) {
         *problem = ms("Die Anmeldedatei der Web-Ansicht braucht einen Benutzer (ohne Doppelpunkt) "
                       "und ein Passwort: ") +
