@@ -160,6 +160,17 @@ TEST_F(SettingsDialogs, notificationSettingsAreSavedAndMailsWaitUntilTheServerTa
     EXPECT_EQ(m_form->service().status().mailsWaiting, 0);
     saveScreenshot(m_form.get(), QStringLiteral("mails-delivered"));
 
+    // A log that cannot be written is told, though the mail itself went out.
+    log.close();
+    ASSERT_TRUE(log.remove() && QDir(m_dir.path()).mkdir(QStringLiteral("ostracom.log")));
+    m_boxes->script({QMessageBox::Ok});
+    withNotifyDialog([&](OstracomNotifyConfig *dialog) { sendTestMail(dialog, smtp.address()); });
+    ASSERT_EQ(m_boxes->boxes().size(), 4);
+    EXPECT_TRUE(m_boxes->boxes()[3].text.startsWith(
+        "Starting the test reported the following: Cannot open log file " + log.fileName()))
+        << m_boxes->boxes()[3].text.toStdString();
+    EXPECT_EQ(titled("Ostracom---Test message").size(), 2);
+
     // Closed without a test, a changed server is not saved.
     withNotifyDialog([&](OstracomNotifyConfig *dialog) {
         fill(dialog, "text_Server", QStringLiteral("mail.example.org"));
